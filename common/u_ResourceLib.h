@@ -1,0 +1,51 @@
+// Language texts, help file paths, the error box and glyph bitmap loading.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Value of a locale item of the user's default locale; empty when the query fails.
+std::string GetLocaleString(LCTYPE LCType);
+
+// One of "KOR", "ENG", "FRA", "DEU", "ITA", "CHT", "CHS", "ESP", "UKR", "RUS", "PTG",
+// from the user's language abbreviation; "ENG" for anything unknown.
+std::string GetLanguageCode();
+std::string LanguageCodeFromAbbreviation(std::string_view Abbreviation);
+
+// AppPath + "language\Orvix_<code>.txt" and AppPath + "help\Orvix_<code>_d.chm"
+// ("_s" when TwoSensorModel is false), in the system code page.
+std::string GetLanguageFilePath();
+std::string GetHelpFilePath();
+std::string LanguageFilePathFor(const std::string& ProgramFolder, const std::string& Code);
+std::string HelpFilePathFor(const std::string& ProgramFolder, const std::string& Code, bool TwoSensors);
+
+// Loads the language file into the process-wide text table. False when no file is at
+// Path, and also when it exists but cannot be opened or read (locked, no permission,
+// unreasonably large); then the table is left as it was and GetLastError tells why
+// (ERROR_FILE_NOT_FOUND for a missing file).
+bool LoadLanguageTexts(const std::string& Path);
+void FreeLanguageTexts();
+
+// Value of the first line "name=value" whose name equals Key, ignoring case in the
+// thread locale; empty when there is none or no table is loaded.
+std::wstring GetText(std::string_view Key);
+
+// The decoding and line splitting behind LoadLanguageTexts, for a file already in
+// memory: byte-order marks FF FE, FE FF and EF BB BF select UTF-16 LE, UTF-16 BE and
+// UTF-8, anything else is read in AnsiCodePage; a NUL ends the text; lines end at CR LF,
+// CR, LF or U+2028. Reads exactly Size bytes from Data.
+std::vector<std::wstring> ParseLanguageText(const uint8_t* Data, size_t Size, UINT AnsiCodePage = CP_ACP);
+// The value for Key in the given lines, by the same rule as GetText.
+std::wstring FindText(const std::vector<std::wstring>& Lines, std::string_view Key);
+
+// Window that owns the error boxes: the application's hidden top-level window, set by
+// the program once it exists. Null until then (the box is then unowned).
+extern HWND ErrorBoxOwner;
+
+// Modal, topmost box with one OK button and no icon.
+void ShowErrorBox(const std::wstring& Text, const std::wstring& Caption);
