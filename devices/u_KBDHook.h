@@ -1,0 +1,13 @@
+// The program's side of Pellhook, the maker's keyboard-hook library: starts and stops
+// the reports of key events to the main window.
+#pragma once
+
+#include <windows.h>
+
+// Registered id of the "Pellhook" message; 0 until the main window module sets it.
+// With 0 the hook is never started.
+extern UINT KeyHookMessage;
+
+// Starts the reports to Window; skipped for window 0 or message 0.
+void InstallKeyHook(HWND Window);
+void RemoveKeyHook();

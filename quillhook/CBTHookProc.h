@@ -1,0 +1,15 @@
+// The CBT hook procedure of Quillhook. It is kept apart from the exports so that the
+// benchmark can call exactly this code directly.
+#pragma once
+
+#include <windows.h>
+
+namespace quillhook {
+
+// The hook handle, set only in the installing process; elsewhere it stays null, which
+// CallNextHookEx accepts.
+extern HHOOK CBTHookHandle;
+
+LRESULT CALLBACK CBTHookProc(int code, WPARAM wParam, LPARAM lParam);
+
+}  // namespace quillhook
