@@ -1,0 +1,171 @@
+// The program's two hook clients with the real libraries: u_Quillhook with Quillhook.dll
+// and u_KBDHook with the Pellhook stand-in, fed real injected key events.
+
+#include "devices/u_KBDHook.h"
+#include "devices/u_Quillhook.h"
+#include "tests/hooks/HookTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+using hooktest::PumpUntil;
+using hooktest::TestWindow;
+
+namespace {
+
+class SaverClientTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        RemoveSaverHook();
+        SaverHookMessage = 0;
+    }
+    TestWindow window;
+};
+
+TEST_F(SaverClientTest, InstallsNothingWithoutMessageOrWindow) {
+    SaverHookMessage = 0;
+    InstallSaverHook(window.hwnd());
+    EXPECT_FALSE(hooktest::RecordExists());
+
+    SaverHookMessage = RegisterWindowMessageA("Quillhook");
+    InstallSaverHook(nullptr);
+    EXPECT_FALSE(hooktest::RecordExists());
+    EXPECT_EQ(hooktest::SysCommandElsewhere(SC_SCREENSAVE, 0), 0);
+}
+
+TEST_F(SaverClientTest, InstallHoldsBackTheScreenSaverUntilRemoved) {
+    SaverHookMessage = RegisterWindowMessageA("Quillhook");
+    InstallSaverHook(window.hwnd());
+    auto record = hooktest::ReadRecord();
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->window, quillhook::PackWindow(window.hwnd()));
+    EXPECT_EQ(record->message, SaverHookMessage);
+    EXPECT_EQ(hooktest::SysCommandElsewhere(SC_SCREENSAVE, 0), 1);
+    EXPECT_TRUE(hooktest::TakeMessage(window.hwnd(), SaverHookMessage));
+
+    RemoveSaverHook();
+    EXPECT_FALSE(hooktest::RecordExists());
+    EXPECT_EQ(hooktest::SysCommandElsewhere(SC_SCREENSAVE, 0), 0);
+    RemoveSaverHook();  // a second removal is harmless
+}
+
+constexpr BYTE CameraKeyScan = 0x64;
+
+struct KeyReport {
+    BYTE scan;
+    BYTE flags;
+};
+
+class KeyHookTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        KeyHookMessage = RegisterWindowMessageA("Pellhook");
+        ASSERT_NE(KeyHookMessage, 0u);
+        window.OnMessage = [this](UINT msg, WPARAM, LPARAM lParam) {
+            if (msg != KeyHookMessage) return false;
+            // The record is read while the message is handled, as the main window does.
+            const auto* record = reinterpret_cast<const BYTE*>(lParam);
+            if (record[4] == CameraKeyScan) reports.push_back({record[4], record[8]});
+            return true;
+        };
+        // A hook of the test's own, to know when the system has passed both events on.
+        Observer = this;
+        observer_ = SetWindowsHookExW(WH_KEYBOARD_LL, Observe, GetModuleHandleW(nullptr), 0);
+        ASSERT_NE(observer_, nullptr);
+    }
+    void TearDown() override {
+        RemoveKeyHook();
+        KeyHookMessage = 0;
+        UnhookWindowsHookEx(observer_);
+        Observer = nullptr;
+    }
+
+    // Presses and releases the camera key (scan code 0x64, extended) from another
+    // thread, as a device would, and services this thread until both events went by.
+    bool PressCameraKey() {
+        seen = 0;
+        std::thread sender([] {
+            INPUT input[2] = {};
+            for (INPUT& in : input) {
+                in.type = INPUT_KEYBOARD;
+                in.ki.wScan = CameraKeyScan;
+                in.ki.dwFlags = KEYEVENTF_SCANCODE | KEYEVENTF_EXTENDEDKEY;
+            }
+            input[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+            SendInput(2, input, sizeof(INPUT));
+        });
+        bool done = PumpUntil([this] { return seen >= 2; });
+        sender.join();
+        return done;
+    }
+
+    static LRESULT CALLBACK Observe(int code, WPARAM wParam, LPARAM lParam) {
+        if (code == HC_ACTION && Observer &&
+            reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam)->scanCode == CameraKeyScan)
+            ++Observer->seen;
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    static inline KeyHookTest* Observer = nullptr;
+
+    TestWindow window;
+    std::vector<KeyReport> reports;
+    int seen = 0;
+
+private:
+    HHOOK observer_ = nullptr;
+};
+
+// The injected marker is the platform's note on SendInput, not part of the key.
+BYTE KeyFlags(const KeyReport& report) {
+    return static_cast<BYTE>(report.flags & ~LLKHF_INJECTED);
+}
+
+TEST_F(KeyHookTest, CameraKeyReachesTheWindowPressedAndReleased) {
+    InstallKeyHook(window.hwnd());
+    ASSERT_TRUE(PressCameraKey());
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(KeyFlags(reports[0]), 0x01);
+    EXPECT_EQ(KeyFlags(reports[1]), 0x81);
+
+    // Installing again retargets the one hook: still one report per event.
+    reports.clear();
+    InstallKeyHook(window.hwnd());
+    ASSERT_TRUE(PressCameraKey());
+    EXPECT_EQ(reports.size(), 2u);
+}
+
+TEST_F(KeyHookTest, NothingArrivesAfterRemoveOrWithoutMessageOrWindow) {
+    InstallKeyHook(window.hwnd());
+    RemoveKeyHook();
+    RemoveKeyHook();
+    ASSERT_TRUE(PressCameraKey());
+    EXPECT_TRUE(reports.empty());
+
+    InstallKeyHook(nullptr);
+    ASSERT_TRUE(PressCameraKey());
+    EXPECT_TRUE(reports.empty());
+
+    UINT registered = KeyHookMessage;
+    KeyHookMessage = 0;
+    InstallKeyHook(window.hwnd());
+    KeyHookMessage = registered;
+    ASSERT_TRUE(PressCameraKey());
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(KeyHookTest, VanishedWindowIsSkipped) {
+    {
+        TestWindow gone;
+        InstallKeyHook(gone.hwnd());
+    }
+    ASSERT_TRUE(PressCameraKey());
+    EXPECT_TRUE(reports.empty());
+
+    InstallKeyHook(window.hwnd());
+    ASSERT_TRUE(PressCameraKey());
+    EXPECT_EQ(reports.size(), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,147 @@
+// Shared pieces of the hook tests: helper processes next to the test program, plain
+// windows to receive notifications, and a bounded message pump.
+#pragma once
+
+#include "framework/WinHandles.h"
+#include "quillhook/SaverRecord.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <cwchar>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace hooktest {
+
+inline std::wstring HelperPath(const wchar_t* name) {
+    wchar_t path[MAX_PATH] = {};
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path, n);
+    dir.resize(dir.find_last_of(L"\\/") + 1);
+    return dir + name + L".exe";
+}
+
+// A started helper process; the destructor waits briefly and then ends it, so that a
+// failed assertion never leaves it behind.
+class HelperProcess {
+public:
+    HelperProcess(const wchar_t* name, const std::wstring& args) {
+        std::wstring command = L"\"" + HelperPath(name) + L"\" " + args;
+        STARTUPINFOW si{};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi{};
+        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           nullptr, &si, &pi)) {
+            process_.reset(pi.hProcess);
+            CloseHandle(pi.hThread);
+        }
+    }
+    ~HelperProcess() {
+        if (process_ && WaitForSingleObject(process_.get(), 5000) != WAIT_OBJECT_0)
+            TerminateProcess(process_.get(), 99);
+    }
+    bool started() const { return process_.valid(); }
+    // The exit code, or -1 when it did not end within the time.
+    int Wait(DWORD ms = 20000) const {
+        DWORD code = 0;
+        if (!process_ || WaitForSingleObject(process_.get(), ms) != WAIT_OBJECT_0 ||
+            !GetExitCodeProcess(process_.get(), &code))
+            return -1;
+        return static_cast<int>(code);
+    }
+
+private:
+    fw::Handle process_;
+};
+
+inline int RunHelper(const wchar_t* name, const std::wstring& args) {
+    HelperProcess helper(name, args);
+    return helper.started() ? helper.Wait() : -2;
+}
+
+// A hidden top-level window with a replaceable window procedure.
+class TestWindow {
+public:
+    std::function<bool(UINT, WPARAM, LPARAM)> OnMessage;  // true: handled
+
+    TestWindow() {
+        static ATOM atom = [] {
+            WNDCLASSW wc{};
+            wc.lpfnWndProc = Proc;
+            wc.hInstance = GetModuleHandleW(nullptr);
+            wc.lpszClassName = L"HooksTestWindow";
+            return RegisterClassW(&wc);
+        }();
+        window_.reset(CreateWindowExW(0, MAKEINTATOM(atom), L"hooks", WS_OVERLAPPEDWINDOW, 0, 0,
+                                      100, 100, nullptr, nullptr, GetModuleHandleW(nullptr),
+                                      this));
+    }
+    HWND hwnd() const { return window_.get(); }
+    void Destroy() { window_.reset(); }
+
+private:
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+        if (msg == WM_NCCREATE)
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(
+                reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+        auto* self = reinterpret_cast<TestWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (self && self->OnMessage && self->OnMessage(msg, wParam, lParam)) return 1;
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    }
+
+    fw::WindowHandle window_;
+};
+
+// Dispatches messages until done() holds or the time is up; returns done().
+inline bool PumpUntil(const std::function<bool()>& done, DWORD ms = 5000) {
+    DWORD start = GetTickCount();
+    while (!done()) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= ms) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return true;
+}
+
+inline std::wstring Hex(unsigned long value) {
+    wchar_t text[16];
+    std::swprintf(text, 16, L"%lx", value);
+    return text;
+}
+
+// What the hook chain in another process decides for WM_SYSCOMMAND(command, parameter)
+// to a window of that process: 1 cancelled, 0 goes ahead.
+inline int SysCommandElsewhere(unsigned long command, unsigned long parameter) {
+    return RunHelper(L"hooks_syscommand", Hex(command) + L" " + Hex(parameter));
+}
+
+inline std::optional<quillhook::SaverRecord> ReadRecord() {
+    fw::Handle mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, quillhook::SaverRecordName));
+    if (!mapping) return std::nullopt;
+    fw::MappedView view(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
+    if (!view) return std::nullopt;
+    quillhook::SaverRecord record;
+    std::memcpy(&record, view.get(), sizeof(record));
+    return record;
+}
+
+// The next `message` waiting in the queue of `to`, taken without dispatching.
+inline std::optional<MSG> TakeMessage(HWND to, UINT message) {
+    MSG msg;
+    if (!PeekMessageW(&msg, to, message, message, PM_REMOVE)) return std::nullopt;
+    return msg;
+}
+
+inline bool RecordExists() {
+    fw::Handle mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, quillhook::SaverRecordName));
+    return mapping.valid();
+}
+
+}  // namespace hooktest
