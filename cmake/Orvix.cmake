@@ -1,0 +1,124 @@
+# Project-wide settings and the helper functions that the folders' CMakeLists use.
+
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+
+add_compile_options(-Wall -Wextra)
+add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX
+                        STRSAFE_NO_DEPRECATE)
+# No compiler runtime DLLs next to the program.
+add_link_options(-static -static-libgcc -static-libstdc++)
+include_directories(${PROJECT_SOURCE_DIR})
+
+set(ORVIX_STAGE_DIR ${CMAKE_BINARY_DIR}/Orvix)
+set(ORVIX_TEST_BIN ${CMAKE_BINARY_DIR}/tests-bin)
+file(MAKE_DIRECTORY ${ORVIX_STAGE_DIR} ${ORVIX_TEST_BIN})
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${ORVIX_TEST_BIN})
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${ORVIX_TEST_BIN})
+
+# One static library per program folder, from every source file in it.
+function(orvix_folder_library NAME)
+  cmake_parse_arguments(A "" "" "LIBS" ${ARGN})
+  file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(_src)
+    add_library(${NAME} STATIC ${_src})
+    target_link_libraries(${NAME} PUBLIC ${A_LIBS})
+  else()
+    add_library(${NAME} INTERFACE)
+    target_link_libraries(${NAME} INTERFACE ${A_LIBS})
+  endif()
+endfunction()
+
+# Output of TARGET goes into the staged program folder (optionally a subfolder).
+function(orvix_stage TARGET)
+  cmake_parse_arguments(A "" "SUBDIR" "" ${ARGN})
+  set(_dir ${ORVIX_STAGE_DIR})
+  if(A_SUBDIR)
+    set(_dir ${ORVIX_STAGE_DIR}/${A_SUBDIR})
+  endif()
+  set_target_properties(${TARGET} PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${_dir}
+    LIBRARY_OUTPUT_DIRECTORY ${_dir})
+endfunction()
+
+# Copies FILES into the staged folder (SUBDIR relative to it) at build time.
+function(orvix_stage_files)
+  cmake_parse_arguments(A "" "SUBDIR;TARGET" "FILES" ${ARGN})
+  set(_dir ${ORVIX_STAGE_DIR})
+  if(A_SUBDIR)
+    set(_dir ${ORVIX_STAGE_DIR}/${A_SUBDIR})
+  endif()
+  set(_outs)
+  foreach(_f ${A_FILES})
+    get_filename_component(_abs ${_f} ABSOLUTE)
+    get_filename_component(_name ${_f} NAME)
+    add_custom_command(OUTPUT ${_dir}/${_name}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${_dir}
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_abs} ${_dir}/${_name}
+      DEPENDS ${_abs} VERBATIM)
+    list(APPEND _outs ${_dir}/${_name})
+  endforeach()
+  if(A_TARGET)
+    set(_t ${A_TARGET})
+  else()
+    string(MD5 _h "${_dir};${A_FILES}")
+    string(SUBSTRING ${_h} 0 10 _h)
+    set(_t stage_${_h})
+  endif()
+  add_custom_target(${_t} ALL DEPENDS ${_outs})
+endfunction()
+
+# A GoogleTest executable, run under Wine as one CTest test; its results go to
+# test-results/NAME.xml, which scripts/test counts.
+function(orvix_add_gtest NAME)
+  if(NOT ORVIX_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(A "NO_MAIN" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${NAME} ${A_SOURCES})
+  if(A_NO_MAIN)
+    target_link_libraries(${NAME} PRIVATE GTest::gtest ${A_LIBS})
+  else()
+    target_link_libraries(${NAME} PRIVATE GTest::gtest GTest::gtest_main ${A_LIBS})
+  endif()
+  add_test(NAME ${NAME}
+           COMMAND ${NAME} --gtest_output=xml:${CMAKE_BINARY_DIR}/test-results/${NAME}.xml
+           WORKING_DIRECTORY ${ORVIX_TEST_BIN})
+endfunction()
+
+# A plain Windows program that tests start.
+function(orvix_add_helper NAME)
+  cmake_parse_arguments(A "GUI" "" "SOURCES;LIBS" ${ARGN})
+  if(A_GUI)
+    add_executable(${NAME} WIN32 ${A_SOURCES})
+  else()
+    add_executable(${NAME} ${A_SOURCES})
+  endif()
+  target_link_libraries(${NAME} PRIVATE ${A_LIBS})
+endfunction()
+
+# A DLL that tests load; DEF gives its exports.
+function(orvix_add_test_dll NAME)
+  cmake_parse_arguments(A "" "DEF" "SOURCES;LIBS" ${ARGN})
+  add_library(${NAME} SHARED ${A_SOURCES} ${A_DEF})
+  set_target_properties(${NAME} PROPERTIES PREFIX "")
+  target_link_libraries(${NAME} PRIVATE ${A_LIBS})
+endfunction()
+
+# The scripts register every DLL named here with regsvr32 in the test and run prefixes.
+function(orvix_register_com TARGET)
+  set_property(GLOBAL APPEND PROPERTY ORVIX_COM_DLLS "$<TARGET_FILE:${TARGET}>")
+endfunction()
+
+function(orvix_write_com_list)
+  get_property(_dlls GLOBAL PROPERTY ORVIX_COM_DLLS)
+  string(REPLACE ";" "\n" _lines "${_dlls}")
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/com-dlls.txt CONTENT "${_lines}\n")
+endfunction()
+
+# Tests and helpers of the 64-bit build run under Wine; the scripts provide the prefix,
+# the display and the wineserver.
+if(ORVIX_TESTS)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/scripts/wine-exec)
+endif()

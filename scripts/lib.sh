@@ -1,0 +1,83 @@
+# Shared by scripts/build, scripts/test and scripts/run: paths, building, and the Wine
+# harness (a private prefix, a persistent wineserver and an Xvfb display, all stopped by
+# what we started).
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${ORVIX_BUILD:-$root/build}
+case "$build" in /*) ;; *) build=$root/$build ;; esac
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver
+export LANG=C.UTF-8
+unset LC_ALL
+export WINEDEBUG=${WINEDEBUG:--all}
+
+# build_target win32|win64 [ON|OFF tests]
+build_target() {
+  local t=$1 tests=${2:-OFF} dir=$build/$1
+  if [ ! -f "$dir/Makefile" ]; then
+    cmake -S "$root" -B "$dir" -G "Unix Makefiles" \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$t.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DORVIX_TESTS="$tests" \
+      -DORVIX_DEPS_DIR="$build/deps" >"$build/configure-$t.log" 2>&1 ||
+      { cat "$build/configure-$t.log" >&2; return 1; }
+  fi
+  local rc
+  cmake --build "$dir" --parallel "$(nproc)" >"$build/build-$t.log" 2>&1
+  rc=$?
+  # Show warnings and errors, not the progress lines.
+  grep -v -E '^\[ *[0-9]+%\]|^(Consolidate|Scanning|Built target|-- |gmake)' "$build/build-$t.log" || true
+  return $rc
+}
+
+# wine_up PREFIXDIR: starts Xvfb (unless ORVIX_USE_DISPLAY=1 and DISPLAY is set) and a
+# persistent wineserver for the prefix, creating the prefix on first use.
+harness_xvfb_pid=
+harness_prefix=
+wine_up() {
+  export WINEPREFIX=$1
+  harness_prefix=$1
+  if [ "${ORVIX_USE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]; then
+    local n=90
+    while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
+    Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    harness_xvfb_pid=$!
+    export DISPLAY=:$n
+    local i
+    for i in $(seq 1 100); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.05; done
+  fi
+  mkdir -p "$WINEPREFIX"
+  "$WINESERVER" -p </dev/null >/dev/null 2>&1
+  if [ ! -f "$WINEPREFIX/.orvix-ready" ]; then
+    # No Mono or Gecko installers: nothing here needs them.
+    WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE" wineboot -i </dev/null >/dev/null 2>&1
+    # A crash must fail the test, not wait at a dialog.
+    "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+      </dev/null >/dev/null 2>&1
+    touch "$WINEPREFIX/.orvix-ready"
+  fi
+  # Start the prefix's services now, detached from our streams: started later by a test,
+  # they would inherit CTest's output pipe and keep it open until the wineserver ends.
+  "$WINE" wineboot </dev/null >/dev/null 2>&1
+}
+
+wine_down() {
+  if [ -n "$harness_prefix" ]; then
+    WINEPREFIX=$harness_prefix "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+    harness_prefix=
+  fi
+  if [ -n "$harness_xvfb_pid" ]; then
+    kill "$harness_xvfb_pid" 2>/dev/null || true
+    wait "$harness_xvfb_pid" 2>/dev/null || true
+    harness_xvfb_pid=
+  fi
+}
+
+# register_com BUILDDIR: regsvr32 every COM DLL that the build lists, in the current prefix.
+register_com() {
+  local list=$1/com-dlls.txt dll
+  [ -f "$list" ] || return 0
+  while IFS= read -r dll; do
+    [ -n "$dll" ] || continue
+    "$WINE" regsvr32 /s "Z:${dll//\//\\}" </dev/null >/dev/null 2>&1 ||
+      { echo "could not register $dll" >&2; return 1; }
+  done <"$list"
+}

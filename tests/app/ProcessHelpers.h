@@ -1,0 +1,40 @@
+// Starting and watching the staged program from tests.
+#pragma once
+#include <windows.h>
+#include <string>
+
+namespace orvix_test {
+
+// Folder of the running test executable, with a trailing separator.
+std::wstring TestBinDir();
+// The staged program folder (<build>/Orvix), with a trailing separator.
+std::wstring StagedDir();
+
+// A started copy of the staged Orvix.exe; ends it (if still running) when destroyed.
+class RunningProgram {
+public:
+    RunningProgram() = default;
+    ~RunningProgram();
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+
+    // Starts the program at path (elevation-aware, as a user's double click would).
+    bool Start(const std::wstring& exe);
+    DWORD Pid() const { return pid_; }
+    HANDLE Process() const { return process_; }
+    // The first visible top-level window of the process, or null after timeoutMs.
+    HWND WaitForWindow(DWORD timeoutMs) const;
+    // Waits for the end of the process; false on time-out.
+    bool WaitExit(DWORD timeoutMs, DWORD* exitCode = nullptr) const;
+    // Ends the process at once (clean-up after a failed test).
+    void Kill();
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD pid_ = 0;
+};
+
+// Top-level visible windows that belong to pid.
+int CountVisibleWindows(DWORD pid);
+
+} // namespace orvix_test
