@@ -66,6 +66,7 @@ public:
 
     // Internal: called by the framework.
     void MouseOverControl(Control* c);
+    void MouseLeft(Control* windowed);
     void ReleaseForm(Form* f);
     void CancelRelease(Form* f);
     bool WaitCursorActive() const { return waitCursor_ > 0; }
@@ -84,6 +85,7 @@ private:
 
     WindowHandle hwnd_;
     WindowHandle hintWnd_;
+    FontHandle hintFont_;
     std::wstring title_;
     IconHandle icon_, smallIcon_;
     HICON defaultIcon_ = nullptr;

@@ -61,6 +61,8 @@ public:
 
     // A canvas on a memory DC holding this bitmap (made on first use).
     fw::Canvas& Canvas();
+    // The memory DC with this bitmap selected, for block transfers from it.
+    HDC SourceDC() const;
 
 private:
     bool LoadPacked(const std::uint8_t* info, std::size_t infoSize, std::size_t bitsOffset,
@@ -71,8 +73,8 @@ private:
     std::uint8_t* bits_ = nullptr;
     int width_ = 0, height_ = 0, stride_ = 0;
     PixelFormat format_ = PixelFormat::pf24bit;
-    DcHandle dc_;
-    HGDIOBJ oldBmp_ = nullptr;
+    mutable DcHandle dc_;
+    mutable HGDIOBJ oldBmp_ = nullptr;
     std::unique_ptr<fw::Canvas> canvas_;
 };
 

@@ -111,6 +111,7 @@ private:
     void RestoreObjects();
 
     HDC dc_ = nullptr;
+    RegionHandle baseClip_;  // the clip the DC came with
     HGDIOBJ origFont_ = nullptr, origBrush_ = nullptr, origPen_ = nullptr;
     FontHandle font_;
     BrushHandle brush_;

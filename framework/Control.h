@@ -201,6 +201,7 @@ protected:
 
 private:
     friend class Control;
+    friend class GraphicControl;
     friend class Application;
     static LRESULT CALLBACK OwnWndProc(HWND, UINT, WPARAM, LPARAM);
     static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
@@ -214,8 +215,10 @@ private:
     bool HandleMouse(UINT msg, WPARAM wParam, LPARAM lParam);
     void SetHover(Control* c);
     void PaintOwnWindow();
+    void PaintTo(HDC dc, const RECT& rc);
 
     std::vector<Control*> controls_;
+    std::wstring text_;
     bool ownClass_ = false;
     bool subclassed_ = false;
     bool recreating_ = false;

@@ -9,8 +9,6 @@
 
 namespace fw {
 
-class Button;
-
 enum class BorderStyle { None, Single, Sizeable, Dialog };
 using BorderIcons = unsigned;
 constexpr BorderIcons biSystemMenu = 1, biMinimize = 2, biMaximize = 4;
@@ -43,9 +41,9 @@ public:
     // Brings the form to the front and activates it.
     void BringToFront();
 
-    // Asks to close: CloseQuery, then OnClose with the close action. The main form
-    // ends the application; a modal form ends its modal loop with mrCancel unless
-    // a result is set.
+    // Asks to close: CloseQuery, then OnClose with the close action (Hide by
+    // default). Closing the main form ends the application. A modal form gets
+    // ModalResult mrCancel and its modal loop does the asking.
     void Close();
     // Shows the form modally: the other windows of the thread are disabled until
     // ModalResult becomes non-zero (a button's ModalResult or code) or the form
@@ -72,12 +70,9 @@ public:
     KeyEvent OnKeyDown;
     KeyPressEvent OnKeyPress;
 
-    // The buttons with Default / Cancel set (the last one set wins).
-    Button* DefaultButton = nullptr;
-    Button* CancelButton = nullptr;
-
     // Keyboard handling before a key message is dispatched to one of this form's
-    // windows: key preview, Tab, Enter and Escape. True when the message is used up.
+    // windows: key preview, Tab, Enter (the focused or the Default button) and
+    // Escape (the Cancel button). True when the message is used up.
     bool PreProcessKey(MSG& msg);
 
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
