@@ -23,8 +23,6 @@ bool IsVista = false;
 bool IsWindowsXP = false;
 int32_t CameraRetryCount = 0;
 std::string LanguageFile;
-uint32_t KeyHookMessage = 0;
-uint32_t SaverHookMessage = 0;
 
 namespace {
 
@@ -104,6 +102,14 @@ bool SaveSettings()
         return false;
     }
 
+    // A read-only settings file stays as it is. Windows refuses to replace it anyway;
+    // Wine would replace it silently.
+    const DWORD targetAttributes = GetFileAttributesA(target.c_str());
+    if (targetAttributes != INVALID_FILE_ATTRIBUTES && (targetAttributes & FILE_ATTRIBUTE_READONLY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+
     TempFile temp;
     {
         char name[MAX_PATH] = {};
@@ -114,7 +120,7 @@ bool SaveSettings()
     const std::string tempA = WideToAnsi(temp.path);
 
     // Carry over whatever else the user keeps in the file.
-    if (GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (targetAttributes != INVALID_FILE_ATTRIBUTES) {
         if (!CopyFileA(target.c_str(), tempA.c_str(), FALSE))
             return false;
         SetFileAttributesA(tempA.c_str(), FILE_ATTRIBUTE_NORMAL);

@@ -21,8 +21,8 @@ extern bool IsVista;
 extern bool IsWindowsXP;
 extern int32_t CameraRetryCount;
 extern std::string LanguageFile;
-extern uint32_t KeyHookMessage;    // registered "Pellhook" message, 0 = none
-extern uint32_t SaverHookMessage;  // registered "Quillhook" message, 0 = none
+// KeyHookMessage and SaverHookMessage live with the hook clients (devices/u_KBDHook.h,
+// devices/u_Quillhook.h).
 
 // Name of the folder that holds pictures and clips when no other folder is set.
 inline constexpr char DefaultSaveFolderName[] = "VirOze Ruzav";
