@@ -1,40 +1,47 @@
-#include <windows.h>
+// Program entry: single-instance guard, language texts, the main window and the
+// ordered end.
+#include "app/u_CamForm.h"
+#include "common/u_GlobalDefine.h"
+#include "common/u_PathUtil.h"
+#include "common/u_ResourceLib.h"
+#include "framework/Application.h"
+#include "framework/WinHandles.h"
 
-namespace {
+#include <objbase.h>
 
-LRESULT CALLBACK MainProc(HWND h, UINT msg, WPARAM w, LPARAM l)
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    if (msg == WM_DESTROY) {
-        PostQuitMessage(0);
+    AppPath = GetProgramFolder();
+
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, "Orvix");
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        // Another copy runs: end silently and leave it untouched.
+        if (mutex)
+            CloseHandle(mutex);
         return 0;
     }
-    return DefWindowProcW(h, msg, w, l);
-}
 
-} // namespace
+    LanguageFile = GetLanguageFilePath();
+    if (!LoadLanguageTexts(LanguageFile)) {
+        // Without texts nothing can be shown.
+        if (mutex) {
+            ReleaseMutex(mutex);
+            CloseHandle(mutex);
+        }
+        return 0;
+    }
 
-int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, PWSTR, int show)
-{
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = MainProc;
-    wc.hInstance = inst;
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-    wc.lpszClassName = L"Tfrm_DADez";
-    RegisterClassW(&wc);
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    RECT r{0, 0, 640, 520};
-    AdjustWindowRect(&r, style, FALSE);
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    HWND wnd = CreateWindowW(L"Tfrm_DADez", L"Orvix", style,
-                             GetSystemMetrics(SM_CXSCREEN) / 2 - w / 2,
-                             GetSystemMetrics(SM_CYSCREEN) / 2 - h / 2, w, h,
-                             nullptr, nullptr, inst, nullptr);
-    ShowWindow(wnd, show);
-    MSG m;
-    while (GetMessageW(&m, nullptr, 0, 0) > 0) {
-        TranslateMessage(&m);
-        DispatchMessageW(&m);
+    {
+        fw::ComInit com(COINIT_APARTMENTTHREADED);
+        fw::Application app;
+        frm_DADez = app.CreateForm<Tfrm_DADez>();
+        app.Run();
+    }
+
+    FreeLanguageTexts();
+    if (mutex) {
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
     }
     return 0;
 }

@@ -15,7 +15,10 @@ std::wstring TestBinDir()
 
 std::wstring StagedDir()
 {
-    return TestBinDir() + L"..\\Orvix\\";
+    const std::wstring rel = TestBinDir() + L"..\\Orvix\\";
+    wchar_t full[32768];
+    const DWORD n = GetFullPathNameW(rel.c_str(), 32768, full, nullptr);
+    return n > 0 && n < 32768 ? std::wstring(full, n) : rel;
 }
 
 RunningProgram::~RunningProgram()
@@ -98,6 +101,108 @@ void RunningProgram::Kill()
     }
     CloseHandle(process_);
     process_ = nullptr;
+}
+
+} // namespace orvix_test
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace orvix_test {
+
+namespace {
+// Copies the files and folders of from (trailing separator) into to (trailing separator).
+bool CopyTree(const std::wstring& from, const std::wstring& to)
+{
+    CreateDirectoryW(to.c_str(), nullptr);
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((from + L"*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = true;
+    do {
+        const std::wstring name = fd.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ok = CopyTree(from + name + L"\\", to + name + L"\\") && ok;
+        else
+            ok = CopyFileW((from + name).c_str(), (to + name).c_str(), FALSE) && ok;
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return ok;
+}
+} // namespace
+
+ProgramCopy::ProgramCopy()
+{
+    namespace fs = std::filesystem;
+    wchar_t tmp[MAX_PATH + 1]{};
+    GetTempPathW(MAX_PATH, tmp);
+    static unsigned serial = 0;
+    dir_ = std::wstring(tmp) + L"orvix-copy-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+           std::to_wstring(++serial) + L"\\";
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+    fs::create_directories(dir_, ec);
+    ok_ = CopyTree(StagedDir(), dir_) && fs::exists(dir_ + L"Orvix.exe");
+}
+
+ProgramCopy::~ProgramCopy()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+}
+
+std::string ReadFileBytes(const std::wstring& path)
+{
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
+{
+    std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+namespace {
+struct DialogData {
+    DWORD pid;
+    bool close;
+    int count;
+};
+
+BOOL CALLBACK DialogProc(HWND h, LPARAM l)
+{
+    auto* d = reinterpret_cast<DialogData*>(l);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    wchar_t cls[32]{};
+    GetClassNameW(h, cls, 32);
+    if (pid == d->pid && IsWindowVisible(h) && wcscmp(cls, L"#32770") == 0) {
+        ++d->count;
+        if (d->close)
+            PostMessageW(h, WM_COMMAND, IDOK, 0);
+    }
+    return TRUE;
+}
+} // namespace
+
+int CountDialogs(DWORD pid)
+{
+    DialogData d{pid, false, 0};
+    EnumWindows(DialogProc, reinterpret_cast<LPARAM>(&d));
+    return d.count;
+}
+
+int CloseDialogs(DWORD pid)
+{
+    DialogData d{pid, true, 0};
+    EnumWindows(DialogProc, reinterpret_cast<LPARAM>(&d));
+    return d.count;
 }
 
 } // namespace orvix_test

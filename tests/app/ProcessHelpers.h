@@ -38,3 +38,35 @@ private:
 int CountVisibleWindows(DWORD pid);
 
 } // namespace orvix_test
+
+namespace orvix_test {
+
+// A private copy of the staged program folder in a temporary folder, removed again when
+// the object goes; tests change its files without touching the staged folder.
+class ProgramCopy {
+public:
+    ProgramCopy();
+    ~ProgramCopy();
+    ProgramCopy(const ProgramCopy&) = delete;
+    ProgramCopy& operator=(const ProgramCopy&) = delete;
+
+    bool Ok() const { return ok_; }
+    // The copy's folder, with a trailing separator.
+    const std::wstring& Dir() const { return dir_; }
+    std::wstring Exe() const { return dir_ + L"Orvix.exe"; }
+
+private:
+    std::wstring dir_;
+    bool ok_ = false;
+};
+
+// Whole file contents; empty when unreadable.
+std::string ReadFileBytes(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+
+// Top-level dialog boxes (message boxes) that belong to pid.
+int CountDialogs(DWORD pid);
+// Closes every dialog box of pid; returns how many it closed.
+int CloseDialogs(DWORD pid);
+
+} // namespace orvix_test

@@ -1,32 +1,214 @@
-// Whole-program tests: the staged Orvix.exe as a user starts it.
+// Whole-program tests: a copy of the staged Orvix.exe started as a user starts it.
 #include "ProcessHelpers.h"
 
 #include <gtest/gtest.h>
 
+#include <pbt.h>
+
 using namespace orvix_test;
+
+namespace {
+
+constexpr DWORD kStartMs = 20000;
+
+// Closes the program's main window and expects an orderly end with exit code 0.
+void CloseAndExpectCleanEnd(RunningProgram& p, HWND w)
+{
+    PostMessageW(w, WM_CLOSE, 0, 0);
+    DWORD code = 12345;
+    ASSERT_TRUE(p.WaitExit(15000, &code)) << "the program did not end after WM_CLOSE";
+    EXPECT_EQ(code, 0u);
+}
+
+// Waits up to ms for pred(), polling.
+template <typename Pred>
+bool WaitFor(Pred pred, DWORD ms)
+{
+    const DWORD start = GetTickCount();
+    while (!pred()) {
+        if (GetTickCount() - start > ms)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+std::wstring Caption(HWND w)
+{
+    wchar_t buf[256]{};
+    GetWindowTextW(w, buf, 256);
+    return buf;
+}
+
+} // namespace
 
 TEST(Program, ShowsItsMainWindowAndEndsCleanlyWhenClosed)
 {
+    ProgramCopy copy;
+    ASSERT_TRUE(copy.Ok());
     RunningProgram p;
-    ASSERT_TRUE(p.Start(StagedDir() + L"Orvix.exe"));
-    HWND w = p.WaitForWindow(15000);
+    ASSERT_TRUE(p.Start(copy.Exe()));
+    HWND w = p.WaitForWindow(kStartMs);
     ASSERT_NE(w, nullptr) << "no window appeared";
 
     RECT rc{};
     GetClientRect(w, &rc);
     EXPECT_EQ(rc.right - rc.left, 640);
     EXPECT_EQ(rc.bottom - rc.top, 520);
-    wchar_t caption[64]{};
-    GetWindowTextW(w, caption, 64);
-    EXPECT_STREQ(caption, L"Orvix");
+    EXPECT_EQ(Caption(w), L"Orvix");
     const LONG style = GetWindowLongW(w, GWL_STYLE);
     EXPECT_TRUE(style & WS_SYSMENU);
     EXPECT_TRUE(style & WS_MINIMIZEBOX);
     EXPECT_FALSE(style & WS_THICKFRAME) << "the border must not be sizeable";
     EXPECT_FALSE(style & WS_MAXIMIZEBOX);
 
-    PostMessageW(w, WM_CLOSE, 0, 0);
+    // Centred on the screen.
+    RECT wr{};
+    GetWindowRect(w, &wr);
+    const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+    EXPECT_NEAR((wr.left + wr.right) / 2, sw / 2, 1);
+    EXPECT_NEAR((wr.top + wr.bottom) / 2, sh / 2, 1);
+
+    CloseAndExpectCleanEnd(p, w);
+}
+
+TEST(Program, SecondCopyEndsSilentlyAndTheFirstKeepsItsWindow)
+{
+    ProgramCopy copy;
+    ASSERT_TRUE(copy.Ok());
+    RunningProgram first;
+    ASSERT_TRUE(first.Start(copy.Exe()));
+    HWND w = first.WaitForWindow(kStartMs);
+    ASSERT_NE(w, nullptr);
+    RECT before{};
+    GetWindowRect(w, &before);
+
+    RunningProgram second;
+    ASSERT_TRUE(second.Start(copy.Exe()));
     DWORD code = 12345;
-    ASSERT_TRUE(p.WaitExit(15000, &code)) << "the program did not end after WM_CLOSE";
+    ASSERT_TRUE(second.WaitExit(kStartMs, &code)) << "the second copy kept running";
     EXPECT_EQ(code, 0u);
+    EXPECT_EQ(CountVisibleWindows(second.Pid()), 0);
+
+    EXPECT_TRUE(IsWindow(w));
+    EXPECT_TRUE(IsWindowVisible(w));
+    RECT after{};
+    GetWindowRect(w, &after);
+    EXPECT_TRUE(EqualRect(&before, &after)) << "the first copy's window moved";
+    CloseAndExpectCleanEnd(first, w);
+
+    // With the first copy gone, a new copy starts normally.
+    RunningProgram third;
+    ASSERT_TRUE(third.Start(copy.Exe()));
+    HWND w3 = third.WaitForWindow(kStartMs);
+    ASSERT_NE(w3, nullptr);
+    CloseAndExpectCleanEnd(third, w3);
+}
+
+TEST(Program, WithoutItsLanguageFileEndsWithoutAWindowAndStartsAgainLater)
+{
+    ProgramCopy copy;
+    ASSERT_TRUE(copy.Ok());
+    const std::wstring lang = copy.Dir() + L"language";
+    const std::wstring away = copy.Dir() + L"language-away";
+    ASSERT_TRUE(MoveFileW(lang.c_str(), away.c_str()));
+
+    RunningProgram p;
+    ASSERT_TRUE(p.Start(copy.Exe()));
+    DWORD code = 12345;
+    ASSERT_TRUE(p.WaitExit(kStartMs, &code)) << "the program kept running without texts";
+    EXPECT_EQ(CountVisibleWindows(p.Pid()), 0);
+    EXPECT_EQ(CountDialogs(p.Pid()), 0);
+
+    // The mutex went with it: a later start with the texts back works.
+    ASSERT_TRUE(MoveFileW(away.c_str(), lang.c_str()));
+    RunningProgram again;
+    ASSERT_TRUE(again.Start(copy.Exe()));
+    HWND w = again.WaitForWindow(kStartMs);
+    ASSERT_NE(w, nullptr);
+    CloseAndExpectCleanEnd(again, w);
+}
+
+TEST(Program, CaptionComesFromTheLanguageFileInUse)
+{
+    ProgramCopy copy;
+    ASSERT_TRUE(copy.Ok());
+    // The tests run with an English locale, so the English file is the one in use.
+    const std::wstring file = copy.Dir() + L"language\\Orvix_ENG.txt";
+    ASSERT_TRUE(WriteFileBytes(file, "\xEF\xBB\xBF" "APP_TITLE=Kamera \xC3\x9C" "ber\r\n"
+                                     "T_CONFIRM=Confirm\r\n"));
+    RunningProgram p;
+    ASSERT_TRUE(p.Start(copy.Exe()));
+    HWND w = p.WaitForWindow(kStartMs);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(Caption(w), L"Kamera \u00DCber");
+    CloseAndExpectCleanEnd(p, w);
+}
+
+TEST(Program, LeavesTheSettingsFileAsItWas)
+{
+    ProgramCopy copy;
+    ASSERT_TRUE(copy.Ok());
+    const std::wstring ini = copy.Dir() + L"Orvix.ini";
+    // Unusual but valid content: a rewrite would normalise it.
+    const std::string content = "; my notes\r\n[Option]\r\nImageFolder=C:\\Pictures\r\n"
+                                "MovieFolder = C:\\Movies\\\r\n\r\n[Other]\r\nx=1\r\n";
+    ASSERT_TRUE(WriteFileBytes(ini, content));
+    FILETIME before{}, after{};
+    {
+        HANDLE h = CreateFileW(ini.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               0, nullptr);
+        GetFileTime(h, nullptr, nullptr, &before);
+        CloseHandle(h);
+    }
+    RunningProgram p;
+    ASSERT_TRUE(p.Start(copy.Exe()));
+    HWND w = p.WaitForWindow(kStartMs);
+    ASSERT_NE(w, nullptr);
+    CloseAndExpectCleanEnd(p, w);
+    EXPECT_EQ(ReadFileBytes(ini), content);
+    HANDLE h = CreateFileW(ini.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    GetFileTime(h, nullptr, nullptr, &after);
+    CloseHandle(h);
+    EXPECT_EQ(CompareFileTime(&before, &after), 0);
+}
+
+TEST(Program, RefusesSuspendAndShowsTheNoticeOnlyOnce)
+{
+    ProgramCopy copy;
+    ASSERT_TRUE(copy.Ok());
+    RunningProgram p;
+    ASSERT_TRUE(p.Start(copy.Exe()));
+    HWND w = p.WaitForWindow(kStartMs);
+    ASSERT_NE(w, nullptr);
+
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(w, WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0, SMTO_BLOCK,
+                                    5000, &answer));
+    EXPECT_EQ(answer, static_cast<DWORD_PTR>(BROADCAST_QUERY_DENY));
+    // Answered at once: the notice waits for the timer, never inside the message.
+    EXPECT_EQ(CountDialogs(p.Pid()), 0);
+
+    ASSERT_TRUE(SendMessageTimeoutW(w, WM_POWER, 1 /* PWR_SUSPENDREQUEST */, 0, SMTO_BLOCK, 5000,
+                                    &answer));
+    EXPECT_EQ(static_cast<LRESULT>(answer), -1 /* PWR_FAIL */);
+
+    const UINT saver = RegisterWindowMessageA("Quillhook");
+    PostMessageW(w, saver, 0xF140, 0);
+    PostMessageW(w, saver, 0xF170, 0);
+    ASSERT_TRUE(WaitFor([&] { return CountDialogs(p.Pid()) > 0; }, 5000))
+        << "no notice after held-back commands";
+    Sleep(1500);
+    EXPECT_EQ(CountDialogs(p.Pid()), 1);
+    CloseDialogs(p.Pid());
+    ASSERT_TRUE(WaitFor([&] { return CountDialogs(p.Pid()) == 0; }, 5000));
+
+    // Later ones are held back without a notice.
+    PostMessageW(w, saver, 0xF140, 0);
+    ASSERT_TRUE(SendMessageTimeoutW(w, WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0, SMTO_BLOCK,
+                                    5000, &answer));
+    Sleep(1800);
+    EXPECT_EQ(CountDialogs(p.Pid()), 0);
+    CloseAndExpectCleanEnd(p, w);
 }
