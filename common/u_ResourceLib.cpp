@@ -2,14 +2,14 @@
 
 #include "common/u_GlobalDefine.h"
 #include "common/u_PathUtil.h"
+#include "framework/Application.h"
+#include "framework/Bitmap.h"
 #include "framework/WinHandles.h"
 
 #include <algorithm>
 #include <array>
 #include <climits>
 #include <memory>
-
-HWND ErrorBoxOwner = nullptr;
 
 namespace {
 
@@ -233,5 +233,16 @@ std::wstring GetText(std::string_view Key)
 
 void ShowErrorBox(const std::wstring& Text, const std::wstring& Caption)
 {
-    MessageBoxW(ErrorBoxOwner, Text.c_str(), Caption.c_str(), MB_TOPMOST);
+    const HWND owner = fw::Application::Exists() ? fw::Application::Instance().Handle() : nullptr;
+    MessageBoxW(owner, Text.c_str(), Caption.c_str(), MB_TOPMOST);
+}
+
+bool LoadGlyphFile(fw::Bitmap& Target, const std::string& Path)
+{
+    const std::wstring path = AnsiToWide(Path);
+    if (!FileExists(std::wstring_view(path)))
+        return false;
+    // A damaged file leaves the control with the picture it had rather than ending the
+    // program.
+    return Target.LoadFromFile(ExtendedPath(path));
 }

@@ -9,6 +9,10 @@
 #include <string_view>
 #include <vector>
 
+namespace fw {
+class Bitmap;
+}
+
 // Value of a locale item of the user's default locale; empty when the query fails.
 std::string GetLocaleString(LCTYPE LCType);
 
@@ -43,9 +47,11 @@ std::vector<std::wstring> ParseLanguageText(const uint8_t* Data, size_t Size, UI
 // The value for Key in the given lines, by the same rule as GetText.
 std::wstring FindText(const std::vector<std::wstring>& Lines, std::string_view Key);
 
-// Window that owns the error boxes: the application's hidden top-level window, set by
-// the program once it exists. Null until then (the box is then unowned).
-extern HWND ErrorBoxOwner;
-
-// Modal, topmost box with one OK button and no icon.
+// Modal, topmost box with one OK button and no icon, owned by the application's hidden
+// window (unowned before the application object exists).
 void ShowErrorBox(const std::wstring& Text, const std::wstring& Caption);
+
+// Loads the .bmp file at Path into Target: the glyph bitmap of a glyph button or the
+// picture of an image control, whichever the caller passes. False, with Target
+// unchanged, when there is no file at Path or when the file is not a readable bitmap.
+bool LoadGlyphFile(fw::Bitmap& Target, const std::string& Path);

@@ -1,0 +1,41 @@
+// Shared helpers of the common-module tests: scratch folders and raw files.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A fresh, empty folder under the temporary folder, removed with its content at the end.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    // Path with a trailing separator, in the system code page.
+    const std::string& Path() const { return path_; }
+    std::wstring WidePath() const;
+
+private:
+    std::string path_;
+};
+
+std::vector<uint8_t> ReadBytes(const std::wstring& Path);
+void WriteBytes(const std::wstring& Path, const std::vector<uint8_t>& Bytes);
+void WriteText(const std::string& Path, const std::string& Bytes);
+bool PathExists(const std::wstring& Path);
+
+// Creates every folder along Path (any length).
+void MakeFolders(const std::wstring& Path);
+
+// Bytes of a text in the given encodings, with the marker where the encoding has one.
+std::vector<uint8_t> Utf16LE(const std::wstring& Text, bool Marker = true);
+std::vector<uint8_t> Utf16BE(const std::wstring& Text, bool Marker = true);
+std::vector<uint8_t> Utf8(const std::wstring& Text, bool Marker = true);
+std::vector<uint8_t> Ansi(const std::wstring& Text, UINT CodePage);
+
+// Folder of the running test executable, trailing separator included.
+std::wstring TestBinFolder();
