@@ -30,6 +30,22 @@ constexpr UINT kBroadcastQueryDeny = 0x424D5144; // BROADCAST_QUERY_DENY
 constexpr UINT kPwrSuspendRequest = 1;
 constexpr LRESULT kPwrFail = -1;
 
+// The hook posts from ordinary programs, and an elevated window drops messages from
+// lower integrity levels unless it lets them through. Looked up at run time: systems
+// before Windows 7 do not have the call (nor the filtering).
+void AllowSaverNotices(HWND wnd)
+{
+    if (!wnd || SaverHookMessage == 0)
+        return;
+    using FilterFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    auto filter = user32 ? reinterpret_cast<FilterFn>(reinterpret_cast<void*>(
+                               GetProcAddress(user32, "ChangeWindowMessageFilterEx")))
+                         : nullptr;
+    if (filter)
+        filter(wnd, SaverHookMessage, 1 /* MSGFLT_ALLOW */, nullptr);
+}
+
 } // namespace
 
 bool IsCameraKeyRelease(const KBDLLHOOKSTRUCT& record)
@@ -137,6 +153,7 @@ void Tfrm_DADez::FormCreate()
         SetKeepAwake();
 
     HWND wnd = Handle();
+    AllowSaverNotices(wnd);
     InstallSaverHook(wnd);
     InstallKeyHook(wnd);
 }
