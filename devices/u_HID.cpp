@@ -1,0 +1,97 @@
+#include "devices/u_HID.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+// {A5DCBF10-6530-11D2-901F-00C04FB951ED}
+constexpr GUID kUsbDeviceInterface = {
+    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+
+UsbDeviceWalk& CurrentWalk() {
+    static UsbDeviceWalk walk;
+    return walk;
+}
+
+std::string Lower(std::string s) {
+    // Hardware ids are ASCII; bytes above 127 keep their value.
+    for (char& c : s) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return s;
+}
+
+class SetupApiEntry final : public UsbDeviceEntry {
+public:
+    SetupApiEntry(HDEVINFO set, SP_DEVINFO_DATA& info) : set_(set), info_(info) {}
+    std::string Property(DWORD property) const override {
+        return GetDeviceProperty(set_, info_, property);
+    }
+
+private:
+    HDEVINFO set_;
+    SP_DEVINFO_DATA& info_;
+};
+
+struct DevInfoSet {
+    HDEVINFO h;
+    ~DevInfoSet() {
+        if (h != INVALID_HANDLE_VALUE) ::SetupDiDestroyDeviceInfoList(h);
+    }
+};
+
+}  // namespace
+
+std::string GetDeviceProperty(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA& DeviceInfo, DWORD Property) {
+    BYTE buffer[256 + 1] = {};
+    DWORD type = 0;
+    if (!::SetupDiGetDeviceRegistryPropertyA(DeviceInfoSet, &DeviceInfo, Property, &type, buffer,
+                                             256, nullptr)) {
+        return {};
+    }
+    // The extra zero byte ends a value that filled the whole buffer.
+    return std::string(reinterpret_cast<const char*>(buffer),
+                       strnlen(reinterpret_cast<const char*>(buffer), 256));
+}
+
+void SetupApiUsbDeviceWalk(const UsbDeviceVisitor& Visit) {
+    DevInfoSet set{::SetupDiGetClassDevsA(&kUsbDeviceInterface, nullptr, nullptr,
+                                          DIGCF_PRESENT | DIGCF_DEVICEINTERFACE)};
+    if (set.h == INVALID_HANDLE_VALUE) return;
+    for (DWORD index = 0;; ++index) {
+        SP_DEVICE_INTERFACE_DATA iface{};
+        iface.cbSize = sizeof(iface);
+        if (!::SetupDiEnumDeviceInterfaces(set.h, nullptr, &kUsbDeviceInterface, index, &iface))
+            return;
+        // Asked without a detail buffer only for the device record of the interface;
+        // the call reports a too-small buffer but fills the record.
+        SP_DEVINFO_DATA info{};
+        info.cbSize = sizeof(info);
+        ::SetupDiGetDeviceInterfaceDetailA(set.h, &iface, nullptr, 0, nullptr, &info);
+        SetupApiEntry entry(set.h, info);
+        if (Visit(entry)) return;
+    }
+}
+
+UsbDeviceWalk SetUsbDeviceWalk(UsbDeviceWalk Walk) {
+    return std::exchange(CurrentWalk(), std::move(Walk));
+}
+
+void FindUsbDevice(const std::string& Ident, std::string& HardwareId, std::string& Description) {
+    if (Ident.find_first_not_of(' ') == std::string::npos) return;
+    const std::string ident = Lower(Ident);
+    const UsbDeviceVisitor visit = [&](const UsbDeviceEntry& device) {
+        const std::string id = Lower(device.Property(SPDRP_HARDWAREID));
+        if (id.find(ident) == std::string::npos) return false;
+        HardwareId = id;
+        Description = device.Property(SPDRP_DEVICEDESC);
+        return true;
+    };
+    const UsbDeviceWalk& walk = CurrentWalk();
+    if (walk)
+        walk(visit);
+    else
+        SetupApiUsbDeviceWalk(visit);
+}
