@@ -1,0 +1,20 @@
+// The per-prefix test configuration under HKEY_CURRENT_USER (names in VCamConfig.h), read
+// when a filter instance is created, and the values the filters write back.
+#pragma once
+
+#include <windows.h>
+
+namespace vcam {
+
+struct CameraSettings {
+  bool yuy2 = false;
+  bool stillPin = false;
+  bool failRun = false;
+  DWORD loseAfterMs = 0;
+};
+
+CameraSettings ReadCameraSettings();
+// Creates the key when it is missing; a failure to write is ignored (nothing depends on it).
+void WriteSettingsDword(const wchar_t* name, DWORD value);
+
+}  // namespace vcam

@@ -1,0 +1,60 @@
+// What tests and tools need to know about the stand-in camera and microphone: their class
+// ids, the names under which the system device enumerator lists them, and the registry
+// values that configure a filter instance (read when the instance is created) or that
+// the filters write for tests and benchmarks to read back.
+#pragma once
+
+#include <windows.h>
+
+namespace vcam {
+
+// {BC53E894-7024-4DC4-A418-74B7620BB03A}
+inline constexpr GUID CLSID_OrvixTestCamera = {
+    0xbc53e894, 0x7024, 0x4dc4, {0xa4, 0x18, 0x74, 0xb7, 0x62, 0x0b, 0xb0, 0x3a}};
+// {19F6A41A-D402-44B3-9711-71A042F842C6}
+inline constexpr GUID CLSID_OrvixTestMicrophone = {
+    0x19f6a41a, 0xd402, 0x44b3, {0x97, 0x11, 0x71, 0xa0, 0x42, 0xf8, 0x42, 0xc6}};
+
+inline constexpr wchar_t kCameraName[] = L"Orvix Test Camera";
+inline constexpr wchar_t kMicrophoneName[] = L"Orvix Test Microphone";
+
+// Output pin names. A camera with a still pin names it like the real driver does.
+inline constexpr wchar_t kCapturePinName[] = L"Capture";
+inline constexpr wchar_t kStillPinName[] = L"Stop";
+
+// HKEY_CURRENT_USER subkey holding the configuration and the read-back values.
+inline constexpr wchar_t kConfigKey[] = L"Software\\Orvix Test Camera";
+
+// REG_SZ "YUY2": the camera offers YUY2 instead of RGB24.
+inline constexpr wchar_t kValueSubtype[] = L"Subtype";
+// REG_DWORD 1: the camera has a second output pin named "Stop" (still pin).
+inline constexpr wchar_t kValueStillPin[] = L"StillPin";
+// REG_DWORD 1: the camera's Run fails with kBusyResult, as when another program holds it.
+inline constexpr wchar_t kValueFailRun[] = L"FailRun";
+// REG_DWORD N > 0: N ms after the stream starts the camera reports EC_DEVICE_LOST, delivers
+// nothing more, and every later Run fails with kGoneResult (an unplugged camera stays gone).
+inline constexpr wchar_t kValueLoseAfterMs[] = L"LoseAfterMs";
+
+// Written by the camera: REG_DWORD, the last sensor number applied through IAMVMControl.
+inline constexpr wchar_t kValueLastSensor[] = L"LastSensor";
+// Written by the camera at Stop: REG_DWORD, frames delivered since the stream was started.
+inline constexpr wchar_t kValueFramesProduced[] = L"FramesProduced";
+// Written by the microphone at Stop: REG_DWORD, buffers delivered since the stream started.
+inline constexpr wchar_t kValueAudioBuffersProduced[] = L"AudioBuffersProduced";
+
+inline constexpr HRESULT kBusyResult = HRESULT_FROM_WIN32(ERROR_BUSY);
+inline constexpr HRESULT kGoneResult = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+
+// Sensor numbers: 2 selects the backward sensor (a warm, orange picture with horizontal
+// stripes); every other number selects the forward sensor (a cool, blue checkerboard).
+inline constexpr LONG kBackwardSensor = 2;
+
+// Frame intervals the camera accepts (100 ns units): 30 down to 1 frame per second.
+inline constexpr LONGLONG kMinFrameInterval = 333333;
+inline constexpr LONGLONG kMaxFrameInterval = 10000000;
+inline constexpr LONGLONG kDefaultFrameInterval = 333333;
+
+// Tone of the microphone.
+inline constexpr int kToneHz = 440;
+
+}  // namespace vcam

@@ -1,0 +1,112 @@
+// Shared pieces of the stand-in camera and microphone tests: the registry configuration,
+// a sample grabber callback that records what arrives, and a minimal capture graph
+// (source -> Sample Grabber -> Null Renderer).
+#pragma once
+
+#include <dshow.h>
+#include <qedit.h>
+#include <wrl/client.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+using Microsoft::WRL::ComPtr;
+
+// qedit.h declares the grabber but not these class ids; strmiids exports them.
+extern "C" const CLSID CLSID_SampleGrabber;
+extern "C" const CLSID CLSID_NullRenderer;
+
+namespace vcamtest {
+
+// Starts each test from an empty configuration key and removes it afterwards.
+class CameraConfig {
+ public:
+  CameraConfig();
+  ~CameraConfig();
+  CameraConfig(const CameraConfig&) = delete;
+  CameraConfig& operator=(const CameraConfig&) = delete;
+
+  void SetDword(const wchar_t* name, DWORD value);
+  void SetString(const wchar_t* name, const wchar_t* value);
+  // `fallback` when the value is missing.
+  static DWORD ReadDword(const wchar_t* name, DWORD fallback);
+};
+
+struct SampleRecord {
+  REFERENCE_TIME start = 0;
+  REFERENCE_TIME stop = 0;
+  bool hasTime = false;
+  bool discontinuity = false;
+  long length = 0;
+  std::chrono::steady_clock::time_point arrival;
+};
+
+class RecordingCallback final : public ISampleGrabberCB {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+  STDMETHODIMP SampleCB(double time, IMediaSample* sample) override;
+  STDMETHODIMP BufferCB(double time, BYTE* buffer, LONG length) override;
+
+  // Waits until `count` samples arrived in total; false on timeout.
+  bool WaitForCount(size_t count, std::chrono::milliseconds timeout);
+  size_t Count();
+  std::vector<SampleRecord> Records();
+  std::vector<BYTE> LastData();
+  // Forgets what arrived so far.
+  void Clear();
+
+ private:
+  LONG ref_ = 1;
+  std::mutex lock_;
+  std::condition_variable arrived_;
+  std::vector<SampleRecord> records_;
+  std::vector<BYTE> last_;
+};
+
+ComPtr<IPin> FindPinByDirection(IBaseFilter* filter, PIN_DIRECTION direction);
+ComPtr<IAMStreamConfig> StreamConfigOf(IBaseFilter* filter);
+ComPtr<IBaseFilter> CreateCamera();
+ComPtr<IBaseFilter> CreateMicrophone();
+
+// source -> Sample Grabber (accepting `major`/`subtype`) -> Null Renderer, in one graph.
+class CaptureGraph {
+ public:
+  CaptureGraph() = default;
+  ~CaptureGraph();
+  CaptureGraph(const CaptureGraph&) = delete;
+  CaptureGraph& operator=(const CaptureGraph&) = delete;
+
+  // Adds the source and connects the chain; returns the first failure.
+  HRESULT Build(IBaseFilter* source, const GUID& major, const GUID& subtype);
+  HRESULT Run();
+  HRESULT Stop();
+  // Stops each filter on its own: after a failed Run, Wine's graph leaves them paused and
+  // its own Stop does nothing.
+  void StopEachFilter();
+  // Waits for a graph event with this code; false on timeout.
+  bool WaitForEvent(long code, std::chrono::milliseconds timeout);
+
+  ComPtr<IGraphBuilder> graph;
+  ComPtr<IMediaControl> control;
+  ComPtr<IMediaEventEx> events;
+  ComPtr<IBaseFilter> source;
+  ComPtr<IBaseFilter> grabberFilter;
+  ComPtr<ISampleGrabber> grabber;
+  ComPtr<IBaseFilter> renderer;
+  ComPtr<RecordingCallback> callback;
+};
+
+// Mean of each colour channel over an RGB24 frame (bytes in blue, green, red order).
+struct MeanColour {
+  double red = 0;
+  double green = 0;
+  double blue = 0;
+};
+MeanColour MeanOfRgb24(const std::vector<BYTE>& frame);
+
+}  // namespace vcamtest
