@@ -21,6 +21,7 @@ void Component::DestroyComponents() {
         Component* c = owned_.back();
         owned_.pop_back();
         c->owner_ = nullptr;
+        c->destroying_ = true;
         delete c;
     }
 }
