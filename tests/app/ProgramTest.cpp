@@ -212,3 +212,48 @@ TEST(Program, RefusesSuspendAndShowsTheNoticeOnlyOnce)
     EXPECT_EQ(CountDialogs(p.Pid()), 0);
     CloseAndExpectCleanEnd(p, w);
 }
+
+namespace {
+// Runs the hook tests' helper that sends WM_SYSCOMMAND to a window of its own; its exit
+// code says whether the desktop's CBT hooks cancelled the command (1) or not (0).
+DWORD SendSysCommandFromAnotherProgram(const wchar_t* command, const wchar_t* param)
+{
+    std::wstring cmd = L"\"" + TestBinDir() + L"hooks_syscommand.exe\" " + command + L" " + param;
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
+        return 1000;
+    DWORD code = 1001;
+    if (WaitForSingleObject(pi.hProcess, 15000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(pi.hProcess, &code);
+    else
+        TerminateProcess(pi.hProcess, 1002);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+} // namespace
+
+TEST(Program, HoldsBackTheScreenSaverOfOtherProgramsWhileItRuns)
+{
+    ProgramCopy copy;
+    ASSERT_TRUE(copy.Ok());
+    RunningProgram p;
+    ASSERT_TRUE(p.Start(copy.Exe()));
+    HWND w = p.WaitForWindow(kStartMs);
+    ASSERT_NE(w, nullptr);
+
+    EXPECT_EQ(SendSysCommandFromAnotherProgram(L"F140", L"0"), 1u) << "screen saver not held back";
+    EXPECT_EQ(SendSysCommandFromAnotherProgram(L"F170", L"2"), 1u) << "monitor off not held back";
+    EXPECT_EQ(SendSysCommandFromAnotherProgram(L"F060", L"0"), 0u) << "SC_CLOSE was intercepted";
+    EXPECT_TRUE(WaitFor([&] { return CountDialogs(p.Pid()) == 1; }, 5000))
+        << "the main window was not told";
+    CloseDialogs(p.Pid());
+    ASSERT_TRUE(WaitFor([&] { return CountDialogs(p.Pid()) == 0; }, 5000));
+    CloseAndExpectCleanEnd(p, w);
+
+    // The hook went with the program.
+    EXPECT_EQ(SendSysCommandFromAnotherProgram(L"F140", L"0"), 0u);
+}
