@@ -241,6 +241,28 @@ TEST_F(CameraTest, CapturePinReportsItsCategoryAndIsFoundLikeTheProgramFindsIt) 
   EXPECT_TRUE(config);
 }
 
+TEST_F(CameraTest, PreviewWiredByTheCaptureGraphBuilderGoesThroughASmartTee) {
+  ComPtr<IBaseFilter> camera = CreateCamera();
+  ASSERT_TRUE(camera);
+  CaptureGraph graph;
+  // No preview pin of its own: the builder splits the capture pin with a Smart Tee.
+  ASSERT_EQ(graph.BuildPreviewWithBuilder(camera.Get()), VFW_S_NOPREVIEWPIN);
+  ComPtr<IEnumFilters> filters;
+  ASSERT_EQ(graph.graph->EnumFilters(&filters), S_OK);
+  bool tee = false;
+  ComPtr<IBaseFilter> filter;
+  while (filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+    CLSID clsid = GUID_NULL;
+    filter->GetClassID(&clsid);
+    tee = tee || clsid == CLSID_SmartTee;
+  }
+  EXPECT_TRUE(tee);
+  ASSERT_TRUE(SUCCEEDED(graph.Run()));
+  ASSERT_TRUE(graph.callback->WaitForCount(2, 5s));
+  ASSERT_EQ(graph.Stop(), S_OK);
+  EXPECT_EQ(graph.callback->LastData().size(), 640u * 480u * 3u);
+}
+
 TEST_F(CameraTest, StillPinNamedStopWhenConfigured) {
   config_.SetDword(vcam::kValueStillPin, 1);
   ComPtr<IBaseFilter> camera = CreateCamera();

@@ -144,7 +144,27 @@ CaptureGraph::~CaptureGraph() {
   }
 }
 
+HRESULT CaptureGraph::BuildPreviewWithBuilder(IBaseFilter* sourceFilter) {
+  HRESULT hr = Build(sourceFilter, MEDIATYPE_Video, MEDIASUBTYPE_RGB24, false);
+  if (FAILED(hr)) {
+    return hr;
+  }
+  ComPtr<ICaptureGraphBuilder2> builder;
+  if (FAILED(hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_PPV_ARGS(&builder))) ||
+      FAILED(hr = builder->SetFiltergraph(graph.Get()))) {
+    return hr;
+  }
+  return builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, source.Get(),
+                               grabberFilter.Get(), renderer.Get());
+}
+
 HRESULT CaptureGraph::Build(IBaseFilter* sourceFilter, const GUID& major, const GUID& subtype) {
+  return Build(sourceFilter, major, subtype, true);
+}
+
+HRESULT CaptureGraph::Build(IBaseFilter* sourceFilter, const GUID& major, const GUID& subtype,
+                            bool connect) {
   source = sourceFilter;
   HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_PPV_ARGS(&graph));
@@ -178,6 +198,9 @@ HRESULT CaptureGraph::Build(IBaseFilter* sourceFilter, const GUID& major, const 
                                    IID_PPV_ARGS(&renderer))) ||
       FAILED(hr = graph->AddFilter(renderer.Get(), L"Null Renderer"))) {
     return hr;
+  }
+  if (!connect) {
+    return S_OK;
   }
   ComPtr<IPin> sourceOut;
   if (FAILED(hr = source->FindPin(L"Capture", &sourceOut))) {

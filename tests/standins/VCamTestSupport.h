@@ -83,6 +83,10 @@ class CaptureGraph {
 
   // Adds the source and connects the chain; returns the first failure.
   HRESULT Build(IBaseFilter* source, const GUID& major, const GUID& subtype);
+  // The same filters, but wired by the capture graph builder as the program wires its
+  // preview: RenderStream(PIN_CATEGORY_PREVIEW, MEDIATYPE_Video, source, grabber,
+  // renderer). Returns RenderStream's result.
+  HRESULT BuildPreviewWithBuilder(IBaseFilter* source);
   HRESULT Run();
   HRESULT Stop();
   // Stops each filter on its own: after a failed Run, Wine's graph leaves them paused and
@@ -99,6 +103,9 @@ class CaptureGraph {
   ComPtr<ISampleGrabber> grabber;
   ComPtr<IBaseFilter> renderer;
   ComPtr<RecordingCallback> callback;
+
+ private:
+  HRESULT Build(IBaseFilter* source, const GUID& major, const GUID& subtype, bool connect);
 };
 
 // Mean of each colour channel over an RGB24 frame (bytes in blue, green, red order).
