@@ -82,8 +82,10 @@ function(orvix_add_gtest NAME)
   else()
     target_link_libraries(${NAME} PRIVATE GTest::gtest GTest::gtest_main ${A_LIBS})
   endif()
+  # The path is relative to the working folder: Wine does not take an absolute Unix
+  # path there as one.
   add_test(NAME ${NAME}
-           COMMAND ${NAME} --gtest_output=xml:${CMAKE_BINARY_DIR}/test-results/${NAME}.xml
+           COMMAND ${NAME} --gtest_output=xml:../test-results/${NAME}.xml
            WORKING_DIRECTORY ${ORVIX_TEST_BIN})
 endfunction()
 
