@@ -54,6 +54,10 @@ wine_up() {
       </dev/null >/dev/null 2>&1
     touch "$WINEPREFIX/.orvix-ready"
   fi
+  # Without a window manager Wine waits 2 s for each hidden or destroyed managed
+  # window; unmanaged windows, drawn by Wine itself, need no such wait.
+  "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+    </dev/null >/dev/null 2>&1
   # Start the prefix's services now, detached from our streams: started later by a test,
   # they would inherit CTest's output pipe and keep it open until the wineserver ends.
   "$WINE" wineboot </dev/null >/dev/null 2>&1
