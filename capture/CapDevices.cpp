@@ -1,0 +1,96 @@
+#include "capture/CapDevices.h"
+
+#include "devices/u_HID.h"
+#include "framework/Application.h"
+
+#include <dshow.h>
+
+using Microsoft::WRL::ComPtr;
+
+TCapDeviceList& VideoDeviceList() {
+    static TCapDeviceList list;
+    return list;
+}
+TCapDeviceList& AudioDeviceList() {
+    static TCapDeviceList list;
+    return list;
+}
+TCapDeviceList& VideoCompressorList() {
+    static TCapDeviceList list;
+    return list;
+}
+TCapDeviceList& AudioCompressorList() {
+    static TCapDeviceList list;
+    return list;
+}
+
+namespace {
+
+std::string ToAnsi(const wchar_t* text) {
+    if (!text || !*text) return {};
+    const int n = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return {};
+    std::string out(static_cast<size_t>(n - 1), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::string FriendlyName(IMoniker* moniker) {
+    ComPtr<IPropertyBag> bag;
+    if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_PPV_ARGS(&bag)))) return {};
+    VARIANT v;
+    ::VariantInit(&v);
+    std::string name;
+    if (SUCCEEDED(bag->Read(L"FriendlyName", &v, nullptr)) && v.vt == VT_BSTR)
+        name = ToAnsi(v.bstrVal);
+    ::VariantClear(&v);
+    return name;
+}
+
+bool Blank(const std::string& s) {
+    return s.find_first_not_of(" \t") == std::string::npos;
+}
+
+}  // namespace
+
+bool FillDeviceList(const GUID& Category, TCapDeviceList& List, const std::string& Prefix) {
+    ComPtr<ICreateDevEnum> devices;
+    if (FAILED(::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_PPV_ARGS(&devices))))
+        return false;
+    ComPtr<IEnumMoniker> monikers;
+    // An empty category answers S_FALSE with nothing to enumerate.
+    if (devices->CreateClassEnumerator(Category, &monikers, 0) != S_OK || !monikers) return true;
+    ComPtr<IMoniker> moniker;
+    while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        if (!moniker) continue;
+        fw::App().ProcessMessages();
+        auto info = std::make_unique<TCapDeviceInfo>();
+        info->Name = FriendlyName(moniker.Get());
+        info->Moniker = moniker;
+        if (!Prefix.empty() && info->Name.compare(0, Prefix.size(), Prefix) == 0) {
+            List.insert(List.begin(), std::move(info));
+        } else if (!Blank(info->Name)) {
+            List.push_back(std::move(info));
+        }
+    }
+    return true;
+}
+
+void RefreshDeviceLists() {
+    std::string hardwareId, description;
+    FindUsbDevice(PreferredCameraIdent, hardwareId, description);
+    const std::string prefix = description.substr(0, description.find(' '));
+    VideoDeviceList().clear();
+    AudioDeviceList().clear();
+    if (!FillDeviceList(CLSID_VideoInputDeviceCategory, VideoDeviceList(), prefix)) return;
+    FillDeviceList(CLSID_AudioInputDeviceCategory, AudioDeviceList(), std::string());
+}
+
+void RefreshCompressorLists() {
+    VideoCompressorList().clear();
+    AudioCompressorList().clear();
+    if (!FillDeviceList(CLSID_VideoCompressorCategory, VideoCompressorList(), std::string()))
+        return;
+    FillDeviceList(CLSID_AudioCompressorCategory, AudioCompressorList(), std::string());
+}

@@ -1,0 +1,39 @@
+// The capture devices and compressors of the system, as the capture controls pick them:
+// four process-wide lists of named device monikers, filled from the system device
+// enumerator.
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+#include <wrl/client.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct TCapDeviceInfo {
+    std::string Name;  // "FriendlyName", system code page
+    Microsoft::WRL::ComPtr<IMoniker> Moniker;
+};
+
+using TCapDeviceList = std::vector<std::unique_ptr<TCapDeviceInfo>>;
+
+// Shared by every capture control; live as long as the program.
+TCapDeviceList& VideoDeviceList();
+TCapDeviceList& AudioDeviceList();
+TCapDeviceList& VideoCompressorList();
+TCapDeviceList& AudioCompressorList();
+
+// The USB vendor id of the camera maker whose camera is listed first.
+inline constexpr char PreferredCameraIdent[] = "vid_0ac8";
+
+// Rebuilds the video and audio capture device lists. The video devices whose name begins
+// with the first word of the preferred camera's USB description go to the front.
+void RefreshDeviceLists();
+// Rebuilds the two compressor lists.
+void RefreshCompressorLists();
+
+// Fills List from one device category (both kept in the system's order, blank names
+// skipped); with a non-empty Prefix, names beginning with it go to the front, the one
+// enumerated last first. False when the enumerator could not be created.
+bool FillDeviceList(const GUID& Category, TCapDeviceList& List, const std::string& Prefix);

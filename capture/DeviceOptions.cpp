@@ -1,0 +1,30 @@
+#include "capture/DeviceOptions.h"
+
+#include "capture/GDirectCapPin2.h"
+
+void TDeviceOptions::Add(int Kind, const std::string& Name) {
+    if (static_cast<size_t>(count_) < items_.size())
+        items_[static_cast<size_t>(count_)] = Entry{Name, Kind};
+    else
+        items_.push_back(Entry{Name, Kind});
+    ++count_;
+}
+
+HRESULT TDeviceOptions::Execute(const std::string& Name) {
+    if (!owner_) return E_FAIL;
+    for (int i = 0; i < count_; ++i) {
+        if (items_[static_cast<size_t>(i)].Name == Name)
+            return owner_->ShowDeviceOption(items_[static_cast<size_t>(i)].Kind);
+    }
+    return E_FAIL;
+}
+
+std::string TDeviceOptions::NameOf(int Index) const {
+    if (Index < 0 || Index >= count_) return {};
+    return items_[static_cast<size_t>(Index)].Name;
+}
+
+bool TDeviceOptions::IsKind(int Index, int Kind) const {
+    if (Index < 0 || Index >= count_) return false;
+    return items_[static_cast<size_t>(Index)].Kind == Kind;
+}

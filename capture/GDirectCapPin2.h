@@ -1,0 +1,244 @@
+// The capture control: a windowed control that shows the camera's live picture in its
+// client area and owns the devices, the DirectShow filter graph and the device dialogs
+// behind it. Every operation runs on the window thread; only the per-frame events and
+// OnSnapShot arrive on DirectShow's streaming threads.
+#pragma once
+
+#include "capture/CapDevices.h"
+#include "capture/DeviceOptions.h"
+#include "capture/SampleGrabberCB.h"
+#include "capture/gDirectCapDefine2.h"
+#include "devices/VMFilter.h"
+#include "framework/Control.h"
+#include "framework/Timer.h"
+#include "framework/WinHandles.h"
+
+#include <dshow.h>
+#include <qedit.h>
+#include <wrl/client.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+using TCaptureEvent = std::function<void(uint32_t Sec)>;
+using TSnapShotEvent = std::function<void(const std::wstring& FileName)>;
+using TDirectCapError = std::function<void(int ErrCode)>;
+
+// Error codes raised through OnError.
+enum : int {
+    ErrSetOutputFile = 1,
+    ErrRenderCapture = 2,
+    ErrRenderPreview = 3,
+    ErrRenderCaptureAudio = 4,
+    ErrOpenVideoDevice = 5,
+    ErrOpenAudioDevice = 6,
+    ErrAddVideoFilter = 9,
+    ErrAddAudioFilter = 10,
+    ErrRunCapture = 11,
+    ErrCaptureVideoWindow = 12,
+    ErrPreviewVideoWindow = 14,
+    ErrVideoFormat = 15,
+    ErrAudioFormat = 16,
+    ErrMasterStream = 17,
+    ErrCreateBuilder = 18,
+    ErrVideoStreamConfig = 19,
+    ErrAudioStreamConfig = 20,
+    ErrRunPreview = 21,
+    ErrNoMediaControl = 22,
+    ErrStopGraph = 23,
+    ErrGrabberMediaType = 24,
+    ErrPreallocate = 25,
+    ErrDeviceLost = 26,
+};
+
+// The filter graph posts its events to the control's window with this message.
+inline constexpr UINT WM_GRAPHNOTIFY = WM_USER + 100;
+
+// Largest CapTimeLimit (10000 below the largest 32-bit value).
+inline constexpr uint32_t MaxCapTimeLimit = 4294957295u;
+
+class TGDirectCapPin2 : public fw::WinControl {
+public:
+    explicit TGDirectCapPin2(fw::Component* Owner);
+    ~TGDirectCapPin2() override;
+
+    // --- properties
+    double VideoFrameRate() const { return VideoFrameRate_; }
+    void SetVideoFrameRate(double Rate);  // above 30 stores 30
+    int VideoBitCount() const { return VideoBitCount_; }
+    void SetVideoBitCount(int Bits);      // 1, 4, 8, 16, 24, 32, else 24
+    uint32_t CapTimeLimit() const { return CapTimeLimit_; }
+    void SetCapTimeLimit(uint32_t Seconds);
+    std::wstring ImageFileName = L"capture.bmp";
+    std::wstring VideoFileName = L"capture.avi";
+    bool WantPreview = true;
+    uint32_t BufferFileSize = 1;  // MB preallocated for an AVI capture file
+
+    TCaptureEvent OnCaptureProgress;
+    fw::NotifyEvent OnChangeDevice;
+    TDirectCapError OnError;
+    fw::NotifyEvent OnStopCapture;
+    fw::NotifyEvent OnStopPreview;
+    fw::NotifyEvent OnStartCapture;
+    fw::NotifyEvent OnStartPreview;
+    fw::NotifyEvent OnVideoFormatChange;
+    fw::NotifyEvent OnAudioFormatChange;
+    TSnapShotEvent OnSnapShot;
+    // Installed in the video (audio) callback object at once; runs on a streaming thread.
+    const TFProcessBuffer& OnVideoPreview() const { return OnVideoPreview_; }
+    void SetOnVideoPreview(TFProcessBuffer Handler);
+    const TFProcessBuffer& OnAudioPreview() const { return OnAudioPreview_; }
+    void SetOnAudioPreview(TFProcessBuffer Handler);
+
+    bool Previewing() const { return Previewing_; }
+    bool Capturing() const { return Capturing_; }
+    TVMFilter* SensorFilter() const { return SensorFilter_.get(); }
+
+    // Requested formats (reach the device at the next graph build).
+    int FrameWidth() const { return FrameWidth_; }
+    int FrameHeight() const { return FrameHeight_; }
+    int AudioSampleRate() const { return AudioSampleRate_; }
+    int AudioChannels() const { return AudioChannels_; }
+    int AudioBitsPerSample() const { return AudioBitsPerSample_; }
+    bool VideoFormatChanged() const { return VideoFormatChanged_; }
+    bool AudioFormatChanged() const { return AudioFormatChanged_; }
+    const VIDEOINFOHEADER& StoredVideoFormat() const { return VideoFormat_; }
+    const WAVEFORMATEX& StoredAudioFormat() const { return AudioFormat_; }
+    const std::vector<std::pair<int, int>>& VideoSizes() const { return VideoSizes_; }
+
+    // --- operations
+    std::vector<std::string> VideoDeviceNames(bool Refresh);
+    std::vector<std::string> AudioDeviceNames(bool Refresh);
+    std::vector<std::string> VideoSizeNames() const;
+    void SelectDevices(int VideoIndex, int AudioIndex);
+    void SelectCompressors(int VideoIndex, int AudioIndex);
+    void SetVideoFormat(int Width, int Height, double FrameRate, int16_t BitCount);
+    void SetAudioFormat(int SampleRate, int16_t Channels, int16_t BitsPerSample);
+    bool StartPreview();
+    bool StopPreview();
+    // Recording is not wired yet: StartCapture refuses (false, no event).
+    bool StartCapture();
+    bool StopCapture();
+    bool ShowVideoSourcePage();
+    int ShowDeviceOption(int Kind);
+
+    // --- engine steps (used by the operations above; open for tests and later wiring)
+    void ChooseDevices(IMoniker* VideoMoniker, IMoniker* AudioMoniker);
+    void ChooseCompressors(IMoniker* VideoMoniker, IMoniker* AudioMoniker);
+    bool CreateGraph();
+    bool OpenDevices();
+    void ReleaseDevices();
+    bool BuildPreviewGraph();
+    bool RenderPreviewStream();
+    bool WirePreviewPath(bool PreviewOnly);
+    void WirePreviewAudio();
+    bool AttachVideoWindow();
+    void FitVideoWindow();
+    void TearDownGraph();
+    void RemoveDownstream(IBaseFilter* Filter);
+    // Creates a filter and adds it to the graph under Name; none when either fails.
+    Microsoft::WRL::ComPtr<IBaseFilter> CreateFilter(const CLSID& Clsid, const wchar_t* Name);
+    // The graph's filter of this name; where the platform names the builder's filters
+    // otherwise, the first filter of the class the name stands for.
+    Microsoft::WRL::ComPtr<IBaseFilter> FindFilterByName(const wchar_t* Name);
+    void BuildDeviceOptions();
+    void CollectVideoSizes();
+    bool ApplyVideoFormat();
+    bool ApplyAudioFormat();
+    void HandleGraphEvents();
+
+    IGraphBuilder* Graph() const { return Graph_.Get(); }
+    ICaptureGraphBuilder2* Builder() const { return Builder_.Get(); }
+    IBaseFilter* VideoCaptureFilter() const { return VideoFilter_.Get(); }
+    IBaseFilter* AudioCaptureFilter() const { return AudioFilter_.Get(); }
+    IAMStreamConfig* VideoStreamConfig() const { return VideoStreamConfig_.Get(); }
+    IVideoWindow* VideoWindow() const { return VideoWindow_.Get(); }
+    TDeviceOptions& DeviceOptions() { return *Options_; }
+    TSampleGrabberCB& VideoCallback() { return *VideoCB_; }
+    TSampleGrabberCB& AudioCallback() { return *AudioCB_; }
+    bool PreviewGraphBuilt() const { return PreviewGraphBuilt_; }
+    bool CaptureGraphBuilt() const { return CaptureGraphBuilt_; }
+    bool FiltersReady() const { return FiltersReady_; }
+    bool AudioWanted() const { return AudioWanted_; }
+    bool AudioUsable() const { return AudioUsable_; }
+    fw::Timer& CaptureTimer() { return *CaptureTimer_; }
+    // The x87 control word in force before the control was made.
+    uint16_t SavedFpuControlWord() const { return SavedFpuControlWord_; }
+
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void Error(int Code);
+    void Notify(const fw::NotifyEvent& Event);
+    bool HasPages(IUnknown* Object);
+    HRESULT ShowPages(IUnknown* Object);
+    // FindInterface on the capture category, interleaved first, then video.
+    Microsoft::WRL::ComPtr<IUnknown> FindCaptureInterface(const GUID& Category, REFIID Iid);
+    void PauseAround(const std::function<void()>& Body);
+    void TakeDeviceVideoFormat();
+    void StopEachFilter();
+    bool CameraRuns();
+    void CaptureTimerTick();
+
+    // COM stays up on this thread for as long as the control holds COM objects.
+    fw::ComInit Com_;
+    uint16_t SavedFpuControlWord_ = 0;
+
+    Microsoft::WRL::ComPtr<IMoniker> VideoMoniker_, AudioMoniker_;
+    Microsoft::WRL::ComPtr<IMoniker> VideoCompressorMoniker_, AudioCompressorMoniker_;
+    bool AudioWanted_ = false;
+    bool AudioUsable_ = true;
+    bool FiltersReady_ = true;
+
+    Microsoft::WRL::ComPtr<IBaseFilter> VideoFilter_, AudioFilter_;
+    Microsoft::WRL::ComPtr<IBaseFilter> VideoCompressorFilter_, AudioCompressorFilter_;
+    Microsoft::WRL::ComPtr<IAMVideoCompression> VideoCompression_;
+    Microsoft::WRL::ComPtr<IAMStreamConfig> VideoStreamConfig_;
+    Microsoft::WRL::ComPtr<IAMVfwCaptureDialogs> VfwCaptureDialogs_;
+    Microsoft::WRL::ComPtr<IAMVfwCompressDialogs> VfwCompressDialogs_;
+    Microsoft::WRL::ComPtr<IAMStreamConfig> AudioStreamConfig_;
+    std::unique_ptr<TVMFilter> SensorFilter_;
+
+    Microsoft::WRL::ComPtr<IGraphBuilder> Graph_;
+    Microsoft::WRL::ComPtr<ICaptureGraphBuilder2> Builder_;
+    Microsoft::WRL::ComPtr<IVideoWindow> VideoWindow_;
+    Microsoft::WRL::ComPtr<IMediaEventEx> MediaEvent_;
+    Microsoft::WRL::ComPtr<ISampleGrabber> PreviewGrabber_, AudioGrabber_;
+    Microsoft::WRL::ComPtr<IAMDroppedFrames> DroppedFrames_;
+    // Recording objects (filled by the recording graph).
+    Microsoft::WRL::ComPtr<IBaseFilter> Mux_, AsfWriter_;
+    Microsoft::WRL::ComPtr<IFileSinkFilter> FileSink_;
+    Microsoft::WRL::ComPtr<IConfigAviMux> ConfigAviMux_;
+    Microsoft::WRL::ComPtr<IConfigInterleaving> ConfigInterleaving_;
+    int MasterStream_ = -1;
+
+    bool PreviewGraphBuilt_ = false;
+    bool CaptureGraphBuilt_ = false;
+    bool Previewing_ = false;
+    bool Capturing_ = false;
+
+    double VideoFrameRate_ = 15.0;
+    int VideoBitCount_ = 24;
+    uint32_t CapTimeLimit_ = 0;
+    int FrameWidth_ = 320;
+    int FrameHeight_ = 240;
+    bool VideoFormatChanged_ = true;
+    int AudioSampleRate_ = 8000;
+    int AudioChannels_ = 1;
+    int AudioBitsPerSample_ = 16;
+    bool AudioFormatChanged_ = true;
+    VIDEOINFOHEADER VideoFormat_{};
+    WAVEFORMATEX AudioFormat_{};
+    std::vector<std::pair<int, int>> VideoSizes_;
+
+    TFProcessBuffer OnVideoPreview_;
+    TFProcessBuffer OnAudioPreview_;
+    std::unique_ptr<TSampleGrabberCB> VideoCB_;
+    std::unique_ptr<TSampleGrabberCB> AudioCB_;
+    std::unique_ptr<TDeviceOptions> Options_;
+    fw::Timer* CaptureTimer_ = nullptr;
+};

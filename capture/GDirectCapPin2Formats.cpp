@@ -1,0 +1,342 @@
+// The capture control's device dialogs and property pages, the requested video and
+// audio formats and how they reach the devices, and the frame sizes the camera offers.
+#include "capture/GDirectCapPin2.h"
+
+#include <olectl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+using Microsoft::WRL::ComPtr;
+
+// ---------------------------------------------------------------------------
+// Dialogs and property pages
+
+bool TGDirectCapPin2::HasPages(IUnknown* Object) {
+    ComPtr<ISpecifyPropertyPages> spec;
+    if (!Object || FAILED(Object->QueryInterface(IID_PPV_ARGS(&spec)))) return false;
+    CAUUID pages{};
+    const HRESULT hr = spec->GetPages(&pages);
+    const bool any = SUCCEEDED(hr) && pages.cElems > 0;
+    if (pages.pElems) ::CoTaskMemFree(pages.pElems);
+    return any;
+}
+
+HRESULT TGDirectCapPin2::ShowPages(IUnknown* Object) {
+    if (!Object) return E_POINTER;
+    ComPtr<ISpecifyPropertyPages> spec;
+    const HRESULT hr = Object->QueryInterface(IID_PPV_ARGS(&spec));
+    if (FAILED(hr)) return hr;
+    CAUUID pages{};
+    const HRESULT got = spec->GetPages(&pages);
+    if (FAILED(got)) return got;
+    IUnknown* objects[] = {Object};
+    ::OleCreatePropertyFrame(Handle(), 0, 0, nullptr, 1, objects, pages.cElems, pages.pElems, 0,
+                             0, nullptr);
+    if (pages.pElems) ::CoTaskMemFree(pages.pElems);
+    return hr;
+}
+
+void TGDirectCapPin2::BuildDeviceOptions() {
+    Options_->Clear();
+    bool videoFormat = false;
+    if (VfwCaptureDialogs_) {
+        if (VfwCaptureDialogs_->HasDialog(VfwCaptureDialog_Format) == S_OK) {
+            Options_->Add(OptionVideoFormat, "Video Format");
+            videoFormat = true;
+        }
+        if (VfwCaptureDialogs_->HasDialog(VfwCaptureDialog_Source) == S_OK)
+            Options_->Add(OptionVideoSource, "Video Source");
+        if (VfwCaptureDialogs_->HasDialog(VfwCaptureDialog_Display) == S_OK)
+            Options_->Add(OptionVideoDisplay, "Video Display");
+    }
+    if (HasPages(AudioFilter_.Get())) Options_->Add(OptionAudioCaptureFilter, "Audio Capture Filter");
+    if (HasPages(VideoCompressorFilter_.Get())) Options_->Add(OptionVideoCompress, "Video Compress");
+    if (HasPages(AudioCompressorFilter_.Get())) Options_->Add(OptionAudioCompress, "Audio Compress");
+    if (!VideoFilter_ || videoFormat) return;
+    if (HasPages(VideoFilter_.Get())) Options_->Add(OptionVideoCaptureFilter, "Video Capture Filter");
+    if (HasPages(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig).Get()))
+        Options_->Add(OptionVideoCapturePin, "Video Capture Pin");
+    if (HasPages(FindCaptureInterface(PIN_CATEGORY_PREVIEW, IID_IAMStreamConfig).Get()))
+        Options_->Add(OptionVideoPreviewPin, "Video Preview Pin");
+    if (HasPages(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMTVTuner).Get()))
+        Options_->Add(OptionTVTuner, "TV Tuner");
+    if (AudioFilter_ && Builder_) {
+        ComPtr<IUnknown> config, tvAudio;
+        Builder_->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, AudioFilter_.Get(),
+                                IID_IAMStreamConfig, reinterpret_cast<void**>(config.GetAddressOf()));
+        if (HasPages(config.Get())) Options_->Add(OptionAudioCapturePin, "Audio Capture Pin");
+        Builder_->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, AudioFilter_.Get(),
+                                IID_IAMTVAudio, reinterpret_cast<void**>(tvAudio.GetAddressOf()));
+        if (HasPages(tvAudio.Get())) Options_->Add(OptionTVAudio, "TV Audio");
+    }
+}
+
+void TGDirectCapPin2::PauseAround(const std::function<void()>& Body) {
+    const bool wasPreviewing = Previewing_;
+    if (wasPreviewing) StopPreview();
+    Body();
+    if (wasPreviewing) StartPreview();
+}
+
+void TGDirectCapPin2::TakeDeviceVideoFormat() {
+    if (!VideoStreamConfig_) return;
+    MediaTypePtr mt;
+    if (FAILED(VideoStreamConfig_->GetFormat(mt.put())) || !mt.VideoInfo()) return;
+    VideoFormat_ = *mt.VideoInfo();
+    FrameWidth_ = VideoFormat_.bmiHeader.biWidth;
+    FrameHeight_ = VideoFormat_.bmiHeader.biHeight;
+    VideoBitCount_ = VideoFormat_.bmiHeader.biBitCount;
+    VideoFormatChanged_ = true;
+    FitVideoWindow();
+    Notify(OnVideoFormatChange);
+}
+
+int TGDirectCapPin2::ShowDeviceOption(int Kind) {
+    int result = 1;
+    if (!VideoFilter_) return result;
+    const HWND owner = Handle();
+    switch (Kind) {
+        case OptionVideoFormat:
+            if (!VfwCaptureDialogs_) break;
+            PauseAround([&] {
+                if (VfwCaptureDialogs_->ShowDialog(VfwCaptureDialog_Format, owner) ==
+                    VFW_E_CANNOT_CONNECT)
+                    TearDownGraph();
+                if (!VideoStreamConfig_) return;
+                MediaTypePtr mt;
+                result = VideoStreamConfig_->GetFormat(mt.put());
+                if (SUCCEEDED(result) && mt.VideoInfo()) TakeDeviceVideoFormat();
+            });
+            break;
+        case OptionVideoSource:
+        case OptionVideoDisplay: {
+            if (!VfwCaptureDialogs_) break;
+            const bool wasPreviewing = Previewing_;
+            if (wasPreviewing) StopPreview();
+            const HRESULT hr = VfwCaptureDialogs_->ShowDialog(
+                Kind == OptionVideoSource ? VfwCaptureDialog_Source : VfwCaptureDialog_Display,
+                owner);
+            if (hr == S_OK) {
+                if (wasPreviewing) StartPreview();
+                result = 0;
+            }
+            break;
+        }
+        case OptionVideoCaptureFilter:
+            result = ShowPages(VideoFilter_.Get());
+            break;
+        case OptionTVTuner:
+            result = ShowPages(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMTVTuner).Get());
+            break;
+        case OptionAudioCaptureFilter:
+            result = ShowPages(AudioFilter_.Get());
+            break;
+        case OptionVideoCapturePin:
+            PauseAround([&] {
+                TearDownGraph();
+                result =
+                    ShowPages(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig).Get());
+                if (!VideoStreamConfig_) return;
+                MediaTypePtr mt;
+                if (SUCCEEDED(VideoStreamConfig_->GetFormat(mt.put())) && mt.VideoInfo())
+                    TakeDeviceVideoFormat();
+            });
+            break;
+        case OptionVideoPreviewPin:
+            PauseAround([&] {
+                TearDownGraph();
+                result =
+                    ShowPages(FindCaptureInterface(PIN_CATEGORY_PREVIEW, IID_IAMStreamConfig).Get());
+            });
+            break;
+        case OptionAudioCapturePin:
+            PauseAround([&] {
+                ComPtr<IUnknown> config;
+                if (Builder_ && AudioFilter_)
+                    Builder_->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio,
+                                            AudioFilter_.Get(), IID_IAMStreamConfig,
+                                            reinterpret_cast<void**>(config.GetAddressOf()));
+                result = ShowPages(config.Get());
+            });
+            break;
+        case OptionVideoCompress:
+            PauseAround([&] {
+                if (VfwCompressDialogs_) {
+                    VfwCompressDialogs_->ShowDialog(VfwCompressDialog_Config, owner);
+                    result = 1;
+                } else {
+                    result = ShowPages(VideoCompressorFilter_.Get());
+                }
+            });
+            break;
+        case OptionAudioCompress:
+            PauseAround([&] { result = ShowPages(AudioCompressorFilter_.Get()); });
+            break;
+        default:
+            break;
+    }
+    return result;
+}
+
+bool TGDirectCapPin2::ShowVideoSourcePage() {
+    for (int i = 0; i < Options_->Count(); ++i) {
+        if (Options_->IsKind(i, OptionVideoSource) || Options_->IsKind(i, OptionVideoCaptureFilter))
+            return Options_->Execute(Options_->NameOf(i)) == 0;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Frame sizes
+
+void TGDirectCapPin2::CollectVideoSizes() {
+    VideoStreamConfig_.Reset();
+    if (Builder_ && VideoFilter_)
+        Builder_->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, VideoFilter_.Get(),
+                                IID_IAMStreamConfig,
+                                reinterpret_cast<void**>(VideoStreamConfig_.GetAddressOf()));
+    // Sizes of a previous device are never carried over to this one.
+    VideoSizes_.clear();
+    if (!VideoStreamConfig_) return;
+    int count = 0, size = 0;
+    if (FAILED(VideoStreamConfig_->GetNumberOfCapabilities(&count, &size)) || count <= 0) return;
+    VideoSizes_.assign(static_cast<size_t>(count), {0, 0});
+    for (int i = 0; i < count; ++i) {
+        // Room for any capability record the driver writes (audio ones are smaller).
+        union {
+            VIDEO_STREAM_CONFIG_CAPS video;
+            BYTE bytes[512];
+        } caps{};
+        if (size > static_cast<int>(sizeof(caps))) break;
+        MediaTypePtr mt;
+        if (FAILED(VideoStreamConfig_->GetStreamCaps(i, mt.put(), caps.bytes))) continue;
+        if (mt && mt->formattype == FORMAT_VideoInfo)
+            VideoSizes_[static_cast<size_t>(i)] = {caps.video.MaxOutputSize.cx,
+                                                   caps.video.MaxOutputSize.cy};
+    }
+}
+
+std::vector<std::string> TGDirectCapPin2::VideoSizeNames() const {
+    std::vector<std::string> names;
+    if (!VideoFilter_) return names;
+    for (const auto& [w, h] : VideoSizes_) {
+        // A capability without a video format has no size to offer.
+        if (w == 0 && h == 0) continue;
+        std::string text = std::to_string(w) + " x " + std::to_string(h);
+        if (std::find(names.begin(), names.end(), text) == names.end())
+            names.push_back(std::move(text));
+    }
+    return names;
+}
+
+// ---------------------------------------------------------------------------
+// Requested formats
+
+void TGDirectCapPin2::SetVideoFormat(int Width, int Height, double FrameRate, int16_t BitCount) {
+    FrameWidth_ = Width;
+    FrameHeight_ = Height;
+    SetVideoBitCount(BitCount);
+    SetVideoFrameRate(FrameRate);
+}
+
+void TGDirectCapPin2::SetAudioFormat(int SampleRate, int16_t Channels, int16_t BitsPerSample) {
+    switch (SampleRate) {
+        case 8000: case 11025: case 22050: case 44100:
+            AudioSampleRate_ = SampleRate;
+            break;
+        default:
+            AudioSampleRate_ = 8000;
+    }
+    AudioChannels_ = (Channels == 1 || Channels == 2) ? Channels : 1;
+    AudioBitsPerSample_ = (BitsPerSample == 8 || BitsPerSample == 16) ? BitsPerSample : 8;
+    AudioFormatChanged_ = true;
+}
+
+bool TGDirectCapPin2::ApplyVideoFormat() {
+    MediaTypePtr mt;
+    if (!VideoStreamConfig_ || FAILED(VideoStreamConfig_->GetFormat(mt.put()))) {
+        VideoFormatChanged_ = false;
+        return false;
+    }
+    const bool wasPreviewing = Previewing_;
+    if (wasPreviewing) StopPreview();
+    bool ok = false;
+    if (const VIDEOINFOHEADER* device = mt.VideoInfo()) {
+        const VIDEOINFOHEADER current = *device;
+        VideoFormat_ = VIDEOINFOHEADER{};
+        VideoFormat_.bmiHeader = current.bmiHeader;
+        BITMAPINFOHEADER& bmi = VideoFormat_.bmiHeader;
+        bmi.biSize = sizeof(BITMAPINFOHEADER);
+        bmi.biWidth = FrameWidth_;
+        bmi.biHeight = FrameHeight_;
+        bmi.biBitCount = static_cast<WORD>(VideoBitCount_);
+        bmi.biSizeImage = static_cast<DWORD>(std::llabs(static_cast<long long>(FrameWidth_) *
+                                                         FrameHeight_ * VideoBitCount_ / 8));
+        // A rate of 0 or below has no frame interval: the device keeps its own.
+        VideoFormat_.AvgTimePerFrame =
+            VideoFrameRate_ > 0 ? std::llround(10000000.0 / VideoFrameRate_)
+                                : current.AvgTimePerFrame;
+        BYTE* const own = mt->pbFormat;
+        const ULONG ownSize = mt->cbFormat;
+        mt->pbFormat = reinterpret_cast<BYTE*>(&VideoFormat_);
+        mt->cbFormat = sizeof(VideoFormat_);
+        ok = SUCCEEDED(VideoStreamConfig_->SetFormat(mt.get()));
+        mt->pbFormat = own;
+        mt->cbFormat = ownSize;
+        if (!ok) {
+            // The device stays on its format: so do the stored record and the sizes the
+            // grabber and the snapshots work with.
+            VideoFormat_ = current;
+            FrameWidth_ = current.bmiHeader.biWidth;
+            FrameHeight_ = current.bmiHeader.biHeight;
+            VideoBitCount_ = current.bmiHeader.biBitCount;
+            Error(ErrVideoFormat);
+        } else {
+            FrameWidth_ = bmi.biWidth;
+            FrameHeight_ = bmi.biHeight;
+            VideoBitCount_ = bmi.biBitCount;
+            FitVideoWindow();
+            Notify(OnVideoFormatChange);
+        }
+    }
+    VideoFormatChanged_ = false;
+    if (wasPreviewing) StartPreview();
+    return ok;
+}
+
+bool TGDirectCapPin2::ApplyAudioFormat() {
+    if (!AudioUsable_) return false;
+    bool ok = false;
+    MediaTypePtr mt;
+    if (AudioStreamConfig_ && SUCCEEDED(AudioStreamConfig_->GetFormat(mt.put())) && mt) {
+        if (mt->formattype == FORMAT_WaveFormatEx) {
+            AudioFormat_ = WAVEFORMATEX{};
+            AudioFormat_.wFormatTag = WAVE_FORMAT_PCM;
+            AudioFormat_.nChannels = static_cast<WORD>(AudioChannels_);
+            AudioFormat_.nSamplesPerSec = static_cast<DWORD>(AudioSampleRate_);
+            AudioFormat_.wBitsPerSample = static_cast<WORD>(AudioBitsPerSample_);
+            AudioFormat_.nBlockAlign = static_cast<WORD>(AudioChannels_ * AudioBitsPerSample_ / 8);
+            AudioFormat_.nAvgBytesPerSec =
+                static_cast<DWORD>(AudioSampleRate_) * AudioFormat_.nBlockAlign;
+            BYTE* const own = mt->pbFormat;
+            const ULONG ownSize = mt->cbFormat;
+            mt->pbFormat = reinterpret_cast<BYTE*>(&AudioFormat_);
+            mt->cbFormat = sizeof(AudioFormat_);
+            ok = SUCCEEDED(AudioStreamConfig_->SetFormat(mt.get()));
+            mt->pbFormat = own;
+            mt->cbFormat = ownSize;
+            if (!ok)
+                Error(ErrAudioFormat);
+            else
+                Notify(OnAudioFormatChange);
+        }
+        if (mt->majortype != MEDIATYPE_Audio) {
+            AudioUsable_ = false;
+            AudioWanted_ = false;
+        }
+    }
+    AudioFormatChanged_ = false;
+    return ok;
+}

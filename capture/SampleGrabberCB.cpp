@@ -1,0 +1,55 @@
+#include "capture/SampleGrabberCB.h"
+
+STDMETHODIMP TSampleGrabberCB::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_ISampleGrabberCB || riid == IID_IUnknown) {
+        *ppv = static_cast<ISampleGrabberCB*>(this);
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+void TSampleGrabberCB::SetOnBuffer(TFProcessBuffer Handler) {
+    std::shared_ptr<const TFProcessBuffer> next;
+    if (Handler) next = std::make_shared<const TFProcessBuffer>(std::move(Handler));
+    std::shared_ptr<const TFProcessBuffer> old;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        old.swap(onBuffer_);
+        onBuffer_ = std::move(next);
+    }
+    // `old` goes here, outside the lock (a streaming thread may still hold its own copy).
+}
+
+bool TSampleGrabberCB::HasOnBuffer() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return onBuffer_ != nullptr;
+}
+
+void TSampleGrabberCB::Deliver(BYTE* Buffer, int32_t Size) {
+    uint32_t count = frameCount_.load(std::memory_order_relaxed) + 1;
+    if (count > FrameCountLimit) count = 0;
+    frameCount_.store(count, std::memory_order_release);
+    std::shared_ptr<const TFProcessBuffer> handler;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        handler = onBuffer_;
+    }
+    if (handler) (*handler)(count, Buffer, Size);
+}
+
+STDMETHODIMP TSampleGrabberCB::SampleCB(double, IMediaSample* Sample) {
+    if (!Enabled() || !Sample) return S_OK;
+    BYTE* data = nullptr;
+    if (FAILED(Sample->GetPointer(&data)) || !data) return S_OK;
+    // The allocated size, not the actual data length, is what the handlers expect.
+    Deliver(data, static_cast<int32_t>(Sample->GetSize()));
+    return S_OK;
+}
+
+STDMETHODIMP TSampleGrabberCB::BufferCB(double, BYTE* Buffer, long BufferLen) {
+    if (!Enabled() || !Buffer) return S_OK;
+    Deliver(Buffer, static_cast<int32_t>(BufferLen));
+    return S_OK;
+}

@@ -1,0 +1,55 @@
+// DirectShow helpers of the capture control: pin lookup on a filter's pin enumerator,
+// media types returned by the platform, and the class ids the SDK headers lack.
+#pragma once
+
+#include <windows.h>
+#include <dshow.h>
+#include <qedit.h>
+#include <wrl/client.h>
+
+#include <string>
+
+// qedit.h declares the grabber's interfaces but not these class ids; strmiids has them.
+extern "C" const CLSID CLSID_SampleGrabber;
+extern "C" const CLSID CLSID_NullRenderer;
+
+// Pin routines over one filter's IEnumPins.
+// The first pin (from the start) whose direction is Direction, or none.
+Microsoft::WRL::ComPtr<IPin> FindPinByDirection(IEnumPins* Pins, PIN_DIRECTION Direction);
+// The next pin with Pin's direction after the pin named like Pin, or none.
+Microsoft::WRL::ComPtr<IPin> NextPinAfter(IEnumPins* Pins, IPin* Pin);
+// The pin's name (at most 128 characters), empty when it cannot be read.
+std::wstring PinName(IPin* Pin);
+
+// Shorthands on a filter: its pin enumerator, its first pin of a direction.
+Microsoft::WRL::ComPtr<IEnumPins> PinsOf(IBaseFilter* Filter);
+Microsoft::WRL::ComPtr<IPin> FirstPin(IBaseFilter* Filter, PIN_DIRECTION Direction);
+
+// Frees a media type's format block and its interface reference (the type itself stays).
+void FreeMediaType(AM_MEDIA_TYPE& Type);
+
+// Owns an AM_MEDIA_TYPE allocated by the platform (GetFormat, GetStreamCaps).
+class MediaTypePtr {
+public:
+    MediaTypePtr() = default;
+    ~MediaTypePtr() { reset(); }
+    MediaTypePtr(const MediaTypePtr&) = delete;
+    MediaTypePtr& operator=(const MediaTypePtr&) = delete;
+
+    AM_MEDIA_TYPE* get() const { return mt_; }
+    AM_MEDIA_TYPE* operator->() const { return mt_; }
+    explicit operator bool() const { return mt_ != nullptr; }
+    AM_MEDIA_TYPE** put() {
+        reset();
+        return &mt_;
+    }
+    void reset();
+
+    // The format block as a VIDEOINFOHEADER when the type carries one, else null.
+    const VIDEOINFOHEADER* VideoInfo() const;
+    // The format block as a WAVEFORMATEX when the type carries one, else null.
+    const WAVEFORMATEX* WaveFormat() const;
+
+private:
+    AM_MEDIA_TYPE* mt_ = nullptr;
+};

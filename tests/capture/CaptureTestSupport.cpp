@@ -1,0 +1,155 @@
+#include "tests/capture/CaptureTestSupport.h"
+
+#include "framework/WinHandles.h"
+
+namespace captest {
+
+CameraConfig::CameraConfig() { ::RegDeleteTreeW(HKEY_CURRENT_USER, vcam::kConfigKey); }
+CameraConfig::~CameraConfig() { ::RegDeleteTreeW(HKEY_CURRENT_USER, vcam::kConfigKey); }
+
+void CameraConfig::SetDword(const wchar_t* name, DWORD value) {
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, vcam::kConfigKey, name, REG_DWORD, &value, sizeof(value));
+}
+
+void CameraConfig::SetString(const wchar_t* name, const wchar_t* value) {
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, vcam::kConfigKey, name, REG_SZ, value,
+                      static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+}
+
+DWORD CameraConfig::ReadDword(const wchar_t* name, DWORD fallback) {
+    DWORD v = 0, size = sizeof(v);
+    if (::RegGetValueW(HKEY_CURRENT_USER, vcam::kConfigKey, name, RRF_RT_REG_DWORD, nullptr, &v,
+                       &size) != ERROR_SUCCESS)
+        return fallback;
+    return v;
+}
+
+std::wstring FakeDevices::InstanceRoot() const {
+    wchar_t guid[64];
+    ::StringFromGUID2(category_, guid, 64);
+    return std::wstring(L"CLSID\\") + guid + L"\\Instance";
+}
+
+void FakeDevices::Add(const std::wstring& instanceKey, const std::wstring& friendlyName) {
+    const std::wstring key = InstanceRoot() + L"\\" + instanceKey;
+    ::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), L"FriendlyName", REG_SZ,
+                      friendlyName.c_str(),
+                      static_cast<DWORD>((friendlyName.size() + 1) * sizeof(wchar_t)));
+    ::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), L"CLSID", REG_SZ, instanceKey.c_str(),
+                      static_cast<DWORD>((instanceKey.size() + 1) * sizeof(wchar_t)));
+    keys_.push_back(key);
+}
+
+FakeDevices::~FakeDevices() {
+    for (const std::wstring& k : keys_) ::RegDeleteTreeW(HKEY_CLASSES_ROOT, k.c_str());
+}
+
+std::string Narrow(const wchar_t* s) {
+    std::string out;
+    for (; *s; ++s) out.push_back(static_cast<char>(*s));
+    return out;
+}
+
+int IndexOf(const std::vector<std::string>& names, const wchar_t* name) {
+    const std::string n = Narrow(name);
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (names[i] == n) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void CaptureFixture::SetUp() {
+    form = fw::NewForm<fw::Form>(&app);
+    form->SetClientSize(400, 320);
+    cap = new TGDirectCapPin2(form);
+    cap->SetParent(form);
+    cap->SetBounds(0, 0, 320, 240);
+    cap->OnError = [this](int code) { Log("Error" + std::to_string(code)); };
+    cap->OnChangeDevice = [this] { Log("ChangeDevice"); };
+    cap->OnStartPreview = [this] { Log("StartPreview"); };
+    cap->OnStopPreview = [this] { Log("StopPreview"); };
+    cap->OnStartCapture = [this] { Log("StartCapture"); };
+    cap->OnStopCapture = [this] { Log("StopCapture"); };
+    cap->OnVideoFormatChange = [this] { Log("VideoFormatChange"); };
+    cap->OnAudioFormatChange = [this] { Log("AudioFormatChange"); };
+    cap->SetOnVideoPreview([this](uint32_t, BYTE*&, int32_t& size) {
+        lastSize = size;
+        ++frames;
+    });
+    form->Show();
+    app.ProcessMessages();
+}
+
+void CaptureFixture::TearDown() {
+    delete form;
+    form = nullptr;
+    cap = nullptr;
+    app.ProcessMessages();
+}
+
+bool CaptureFixture::SelectCamera(bool withMicrophone) {
+    const int video = IndexOf(cap->VideoDeviceNames(false), vcam::kCameraName);
+    const int audio = withMicrophone ? IndexOf(cap->AudioDeviceNames(false), vcam::kMicrophoneName)
+                                     : -1;
+    if (video < 0 || (withMicrophone && audio < 0)) return false;
+    cap->SelectDevices(video, audio);
+    return cap->VideoCaptureFilter() != nullptr;
+}
+
+void CaptureFixture::Log(const std::string& e) {
+    std::lock_guard<std::mutex> g(lock_);
+    events_.push_back(e);
+}
+
+std::vector<std::string> CaptureFixture::Events() {
+    std::lock_guard<std::mutex> g(lock_);
+    return events_;
+}
+
+void CaptureFixture::ClearEvents() {
+    std::lock_guard<std::mutex> g(lock_);
+    events_.clear();
+}
+
+std::vector<int> CaptureFixture::Errors() {
+    std::vector<int> codes;
+    for (const std::string& e : Events()) {
+        if (e.rfind("Error", 0) == 0) codes.push_back(std::stoi(e.substr(5)));
+    }
+    return codes;
+}
+
+bool CaptureFixture::WaitFrames(uint32_t count, DWORD timeoutMs) {
+    return PumpUntil([&] { return frames.load() >= count; }, timeoutMs);
+}
+
+int CaptureFixture::CountFilters(const CLSID& clsid) {
+    int n = 0;
+    if (!cap->Graph()) return 0;
+    Microsoft::WRL::ComPtr<IEnumFilters> e;
+    cap->Graph()->EnumFilters(&e);
+    Microsoft::WRL::ComPtr<IBaseFilter> f;
+    while (e && e->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        CLSID c;
+        if (SUCCEEDED(f->GetClassID(&c)) && c == clsid) ++n;
+    }
+    return n;
+}
+
+std::vector<std::wstring> CaptureFixture::FilterNames() {
+    std::vector<std::wstring> names;
+    if (!cap->Graph()) return names;
+    Microsoft::WRL::ComPtr<IEnumFilters> e;
+    cap->Graph()->EnumFilters(&e);
+    Microsoft::WRL::ComPtr<IBaseFilter> f;
+    while (e && e->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        FILTER_INFO info{};
+        if (SUCCEEDED(f->QueryFilterInfo(&info))) {
+            names.emplace_back(info.achName);
+            if (info.pGraph) info.pGraph->Release();
+        }
+    }
+    return names;
+}
+
+}  // namespace captest

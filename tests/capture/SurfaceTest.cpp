@@ -1,0 +1,1 @@
+#include "tests/capture/CaptureTestSupport.h"
