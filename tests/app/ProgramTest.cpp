@@ -33,6 +33,13 @@ bool WaitFor(Pred pred, DWORD ms)
     return true;
 }
 
+FILETIME WriteTime(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+    return data.ftLastWriteTime;
+}
+
 std::wstring Caption(HWND w)
 {
     wchar_t buf[256]{};
@@ -40,15 +47,28 @@ std::wstring Caption(HWND w)
     return buf;
 }
 
+// Each test runs its own copy of the staged program folder.
+class Program : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(copy.Ok()); }
+
+    // Starts the copy's Orvix.exe and returns its main window, or null.
+    HWND StartMain()
+    {
+        if (!p.Start(copy.Exe()))
+            return nullptr;
+        return p.WaitForWindow(kStartMs);
+    }
+
+    ProgramCopy copy;
+    RunningProgram p;
+};
+
 } // namespace
 
-TEST(Program, ShowsItsMainWindowAndEndsCleanlyWhenClosed)
+TEST_F(Program, ShowsItsMainWindowAndEndsCleanlyWhenClosed)
 {
-    ProgramCopy copy;
-    ASSERT_TRUE(copy.Ok());
-    RunningProgram p;
-    ASSERT_TRUE(p.Start(copy.Exe()));
-    HWND w = p.WaitForWindow(kStartMs);
+    HWND w = StartMain();
     ASSERT_NE(w, nullptr) << "no window appeared";
 
     RECT rc{};
@@ -72,13 +92,10 @@ TEST(Program, ShowsItsMainWindowAndEndsCleanlyWhenClosed)
     CloseAndExpectCleanEnd(p, w);
 }
 
-TEST(Program, SecondCopyEndsSilentlyAndTheFirstKeepsItsWindow)
+TEST_F(Program, SecondCopyEndsSilentlyAndTheFirstKeepsItsWindow)
 {
-    ProgramCopy copy;
-    ASSERT_TRUE(copy.Ok());
-    RunningProgram first;
-    ASSERT_TRUE(first.Start(copy.Exe()));
-    HWND w = first.WaitForWindow(kStartMs);
+    RunningProgram& first = p;
+    HWND w = StartMain();
     ASSERT_NE(w, nullptr);
     RECT before{};
     GetWindowRect(w, &before);
@@ -105,15 +122,12 @@ TEST(Program, SecondCopyEndsSilentlyAndTheFirstKeepsItsWindow)
     CloseAndExpectCleanEnd(third, w3);
 }
 
-TEST(Program, WithoutItsLanguageFileEndsWithoutAWindowAndStartsAgainLater)
+TEST_F(Program, WithoutItsLanguageFileEndsWithoutAWindowAndStartsAgainLater)
 {
-    ProgramCopy copy;
-    ASSERT_TRUE(copy.Ok());
     const std::wstring lang = copy.Dir() + L"language";
     const std::wstring away = copy.Dir() + L"language-away";
     ASSERT_TRUE(MoveFileW(lang.c_str(), away.c_str()));
 
-    RunningProgram p;
     ASSERT_TRUE(p.Start(copy.Exe()));
     DWORD code = 12345;
     ASSERT_TRUE(p.WaitExit(kStartMs, &code)) << "the program kept running without texts";
@@ -129,58 +143,37 @@ TEST(Program, WithoutItsLanguageFileEndsWithoutAWindowAndStartsAgainLater)
     CloseAndExpectCleanEnd(again, w);
 }
 
-TEST(Program, CaptionComesFromTheLanguageFileInUse)
+TEST_F(Program, CaptionComesFromTheLanguageFileInUse)
 {
-    ProgramCopy copy;
-    ASSERT_TRUE(copy.Ok());
     // The tests run with an English locale, so the English file is the one in use.
     const std::wstring file = copy.Dir() + L"language\\Orvix_ENG.txt";
     ASSERT_TRUE(WriteFileBytes(file, "\xEF\xBB\xBF" "APP_TITLE=Kamera \xC3\x9C" "ber\r\n"
                                      "T_CONFIRM=Confirm\r\n"));
-    RunningProgram p;
-    ASSERT_TRUE(p.Start(copy.Exe()));
-    HWND w = p.WaitForWindow(kStartMs);
+    HWND w = StartMain();
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(Caption(w), L"Kamera \u00DCber");
     CloseAndExpectCleanEnd(p, w);
 }
 
-TEST(Program, LeavesTheSettingsFileAsItWas)
+TEST_F(Program, LeavesTheSettingsFileAsItWas)
 {
-    ProgramCopy copy;
-    ASSERT_TRUE(copy.Ok());
     const std::wstring ini = copy.Dir() + L"Orvix.ini";
     // Unusual but valid content: a rewrite would normalise it.
     const std::string content = "; my notes\r\n[Option]\r\nImageFolder=C:\\Pictures\r\n"
                                 "MovieFolder = C:\\Movies\\\r\n\r\n[Other]\r\nx=1\r\n";
     ASSERT_TRUE(WriteFileBytes(ini, content));
-    FILETIME before{}, after{};
-    {
-        HANDLE h = CreateFileW(ini.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               0, nullptr);
-        GetFileTime(h, nullptr, nullptr, &before);
-        CloseHandle(h);
-    }
-    RunningProgram p;
-    ASSERT_TRUE(p.Start(copy.Exe()));
-    HWND w = p.WaitForWindow(kStartMs);
+    const FILETIME before = WriteTime(ini);
+    HWND w = StartMain();
     ASSERT_NE(w, nullptr);
     CloseAndExpectCleanEnd(p, w);
     EXPECT_EQ(ReadFileBytes(ini), content);
-    HANDLE h = CreateFileW(ini.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    GetFileTime(h, nullptr, nullptr, &after);
-    CloseHandle(h);
+    const FILETIME after = WriteTime(ini);
     EXPECT_EQ(CompareFileTime(&before, &after), 0);
 }
 
-TEST(Program, RefusesSuspendAndShowsTheNoticeOnlyOnce)
+TEST_F(Program, RefusesSuspendAndShowsTheNoticeOnlyOnce)
 {
-    ProgramCopy copy;
-    ASSERT_TRUE(copy.Ok());
-    RunningProgram p;
-    ASSERT_TRUE(p.Start(copy.Exe()));
-    HWND w = p.WaitForWindow(kStartMs);
+    HWND w = StartMain();
     ASSERT_NE(w, nullptr);
 
     DWORD_PTR answer = 0;
@@ -236,13 +229,9 @@ DWORD SendSysCommandFromAnotherProgram(const wchar_t* command, const wchar_t* pa
 }
 } // namespace
 
-TEST(Program, HoldsBackTheScreenSaverOfOtherProgramsWhileItRuns)
+TEST_F(Program, HoldsBackTheScreenSaverOfOtherProgramsWhileItRuns)
 {
-    ProgramCopy copy;
-    ASSERT_TRUE(copy.Ok());
-    RunningProgram p;
-    ASSERT_TRUE(p.Start(copy.Exe()));
-    HWND w = p.WaitForWindow(kStartMs);
+    HWND w = StartMain();
     ASSERT_NE(w, nullptr);
 
     EXPECT_EQ(SendSysCommandFromAnotherProgram(L"F140", L"0"), 1u) << "screen saver not held back";
