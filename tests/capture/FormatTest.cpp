@@ -1,1 +1,167 @@
+// Formats and dialogs: requested sizes reaching the camera at the next build, refusals,
+// the sizes the camera offers, the option list and the filter's property page.
 #include "tests/capture/CaptureTestSupport.h"
+
+#include <algorithm>
+
+using namespace captest;
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+using FormatTest = CaptureFixture;
+
+VIDEOINFOHEADER DeviceFormat(IAMStreamConfig* config) {
+    MediaTypePtr mt;
+    VIDEOINFOHEADER vih{};
+    if (config && SUCCEEDED(config->GetFormat(mt.put())) && mt.VideoInfo()) vih = *mt.VideoInfo();
+    return vih;
+}
+
+}  // namespace
+
+TEST_F(FormatTest, RequestedFormatReachesTheCameraAtTheNextBuild) {
+    ASSERT_TRUE(SelectCamera());
+    ASSERT_TRUE(cap->StartPreview());
+    ASSERT_TRUE(cap->StopPreview());
+    cap->SetVideoFormat(352, 288, 15, 24);
+    // Stored only: the camera keeps its format until a graph is built.
+    EXPECT_EQ(DeviceFormat(cap->VideoStreamConfig()).bmiHeader.biWidth, 320);
+    cap->SelectDevices(IndexOf(cap->VideoDeviceNames(false), vcam::kCameraName), -1);
+    ClearEvents();
+    ASSERT_TRUE(cap->StartPreview());
+    EXPECT_EQ(Events(), (std::vector<std::string>{"VideoFormatChange", "StartPreview"}));
+    const VIDEOINFOHEADER vih = DeviceFormat(cap->VideoStreamConfig());
+    EXPECT_EQ(vih.bmiHeader.biWidth, 352);
+    EXPECT_EQ(vih.bmiHeader.biHeight, 288);
+    EXPECT_EQ(vih.AvgTimePerFrame, 666667);
+    EXPECT_EQ(cap->StoredVideoFormat().bmiHeader.biSizeImage, 352u * 288u * 3u);
+    ASSERT_TRUE(WaitFrames(2));
+    EXPECT_EQ(lastSize.load(), 352 * 288 * 3);
+}
+
+TEST_F(FormatTest, RefusedSizeGivesCode15AndTheCamerasOwnSize) {
+    ASSERT_TRUE(SelectCamera());
+    const VIDEOINFOHEADER before = DeviceFormat(cap->VideoStreamConfig());
+    cap->SetVideoFormat(800, 600, 15, 24);
+    ClearEvents();
+    ASSERT_TRUE(cap->StartPreview());
+    EXPECT_EQ(Events(), (std::vector<std::string>{"Error15", "StartPreview"}));
+    EXPECT_EQ(cap->FrameWidth(), before.bmiHeader.biWidth);
+    EXPECT_EQ(cap->FrameHeight(), before.bmiHeader.biHeight);
+    EXPECT_EQ(cap->VideoBitCount(), before.bmiHeader.biBitCount);
+    // The frames the handler sees match the size reported.
+    ASSERT_TRUE(WaitFrames(2));
+    EXPECT_EQ(lastSize.load(), cap->FrameWidth() * cap->FrameHeight() * 3);
+}
+
+TEST_F(FormatTest, Yuy2CameraRefusesA24BitHeaderAndKeepsItsDepth) {
+    config.SetString(vcam::kValueSubtype, L"YUY2");
+    ASSERT_TRUE(SelectCamera());
+    const VIDEOINFOHEADER before = DeviceFormat(cap->VideoStreamConfig());
+    ASSERT_EQ(before.bmiHeader.biCompression, MAKEFOURCC('Y', 'U', 'Y', '2'));
+    cap->SetVideoFormat(640, 480, 15, 24);
+    ClearEvents();
+    EXPECT_FALSE(cap->ApplyVideoFormat());
+    EXPECT_EQ(Errors(), (std::vector<int>{15}));
+    EXPECT_EQ(cap->VideoBitCount(), before.bmiHeader.biBitCount);
+    EXPECT_FALSE(cap->VideoFormatChanged());
+    // With its own depth the same size is taken.
+    cap->SetVideoFormat(640, 480, 15, 16);
+    ClearEvents();
+    EXPECT_TRUE(cap->ApplyVideoFormat());
+    EXPECT_EQ(Events(), (std::vector<std::string>{"VideoFormatChange"}));
+    EXPECT_EQ(DeviceFormat(cap->VideoStreamConfig()).bmiHeader.biCompression,
+              MAKEFOURCC('Y', 'U', 'Y', '2'));
+    EXPECT_EQ(cap->StoredVideoFormat().bmiHeader.biSizeImage, 640u * 480u * 2u);
+}
+
+TEST_F(FormatTest, AudioFormatIsAppliedAtTheBuild) {
+    ASSERT_TRUE(SelectCamera(true));
+    cap->SetAudioFormat(44100, 1, 16);
+    ClearEvents();
+    EXPECT_TRUE(cap->ApplyAudioFormat());
+    EXPECT_EQ(Events(), (std::vector<std::string>{"AudioFormatChange"}));
+    const WAVEFORMATEX& wf = cap->StoredAudioFormat();
+    EXPECT_EQ(wf.wFormatTag, WAVE_FORMAT_PCM);
+    EXPECT_EQ(wf.nChannels, 1);
+    EXPECT_EQ(wf.nSamplesPerSec, 44100u);
+    EXPECT_EQ(wf.wBitsPerSample, 16);
+    EXPECT_EQ(wf.nBlockAlign, 2);
+    EXPECT_EQ(wf.nAvgBytesPerSec, 88200u);
+    EXPECT_FALSE(cap->AudioFormatChanged());
+    cap->SetAudioFormat(22050, 2, 8);
+    EXPECT_TRUE(cap->ApplyAudioFormat());
+    EXPECT_EQ(cap->StoredAudioFormat().nBlockAlign, 2);
+    EXPECT_EQ(cap->StoredAudioFormat().nAvgBytesPerSec, 44100u);
+}
+
+TEST_F(FormatTest, SizeNamesFollowTheCapabilitiesOnlyWithADevice) {
+    EXPECT_TRUE(cap->VideoSizeNames().empty());
+    ASSERT_TRUE(SelectCamera());
+    EXPECT_EQ(cap->VideoSizeNames(),
+              (std::vector<std::string>{"640 x 480", "352 x 288", "320 x 240", "160 x 120",
+                                        "1280 x 720"}));
+    cap->SelectDevices(-1, -1);
+    EXPECT_TRUE(cap->VideoSizeNames().empty());
+}
+
+TEST(DeviceOptions, EntriesByNameAndKind) {
+    TDeviceOptions none(nullptr);
+    none.Add(OptionVideoCaptureFilter, "Video Capture Filter");
+    EXPECT_EQ(none.Execute("Video Capture Filter"), E_FAIL);
+    EXPECT_EQ(none.NameOf(0), "Video Capture Filter");
+    EXPECT_EQ(none.NameOf(1), "");
+    EXPECT_EQ(none.NameOf(-1), "");
+    EXPECT_TRUE(none.IsKind(0, OptionVideoCaptureFilter));
+    EXPECT_FALSE(none.IsKind(0, OptionVideoSource));
+    EXPECT_FALSE(none.IsKind(5, OptionVideoCaptureFilter));
+    none.Clear();
+    EXPECT_EQ(none.Count(), 0);
+    EXPECT_EQ(none.NameOf(0), "");
+    none.Add(OptionAudioCompress, "Audio Compress");
+    EXPECT_EQ(none.NameOf(0), "Audio Compress");
+    EXPECT_EQ(none.Count(), 1);
+}
+
+TEST_F(FormatTest, OptionsRunThroughTheControlByExactName) {
+    // Without a video device nothing is shown and the result is 1.
+    EXPECT_EQ(cap->ShowDeviceOption(OptionVideoCaptureFilter), 1);
+    ASSERT_TRUE(SelectCamera());
+    EXPECT_EQ(cap->ShowDeviceOption(99), 1);
+    EXPECT_EQ(cap->DeviceOptions().Execute("video capture filter"), E_FAIL);
+    EXPECT_EQ(cap->DeviceOptions().Execute("No Such Option"), E_FAIL);
+}
+
+TEST_F(FormatTest, StandInListsItsFilterPageFirstAndTheSourcePageOpensIt) {
+    ASSERT_TRUE(SelectCamera());
+    ComPtr<ISpecifyPropertyPages> pages;
+    if (FAILED(cap->VideoCaptureFilter()->QueryInterface(IID_PPV_ARGS(&pages))))
+        GTEST_SKIP() << "the stand-in camera has no property page yet";
+    ASSERT_GT(cap->DeviceOptions().Count(), 0);
+    EXPECT_EQ(cap->DeviceOptions().NameOf(0), "Video Capture Filter");
+    for (int i = 0; i < cap->DeviceOptions().Count(); ++i) {
+        EXPECT_FALSE(cap->DeviceOptions().IsKind(i, OptionVideoFormat));
+        EXPECT_FALSE(cap->DeviceOptions().IsKind(i, OptionVideoSource));
+    }
+    // The property frame is modal: a timer on this thread finds it and closes it.
+    static HWND frame;
+    frame = nullptr;
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) {
+        ::EnumThreadWindows(::GetCurrentThreadId(),
+                            [](HWND w, LPARAM) -> BOOL {
+                                wchar_t cls[32] = {};
+                                ::GetClassNameW(w, cls, 32);
+                                if (wcscmp(cls, L"#32770") == 0 && ::IsWindowVisible(w)) {
+                                    frame = w;
+                                    ::PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+                                    return FALSE;
+                                }
+                                return TRUE;
+                            },
+                            0);
+    });
+    ASSERT_TRUE(cap->ShowVideoSourcePage());
+    ::KillTimer(nullptr, timer);
+    EXPECT_NE(frame, nullptr);
+}

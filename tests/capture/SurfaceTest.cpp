@@ -1,1 +1,168 @@
+// The control's surface: construction and destruction, defaults, the property rules, the
+// per-frame handler swap while previewing, and recording's refusal while it is not wired.
 #include "tests/capture/CaptureTestSupport.h"
+
+#include <memory>
+
+using namespace captest;
+
+namespace {
+
+uint16_t FpuControlWord() {
+    uint16_t cw = 0;
+    __asm__ __volatile__("fnstcw %0" : "=m"(cw));
+    return cw;
+}
+
+void SetFpuControlWord(uint16_t cw) {
+    __asm__ __volatile__("fldcw %0" : : "m"(cw));
+}
+
+using SurfaceTest = CaptureFixture;
+
+}  // namespace
+
+TEST(SurfaceConstruction, DefaultsAndTheFloatingPointControlWord) {
+    fw::Application app;
+    const uint16_t before = FpuControlWord();
+    SetFpuControlWord(0x027F);  // exceptions masked, double precision: distinct from 0x133F
+    {
+        TGDirectCapPin2 cap(&app);
+        // Bit 6 of the x87 control word is reserved and reads back as 1.
+        EXPECT_EQ(FpuControlWord() & ~0x40, 0x133F);
+        EXPECT_EQ(cap.SavedFpuControlWord(), 0x027F);
+        EXPECT_EQ(cap.Width(), 160);
+        EXPECT_EQ(cap.Height(), 120);
+        EXPECT_EQ(cap.Color(), fw::clBlack);
+        EXPECT_EQ(cap.VideoFrameRate(), 15.0);
+        EXPECT_EQ(cap.VideoBitCount(), 24);
+        EXPECT_EQ(cap.ImageFileName, L"capture.bmp");
+        EXPECT_EQ(cap.VideoFileName, L"capture.avi");
+        EXPECT_TRUE(cap.WantPreview);
+        EXPECT_EQ(cap.CapTimeLimit(), 0u);
+        EXPECT_EQ(cap.BufferFileSize, 1u);
+        EXPECT_EQ(cap.FrameWidth(), 320);
+        EXPECT_EQ(cap.FrameHeight(), 240);
+        EXPECT_EQ(cap.AudioSampleRate(), 8000);
+        EXPECT_EQ(cap.AudioChannels(), 1);
+        EXPECT_EQ(cap.AudioBitsPerSample(), 16);
+        EXPECT_TRUE(cap.VideoFormatChanged());
+        EXPECT_TRUE(cap.AudioFormatChanged());
+        EXPECT_FALSE(cap.Previewing());
+        EXPECT_FALSE(cap.Capturing());
+        EXPECT_EQ(cap.SensorFilter(), nullptr);
+        // The graph exists and the device lists were filled.
+        EXPECT_NE(cap.Graph(), nullptr);
+        EXPECT_FALSE(VideoDeviceList().empty());
+        EXPECT_EQ(cap.CaptureTimer().Interval(), 100u);
+        EXPECT_FALSE(cap.CaptureTimer().Enabled());
+        EXPECT_TRUE(cap.VideoSizeNames().empty());
+        EXPECT_FALSE(cap.StartPreview());
+    }
+    EXPECT_EQ(FpuControlWord(), 0x027F);
+    SetFpuControlWord(before);
+}
+
+TEST_F(SurfaceTest, PropertyRules) {
+    for (int bits : {1, 4, 8, 16, 24, 32}) {
+        cap->SetVideoBitCount(bits);
+        EXPECT_EQ(cap->VideoBitCount(), bits);
+    }
+    for (int bits : {0, 2, 12, 15, 33, -8}) {
+        cap->SetVideoBitCount(bits);
+        EXPECT_EQ(cap->VideoBitCount(), 24) << bits;
+    }
+    cap->SetVideoFrameRate(60);
+    EXPECT_EQ(cap->VideoFrameRate(), 30.0);
+    cap->SetVideoFrameRate(30);
+    EXPECT_EQ(cap->VideoFrameRate(), 30.0);
+    cap->SetVideoFrameRate(0.5);
+    EXPECT_EQ(cap->VideoFrameRate(), 0.5);
+    cap->SetCapTimeLimit(4294967295u);
+    EXPECT_EQ(cap->CapTimeLimit(), 4294957295u);
+    cap->SetCapTimeLimit(4294957296u);
+    EXPECT_EQ(cap->CapTimeLimit(), 4294957295u);
+    cap->SetCapTimeLimit(4294957295u);
+    EXPECT_EQ(cap->CapTimeLimit(), 4294957295u);
+    cap->SetCapTimeLimit(5);
+    EXPECT_EQ(cap->CapTimeLimit(), 5u);
+
+    cap->SetAudioFormat(48000, 3, 24);
+    EXPECT_EQ(cap->AudioSampleRate(), 8000);
+    EXPECT_EQ(cap->AudioChannels(), 1);
+    EXPECT_EQ(cap->AudioBitsPerSample(), 8);
+    cap->SetAudioFormat(22050, 2, 16);
+    EXPECT_EQ(cap->AudioSampleRate(), 22050);
+    EXPECT_EQ(cap->AudioChannels(), 2);
+    EXPECT_EQ(cap->AudioBitsPerSample(), 16);
+
+    cap->SetVideoFormat(123, 77, 45, 12);
+    EXPECT_EQ(cap->FrameWidth(), 123);
+    EXPECT_EQ(cap->FrameHeight(), 77);
+    EXPECT_EQ(cap->VideoFrameRate(), 30.0);
+    EXPECT_EQ(cap->VideoBitCount(), 24);
+    EXPECT_TRUE(Events().empty());
+}
+
+TEST_F(SurfaceTest, SettersMarkTheFormatsChangedAfterABuild) {
+    ASSERT_TRUE(SelectCamera(true));
+    ASSERT_TRUE(cap->StartPreview());
+    EXPECT_FALSE(cap->VideoFormatChanged());
+    EXPECT_FALSE(cap->AudioFormatChanged());
+    cap->SetVideoBitCount(24);
+    EXPECT_TRUE(cap->VideoFormatChanged());
+    cap->SetAudioFormat(8000, 1, 8);
+    EXPECT_TRUE(cap->AudioFormatChanged());
+}
+
+TEST_F(SurfaceTest, NewFrameHandlerTakesOverWhilePreviewing) {
+    ASSERT_TRUE(SelectCamera());
+    ASSERT_TRUE(cap->StartPreview());
+    ASSERT_TRUE(WaitFrames(2));
+    std::atomic<uint32_t> firstOfNew{0};
+    std::atomic<int> seen{0};
+    cap->SetOnVideoPreview([&](uint32_t frame, BYTE*&, int32_t&) {
+        if (seen++ == 0) firstOfNew = frame;
+    });
+    const uint32_t old = frames.load();
+    ASSERT_TRUE(PumpUntil([&] { return seen.load() >= 3; }));
+    // The old handler got nothing more beyond a frame in flight; numbering goes on.
+    EXPECT_LE(frames.load(), old + 1);
+    EXPECT_GE(firstOfNew.load(), old);
+    cap->SetOnVideoPreview(nullptr);
+    const int stopped = seen.load();
+    PumpFor(150);
+    EXPECT_LE(seen.load(), stopped + 1);
+    EXPECT_GT(cap->VideoCallback().FrameCount(), static_cast<uint32_t>(stopped));
+}
+
+TEST_F(SurfaceTest, RecordingIsRefusedAndNeverRunsBesideThePreview) {
+    ASSERT_TRUE(SelectCamera());
+    ASSERT_TRUE(cap->StartPreview());
+    ClearEvents();
+    EXPECT_FALSE(cap->StartCapture());
+    EXPECT_FALSE(cap->StopCapture());
+    EXPECT_TRUE(Events().empty());
+    EXPECT_TRUE(cap->Previewing());
+    EXPECT_FALSE(cap->Capturing());
+    EXPECT_FALSE(cap->CaptureTimer().Enabled());
+}
+
+TEST_F(SurfaceTest, DestroyedWhilePreviewingStopsTheCameraQuietly) {
+    ASSERT_TRUE(SelectCamera(true));
+    ASSERT_TRUE(cap->StartPreview());
+    ASSERT_TRUE(WaitFrames(3));
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, vcam::kConfigKey, vcam::kValueFramesProduced);
+    ClearEvents();
+    const uint16_t saved = cap->SavedFpuControlWord();
+    delete form;
+    form = nullptr;
+    cap = nullptr;
+    EXPECT_TRUE(Events().empty());
+    // The camera was stopped (it reports its count at Stop).
+    EXPECT_NE(CameraConfig::ReadDword(vcam::kValueFramesProduced, 0xFFFFFFFF), 0xFFFFFFFFu);
+    EXPECT_EQ(FpuControlWord(), saved);
+    const uint32_t after = frames.load();
+    PumpFor(100);
+    EXPECT_EQ(frames.load(), after);
+}
