@@ -1,5 +1,6 @@
-// DLL entry points: class objects for the two filters and their registration as a video
-// and an audio capture device, so that the system device enumerator lists them.
+// DLL entry points: class objects for the two filters and the camera's property page, and
+// their registration (the filters as a video and an audio capture device, so that the
+// system device enumerator lists them).
 #include <dshow.h>
 #include <olectl.h>
 #include <wrl/client.h>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "framework/WinHandles.h"
+#include "standins/vcam/CameraPage.h"
 #include "standins/vcam/ComModule.h"
 #include "standins/vcam/Filters.h"
 #include "standins/vcam/VCamConfig.h"
@@ -30,6 +32,21 @@ struct FilterClass {
   const GUID* category;
   const GUID* majorType;
   CreateFunction create;
+};
+
+// Every class the DLL serves, with its registration.
+struct ComClass {
+  const GUID* clsid;
+  const wchar_t* name;
+  const wchar_t* threadingModel;
+  CreateFunction create;
+};
+
+// The page owns windows, so it lives in its creator's apartment.
+const ComClass kComClasses[] = {
+    {&CLSID_OrvixTestCamera, kCameraName, L"Both", &CreateCamera},
+    {&CLSID_OrvixTestMicrophone, kMicrophoneName, L"Both", &CreateMicrophone},
+    {&CLSID_OrvixTestCameraPage, kPageClassName, L"Apartment", &CreateCameraPage},
 };
 
 const FilterClass kClasses[] = {
@@ -103,8 +120,8 @@ HRESULT SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
   return HRESULT_FROM_WIN32(status);
 }
 
-HRESULT RegisterClassKey(const FilterClass& filter, const std::wstring& modulePath) {
-  const std::wstring path = L"CLSID\\" + GuidText(*filter.clsid);
+HRESULT RegisterClassKey(const ComClass& entry, const std::wstring& modulePath) {
+  const std::wstring path = L"CLSID\\" + GuidText(*entry.clsid);
   HKEY raw = nullptr;
   LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE,
                                    nullptr, &raw, nullptr);
@@ -112,7 +129,7 @@ HRESULT RegisterClassKey(const FilterClass& filter, const std::wstring& modulePa
     return HRESULT_FROM_WIN32(status);
   }
   fw::RegKey classKey(raw);
-  HRESULT hr = SetString(classKey.get(), nullptr, filter.name);
+  HRESULT hr = SetString(classKey.get(), nullptr, entry.name);
   if (FAILED(hr)) {
     return hr;
   }
@@ -125,7 +142,7 @@ HRESULT RegisterClassKey(const FilterClass& filter, const std::wstring& modulePa
   fw::RegKey server(raw);
   hr = SetString(server.get(), nullptr, modulePath);
   if (SUCCEEDED(hr)) {
-    hr = SetString(server.get(), L"ThreadingModel", L"Both");
+    hr = SetString(server.get(), L"ThreadingModel", entry.threadingModel);
   }
   return hr;
 }
@@ -170,9 +187,9 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
     return E_POINTER;
   }
   *out = nullptr;
-  for (const auto& filter : vcam::kClasses) {
-    if (clsid == *filter.clsid) {
-      auto* factory = new (std::nothrow) vcam::ClassFactory(filter.create);
+  for (const auto& entry : vcam::kComClasses) {
+    if (clsid == *entry.clsid) {
+      auto* factory = new (std::nothrow) vcam::ClassFactory(entry.create);
       if (!factory) {
         return E_OUTOFMEMORY;
       }
@@ -192,8 +209,8 @@ STDAPI DllRegisterServer() {
   if (length == 0 || length >= MAX_PATH) {
     return E_FAIL;
   }
-  for (const auto& filter : vcam::kClasses) {
-    const HRESULT hr = vcam::RegisterClassKey(filter, path);
+  for (const auto& entry : vcam::kComClasses) {
+    const HRESULT hr = vcam::RegisterClassKey(entry, path);
     if (FAILED(hr)) {
       return hr;
     }
@@ -224,8 +241,8 @@ STDAPI DllUnregisterServer() {
       }
     }
   }
-  for (const auto& filter : vcam::kClasses) {
-    const std::wstring path = L"CLSID\\" + vcam::GuidText(*filter.clsid);
+  for (const auto& entry : vcam::kComClasses) {
+    const std::wstring path = L"CLSID\\" + vcam::GuidText(*entry.clsid);
     RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str());
   }
   return S_OK;

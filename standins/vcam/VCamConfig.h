@@ -15,8 +15,21 @@ inline constexpr GUID CLSID_OrvixTestCamera = {
 inline constexpr GUID CLSID_OrvixTestMicrophone = {
     0x19f6a41a, 0xd402, 0x44b3, {0x97, 0x11, 0x71, 0xa0, 0x42, 0xf8, 0x42, 0xc6}};
 
+// The camera's property page (the filter and its capture pin name it through
+// ISpecifyPropertyPages). {8BDE4DF3-5507-4886-A1D1-DB5DB369D375}
+inline constexpr GUID CLSID_OrvixTestCameraPage = {
+    0x8bde4df3, 0x5507, 0x4886, {0xa1, 0xd1, 0xdb, 0x5d, 0xb3, 0x69, 0xd3, 0x75}};
+
 inline constexpr wchar_t kCameraName[] = L"Orvix Test Camera";
 inline constexpr wchar_t kMicrophoneName[] = L"Orvix Test Microphone";
+
+// The page's title (its tab in a property frame) and the name of its class.
+inline constexpr wchar_t kPageTitle[] = L"Orvix Test Camera";
+inline constexpr wchar_t kPageClassName[] = L"Orvix Test Camera Property Page";
+// Control ids of the page's two lines of text: "Sensor: 1 (forward)" or "Sensor: 2
+// (backward)", and the current format as "Format: 640 x 480 RGB24".
+inline constexpr int kPageSensorTextId = 1001;
+inline constexpr int kPageFormatTextId = 1002;
 
 // Output pin names. A camera with a still pin names it like the real driver does.
 inline constexpr wchar_t kCapturePinName[] = L"Capture";

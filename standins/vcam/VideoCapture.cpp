@@ -1,6 +1,9 @@
 // The stand-in camera: a capture pin offering five frame sizes in RGB24 (or YUY2 when so
 // configured), an optional still pin named "Stop", and the driver's IAMVMControl whose
-// sensor switch changes the test picture.
+// sensor switch changes the test picture. The filter and its pins name one property page,
+// which shows the sensor and the format in use.
+#include <ocidl.h>
+
 #include <atomic>
 #include <cstring>
 #include <iterator>
@@ -8,6 +11,7 @@
 #include <new>
 
 #include "standins/vcam/CameraSettings.h"
+#include "standins/vcam/CameraStatus.h"
 #include "standins/vcam/CaptureFilter.h"
 #include "standins/vcam/Filters.h"
 #include "standins/vcam/IAMVMControl.h"
@@ -43,6 +47,20 @@ DWORD ImageBytes(const FrameSize& size, WORD bitCount) {
   return static_cast<DWORD>(size.width) * static_cast<DWORD>(size.height) * bitCount / 8;
 }
 
+HRESULT GetCameraPages(CAUUID* pages) {
+  if (!pages) {
+    return E_POINTER;
+  }
+  pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
+  if (!pages->pElems) {
+    pages->cElems = 0;
+    return E_OUTOFMEMORY;
+  }
+  pages->pElems[0] = CLSID_OrvixTestCameraPage;
+  pages->cElems = 1;
+  return S_OK;
+}
+
 MediaType MakeVideoType(const FrameSize& size, const VideoSubtype& subtype,
                         REFERENCE_TIME interval) {
   MediaType mt;
@@ -70,7 +88,7 @@ MediaType MakeVideoType(const FrameSize& size, const VideoSubtype& subtype,
   return mt;
 }
 
-class VideoPin final : public CapturePin {
+class VideoPin final : public CapturePin, public ISpecifyPropertyPages {
  public:
   VideoPin(CaptureFilter& filter, const wchar_t* name, const GUID& category, bool yuy2,
            bool streams, const std::atomic<LONG>& sensor)
@@ -78,6 +96,21 @@ class VideoPin final : public CapturePin {
         subtype_(SubtypeFor(yuy2)),
         streams_(streams),
         sensor_(sensor) {}
+
+  // The stream format page is the camera's page too: a caller holding the pin's
+  // IAMStreamConfig asks the pin for pages.
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (out && iid == IID_ISpecifyPropertyPages) {
+      *out = static_cast<ISpecifyPropertyPages*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return CapturePin::QueryInterface(iid, out);
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return CapturePin::AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return CapturePin::Release(); }
+
+  STDMETHODIMP GetPages(CAUUID* pages) override { return GetCameraPages(pages); }
 
  protected:
   int CapabilityCount() const override { return static_cast<int>(std::size(kSizes)); }
@@ -182,7 +215,10 @@ class VideoPin final : public CapturePin {
   TestPicture picture_;                               // streaming thread only
 };
 
-class CameraFilter final : public CaptureFilter, public IAMVMControl {
+class CameraFilter final : public CaptureFilter,
+                           public IAMVMControl,
+                           public ISpecifyPropertyPages,
+                           public IVCamStatus {
  public:
   explicit CameraFilter(const CameraSettings& settings)
       : CaptureFilter(CLSID_OrvixTestCamera, settings.failRun, settings.loseAfterMs) {
@@ -226,10 +262,54 @@ class CameraFilter final : public CaptureFilter, public IAMVMControl {
     return S_OK;
   }
 
+  STDMETHODIMP GetPages(CAUUID* pages) override { return GetCameraPages(pages); }
+
+  // The capture pin's format as IAMStreamConfig reports it: the connection's, else the one
+  // set, else the first capability.
+  STDMETHODIMP GetStatus(VCamStatus* status) override {
+    if (!status) {
+      return E_POINTER;
+    }
+    ComPtr<IPin> pin;
+    ComPtr<IAMStreamConfig> config;
+    HRESULT hr = FindPin(kCapturePinName, &pin);
+    if (SUCCEEDED(hr)) {
+      hr = pin.As(&config);
+    }
+    AM_MEDIA_TYPE* mt = nullptr;
+    if (SUCCEEDED(hr)) {
+      hr = config->GetFormat(&mt);
+    }
+    if (FAILED(hr)) {
+      return hr;
+    }
+    *status = VCamStatus{};
+    status->sensor = sensor_.load();
+    status->subtype = mt->subtype;
+    if (mt->formattype == FORMAT_VideoInfo && mt->cbFormat >= sizeof(VIDEOINFOHEADER) &&
+        mt->pbFormat) {
+      const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt->pbFormat);
+      status->width = vih->bmiHeader.biWidth;
+      status->height = vih->bmiHeader.biHeight;
+    }
+    DeleteMediaType(mt);
+    return S_OK;
+  }
+
  protected:
   HRESULT QueryExtraInterface(REFIID iid, void** out) override {
     if (iid == __uuidof(IAMVMControl)) {
       *out = static_cast<IAMVMControl*>(this);
+      AddRef();
+      return S_OK;
+    }
+    if (iid == IID_ISpecifyPropertyPages) {
+      *out = static_cast<ISpecifyPropertyPages*>(this);
+      AddRef();
+      return S_OK;
+    }
+    if (iid == __uuidof(IVCamStatus)) {
+      *out = static_cast<IVCamStatus*>(this);
       AddRef();
       return S_OK;
     }

@@ -67,14 +67,6 @@ std::vector<std::pair<std::wstring, CLSID>> ListCategory(const GUID& category) {
   return found;
 }
 
-// Calls the driver method in the nineteenth slot after IUnknown, the way the program does:
-// by position, with one 32-bit integer.
-HRESULT CallSensorSlot(IUnknown* control, LONG sensor) {
-  using Method = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, LONG);
-  void** vtable = *reinterpret_cast<void***>(control);
-  return reinterpret_cast<Method>(vtable[3 + 18])(control, sensor);
-}
-
 AM_MEDIA_TYPE* CapabilityAt(IAMStreamConfig* config, int index, VIDEO_STREAM_CONFIG_CAPS& caps) {
   AM_MEDIA_TYPE* mt = nullptr;
   if (config->GetStreamCaps(index, &mt, reinterpret_cast<BYTE*>(&caps)) != S_OK) {
@@ -275,7 +267,7 @@ TEST_F(CameraTest, StillPinNamedStopWhenConfigured) {
     PIN_INFO info{};
     ASSERT_EQ(pin->QueryPinInfo(&info), S_OK);
     ComPtr<IBaseFilter> owner;
-    owner.Attach(info.pFilter);
+    *owner.GetAddressOf() = info.pFilter;  // mingw-w64's Attach would add a reference
     EXPECT_EQ(owner.Get(), camera.Get());
     EXPECT_EQ(info.dir, PINDIR_OUTPUT);
     names.emplace_back(info.achName);

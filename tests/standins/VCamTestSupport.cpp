@@ -111,6 +111,12 @@ ComPtr<IPin> FindPinByDirection(IBaseFilter* filter, PIN_DIRECTION direction) {
   return nullptr;
 }
 
+HRESULT CallSensorSlot(IUnknown* control, LONG sensor) {
+  using Method = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, LONG);
+  void** vtable = *reinterpret_cast<void***>(control);
+  return reinterpret_cast<Method>(vtable[3 + 18])(control, sensor);
+}
+
 ComPtr<IAMStreamConfig> StreamConfigOf(IBaseFilter* filter) {
   ComPtr<IAMStreamConfig> config;
   ComPtr<IPin> pin = FindPinByDirection(filter, PINDIR_OUTPUT);
@@ -190,7 +196,9 @@ HRESULT CaptureGraph::Build(IBaseFilter* sourceFilter, const GUID& major, const 
   }
   grabber->SetBufferSamples(FALSE);
   grabber->SetOneShot(FALSE);
-  callback.Attach(new RecordingCallback());
+  // Takes over the creation reference (mingw-w64's ComPtr::Attach would add another).
+  callback.Reset();
+  *callback.GetAddressOf() = new RecordingCallback();
   if (FAILED(hr = grabber->SetCallback(callback.Get(), 0))) {
     return hr;
   }

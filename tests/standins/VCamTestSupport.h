@@ -68,6 +68,10 @@ class RecordingCallback final : public ISampleGrabberCB {
   std::vector<BYTE> last_;
 };
 
+// Calls the driver method in the nineteenth slot after IUnknown, the way the program does:
+// by position, with one 32-bit integer.
+HRESULT CallSensorSlot(IUnknown* control, LONG sensor);
+
 ComPtr<IPin> FindPinByDirection(IBaseFilter* filter, PIN_DIRECTION direction);
 ComPtr<IAMStreamConfig> StreamConfigOf(IBaseFilter* filter);
 ComPtr<IBaseFilter> CreateCamera();
