@@ -379,22 +379,17 @@ void TGDirectCapPin2::RemoveDownstream(IBaseFilter* Filter) {
     ComPtr<IEnumPins> pins;
     if (FAILED(Filter->EnumPins(&pins))) return;
     ComPtr<IPin> p;
-    int restarts = 0;
     while (pins->Next(1, p.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
         ComPtr<IPin> q;
         if (!p || FAILED(p->ConnectedTo(&q)) || !q) continue;
-        PIN_INFO info{};
-        if (FAILED(q->QueryPinInfo(&info))) break;
-        ComPtr<IBaseFilter> downstream;
-        downstream.Attach(info.pFilter);
-        if (info.dir == PINDIR_INPUT && downstream) {
+        PinInfoHolder h;
+        if (FAILED(q->QueryPinInfo(&h.info))) break;
+        ComPtr<IBaseFilter> downstream = h.info.pFilter;
+        if (h.info.dir == PINDIR_INPUT && downstream) {
             RemoveDownstream(downstream.Get());
             Graph_->Disconnect(q.Get());
             Graph_->Disconnect(p.Get());
             Graph_->RemoveFilter(downstream.Get());
-            // Removing may change the pin list of a filter with dynamic pins: walk
-            // again from the start (the removed branch is no longer connected).
-            if (++restarts < 64) pins->Reset();
         }
     }
 }

@@ -8,13 +8,6 @@ namespace {
 
 constexpr size_t kPinNameLimit = 128;
 
-struct PinInfoHolder {
-    PIN_INFO info{};
-    ~PinInfoHolder() {
-        if (info.pFilter) info.pFilter->Release();
-    }
-};
-
 }  // namespace
 
 ComPtr<IPin> FindPinByDirection(IEnumPins* Pins, PIN_DIRECTION Direction) {

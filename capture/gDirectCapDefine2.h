@@ -21,6 +21,17 @@ Microsoft::WRL::ComPtr<IPin> NextPinAfter(IEnumPins* Pins, IPin* Pin);
 // The pin's name (at most 128 characters), empty when it cannot be read.
 std::wstring PinName(IPin* Pin);
 
+// A pin's PIN_INFO, holding the filter reference that QueryPinInfo hands out.
+struct PinInfoHolder {
+    PIN_INFO info{};
+    PinInfoHolder() = default;
+    ~PinInfoHolder() {
+        if (info.pFilter) info.pFilter->Release();
+    }
+    PinInfoHolder(const PinInfoHolder&) = delete;
+    PinInfoHolder& operator=(const PinInfoHolder&) = delete;
+};
+
 // Shorthands on a filter: its pin enumerator, its first pin of a direction.
 Microsoft::WRL::ComPtr<IEnumPins> PinsOf(IBaseFilter* Filter);
 Microsoft::WRL::ComPtr<IPin> FirstPin(IBaseFilter* Filter, PIN_DIRECTION Direction);
