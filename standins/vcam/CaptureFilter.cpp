@@ -242,7 +242,8 @@ HRESULT CapturePin::TryConnection(IPin* receivePin, const MediaType& mt) {
   auto undo = [this] {
     ComPtr<IPin> peer;
     std::lock_guard lock(filter_.DataLock());
-    peer = std::move(connected_);
+    // Swap, not move: mingw-w64's ComPtr move-assignment copies and leaves the source set.
+    peer.Swap(connected_);
     connectionType_.Clear();
     return peer;
   };
@@ -330,9 +331,10 @@ STDMETHODIMP CapturePin::Disconnect() {
     if (!connected_) {
       return S_FALSE;
     }
-    peer = std::move(connected_);
-    input = std::move(input_);
-    allocator = std::move(allocator_);
+    // Swap, not move: mingw-w64's ComPtr move-assignment copies and leaves the source set.
+    peer.Swap(connected_);
+    input.Swap(input_);
+    allocator.Swap(allocator_);
     connectionType_.Clear();
   }
   // The references go outside the lock: their release may run other filters' code.
