@@ -24,7 +24,7 @@ build_target() {
   cmake --build "$dir" --parallel "$(nproc)" >"$build/build-$t.log" 2>&1
   rc=$?
   # Show warnings and errors, not the progress lines.
-  grep -v -E '^\[ *[0-9]+%\]|^(Consolidate|Scanning|Built target|-- |gmake)' "$build/build-$t.log" || true
+  grep -v -E '^\[ *[0-9]+%\]|^(Consolidate|Scanning|Built target|-- |gmake|Writing CHM|chmcmd, )|^$' "$build/build-$t.log" || true
   return $rc
 }
 
