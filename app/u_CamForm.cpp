@@ -105,6 +105,7 @@ void Tfrm_DADez::CreateParams(fw::CreateParams& params)
     params.ClassStyle &= ~static_cast<UINT>(CS_DROPSHADOW);
 }
 
+// The window hosts no capture control yet, so nothing previews or records.
 bool Tfrm_DADez::IsPreviewing() const
 {
     return false;
