@@ -9,6 +9,7 @@
 
 #include "standins/vcam/CameraSettings.h"
 #include "standins/vcam/CaptureFilter.h"
+#include "standins/vcam/ComObject.h"
 #include "standins/vcam/Filters.h"
 #include "standins/vcam/VCamConfig.h"
 
@@ -179,15 +180,7 @@ class MicrophoneFilter final : public CaptureFilter {
 }  // namespace
 
 HRESULT CreateMicrophone(REFIID iid, void** out) {
-  MicrophoneFilter* microphone = nullptr;
-  try {
-    microphone = new MicrophoneFilter();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-  const HRESULT hr = microphone->QueryInterface(iid, out);
-  microphone->Release();
-  return hr;
+  return CreateObject<MicrophoneFilter>(iid, out);
 }
 
 }  // namespace vcam

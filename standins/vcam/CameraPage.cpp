@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "framework/WinHandles.h"
-#include "standins/vcam/ComModule.h"
+#include "standins/vcam/ComObject.h"
 #include "standins/vcam/VCamConfig.h"
 
 namespace vcam {
@@ -63,28 +63,8 @@ ComPtr<IVCamStatus> StatusSourceOf(IUnknown* object) {
   return status;
 }
 
-class CameraPage final : public IPropertyPage {
+class CameraPage final : public ComObject<IPropertyPage> {
  public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) {
-      return E_POINTER;
-    }
-    if (iid == IID_IUnknown || iid == IID_IPropertyPage) {
-      *out = static_cast<IPropertyPage*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&ref_); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG ref = InterlockedDecrement(&ref_);
-    if (ref == 0) {
-      delete this;
-    }
-    return ref;
-  }
 
   STDMETHODIMP SetPageSite(IPropertyPageSite* site) override {
     site_ = site;
@@ -206,7 +186,7 @@ class CameraPage final : public IPropertyPage {
   STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
 
  private:
-  ~CameraPage() = default;
+  ~CameraPage() override = default;
 
   void Refresh() {
     if (!window_ || !source_) {
@@ -220,8 +200,6 @@ class CameraPage final : public IPropertyPage {
     SetDlgItemTextW(window_.get(), kPageFormatTextId, FormatText(status).c_str());
   }
 
-  ModuleObject module_;
-  LONG ref_ = 1;
   ComPtr<IPropertyPageSite> site_;
   ComPtr<IVCamStatus> source_;
   fw::WindowHandle window_;  // declared last: destroyed first, while the rest still exists
@@ -246,13 +224,7 @@ std::wstring FormatText(const VCamStatus& status) {
 }
 
 HRESULT CreateCameraPage(REFIID iid, void** out) {
-  auto* page = new (std::nothrow) CameraPage();
-  if (!page) {
-    return E_OUTOFMEMORY;
-  }
-  const HRESULT hr = page->QueryInterface(iid, out);
-  page->Release();
-  return hr;
+  return CreateObject<CameraPage>(iid, out);
 }
 
 }  // namespace vcam

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "framework/WinHandles.h"
+#include "standins/vcam/ListEnumerator.h"
 #include "standins/vcam/VCamConfig.h"
 
 namespace vcam {
@@ -24,76 +25,18 @@ REFERENCE_TIME MonotonicNow() {
   return seconds * 10000000 + rest * 10000000 / frequency.QuadPart;
 }
 
-class PinEnumerator final : public IEnumPins {
- public:
-  PinEnumerator(std::vector<ComPtr<IPin>> pins, size_t position)
-      : pins_(std::move(pins)), position_(position) {}
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) {
-      return E_POINTER;
-    }
-    if (iid == IID_IUnknown || iid == IID_IEnumPins) {
-      *out = static_cast<IEnumPins*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&ref_); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG ref = InterlockedDecrement(&ref_);
-    if (ref == 0) {
-      delete this;
-    }
-    return ref;
-  }
-  STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override {
-    if (!pins || (count > 1 && !fetched)) {
-      return E_POINTER;
-    }
-    ULONG done = 0;
-    while (done < count && position_ < pins_.size()) {
-      pins[done] = pins_[position_].Get();
-      pins[done]->AddRef();
-      ++done;
-      ++position_;
-    }
-    if (fetched) {
-      *fetched = done;
-    }
-    return done == count ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Skip(ULONG count) override {
-    const size_t left = pins_.size() - position_;
-    if (count > left) {
-      position_ = pins_.size();
-      return S_FALSE;
-    }
-    position_ += count;
+struct PinListTraits {
+  using Interface = IEnumPins;
+  using Out = IPin;
+  using Item = ComPtr<IPin>;  // each holds the filter
+  static HRESULT Give(const Item& pin, IPin** slot) {
+    *slot = pin.Get();
+    (*slot)->AddRef();
     return S_OK;
   }
-  STDMETHODIMP Reset() override {
-    position_ = 0;
-    return S_OK;
-  }
-  STDMETHODIMP Clone(IEnumPins** out) override {
-    if (!out) {
-      return E_POINTER;
-    }
-    *out = new (std::nothrow) PinEnumerator(pins_, position_);
-    return *out ? S_OK : E_OUTOFMEMORY;
-  }
-
- private:
-  ~PinEnumerator() = default;
-
-  ModuleObject module_;
-  LONG ref_ = 1;
-  std::vector<ComPtr<IPin>> pins_;  // each holds the filter
-  size_t position_;
+  static void TakeBack(IPin* pin) { pin->Release(); }
 };
+using PinEnumerator = ListEnumerator<PinListTraits>;
 
 }  // namespace
 
@@ -715,16 +658,9 @@ HRESULT CaptureFilter::QueryExtraInterface(REFIID, void** out) {
 }
 
 STDMETHODIMP CaptureFilter::QueryInterface(REFIID iid, void** out) {
-  if (!out) {
-    return E_POINTER;
-  }
-  if (iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IMediaFilter ||
-      iid == IID_IBaseFilter) {
-    *out = static_cast<IBaseFilter*>(this);
-    AddRef();
-    return S_OK;
-  }
-  return QueryExtraInterface(iid, out);
+  const HRESULT hr = QueryInterfaceFor(static_cast<IBaseFilter*>(this), iid, out, IID_IPersist,
+                                       IID_IMediaFilter, IID_IBaseFilter);
+  return hr == E_NOINTERFACE ? QueryExtraInterface(iid, out) : hr;
 }
 
 STDMETHODIMP_(ULONG) CaptureFilter::AddRef() { return InterlockedIncrement(&ref_); }
@@ -770,6 +706,13 @@ STDMETHODIMP CaptureFilter::Stop() {
 }
 
 HRESULT CaptureFilter::PauseFromStopped() {
+  {
+    // The state changes only under the control lock, which the caller holds.
+    std::lock_guard lock(data_);
+    if (state_ != State_Stopped) {
+      return S_OK;
+    }
+  }
   for (size_t i = 0; i < pins_.size(); ++i) {
     const HRESULT hr = pins_[i]->Activate();
     if (FAILED(hr)) {
@@ -784,16 +727,9 @@ HRESULT CaptureFilter::PauseFromStopped() {
 
 STDMETHODIMP CaptureFilter::Pause() {
   std::lock_guard control(control_);
-  FILTER_STATE current;
-  {
-    std::lock_guard lock(data_);
-    current = state_;
-  }
-  if (current == State_Stopped) {
-    const HRESULT hr = PauseFromStopped();
-    if (FAILED(hr)) {
-      return hr;
-    }
+  const HRESULT hr = PauseFromStopped();
+  if (FAILED(hr)) {
+    return hr;
   }
   {
     std::lock_guard lock(data_);
@@ -808,19 +744,15 @@ STDMETHODIMP CaptureFilter::Run(REFERENCE_TIME start) {
   if (failRun_) {
     return kBusyResult;
   }
-  FILTER_STATE current;
   {
     std::lock_guard lock(data_);
     if (lost_) {
       return kGoneResult;
     }
-    current = state_;
   }
-  if (current == State_Stopped) {
-    const HRESULT hr = PauseFromStopped();
-    if (FAILED(hr)) {
-      return hr;
-    }
+  const HRESULT hr = PauseFromStopped();
+  if (FAILED(hr)) {
+    return hr;
   }
   {
     std::lock_guard lock(data_);
@@ -864,9 +796,9 @@ STDMETHODIMP CaptureFilter::EnumPins(IEnumPins** pins) {
   if (!pins) {
     return E_POINTER;
   }
-  std::vector<ComPtr<IPin>> list;
+  auto list = std::make_shared<std::vector<ComPtr<IPin>>>();
   for (auto& pin : pins_) {
-    list.emplace_back(static_cast<IPin*>(pin.get()));
+    list->emplace_back(static_cast<IPin*>(pin.get()));
   }
   *pins = new (std::nothrow) PinEnumerator(std::move(list), 0);
   return *pins ? S_OK : E_OUTOFMEMORY;

@@ -180,6 +180,7 @@ class CaptureFilter : public IBaseFilter {
   void AddPin(std::unique_ptr<CapturePin> pin);
 
  private:
+  // Starts the pins when stopped; nothing to do in any other state. Control lock held.
   HRESULT PauseFromStopped();
   void StopStreaming();
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <utility>
 
-#include "standins/vcam/ComModule.h"
+#include "standins/vcam/ListEnumerator.h"
 
 namespace vcam {
 
@@ -131,87 +131,17 @@ bool MatchesPartial(const AM_MEDIA_TYPE* wanted, const AM_MEDIA_TYPE& mt) {
 
 namespace {
 
-// The snapshot is shared between clones; each enumerator keeps its own position.
-class MediaTypeEnumerator final : public IEnumMediaTypes {
- public:
-  MediaTypeEnumerator(std::shared_ptr<const std::vector<MediaType>> types, size_t position)
-      : types_(std::move(types)), position_(position) {}
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) {
-      return E_POINTER;
-    }
-    if (iid == IID_IUnknown || iid == IID_IEnumMediaTypes) {
-      *out = static_cast<IEnumMediaTypes*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+struct MediaTypeListTraits {
+  using Interface = IEnumMediaTypes;
+  using Out = AM_MEDIA_TYPE;
+  using Item = MediaType;
+  static HRESULT Give(const MediaType& type, AM_MEDIA_TYPE** slot) {
+    *slot = CreateMediaTypeCopy(*type);
+    return *slot ? S_OK : E_OUTOFMEMORY;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&ref_); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG ref = InterlockedDecrement(&ref_);
-    if (ref == 0) {
-      delete this;
-    }
-    return ref;
-  }
-
-  STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
-    if (!types || (count > 1 && !fetched)) {
-      return E_POINTER;
-    }
-    ULONG done = 0;
-    while (done < count && position_ < types_->size()) {
-      AM_MEDIA_TYPE* copy = CreateMediaTypeCopy(*(*types_)[position_]);
-      if (!copy) {
-        for (ULONG i = 0; i < done; ++i) {
-          DeleteMediaType(types[i]);
-          types[i] = nullptr;
-        }
-        if (fetched) {
-          *fetched = 0;
-        }
-        return E_OUTOFMEMORY;
-      }
-      types[done++] = copy;
-      ++position_;
-    }
-    if (fetched) {
-      *fetched = done;
-    }
-    return done == count ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Skip(ULONG count) override {
-    const size_t left = types_->size() - position_;
-    if (count > left) {
-      position_ = types_->size();
-      return S_FALSE;
-    }
-    position_ += count;
-    return S_OK;
-  }
-  STDMETHODIMP Reset() override {
-    position_ = 0;
-    return S_OK;
-  }
-  STDMETHODIMP Clone(IEnumMediaTypes** out) override {
-    if (!out) {
-      return E_POINTER;
-    }
-    *out = new (std::nothrow) MediaTypeEnumerator(types_, position_);
-    return *out ? S_OK : E_OUTOFMEMORY;
-  }
-
- private:
-  ~MediaTypeEnumerator() = default;
-
-  ModuleObject module_;
-  LONG ref_ = 1;
-  std::shared_ptr<const std::vector<MediaType>> types_;
-  size_t position_;
+  static void TakeBack(AM_MEDIA_TYPE* type) { DeleteMediaType(type); }
 };
+using MediaTypeEnumerator = ListEnumerator<MediaTypeListTraits>;
 
 }  // namespace
 

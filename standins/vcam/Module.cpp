@@ -12,6 +12,7 @@
 #include "framework/WinHandles.h"
 #include "standins/vcam/CameraPage.h"
 #include "standins/vcam/ComModule.h"
+#include "standins/vcam/ComObject.h"
 #include "standins/vcam/Filters.h"
 #include "standins/vcam/VCamConfig.h"
 
@@ -56,30 +57,10 @@ const FilterClass kClasses[] = {
      &MEDIATYPE_Audio, &CreateMicrophone},
 };
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public ComObject<IClassFactory> {
  public:
   explicit ClassFactory(CreateFunction create) : create_(create) {}
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) {
-      return E_POINTER;
-    }
-    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-      *out = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&ref_); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG ref = InterlockedDecrement(&ref_);
-    if (ref == 0) {
-      delete this;
-    }
-    return ref;
-  }
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (!out) {
       return E_POINTER;
@@ -100,10 +81,8 @@ class ClassFactory final : public IClassFactory {
   }
 
  private:
-  ~ClassFactory() = default;
+  ~ClassFactory() override = default;
 
-  ModuleObject module_;
-  LONG ref_ = 1;
   CreateFunction create_;
 };
 
@@ -189,13 +168,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   *out = nullptr;
   for (const auto& entry : vcam::kComClasses) {
     if (clsid == *entry.clsid) {
-      auto* factory = new (std::nothrow) vcam::ClassFactory(entry.create);
-      if (!factory) {
-        return E_OUTOFMEMORY;
-      }
-      const HRESULT hr = factory->QueryInterface(iid, out);
-      factory->Release();
-      return hr;
+      return vcam::CreateObject<vcam::ClassFactory>(iid, out, entry.create);
     }
   }
   return CLASS_E_CLASSNOTAVAILABLE;

@@ -13,6 +13,7 @@
 #include "standins/vcam/CameraSettings.h"
 #include "standins/vcam/CameraStatus.h"
 #include "standins/vcam/CaptureFilter.h"
+#include "standins/vcam/ComObject.h"
 #include "standins/vcam/Filters.h"
 #include "standins/vcam/IAMVMControl.h"
 #include "standins/vcam/TestPicture.h"
@@ -325,15 +326,7 @@ class CameraFilter final : public CaptureFilter,
 }  // namespace
 
 HRESULT CreateCamera(REFIID iid, void** out) {
-  CameraFilter* camera = nullptr;
-  try {
-    camera = new CameraFilter(ReadCameraSettings());
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-  const HRESULT hr = camera->QueryInterface(iid, out);
-  camera->Release();
-  return hr;
+  return CreateObject<CameraFilter>(iid, out, ReadCameraSettings());
 }
 
 }  // namespace vcam
