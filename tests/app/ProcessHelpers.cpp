@@ -5,14 +5,6 @@
 
 namespace orvix_test {
 
-std::wstring TestBinDir()
-{
-    std::vector<wchar_t> buf(32768);
-    const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-    std::wstring path(buf.data(), n);
-    return path.substr(0, path.find_last_of(L"\\/") + 1);
-}
-
 std::wstring StagedDir()
 {
     const std::wstring rel = TestBinDir() + L"..\\Orvix\\";
@@ -41,41 +33,42 @@ bool RunningProgram::Start(const std::wstring& exe)
 }
 
 namespace {
-struct FindData {
+struct WindowList {
     DWORD pid;
-    HWND found;
-    int count;
+    std::vector<HWND> windows;
 };
 
-BOOL CALLBACK FindProc(HWND h, LPARAM l)
+BOOL CALLBACK CollectProc(HWND h, LPARAM l)
 {
-    auto* d = reinterpret_cast<FindData*>(l);
+    auto* list = reinterpret_cast<WindowList*>(l);
     DWORD pid = 0;
     GetWindowThreadProcessId(h, &pid);
-    if (pid == d->pid && IsWindowVisible(h)) {
-        if (!d->found)
-            d->found = h;
-        ++d->count;
-    }
+    if (pid == list->pid && IsWindowVisible(h))
+        list->windows.push_back(h);
     return TRUE;
+}
+
+// Visible top-level windows of pid, in the system's enumeration order.
+std::vector<HWND> VisibleWindowsOf(DWORD pid)
+{
+    WindowList list{pid, {}};
+    EnumWindows(CollectProc, reinterpret_cast<LPARAM>(&list));
+    return list.windows;
 }
 } // namespace
 
 int CountVisibleWindows(DWORD pid)
 {
-    FindData d{pid, nullptr, 0};
-    EnumWindows(FindProc, reinterpret_cast<LPARAM>(&d));
-    return d.count;
+    return static_cast<int>(VisibleWindowsOf(pid).size());
 }
 
 HWND RunningProgram::WaitForWindow(DWORD timeoutMs) const
 {
     const DWORD start = GetTickCount();
     do {
-        FindData d{pid_, nullptr, 0};
-        EnumWindows(FindProc, reinterpret_cast<LPARAM>(&d));
-        if (d.found)
-            return d.found;
+        const std::vector<HWND> windows = VisibleWindowsOf(pid_);
+        if (!windows.empty())
+            return windows.front();
         if (WaitForSingleObject(process_, 50) == WAIT_OBJECT_0)
             return nullptr;
     } while (GetTickCount() - start < timeoutMs);
@@ -169,40 +162,31 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
 }
 
 namespace {
-struct DialogData {
-    DWORD pid;
-    bool close;
-    int count;
-};
-
-BOOL CALLBACK DialogProc(HWND h, LPARAM l)
+// Counts the dialog boxes among pid's visible windows; asks each to close when close.
+int VisitDialogs(DWORD pid, bool close)
 {
-    auto* d = reinterpret_cast<DialogData*>(l);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(h, &pid);
-    wchar_t cls[32]{};
-    GetClassNameW(h, cls, 32);
-    if (pid == d->pid && IsWindowVisible(h) && wcscmp(cls, L"#32770") == 0) {
-        ++d->count;
-        if (d->close)
-            PostMessageW(h, WM_COMMAND, IDOK, 0);
+    int count = 0;
+    for (HWND h : VisibleWindowsOf(pid)) {
+        wchar_t cls[32]{};
+        GetClassNameW(h, cls, 32);
+        if (wcscmp(cls, L"#32770") == 0) {
+            ++count;
+            if (close)
+                PostMessageW(h, WM_COMMAND, IDOK, 0);
+        }
     }
-    return TRUE;
+    return count;
 }
 } // namespace
 
 int CountDialogs(DWORD pid)
 {
-    DialogData d{pid, false, 0};
-    EnumWindows(DialogProc, reinterpret_cast<LPARAM>(&d));
-    return d.count;
+    return VisitDialogs(pid, false);
 }
 
 int CloseDialogs(DWORD pid)
 {
-    DialogData d{pid, true, 0};
-    EnumWindows(DialogProc, reinterpret_cast<LPARAM>(&d));
-    return d.count;
+    return VisitDialogs(pid, true);
 }
 
 } // namespace orvix_test

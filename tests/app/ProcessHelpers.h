@@ -3,10 +3,11 @@
 #include <windows.h>
 #include <string>
 
+#include "tests/support/TestPaths.h"
+
 namespace orvix_test {
 
-// Folder of the running test executable, with a trailing separator.
-std::wstring TestBinDir();
+using testsupport::TestBinDir;
 // The staged program folder (<build>/Orvix), with a trailing separator.
 std::wstring StagedDir();
 

@@ -4,26 +4,6 @@
 
 namespace captest {
 
-CameraConfig::CameraConfig() { ::RegDeleteTreeW(HKEY_CURRENT_USER, vcam::kConfigKey); }
-CameraConfig::~CameraConfig() { ::RegDeleteTreeW(HKEY_CURRENT_USER, vcam::kConfigKey); }
-
-void CameraConfig::SetDword(const wchar_t* name, DWORD value) {
-    ::RegSetKeyValueW(HKEY_CURRENT_USER, vcam::kConfigKey, name, REG_DWORD, &value, sizeof(value));
-}
-
-void CameraConfig::SetString(const wchar_t* name, const wchar_t* value) {
-    ::RegSetKeyValueW(HKEY_CURRENT_USER, vcam::kConfigKey, name, REG_SZ, value,
-                      static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
-}
-
-DWORD CameraConfig::ReadDword(const wchar_t* name, DWORD fallback) {
-    DWORD v = 0, size = sizeof(v);
-    if (::RegGetValueW(HKEY_CURRENT_USER, vcam::kConfigKey, name, RRF_RT_REG_DWORD, nullptr, &v,
-                       &size) != ERROR_SUCCESS)
-        return fallback;
-    return v;
-}
-
 std::wstring FakeDevices::InstanceRoot() const {
     wchar_t guid[64];
     ::StringFromGUID2(category_, guid, 64);

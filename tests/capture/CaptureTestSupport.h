@@ -6,6 +6,7 @@
 #include "framework/Application.h"
 #include "framework/Form.h"
 #include "standins/vcam/VCamConfig.h"
+#include "tests/support/CameraConfig.h"
 
 #include <gtest/gtest.h>
 
@@ -16,17 +17,7 @@
 
 namespace captest {
 
-// Clears the stand-in's configuration key before and after each use.
-class CameraConfig {
-public:
-    CameraConfig();
-    ~CameraConfig();
-    CameraConfig(const CameraConfig&) = delete;
-    CameraConfig& operator=(const CameraConfig&) = delete;
-    void SetDword(const wchar_t* name, DWORD value);
-    void SetString(const wchar_t* name, const wchar_t* value);
-    static DWORD ReadDword(const wchar_t* name, DWORD fallback);
-};
+using testsupport::CameraConfig;
 
 // Devices written straight into a category's registry instances, so that the system
 // device enumerator lists them (they cannot be opened). Removed on destruction.

@@ -145,11 +145,3 @@ std::vector<uint8_t> Ansi(const std::wstring& Text, UINT CodePage)
     const std::string bytes = WideToAnsi(Text, CodePage);
     return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
-
-std::wstring TestBinFolder()
-{
-    wchar_t path[MAX_PATH * 4] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
-    std::wstring folder = path;
-    return folder.substr(0, folder.find_last_of(L"\\/") + 1);
-}

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestPaths.h"
+
 // A fresh, empty folder under the temporary folder, removed with its content at the end.
 class ScratchFolder {
 public:
@@ -38,4 +40,4 @@ std::vector<uint8_t> Utf8(const std::wstring& Text, bool Marker = true);
 std::vector<uint8_t> Ansi(const std::wstring& Text, UINT CodePage);
 
 // Folder of the running test executable, trailing separator included.
-std::wstring TestBinFolder();
+inline std::wstring TestBinFolder() { return testsupport::TestBinDir(); }

@@ -37,10 +37,7 @@ std::vector<GUID> PagesOf(IUnknown* object) {
 }
 
 ComPtr<IPropertyPage> CreatePage() {
-  ComPtr<IPropertyPage> page;
-  CoCreateInstance(vcam::CLSID_OrvixTestCameraPage, nullptr, CLSCTX_INPROC_SERVER,
-                   IID_PPV_ARGS(&page));
-  return page;
+  return CreateInProc<IPropertyPage>(vcam::CLSID_OrvixTestCameraPage);
 }
 
 // References held on `object` by others than the caller's own.

@@ -5,29 +5,6 @@
 
 namespace vcamtest {
 
-CameraConfig::CameraConfig() { RegDeleteTreeW(HKEY_CURRENT_USER, vcam::kConfigKey); }
-
-CameraConfig::~CameraConfig() { RegDeleteTreeW(HKEY_CURRENT_USER, vcam::kConfigKey); }
-
-void CameraConfig::SetDword(const wchar_t* name, DWORD value) {
-  RegSetKeyValueW(HKEY_CURRENT_USER, vcam::kConfigKey, name, REG_DWORD, &value, sizeof(value));
-}
-
-void CameraConfig::SetString(const wchar_t* name, const wchar_t* value) {
-  RegSetKeyValueW(HKEY_CURRENT_USER, vcam::kConfigKey, name, REG_SZ, value,
-                  static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
-}
-
-DWORD CameraConfig::ReadDword(const wchar_t* name, DWORD fallback) {
-  DWORD value = 0;
-  DWORD size = sizeof(value);
-  if (RegGetValueW(HKEY_CURRENT_USER, vcam::kConfigKey, name, RRF_RT_REG_DWORD, nullptr, &value,
-                   &size) != ERROR_SUCCESS) {
-    return fallback;
-  }
-  return value;
-}
-
 STDMETHODIMP RecordingCallback::QueryInterface(REFIID iid, void** out) {
   if (!out) {
     return E_POINTER;
@@ -127,17 +104,11 @@ ComPtr<IAMStreamConfig> StreamConfigOf(IBaseFilter* filter) {
 }
 
 ComPtr<IBaseFilter> CreateCamera() {
-  ComPtr<IBaseFilter> filter;
-  CoCreateInstance(vcam::CLSID_OrvixTestCamera, nullptr, CLSCTX_INPROC_SERVER,
-                   IID_PPV_ARGS(&filter));
-  return filter;
+  return CreateInProc<IBaseFilter>(vcam::CLSID_OrvixTestCamera);
 }
 
 ComPtr<IBaseFilter> CreateMicrophone() {
-  ComPtr<IBaseFilter> filter;
-  CoCreateInstance(vcam::CLSID_OrvixTestMicrophone, nullptr, CLSCTX_INPROC_SERVER,
-                   IID_PPV_ARGS(&filter));
-  return filter;
+  return CreateInProc<IBaseFilter>(vcam::CLSID_OrvixTestMicrophone);
 }
 
 CaptureGraph::~CaptureGraph() {

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/CameraConfig.h"
+
 using Microsoft::WRL::ComPtr;
 
 // qedit.h declares the grabber but not these class ids; strmiids exports them.
@@ -21,19 +23,7 @@ extern "C" const CLSID CLSID_NullRenderer;
 
 namespace vcamtest {
 
-// Starts each test from an empty configuration key and removes it afterwards.
-class CameraConfig {
- public:
-  CameraConfig();
-  ~CameraConfig();
-  CameraConfig(const CameraConfig&) = delete;
-  CameraConfig& operator=(const CameraConfig&) = delete;
-
-  void SetDword(const wchar_t* name, DWORD value);
-  void SetString(const wchar_t* name, const wchar_t* value);
-  // `fallback` when the value is missing.
-  static DWORD ReadDword(const wchar_t* name, DWORD fallback);
-};
+using testsupport::CameraConfig;
 
 struct SampleRecord {
   REFERENCE_TIME start = 0;
@@ -74,6 +64,13 @@ HRESULT CallSensorSlot(IUnknown* control, LONG sensor);
 
 ComPtr<IPin> FindPinByDirection(IBaseFilter* filter, PIN_DIRECTION direction);
 ComPtr<IAMStreamConfig> StreamConfigOf(IBaseFilter* filter);
+// An in-process instance of `clsid`; null when it cannot be made.
+template <class Interface>
+ComPtr<Interface> CreateInProc(const CLSID& clsid) {
+  ComPtr<Interface> object;
+  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&object));
+  return object;
+}
 ComPtr<IBaseFilter> CreateCamera();
 ComPtr<IBaseFilter> CreateMicrophone();
 
