@@ -311,6 +311,8 @@ bool Bitmap::LoadPacked(const std::uint8_t* info, std::size_t infoSize, std::siz
             if (hdr == 40) {
                 if (total < 52) return false;
                 tableOffset += 12;
+            } else if (hdr < 52) {
+                return false;  // the three masks would run past the header
             }
             masks[0] = ReadU32(info + 40);
             masks[1] = ReadU32(info + 44);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -355,4 +356,42 @@ TEST(Font, SizeAndHeightAgree) {
     f.Name = std::wstring(100, L'x');  // longer than a face name can be
     LOGFONTW lf = f.ToLogFont();
     EXPECT_EQ(lf.lfFaceName[LF_FACESIZE - 1], L'\0');
+}
+
+// The header is read only as far as the file goes: a file placed right before an
+// inaccessible page crashes the reader if it looks past the end.
+TEST(BitmapBounds, BitFieldMasksAreNotReadPastAShortHeader) {
+    SYSTEM_INFO si;
+    ::GetSystemInfo(&si);
+    const std::size_t page = si.dwPageSize;
+    auto* mem = static_cast<std::uint8_t*>(
+        ::VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(mem, nullptr);
+    DWORD old = 0;
+    ASSERT_TRUE(::VirtualProtect(mem + page, page, PAGE_NOACCESS, &old));
+
+    for (std::uint32_t hdr : {44u, 48u}) {
+        // File header and an info header of hdr bytes announcing bit fields; the
+        // file ends with that header.
+        std::vector<std::uint8_t> file(14 + hdr, 0);
+        auto u32 = [&](std::size_t at, std::uint32_t v) {
+            for (int i = 0; i < 4; ++i) file[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+        };
+        file[0] = 'B';
+        file[1] = 'M';
+        u32(2, static_cast<std::uint32_t>(file.size()));
+        u32(10, static_cast<std::uint32_t>(file.size()));
+        u32(14, hdr);
+        u32(18, 1);
+        u32(22, 1);
+        file[26] = 1;
+        file[28] = 32;
+        u32(30, BI_BITFIELDS);
+        std::uint8_t* at = mem + page - file.size();
+        std::memcpy(at, file.data(), file.size());
+        fw::Bitmap b;
+        EXPECT_FALSE(b.LoadFromMemory(at, file.size())) << hdr;
+        EXPECT_TRUE(b.Empty()) << hdr;
+    }
+    ::VirtualFree(mem, 0, MEM_RELEASE);
 }
