@@ -89,26 +89,43 @@ void Form::AfterConstruction() {
     DoCreate();
 }
 
+// Each handler runs from a copy: it may replace itself or free the form, and its
+// captures must outlive the call.
 void Form::DoCreate() {
-    if (OnCreate) OnCreate();
+    if (OnCreate) {
+        auto h = OnCreate;
+        h();
+    }
 }
 
 void Form::DoShow() {
-    if (OnShow && !Destroying()) OnShow();
+    if (OnShow && !Destroying()) {
+        auto h = OnShow;
+        h();
+    }
 }
 
 void Form::DoHide() {
-    if (OnHide && !Destroying()) OnHide();
+    if (OnHide && !Destroying()) {
+        auto h = OnHide;
+        h();
+    }
 }
 
 bool Form::CloseQuery() {
     bool can = true;
-    if (OnCloseQuery && !Destroying()) OnCloseQuery(can);
+    if (OnCloseQuery && !Destroying()) {
+        auto h = OnCloseQuery;
+        h(can);
+    }
     return can;
 }
 
 void Form::DoClose(CloseAction& action) {
-    if (OnClose && !Destroying()) OnClose(action);
+    if (OnClose && !Destroying()) {
+        auto h = OnClose;
+        h(action);
+    }
 }
 
 void Form::CreateParams(fw::CreateParams& p) {
@@ -150,7 +167,10 @@ void Form::AfterCreateHandle() {
 
 bool Form::CanResize(int& newWidth, int& newHeight) {
     bool resize = true;
-    if (OnCanResize && !Destroying()) OnCanResize(newWidth, newHeight, resize);
+    if (OnCanResize && !Destroying()) {
+        auto h = OnCanResize;
+        h(newWidth, newHeight, resize);
+    }
     return resize;
 }
 
@@ -335,7 +355,8 @@ bool Form::PreProcessKey(MSG& msg) {
     if (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) {
         WORD key = static_cast<WORD>(msg.wParam);
         if (KeyPreview && OnKeyDown) {
-            OnKeyDown(key, ShiftFromKeyboard());
+            auto h = OnKeyDown;
+            h(key, ShiftFromKeyboard());
             if (alive.expired() || key == 0) return true;
             msg.wParam = key;
         }
@@ -367,7 +388,8 @@ bool Form::PreProcessKey(MSG& msg) {
     }
     if (msg.message == WM_CHAR && KeyPreview && OnKeyPress) {
         wchar_t ch = static_cast<wchar_t>(msg.wParam);
-        OnKeyPress(ch);
+        auto h = OnKeyPress;
+        h(ch);
         if (alive.expired() || ch == 0) return true;
         msg.wParam = ch;
     }

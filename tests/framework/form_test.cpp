@@ -4,6 +4,9 @@
 
 #include "FrameworkTest.h"
 
+#include <functional>
+#include <memory>
+
 using FormTest = FrameworkTest;
 
 namespace {
@@ -321,4 +324,43 @@ TEST_F(FormTest, FreeingAFormFreesItsControlsWithoutRaisingTheirEvents) {
     EXPECT_FALSE(exitRaised);
     EXPECT_FALSE(clicked);
     EXPECT_EQ(app.ComponentCount(), 0);
+}
+
+namespace {
+// What a handler that replaces itself sees of its own captures; kept outside the
+// handler, since touching a destroyed handler's captures would itself be the fault.
+std::weak_ptr<int> g_capture;
+int g_alive = 0, g_calls = 0;
+
+// A handler that drops itself first, then checks that what it captured still exists.
+template <typename... A>
+std::function<void(A...)> SelfReplacing(std::function<void(A...)>* slot) {
+    auto token = std::make_shared<int>(1);
+    g_capture = token;
+    return [slot, t = std::move(token)](A...) {
+        *slot = nullptr;
+        ++g_calls;
+        if (!g_capture.expired()) ++g_alive;
+    };
+}
+}  // namespace
+
+TEST_F(FormTest, HandlersThatReplaceThemselvesKeepTheirCapturesForTheCall) {
+    auto* f = fw::NewForm<fw::Form>(&app);
+    g_alive = g_calls = 0;
+    f->OnShow = SelfReplacing<>(&f->OnShow);
+    f->Show();
+    f->OnCloseQuery = SelfReplacing<bool&>(&f->OnCloseQuery);
+    f->Close();
+    f->Show();
+    f->OnClose = SelfReplacing<fw::CloseAction&>(&f->OnClose);
+    f->Close();
+    f->Show();
+    f->OnHide = SelfReplacing<>(&f->OnHide);
+    f->Hide();
+    f->OnCanResize = SelfReplacing<int&, int&, bool&>(&f->OnCanResize);
+    f->SetBounds(f->Left(), f->Top(), f->Width() + 10, f->Height());
+    EXPECT_EQ(g_calls, 5);
+    EXPECT_EQ(g_alive, 5);
+    delete f;
 }
