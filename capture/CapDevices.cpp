@@ -60,7 +60,13 @@ bool FillDeviceList(const GUID& Category, TCapDeviceList& List, const std::strin
         return false;
     ComPtr<IEnumMoniker> monikers;
     // An empty category answers S_FALSE with nothing to enumerate.
-    if (devices->CreateClassEnumerator(Category, &monikers, 0) != S_OK || !monikers) return true;
+    if (devices->CreateClassEnumerator(Category, &monikers, 0) != S_OK || !monikers) {
+        List.clear();
+        return true;
+    }
+    // Filled aside and put in place whole: the message queue is serviced per device, and
+    // a refresh started from a message meanwhile must not interleave with this one.
+    TCapDeviceList fresh;
     ComPtr<IMoniker> moniker;
     while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
         if (!moniker) continue;
@@ -69,11 +75,12 @@ bool FillDeviceList(const GUID& Category, TCapDeviceList& List, const std::strin
         info->Name = FriendlyName(moniker.Get());
         info->Moniker = moniker;
         if (!Prefix.empty() && info->Name.compare(0, Prefix.size(), Prefix) == 0) {
-            List.insert(List.begin(), std::move(info));
+            fresh.insert(fresh.begin(), std::move(info));
         } else if (!Blank(info->Name)) {
-            List.push_back(std::move(info));
+            fresh.push_back(std::move(info));
         }
     }
+    List = std::move(fresh);
     return true;
 }
 

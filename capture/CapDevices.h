@@ -33,7 +33,8 @@ void RefreshDeviceLists();
 // Rebuilds the two compressor lists.
 void RefreshCompressorLists();
 
-// Fills List from one device category (both kept in the system's order, blank names
-// skipped); with a non-empty Prefix, names beginning with it go to the front, the one
-// enumerated last first. False when the enumerator could not be created.
+// Replaces List with the devices of one category (kept in the system's order, blank
+// names skipped); with a non-empty Prefix, names beginning with it go to the front, the
+// one enumerated last first. False (List untouched) when the enumerator could not be
+// created.
 bool FillDeviceList(const GUID& Category, TCapDeviceList& List, const std::string& Prefix);

@@ -5,6 +5,8 @@
 #include "capture/CapDevices.h"
 #include "devices/u_HID.h"
 
+#include <algorithm>
+
 using namespace captest;
 
 namespace {
@@ -120,3 +122,41 @@ TEST_F(DeviceListTest, PreferredCameraFromTheUsbDescriptionComesFirst) {
     RefreshDeviceLists();
 }
 
+
+namespace {
+
+constexpr UINT kRefreshMessage = WM_APP + 17;
+
+LRESULT CALLBACK RefreshingWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == kRefreshMessage) {
+        RefreshDeviceLists();
+        return 0;
+    }
+    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+}  // namespace
+
+// Enumeration services the message queue between devices; a refresh that a message
+// starts in the middle of another one must not leave devices listed twice.
+TEST_F(DeviceListTest, RefreshStartedFromAMessageDuringARefreshListsEachDeviceOnce) {
+    FakeDevices fake(CLSID_VideoInputDeviceCategory);
+    fake.Add(kAlpha, L"Acme Webcam");
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = RefreshingWindowProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"OrvixNestedRefresh";
+    ::RegisterClassW(&wc);
+    HWND hwnd = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  wc.hInstance, nullptr);
+    ASSERT_NE(hwnd, nullptr);
+    ::PostMessageW(hwnd, kRefreshMessage, 0, 0);
+    RefreshDeviceLists();
+    ::DestroyWindow(hwnd);
+    const auto video = Names(VideoDeviceList());
+    const auto audio = Names(AudioDeviceList());
+    EXPECT_EQ(std::count(video.begin(), video.end(), "Acme Webcam"), 1);
+    EXPECT_EQ(std::count(video.begin(), video.end(), Narrow(vcam::kCameraName)), 1);
+    EXPECT_EQ(std::count(audio.begin(), audio.end(), Narrow(vcam::kMicrophoneName)), 1);
+    RefreshDeviceLists();
+}
