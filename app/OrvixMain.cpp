@@ -14,7 +14,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     AppPath = GetProgramFolder();
 
     HANDLE mutex = CreateMutexA(nullptr, TRUE, "Orvix");
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    const DWORD mutexError = GetLastError();
+    // Access denied means the name exists but belongs to a copy started with other
+    // rights: that is another running copy too.
+    if (mutexError == ERROR_ALREADY_EXISTS || (!mutex && mutexError == ERROR_ACCESS_DENIED)) {
         // Another copy runs: end silently and leave it untouched.
         if (mutex)
             CloseHandle(mutex);
