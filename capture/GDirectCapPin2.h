@@ -217,6 +217,7 @@ private:
     int MasterStream_ = -1;
 
     bool PreviewGraphBuilt_ = false;
+    bool BuildingPreview_ = false;
     bool CaptureGraphBuilt_ = false;
     bool Previewing_ = false;
     bool Capturing_ = false;

@@ -80,7 +80,15 @@ bool TGDirectCapPin2::RenderPreviewStream() {
 bool TGDirectCapPin2::BuildPreviewGraph() {
     if (Capturing_ || Previewing_) return false;
     if (PreviewGraphBuilt_) return true;
+    // The build services the message queue (the video window); a start asked for from
+    // a message meanwhile would render the already connected camera a second time.
+    if (BuildingPreview_) return false;
     if (!VideoFilter_ || (AudioWanted_ && !AudioFilter_)) return false;
+    struct Building {
+        bool& flag;
+        explicit Building(bool& f) : flag(f) { flag = true; }
+        ~Building() { flag = false; }
+    } building(BuildingPreview_);
     if (CaptureGraphBuilt_) TearDownGraph();
     if (VideoFormatChanged_) ApplyVideoFormat();
     if (AudioFormatChanged_) ApplyAudioFormat();

@@ -295,3 +295,44 @@ TEST_F(PreviewTest, TearDownRemovesEverythingDownstreamAndLetsGoOfIt) {
     ASSERT_TRUE(cap->StartPreview());
     EXPECT_TRUE(WaitFrames(frames.load() + 2));
 }
+
+namespace {
+
+constexpr UINT kStartMessage = WM_APP + 23;
+TGDirectCapPin2* g_nestedTarget = nullptr;
+
+LRESULT CALLBACK StartingWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == kStartMessage && g_nestedTarget) {
+        g_nestedTarget->StartPreview();
+        return 0;
+    }
+    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+}  // namespace
+
+// The build services the message queue while it attaches the video window; a second
+// start that a message asks for meanwhile must neither build a second chain nor fail.
+TEST_F(PreviewTest, StartAskedForDuringTheBuildIsHarmless) {
+    ASSERT_TRUE(SelectCamera());
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = StartingWindowProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"OrvixNestedStart";
+    ::RegisterClassW(&wc);
+    HWND hwnd = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  wc.hInstance, nullptr);
+    ASSERT_NE(hwnd, nullptr);
+    g_nestedTarget = cap;
+    ClearEvents();
+    ::PostMessageW(hwnd, kStartMessage, 0, 0);
+    EXPECT_TRUE(cap->StartPreview());
+    g_nestedTarget = nullptr;
+    ::DestroyWindow(hwnd);
+    auto events = Events();
+    EXPECT_TRUE(Errors().empty());
+    EXPECT_EQ(std::count(events.begin(), events.end(), "StartPreview"), 1);
+    EXPECT_EQ(CountFilters(CLSID_SmartTee), 1);
+    EXPECT_EQ(CountFilters(CLSID_VideoRenderer), 1);
+    EXPECT_TRUE(WaitFrames(frames.load() + 2));
+}
