@@ -32,10 +32,11 @@ HRESULT TGDirectCapPin2::ShowPages(IUnknown* Object) {
     const HRESULT got = spec->GetPages(&pages);
     if (FAILED(got)) return got;
     IUnknown* objects[] = {Object};
-    ::OleCreatePropertyFrame(Handle(), 0, 0, nullptr, 1, objects, pages.cElems, pages.pElems, 0,
-                             0, nullptr);
+    // A frame that could not be shown is a failed dialog, not a shown one.
+    const HRESULT shown = ::OleCreatePropertyFrame(Handle(), 0, 0, nullptr, 1, objects,
+                                                   pages.cElems, pages.pElems, 0, 0, nullptr);
     if (pages.pElems) ::CoTaskMemFree(pages.pElems);
-    return hr;
+    return shown;
 }
 
 void TGDirectCapPin2::BuildDeviceOptions() {
