@@ -9,16 +9,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-uint16_t ReadFpuControlWord() {
-    uint16_t cw = 0;
-    __asm__ __volatile__("fnstcw %0" : "=m"(cw));
-    return cw;
-}
-
-void WriteFpuControlWord(uint16_t cw) {
-    __asm__ __volatile__("fldcw %0" : : "m"(cw));
-}
-
 // All x87 exceptions masked, extended precision, round to nearest: drivers and filters
 // that divide by zero inside the process do not fault the program.
 constexpr uint16_t kCaptureFpuControlWord = 0x133F;

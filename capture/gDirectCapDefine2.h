@@ -7,6 +7,7 @@
 #include <qedit.h>
 #include <wrl/client.h>
 
+#include <cstdint>
 #include <string>
 
 // qedit.h declares the grabber's interfaces but not these class ids; strmiids has them.
@@ -64,3 +65,14 @@ public:
 private:
     AM_MEDIA_TYPE* mt_ = nullptr;
 };
+
+// The x87 floating-point control word of the calling thread.
+inline uint16_t ReadFpuControlWord() {
+    uint16_t cw = 0;
+    __asm__ __volatile__("fnstcw %0" : "=m"(cw));
+    return cw;
+}
+
+inline void WriteFpuControlWord(uint16_t cw) {
+    __asm__ __volatile__("fldcw %0" : : "m"(cw));
+}

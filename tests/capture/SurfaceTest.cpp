@@ -8,28 +8,18 @@ using namespace captest;
 
 namespace {
 
-uint16_t FpuControlWord() {
-    uint16_t cw = 0;
-    __asm__ __volatile__("fnstcw %0" : "=m"(cw));
-    return cw;
-}
-
-void SetFpuControlWord(uint16_t cw) {
-    __asm__ __volatile__("fldcw %0" : : "m"(cw));
-}
-
 using SurfaceTest = CaptureFixture;
 
 }  // namespace
 
 TEST(SurfaceConstruction, DefaultsAndTheFloatingPointControlWord) {
     fw::Application app;
-    const uint16_t before = FpuControlWord();
-    SetFpuControlWord(0x027F);  // exceptions masked, double precision: distinct from 0x133F
+    const uint16_t before = ReadFpuControlWord();
+    WriteFpuControlWord(0x027F);  // exceptions masked, double precision: distinct from 0x133F
     {
         TGDirectCapPin2 cap(&app);
         // Bit 6 of the x87 control word is reserved and reads back as 1.
-        EXPECT_EQ(FpuControlWord() & ~0x40, 0x133F);
+        EXPECT_EQ(ReadFpuControlWord() & ~0x40, 0x133F);
         EXPECT_EQ(cap.SavedFpuControlWord(), 0x027F);
         EXPECT_EQ(cap.Width(), 160);
         EXPECT_EQ(cap.Height(), 120);
@@ -59,8 +49,8 @@ TEST(SurfaceConstruction, DefaultsAndTheFloatingPointControlWord) {
         EXPECT_TRUE(cap.VideoSizeNames().empty());
         EXPECT_FALSE(cap.StartPreview());
     }
-    EXPECT_EQ(FpuControlWord(), 0x027F);
-    SetFpuControlWord(before);
+    EXPECT_EQ(ReadFpuControlWord(), 0x027F);
+    WriteFpuControlWord(before);
 }
 
 TEST_F(SurfaceTest, PropertyRules) {
@@ -161,7 +151,7 @@ TEST_F(SurfaceTest, DestroyedWhilePreviewingStopsTheCameraQuietly) {
     EXPECT_TRUE(Events().empty());
     // The camera was stopped (it reports its count at Stop).
     EXPECT_NE(CameraConfig::ReadDword(vcam::kValueFramesProduced, 0xFFFFFFFF), 0xFFFFFFFFu);
-    EXPECT_EQ(FpuControlWord(), saved);
+    EXPECT_EQ(ReadFpuControlWord(), saved);
     const uint32_t after = frames.load();
     PumpFor(100);
     EXPECT_EQ(frames.load(), after);
