@@ -2,7 +2,7 @@
 # Contact sheet of the built artwork for a look by eye (not part of the build):
 # the bar as the window shows it (big layout, buttons at their places, normal images),
 # then every strip on the bar, scaled up 4 times.
-#   contact-sheet.sh IMAGES_DIR OUT.png
+#   contact-sheet.sh IMAGES_DIR OUT.png   (the build target artwork_sheet runs it)
 set -eu
 dir=$1 out=$2
 CONVERT=${CONVERT:-convert}
