@@ -282,19 +282,22 @@ TEST_F(GlyphButtonTest, PushFrameEdges) {
 }
 
 TEST_F(GlyphButtonTest, TransparentFrameKeysOutTheBottomLeftColour) {
-    // One 10 x 10 image: green background with a red 4 x 4 square in the middle.
-    const COLORREF key = RGB(0, 255, 0), ink = RGB(255, 0, 0);
+    // One 10 x 10 image: green background with a red 4 x 4 square in the middle and
+    // a blue top row, so that only the bottom-left pixel tells the key.
+    const COLORREF key = RGB(0, 255, 0), ink = RGB(255, 0, 0), top = RGB(0, 0, 255);
     fw::Bitmap strip(10, 10);
     for (int y = 0; y < 10; ++y)
-        for (int x = 0; x < 10; ++x) strip.SetPixel(x, y, (x >= 3 && x < 7 && y >= 3 && y < 7) ? ink : key);
+        for (int x = 0; x < 10; ++x)
+            strip.SetPixel(x, y, y == 0 ? top : (x >= 3 && x < 7 && y >= 3 && y < 7) ? ink : key);
     Probe b(nullptr);
     b.SetAutoSize(asGlyph);
     b.Glyphs().SetGlyph(strip);
     ASSERT_EQ(b.ButtonEffects().FrameStyle(), fmTransparent);
     fw::Bitmap pic = Render(b, 20, 20);
     EXPECT_EQ(pic.GetPixel(0, 9), kBack);
-    EXPECT_EQ(pic.GetPixel(9, 0), kBack);
+    EXPECT_EQ(pic.GetPixel(9, 1), kBack);
     EXPECT_EQ(pic.GetPixel(2, 5), kBack);
+    EXPECT_EQ(CountColor(pic, top), 10);
     EXPECT_EQ(pic.GetPixel(3, 3), ink);
     EXPECT_EQ(pic.GetPixel(6, 6), ink);
     EXPECT_EQ(CountColor(pic, key), 0);
