@@ -3,6 +3,7 @@
 #include "framework/Application.h"
 #include "framework/Bitmap.h"
 #include "framework/Form.h"
+#include "framework/StdControls.h"
 
 #include <gtest/gtest.h>
 
@@ -288,7 +289,8 @@ TEST_F(GlyphButtonTest, TransparentFrameKeysOutTheBottomLeftColour) {
     fw::Bitmap strip(10, 10);
     for (int y = 0; y < 10; ++y)
         for (int x = 0; x < 10; ++x)
-            strip.SetPixel(x, y, y == 0 ? top : (x >= 3 && x < 7 && y >= 3 && y < 7) ? ink : key);
+            strip.SetPixel(x, y,
+                           y == 0 ? top : (x >= 3 && x < 7 && y >= 3 && y < 7) ? ink : key);
     Probe b(nullptr);
     b.SetAutoSize(asGlyph);
     b.Glyphs().SetGlyph(strip);
@@ -319,12 +321,16 @@ TEST_F(GlyphButtonTest, CaptionWithoutImage) {
     // for the fully covered pixels of a colour and for where anything was drawn.
     const COLORREF text = ::GetSysColor(COLOR_WINDOWTEXT);
     const COLORREF highlight = ::GetSysColor(COLOR_BTNHIGHLIGHT);
-    auto drawn = [](const fw::Bitmap& pic) { return pic.Width() * pic.Height() - CountColor(pic, kBack); };
+    auto drawn = [](const fw::Bitmap& pic) {
+        return pic.Width() * pic.Height() - CountColor(pic, kBack);
+    };
     auto drawnOnEdge = [](const fw::Bitmap& pic) {
         int n = 0;
         for (int y = 0; y < pic.Height(); ++y)
             for (int x = 0; x < pic.Width(); ++x)
-                if ((x < 2 || y < 2 || x >= pic.Width() - 2 || y >= pic.Height() - 2) && pic.GetPixel(x, y) != kBack) ++n;
+                if ((x < 2 || y < 2 || x >= pic.Width() - 2 || y >= pic.Height() - 2) &&
+                    pic.GetPixel(x, y) != kBack)
+                    ++n;
         return n;
     };
     Probe b(nullptr);
@@ -528,6 +534,14 @@ TEST_F(OnFormTest, AcceleratorCharacterClicksAnEnabledButton) {
     app.ProcessMessages();
     EXPECT_EQ(clicks, 1);
     button->SetEnabled(true);
+    // A plain key typed into an edit field is its text, not an accelerator.
+    auto* edit = new fw::Edit(form);
+    edit->SetParent(form);
+    edit->SetBounds(10, 80, 100, 22);
+    ::PostMessageW(edit->Handle(), WM_CHAR, L's', 1);
+    app.ProcessMessages();
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(edit->Text(), L"s");
     button->SetCaption(L"Fish && Chips");  // "&&" is a plain ampersand
     ::PostMessageW(form->Handle(), WM_SYSCHAR, L'&', 0);
     app.ProcessMessages();
