@@ -137,7 +137,7 @@ TEST_F(GlyphButtonTest, SettersClampAndNotifyOnlyOnChange) {
     int glyphChanges = 0;
     g.OnChange = [&] { ++glyphChanges; };
     g.SetNumber(0);
-    EXPECT_EQ(g.Number(), 1);  // stored 0 clamps back to the value it had: no change
+    EXPECT_EQ(g.Number(), 1);  // 0 differs from the stored 1, so it notifies though clamped back
     g.SetNumber(9);
     EXPECT_EQ(g.Number(), 4);
     g.SetDistance(-3);
