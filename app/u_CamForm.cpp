@@ -8,6 +8,7 @@
 #include "devices/u_KBDHook.h"
 #include "devices/u_Quillhook.h"
 #include "framework/Application.h"
+#include "resources/OrvixResources.h"
 #include "ui/TntGButton.h"
 
 #include <shellapi.h>
@@ -132,7 +133,8 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner) : fw::Form(owner)
     Image_Back->SetParent(this);
     Image_Back->Stretch = true;
     Image_Back->SetBounds(0, 481, 640, 40);
-    Image_Back->Picture().LoadFromResource(GetModuleHandleW(nullptr), BarPictureResource);
+    // The built-in bar picture, until the images folder offers one.
+    Image_Back->Picture().LoadFromResource(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_BACK));
 
     // Created after the bar image, so that they paint over it.
     auto makeButton = [this](int left, int top, int width, int height) {

@@ -89,9 +89,6 @@ SIZE PictureAreaSize(int videoWidth, int videoHeight);
 // flags with both LLKHF_UP (0x80) and LLKHF_EXTENDED (0x01).
 bool IsCameraKeyRelease(const KBDLLHOOKSTRUCT& record);
 
-// Name of the built-in bar picture among the program's bitmap resources.
-inline constexpr wchar_t BarPictureResource[] = L"BACK_BAR";
-
 // The status shown at the right end of the caption (snapshot names, recording time).
 extern std::wstring CaptionStatus;
 
