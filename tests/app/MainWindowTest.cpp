@@ -9,6 +9,7 @@
 #include "framework/Bitmap.h"
 #include "standins/vcam/VCamConfig.h"
 #include "tests/support/CameraConfig.h"
+#include "tests/support/ScreenPixels.h"
 #include "ui/TntGButton.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +17,6 @@
 #include <pbt.h>
 
 #include <atomic>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -122,43 +122,9 @@ private:
     std::thread thread_;
 };
 
-struct Rgb {
-    double r = 0, g = 0, b = 0;
-};
-
-// Mean colour of a rectangle of a window's client area as the screen shows it.
-Rgb ScreenMean(HWND wnd, const RECT& client)
-{
-    POINT origin{client.left, client.top};
-    ClientToScreen(wnd, &origin);
-    const int w = client.right - client.left, h = client.bottom - client.top;
-    Rgb mean;
-    if (w <= 0 || h <= 0)
-        return mean;
-    fw::Bitmap shot(w, h);
-    {
-        fw::ScopedGetDC screen(nullptr);
-        BitBlt(shot.SourceDC(), 0, 0, w, h, screen, origin.x, origin.y, SRCCOPY);
-    }
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const COLORREF c = shot.GetPixel(x, y);
-            mean.r += GetRValue(c);
-            mean.g += GetGValue(c);
-            mean.b += GetBValue(c);
-        }
-    const double n = static_cast<double>(w) * h;
-    mean.r /= n;
-    mean.g /= n;
-    mean.b /= n;
-    return mean;
-}
-
-bool Near(const Rgb& m, COLORREF c, double tolerance = 8)
-{
-    return std::abs(m.r - GetRValue(c)) <= tolerance && std::abs(m.g - GetGValue(c)) <= tolerance &&
-           std::abs(m.b - GetBValue(c)) <= tolerance;
-}
+using testsupport::NearColour;
+using testsupport::Rgb;
+using testsupport::ScreenMean;
 
 class MainWindow : public testing::Test {
 protected:
@@ -358,7 +324,7 @@ TEST_F(MainWindow, StartsWithTheLivePictureAboveTheBigBar)
 
     // What the screen shows: the camera's picture above, the bar's background below.
     EXPECT_TRUE(PictureShowsCamera());
-    EXPECT_TRUE(PumpUntil([&] { return Near(ScreenMean(wnd, RECT{4, 484, 170, 518}), kBigBarColor); }))
+    EXPECT_TRUE(PumpUntil([&] { return NearColour(ScreenMean(wnd, RECT{4, 484, 170, 518}), kBigBarColor); }))
         << "the big bar background is not on the screen";
 }
 
@@ -385,7 +351,7 @@ TEST_F(MainWindow, TheWindowFollowsThePictureSizeAndKeepsItsCentre)
     ExpectBarBelowPicture();
     EXPECT_EQ(form->Image_Back->Picture().Width(), 352);
     EXPECT_TRUE(PictureShowsCamera());
-    EXPECT_TRUE(PumpUntil([&] { return Near(ScreenMean(wnd, RECT{2, 292, 16, 326}), kSmallBarColor); }))
+    EXPECT_TRUE(PumpUntil([&] { return NearColour(ScreenMean(wnd, RECT{2, 292, 16, 326}), kSmallBarColor); }))
         << "the small bar background is not on the screen";
 
     // Sizes set by a format change (the window fits them at once).
