@@ -54,6 +54,13 @@ wine_up() {
       </dev/null >/dev/null 2>&1
     touch "$WINEPREFIX/.orvix-ready"
   fi
+  # Debian's Wine looks for its own fonts (MS Sans Serif, Tahoma, Marlett) beside its data
+  # folder, where fonts-wine does not put them; in the prefix's Fonts folder they are found.
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts
+  if [ -d /usr/share/wine/fonts ] && [ ! -f "$fonts/marlett.ttf" ]; then
+    mkdir -p "$fonts"
+    cp -n /usr/share/wine/fonts/* "$fonts/" 2>/dev/null || true
+  fi
   # Without a window manager Wine waits 2 s for each hidden or destroyed managed
   # window; unmanaged windows, drawn by Wine itself, need no such wait.
   "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
