@@ -358,7 +358,7 @@ void Tfrm_DADez::WMWindowPosChanging(WINDOWPOS& wp)
     RECT work{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     // Minimising and restoring are no moves of ours: the window comes back where it was.
-    const bool stateChange = (wp.flags & kSwpStateChanged) || IsIconic(Handle());
+    const bool stateChange = (wp.flags & kSwpStateChanged) || (hwnd_ && IsIconic(hwnd_));
     if (!stateChange && !(wp.flags & SWP_NOMOVE)) {
         const int width = Width(), height = Height();
         if (!KeepWindowPos && !(wp.flags & SWP_NOSIZE) && wp.cx > 0 && wp.cy > 0) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# A user's real clicks on the preview button, through the X server that Wine draws on:
-# the first collapses the window to its bar without moving the bar, the second grows it
-# upward again with the camera's live picture. Runs in the test harness (its DISPLAY,
+# A user's real clicks through the X server that Wine draws on: the first click on the
+# preview button collapses the window to its bar without moving the bar, the second grows
+# it upward again with the camera's live picture, and a right click on the picture opens
+# the picture's menu there. Runs in the test harness (its DISPLAY,
 # WINEPREFIX and wineserver); the argument is the staged program folder.
 set -u
 stage=${1:?staged program folder}
@@ -28,7 +29,7 @@ fail() {
 # Geometry "x y width height" of the program's main window (the one larger than a stub).
 geometry() {
   xwininfo -root -tree 2>/dev/null |
-    awk '/\("orvix.exe" "orvix.exe"\)/ {
+    awk '/"Orvix": \("orvix.exe" "orvix.exe"\)/ {
            split($0, a, ")  "); g = a[2]; sub(/ .*/, "", g)
            split(g, p, /[x+]/)
            if (p[1] > 100 && p[2] > 30) { print p[3], p[4], p[1], p[2]; exit }
@@ -98,4 +99,17 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 [ -n "$ok" ] || fail "no live picture after the second click (mean colour $r $gr $b)"
+# A menu is a window without a name, opened where the pointer is.
+menu_at() {
+  xwininfo -root -tree 2>/dev/null | grep -c "(has no name): (\"orvix.exe\" \"orvix.exe\")  [0-9]*x[0-9]*+$1+$2 "
+}
+mx=$((cx + 320)); my=$((cy + 240))
+xdotool mousemove "$mx" "$my" click 3
+opened=
+for _ in $(seq 1 100); do
+  [ "$(menu_at "$mx" "$my")" -gt 0 ] && { opened=1; break; }
+  sleep 0.1
+done
+[ -n "$opened" ] || fail "no menu after a right click on the picture"
+xdotool key Escape
 echo "collapsed and restored; bar at $bar_before, $bar_after, $((cy + 481))"
