@@ -367,6 +367,10 @@ TEST_F(Installer, AHigherVersionReplacesTheInstalledOneAndRemovalKeepsTheUsersFi
     EXPECT_EQ(Shortcuts().size(), 1u);
     EXPECT_EQ(ReadFileBytes(ini), kSettings) << "the upgrade lost the user's settings";
 
+    // The older package does not replace the newer one.
+    EXPECT_NE(Install(msi), 0u);
+    EXPECT_EQ(InstalledProductsOf(upgradeCode), std::vector<std::wstring>{nextCode});
+
     ASSERT_EQ(Msiexec(L"/x " + nextCode + L" /qn"), 0u);
     EXPECT_TRUE(InstalledProductsOf(upgradeCode).empty());
     EXPECT_TRUE(ProgramListEntries().empty());
