@@ -11,6 +11,12 @@ add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=0x0601 WINVER=0x0601 NOMIN
 add_link_options(-static -static-libgcc -static-libstdc++)
 include_directories(${PROJECT_SOURCE_DIR})
 
+# The one version number (project() in the top CMakeLists) for the resource scripts of
+# the program and its libraries; the installer takes it from PROJECT_VERSION too.
+configure_file(${PROJECT_SOURCE_DIR}/resources/OrvixVersion.h.in
+               ${CMAKE_BINARY_DIR}/generated/OrvixVersion.h @ONLY)
+include_directories(${CMAKE_BINARY_DIR}/generated)
+
 set(ORVIX_STAGE_DIR ${CMAKE_BINARY_DIR}/Orvix)
 set(ORVIX_TEST_BIN ${CMAKE_BINARY_DIR}/tests-bin)
 file(MAKE_DIRECTORY ${ORVIX_STAGE_DIR} ${ORVIX_TEST_BIN})
@@ -30,8 +36,14 @@ function(orvix_folder_library NAME)
   endif()
 endfunction()
 
+# TARGET puts files into the staged program folder: the installer package waits for it.
+function(orvix_staged_by TARGET)
+  set_property(GLOBAL APPEND PROPERTY ORVIX_STAGING_TARGETS ${TARGET})
+endfunction()
+
 # Output of TARGET goes into the staged program folder (optionally a subfolder).
 function(orvix_stage TARGET)
+  orvix_staged_by(${TARGET})
   cmake_parse_arguments(A "" "SUBDIR" "" ${ARGN})
   set(_dir ${ORVIX_STAGE_DIR})
   if(A_SUBDIR)
@@ -67,6 +79,7 @@ function(orvix_stage_files)
     set(_t stage_${_h})
   endif()
   add_custom_target(${_t} ALL DEPENDS ${_outs})
+  orvix_staged_by(${_t})
 endfunction()
 
 # A GoogleTest executable, run under Wine as one CTest test; its results go to
