@@ -296,6 +296,21 @@ TEST_F(PreviewTest, TearDownRemovesEverythingDownstreamAndLetsGoOfIt) {
     EXPECT_TRUE(WaitFrames(frames.load() + 2));
 }
 
+// Filters that the wiring added but could not connect (here: decoders the platform cannot
+// feed) go with the rest, or every rebuild would add more of them.
+TEST_F(PreviewTest, TearDownAlsoRemovesTheFiltersThatWereNeverConnected) {
+    config.SetString(vcam::kValueSubtype, L"YUY2");
+    config.SetDword(vcam::kValueStillPin, 1);
+    ASSERT_TRUE(SelectCamera());
+    for (int round = 0; round < 2; ++round) {
+        cap->WirePreviewPath(true);
+        EXPECT_GE(CountFilters(CLSID_AVIDec), 1) << round;
+        cap->TearDownGraph();
+        EXPECT_EQ(FilterNames().size(), 1u) << round;
+        EXPECT_EQ(CountFilters(vcam::CLSID_OrvixTestCamera), 1) << round;
+    }
+}
+
 namespace {
 
 constexpr UINT kStartMessage = WM_APP + 23;
