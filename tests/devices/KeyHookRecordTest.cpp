@@ -86,8 +86,8 @@ TEST_F(KeyHookRecordTest, MessageSentFromAnotherThreadIsIgnored) {
         ::SendMessageW(hwnd, kKeyMessage, WM_KEYUP, reinterpret_cast<LPARAM>(&event));
     });
     // The sent message is delivered while this thread waits for the other one to end.
-    while (::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10000, QS_SENDMESSAGE) == WAIT_OBJECT_0 &&
-           g_received.messages == 0) {
+    while (g_received.messages == 0 &&
+           ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10000, QS_SENDMESSAGE) == WAIT_OBJECT_0) {
         MSG m;
         ::PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
     }
