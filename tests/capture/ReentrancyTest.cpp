@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 using namespace captest;
 using Microsoft::WRL::ComPtr;
@@ -37,6 +38,8 @@ public:
     }
     bool Ran() const { return ran_; }
     int RunNotices() const { return runNotices_; }
+    // Runs once when the stand-in camera's run notice comes in.
+    std::function<void()> OnRunNotice;
 
 private:
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -52,6 +55,7 @@ private:
         }
         if (self && msg == vcam::kRunNoticeMessage) {
             ++self->runNotices_;
+            if (auto action = std::exchange(self->OnRunNotice, nullptr)) action();
             return 0;
         }
         return ::DefWindowProcW(hwnd, msg, wParam, lParam);
@@ -152,6 +156,31 @@ TEST_F(ReentrancyTest, CameraThatSendsToTheWindowThreadDuringItsStartRuns) {
     EXPECT_TRUE(Errors().empty()) << Errors().front();
     EXPECT_GE(probe.RunNotices(), 1);
     EXPECT_TRUE(WaitFrames(frames.load() + 2));
+}
+
+// A device change that a message sent during that wait asks for is made once the start is
+// over: the camera that is starting is not released under its own start.
+TEST_F(ReentrancyTest, DeviceChangeSentDuringTheWaitForTheCameraIsMadeAfterTheStart) {
+    ActionWindow probe;
+    config.SetDword(vcam::kValueRunNoticeWindow,
+                    static_cast<DWORD>(reinterpret_cast<uintptr_t>(probe.Handle())));
+    ASSERT_TRUE(SelectCamera());
+    const int camera = IndexOf(cap->VideoDeviceNames(false), vcam::kCameraName);
+    bool changedInside = false;
+    probe.OnRunNotice = [&] {
+        cap->SelectDevices(camera, -1);
+        changedInside = At(Events(), "ChangeDevice") != -1;
+    };
+    ClearEvents();
+    EXPECT_TRUE(cap->StartPreview());
+    EXPECT_GE(probe.RunNotices(), 1);
+    EXPECT_FALSE(changedInside);
+    const auto events = Events();
+    EXPECT_TRUE(Errors().empty());
+    ASSERT_NE(At(events, "StartPreview"), -1);
+    EXPECT_LT(At(events, "StartPreview"), At(events, "StopPreview"));
+    EXPECT_LT(At(events, "StopPreview"), At(events, "ChangeDevice"));
+    EXPECT_EQ(CountFilters(vcam::CLSID_OrvixTestCamera), 1);
 }
 
 // A device change while a device's property frame is open is made once the frame is
