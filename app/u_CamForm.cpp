@@ -506,8 +506,8 @@ void Tfrm_DADez::ShowHelp()
 
 void Tfrm_DADez::HandleKeyHookMessage(LPARAM lParam)
 {
-    const auto* record = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
-    if (!record || !IsCameraKeyRelease(*record))
+    KBDLLHOOKSTRUCT record{};
+    if (!ReadKeyHookRecord(lParam, record) || !IsCameraKeyRelease(record))
         return;
 }
 

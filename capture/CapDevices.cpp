@@ -24,6 +24,13 @@ TCapDeviceList& AudioCompressorList() {
     return list;
 }
 
+void ReleaseDeviceLists() {
+    VideoDeviceList().clear();
+    AudioDeviceList().clear();
+    VideoCompressorList().clear();
+    AudioCompressorList().clear();
+}
+
 namespace {
 
 std::string ToAnsi(const wchar_t* text) {
@@ -88,16 +95,17 @@ void RefreshDeviceLists() {
     std::string hardwareId, description;
     FindUsbDevice(PreferredCameraIdent, hardwareId, description);
     const std::string prefix = description.substr(0, description.find(' '));
-    VideoDeviceList().clear();
-    AudioDeviceList().clear();
-    if (!FillDeviceList(CLSID_VideoInputDeviceCategory, VideoDeviceList(), prefix)) return;
-    FillDeviceList(CLSID_AudioInputDeviceCategory, AudioDeviceList(), std::string());
+    if (!FillDeviceList(CLSID_VideoInputDeviceCategory, VideoDeviceList(), prefix) ||
+        !FillDeviceList(CLSID_AudioInputDeviceCategory, AudioDeviceList(), std::string())) {
+        VideoDeviceList().clear();
+        AudioDeviceList().clear();
+    }
 }
 
 void RefreshCompressorLists() {
-    VideoCompressorList().clear();
-    AudioCompressorList().clear();
-    if (!FillDeviceList(CLSID_VideoCompressorCategory, VideoCompressorList(), std::string()))
-        return;
-    FillDeviceList(CLSID_AudioCompressorCategory, AudioCompressorList(), std::string());
+    if (!FillDeviceList(CLSID_VideoCompressorCategory, VideoCompressorList(), std::string()) ||
+        !FillDeviceList(CLSID_AudioCompressorCategory, AudioCompressorList(), std::string())) {
+        VideoCompressorList().clear();
+        AudioCompressorList().clear();
+    }
 }

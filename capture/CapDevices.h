@@ -18,17 +18,21 @@ struct TCapDeviceInfo {
 
 using TCapDeviceList = std::vector<std::unique_ptr<TCapDeviceInfo>>;
 
-// Shared by every capture control; live as long as the program.
+// Shared by every capture control; the last control to go empties them, while COM is
+// still up (the monikers must not outlive it).
 TCapDeviceList& VideoDeviceList();
 TCapDeviceList& AudioDeviceList();
 TCapDeviceList& VideoCompressorList();
 TCapDeviceList& AudioCompressorList();
+void ReleaseDeviceLists();
 
 // The USB vendor id of the camera maker whose camera is listed first.
 inline constexpr char PreferredCameraIdent[] = "vid_0ac8";
 
 // Rebuilds the video and audio capture device lists. The video devices whose name begins
-// with the first word of the preferred camera's USB description go to the front.
+// with the first word of the preferred camera's USB description go to the front. Each list
+// keeps its old entries until the new ones are complete (the enumeration services the
+// message queue, and a choice made from a message meanwhile picks from the old list).
 void RefreshDeviceLists();
 // Rebuilds the two compressor lists.
 void RefreshCompressorLists();

@@ -13,7 +13,29 @@ namespace {
 // that divide by zero inside the process do not fault the program.
 constexpr uint16_t kCaptureFpuControlWord = 0x133F;
 
+// Capture controls alive: the process-wide device lists hold COM objects, and the last
+// control lets go of them while COM is still up on its thread.
+int g_liveControls = 0;
+
 }  // namespace
+
+void TGDirectCapPin2::RunDeferred() {
+    if (Pumping_ > 0 || Operations_ > 0 || Destroying()) return;
+    auto alive = AliveToken();
+    while (!Deferred_.empty()) {
+        DeferredChoice choice = std::move(Deferred_.front());
+        Deferred_.erase(Deferred_.begin());
+        if (choice.Compressors)
+            ChooseCompressors(choice.Video.Get(), choice.Audio.Get());
+        else
+            ChooseDevices(choice.Video.Get(), choice.Audio.Get());
+        if (alive.expired()) return;
+    }
+    if (GraphEventsDeferred_) {
+        GraphEventsDeferred_ = false;
+        if (HandleAllocated()) ::PostMessageW(Handle(), WM_GRAPHNOTIFY, 0, 0);
+    }
+}
 
 TGDirectCapPin2::TGDirectCapPin2(fw::Component* Owner) : WinControl(Owner) {
     SavedFpuControlWord_ = ReadFpuControlWord();
@@ -27,6 +49,7 @@ TGDirectCapPin2::TGDirectCapPin2(fw::Component* Owner) : WinControl(Owner) {
     CaptureTimer_->SetEnabled(false);
     CaptureTimer_->SetInterval(100);
     CaptureTimer_->OnTimer = [this] { CaptureTimerTick(); };
+    ++g_liveControls;
     ReleaseDevices();
     CreateGraph();
 }
@@ -38,7 +61,9 @@ TGDirectCapPin2::~TGDirectCapPin2() {
     AudioCB_->SetEnabled(false);
     StopPreview();
     StopCapture();
+    Deferred_.clear();
     ReleaseDevices();
+    if (--g_liveControls == 0) ReleaseDeviceLists();
     CaptureTimer_ = nullptr;  // freed with the owned components
     WriteFpuControlWord(SavedFpuControlWord_);
 }
@@ -88,14 +113,20 @@ void TGDirectCapPin2::SetOnAudioPreview(TFProcessBuffer Handler) {
 // Devices
 
 std::vector<std::string> TGDirectCapPin2::VideoDeviceNames(bool Refresh) {
-    if (Refresh || VideoDeviceList().empty()) RefreshDeviceLists();
+    if (Refresh || VideoDeviceList().empty()) {
+        PumpScope pumping(*this);
+        RefreshDeviceLists();
+    }
     std::vector<std::string> names;
     for (const auto& d : VideoDeviceList()) names.push_back(d->Name);
     return names;
 }
 
 std::vector<std::string> TGDirectCapPin2::AudioDeviceNames(bool Refresh) {
-    if (Refresh || AudioDeviceList().empty()) RefreshDeviceLists();
+    if (Refresh || AudioDeviceList().empty()) {
+        PumpScope pumping(*this);
+        RefreshDeviceLists();
+    }
     std::vector<std::string> names;
     for (const auto& d : AudioDeviceList()) names.push_back(d->Name);
     return names;
@@ -124,6 +155,11 @@ void TGDirectCapPin2::SelectCompressors(int VideoIndex, int AudioIndex) {
 }
 
 void TGDirectCapPin2::ChooseDevices(IMoniker* VideoMoniker, IMoniker* AudioMoniker) {
+    if (Pumping_ > 0) {
+        Deferred_.push_back({false, VideoMoniker, AudioMoniker});
+        return;
+    }
+    Operation operation(*this);
     VideoMoniker_ = VideoMoniker;
     AudioMoniker_ = AudioMoniker;
     AudioWanted_ = AudioMoniker != nullptr;
@@ -145,6 +181,11 @@ void TGDirectCapPin2::ChooseDevices(IMoniker* VideoMoniker, IMoniker* AudioMonik
 }
 
 void TGDirectCapPin2::ChooseCompressors(IMoniker* VideoMoniker, IMoniker* AudioMoniker) {
+    if (Pumping_ > 0) {
+        Deferred_.push_back({true, VideoMoniker, AudioMoniker});
+        return;
+    }
+    Operation operation(*this);
     VideoCompressorMoniker_ = VideoMoniker;
     AudioCompressorMoniker_ = AudioMoniker;
     if (!VideoMoniker && !AudioMoniker) return;
@@ -165,8 +206,11 @@ bool TGDirectCapPin2::CreateGraph() {
                                                CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&Builder_))))
         return false;
     Builder_->SetFiltergraph(Graph_.Get());
-    RefreshDeviceLists();
-    RefreshCompressorLists();
+    {
+        PumpScope pumping(*this);
+        RefreshDeviceLists();
+        RefreshCompressorLists();
+    }
     return !VideoDeviceList().empty() || !AudioDeviceList().empty();
 }
 
@@ -259,7 +303,16 @@ bool TGDirectCapPin2::OpenDevices() {
     }
 }
 
+void TGDirectCapPin2::DetachCallbacks() {
+    // The callback object dies with the control, the grabbers possibly later.
+    if (PreviewGrabber_) PreviewGrabber_->SetCallback(nullptr, 1);
+    if (AudioGrabber_) AudioGrabber_->SetCallback(nullptr, 0);
+    PreviewGrabber_.Reset();
+    AudioGrabber_.Reset();
+}
+
 void TGDirectCapPin2::ReleaseDevices() {
+    DetachCallbacks();
     if (MediaEvent_) MediaEvent_->SetNotifyWindow(0, 0, 0);
     if (VideoWindow_) {
         // The renderer's window is our child: hand it back before the graph goes.

@@ -139,7 +139,6 @@ public:
     bool AttachVideoWindow();
     void FitVideoWindow();
     void TearDownGraph();
-    void RemoveDownstream(IBaseFilter* Filter);
     // Creates a filter and adds it to the graph under Name; none when either fails.
     Microsoft::WRL::ComPtr<IBaseFilter> CreateFilter(const CLSID& Clsid, const wchar_t* Name);
     // The graph's filter of this name; where the platform names the builder's filters
@@ -188,6 +187,56 @@ private:
     fw::ComInit Com_;
     uint16_t SavedFpuControlWord_ = 0;
 
+    // The control's own waits and builds service the message queue (the video window,
+    // the device enumeration, the wait for the camera, the device dialogs). An operation
+    // that a message asks for meanwhile is refused, and a device choice is kept and made
+    // once the running operation is over.
+    // A stretch during which the control services the message queue.
+    class PumpScope {
+    public:
+        explicit PumpScope(TGDirectCapPin2& Control) : c_(Control), alive_(Control.AliveToken()) {
+            ++c_.Pumping_;
+            ++c_.Operations_;
+        }
+        ~PumpScope() {
+            if (alive_.expired()) return;
+            --c_.Pumping_;
+            if (--c_.Operations_ == 0) c_.RunDeferred();
+        }
+        PumpScope(const PumpScope&) = delete;
+        PumpScope& operator=(const PumpScope&) = delete;
+
+    private:
+        TGDirectCapPin2& c_;
+        std::weak_ptr<void> alive_;
+    };
+    // An operation in progress: what was deferred meanwhile runs when the outermost ends.
+    class Operation {
+    public:
+        explicit Operation(TGDirectCapPin2& Control) : c_(Control), alive_(Control.AliveToken()) {
+            ++c_.Operations_;
+        }
+        ~Operation() {
+            if (!alive_.expired() && --c_.Operations_ == 0) c_.RunDeferred();
+        }
+        Operation(const Operation&) = delete;
+        Operation& operator=(const Operation&) = delete;
+
+    private:
+        TGDirectCapPin2& c_;
+        std::weak_ptr<void> alive_;
+    };
+    struct DeferredChoice {
+        bool Compressors = false;
+        Microsoft::WRL::ComPtr<IMoniker> Video, Audio;
+    };
+    void RunDeferred();
+    void DetachCallbacks();
+    int Pumping_ = 0;
+    int Operations_ = 0;
+    std::vector<DeferredChoice> Deferred_;
+    bool GraphEventsDeferred_ = false;
+
     Microsoft::WRL::ComPtr<IMoniker> VideoMoniker_, AudioMoniker_;
     Microsoft::WRL::ComPtr<IMoniker> VideoCompressorMoniker_, AudioCompressorMoniker_;
     bool AudioWanted_ = false;
@@ -217,7 +266,6 @@ private:
     int MasterStream_ = -1;
 
     bool PreviewGraphBuilt_ = false;
-    bool BuildingPreview_ = false;
     bool CaptureGraphBuilt_ = false;
     bool Previewing_ = false;
     bool Capturing_ = false;

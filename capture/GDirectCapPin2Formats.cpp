@@ -96,60 +96,80 @@ void TGDirectCapPin2::TakeDeviceVideoFormat() {
 
 int TGDirectCapPin2::ShowDeviceOption(int Kind) {
     int result = 1;
-    if (!VideoFilter_) return result;
+    // Not from inside another of the control's waits: it may be half way through a build.
+    if (!VideoFilter_ || Pumping_ > 0) return result;
+    Operation operation(*this);
     const HWND owner = Handle();
+    // The dialogs run modal loops: every interface they are shown on is held here, and a
+    // device choice made meanwhile waits until the dialog is closed.
+    const auto modal = [this](const std::function<HRESULT()>& Show) {
+        PumpScope pumping(*this);
+        return Show();
+    };
+    const ComPtr<IAMVfwCaptureDialogs> captureDialogs = VfwCaptureDialogs_;
     switch (Kind) {
         case OptionVideoFormat:
-            if (!VfwCaptureDialogs_) break;
+            if (!captureDialogs) break;
             PauseAround([&] {
-                if (VfwCaptureDialogs_->ShowDialog(VfwCaptureDialog_Format, owner) ==
+                if (modal([&] { return captureDialogs->ShowDialog(VfwCaptureDialog_Format, owner); }) ==
                     VFW_E_CANNOT_CONNECT)
                     TearDownGraph();
-                if (!VideoStreamConfig_) return;
+                const ComPtr<IAMStreamConfig> config = VideoStreamConfig_;
+                if (!config) return;
                 MediaTypePtr mt;
-                result = VideoStreamConfig_->GetFormat(mt.put());
+                result = config->GetFormat(mt.put());
                 if (SUCCEEDED(result) && mt.VideoInfo()) TakeDeviceVideoFormat();
             });
             break;
         case OptionVideoSource:
         case OptionVideoDisplay: {
-            if (!VfwCaptureDialogs_) break;
+            if (!captureDialogs) break;
             const bool wasPreviewing = Previewing_;
             if (wasPreviewing) StopPreview();
-            const HRESULT hr = VfwCaptureDialogs_->ShowDialog(
-                Kind == OptionVideoSource ? VfwCaptureDialog_Source : VfwCaptureDialog_Display,
-                owner);
+            const HRESULT hr = modal([&] {
+                return captureDialogs->ShowDialog(
+                    Kind == OptionVideoSource ? VfwCaptureDialog_Source : VfwCaptureDialog_Display,
+                    owner);
+            });
             if (hr == S_OK) {
                 if (wasPreviewing) StartPreview();
                 result = 0;
             }
             break;
         }
-        case OptionVideoCaptureFilter:
-            result = ShowPages(VideoFilter_.Get());
+        case OptionVideoCaptureFilter: {
+            const ComPtr<IBaseFilter> filter = VideoFilter_;
+            result = modal([&] { return ShowPages(filter.Get()); });
             break;
-        case OptionTVTuner:
-            result = ShowPages(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMTVTuner).Get());
+        }
+        case OptionTVTuner: {
+            const ComPtr<IUnknown> tuner = FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMTVTuner);
+            result = modal([&] { return ShowPages(tuner.Get()); });
             break;
-        case OptionAudioCaptureFilter:
-            result = ShowPages(AudioFilter_.Get());
+        }
+        case OptionAudioCaptureFilter: {
+            const ComPtr<IBaseFilter> filter = AudioFilter_;
+            result = modal([&] { return ShowPages(filter.Get()); });
             break;
+        }
         case OptionVideoCapturePin:
             PauseAround([&] {
                 TearDownGraph();
-                result =
-                    ShowPages(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig).Get());
-                if (!VideoStreamConfig_) return;
+                const ComPtr<IUnknown> config =
+                    FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig);
+                result = modal([&] { return ShowPages(config.Get()); });
+                const ComPtr<IAMStreamConfig> stream = VideoStreamConfig_;
+                if (!stream) return;
                 MediaTypePtr mt;
-                if (SUCCEEDED(VideoStreamConfig_->GetFormat(mt.put())) && mt.VideoInfo())
-                    TakeDeviceVideoFormat();
+                if (SUCCEEDED(stream->GetFormat(mt.put())) && mt.VideoInfo()) TakeDeviceVideoFormat();
             });
             break;
         case OptionVideoPreviewPin:
             PauseAround([&] {
                 TearDownGraph();
-                result =
-                    ShowPages(FindCaptureInterface(PIN_CATEGORY_PREVIEW, IID_IAMStreamConfig).Get());
+                const ComPtr<IUnknown> config =
+                    FindCaptureInterface(PIN_CATEGORY_PREVIEW, IID_IAMStreamConfig);
+                result = modal([&] { return ShowPages(config.Get()); });
             });
             break;
         case OptionAudioCapturePin:
@@ -159,21 +179,25 @@ int TGDirectCapPin2::ShowDeviceOption(int Kind) {
                     Builder_->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio,
                                             AudioFilter_.Get(), IID_IAMStreamConfig,
                                             reinterpret_cast<void**>(config.GetAddressOf()));
-                result = ShowPages(config.Get());
+                result = modal([&] { return ShowPages(config.Get()); });
             });
             break;
         case OptionVideoCompress:
             PauseAround([&] {
-                if (VfwCompressDialogs_) {
-                    VfwCompressDialogs_->ShowDialog(VfwCompressDialog_Config, owner);
+                if (const ComPtr<IAMVfwCompressDialogs> dialogs = VfwCompressDialogs_) {
+                    modal([&] { return dialogs->ShowDialog(VfwCompressDialog_Config, owner); });
                     result = 1;
                 } else {
-                    result = ShowPages(VideoCompressorFilter_.Get());
+                    const ComPtr<IBaseFilter> filter = VideoCompressorFilter_;
+                    result = modal([&] { return ShowPages(filter.Get()); });
                 }
             });
             break;
         case OptionAudioCompress:
-            PauseAround([&] { result = ShowPages(AudioCompressorFilter_.Get()); });
+            PauseAround([&] {
+                const ComPtr<IBaseFilter> filter = AudioCompressorFilter_;
+                result = modal([&] { return ShowPages(filter.Get()); });
+            });
             break;
         default:
             break;

@@ -4,7 +4,9 @@
 
 #include "framework/Application.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 using Microsoft::WRL::ComPtr;
 
@@ -78,17 +80,13 @@ bool TGDirectCapPin2::RenderPreviewStream() {
 }
 
 bool TGDirectCapPin2::BuildPreviewGraph() {
+    // Asked for from a message that one of the control's own waits dispatched: a build
+    // may be half done, and a second one would render the camera twice.
+    if (Pumping_ > 0) return false;
     if (Capturing_ || Previewing_) return false;
     if (PreviewGraphBuilt_) return true;
-    // The build services the message queue (the video window); a start asked for from
-    // a message meanwhile would render the already connected camera a second time.
-    if (BuildingPreview_) return false;
     if (!VideoFilter_ || (AudioWanted_ && !AudioFilter_)) return false;
-    struct Building {
-        bool& flag;
-        explicit Building(bool& f) : flag(f) { flag = true; }
-        ~Building() { flag = false; }
-    } building(BuildingPreview_);
+    Operation operation(*this);
     if (CaptureGraphBuilt_) TearDownGraph();
     if (VideoFormatChanged_) ApplyVideoFormat();
     if (AudioFormatChanged_) ApplyAudioFormat();
@@ -265,7 +263,10 @@ bool TGDirectCapPin2::AttachVideoWindow() {
     VideoWindow_->put_WindowStyle(WS_CHILD | WS_CLIPSIBLINGS);
     VideoWindow_->put_Visible(OATRUE);
     VideoWindow_->put_MessageDrain(self);
-    fw::App().ProcessMessages();
+    {
+        PumpScope pumping(*this);
+        fw::App().ProcessMessages();
+    }
     FitVideoWindow();
     return true;
 }
@@ -304,17 +305,26 @@ bool TGDirectCapPin2::CameraRuns() {
     // program holds, or one unplugged). The run counts once the camera itself runs; where
     // the graph runs its filters before returning, this holds at the first look.
     if (!VideoFilter_) return true;
+    ComPtr<IBaseFilter> camera = VideoFilter_;
+    // A filter may need this thread during its start (a window of its own, a sent
+    // message): sent messages are answered meanwhile, posted ones wait.
+    PumpScope pumping(*this);
     const DWORD start = ::GetTickCount();
     for (;;) {
         FILTER_STATE state;
-        if (SUCCEEDED(VideoFilter_->GetState(0, &state)) && state == State_Running) return true;
-        if (::GetTickCount() - start >= 500) return false;
-        ::Sleep(2);
+        if (SUCCEEDED(camera->GetState(0, &state)) && state == State_Running) return true;
+        const DWORD waited = ::GetTickCount() - start;
+        if (waited >= 500) return false;
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, std::min<DWORD>(2, 500 - waited),
+                                      QS_SENDMESSAGE, 0);
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
 }
 
 bool TGDirectCapPin2::StartPreview() {
-    if (Previewing_) return false;
+    if (Pumping_ > 0 || Previewing_) return false;
+    Operation operation(*this);
     if (Capturing_) StopCapture();
     if (!BuildPreviewGraph() || !PreviewGraphBuilt_ || !FiltersReady_) return false;
     if (VideoMoniker_) {
@@ -347,6 +357,9 @@ bool TGDirectCapPin2::StartPreview() {
 
 bool TGDirectCapPin2::StopPreview() {
     if (!Previewing_) return false;
+    // A start in progress has not reported yet: it would report a preview already gone.
+    if (Pumping_ > 0) return false;
+    Operation operation(*this);
     VideoCB_->SetEnabled(false);
     AudioCB_->SetEnabled(false);
     Previewing_ = false;
@@ -363,6 +376,8 @@ bool TGDirectCapPin2::StopPreview() {
 }
 
 void TGDirectCapPin2::TearDownGraph() {
+    if (Pumping_ > 0) return;
+    DetachCallbacks();
     FileSink_.Reset();
     ConfigAviMux_.Reset();
     ConfigInterleaving_.Reset();
@@ -376,33 +391,31 @@ void TGDirectCapPin2::TearDownGraph() {
     if (MediaEvent_) MediaEvent_->SetNotifyWindow(0, 0, 0);
     MediaEvent_.Reset();
     DroppedFrames_.Reset();
-    if (VideoFilter_) RemoveDownstream(VideoFilter_.Get());
-    if (AudioFilter_) RemoveDownstream(AudioFilter_.Get());
+    // Back to what the devices' opening left: the devices alone. Filters that were never
+    // connected go too, or each rebuild would add to them.
+    if (Graph_) {
+        std::vector<ComPtr<IBaseFilter>> added;
+        ComPtr<IEnumFilters> filters;
+        if (SUCCEEDED(Graph_->EnumFilters(&filters))) {
+            ComPtr<IBaseFilter> f;
+            while (filters->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+                if (f && f.Get() != VideoFilter_.Get() && f.Get() != AudioFilter_.Get())
+                    added.push_back(f);
+            }
+        }
+        for (const auto& f : added) Graph_->RemoveFilter(f.Get());
+    }
     CaptureGraphBuilt_ = false;
     PreviewGraphBuilt_ = false;
 }
 
-void TGDirectCapPin2::RemoveDownstream(IBaseFilter* Filter) {
-    if (!Filter || !Graph_) return;
-    ComPtr<IEnumPins> pins;
-    if (FAILED(Filter->EnumPins(&pins))) return;
-    ComPtr<IPin> p;
-    while (pins->Next(1, p.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        ComPtr<IPin> q;
-        if (!p || FAILED(p->ConnectedTo(&q)) || !q) continue;
-        PinInfoHolder h;
-        if (FAILED(q->QueryPinInfo(&h.info))) break;
-        ComPtr<IBaseFilter> downstream = h.info.pFilter;
-        if (h.info.dir == PINDIR_INPUT && downstream) {
-            RemoveDownstream(downstream.Get());
-            Graph_->Disconnect(q.Get());
-            Graph_->Disconnect(p.Get());
-            Graph_->RemoveFilter(downstream.Get());
-        }
-    }
-}
-
 void TGDirectCapPin2::HandleGraphEvents() {
+    // Read once the running operation is over: a handler may stop or restart the preview.
+    if (Pumping_ > 0) {
+        GraphEventsDeferred_ = true;
+        return;
+    }
+    Operation operation(*this);
     const bool wasCapturing = Capturing_;
     const bool wasPreviewing = Previewing_;
     if (!MediaEvent_) return;

@@ -5,8 +5,12 @@ set(CMAKE_CXX_STANDARD_REQUIRED ON)
 set(CMAKE_CXX_EXTENSIONS OFF)
 
 add_compile_options(-Wall -Wextra)
-add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX
-                        STRSAFE_NO_DEPRECATE)
+# The oldest Windows both targets start on: Windows Vista. The -posix runtime's
+# winpthreads, linked statically, imports GetTickCount64, which earlier systems lack.
+# Later functions are looked up at run time; README "Windows versions".
+set(ORVIX_WINNT 0x0600)
+add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=${ORVIX_WINNT} WINVER=${ORVIX_WINNT}
+                        NOMINMAX STRSAFE_NO_DEPRECATE)
 # No compiler runtime DLLs next to the program.
 add_link_options(-static -static-libgcc -static-libstdc++)
 include_directories(${PROJECT_SOURCE_DIR})

@@ -157,13 +157,25 @@ int64_t GetDriveFreeBytes(char Letter)
     if (upper < 'A' || upper > 'Z')
         return -1;
     const char root[] = {static_cast<char>(upper), ':', '\\', '\0'};
-    // No "insert a disk" box for an empty removable drive: just fail.
+    // No "insert a disk" box for an empty removable drive: just fail. The per-thread
+    // switch came with Windows 7; before it only the process-wide one exists.
+    using SetThreadErrorModeFn = BOOL(WINAPI*)(DWORD, DWORD*);
+    const auto setThreadErrorMode = ProcAs<SetThreadErrorModeFn>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadErrorMode"));
     DWORD oldMode = 0;
-    const BOOL modeSet = SetThreadErrorMode(SEM_FAILCRITICALERRORS, &oldMode);
+    BOOL modeSet = FALSE;
+    if (setThreadErrorMode)
+        modeSet = setThreadErrorMode(SEM_FAILCRITICALERRORS, &oldMode);
+    else
+        oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     ULARGE_INTEGER available{};
     const BOOL ok = GetDiskFreeSpaceExA(root, &available, nullptr, nullptr);
-    if (modeSet)
-        SetThreadErrorMode(oldMode, nullptr);
+    if (setThreadErrorMode) {
+        if (modeSet)
+            setThreadErrorMode(oldMode, nullptr);
+    } else {
+        SetErrorMode(oldMode);
+    }
     if (!ok || available.QuadPart > static_cast<ULONGLONG>(INT64_MAX))
         return -1;
     return static_cast<int64_t>(available.QuadPart);

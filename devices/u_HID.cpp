@@ -25,29 +25,33 @@ std::string Lower(std::string s) {
 
 class SetupApiEntry final : public UsbDeviceEntry {
 public:
-    SetupApiEntry(HDEVINFO set, SP_DEVINFO_DATA& info) : set_(set), info_(info) {}
+    SetupApiEntry(HDEVINFO set, SP_DEVINFO_DATA& info, const SetupApiCalls& calls)
+        : set_(set), info_(info), calls_(calls) {}
     std::string Property(DWORD property) const override {
-        return GetDeviceProperty(set_, info_, property);
+        return GetDeviceProperty(set_, info_, property, calls_);
     }
 
 private:
     HDEVINFO set_;
     SP_DEVINFO_DATA& info_;
+    const SetupApiCalls& calls_;
 };
 
 struct DevInfoSet {
     HDEVINFO h;
+    const SetupApiCalls& calls;
     ~DevInfoSet() {
-        if (h != INVALID_HANDLE_VALUE) ::SetupDiDestroyDeviceInfoList(h);
+        if (h != INVALID_HANDLE_VALUE) calls.DestroyDeviceInfoList(h);
     }
 };
 
 }  // namespace
 
-std::string GetDeviceProperty(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA& DeviceInfo, DWORD Property) {
+std::string GetDeviceProperty(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA& DeviceInfo, DWORD Property,
+                              const SetupApiCalls& Calls) {
     BYTE buffer[256 + 1] = {};
     DWORD type = 0;
-    if (!::SetupDiGetDeviceRegistryPropertyA(DeviceInfoSet, &DeviceInfo, Property, &type, buffer,
+    if (!Calls.GetDeviceRegistryProperty(DeviceInfoSet, &DeviceInfo, Property, &type, buffer,
                                              256, nullptr)) {
         return {};
     }
@@ -56,21 +60,22 @@ std::string GetDeviceProperty(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA& DeviceInf
                        strnlen(reinterpret_cast<const char*>(buffer), 256));
 }
 
-void SetupApiUsbDeviceWalk(const UsbDeviceVisitor& Visit) {
-    DevInfoSet set{::SetupDiGetClassDevsA(&kUsbDeviceInterface, nullptr, nullptr,
-                                          DIGCF_PRESENT | DIGCF_DEVICEINTERFACE)};
+void SetupApiUsbDeviceWalk(const UsbDeviceVisitor& Visit, const SetupApiCalls& Calls) {
+    DevInfoSet set{Calls.GetClassDevs(&kUsbDeviceInterface, nullptr, nullptr,
+                                      DIGCF_PRESENT | DIGCF_DEVICEINTERFACE),
+                   Calls};
     if (set.h == INVALID_HANDLE_VALUE) return;
     for (DWORD index = 0;; ++index) {
         SP_DEVICE_INTERFACE_DATA iface{};
         iface.cbSize = sizeof(iface);
-        if (!::SetupDiEnumDeviceInterfaces(set.h, nullptr, &kUsbDeviceInterface, index, &iface))
+        if (!Calls.EnumDeviceInterfaces(set.h, nullptr, &kUsbDeviceInterface, index, &iface))
             return;
         // Asked without a detail buffer only for the device record of the interface;
         // the call reports a too-small buffer but fills the record.
         SP_DEVINFO_DATA info{};
         info.cbSize = sizeof(info);
-        ::SetupDiGetDeviceInterfaceDetailA(set.h, &iface, nullptr, 0, nullptr, &info);
-        SetupApiEntry entry(set.h, info);
+        Calls.GetDeviceInterfaceDetail(set.h, &iface, nullptr, 0, nullptr, &info);
+        SetupApiEntry entry(set.h, info, Calls);
         if (Visit(entry)) return;
     }
 }

@@ -21,8 +21,20 @@ public:
 using UsbDeviceVisitor = std::function<bool(const UsbDeviceEntry& Device)>;
 using UsbDeviceWalk = std::function<void(const UsbDeviceVisitor& Visit)>;
 
+// The SetupAPI calls the walk makes; tests supply their own, answering as the platform
+// does.
+struct SetupApiCalls {
+    decltype(&::SetupDiGetClassDevsA) GetClassDevs = ::SetupDiGetClassDevsA;
+    decltype(&::SetupDiEnumDeviceInterfaces) EnumDeviceInterfaces = ::SetupDiEnumDeviceInterfaces;
+    decltype(&::SetupDiGetDeviceInterfaceDetailA) GetDeviceInterfaceDetail =
+        ::SetupDiGetDeviceInterfaceDetailA;
+    decltype(&::SetupDiGetDeviceRegistryPropertyA) GetDeviceRegistryProperty =
+        ::SetupDiGetDeviceRegistryPropertyA;
+    decltype(&::SetupDiDestroyDeviceInfoList) DestroyDeviceInfoList = ::SetupDiDestroyDeviceInfoList;
+};
+
 // The walk over SetupAPI (GUID_DEVINTERFACE_USB_DEVICE, present devices only).
-void SetupApiUsbDeviceWalk(const UsbDeviceVisitor& Visit);
+void SetupApiUsbDeviceWalk(const UsbDeviceVisitor& Visit, const SetupApiCalls& Calls = {});
 
 // Replaces the device walk used by FindUsbDevice (an empty walk restores the SetupAPI
 // one) and returns the previous one. Machines without USB hardware (tests under Wine)
@@ -36,4 +48,5 @@ void FindUsbDevice(const std::string& Ident, std::string& HardwareId, std::strin
 
 // One registry property of one device as ANSI text (the first entry of a multi-string),
 // read through a 256-byte buffer; empty when it cannot be read.
-std::string GetDeviceProperty(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA& DeviceInfo, DWORD Property);
+std::string GetDeviceProperty(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA& DeviceInfo, DWORD Property,
+                              const SetupApiCalls& Calls = {});

@@ -16,3 +16,13 @@ void InstallKeyHook(HWND Window) {
 void RemoveKeyHook() {
     PellhookRemove();
 }
+
+bool ReadKeyHookRecord(LPARAM lParam, KBDLLHOOKSTRUCT& Record) {
+    if ((::InSendMessageEx(nullptr) & ISMEX_SEND) != 0 || lParam == 0) return false;
+    // Any program allowed to post to the window can put any number here: copied through a
+    // call that reports an unreadable address instead of faulting on it.
+    SIZE_T read = 0;
+    return ::ReadProcessMemory(::GetCurrentProcess(), reinterpret_cast<const void*>(lParam),
+                               &Record, sizeof(Record), &read) &&
+           read == sizeof(Record);
+}

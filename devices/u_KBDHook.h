@@ -11,3 +11,8 @@ extern UINT KeyHookMessage;
 // Starts the reports to Window; skipped for window 0 or message 0.
 void InstallKeyHook(HWND Window);
 void RemoveKeyHook();
+
+// The event record of a "Pellhook" message, called from the window procedure that
+// received it. The library sends the record from this thread; a message sent from another
+// thread or process, or one whose lParam is not a readable record, gives false.
+bool ReadKeyHookRecord(LPARAM lParam, KBDLLHOOKSTRUCT& Record);

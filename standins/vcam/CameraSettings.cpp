@@ -1,5 +1,7 @@
 #include "standins/vcam/CameraSettings.h"
 
+#include <cstdint>
+
 #include "framework/WinHandles.h"
 #include "standins/vcam/VCamConfig.h"
 
@@ -34,6 +36,9 @@ CameraSettings ReadCameraSettings() {
   settings.stillPin = ReadDword(key.get(), kValueStillPin) != 0;
   settings.failRun = ReadDword(key.get(), kValueFailRun) != 0;
   settings.loseAfterMs = ReadDword(key.get(), kValueLoseAfterMs);
+  // Window handles fit 32 bits; sign-extended back.
+  settings.runNoticeWindow = reinterpret_cast<HWND>(static_cast<intptr_t>(
+      static_cast<int32_t>(ReadDword(key.get(), kValueRunNoticeWindow))));
   return settings;
 }
 

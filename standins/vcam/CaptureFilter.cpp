@@ -693,6 +693,7 @@ void CaptureFilter::StopStreaming() {
     state_ = State_Stopped;
   }
   wake_.notify_all();
+  if (notice_.joinable()) notice_.join();
   if (previous != State_Stopped) {
     for (auto& pin : pins_) {
       pin->Deactivate();
@@ -753,6 +754,29 @@ STDMETHODIMP CaptureFilter::Run(REFERENCE_TIME start) {
   const HRESULT hr = PauseFromStopped();
   if (FAILED(hr)) {
     return hr;
+  }
+  if (runNoticeWindow_) {
+    // The start completes on a thread of the camera's own once the window has answered.
+    if (notice_.joinable()) notice_.join();
+    {
+      std::lock_guard lock(data_);
+      start_ = start;
+      runTick_ = static_cast<ULONGLONG>(MonotonicNow());
+      state_ = State_Paused;
+    }
+    notice_ = std::thread([this] {
+      DWORD_PTR answer = 0;
+      SendMessageTimeoutW(runNoticeWindow_, kRunNoticeMessage, 0, 0, SMTO_NORMAL,
+                          kRunNoticeTimeoutMs, &answer);
+      {
+        std::lock_guard lock(data_);
+        if (state_ != State_Paused) return;
+        runTick_ = static_cast<ULONGLONG>(MonotonicNow());
+        state_ = State_Running;
+      }
+      wake_.notify_all();
+    });
+    return S_OK;
   }
   {
     std::lock_guard lock(data_);

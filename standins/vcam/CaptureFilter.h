@@ -178,6 +178,7 @@ class CaptureFilter : public IBaseFilter {
   virtual ~CaptureFilter();
   virtual HRESULT QueryExtraInterface(REFIID iid, void** out);
   void AddPin(std::unique_ptr<CapturePin> pin);
+  void SetRunNoticeWindow(HWND window) { runNoticeWindow_ = window; }
 
  private:
   // Starts the pins when stopped; nothing to do in any other state. Control lock held.
@@ -189,6 +190,8 @@ class CaptureFilter : public IBaseFilter {
   const CLSID clsid_;
   const bool failRun_;
   const REFERENCE_TIME loseAfter_;  // stream time of the device loss; 0: never
+  HWND runNoticeWindow_ = nullptr;
+  std::thread notice_;  // completes a start that waits for runNoticeWindow_
 
   std::recursive_mutex control_;
   mutable std::mutex data_;

@@ -47,6 +47,12 @@ inline constexpr wchar_t kValueFailRun[] = L"FailRun";
 // REG_DWORD N > 0: N ms after the stream starts the camera reports EC_DEVICE_LOST, delivers
 // nothing more, and every later Run fails with kGoneResult (an unplugged camera stays gone).
 inline constexpr wchar_t kValueLoseAfterMs[] = L"LoseAfterMs";
+// REG_DWORD window handle: the camera's Run returns at once and the camera runs only
+// once a thread of its own has sent kRunNoticeMessage to this window and had the answer
+// (or kRunNoticeTimeoutMs passed), like a driver whose start needs the window's thread.
+inline constexpr wchar_t kValueRunNoticeWindow[] = L"RunNoticeWindow";
+inline constexpr UINT kRunNoticeMessage = WM_APP + 0x3A1;
+inline constexpr UINT kRunNoticeTimeoutMs = 5000;
 
 // Written by the camera: REG_DWORD, the last sensor number applied through IAMVMControl.
 inline constexpr wchar_t kValueLastSensor[] = L"LastSensor";

@@ -223,6 +223,7 @@ class CameraFilter final : public CaptureFilter,
  public:
   explicit CameraFilter(const CameraSettings& settings)
       : CaptureFilter(CLSID_OrvixTestCamera, settings.failRun, settings.loseAfterMs) {
+    SetRunNoticeWindow(settings.runNoticeWindow);
     AddPin(std::make_unique<VideoPin>(*this, kCapturePinName, PIN_CATEGORY_CAPTURE,
                                       settings.yuy2, true, sensor_));
     if (settings.stillPin) {

@@ -360,3 +360,22 @@ TEST_F(Program, TheBarShowsItsBuiltInPictureWithoutTheBackgroundFiles)
         << "the bar does not show the built-in picture";
     CloseAndExpectCleanEnd(p, w);
 }
+
+// The key library's message carries a pointer that only means something inside the
+// program; the same message posted by another program with any number in it is ignored.
+TEST_F(Program, KeyHookMessagesWithBadRecordsFromOtherProgramsAreIgnored)
+{
+    HWND w = StartMain();
+    ASSERT_NE(w, nullptr);
+    const UINT key = RegisterWindowMessageA("Pellhook");
+    for (LPARAM bad : {LPARAM(1), LPARAM(0x10), LPARAM(-1), static_cast<LPARAM>(0x7FFF0000)}) {
+        PostMessageW(w, key, WM_KEYUP, bad);
+        DWORD_PTR answer = 0;
+        SendMessageTimeoutW(w, key, WM_KEYUP, bad, SMTO_BLOCK, 5000, &answer);
+    }
+    // Answered after the posted ones: they were handled, and the program lives on.
+    DWORD_PTR answer = 0;
+    EXPECT_TRUE(SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &answer));
+    EXPECT_EQ(WaitForSingleObject(p.Process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    CloseAndExpectCleanEnd(p, w);
+}

@@ -160,3 +160,22 @@ TEST_F(DeviceListTest, RefreshStartedFromAMessageDuringARefreshListsEachDeviceOn
     EXPECT_EQ(std::count(audio.begin(), audio.end(), Narrow(vcam::kMicrophoneName)), 1);
     RefreshDeviceLists();
 }
+
+// The lists hold device monikers, COM objects: the last capture control to go empties
+// them while COM is still up on its thread, not at the end of the process.
+TEST(DeviceLists, TheLastCaptureControlEmptiesThemWhileComIsUp) {
+    fw::Application app;
+    fw::Form* form = fw::NewForm<fw::Form>(&app);
+    auto* first = new TGDirectCapPin2(form);
+    auto* second = new TGDirectCapPin2(form);
+    EXPECT_FALSE(first->VideoDeviceNames(true).empty());
+    delete first;
+    // Another control still uses them.
+    EXPECT_FALSE(VideoDeviceList().empty());
+    delete second;
+    EXPECT_TRUE(VideoDeviceList().empty());
+    EXPECT_TRUE(AudioDeviceList().empty());
+    EXPECT_TRUE(VideoCompressorList().empty());
+    EXPECT_TRUE(AudioCompressorList().empty());
+    delete form;
+}

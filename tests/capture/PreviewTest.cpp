@@ -58,18 +58,10 @@ Rgb ScreenMean(HWND hwnd) {
     return mean;
 }
 
-double ProcessCpuMs() {
-    FILETIME c, e, k, u;
-    ::GetProcessTimes(::GetCurrentProcess(), &c, &e, &k, &u);
-    const auto v = [](FILETIME f) {
-        return static_cast<double>((static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime);
-    };
-    return (v(k) + v(u)) / 10000.0;
-}
-
 }  // namespace
 
-TEST_F(PreviewTest, FramesArriveAtTheCameraRateAsRgb24OfTheRequestedSize) {
+// The rate itself is measured by bench/capture.
+TEST_F(PreviewTest, FramesArriveAsRgb24OfTheRequestedSize) {
     ASSERT_TRUE(SelectCamera());
     cap->SetVideoFormat(320, 240, 30, 24);
     ClearEvents();
@@ -77,13 +69,8 @@ TEST_F(PreviewTest, FramesArriveAtTheCameraRateAsRgb24OfTheRequestedSize) {
     EXPECT_EQ(Events(), (std::vector<std::string>{"VideoFormatChange", "StartPreview"}));
     EXPECT_TRUE(cap->Previewing());
     ASSERT_TRUE(WaitFrames(3));
-    const uint32_t start = frames.load();
-    const DWORD t0 = ::GetTickCount();
-    PumpFor(1000);
-    const double fps = (frames.load() - start) * 1000.0 / (::GetTickCount() - t0);
-    EXPECT_GT(fps, 22.0);
-    EXPECT_LT(fps, 38.0);
     EXPECT_EQ(lastSize.load(), 320 * 240 * 3);
+    cap->StopPreview();
     EXPECT_EQ(cap->VideoCallback().FrameCount(), frames.load());
 }
 
@@ -103,16 +90,27 @@ TEST_F(PreviewTest, StartTwiceAndStopWhenStopped) {
     EXPECT_FALSE(cap->VideoCallback().Enabled());
     EXPECT_FALSE(cap->StopPreview());
     EXPECT_EQ(Events().size(), 1u);
+    // Stopped means stopped: the camera itself no longer streams.
     const uint32_t stopped = frames.load();
-    PumpFor(200);
-    EXPECT_EQ(frames.load(), stopped);
+    FILTER_STATE state = State_Running;
+    EXPECT_EQ(cap->VideoCaptureFilter()->GetState(0, &state), S_OK);
+    EXPECT_EQ(state, State_Stopped);
 
     // The built graph is reused: the next start only runs it again, from frame 1.
     IGraphBuilder* graph = cap->Graph();
     EXPECT_TRUE(cap->PreviewGraphBuilt());
+    std::atomic<uint32_t> firstNumber{0};
+    cap->SetOnVideoPreview([&](uint32_t number, BYTE*&, int32_t&) {
+        uint32_t none = 0;
+        firstNumber.compare_exchange_strong(none, number);
+        ++frames;
+    });
     ASSERT_TRUE(cap->StartPreview());
     EXPECT_EQ(cap->Graph(), graph);
     EXPECT_TRUE(WaitFrames(stopped + 2));
+    EXPECT_EQ(firstNumber.load(), 1u);
+    cap->StopPreview();
+    cap->SetOnVideoPreview(nullptr);
 }
 
 TEST_F(PreviewTest, RendererIsAChildOfTheControlShowingTheCameraAndFollowsItsSize) {
@@ -120,7 +118,6 @@ TEST_F(PreviewTest, RendererIsAChildOfTheControlShowingTheCameraAndFollowsItsSiz
     ASSERT_TRUE(SelectCamera());
     ASSERT_TRUE(cap->StartPreview());
     ASSERT_TRUE(WaitFrames(5));
-    PumpFor(150);
     HWND video = FirstChild(cap->Handle());
     ASSERT_NE(video, nullptr);
     RECT rc;
@@ -128,16 +125,19 @@ TEST_F(PreviewTest, RendererIsAChildOfTheControlShowingTheCameraAndFollowsItsSiz
     EXPECT_EQ(rc.right - rc.left, 320);
     EXPECT_EQ(rc.bottom - rc.top, 240);
 
-    // The forward sensor's picture is blue, the backward one's orange.
-    const Rgb forward = ScreenMean(cap->Handle());
-    EXPECT_GT(forward.b, forward.r + 20) << forward.r << ' ' << forward.g << ' ' << forward.b;
+    // The forward sensor's picture is blue, the backward one's orange (once painted).
+    Rgb forward;
+    EXPECT_TRUE(PumpUntil([&] {
+        forward = ScreenMean(cap->Handle());
+        return forward.b > forward.r + 20;
+    })) << forward.r << ' ' << forward.g << ' ' << forward.b;
     ASSERT_TRUE(cap->SensorFilter());
     cap->SensorFilter()->SelectSensor(2);
-    const uint32_t now = frames.load();
-    ASSERT_TRUE(WaitFrames(now + 5));
-    PumpFor(150);
-    const Rgb backward = ScreenMean(cap->Handle());
-    EXPECT_GT(backward.r, backward.b + 20) << backward.r << ' ' << backward.g << ' ' << backward.b;
+    Rgb backward;
+    EXPECT_TRUE(PumpUntil([&] {
+        backward = ScreenMean(cap->Handle());
+        return backward.r > backward.b + 20;
+    })) << backward.r << ' ' << backward.g << ' ' << backward.b;
 
     cap->SetBounds(0, 0, 200, 150);
     app.ProcessMessages();
@@ -170,12 +170,8 @@ TEST_F(PreviewTest, CameraThatWillNotRunGivesCode21AndLeavesNoBusyGraph) {
         f->GetState(0, &state);
         EXPECT_EQ(state, State_Stopped);
     }
+    // The CPU share after the release is measured by bench/capture.
     cap->SelectDevices(-1, -1);
-    const double cpu0 = ProcessCpuMs();
-    const DWORD t0 = ::GetTickCount();
-    PumpFor(400);
-    const double busy = (ProcessCpuMs() - cpu0) / (::GetTickCount() - t0);
-    EXPECT_LT(busy, 0.5);
 }
 
 TEST_F(PreviewTest, LostCameraReportsCode26AndThePreviewIsStartedAgain) {
@@ -184,8 +180,8 @@ TEST_F(PreviewTest, LostCameraReportsCode26AndThePreviewIsStartedAgain) {
     ASSERT_TRUE(cap->StartPreview());
     ClearEvents();
     ASSERT_TRUE(PumpUntil([&] { return !Errors().empty(); }, 4000));
-    PumpFor(100);
-    // The restart runs at once; this camera stays gone, so it cannot run.
+    // The restart runs at once, in the same handling of the graph's events; this camera
+    // stays gone, so it cannot run.
     EXPECT_EQ(Events(), (std::vector<std::string>{"StopPreview", "Error26", "Error21"}));
     EXPECT_FALSE(cap->Previewing());
 }
@@ -197,7 +193,7 @@ TEST_F(PreviewTest, LostCameraWithoutWantPreviewIsNotRestarted) {
     ASSERT_TRUE(cap->StartPreview());
     ClearEvents();
     ASSERT_TRUE(PumpUntil([&] { return !Errors().empty(); }, 4000));
-    PumpFor(100);
+    // A restart would have come in the same handling of the graph's events.
     EXPECT_EQ(Events(), (std::vector<std::string>{"StopPreview", "Error26"}));
 }
 
@@ -294,6 +290,21 @@ TEST_F(PreviewTest, TearDownRemovesEverythingDownstreamAndLetsGoOfIt) {
     // And the graph builds again.
     ASSERT_TRUE(cap->StartPreview());
     EXPECT_TRUE(WaitFrames(frames.load() + 2));
+}
+
+// Filters that the wiring added but could not connect (here: decoders the platform cannot
+// feed) go with the rest, or every rebuild would add more of them.
+TEST_F(PreviewTest, TearDownAlsoRemovesTheFiltersThatWereNeverConnected) {
+    config.SetString(vcam::kValueSubtype, L"YUY2");
+    config.SetDword(vcam::kValueStillPin, 1);
+    ASSERT_TRUE(SelectCamera());
+    for (int round = 0; round < 2; ++round) {
+        cap->WirePreviewPath(true);
+        EXPECT_GE(CountFilters(CLSID_AVIDec), 1) << round;
+        cap->TearDownGraph();
+        EXPECT_EQ(FilterNames().size(), 1u) << round;
+        EXPECT_EQ(CountFilters(vcam::CLSID_OrvixTestCamera), 1) << round;
+    }
 }
 
 namespace {

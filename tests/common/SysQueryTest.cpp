@@ -1,6 +1,6 @@
 // System queries: version table, documents folder, free space, time text, keep-awake,
 // caption arithmetic, and the language code that a locale gives.
-#include "test_support.h"
+#include "CommonTestSupport.h"
 
 #include "common/u_GlobalDefine.h"
 #include "common/u_PathUtil.h"

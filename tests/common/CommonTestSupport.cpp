@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "CommonTestSupport.h"
 
 #include "common/u_PathUtil.h"
 

@@ -1,5 +1,5 @@
 // The settings file "Orvix.ini": defaults, stored folders, and safe replacement on save.
-#include "test_support.h"
+#include "CommonTestSupport.h"
 
 #include "common/u_GlobalDefine.h"
 #include "common/u_PathUtil.h"

@@ -1,6 +1,6 @@
 // Random and damaged language files: every one parses without a crash, without reading
 // a byte past its data, and into lines that hold no line end and no NUL.
-#include "test_support.h"
+#include "CommonTestSupport.h"
 
 #include "common/u_PathUtil.h"
 #include "common/u_ResourceLib.h"

@@ -1,5 +1,5 @@
 // The shipped language and help files, as staged in the program folder.
-#include "test_support.h"
+#include "CommonTestSupport.h"
 
 #include "common/u_PathUtil.h"
 #include "common/u_ResourceLib.h"

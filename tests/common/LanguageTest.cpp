@@ -1,5 +1,5 @@
 // Language files: encodings, line ends, the end marker, lookup rules, paths and loading.
-#include "test_support.h"
+#include "CommonTestSupport.h"
 
 #include "common/u_GlobalDefine.h"
 #include "common/u_PathUtil.h"

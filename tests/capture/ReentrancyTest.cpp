@@ -1,0 +1,228 @@
+// Messages that the control's own waits dispatch (the video window's attach, the device
+// enumeration, the wait for the camera to run, the device dialogs) asking for another
+// operation meanwhile. Each message is posted before the operation starts, so the first
+// pump inside it delivers the message.
+#include "tests/capture/CaptureTestSupport.h"
+
+#include <algorithm>
+#include <functional>
+#include <utility>
+
+using namespace captest;
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+using ReentrancyTest = CaptureFixture;
+
+constexpr UINT kRunAction = WM_APP + 41;
+
+// A message-only window on the test thread that runs an action when it gets kRunAction,
+// and counts the stand-in camera's run notices.
+class ActionWindow {
+public:
+    ActionWindow() {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"OrvixReentrancyProbe";
+        ::RegisterClassW(&wc);
+        hwnd_ = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  wc.hInstance, this);
+    }
+    ~ActionWindow() { ::DestroyWindow(hwnd_); }
+    HWND Handle() const { return hwnd_; }
+    void Post(std::function<void()> action) {
+        action_ = std::move(action);
+        ::PostMessageW(hwnd_, kRunAction, 0, 0);
+    }
+    bool Ran() const { return ran_; }
+    int RunNotices() const { return runNotices_; }
+    // Runs once when the stand-in camera's run notice comes in.
+    std::function<void()> OnRunNotice;
+
+private:
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+        if (msg == WM_NCCREATE) {
+            auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
+            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+        }
+        auto* self = reinterpret_cast<ActionWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (self && msg == kRunAction) {
+            self->ran_ = true;
+            if (self->action_) self->action_();
+            return 0;
+        }
+        if (self && msg == vcam::kRunNoticeMessage) {
+            ++self->runNotices_;
+            if (auto action = std::exchange(self->OnRunNotice, nullptr)) action();
+            return 0;
+        }
+        return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+    }
+
+    HWND hwnd_ = nullptr;
+    std::function<void()> action_;
+    bool ran_ = false;
+    int runNotices_ = 0;
+};
+
+// Position of the first event named e, or -1.
+int At(const std::vector<std::string>& events, const std::string& e) {
+    auto it = std::find(events.begin(), events.end(), e);
+    return it == events.end() ? -1 : static_cast<int>(it - events.begin());
+}
+
+}  // namespace
+
+// A device change from a message while the preview graph is built waits for the build:
+// the build completes on the graph it started with, and the change then stops the
+// preview and opens the device again, reported in that order.
+TEST_F(ReentrancyTest, DeviceChangeDuringThePreviewBuildIsMadeAfterIt) {
+    ASSERT_TRUE(SelectCamera());
+    const int camera = IndexOf(cap->VideoDeviceNames(false), vcam::kCameraName);
+    ActionWindow probe;
+    probe.Post([&] { cap->SelectDevices(camera, -1); });
+    ClearEvents();
+    EXPECT_TRUE(cap->StartPreview());
+    EXPECT_TRUE(probe.Ran());
+    auto events = Events();
+    EXPECT_TRUE(Errors().empty());
+    ASSERT_NE(At(events, "StartPreview"), -1);
+    EXPECT_LT(At(events, "StartPreview"), At(events, "StopPreview"));
+    EXPECT_LT(At(events, "StopPreview"), At(events, "ChangeDevice"));
+    EXPECT_FALSE(cap->Previewing());
+    EXPECT_FALSE(cap->PreviewGraphBuilt());
+
+    // The newly opened camera builds and shows frames like any other.
+    const uint32_t before = frames.load();
+    ASSERT_TRUE(cap->StartPreview());
+    EXPECT_EQ(CountFilters(vcam::CLSID_OrvixTestCamera), 1);
+    EXPECT_EQ(CountFilters(CLSID_VideoRenderer), 1);
+    EXPECT_TRUE(WaitFrames(before + 2));
+}
+
+// Closing the devices from a message during the build releases nothing under it.
+TEST_F(ReentrancyTest, ClosingTheDevicesDuringThePreviewBuildIsMadeAfterIt) {
+    ASSERT_TRUE(SelectCamera());
+    ActionWindow probe;
+    probe.Post([&] { cap->SelectDevices(-1, -1); });
+    ClearEvents();
+    EXPECT_TRUE(cap->StartPreview());
+    EXPECT_TRUE(probe.Ran());
+    EXPECT_TRUE(Errors().empty());
+    EXPECT_EQ(Events(), (std::vector<std::string>{"VideoFormatChange", "StartPreview", "StopPreview"}));
+    EXPECT_EQ(cap->VideoCaptureFilter(), nullptr);
+    EXPECT_FALSE(cap->StartPreview());
+}
+
+// A graph teardown asked for during the build is refused: the build's chain stays whole.
+TEST_F(ReentrancyTest, TeardownDuringThePreviewBuildIsRefused) {
+    ASSERT_TRUE(SelectCamera());
+    ActionWindow probe;
+    probe.Post([&] { cap->TearDownGraph(); });
+    ClearEvents();
+    ASSERT_TRUE(cap->StartPreview());
+    EXPECT_TRUE(probe.Ran());
+    EXPECT_TRUE(cap->PreviewGraphBuilt());
+    EXPECT_TRUE(WaitFrames(frames.load() + 2));
+}
+
+// The device enumeration inside a device choice services the queue: a second choice from
+// a message meanwhile is made after the first, so only one camera instance is in the graph.
+TEST_F(ReentrancyTest, DeviceChoiceDuringTheEnumerationIsMadeAfterIt) {
+    const int camera = IndexOf(cap->VideoDeviceNames(false), vcam::kCameraName);
+    ASSERT_GE(camera, 0);
+    ActionWindow probe;
+    probe.Post([&] { cap->SelectDevices(camera, -1); });
+    ClearEvents();
+    cap->SelectDevices(camera, -1);
+    EXPECT_TRUE(probe.Ran());
+    EXPECT_EQ(Events(), (std::vector<std::string>{"ChangeDevice", "ChangeDevice"}));
+    EXPECT_EQ(CountFilters(vcam::CLSID_OrvixTestCamera), 1);
+    ASSERT_TRUE(cap->StartPreview());
+    EXPECT_TRUE(WaitFrames(frames.load() + 2));
+}
+
+// A camera that needs this thread to answer while it starts (a message sent to a window
+// here) runs: the wait for it keeps sent messages flowing.
+TEST_F(ReentrancyTest, CameraThatSendsToTheWindowThreadDuringItsStartRuns) {
+    ActionWindow probe;
+    config.SetDword(vcam::kValueRunNoticeWindow,
+                    static_cast<DWORD>(reinterpret_cast<uintptr_t>(probe.Handle())));
+    ASSERT_TRUE(SelectCamera());
+    ClearEvents();
+    EXPECT_TRUE(cap->StartPreview());
+    EXPECT_TRUE(Errors().empty()) << Errors().front();
+    EXPECT_GE(probe.RunNotices(), 1);
+    EXPECT_TRUE(WaitFrames(frames.load() + 2));
+}
+
+// A device change that a message sent during that wait asks for is made once the start is
+// over: the camera that is starting is not released under its own start.
+TEST_F(ReentrancyTest, DeviceChangeSentDuringTheWaitForTheCameraIsMadeAfterTheStart) {
+    ActionWindow probe;
+    config.SetDword(vcam::kValueRunNoticeWindow,
+                    static_cast<DWORD>(reinterpret_cast<uintptr_t>(probe.Handle())));
+    ASSERT_TRUE(SelectCamera());
+    const int camera = IndexOf(cap->VideoDeviceNames(false), vcam::kCameraName);
+    bool changedInside = false;
+    probe.OnRunNotice = [&] {
+        cap->SelectDevices(camera, -1);
+        changedInside = At(Events(), "ChangeDevice") != -1;
+    };
+    ClearEvents();
+    EXPECT_TRUE(cap->StartPreview());
+    EXPECT_GE(probe.RunNotices(), 1);
+    EXPECT_FALSE(changedInside);
+    const auto events = Events();
+    EXPECT_TRUE(Errors().empty());
+    ASSERT_NE(At(events, "StartPreview"), -1);
+    EXPECT_LT(At(events, "StartPreview"), At(events, "StopPreview"));
+    EXPECT_LT(At(events, "StopPreview"), At(events, "ChangeDevice"));
+    EXPECT_EQ(CountFilters(vcam::CLSID_OrvixTestCamera), 1);
+}
+
+// A device change while a device's property frame is open is made once the frame is
+// closed, not under the dialog.
+TEST_F(ReentrancyTest, DeviceChangeInsideADeviceDialogIsMadeAfterTheDialog) {
+    ASSERT_TRUE(SelectCamera());
+    static TGDirectCapPin2* target;
+    static int camera;
+    static bool changedInside;
+    static bool changeAsked;
+    target = cap;
+    camera = IndexOf(cap->VideoDeviceNames(false), vcam::kCameraName);
+    changedInside = false;
+    changeAsked = false;
+    static std::function<bool()> changed;
+    changed = [this] { return At(Events(), "ChangeDevice") != -1; };
+    ClearEvents();
+    // The property frame is modal: a timer on this thread asks for the change inside it,
+    // then closes it.
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) {
+        ::EnumThreadWindows(::GetCurrentThreadId(),
+                            [](HWND w, LPARAM) -> BOOL {
+                                wchar_t cls[32] = {};
+                                ::GetClassNameW(w, cls, 32);
+                                if (wcscmp(cls, L"#32770") != 0 || !::IsWindowVisible(w))
+                                    return TRUE;
+                                if (!changeAsked) {
+                                    changeAsked = true;
+                                    target->SelectDevices(camera, -1);
+                                    changedInside = changed();
+                                }
+                                ::PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+                                return FALSE;
+                            },
+                            0);
+    });
+    cap->ShowDeviceOption(OptionVideoCaptureFilter);
+    ::KillTimer(nullptr, timer);
+    EXPECT_TRUE(changeAsked);
+    EXPECT_FALSE(changedInside);
+    EXPECT_TRUE(changed());
+    EXPECT_EQ(CountFilters(vcam::CLSID_OrvixTestCamera), 1);
+    ASSERT_TRUE(cap->StartPreview());
+    EXPECT_TRUE(WaitFrames(frames.load() + 2));
+}

@@ -1,0 +1,97 @@
+// The "Pellhook" message's record: read only when the key library sent it from this
+// thread and it is readable; anything else (a posted number, a message sent from another
+// thread) is ignored without touching the address.
+#include <gtest/gtest.h>
+
+#include "devices/u_KBDHook.h"
+
+#include <thread>
+
+namespace {
+
+constexpr UINT kKeyMessage = WM_APP + 77;
+
+struct Received {
+    int messages = 0;
+    int accepted = 0;
+    KBDLLHOOKSTRUCT record{};
+};
+Received g_received;
+
+LRESULT CALLBACK ProbeProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == kKeyMessage) {
+        ++g_received.messages;
+        KBDLLHOOKSTRUCT record{};
+        if (ReadKeyHookRecord(lParam, record)) {
+            ++g_received.accepted;
+            g_received.record = record;
+        }
+        return 1;
+    }
+    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+class KeyHookRecordTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_received = Received{};
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = ProbeProc;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"OrvixKeyHookProbe";
+        ::RegisterClassW(&wc);
+        hwnd = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                 wc.hInstance, nullptr);
+        ASSERT_NE(hwnd, nullptr);
+    }
+    void TearDown() override { ::DestroyWindow(hwnd); }
+    // Dispatches what is queued.
+    void Drain() {
+        MSG m;
+        while (::PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&m);
+    }
+    HWND hwnd = nullptr;
+};
+
+}  // namespace
+
+TEST_F(KeyHookRecordTest, RecordSentFromThisThreadIsRead) {
+    KBDLLHOOKSTRUCT event{};
+    event.vkCode = 0xFF;
+    event.scanCode = 0x64;
+    event.flags = LLKHF_EXTENDED | LLKHF_UP;
+    event.time = 1234;
+    ::SendMessageW(hwnd, kKeyMessage, WM_KEYUP, reinterpret_cast<LPARAM>(&event));
+    EXPECT_EQ(g_received.accepted, 1);
+    EXPECT_EQ(g_received.record.scanCode, 0x64u);
+    EXPECT_EQ(g_received.record.flags, static_cast<DWORD>(LLKHF_EXTENDED | LLKHF_UP));
+    EXPECT_EQ(g_received.record.time, 1234u);
+}
+
+TEST_F(KeyHookRecordTest, PostedBadAddressesAreIgnoredWithoutAFault) {
+    // What any program allowed to post to the window can send.
+    for (LPARAM bad : {LPARAM(0), LPARAM(1), LPARAM(0x10), LPARAM(-1),
+                       static_cast<LPARAM>(0x7FFF0000)}) {
+        ::PostMessageW(hwnd, kKeyMessage, WM_KEYUP, bad);
+    }
+    Drain();
+    EXPECT_EQ(g_received.messages, 5);
+    EXPECT_EQ(g_received.accepted, 0);
+}
+
+TEST_F(KeyHookRecordTest, MessageSentFromAnotherThreadIsIgnored) {
+    KBDLLHOOKSTRUCT event{};
+    event.scanCode = 0x64;
+    std::thread other([&] {
+        ::SendMessageW(hwnd, kKeyMessage, WM_KEYUP, reinterpret_cast<LPARAM>(&event));
+    });
+    // The sent message is delivered while this thread waits for the other one to end.
+    while (g_received.messages == 0 &&
+           ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10000, QS_SENDMESSAGE) == WAIT_OBJECT_0) {
+        MSG m;
+        ::PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
+    }
+    other.join();
+    EXPECT_EQ(g_received.messages, 1);
+    EXPECT_EQ(g_received.accepted, 0);
+}
