@@ -1,6 +1,9 @@
-// DirectShow helpers of the capture control: pin lookup on a filter's pin enumerator,
-// media types returned by the platform, and the class ids the SDK headers lack.
+// Helpers of the capture control: pin lookup on a filter's pin enumerator, media types
+// returned by the platform, the class ids the SDK headers lack, and the naming of saved
+// pictures and recordings.
 #pragma once
+
+#include "framework/WinHandles.h"
 
 #include <windows.h>
 #include <dshow.h>
@@ -9,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // qedit.h declares the grabber's interfaces but not these class ids; strmiids has them.
 extern "C" const CLSID CLSID_SampleGrabber;
@@ -76,3 +80,25 @@ inline uint16_t ReadFpuControlWord() {
 inline void WriteFpuControlWord(uint16_t cw) {
     __asm__ __volatile__("fldcw %0" : : "m"(cw));
 }
+
+// --- numbered file names
+
+// Template split into folder (with its trailing separator, or empty), base name and
+// extension (with its dot, or empty).
+struct TFileNameParts {
+    std::wstring Folder, Base, Ext;
+};
+TFileNameParts SplitFileTemplate(const std::wstring& Template);
+
+// Folder + base name + the smallest decimal number from 0 that no file (nor folder) of
+// the folder has + extension. The template's folder is created with its missing parents;
+// a template without a folder names a file in the program's folder. The folder is listed
+// once, whatever the number of pictures in it.
+std::wstring UniqueFileName(const std::wstring& Template);
+
+// Creates the file that UniqueFileName names, exclusively: when that name appears in the
+// meantime (another program writing into the folder), the next free number is taken.
+// Returns the open file (write access) and its name in FileName; on failure an empty
+// holder, FileName empty and the system's error code in Error.
+fw::Handle CreateUniqueFile(const std::wstring& Template, std::wstring& FileName,
+                            DWORD& Error);
