@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <cwctype>
+#include <new>
 
 using Microsoft::WRL::ComPtr;
 
@@ -248,4 +249,36 @@ fw::Handle CreateUniqueFile(const std::wstring& Template, std::wstring& FileName
         n = NextFree(taken, n + 1);
     }
     return {};
+}
+
+// ---------------------------------------------------------------------------
+// Still pictures
+
+TFrameBitmap FrameToBitmap(const BYTE* Source, int Width, int Height, int32_t Size) {
+    TFrameBitmap picture;
+    if (!Source || Size <= 0 || Width <= 0 || Height <= 0) return picture;
+    const int64_t pixels = static_cast<int64_t>(Width) * Height;
+    const int64_t bytesPerPixel = Size / pixels;
+    if (bytesPerPixel < 1 || bytesPerPixel > 4) return picture;
+    const size_t rowBytes = static_cast<size_t>(Width) * static_cast<size_t>(bytesPerPixel);
+    const size_t padded = (rowBytes + 3) & ~static_cast<size_t>(3);
+    // Frames whose rows are padded like bitmap rows carry the padding in their size.
+    const size_t sourceStride =
+        static_cast<uint64_t>(Size) >= static_cast<uint64_t>(padded) * static_cast<size_t>(Height)
+            ? padded
+            : rowBytes;
+    // Not value-initialised: every row is written below.
+    picture.Bits.reset(new (std::nothrow) uint8_t[padded * static_cast<size_t>(Height)]);
+    if (!picture.Bits) return picture;
+    picture.Width = Width;
+    picture.Height = Height;
+    picture.BitCount = static_cast<int>(bytesPerPixel) * 8;
+    picture.Stride = padded;
+    uint8_t* out = picture.Bits.get();
+    const uint8_t* in = Source + static_cast<size_t>(Height - 1) * sourceStride;
+    for (int y = 0; y < Height; ++y, out += padded, in -= sourceStride) {
+        std::memcpy(out, in, rowBytes);
+        if (padded != rowBytes) std::memset(out + rowBytes, 0, padded - rowBytes);
+    }
+    return picture;
 }

@@ -10,7 +10,9 @@
 #include <qedit.h>
 #include <wrl/client.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -102,3 +104,25 @@ std::wstring UniqueFileName(const std::wstring& Template);
 // holder, FileName empty and the system's error code in Error.
 fw::Handle CreateUniqueFile(const std::wstring& Template, std::wstring& FileName,
                             DWORD& Error);
+
+// --- still pictures
+
+// One video frame as a picture: rows top-down, Stride bytes apart (a multiple of four, as
+// in a bitmap file), pixels as the frame had them: 8 bits an index (grey ramp), 16 bits
+// 5-5-5 RGB, 24 bits B,G,R, 32 bits B,G,R,unused.
+struct TFrameBitmap {
+    int Width = 0;
+    int Height = 0;
+    int BitCount = 0;
+    size_t Stride = 0;
+    std::unique_ptr<uint8_t[]> Bits;
+
+    bool Empty() const { return !Bits; }
+    const uint8_t* Row(int Y) const { return Bits.get() + static_cast<size_t>(Y) * Stride; }
+};
+
+// The frame (bottom-up rows, as the video grabber delivers them) turned into a picture of
+// Width x Height with Size / (Width x Height) bytes a pixel. Rows are taken as packed, or
+// padded to four bytes when Size holds the padded rows. Empty for a null source, a Size
+// of 0 or below, a zero frame size and any quotient other than 1 to 4.
+TFrameBitmap FrameToBitmap(const BYTE* Source, int Width, int Height, int32_t Size);
