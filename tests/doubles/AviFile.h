@@ -1,0 +1,46 @@
+// A plain AVI file of one video stream and, optionally, one PCM sound stream, written as
+// the samples come: chunks in a 'movi' list, the headers and the 'idx1' index at Close.
+#pragma once
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "framework/WinHandles.h"
+
+namespace doubles {
+
+class AviFile {
+public:
+    bool Open(const std::wstring& path, const VIDEOINFOHEADER* video, const WAVEFORMATEX* audio);
+    bool IsOpen() const { return static_cast<bool>(file_); }
+    // Appends one video frame, resp. a buffer of sound.
+    void WriteVideo(const BYTE* data, DWORD size);
+    void WriteAudio(const BYTE* data, DWORD size);
+    // Writes the index and the headers and closes the file.
+    void Close();
+
+    uint32_t VideoFrames() const { return videoFrames_; }
+
+private:
+    void WriteChunk(DWORD fourcc, const BYTE* data, DWORD size, DWORD flags);
+    void Put(const void* data, DWORD size);
+
+    fw::Handle file_;
+    bool hasVideo_ = false, hasAudio_ = false;
+    VIDEOINFOHEADER video_{};
+    WAVEFORMATEX audio_{};
+    uint32_t videoFrames_ = 0;
+    uint64_t audioBytes_ = 0;
+    DWORD maxVideoChunk_ = 0, maxAudioChunk_ = 0;
+    DWORD position_ = 0;
+    struct IndexEntry {
+        DWORD id, flags, offset, size;
+    };
+    std::vector<IndexEntry> index_;
+};
+
+}  // namespace doubles
