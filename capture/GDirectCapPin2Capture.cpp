@@ -143,11 +143,16 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
     if (Capturing_ || Previewing_) return false;
     if (CaptureGraphBuilt_) return true;
     if (!Graph_ || !VideoFilter_ || (AudioWanted_ && !AudioFilter_)) return false;
+    // A preview that could not play the microphone on a speaker gave up on sound; the
+    // recording still takes it from the open microphone.
+    if (AudioMoniker_ && AudioFilter_) AudioWanted_ = true;
     if (VideoFileName.empty()) VideoFileName = L"capture.avi";
     CaptureFileName_ = UniqueFileName(VideoFileName);
     const TCaptureFileKind kind = CaptureFileKind(CaptureFileName_);
+    // A name no writer here can write ends the attempt before anything is changed.
+    if (kind == TCaptureFileKind::None) return false;
     // Preallocation (and compaction) are AVI capture-file facilities; a name of another
-    // kind gets no file made for it.
+    // kind (the ASF writer makes its own file) gets none.
     if (kind == TCaptureFileKind::Avi && BufferFileSize != 0) {
         const HRESULT hr = AllocateCaptureFile(BufferFileSize);
         // A platform without preallocation records into a growing file instead.
@@ -160,7 +165,6 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
         if (PreviewGraphBuilt_) TearDownGraph();
         if (VideoFormatChanged_) ApplyVideoFormat();
         if (AudioFormatChanged_) ApplyAudioFormat();
-        if (kind == TCaptureFileKind::None) return false;
 
         if (kind == TCaptureFileKind::Avi) {
             ComPtr<IBaseFilter> mux;
@@ -250,8 +254,9 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
 }
 
 bool TGDirectCapPin2::StartCapture() {
-    CaptureTimer_->SetEnabled(false);
+    // Refused while recording, with the progress timer (and so the time limit) left on.
     if (Capturing_) return false;
+    CaptureTimer_->SetEnabled(false);
     if (Previewing_) StopPreview();
     // A recording graph left from the last recording would write into that recording's
     // file again: a fresh graph gets a new name.

@@ -5,6 +5,7 @@
 #include "capture/ConfigAsfWriter.h"
 #include "tests/doubles/AviFile.h"
 #include "tests/doubles/Doubles.h"
+#include "tests/doubles/FileStream.h"
 #include "tests/doubles/SinkFilter.h"
 
 namespace doubles {
@@ -100,7 +101,10 @@ protected:
             Pin(kAudioPin).Connected()
                 ? reinterpret_cast<const WAVEFORMATEX*>(Pin(kAudioPin).MediaType().pbFormat)
                 : nullptr;
-        return file_.Open(fileName_, video, audio) ? S_OK : HRESULT_FROM_WIN32(::GetLastError());
+        Microsoft::WRL::ComPtr<IStream> out;
+        const HRESULT hr = CreateFileStream(fileName_, out);
+        if (FAILED(hr)) return hr;
+        return file_.Open(out.Get(), video, audio) ? S_OK : E_FAIL;
     }
     void Stopping() override {
         const uint32_t frames = file_.VideoFrames();

@@ -54,12 +54,12 @@ public:
 
 }  // namespace
 
-bool AviFile::Open(const std::wstring& path, const VIDEOINFOHEADER* video,
-                   const WAVEFORMATEX* audio) {
+bool AviFile::Open(IStream* out, const VIDEOINFOHEADER* video, const WAVEFORMATEX* audio) {
     Close();
-    file_.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file_) return false;
+    if (!out) return false;
+    LARGE_INTEGER zero{};
+    if (FAILED(out->Seek(zero, STREAM_SEEK_SET, nullptr))) return false;
+    out_ = out;
     hasVideo_ = video != nullptr;
     hasAudio_ = audio != nullptr;
     if (video) video_ = *video;
@@ -75,13 +75,13 @@ bool AviFile::Open(const std::wstring& path, const VIDEOINFOHEADER* video,
 }
 
 void AviFile::Put(const void* data, DWORD size) {
-    DWORD written = 0;
-    ::WriteFile(file_.get(), data, size, &written, nullptr);
+    ULONG written = 0;
+    out_->Write(data, size, &written);
     position_ += written;
 }
 
 void AviFile::WriteChunk(DWORD fourcc, const BYTE* data, DWORD size, DWORD flags) {
-    if (!file_) return;
+    if (!out_) return;
     // Offsets count from the 'movi' tag.
     index_.push_back({fourcc, flags, position_ - (kHeaderRoom + 8), size});
     Put(&fourcc, 4);
@@ -108,7 +108,7 @@ void AviFile::WriteAudio(const BYTE* data, DWORD size) {
 }
 
 void AviFile::Close() {
-    if (!file_) return;
+    if (!out_) return;
     const DWORD moviEnd = position_;
     // The index.
     Bytes idx;
@@ -187,10 +187,14 @@ void AviFile::Close() {
     h.Dword(moviEnd - (kHeaderRoom + 8));
     h.Dword(Fcc("movi"));
 
-    ::SetFilePointer(file_.get(), 0, nullptr, FILE_BEGIN);
-    DWORD written = 0;
-    ::WriteFile(file_.get(), h.data.data(), static_cast<DWORD>(h.data.size()), &written, nullptr);
-    file_.reset();
+    ULARGE_INTEGER end{};
+    end.QuadPart = fileEnd;
+    out_->SetSize(end);  // whatever the file held beyond the recording goes
+    LARGE_INTEGER zero{};
+    out_->Seek(zero, STREAM_SEEK_SET, nullptr);
+    out_->Write(h.data.data(), static_cast<ULONG>(h.data.size()), nullptr);
+    out_->Commit(STGC_DEFAULT);
+    out_.Reset();
 }
 
 }  // namespace doubles

@@ -1,5 +1,5 @@
 // A plain AVI file of one video stream and, optionally, one PCM sound stream, written as
-// the samples come: chunks in a 'movi' list, the headers and the 'idx1' index at Close.
+// the samples come through a stream: chunks in a 'movi' list, the headers and the 'idx1' index at Close.
 #pragma once
 
 #include <windows.h>
@@ -9,14 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "framework/WinHandles.h"
+#include <objidl.h>
+#include <wrl/client.h>
 
 namespace doubles {
 
 class AviFile {
 public:
-    bool Open(const std::wstring& path, const VIDEOINFOHEADER* video, const WAVEFORMATEX* audio);
-    bool IsOpen() const { return static_cast<bool>(file_); }
+    // Writes through `out` (from its start) until Close.
+    bool Open(IStream* out, const VIDEOINFOHEADER* video, const WAVEFORMATEX* audio);
+    bool IsOpen() const { return static_cast<bool>(out_); }
     // Appends one video frame, resp. a buffer of sound.
     void WriteVideo(const BYTE* data, DWORD size);
     void WriteAudio(const BYTE* data, DWORD size);
@@ -29,7 +31,7 @@ private:
     void WriteChunk(DWORD fourcc, const BYTE* data, DWORD size, DWORD flags);
     void Put(const void* data, DWORD size);
 
-    fw::Handle file_;
+    Microsoft::WRL::ComPtr<IStream> out_;
     bool hasVideo_ = false, hasAudio_ = false;
     VIDEOINFOHEADER video_{};
     WAVEFORMATEX audio_{};

@@ -7,5 +7,6 @@ namespace doubles {
 
 HRESULT CreateAsfWriter(REFIID iid, void** out);
 HRESULT CreateFileWriter(REFIID iid, void** out);
+HRESULT CreateAviMux(REFIID iid, void** out);
 
 }  // namespace doubles

@@ -36,6 +36,7 @@ struct ComClass {
 const ComClass kClasses[] = {
     {&CLSID_WMAsfWriter, L"WM ASF Writer", &doubles::CreateAsfWriter},
     {&CLSID_FileWriter, L"File writer", &doubles::CreateFileWriter},
+    {&CLSID_AviDest, L"AVI Mux", &doubles::CreateAviMux},
 };
 
 class ClassFactory final : public vcam::ComObject<IClassFactory> {

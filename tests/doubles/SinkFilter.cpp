@@ -327,6 +327,7 @@ STDMETHODIMP SinkFilter::GetSyncSource(IReferenceClock** clock) {
 STDMETHODIMP SinkFilter::EnumPins(IEnumPins** pins) {
     if (!pins) return E_POINTER;
     auto list = std::make_shared<std::vector<ComPtr<IPin>>>();
+    if (IPin* out = OutputPin()) list->push_back(out);
     for (auto& p : pins_) list->push_back(static_cast<IPin*>(p.get()));
     *pins = new (std::nothrow) PinEnumerator(std::move(list), 0);
     return *pins ? S_OK : E_OUTOFMEMORY;
@@ -335,6 +336,16 @@ STDMETHODIMP SinkFilter::EnumPins(IEnumPins** pins) {
 STDMETHODIMP SinkFilter::FindPin(LPCWSTR id, IPin** pin) {
     if (!id || !pin) return E_POINTER;
     *pin = nullptr;
+    if (IPin* out = OutputPin()) {
+        PIN_INFO info{};
+        out->QueryPinInfo(&info);
+        if (info.pFilter) info.pFilter->Release();
+        if (lstrcmpW(info.achName, id) == 0) {
+            *pin = out;
+            out->AddRef();
+            return S_OK;
+        }
+    }
     for (auto& p : pins_) {
         PIN_INFO info{};
         p->QueryPinInfo(&info);

@@ -113,6 +113,8 @@ protected:
     virtual ~SinkFilter();
     // Extra interfaces of the filter.
     virtual HRESULT FilterInterface(REFIID, void**) { return E_NOINTERFACE; }
+    // An output pin, listed before the inputs (a multiplexer's).
+    virtual IPin* OutputPin() { return nullptr; }
     // State changes out of and into Stopped; the filter lock is held.
     virtual HRESULT Starting() { return S_OK; }
     virtual void Stopping() {}
