@@ -78,6 +78,12 @@ double MediaProbe::AudioDouble(const char* key) const {
     return std::atof(Get(audio, key).c_str());
 }
 
+double MediaProbe::AudioSeconds() const {
+    const int bytesPerSample = Get(audio, "sample_fmt") == "u8" ? 1 : 2;
+    const double rate = static_cast<double>(AudioInt("sample_rate")) * AudioInt("channels") * bytesPerSample;
+    return rate > 0 ? static_cast<double>(audioBytes) / rate : 0;
+}
+
 MediaProbe ProbeMedia(const std::wstring& path) {
     MediaProbe probe;
     const std::string unix = UnixPath(path);
@@ -86,7 +92,8 @@ MediaProbe ProbeMedia(const std::wstring& path) {
     std::wstring cmd =
         L"Z:\\usr\\bin\\ffprobe -v error -count_packets -show_entries "
         L"format=format_name,duration:stream=codec_type,codec_name,width,height,"
-        L"nb_read_packets,sample_rate,channels,sample_fmt,bits_per_sample,duration,r_frame_rate "
+        L"nb_read_packets,sample_rate,channels,sample_fmt,bits_per_sample,duration,r_frame_rate:"
+        L"packet=codec_type,size "
         L"-of compact=p=0 \"";
     cmd.append(unix.begin(), unix.end());
     cmd += L"\"";
@@ -107,7 +114,9 @@ MediaProbe ProbeMedia(const std::wstring& path) {
     while (std::getline(lines, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         auto f = Fields(line);
-        if (Get(f, "codec_type") == "video") {
+        if (f.count("size")) {
+            if (Get(f, "codec_type") == "audio") probe.audioBytes += std::strtoull(Get(f, "size").c_str(), nullptr, 10);
+        } else if (Get(f, "codec_type") == "video") {
             probe.video = f;
         } else if (Get(f, "codec_type") == "audio") {
             probe.audio = f;

@@ -12,6 +12,9 @@ struct MediaProbe {
     std::string format;
     double duration = 0;
     std::map<std::string, std::string> video, audio;
+    // Sound bytes in the file, summed over its packets, and the seconds they hold.
+    unsigned long long audioBytes = 0;
+    double AudioSeconds() const;
 
     int VideoInt(const char* key) const;
     int AudioInt(const char* key) const;
