@@ -18,9 +18,11 @@
 #include <qedit.h>
 #include <wrl/client.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -105,6 +107,11 @@ public:
     const TFProcessBuffer& OnAudioPreview() const { return OnAudioPreview_; }
     void SetOnAudioPreview(TFProcessBuffer Handler);
 
+    // JPEG quality of the last picture written as JPEG (90 until then).
+    int JpegQuality() const { return JpegQuality_.load(); }
+    // A picture is being saved on a streaming thread.
+    bool SnapshotBusy() const { return SnapshotBusy_.load(); }
+
     bool Previewing() const { return Previewing_; }
     bool Capturing() const { return Capturing_; }
     TVMFilter* SensorFilter() const { return SensorFilter_.get(); }
@@ -135,6 +142,11 @@ public:
     bool StopCapture();
     bool ShowVideoSourcePage();
     int ShowDeviceOption(int Kind);
+    // Saves the next video frame (while a preview or a recording delivers frames).
+    void SnapShot();
+    // The one-frame target that SnapShot arms, in the per-frame handler's shape; runs on
+    // the streaming thread. Writes the picture and raises OnSnapShot when it was written.
+    void SaveSnapshotFrame(uint32_t Frame, BYTE*& Buffer, int32_t& Size);
 
     // --- engine steps (used by the operations above; open for tests and later wiring)
     void ChooseDevices(IMoniker* VideoMoniker, IMoniker* AudioMoniker);
@@ -266,6 +278,18 @@ private:
     VIDEOINFOHEADER VideoFormat_{};
     WAVEFORMATEX AudioFormat_{};
     std::vector<std::pair<int, int>> VideoSizes_;
+
+    // What SnapShot saw on the window thread, for the streaming thread that saves.
+    struct SnapshotRequest {
+        std::wstring Template;
+        int Width = 0;
+        int Height = 0;
+    };
+    SnapshotRequest TakeSnapshotRequest();
+    std::mutex SnapshotLock_;
+    std::unique_ptr<SnapshotRequest> SnapshotRequest_;
+    std::atomic<bool> SnapshotBusy_{false};
+    std::atomic<int> JpegQuality_{90};
 
     TFProcessBuffer OnVideoPreview_;
     TFProcessBuffer OnAudioPreview_;

@@ -11,8 +11,6 @@
 
 using Microsoft::WRL::ComPtr;
 
-std::wstring UniqueFileName(const std::wstring& Template);
-
 uint64_t CaptureFileAllocation(uint32_t Megabytes) {
     return static_cast<uint64_t>(std::min(Megabytes, MaxCaptureFileMegabytes)) * 1048576u;
 }

@@ -27,6 +27,22 @@ bool TSampleGrabberCB::HasOnBuffer() const {
     return onBuffer_ != nullptr;
 }
 
+void TSampleGrabberCB::SetOnNextBuffer(TFProcessBuffer Handler) {
+    std::shared_ptr<const TFProcessBuffer> next;
+    if (Handler) next = std::make_shared<const TFProcessBuffer>(std::move(Handler));
+    std::shared_ptr<const TFProcessBuffer> old;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        old.swap(onNextBuffer_);
+        onNextBuffer_ = std::move(next);
+    }
+}
+
+bool TSampleGrabberCB::HasOnNextBuffer() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return onNextBuffer_ != nullptr;
+}
+
 void TSampleGrabberCB::Deliver(BYTE* Buffer, int32_t Size) {
     uint32_t count = frameCount_.load(std::memory_order_relaxed) + 1;
     if (count > FrameCountLimit) count = 0;
@@ -34,7 +50,10 @@ void TSampleGrabberCB::Deliver(BYTE* Buffer, int32_t Size) {
     std::shared_ptr<const TFProcessBuffer> handler;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        handler = onBuffer_;
+        if (onNextBuffer_)
+            handler.swap(onNextBuffer_);
+        else
+            handler = onBuffer_;
     }
     if (handler) (*handler)(count, Buffer, Size);
 }

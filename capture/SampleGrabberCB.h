@@ -49,6 +49,11 @@ public:
     // runs even when the window thread replaces it meanwhile.
     void SetOnBuffer(TFProcessBuffer Handler);
     bool HasOnBuffer() const;
+    // The next frame goes to Handler instead of the per-frame handler, once; the frame
+    // after it goes to the per-frame handler again, whichever one is current by then. A
+    // second call before that frame replaces the first; none clears it.
+    void SetOnNextBuffer(TFProcessBuffer Handler);
+    bool HasOnNextBuffer() const;
 
 private:
     void Deliver(BYTE* Buffer, int32_t Size);
@@ -57,4 +62,5 @@ private:
     std::atomic<uint32_t> frameCount_{0};
     mutable std::mutex lock_;
     std::shared_ptr<const TFProcessBuffer> onBuffer_;
+    std::shared_ptr<const TFProcessBuffer> onNextBuffer_;
 };

@@ -146,3 +146,35 @@ TEST(SampleGrabberCB, HandlerSwapsDuringDeliveryReachOneHandlerOrTheOther) {
     EXPECT_LE(delivered, cb.FrameCount());
     EXPECT_FALSE(cb.HasOnBuffer());
 }
+
+TEST(SampleGrabberCB, OneFrameTargetTakesExactlyTheNextFrameThenTheCurrentHandlerIsBack) {
+    TSampleGrabberCB cb;
+    cb.SetEnabled(true);
+    std::vector<uint32_t> perFrame, once;
+    cb.SetOnBuffer([&](uint32_t f, BYTE*&, int32_t&) { perFrame.push_back(f); });
+    BYTE frame[4] = {};
+    cb.BufferCB(0, frame, 4);
+    cb.SetOnNextBuffer([&](uint32_t f, BYTE*&, int32_t&) { once.push_back(f); });
+    // A per-frame handler set while armed does not undo the request, and takes over after.
+    std::vector<uint32_t> replaced;
+    cb.SetOnBuffer([&](uint32_t f, BYTE*&, int32_t&) { replaced.push_back(f); });
+    EXPECT_TRUE(cb.HasOnNextBuffer());
+    for (int i = 0; i < 3; ++i) cb.BufferCB(0, frame, 4);
+    EXPECT_EQ(perFrame, (std::vector<uint32_t>{1}));
+    EXPECT_EQ(once, (std::vector<uint32_t>{2}));
+    EXPECT_EQ(replaced, (std::vector<uint32_t>{3, 4}));
+    EXPECT_FALSE(cb.HasOnNextBuffer());
+    // Disabled, the request waits for the first enabled frame.
+    cb.SetEnabled(false);
+    cb.SetOnNextBuffer([&](uint32_t f, BYTE*&, int32_t&) { once.push_back(f); });
+    cb.BufferCB(0, frame, 4);
+    cb.SetEnabled(true);
+    cb.BufferCB(0, frame, 4);
+    EXPECT_EQ(once, (std::vector<uint32_t>{2, 5}));
+    // Cleared, nothing is armed.
+    cb.SetOnNextBuffer([&](uint32_t f, BYTE*&, int32_t&) { once.push_back(f); });
+    cb.SetOnNextBuffer(nullptr);
+    cb.BufferCB(0, frame, 4);
+    EXPECT_EQ(once.size(), 2u);
+    EXPECT_EQ(replaced.back(), 6u);
+}

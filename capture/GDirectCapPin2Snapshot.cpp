@@ -1,0 +1,69 @@
+// The capture control's still pictures: arming the video callback object for one frame and
+// saving that frame as a numbered picture file on the streaming thread.
+#include "capture/GDirectCapPin2.h"
+
+#include "capture/StillPicture.h"
+
+void TGDirectCapPin2::SnapShot() {
+    // Nothing delivers frames: the request would never be carried out.
+    if (!VideoCB_->Enabled()) return;
+    if (ImageFileName.empty()) ImageFileName = L"capture.bmp";
+    {
+        std::lock_guard<std::mutex> guard(SnapshotLock_);
+        SnapshotRequest_ = std::make_unique<SnapshotRequest>(
+            SnapshotRequest{ImageFileName, FrameWidth_, FrameHeight_});
+    }
+    VideoCB_->SetOnNextBuffer(
+        [this](uint32_t Frame, BYTE*& Buffer, int32_t& Size) { SaveSnapshotFrame(Frame, Buffer, Size); });
+}
+
+TGDirectCapPin2::SnapshotRequest TGDirectCapPin2::TakeSnapshotRequest() {
+    {
+        std::lock_guard<std::mutex> guard(SnapshotLock_);
+        if (SnapshotRequest_) {
+            SnapshotRequest taken = std::move(*SnapshotRequest_);
+            SnapshotRequest_.reset();
+            return taken;
+        }
+    }
+    // Called without SnapShot: the control's own fields, on the caller's thread.
+    return SnapshotRequest{ImageFileName.empty() ? std::wstring(L"capture.bmp") : ImageFileName,
+                           FrameWidth_, FrameHeight_};
+}
+
+void TGDirectCapPin2::SaveSnapshotFrame(uint32_t, BYTE*& Buffer, int32_t& Size) {
+    if (SnapshotBusy_.exchange(true)) return;
+    // The stream waits for this call: nothing may escape into the grabber, and the flag
+    // ends cleared whatever happens. The per-frame handler was never replaced (the frame
+    // came through the callback object's one-frame slot), so it is in place already.
+    try {
+        const SnapshotRequest request = TakeSnapshotRequest();
+        std::wstring saved;
+        if (Size > 0) {
+            const TPictureFormat format = PictureFormatOf(request.Template);
+            std::vector<uint8_t> file;
+            bool encoded = false;
+            if (format != TPictureFormat::None) {
+                const TFrameBitmap picture =
+                    FrameToBitmap(Buffer, request.Width, request.Height, Size);
+                if (format == TPictureFormat::Bitmap) {
+                    encoded = EncodeBitmapFile(picture, file);
+                } else {
+                    const int quality = JpegQualityForWidth(request.Width);
+                    encoded = EncodeJpegFile(picture, quality, file);
+                    if (encoded) JpegQuality_ = quality;
+                }
+            }
+            // An unusable frame, an unknown extension or a failed write leaves no file,
+            // and a file that is not there is not reported as saved.
+            DWORD error = ERROR_SUCCESS;
+            if (encoded) saved = WriteNewNumberedFile(request.Template, file, error);
+        }
+        if (!saved.empty()) {
+            const TSnapShotEvent handler = OnSnapShot;  // a copy: the handler may replace itself
+            if (handler) handler(saved);
+        }
+    } catch (...) {
+    }
+    SnapshotBusy_ = false;
+}

@@ -1,0 +1,195 @@
+#include "capture/StillPicture.h"
+
+#include "common/u_PathUtil.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+// jpeglib.h needs FILE and size_t declared first.
+#include <jpeglib.h>
+
+TPictureFormat PictureFormatOf(const std::wstring& FileName) {
+    const std::wstring ext = SplitFileTemplate(FileName).Ext;
+    if (ext.size() != 4 || ext[0] != L'.') return TPictureFormat::None;
+    std::wstring lower = ext;
+    for (wchar_t& c : lower) {
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c + 32);
+    }
+    if (lower == L".bmp") return TPictureFormat::Bitmap;
+    if (lower == L".jpg") return TPictureFormat::Jpeg;
+    return TPictureFormat::None;
+}
+
+int JpegQualityForWidth(int Width) { return Width <= 640 ? 90 : 75; }
+
+bool EncodeBitmapFile(const TFrameBitmap& Picture, std::vector<uint8_t>& File) {
+    File.clear();
+    if (Picture.Empty()) return false;
+    const DWORD colours = Picture.BitCount == 8 ? 256 : 0;
+    const size_t header = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + colours * 4;
+    const size_t image = Picture.Stride * static_cast<size_t>(Picture.Height);
+    if (header + image > 0xFFFFFFFFu) return false;
+    try {
+        File.resize(header + image);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    BITMAPFILEHEADER fh{};
+    fh.bfType = 0x4D42;  // "BM"
+    fh.bfSize = static_cast<DWORD>(header + image);
+    fh.bfOffBits = static_cast<DWORD>(header);
+    BITMAPINFOHEADER ih{};
+    ih.biSize = sizeof(ih);
+    ih.biWidth = Picture.Width;
+    ih.biHeight = Picture.Height;  // bottom-up, the form every reader takes
+    ih.biPlanes = 1;
+    ih.biBitCount = static_cast<WORD>(Picture.BitCount);
+    ih.biCompression = BI_RGB;
+    ih.biSizeImage = static_cast<DWORD>(image);
+    ih.biClrUsed = colours;
+    uint8_t* p = File.data();
+    std::memcpy(p, &fh, sizeof(fh));
+    p += sizeof(fh);
+    std::memcpy(p, &ih, sizeof(ih));
+    p += sizeof(ih);
+    for (DWORD i = 0; i < colours; ++i, p += 4) {
+        p[0] = p[1] = p[2] = static_cast<uint8_t>(i);
+        p[3] = 0;
+    }
+    for (int y = Picture.Height - 1; y >= 0; --y, p += Picture.Stride)
+        std::memcpy(p, Picture.Row(y), Picture.Stride);
+    return true;
+}
+
+namespace {
+
+// The library reports a fatal error through error_exit and must not come back from it.
+struct JpegFailure {
+    jpeg_error_mgr mgr;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void JpegErrorExit(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<JpegFailure*>(cinfo->err)->jump, 1);
+}
+
+void JpegNoMessage(j_common_ptr, int) {}
+
+// 5-5-5 pixels to B,G,R bytes, each channel spread over the full 0..255 range.
+void Expand555(const uint8_t* In, int Width, uint8_t* Out) {
+    for (int x = 0; x < Width; ++x, In += 2, Out += 3) {
+        const unsigned v = static_cast<unsigned>(In[0]) | (static_cast<unsigned>(In[1]) << 8);
+        const unsigned b = v & 31, g = (v >> 5) & 31, r = (v >> 10) & 31;
+        Out[0] = static_cast<uint8_t>((b << 3) | (b >> 2));
+        Out[1] = static_cast<uint8_t>((g << 3) | (g >> 2));
+        Out[2] = static_cast<uint8_t>((r << 3) | (r >> 2));
+    }
+}
+
+// Everything that must survive a jump out of the library lives in the caller: no object
+// with a destructor is created between setjmp and the end of the encode.
+bool EncodeJpegRaw(const TFrameBitmap& Picture, int Quality, uint8_t* Scratch,
+                   unsigned char** Out, unsigned long* OutSize) {
+    jpeg_compress_struct cinfo;
+    JpegFailure failure;
+    cinfo.err = jpeg_std_error(&failure.mgr);
+    failure.mgr.error_exit = JpegErrorExit;
+    failure.mgr.emit_message = JpegNoMessage;
+    if (setjmp(failure.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, Out, OutSize);
+    cinfo.image_width = static_cast<JDIMENSION>(Picture.Width);
+    cinfo.image_height = static_cast<JDIMENSION>(Picture.Height);
+    switch (Picture.BitCount) {
+        case 8:
+            cinfo.in_color_space = JCS_GRAYSCALE;
+            cinfo.input_components = 1;
+            break;
+        case 32:
+            cinfo.in_color_space = JCS_EXT_BGRX;
+            cinfo.input_components = 4;
+            break;
+        default:  // 24, and 16 expanded row by row
+            cinfo.in_color_space = JCS_EXT_BGR;
+            cinfo.input_components = 3;
+    }
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, Quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const int y = static_cast<int>(cinfo.next_scanline);
+        JSAMPROW row;
+        if (Picture.BitCount == 16) {
+            Expand555(Picture.Row(y), Picture.Width, Scratch);
+            row = Scratch;
+        } else {
+            row = const_cast<JSAMPROW>(Picture.Row(y));
+        }
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return true;
+}
+
+}  // namespace
+
+bool EncodeJpegFile(const TFrameBitmap& Picture, int Quality, std::vector<uint8_t>& File) {
+    File.clear();
+    if (Picture.Empty() || Picture.Width > JPEG_MAX_DIMENSION || Picture.Height > JPEG_MAX_DIMENSION)
+        return false;
+    std::unique_ptr<uint8_t[]> scratch;
+    if (Picture.BitCount == 16) {
+        scratch.reset(new (std::nothrow) uint8_t[static_cast<size_t>(Picture.Width) * 3]);
+        if (!scratch) return false;
+    }
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    const bool ok = EncodeJpegRaw(Picture, Quality, scratch.get(), &out, &outSize);
+    // The library's memory destination allocates with malloc, also when it failed.
+    struct FreeOut {
+        unsigned char* p;
+        ~FreeOut() { std::free(p); }
+    } freeOut{out};
+    if (!ok || !out || outSize == 0) return false;
+    try {
+        File.assign(out, out + outSize);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+std::wstring WriteNewNumberedFile(const std::wstring& Template, const std::vector<uint8_t>& Data,
+                                  DWORD& Error) {
+    std::wstring name;
+    fw::Handle file = CreateUniqueFile(Template, name, Error);
+    if (!file) return {};
+    const uint8_t* p = Data.data();
+    size_t left = Data.size();
+    bool ok = true;
+    while (ok && left > 0) {
+        const DWORD chunk = static_cast<DWORD>(left < (1u << 30) ? left : (1u << 30));
+        DWORD written = 0;
+        ok = ::WriteFile(file.get(), p, chunk, &written, nullptr) && written == chunk;
+        if (!ok) Error = ::GetLastError();
+        p += written;
+        left -= written;
+    }
+    // A full disk may only show when the cached data reaches it at close.
+    if (!::CloseHandle(file.release()) && ok) {
+        ok = false;
+        Error = ::GetLastError();
+    }
+    if (ok) return name;
+    if (Error == ERROR_SUCCESS) Error = ERROR_WRITE_FAULT;
+    ::DeleteFileW(ExtendedPath(name).c_str());
+    return {};
+}
