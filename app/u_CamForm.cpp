@@ -128,6 +128,9 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner) : fw::Form(owner)
     gcap->WantPreview = true;
     gcap->SetCapTimeLimit(0);
     gcap->BufferFileSize = 1;
+    gcap->OnStartCapture = [this] { gcapStartCapture(); };
+    gcap->OnCaptureProgress = [this](uint32_t sec) { gcapCaptureProgress(sec); };
+    gcap->OnStopCapture = [this] { gcapStopCapture(); };
 
     Image_Back = new fw::Image(this);
     Image_Back->SetParent(this);
@@ -154,9 +157,11 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner) : fw::Form(owner)
     gbBackward = makeButton(340, 486, 29, 32);
     gbSnap = makeButton(386, 486, 29, 32);
     gbRecord = makeButton(432, 486, 29, 32);
+    gbRecord->OnClick = [this] { gbRecordClick(); };
     gbHelp = makeButton(604, 486, 22, 32);
     gbRecordOff = makeButton(477, 496, 29, 32);
     gbRecordOff->SetVisible(false);
+    gbRecordOff->OnClick = [this] { gbRecordOffClick(); };
 
     pmCam = new fw::PopupMenu(this);
     miVideoSource = pmCam->AddItem(L"Video Source");
@@ -178,6 +183,7 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner) : fw::Form(owner)
     tmrShowMsg->OnTimer = [this] { tmrShowMsgTimer(); };
     tmrErase = makeTimer(1500);
     tmrChkSpace = makeTimer(10000);
+    tmrChkSpace->OnTimer = [this] { tmrChkSpaceTimer(); };
 
     OnCreate = [this] { FormCreate(); };
     OnShow = [this] { FormShow(); };
@@ -417,12 +423,6 @@ void Tfrm_DADez::BeginPreview()
                      GetText("T_CONFIRM"));
     else
         tmrCamUse->SetEnabled(true);
-}
-
-// The recording command fills this in; until then a recording is only stopped.
-void Tfrm_DADez::EndRecording(bool /*restartPreview*/)
-{
-    gcap->StopCapture();
 }
 
 void Tfrm_DADez::gbPreviewClick()

@@ -75,12 +75,14 @@ public:
         BYTE* data = nullptr;
         if (FAILED(sample->GetPointer(&data))) return E_FAIL;
         const long size = sample->GetActualDataLength();
+        REFERENCE_TIME start = 0, stop = 0;
+        const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
         std::lock_guard<std::recursive_mutex> hold(lock_);
         if (!file_.IsOpen() || size <= 0) return S_OK;
         if (pin == kVideoPin)
-            file_.WriteVideo(data, static_cast<DWORD>(size));
+            file_.WriteVideo(data, static_cast<DWORD>(size), timed ? &start : nullptr);
         else
-            file_.WriteAudio(data, static_cast<DWORD>(size));
+            file_.WriteAudio(data, static_cast<DWORD>(size), timed ? &start : nullptr);
         return S_OK;
     }
 

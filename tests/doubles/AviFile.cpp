@@ -66,6 +66,8 @@ bool AviFile::Open(IStream* out, const VIDEOINFOHEADER* video, const WAVEFORMATE
     if (audio) audio_ = *audio;
     videoFrames_ = 0;
     audioBytes_ = 0;
+    videoStarted_ = audioStarted_ = false;
+    videoStart_ = 0;
     maxVideoChunk_ = maxAudioChunk_ = 0;
     index_.clear();
     const std::vector<BYTE> room(kHeaderRoom + 12, 0);
@@ -93,15 +95,35 @@ void AviFile::WriteChunk(DWORD fourcc, const BYTE* data, DWORD size, DWORD flags
     }
 }
 
-void AviFile::WriteVideo(const BYTE* data, DWORD size) {
+void AviFile::WriteVideo(const BYTE* data, DWORD size, const REFERENCE_TIME* start) {
     if (!hasVideo_) return;
+    if (!videoStarted_) {
+        videoStarted_ = true;
+        videoStart_ = start ? *start : 0;
+    }
     WriteChunk(Fcc("00dc"), data, size, kKeyFrame);
     ++videoFrames_;
     maxVideoChunk_ = std::max(maxVideoChunk_, size);
 }
 
-void AviFile::WriteAudio(const BYTE* data, DWORD size) {
-    if (!hasAudio_) return;
+void AviFile::WriteAudio(const BYTE* data, DWORD size, const REFERENCE_TIME* start) {
+    if (!hasAudio_ || (hasVideo_ && !videoStarted_)) return;
+    if (!audioStarted_ && hasVideo_ && start) {
+        const DWORD block = audio_.nBlockAlign ? audio_.nBlockAlign : 1;
+        const long long offset =
+            (*start - videoStart_) * static_cast<long long>(audio_.nAvgBytesPerSec) / 10000000;
+        const long long bytes = offset / block * block;
+        if (bytes < 0) {
+            if (static_cast<unsigned long long>(-bytes) >= size) return;
+            data += -bytes;
+            size -= static_cast<DWORD>(-bytes);
+        } else if (bytes > 0) {
+            const std::vector<BYTE> silence(static_cast<size_t>(bytes),
+                                            audio_.wBitsPerSample == 8 ? 128 : 0);
+            WriteAudio(silence.data(), static_cast<DWORD>(silence.size()), nullptr);
+        }
+    }
+    audioStarted_ = true;
     WriteChunk(Fcc(hasVideo_ ? "01wb" : "00wb"), data, size, kKeyFrame);
     audioBytes_ += size;
     maxAudioChunk_ = std::max(maxAudioChunk_, size);

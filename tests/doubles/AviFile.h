@@ -19,9 +19,11 @@ public:
     // Writes through `out` (from its start) until Close.
     bool Open(IStream* out, const VIDEOINFOHEADER* video, const WAVEFORMATEX* audio);
     bool IsOpen() const { return static_cast<bool>(out_); }
-    // Appends one video frame, resp. a buffer of sound.
-    void WriteVideo(const BYTE* data, DWORD size);
-    void WriteAudio(const BYTE* data, DWORD size);
+    // Appends one video frame, resp. a buffer of sound; `start` is the sample's stream
+    // time where it has one (null otherwise). The sound is lined up with the first frame:
+    // sound from before it is left out, a late start is filled with silence.
+    void WriteVideo(const BYTE* data, DWORD size, const REFERENCE_TIME* start);
+    void WriteAudio(const BYTE* data, DWORD size, const REFERENCE_TIME* start);
     // Writes the index and the headers and closes the file.
     void Close();
 
@@ -36,6 +38,8 @@ private:
     VIDEOINFOHEADER video_{};
     WAVEFORMATEX audio_{};
     uint32_t videoFrames_ = 0;
+    bool videoStarted_ = false, audioStarted_ = false;
+    REFERENCE_TIME videoStart_ = 0;
     uint64_t audioBytes_ = 0;
     DWORD maxVideoChunk_ = 0, maxAudioChunk_ = 0;
     DWORD position_ = 0;
