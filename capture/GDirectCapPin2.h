@@ -180,10 +180,7 @@ public:
     bool CompactCaptureFile();
     void CaptureTimerTick();
     const std::wstring& CaptureFileName() const { return CaptureFileName_; }
-    int MasterStream() const { return MasterStream_; }
     uint32_t ElapsedTime() const { return ElapsedTime_; }
-    IBaseFilter* AsfWriter() const { return AsfWriter_.Get(); }
-    IBaseFilter* Multiplexer() const { return Mux_.Get(); }
 
     IGraphBuilder* Graph() const { return Graph_.Get(); }
     ICaptureGraphBuilder2* Builder() const { return Builder_.Get(); }
