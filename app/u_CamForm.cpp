@@ -11,9 +11,12 @@
 #include "resources/OrvixResources.h"
 #include "ui/TntGButton.h"
 
+#include <mmsystem.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <iterator>
+#include <mutex>
 
 std::wstring CaptionStatus;
 Tfrm_DADez* frm_DADez = nullptr;
@@ -36,6 +39,12 @@ constexpr UINT kPwrSuspendRequest = 1;
 constexpr LRESULT kPwrFail = -1;
 // Set by the system on the position changes of minimising, maximising and restoring.
 constexpr UINT kSwpStateChanged = 0x8000;
+
+// Posted by the streaming thread when a picture was saved (no parameters: the name waits
+// in the snapshot mailbox).
+constexpr UINT kSnapshotSavedMessage = WM_APP + 10;
+// sndPlaySoundA's flags: SND_ASYNC together with the bit PlaySound calls SND_FILENAME.
+constexpr UINT kClickSoundFlags = 0x20001;
 
 constexpr int kMaxPictureWidth = 640;
 constexpr int kMaxPictureHeight = 480;
@@ -105,7 +114,18 @@ bool IsCameraKeyRelease(const KBDLLHOOKSTRUCT& record)
     return bytes[4] == 0x64 && (bytes[8] & 0x81) == 0x81;
 }
 
-Tfrm_DADez::Tfrm_DADez(fw::Component* owner) : fw::Form(owner)
+// The last saved picture's name, left by the streaming thread for the window thread. A
+// second picture before the window thread looks replaces the name: the caption shows the
+// latest one either way.
+struct Tfrm_DADez::SnapshotMailbox {
+    std::mutex lock;
+    std::wstring name;
+    bool pending = false;
+    std::atomic<HWND> window{nullptr};
+};
+
+Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
+    : fw::Form(owner), Snapshots_(std::make_shared<SnapshotMailbox>())
 {
     Name = L"frm_DADez";
     BorderStyle = fw::BorderStyle::Single;
@@ -131,6 +151,19 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner) : fw::Form(owner)
     gcap->OnStartCapture = [this] { gcapStartCapture(); };
     gcap->OnCaptureProgress = [this](uint32_t sec) { gcapCaptureProgress(sec); };
     gcap->OnStopCapture = [this] { gcapStopCapture(); };
+    // Raised on the streaming thread, which the graph's Stop waits for from the window
+    // thread: the name is only posted, never sent.
+    gcap->OnSnapShot = [mailbox = Snapshots_](const std::wstring& fileName) {
+        HWND window = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(mailbox->lock);
+            mailbox->name = fileName;
+            mailbox->pending = true;
+            window = mailbox->window.load();
+        }
+        if (window)
+            PostMessageW(window, kSnapshotSavedMessage, 0, 0);
+    };
 
     Image_Back = new fw::Image(this);
     Image_Back->SetParent(this);
@@ -156,6 +189,7 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner) : fw::Form(owner)
     gbLens->SetVisible(false);
     gbBackward = makeButton(340, 486, 29, 32);
     gbSnap = makeButton(386, 486, 29, 32);
+    gbSnap->OnClick = [this] { gbSnapClick(); };
     gbRecord = makeButton(432, 486, 29, 32);
     gbRecord->OnClick = [this] { gbRecordClick(); };
     gbHelp = makeButton(604, 486, 22, 32);
@@ -182,6 +216,7 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner) : fw::Form(owner)
     tmrShowMsg = makeTimer(1000);
     tmrShowMsg->OnTimer = [this] { tmrShowMsgTimer(); };
     tmrErase = makeTimer(1500);
+    tmrErase->OnTimer = [this] { tmrEraseTimer(); };
     tmrChkSpace = makeTimer(10000);
     tmrChkSpace->OnTimer = [this] { tmrChkSpaceTimer(); };
 
@@ -194,6 +229,8 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner) : fw::Form(owner)
 
 Tfrm_DADez::~Tfrm_DADez()
 {
+    // Pictures saved from here on are not shown.
+    Snapshots_->window = nullptr;
     if (frm_DADez == this)
         frm_DADez = nullptr;
 }
@@ -257,6 +294,7 @@ void Tfrm_DADez::FormCreate()
         SetKeepAwake();
 
     HWND wnd = Handle();
+    Snapshots_->window = wnd;
     AllowSaverNotices(wnd);
     InstallSaverHook(wnd);
     InstallKeyHook(wnd);
@@ -509,6 +547,54 @@ void Tfrm_DADez::HandleKeyHookMessage(LPARAM lParam)
     const auto* record = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
     if (!record || !IsCameraKeyRelease(*record))
         return;
+    gbSnapClick();
+}
+
+void Tfrm_DADez::gbSnapClick()
+{
+    gbSnap->SetEnabled(false);
+    // Stays disabled until the next UpdateButtons: there is nothing to take a picture of.
+    if (!IsCameraActive())
+        return;
+    const std::string click = AppPath + "Click.wav";
+    if (FileExists(click))
+        sndPlaySoundA(click.c_str(), kClickSoundFlags);
+    TakeSnapshot();
+    gbSnap->SetEnabled(true);
+}
+
+void Tfrm_DADez::TakeSnapshot()
+{
+    gcap->SnapShot();
+}
+
+void Tfrm_DADez::gcapSnapShot(const std::wstring& FileName)
+{
+    const size_t slash = FileName.find_last_of(L"\\/");
+    const std::wstring name = slash == std::wstring::npos ? FileName : FileName.substr(slash + 1);
+    CaptionStatus = AnsiToWide(WideToAnsi(name));
+    SetCaption(ComposeCaption(Handle(), GetText("APP_TITLE"), CaptionStatus));
+    // Already running after an earlier picture: it still ends 1.5 s after that one.
+    tmrErase->SetEnabled(true);
+}
+
+void Tfrm_DADez::tmrEraseTimer()
+{
+    tmrErase->SetEnabled(false);
+    SetCaption(GetText("APP_TITLE"));
+}
+
+void Tfrm_DADez::DeliverSnapshotName()
+{
+    std::wstring name;
+    {
+        std::lock_guard<std::mutex> guard(Snapshots_->lock);
+        if (!Snapshots_->pending)
+            return;
+        Snapshots_->pending = false;
+        name.swap(Snapshots_->name);
+    }
+    gcapSnapShot(name);
 }
 
 LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
@@ -556,6 +642,10 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
     if (KeyHookMessage != 0 && msg == KeyHookMessage) {
         HandleKeyHookMessage(lParam);
         return 1;
+    }
+    if (msg == kSnapshotSavedMessage) {
+        DeliverSnapshotName();
+        return 0;
     }
     return result;
 }

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class TGDirectCapPin2;
@@ -79,6 +80,14 @@ public:
     void tmrCamUseTimer();
     void tmrShowMsgTimer();
 
+    // The snapshot command (the snapshot button and the camera key): shutter sound and
+    // the capture control armed for the next frame.
+    void gbSnapClick();
+    void TakeSnapshot();
+    // A picture was saved: its name at the right end of the caption for 1.5 s.
+    void gcapSnapShot(const std::wstring& FileName);
+    void tmrEraseTimer();
+
     void ShowHelp();
     // The camera's snapshot key (reported by the keyboard hook) takes a picture.
     void HandleKeyHookMessage(LPARAM lParam);
@@ -88,6 +97,14 @@ public:
 
 protected:
     void CreateParams(fw::CreateParams& params) override;
+
+private:
+    // Names of saved pictures on their way from the streaming thread to the window
+    // thread. Shared with the capture control's handler, so that a late report after the
+    // window has gone still finds it.
+    struct SnapshotMailbox;
+    std::shared_ptr<SnapshotMailbox> Snapshots_;
+    void DeliverSnapshotName();
 };
 
 // Size of the picture area for a frame size: frames larger than 640 x 480 each way are

@@ -106,7 +106,7 @@ bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/' || c == L':'; }
 void ForceFolder(const std::wstring& Folder) {
     std::wstring path = Folder;
     while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
-    if (path.empty() || DirectoryExists(path)) return;
+    if (path.empty()) return;
     for (size_t i = 0; i <= path.size(); ++i) {
         if (i < path.size() && path[i] != L'\\' && path[i] != L'/') continue;
         const std::wstring prefix = path.substr(0, i);
@@ -152,7 +152,13 @@ std::vector<bool> TakenNumbers(const TFileNameParts& P) {
     fw::FindHandle find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &fd,
                                            FindExSearchNameMatch, nullptr,
                                            FIND_FIRST_EX_LARGE_FETCH));
-    if (!find) return taken;
+    if (!find) {
+        // The folder is made on first use; listing first saves a look on every other one.
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES) ForceFolder(P.Folder);
+        taken.assign(1, false);
+        return taken;
+    }
     std::vector<unsigned> numbers;
     const size_t fixed = P.Base.size() + P.Ext.size();
     do {
@@ -194,10 +200,7 @@ std::wstring Numbered(const TFileNameParts& P, size_t N) {
 
 TFileNameParts PrepareFolder(const std::wstring& Template) {
     TFileNameParts p = SplitFileTemplate(Template);
-    if (p.Folder.empty())
-        p.Folder = ProgramFolderW();
-    else
-        ForceFolder(p.Folder);
+    if (p.Folder.empty()) p.Folder = ProgramFolderW();
     return p;
 }
 
@@ -254,6 +257,18 @@ fw::Handle CreateUniqueFile(const std::wstring& Template, std::wstring& FileName
 // ---------------------------------------------------------------------------
 // Still pictures
 
+namespace {
+
+// Rows are short (a few KB): fixed-size blocks the compiler copies inline cost less than a
+// library call per row.
+inline void CopyRow(uint8_t* Out, const uint8_t* In, size_t Bytes) {
+    size_t i = 0;
+    for (; i + 64 <= Bytes; i += 64) __builtin_memcpy(Out + i, In + i, 64);
+    if (i < Bytes) std::memcpy(Out + i, In + i, Bytes - i);
+}
+
+}  // namespace
+
 TFrameBitmap FrameToBitmap(const BYTE* Source, int Width, int Height, int32_t Size) {
     TFrameBitmap picture;
     if (!Source || Size <= 0 || Width <= 0 || Height <= 0) return picture;
@@ -274,10 +289,12 @@ TFrameBitmap FrameToBitmap(const BYTE* Source, int Width, int Height, int32_t Si
     picture.Height = Height;
     picture.BitCount = static_cast<int>(bytesPerPixel) * 8;
     picture.Stride = padded;
+    // Written from the top in address order (fresh pages fault in their natural order);
+    // the frame is bottom-up, so its rows are read from the last.
     uint8_t* out = picture.Bits.get();
     const uint8_t* in = Source + static_cast<size_t>(Height - 1) * sourceStride;
     for (int y = 0; y < Height; ++y, out += padded, in -= sourceStride) {
-        std::memcpy(out, in, rowBytes);
+        CopyRow(out, in, rowBytes);
         if (padded != rowBytes) std::memset(out + rowBytes, 0, padded - rowBytes);
     }
     return picture;

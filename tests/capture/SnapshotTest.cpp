@@ -434,7 +434,7 @@ TEST_F(SnapshotTest, FrameDepthsAndPaddedRowsKeepEveryPixelInPlace) {
     }
 }
 
-TEST_F(SnapshotTest, UnusableFrameOrUnknownExtensionWritesNothingAndReportsNothing) {
+TEST_F(SnapshotTest, UnusableFrameUnknownExtensionOrTooLongNameWritesNothingAndReportsNothing) {
     TempFolder dir(L"snap");
     cap->SetVideoFormat(16, 16, 15, 24);
     auto frame = MakeFrame(16, 16, 3, 48, [](int, int, uint8_t* p) { p[0] = 9; });
@@ -445,6 +445,10 @@ TEST_F(SnapshotTest, UnusableFrameOrUnknownExtensionWritesNothingAndReportsNothi
     std::vector<uint8_t> tooBig(16 * 16 * 5, 1), tooSmall(16 * 16 - 1, 1);
     EXPECT_TRUE(SnapFrame(tooBig).empty());
     EXPECT_TRUE(SnapFrame(tooSmall).empty());
+    // A name longer than a file system allows.
+    cap->ImageFileName = dir.Path() + std::wstring(300, L'n') + L".jpg";
+    EXPECT_TRUE(SnapFrame(frame).empty());
+    cap->ImageFileName = dir.Path() + L"image_kv_.jpg";
     cap->SetVideoFormat(0, 0, 15, 24);
     EXPECT_TRUE(SnapFrame(frame).empty());
     EXPECT_TRUE(Saved().empty());

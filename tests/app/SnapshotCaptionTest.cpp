@@ -1,0 +1,141 @@
+// The main window's side of a snapshot without a running camera: the saved name handed
+// over from another thread to the caption, the plain title restored by tmrErase, a late
+// report after the window has gone, and the command with the camera inactive.
+#include "app/u_CamForm.h"
+#include "capture/GDirectCapPin2.h"
+#include "common/u_GlobalDefine.h"
+#include "common/u_ResourceLib.h"
+#include "framework/Application.h"
+#include "tests/support/TempFolder.h"
+#include "ui/TntGButton.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+namespace {
+
+const char kTexts[] = "APP_TITLE=Orvix under test\r\nT_CONFIRM=Confirm\r\nT_SNAPSHOT=Picture\r\n";
+
+std::wstring Caption(HWND w)
+{
+    wchar_t buf[512]{};
+    GetWindowTextW(w, buf, 512);
+    return buf;
+}
+
+bool EndsWith(const std::wstring& s, const std::wstring& tail)
+{
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+class SnapshotCaption : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        {
+            std::ofstream out((folder.Path() + L"texts.txt").c_str(), std::ios::binary);
+            out << kTexts;
+        }
+        char path[MAX_PATH * 2]{};
+        WideCharToMultiByte(CP_ACP, 0, folder.Path().c_str(), -1, path, sizeof(path), nullptr,
+                            nullptr);
+        AppPath = path;
+        ASSERT_TRUE(LoadLanguageTexts(AppPath + "texts.txt"));
+        form = app.CreateForm<Tfrm_DADez>();
+        frm_DADez = form;
+        wnd = form->Handle();
+    }
+
+    void TearDown() override
+    {
+        CloseForm();
+        app.ProcessMessages();
+        FreeLanguageTexts();
+    }
+
+    void CloseForm()
+    {
+        if (!form)
+            return;
+        fw::CloseAction action = fw::CloseAction::Hide;
+        form->FormClose(action);
+        delete form;
+        form = nullptr;
+    }
+
+    // A report as the capture control raises it: on a thread of its own.
+    void ReportFromStream(const std::wstring& name)
+    {
+        const TSnapShotEvent handler = form->gcap->OnSnapShot;
+        std::thread stream([&] { handler(name); });
+        stream.join();
+    }
+
+    template <typename Pred>
+    bool PumpUntil(Pred pred, DWORD ms = 10000)
+    {
+        const DWORD start = GetTickCount();
+        for (;;) {
+            app.ProcessMessages();
+            if (pred())
+                return true;
+            if (GetTickCount() - start >= ms)
+                return false;
+            MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        }
+    }
+
+    testsupport::TempFolder folder{L"orvix_snapcaption"};
+    fw::Application app;
+    Tfrm_DADez* form = nullptr;
+    HWND wnd = nullptr;
+};
+
+} // namespace
+
+TEST_F(SnapshotCaption, NameFromTheStreamingThreadShowsAtTheRightAndThePlainTitleComesBack)
+{
+    ASSERT_TRUE(form->gcap->OnSnapShot);
+    ReportFromStream(L"C:\\pictures\\image_kv_3.jpg");
+    ASSERT_TRUE(PumpUntil([&] { return EndsWith(Caption(wnd), L" image_kv_3.jpg"); }))
+        << testing::PrintToString(Caption(wnd));
+    EXPECT_EQ(Caption(wnd).rfind(L"Orvix under test ", 0), 0u);
+    EXPECT_EQ(CaptionStatus, L"image_kv_3.jpg");
+    EXPECT_TRUE(form->tmrErase->Enabled());
+
+    // A second picture replaces the name; the running timer is left as it is.
+    ReportFromStream(L"C:\\pictures\\image_kv_4.jpg");
+    ASSERT_TRUE(PumpUntil([&] { return EndsWith(Caption(wnd), L" image_kv_4.jpg"); }));
+    EXPECT_TRUE(form->tmrErase->Enabled());
+
+    form->tmrEraseTimer();
+    EXPECT_EQ(Caption(wnd), L"Orvix under test");
+    EXPECT_FALSE(form->tmrErase->Enabled());
+
+    // The real interval restores the title by itself.
+    ReportFromStream(L"D:\\image_kv_5.jpg");
+    ASSERT_TRUE(PumpUntil([&] { return EndsWith(Caption(wnd), L" image_kv_5.jpg"); }));
+    EXPECT_TRUE(PumpUntil([&] { return Caption(wnd) == L"Orvix under test"; }));
+    EXPECT_FALSE(form->tmrErase->Enabled());
+}
+
+TEST_F(SnapshotCaption, ReportAfterTheWindowHasGoneChangesNothing)
+{
+    const TSnapShotEvent handler = form->gcap->OnSnapShot;
+    CloseForm();
+    std::thread stream([&] { handler(L"C:\\pictures\\image_kv_0.jpg"); });
+    stream.join();
+    app.ProcessMessages();
+    EXPECT_FALSE(IsWindow(wnd));
+}
+
+TEST_F(SnapshotCaption, CommandWithTheCameraInactiveLeavesTheButtonDisabled)
+{
+    ASSERT_FALSE(form->IsCameraActive());
+    form->gbSnap->SetEnabled(true);
+    form->gbSnapClick();
+    EXPECT_FALSE(form->gbSnap->Enabled());
+    EXPECT_FALSE(form->gcap->VideoCallback().HasOnNextBuffer());
+}

@@ -1,0 +1,177 @@
+// Whole program: still pictures as a user takes them, with the pointer on the snapshot
+// button and with the camera's key, into the picture folder of the settings file; the
+// caption shows each picture's name for a moment; with the preview stopped the key takes
+// nothing.
+#include "ProcessHelpers.h"
+#include "tests/support/ScreenPixels.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace orvix_test;
+using testsupport::TempFolder;
+
+namespace {
+
+constexpr DWORD kStartMs = 20000;
+constexpr DWORD kWaitMs = 10000;
+
+template <typename Pred>
+bool WaitFor(Pred pred, DWORD ms)
+{
+    const DWORD start = GetTickCount();
+    while (!pred()) {
+        if (GetTickCount() - start > ms)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+std::wstring Caption(HWND w)
+{
+    wchar_t buf[512]{};
+    GetWindowTextW(w, buf, 512);
+    return buf;
+}
+
+bool EndsWith(const std::wstring& s, const std::wstring& tail)
+{
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// A real pointer click at a point of the window's client area.
+void ClickAt(HWND w, int x, int y)
+{
+    POINT p{x, y};
+    ClientToScreen(w, &p);
+    const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+    INPUT in[3]{};
+    in[0].type = INPUT_MOUSE;
+    in[0].mi.dx = static_cast<LONG>((p.x * 65536LL + sw / 2) / sw);
+    in[0].mi.dy = static_cast<LONG>((p.y * 65536LL + sh / 2) / sh);
+    in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    in[1] = in[0];
+    in[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
+    in[2] = in[0];
+    in[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+    SendInput(3, in, sizeof(INPUT));
+}
+
+// The camera's snapshot key: scan code 0x64, an extended key, pressed and released.
+void PressCameraKey()
+{
+    INPUT in[2]{};
+    in[0].type = INPUT_KEYBOARD;
+    in[0].ki.wScan = 0x64;
+    in[0].ki.dwFlags = KEYEVENTF_SCANCODE | KEYEVENTF_EXTENDEDKEY;
+    in[1] = in[0];
+    in[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+    SendInput(2, in, sizeof(INPUT));
+}
+
+int ClientHeight(HWND w)
+{
+    RECT rc{};
+    GetClientRect(w, &rc);
+    return rc.bottom;
+}
+
+// The bar's buttons: 29 x 32, 5 pixels below the top of the 40-pixel bar.
+constexpr int kPreviewButtonX = 225 + 14;
+constexpr int kSnapButtonX = 386 + 14;
+int ButtonY(HWND w) { return ClientHeight(w) - 40 + 5 + 16; }
+
+bool LivePicture(HWND w)
+{
+    const testsupport::Rgb m = testsupport::ScreenMean(w, RECT{0, 0, 320, 240});
+    return m.b > m.r + 80;
+}
+
+// A whole JPEG file: starts with SOI and ends with EOI.
+bool WholeJpeg(const std::wstring& path)
+{
+    const std::string b = ReadFileBytes(path);
+    return b.size() > 4 && static_cast<unsigned char>(b[0]) == 0xFF &&
+           static_cast<unsigned char>(b[1]) == 0xD8 &&
+           static_cast<unsigned char>(b[b.size() - 2]) == 0xFF &&
+           static_cast<unsigned char>(b[b.size() - 1]) == 0xD9;
+}
+
+class SnapshotProgram : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(copy.Ok());
+        std::string folder(pictures.Path().begin(), pictures.Path().end());
+        ASSERT_TRUE(WriteFileBytes(copy.Dir() + L"Orvix.ini",
+                                   "[Option]\r\nImageFolder=" + folder + "\r\n"));
+    }
+
+    // Waits until the caption ends with name, then until it is the plain title again.
+    void ExpectNameThenPlainTitle(HWND w, const std::wstring& name)
+    {
+        ASSERT_TRUE(WaitFor([&] { return EndsWith(Caption(w), name); }, kWaitMs))
+            << "caption: " << testing::PrintToString(Caption(w));
+        const std::wstring shown = Caption(w);
+        // The title on the left, the name pushed to the right end by blanks.
+        EXPECT_EQ(shown.rfind(L"Orvix ", 0), 0u);
+        EXPECT_GT(shown.size(), std::wstring(L"Orvix").size() + name.size() + 10);
+        EXPECT_TRUE(WaitFor([&] { return Caption(w) == L"Orvix"; }, kWaitMs))
+            << "caption: " << testing::PrintToString(Caption(w));
+    }
+
+    TempFolder pictures{L"orvix_pictures"};
+    ProgramCopy copy;
+    RunningProgram p;
+};
+
+} // namespace
+
+TEST_F(SnapshotProgram, ButtonAndCameraKeyTakeNumberedPicturesOnlyWhileThePreviewRuns)
+{
+    ASSERT_TRUE(p.Start(copy.Exe()));
+    HWND w = p.WaitForWindow(kStartMs);
+    ASSERT_NE(w, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return LivePicture(w); }, kStartMs)) << "no live picture";
+    EXPECT_EQ(Caption(w), L"Orvix");
+
+    ClickAt(w, kSnapButtonX, ButtonY(w));
+    ASSERT_TRUE(WaitFor([&] { return WholeJpeg(pictures.Path() + L"image_kv_0.jpg"); }, kWaitMs))
+        << "no picture after the click";
+    ExpectNameThenPlainTitle(w, L"image_kv_0.jpg");
+
+    ClickAt(w, kSnapButtonX, ButtonY(w));
+    ASSERT_TRUE(WaitFor([&] { return WholeJpeg(pictures.Path() + L"image_kv_1.jpg"); }, kWaitMs));
+    ExpectNameThenPlainTitle(w, L"image_kv_1.jpg");
+
+    PressCameraKey();
+    ASSERT_TRUE(WaitFor([&] { return WholeJpeg(pictures.Path() + L"image_kv_2.jpg"); }, kWaitMs))
+        << "no picture after the camera key";
+    ExpectNameThenPlainTitle(w, L"image_kv_2.jpg");
+
+    // Preview off: the window shrinks to its bar; the key and the button take nothing.
+    ClickAt(w, kPreviewButtonX, ButtonY(w));
+    ASSERT_TRUE(WaitFor([&] { return ClientHeight(w) == 40; }, kWaitMs));
+    PressCameraKey();
+    ClickAt(w, kSnapButtonX, ButtonY(w));
+    // Preview on again: a request kept from the stopped time would now be carried out
+    // with the first frame and come before the next click's picture.
+    ClickAt(w, kPreviewButtonX, ButtonY(w));
+    ASSERT_TRUE(WaitFor([&] { return ClientHeight(w) > 40 && LivePicture(w); }, kStartMs));
+    ClickAt(w, kSnapButtonX, ButtonY(w));
+    ASSERT_TRUE(WaitFor([&] { return pictures.Names().size() >= 4 && EndsWith(Caption(w), L".jpg"); },
+                        kWaitMs));
+    EXPECT_TRUE(WaitFor([&] { return WholeJpeg(pictures.Path() + L"image_kv_3.jpg"); }, kWaitMs));
+    EXPECT_EQ(pictures.Names(), (std::vector<std::wstring>{L"image_kv_0.jpg", L"image_kv_1.jpg",
+                                                           L"image_kv_2.jpg", L"image_kv_3.jpg"}));
+    EXPECT_TRUE(EndsWith(Caption(w), L"image_kv_3.jpg"));
+
+    PostMessageW(w, WM_CLOSE, 0, 0);
+    DWORD code = 12345;
+    ASSERT_TRUE(p.WaitExit(15000, &code));
+    EXPECT_EQ(code, 0u);
+}
