@@ -689,6 +689,30 @@ TEST_F(MainWindowRecording, AFolderWhoseFreeSpaceCannotBeToldEndsTheRecordingAtT
     EXPECT_TRUE(captest::ProbeMedia(movies + L"video_kv_0.wmv").ran);
 }
 
+TEST_F(MainWindowRecording, ASmallDriveEndsTheRecordingAtTheNextCheckWithAReadableFile)
+{
+    // R: is a 24 MB memory drive that the test fixture maps (tests/app/recording-drive.sh).
+    if (GetFileAttributesW(L"R:\\") == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "drive R: is not mapped here";
+    MoviePath = L"R:\\";
+    form->gcap->VideoFileName = MoviePath + L"video_kv_.wmv";
+    ShowAndStart();
+    BoxWatcher boxes;
+    form->gbRecordClick();
+    ASSERT_TRUE(form->IsRecording());
+    ASSERT_TRUE(PumpUntil([&] { return RecordingFolderFreeBytes(MoviePath) < 10240000; }, 30000));
+    form->tmrChkSpaceTimer();
+    EXPECT_FALSE(form->IsRecording());
+    EXPECT_TRUE(form->IsPreviewing());
+    ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); }));
+    EXPECT_EQ(boxes.Texts()[0], L"The disk is full");
+    const captest::MediaProbe p = captest::ProbeMedia(L"R:\\video_kv_0.wmv");
+    ASSERT_TRUE(p.ran);
+    EXPECT_GT(p.VideoInt("nb_read_packets"), 10);
+    EXPECT_GT(p.AudioSeconds(), 0.5);
+    DeleteFileW(L"R:\\video_kv_0.wmv");
+}
+
 TEST(RecordingFreeSpace, DriveLettersAndFoldersWithoutOne)
 {
     wchar_t tmp[MAX_PATH + 1]{};
