@@ -51,6 +51,10 @@ bool TGDirectCapPin2::MakeAviOutput() {
     ComPtr<IBaseFilter> mux = CreateFilter(CLSID_AviDest, L"Mux");
     ComPtr<IBaseFilter> writer = CreateFilter(CLSID_FileWriter, L"File Writer");
     ComPtr<IFileSinkFilter> sink;
+    // Capture-mode interleaving is asked for before the output is joined: changing it
+    // afterwards makes the multiplexer reconnect, which not every platform's survives.
+    ComPtr<IConfigInterleaving> interleaving;
+    if (mux && SUCCEEDED(mux.As(&interleaving))) interleaving->put_Mode(INTERLEAVE_CAPTURE);
     const bool ok = mux && writer && SUCCEEDED(writer.As(&sink)) &&
                     SUCCEEDED(sink->SetFileName(CaptureFileName_.c_str(), nullptr)) &&
                     ConnectPins(FirstPin(mux.Get(), PINDIR_OUTPUT).Get(),
@@ -197,9 +201,7 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
                 ApplyMasterStream(AudioWanted_ ? 1 : -1);
             }
             ConfigInterleaving_.Reset();
-            // A multiplexer made here is already joined to its writer; changing its mode
-            // now would reconnect it, which some platforms' multiplexers do not survive
-            // (and those run in their own mode only). It keeps the mode it came with.
+            // A multiplexer made here got its mode before it was joined to its writer.
             if (SUCCEEDED(Mux_.As(&ConfigInterleaving_)) && !madeHere)
                 ConfigInterleaving_->put_Mode(INTERLEAVE_CAPTURE);
         } else {

@@ -175,6 +175,8 @@ TEST_F(RecordingTest, AviAndMpgNamesGiveAviFilesWithVideoAndSound) {
         // With sound the multiplexer is told to time the file by it, with the old index.
         EXPECT_EQ(ReadRecordDword(L"MasterStream", L"AviMux"), 1u);
         EXPECT_EQ(ReadRecordDword(L"CompatibilityIndex", L"AviMux"), 1u);
+        EXPECT_EQ(ReadRecordDword(L"InterleavingMode", L"AviMux"),
+                  static_cast<DWORD>(INTERLEAVE_CAPTURE));
     }
     // Codes of the build other than the master stream (which some multiplexers cannot
     // set) would mean a broken recording graph.
