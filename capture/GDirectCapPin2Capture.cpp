@@ -221,6 +221,7 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
         }
 
         // Video first: it takes the multiplexer's first input, the sound the next one.
+        RecordingVideoWired_ = RecordingAudioWired_ = false;
         if (WantPreview) {
             if (!RenderPreviewStream()) Error(ErrRenderPreview);
             WirePreviewPath(false);
