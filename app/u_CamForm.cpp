@@ -148,6 +148,9 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
     gcap->WantPreview = true;
     gcap->SetCapTimeLimit(0);
     gcap->BufferFileSize = 1;
+    gcap->OnStartCapture = [this] { gcapStartCapture(); };
+    gcap->OnCaptureProgress = [this](uint32_t sec) { gcapCaptureProgress(sec); };
+    gcap->OnStopCapture = [this] { gcapStopCapture(); };
     // Raised on the streaming thread, which the graph's Stop waits for from the window
     // thread: the name is only posted, never sent.
     gcap->OnSnapShot = [mailbox = Snapshots_](const std::wstring& fileName) {
@@ -188,9 +191,11 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
     gbSnap = makeButton(386, 486, 29, 32);
     gbSnap->OnClick = [this] { gbSnapClick(); };
     gbRecord = makeButton(432, 486, 29, 32);
+    gbRecord->OnClick = [this] { gbRecordClick(); };
     gbHelp = makeButton(604, 486, 22, 32);
     gbRecordOff = makeButton(477, 496, 29, 32);
     gbRecordOff->SetVisible(false);
+    gbRecordOff->OnClick = [this] { gbRecordOffClick(); };
 
     pmCam = new fw::PopupMenu(this);
     miVideoSource = pmCam->AddItem(L"Video Source");
@@ -213,6 +218,7 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
     tmrErase = makeTimer(1500);
     tmrErase->OnTimer = [this] { tmrEraseTimer(); };
     tmrChkSpace = makeTimer(10000);
+    tmrChkSpace->OnTimer = [this] { tmrChkSpaceTimer(); };
 
     OnCreate = [this] { FormCreate(); };
     OnShow = [this] { FormShow(); };
@@ -455,12 +461,6 @@ void Tfrm_DADez::BeginPreview()
                      GetText("T_CONFIRM"));
     else
         tmrCamUse->SetEnabled(true);
-}
-
-// The recording command fills this in; until then a recording is only stopped.
-void Tfrm_DADez::EndRecording(bool /*restartPreview*/)
-{
-    gcap->StopCapture();
 }
 
 void Tfrm_DADez::gbPreviewClick()

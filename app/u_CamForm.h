@@ -8,6 +8,7 @@
 #include "framework/Timer.h"
 
 #include <windows.h>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -64,6 +65,14 @@ public:
     void BeginPreview();
     void EndPreview(bool collapse);
     void EndRecording(bool restartPreview);
+    void gbRecordClick();
+    void BeginRecording();
+    void gbRecordOffClick();
+    void ShowRecordingTime();
+    void gcapStartCapture();
+    void gcapCaptureProgress(uint32_t Sec);
+    void gcapStopCapture();
+    void tmrChkSpaceTimer();
     void gbPreviewClick();
     void UpdateButtons();
 
@@ -105,6 +114,10 @@ SIZE PictureAreaSize(int videoWidth, int videoHeight);
 // True for the key record of the camera key being released: scan code low byte 0x64,
 // flags with both LLKHF_UP (0x80) and LLKHF_EXTENDED (0x01).
 bool IsCameraKeyRelease(const KBDLLHOOKSTRUCT& record);
+
+// Free bytes for the recording folder: its drive's, or, for a folder without a drive
+// letter (a network share), the folder's own; -1 when they cannot be asked for.
+int64_t RecordingFolderFreeBytes(const std::wstring& Folder);
 
 // The status shown at the right end of the caption (snapshot names, recording time).
 extern std::wstring CaptionStatus;

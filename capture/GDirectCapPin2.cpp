@@ -359,33 +359,3 @@ ComPtr<IUnknown> TGDirectCapPin2::FindCaptureInterface(const GUID& Category, REF
                                 reinterpret_cast<void**>(found.ReleaseAndGetAddressOf()));
     return found;
 }
-
-// ---------------------------------------------------------------------------
-// Recording (wired by the recording graph; until then nothing records)
-
-bool TGDirectCapPin2::StartCapture() {
-    CaptureTimer_->SetEnabled(false);
-    return false;
-}
-
-bool TGDirectCapPin2::StopCapture() {
-    if (!CaptureGraphBuilt_ || !Capturing_) return false;
-    VideoCB_->SetEnabled(false);
-    AudioCB_->SetEnabled(false);
-    CaptureTimer_->SetEnabled(false);
-    Capturing_ = false;
-    ComPtr<IMediaControl> control;
-    if (!Graph_ || FAILED(Graph_.As(&control)) || FAILED(control->Stop())) {
-        Error(ErrStopGraph);
-        return false;
-    }
-    Invalidate();
-    Notify(OnStopCapture);
-    return true;
-}
-
-void TGDirectCapPin2::CaptureTimerTick() {
-    // Progress and the time limit belong to the recording graph; without a recording
-    // the timer has nothing to report and stays off.
-    if (!Capturing_) CaptureTimer_->SetEnabled(false);
-}

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "capture/CapDevices.h"
+#include "capture/ConfigAsfWriter.h"
 #include "capture/DeviceOptions.h"
 #include "capture/SampleGrabberCB.h"
 #include "capture/gDirectCapDefine2.h"
@@ -62,6 +63,16 @@ inline constexpr UINT WM_GRAPHNOTIFY = WM_USER + 100;
 
 // Largest CapTimeLimit (10000 below the largest 32-bit value).
 inline constexpr uint32_t MaxCapTimeLimit = 4294957295u;
+
+// Largest preallocation of an AVI capture file, in megabytes.
+inline constexpr uint32_t MaxCaptureFileMegabytes = 2047;
+// Bytes asked of the platform when BufferFileSize megabytes are to be preallocated.
+uint64_t CaptureFileAllocation(uint32_t Megabytes);
+
+// The kind of file a recording name asks for, by its extension (any case).
+enum class TCaptureFileKind { None, Avi, Asf };
+TCaptureFileKind CaptureFileKind(const std::wstring& FileName);
+
 
 class TGDirectCapPin2 : public fw::WinControl {
 public:
@@ -127,7 +138,6 @@ public:
     void SetAudioFormat(int SampleRate, int16_t Channels, int16_t BitsPerSample);
     bool StartPreview();
     bool StopPreview();
-    // Recording is not wired yet: StartCapture refuses (false, no event).
     bool StartCapture();
     bool StopCapture();
     bool ShowVideoSourcePage();
@@ -161,6 +171,15 @@ public:
     bool ApplyVideoFormat();
     bool ApplyAudioFormat();
     void HandleGraphEvents();
+    // Recording steps.
+    bool BuildCaptureGraph();
+    bool PreallocateCaptureFile(uint32_t Megabytes);
+    void WireCaptureAudio();
+    void ApplyMasterStream(int Stream);
+    bool CompactCaptureFile();
+    void CaptureTimerTick();
+    const std::wstring& CaptureFileName() const { return CaptureFileName_; }
+    uint32_t ElapsedTime() const { return ElapsedTime_; }
 
     IGraphBuilder* Graph() const { return Graph_.Get(); }
     ICaptureGraphBuilder2* Builder() const { return Builder_.Get(); }
@@ -193,7 +212,10 @@ private:
     void TakeDeviceVideoFormat();
     void StopEachFilter();
     bool CameraRuns();
-    void CaptureTimerTick();
+    HRESULT AllocateCaptureFile(uint32_t Megabytes);
+    bool MakeAviOutput();
+    bool WireRecordingVideo(IPin* Source);
+    bool ConnectPins(IPin* Out, IPin* In);
 
     // COM stays up on this thread for as long as the control holds COM objects.
     fw::ComInit Com_;
@@ -276,6 +298,12 @@ private:
     Microsoft::WRL::ComPtr<IConfigAviMux> ConfigAviMux_;
     Microsoft::WRL::ComPtr<IConfigInterleaving> ConfigInterleaving_;
     int MasterStream_ = -1;
+    std::wstring CaptureFileName_;
+    uint32_t CaptureStartTime_ = 0;
+    uint32_t ElapsedTime_ = 0;
+    // Whether the last recording wiring reached the file with video, resp. sound.
+    bool RecordingVideoWired_ = false;
+    bool RecordingAudioWired_ = false;
 
     bool PreviewGraphBuilt_ = false;
     bool CaptureGraphBuilt_ = false;

@@ -126,7 +126,9 @@ bool TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
         // Bounded: a filter the graph refuses to remove must not loop forever.
         for (int i = 0; i < 8; ++i) {
             ComPtr<IBaseFilter> f = FindFilterByName(name);
-            if (!f || FAILED(Graph_->RemoveFilter(f.Get()))) break;
+            // The recording's multiplexer is already joined to its file: it stays.
+            if (!f || (Mux_ && f.Get() == Mux_.Get()) || FAILED(Graph_->RemoveFilter(f.Get())))
+                break;
         }
     }
 
@@ -164,11 +166,6 @@ bool TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
         }
     }
 
-    if (!PreviewOnly) {
-        // The recording wiring (compressor and multiplexer) is added by the recording
-        // graph here, before the pins are connected.
-    }
-
     ComPtr<IEnumPins> teePins = PinsOf(tee.Get());
     ComPtr<IPin> ti = FindPinByDirection(teePins.Get(), PINDIR_INPUT);
     ComPtr<IPin> t1 = FindPinByDirection(teePins.Get(), PINDIR_OUTPUT);
@@ -195,9 +192,8 @@ bool TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
         connect(co.Get(), FirstPin(renderer.Get(), PINDIR_INPUT).Get());
     }
 
-    if (!PreviewOnly) {
-        // The recording branch (compressor, ASF writer or multiplexer) is wired here.
-    }
+    // The tee's capture output (the camera's own without a tee) feeds the recording.
+    if (!PreviewOnly) WireRecordingVideo(tee ? t1.Get() : c1.Get());
 
     AM_MEDIA_TYPE mt{};
     mt.majortype = MEDIATYPE_Video;

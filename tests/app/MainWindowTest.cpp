@@ -10,6 +10,7 @@
 #include "standins/vcam/VCamConfig.h"
 #include "tests/support/CameraConfig.h"
 #include "tests/support/ScreenPixels.h"
+#include "tests/capture/MediaProbe.h"
 #include "ui/TntGButton.h"
 
 #include <gtest/gtest.h>
@@ -51,7 +52,10 @@ const char kTexts[] = "\xEF\xBB\xBF"
                       "T_HELP=Help\r\n"
                       "T_VIDEOSOURCE=Source\r\n"
                       "T_VIDEOFORMAT=Format\r\n"
-                      "T_SAVEFOLDER=Folder\r\n";
+                      "T_SAVEFOLDER=Folder\r\n"
+                      "T_RECORDING=Recording\r\n"
+                      "T_EXITREC_ERR=Stop the recording before closing\r\n"
+                      "T_NO_FREESPACE=The disk is full\r\n";
 
 void WriteSolidBmp(const std::wstring& path, int w, int h, COLORREF c)
 {
@@ -573,3 +577,169 @@ TEST_F(MainWindow, ClosingWhilePreviewingStopsThePreviewWithoutResizing)
     const RECT after = WindowRect();
     EXPECT_TRUE(EqualRect(&before, &after));
 }
+
+// --- recording
+
+namespace {
+
+std::wstring Caption(HWND wnd)
+{
+    wchar_t text[512]{};
+    GetWindowTextW(wnd, text, 512);
+    return text;
+}
+
+} // namespace
+
+class MainWindowRecording : public MainWindow {
+protected:
+    void SetUp() override
+    {
+        MainWindow::SetUp();
+        wchar_t tmp[MAX_PATH + 1]{};
+        GetTempPathW(MAX_PATH, tmp);
+        movies = std::wstring(tmp) + L"orvix-movies-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+        MoviePath = movies;
+        form->gcap->VideoFileName = MoviePath + L"video_kv_.wmv";
+    }
+    void TearDown() override
+    {
+        MainWindow::TearDown();
+        std::error_code ec;
+        std::filesystem::remove_all(movies, ec);
+    }
+    std::wstring movies;
+};
+
+TEST_F(MainWindowRecording, TheCaptionRunsTheTimeAndTheStopButtonBringsThePreviewBack)
+{
+    ShowAndStart();
+    BoxWatcher boxes;
+    form->gbRecordClick();
+    ASSERT_TRUE(form->IsRecording());
+    EXPECT_FALSE(form->gbRecord->Visible());
+    EXPECT_FALSE(form->gbRecord->Enabled());
+    EXPECT_TRUE(form->gbRecordOff->Visible());
+    EXPECT_TRUE(form->gbRecordOff->Enabled());
+    EXPECT_FALSE(form->gbSnap->Enabled());
+    EXPECT_FALSE(form->gbOpenFolder->Enabled());
+    EXPECT_TRUE(form->tmrChkSpace->Enabled());
+    // The running time stands at the right end of the caption.
+    EXPECT_TRUE(PumpUntil([&] {
+        const std::wstring c = Caption(wnd);
+        return c.find(L"Orvix under test") == 0 && c.size() > 20 &&
+               c.compare(c.size() - 18, 18, L"Recording 00:00:01") == 0;
+    })) << Caption(wnd).c_str();
+
+    // Close and the preview switch are refused while recording.
+    bool canClose = true;
+    form->FormCloseQuery(canClose);
+    EXPECT_FALSE(canClose);
+    form->gbPreviewClick();
+    EXPECT_TRUE(form->IsRecording());
+    ASSERT_TRUE(PumpUntil([&] { return boxes.Texts().size() >= 2; }));
+    EXPECT_EQ(boxes.Texts()[0], L"Stop the recording before closing");
+    EXPECT_EQ(boxes.Texts()[1], L"Stop the recording first");
+
+    form->gbRecordOffClick();
+    EXPECT_FALSE(form->IsRecording());
+    EXPECT_TRUE(form->IsPreviewing());
+    EXPECT_EQ(Caption(wnd), L"Orvix under test");
+    EXPECT_TRUE(form->gbRecord->Visible());
+    EXPECT_TRUE(form->gbRecord->Enabled());
+    EXPECT_FALSE(form->gbRecordOff->Visible());
+    EXPECT_TRUE(form->gbSnap->Enabled());
+    EXPECT_TRUE(form->gbOpenFolder->Enabled());
+    EXPECT_FALSE(form->tmrChkSpace->Enabled());
+    // The preview runs at the window's frame size again, not the recording's 320 x 240.
+    EXPECT_EQ(form->gcap->FrameWidth(), VideoWidth);
+    EXPECT_EQ(form->gcap->FrameHeight(), VideoHeight);
+    EXPECT_TRUE(PictureShowsCamera());
+
+    const captest::MediaProbe p = captest::ProbeMedia(movies + L"video_kv_0.wmv");
+    ASSERT_TRUE(p.ran);
+    EXPECT_EQ(p.VideoInt("width"), 320);
+    EXPECT_EQ(p.VideoInt("height"), 240);
+    EXPECT_EQ(p.AudioInt("sample_rate"), 44100);
+    EXPECT_GT(p.VideoInt("nb_read_packets"), 10);
+}
+
+TEST_F(MainWindowRecording, AFolderWhoseFreeSpaceCannotBeToldEndsTheRecordingAtTheCheck)
+{
+    ShowAndStart();
+    BoxWatcher boxes;
+    form->gbRecordClick();
+    ASSERT_TRUE(form->IsRecording());
+    ASSERT_TRUE(PumpUntil([&] { return RecordSeconds >= 1; }));
+    // Enough space: the check comes round again.
+    form->tmrChkSpaceTimer();
+    EXPECT_TRUE(form->IsRecording());
+    EXPECT_TRUE(form->tmrChkSpace->Enabled());
+    // A drive that does not exist answers no free space.
+    MoviePath = L"Q:\\movies\\";
+    form->tmrChkSpaceTimer();
+    EXPECT_FALSE(form->IsRecording());
+    EXPECT_TRUE(form->IsPreviewing());
+    EXPECT_FALSE(form->tmrChkSpace->Enabled());
+    EXPECT_TRUE(form->gbRecord->Visible());
+    EXPECT_TRUE(form->gbSnap->Enabled());
+    ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); }));
+    EXPECT_EQ(boxes.Texts()[0], L"The disk is full");
+    EXPECT_EQ(boxes.Captions()[0], L"Confirm");
+    EXPECT_TRUE(captest::ProbeMedia(movies + L"video_kv_0.wmv").ran);
+}
+
+TEST_F(MainWindowRecording, ASmallDriveEndsTheRecordingAtTheNextCheckWithAReadableFile)
+{
+    // R: is a 24 MB memory drive that the test fixture maps (tests/app/recording-drive.sh).
+    if (GetFileAttributesW(L"R:\\") == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "drive R: is not mapped here";
+    MoviePath = L"R:\\";
+    form->gcap->VideoFileName = MoviePath + L"video_kv_.wmv";
+    ShowAndStart();
+    BoxWatcher boxes;
+    form->gbRecordClick();
+    ASSERT_TRUE(form->IsRecording());
+    ASSERT_TRUE(PumpUntil([&] { return RecordingFolderFreeBytes(MoviePath) < 10240000; }, 30000));
+    form->tmrChkSpaceTimer();
+    EXPECT_FALSE(form->IsRecording());
+    EXPECT_TRUE(form->IsPreviewing());
+    ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); }));
+    EXPECT_EQ(boxes.Texts()[0], L"The disk is full");
+    const captest::MediaProbe p = captest::ProbeMedia(L"R:\\video_kv_0.wmv");
+    ASSERT_TRUE(p.ran);
+    EXPECT_GT(p.VideoInt("nb_read_packets"), 10);
+    EXPECT_GT(p.AudioSeconds(), 0.5);
+    DeleteFileW(L"R:\\video_kv_0.wmv");
+}
+
+TEST(RecordingFreeSpace, DriveLettersAndFoldersWithoutOne)
+{
+    wchar_t tmp[MAX_PATH + 1]{};
+    GetTempPathW(MAX_PATH, tmp);
+    EXPECT_GT(RecordingFolderFreeBytes(tmp), 0);
+    // Without a drive letter the folder itself is asked (a share is asked the same way).
+    std::wstring noLetter = tmp;
+    noLetter = L"\\\\?\\" + noLetter;
+    EXPECT_GT(RecordingFolderFreeBytes(noLetter), 0);
+    EXPECT_EQ(RecordingFolderFreeBytes(L"Q:\\nothing\\"), -1);
+    EXPECT_EQ(RecordingFolderFreeBytes(L""), -1);
+}
+
+TEST_F(MainWindowRecording, ASuspendEndsTheRecordingWithoutAPreviewRestartAndKeepsTheSize)
+{
+    ShowAndStart();
+    form->gbRecordClick();
+    ASSERT_TRUE(form->IsRecording());
+    ASSERT_TRUE(PumpUntil([&] { return RecordSeconds >= 1; }));
+    const SIZE before = ClientSize();
+    SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+    EXPECT_FALSE(form->IsRecording());
+    EXPECT_FALSE(form->IsPreviewing());
+    const SIZE after = ClientSize();
+    EXPECT_EQ(after.cx, before.cx);
+    EXPECT_EQ(after.cy, before.cy);
+    EXPECT_EQ(Caption(wnd), L"Orvix under test");
+    EXPECT_TRUE(captest::ProbeMedia(movies + L"video_kv_0.wmv").ran);
+}
+

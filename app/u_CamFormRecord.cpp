@@ -1,0 +1,124 @@
+// The main window's recording command: the record and stop buttons, the running time in
+// the caption, and the stop when the recording folder's disk runs low.
+#include "app/u_CamForm.h"
+
+#include "capture/GDirectCapPin2.h"
+#include "common/u_GlobalDefine.h"
+#include "common/u_PathUtil.h"
+#include "common/u_ResourceLib.h"
+#include "common/u_SysQuery.h"
+#include "framework/Application.h"
+#include "ui/TntGButton.h"
+
+#include <cwctype>
+
+namespace {
+
+// Below this many free bytes the recording is ended.
+constexpr int64_t kRecordingFreeSpaceLimit = 10240000;
+
+} // namespace
+
+int64_t RecordingFolderFreeBytes(const std::wstring& Folder)
+{
+    if (Folder.size() >= 2 && Folder[1] == L':' && std::iswalpha(Folder[0]))
+        return GetDriveFreeBytes(static_cast<char>(Folder[0]));
+    // A folder without a drive letter (a network share, \\server\share\...) has no drive
+    // to ask: its own free space is asked for instead.
+    if (Folder.empty())
+        return -1;
+    DWORD oldMode = 0;
+    const BOOL modeSet = SetThreadErrorMode(SEM_FAILCRITICALERRORS, &oldMode);
+    ULARGE_INTEGER available{};
+    const BOOL ok = GetDiskFreeSpaceExW(Folder.c_str(), &available, nullptr, nullptr);
+    if (modeSet)
+        SetThreadErrorMode(oldMode, nullptr);
+    if (!ok || available.QuadPart > static_cast<ULONGLONG>(INT64_MAX))
+        return -1;
+    return static_cast<int64_t>(available.QuadPart);
+}
+
+void Tfrm_DADez::gbRecordClick()
+{
+    gbSnap->SetEnabled(false);
+    if (!IsRecording())
+        BeginRecording();
+}
+
+void Tfrm_DADez::BeginRecording()
+{
+    fw::HourglassCursor wait;
+    gbRecord->SetVisible(false);
+    gbRecord->SetEnabled(false);
+    gbRecordOff->SetVisible(true);
+    gcap->StopPreview();
+    gcap->SetAudioFormat(44100, 1, 16);
+    gcap->SetVideoFormat(320, 240, gcap->VideoFrameRate(), static_cast<int16_t>(gcap->VideoBitCount()));
+    gcap->SelectCompressors(VideoCompressorIndex, AudioCompressorIndex);
+    gcap->StartCapture();
+    RecordSeconds = 0;
+    ShowRecordingTime();
+    tmrChkSpace->SetEnabled(true);
+    gbRecordOff->SetEnabled(true);
+}
+
+void Tfrm_DADez::gcapStartCapture()
+{
+    // The folders are not opened while a file is being written.
+    gbOpenFolder->SetEnabled(false);
+}
+
+void Tfrm_DADez::gcapCaptureProgress(uint32_t Sec)
+{
+    RecordSeconds = Sec;
+    ShowRecordingTime();
+}
+
+void Tfrm_DADez::ShowRecordingTime()
+{
+    CaptionStatus = GetText("T_RECORDING") + L" " + AnsiToWide(SecondsToTimeText(RecordSeconds));
+    SetCaption(ComposeCaption(Handle(), GetText("APP_TITLE"), CaptionStatus));
+}
+
+void Tfrm_DADez::gbRecordOffClick()
+{
+    if (IsRecording())
+        EndRecording(true);
+    gbSnap->SetEnabled(true);
+}
+
+void Tfrm_DADez::EndRecording(bool restartPreview)
+{
+    fw::HourglassCursor wait;
+    gbRecordOff->SetVisible(false);
+    gbRecordOff->SetEnabled(false);
+    gbRecord->SetVisible(true);
+    tmrChkSpace->SetEnabled(false);
+    gcap->StopCapture();
+    if (restartPreview) {
+        gcap->SelectDevices(VideoDeviceIndex, AudioDeviceIndex);
+        gcap->SetVideoFormat(VideoWidth, VideoHeight, gcap->VideoFrameRate(),
+                             static_cast<int16_t>(gcap->VideoBitCount()));
+        gcap->StartPreview();
+    }
+    gbRecord->SetEnabled(true);
+}
+
+void Tfrm_DADez::gcapStopCapture()
+{
+    SetCaption(GetText("APP_TITLE"));
+    gbOpenFolder->SetEnabled(true);
+}
+
+void Tfrm_DADez::tmrChkSpaceTimer()
+{
+    tmrChkSpace->SetEnabled(false);
+    if (RecordingFolderFreeBytes(MoviePath) >= kRecordingFreeSpaceLimit) {
+        tmrChkSpace->SetEnabled(true);
+        return;
+    }
+    // Ended as the stop button ends it: the part written stays, the preview comes back.
+    EndRecording(true);
+    gbSnap->SetEnabled(true);
+    ShowErrorBox(GetText("T_NO_FREESPACE"), GetText("T_CONFIRM"));
+}

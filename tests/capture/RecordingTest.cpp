@@ -1,0 +1,299 @@
+// Recording with the stand-in camera and microphone: numbered files, what the ASF writer
+// is given, what an independent reader finds in the files, the time limit, refusals, a
+// graph left from the last recording, and the pure decisions behind the recording graph.
+#include "tests/capture/CaptureTestSupport.h"
+#include "tests/capture/MediaProbe.h"
+
+#include "framework/WinHandles.h"
+
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+using namespace captest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// What the platform filter doubles were given (tests/doubles).
+std::wstring RecordKey(const wchar_t* dbl) {
+    return std::wstring(L"Software\\Orvix\\TestDoubles\\") + dbl;
+}
+
+std::wstring ReadRecord(const wchar_t* name, const wchar_t* dbl = L"AsfWriter") {
+    wchar_t value[512] = {};
+    DWORD size = sizeof(value);
+    if (::RegGetValueW(HKEY_CURRENT_USER, RecordKey(dbl).c_str(), name, RRF_RT_REG_SZ, nullptr,
+                       value, &size) != ERROR_SUCCESS)
+        return {};
+    return value;
+}
+
+DWORD ReadRecordDword(const wchar_t* name, const wchar_t* dbl = L"AsfWriter") {
+    DWORD value = 0xFFFFFFFF, size = sizeof(value);
+    ::RegGetValueW(HKEY_CURRENT_USER, RecordKey(dbl).c_str(), name, RRF_RT_REG_DWORD, nullptr,
+                   &value, &size);
+    return value;
+}
+
+std::string FileBytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class RecordingTest : public CaptureFixture {
+protected:
+    void SetUp() override {
+        CaptureFixture::SetUp();
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, RecordKey(L"AsfWriter").c_str());
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, RecordKey(L"AviMux").c_str());
+        wchar_t tmp[MAX_PATH];
+        ::GetTempPathW(MAX_PATH, tmp);
+        folder = fs::path(tmp) / (L"orvix-rec-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(::GetTickCount()));
+        cap->OnCaptureProgress = [this](uint32_t sec) { progress.push_back(sec); };
+    }
+    void TearDown() override {
+        CaptureFixture::TearDown();
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+    }
+
+    // The main window's recording format: 320 x 240 at 15 frames a second, 44100 Hz mono
+    // 16-bit sound.
+    bool Ready() {
+        if (!SelectCamera(true)) return false;
+        cap->SetAudioFormat(44100, 1, 16);
+        cap->SetVideoFormat(320, 240, 15.0, 24);
+        return true;
+    }
+
+    std::wstring Template(const wchar_t* name) { return (folder / name).wstring(); }
+
+    // Records for about `ms` milliseconds of frames reaching the preview.
+    uint32_t Record(DWORD ms) {
+        if (!cap->StartCapture()) return 0;
+        const DWORD start = ::timeGetTime();
+        PumpFor(ms);
+        cap->CaptureTimerTick();
+        const uint32_t elapsed = ::timeGetTime() - start;
+        EXPECT_TRUE(cap->StopCapture());
+        return elapsed;
+    }
+
+    fs::path folder;
+    std::vector<uint32_t> progress;
+};
+
+TEST(RecordingDecisions, FileKindByExtension) {
+    EXPECT_EQ(CaptureFileKind(L"C:\\v\\video_kv_0.wmv"), TCaptureFileKind::Asf);
+    EXPECT_EQ(CaptureFileKind(L"C:\\v\\a.AVI"), TCaptureFileKind::Avi);
+    EXPECT_EQ(CaptureFileKind(L"b.Mpg"), TCaptureFileKind::Avi);
+    EXPECT_EQ(CaptureFileKind(L"C:\\v\\clip.mov"), TCaptureFileKind::None);
+    EXPECT_EQ(CaptureFileKind(L"C:\\v.avi\\clip"), TCaptureFileKind::None);
+    EXPECT_EQ(CaptureFileKind(L""), TCaptureFileKind::None);
+}
+
+TEST(RecordingDecisions, PreallocationIsCappedAt2047Megabytes) {
+    EXPECT_EQ(CaptureFileAllocation(5000), 2047ull * 1048576);
+    EXPECT_EQ(CaptureFileAllocation(2047), 2047ull * 1048576);
+    EXPECT_EQ(CaptureFileAllocation(1), 1048576ull);
+    EXPECT_EQ(CaptureFileAllocation(0), 0ull);
+}
+
+TEST_F(RecordingTest, WmvFilesAreNumberedAndTheWriterGetsProfileNameModeAndBothInputs) {
+    ASSERT_TRUE(Ready());
+    cap->VideoFileName = Template(L"video_kv_.wmv");
+    ASSERT_TRUE(cap->StartPreview());
+    ClearEvents();
+
+    ASSERT_TRUE(cap->StartCapture());
+    EXPECT_TRUE(cap->Capturing());
+    EXPECT_FALSE(cap->Previewing());
+    const fs::path first = folder / L"video_kv_0.wmv";
+    EXPECT_EQ(fs::path(cap->CaptureFileName()), first);
+    EXPECT_EQ(ReadRecord(L"Profile"), L"{0F10D9D3-3B04-4FB0-A3D3-88D4AC854ACC}");
+    EXPECT_EQ(fs::path(ReadRecord(L"FileName")), first);
+    EXPECT_EQ(ReadRecordDword(L"Mode"), static_cast<DWORD>(AM_FILE_OVERWRITE));
+    EXPECT_EQ(ReadRecord(L"Input1Type"), L"{73647561-0000-0010-8000-00AA00389B71}");  // audio
+    EXPECT_EQ(ReadRecord(L"Input2Type"), L"{73646976-0000-0010-8000-00AA00389B71}");  // video
+    // The live picture keeps running inside the recording graph.
+    const uint32_t seen = frames.load();
+    EXPECT_TRUE(WaitFrames(seen + 5));
+    PumpFor(2500);
+    cap->CaptureTimerTick();
+    ASSERT_TRUE(cap->StopCapture());
+    EXPECT_FALSE(cap->Capturing());
+    EXPECT_EQ(Events(), (std::vector<std::string>{"StopPreview", "StartCapture", "StopCapture"}));
+
+    const MediaProbe p = ProbeMedia(first.wstring());
+    ASSERT_TRUE(p.ran) << "ffprobe could not read " << first.string();
+    EXPECT_EQ(p.VideoInt("width"), 320);
+    EXPECT_EQ(p.VideoInt("height"), 240);
+    EXPECT_EQ(p.AudioInt("sample_rate"), 44100);
+    EXPECT_EQ(p.AudioInt("channels"), 1);
+    EXPECT_EQ(p.audio.at("sample_fmt"), "s16");
+    // About 15 frames a second over the time recorded (the file starts with the first
+    // frame after the graph ran, so allow a second of start-up).
+    const double seconds = cap->ElapsedTime() / 1000.0;
+    const int framesInFile = p.VideoInt("nb_read_packets");
+    EXPECT_GE(framesInFile, static_cast<int>(15 * (seconds - 1.0)));
+    EXPECT_LE(framesInFile, static_cast<int>(15 * seconds) + 2);
+    EXPECT_NEAR(p.VideoDouble("duration"), framesInFile / 15.0, 0.1);
+    EXPECT_NEAR(p.AudioSeconds(), p.VideoDouble("duration"), 1.0);
+    EXPECT_EQ(ReadRecordDword(L"VideoFrames"), static_cast<DWORD>(framesInFile));
+
+    // The next recording takes the next number; the first file stays as it was.
+    const std::string firstBytes = FileBytes(first);
+    EXPECT_GT(Record(800), 0u);
+    EXPECT_EQ(fs::path(cap->CaptureFileName()), folder / L"video_kv_1.wmv");
+    EXPECT_TRUE(fs::exists(folder / L"video_kv_1.wmv"));
+    EXPECT_EQ(FileBytes(first), firstBytes);
+}
+
+TEST_F(RecordingTest, AviAndMpgNamesGiveAviFilesWithVideoAndSound) {
+    ASSERT_TRUE(Ready());
+    for (const wchar_t* name : {L"clip_.avi", L"clip_.mpg"}) {
+        SCOPED_TRACE(Narrow(name));
+        cap->VideoFileName = Template(name);
+        ASSERT_GT(Record(1500), 0u);
+        const std::wstring file = cap->CaptureFileName();
+        EXPECT_EQ(fs::path(file).filename().wstring().substr(0, 6), L"clip_0");
+        // Compaction, where the platform has none, leaves the file as written.
+        EXPECT_FALSE(fs::exists(file + L".compact"));
+        const MediaProbe p = ProbeMedia(file);
+        ASSERT_TRUE(p.ran);
+        EXPECT_EQ(p.format, "avi");
+        EXPECT_EQ(p.VideoInt("width"), 320);
+        EXPECT_EQ(p.VideoInt("height"), 240);
+        EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
+        EXPECT_EQ(p.AudioInt("sample_rate"), 44100);
+        EXPECT_GT(p.AudioSeconds(), 0.5);
+        // With sound the multiplexer is told to time the file by it, with the old index.
+        EXPECT_EQ(ReadRecordDword(L"MasterStream", L"AviMux"), 1u);
+        EXPECT_EQ(ReadRecordDword(L"CompatibilityIndex", L"AviMux"), 1u);
+        EXPECT_EQ(ReadRecordDword(L"InterleavingMode", L"AviMux"),
+                  static_cast<DWORD>(INTERLEAVE_CAPTURE));
+    }
+    // Codes of the build other than the master stream (which some multiplexers cannot
+    // set) would mean a broken recording graph.
+    for (int code : Errors()) EXPECT_EQ(code, ErrMasterStream);
+}
+
+TEST_F(RecordingTest, AnotherExtensionFailsWithoutAnEventOrAFile) {
+    ASSERT_TRUE(Ready());
+    cap->VideoFileName = Template(L"clip_.mov");
+    cap->BufferFileSize = 5;
+    ClearEvents();
+    EXPECT_FALSE(cap->StartCapture());
+    EXPECT_FALSE(cap->Capturing());
+    EXPECT_TRUE(Events().empty());
+    EXPECT_FALSE(fs::exists(folder / L"clip_0.mov"));
+    // The control is usable afterwards.
+    EXPECT_TRUE(cap->StartPreview());
+}
+
+TEST_F(RecordingTest, TimeLimitReportsEachSecondThenStopsAndRestartsThePreview) {
+    ASSERT_TRUE(Ready());
+    cap->VideoFileName = Template(L"limit_.avi");
+    cap->SetCapTimeLimit(3);
+    ASSERT_TRUE(cap->StartPreview());
+    ClearEvents();
+    ASSERT_TRUE(cap->StartCapture());
+    ASSERT_TRUE(PumpUntil([&] { return cap->Previewing(); }, 15000));
+    EXPECT_FALSE(cap->Capturing());
+    std::vector<std::string> seq;
+    for (const std::string& e : Events()) {
+        if (e.rfind("Error", 0) != 0) seq.push_back(e);
+    }
+    EXPECT_EQ(seq, (std::vector<std::string>{"StopPreview", "StartCapture", "StopCapture",
+                                             "StartPreview"}));
+    // Progress repeats a second within it, never goes back, and stops short of the limit.
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.front(), 0u);
+    EXPECT_EQ(progress.back(), 2u);
+    for (size_t i = 1; i < progress.size(); ++i) {
+        EXPECT_GE(progress[i], progress[i - 1]);
+        EXPECT_LE(progress[i], progress[i - 1] + 1);
+    }
+    EXPECT_TRUE(ProbeMedia(cap->CaptureFileName()).ran);
+}
+
+TEST_F(RecordingTest, StartWhileRecordingIsRefusedAndTheRecordingGoesOn) {
+    ASSERT_TRUE(Ready());
+    cap->VideoFileName = Template(L"busy_.wmv");
+    ASSERT_TRUE(cap->StartCapture());
+    const std::wstring name = cap->CaptureFileName();
+    ClearEvents();
+    EXPECT_FALSE(cap->StartCapture());
+    EXPECT_TRUE(cap->Capturing());
+    EXPECT_EQ(cap->CaptureFileName(), name);
+    EXPECT_TRUE(Events().empty());
+    // The refused start must not have stopped the progress timer.
+    progress.clear();
+    EXPECT_TRUE(PumpUntil([&] { return !progress.empty(); }));
+    const uint32_t seen = frames.load();
+    EXPECT_TRUE(WaitFrames(seen + 5));
+    EXPECT_TRUE(cap->StopCapture());
+    EXPECT_TRUE(ProbeMedia(name).ran);
+}
+
+TEST_F(RecordingTest, AStartAfterAStoppedRecordingWritesANewFileAndKeepsTheOld) {
+    ASSERT_TRUE(Ready());
+    cap->VideoFileName = Template(L"again_.avi");
+    ASSERT_GT(Record(1000), 0u);
+    const std::wstring old = cap->CaptureFileName();
+    ASSERT_TRUE(cap->CaptureGraphBuilt());  // stays built until the next preview
+    const std::string oldBytes = FileBytes(old);
+    ASSERT_FALSE(oldBytes.empty());
+
+    ASSERT_GT(Record(1000), 0u);
+    EXPECT_NE(cap->CaptureFileName(), old);
+    EXPECT_EQ(FileBytes(old), oldBytes);
+    EXPECT_TRUE(ProbeMedia(old).ran);
+    EXPECT_TRUE(ProbeMedia(cap->CaptureFileName()).ran);
+}
+
+TEST_F(RecordingTest, LargePreallocationRequestStillRecords) {
+    ASSERT_TRUE(Ready());
+    cap->VideoFileName = Template(L"big_.avi");
+    cap->BufferFileSize = 5000;
+    ASSERT_GT(Record(800), 0u);
+    const auto size = fs::file_size(cap->CaptureFileName());
+    EXPECT_LT(size, 2047ull * 1048576);
+    EXPECT_TRUE(ProbeMedia(cap->CaptureFileName()).ran);
+}
+
+TEST_F(RecordingTest, WithoutPreviewTheCameraFeedsTheFileDirectly) {
+    ASSERT_TRUE(Ready());
+    cap->WantPreview = false;
+    cap->VideoFileName = Template(L"nopreview_.avi");
+    ASSERT_GT(Record(1200), 0u);
+    const MediaProbe p = ProbeMedia(cap->CaptureFileName());
+    ASSERT_TRUE(p.ran);
+    EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
+    EXPECT_GT(p.AudioInt("nb_read_packets"), 0);
+}
+
+TEST_F(RecordingTest, ALostCameraEndsTheRecordingWithAReadableFile) {
+    config.SetDword(vcam::kValueLoseAfterMs, 1500);
+    ASSERT_TRUE(Ready());
+    cap->VideoFileName = Template(L"lost_.wmv");
+    ASSERT_TRUE(cap->StartCapture());
+    ClearEvents();
+    ASSERT_TRUE(PumpUntil([&] { return !cap->Capturing(); }, 8000));
+    PumpFor(100);
+    const std::vector<std::string> events = Events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front(), "StopCapture");
+    EXPECT_NE(std::find(events.begin(), events.end(), "Error26"), events.end());
+    const MediaProbe p = ProbeMedia(cap->CaptureFileName());
+    ASSERT_TRUE(p.ran);
+    EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
+    EXPECT_GT(p.AudioSeconds(), 0.5);
+}
+
+}  // namespace

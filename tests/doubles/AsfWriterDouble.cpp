@@ -1,0 +1,134 @@
+// The WM ASF Writer as a recording sees it with a system profile: two inputs, sound first
+// and video second, a file name and mode, the profile. What it is given is left in the
+// registry for tests; what it receives goes into a real file (AVI-structured: the double
+// has no Windows Media encoder) that an independent reader opens.
+#include "capture/ConfigAsfWriter.h"
+#include "tests/doubles/AviFile.h"
+#include "tests/doubles/Doubles.h"
+#include "tests/doubles/FileStream.h"
+#include "tests/doubles/SinkFilter.h"
+
+namespace doubles {
+
+namespace {
+
+constexpr wchar_t kRecord[] = L"AsfWriter";
+constexpr int kAudioPin = 0;
+constexpr int kVideoPin = 1;
+
+class AsfWriterDouble final : public SinkFilter, public IConfigAsfWriter {
+public:
+    AsfWriterDouble() : SinkFilter(CLSID_WMAsfWriter, {L"Audio Input 01", L"Video Input 01"}) {}
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        return SinkFilter::QueryInterface(iid, out);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return SinkFilter::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return SinkFilter::Release(); }
+
+    STDMETHODIMP ConfigureFilterUsingProfileId(DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP GetCurrentProfileId(DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP ConfigureFilterUsingProfileGuid(REFGUID profile) override {
+        profile_ = profile;
+        RecordString(kRecord, L"Profile", GuidText(profile));
+        return S_OK;
+    }
+    STDMETHODIMP GetCurrentProfileGuid(GUID* profile) override {
+        if (!profile) return E_POINTER;
+        *profile = profile_;
+        return S_OK;
+    }
+    STDMETHODIMP ConfigureFilterUsingProfile(IUnknown*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetCurrentProfile(IUnknown**) override { return E_NOTIMPL; }
+    STDMETHODIMP SetIndexMode(BOOL) override { return S_OK; }
+    STDMETHODIMP GetIndexMode(BOOL* index) override {
+        if (!index) return E_POINTER;
+        *index = TRUE;
+        return S_OK;
+    }
+
+    STDMETHODIMP SetMode(DWORD flags) override {
+        const HRESULT hr = SinkFilter::SetMode(flags);
+        if (SUCCEEDED(hr)) RecordDword(kRecord, L"Mode", flags);
+        return hr;
+    }
+
+    bool Accepts(int pin, const AM_MEDIA_TYPE& mt) override {
+        // Uncompressed only: the real writer encodes by its profile.
+        if (pin == kAudioPin)
+            return mt.majortype == MEDIATYPE_Audio && mt.subtype == MEDIASUBTYPE_PCM &&
+                   mt.formattype == FORMAT_WaveFormatEx && mt.pbFormat &&
+                   mt.cbFormat >= sizeof(WAVEFORMATEX) - sizeof(WORD);
+        return mt.majortype == MEDIATYPE_Video && mt.formattype == FORMAT_VideoInfo &&
+               mt.pbFormat && mt.cbFormat >= sizeof(VIDEOINFOHEADER) &&
+               (mt.subtype == MEDIASUBTYPE_RGB24 || mt.subtype == MEDIASUBTYPE_RGB32 ||
+                mt.subtype == MEDIASUBTYPE_YUY2 || mt.subtype == MEDIASUBTYPE_RGB555 ||
+                mt.subtype == MEDIASUBTYPE_RGB565);
+    }
+
+    void PinConnected(int pin) override {
+        RecordString(kRecord, pin == kAudioPin ? L"Input1Type" : L"Input2Type",
+                     GuidText(Pin(pin).MediaType().majortype));
+    }
+
+    HRESULT Deliver(int pin, IMediaSample* sample) override {
+        BYTE* data = nullptr;
+        if (FAILED(sample->GetPointer(&data))) return E_FAIL;
+        const long size = sample->GetActualDataLength();
+        REFERENCE_TIME start = 0, stop = 0;
+        const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
+        std::lock_guard<std::recursive_mutex> hold(lock_);
+        if (!file_.IsOpen() || size <= 0) return S_OK;
+        if (pin == kVideoPin)
+            file_.WriteVideo(data, static_cast<DWORD>(size), timed ? &start : nullptr);
+        else
+            file_.WriteAudio(data, static_cast<DWORD>(size), timed ? &start : nullptr);
+        return S_OK;
+    }
+
+protected:
+    HRESULT FilterInterface(REFIID iid, void** out) override {
+        if (iid != __uuidof(IConfigAsfWriter)) return E_NOINTERFACE;
+        *out = static_cast<IConfigAsfWriter*>(this);
+        AddRef();
+        return S_OK;
+    }
+    void FileNameSet() override { RecordString(kRecord, L"FileName", fileName_); }
+    HRESULT Starting() override {
+        if (fileName_.empty()) return E_FAIL;
+        // The real writer has no file without its video input either.
+        if (!Pin(kVideoPin).Connected()) return VFW_E_NOT_CONNECTED;
+        const auto* video = reinterpret_cast<const VIDEOINFOHEADER*>(Pin(kVideoPin).MediaType().pbFormat);
+        const WAVEFORMATEX* audio =
+            Pin(kAudioPin).Connected()
+                ? reinterpret_cast<const WAVEFORMATEX*>(Pin(kAudioPin).MediaType().pbFormat)
+                : nullptr;
+        Microsoft::WRL::ComPtr<IStream> out;
+        const HRESULT hr = CreateFileStream(fileName_, out);
+        if (FAILED(hr)) return hr;
+        return file_.Open(out.Get(), video, audio) ? S_OK : E_FAIL;
+    }
+    void Stopping() override {
+        const uint32_t frames = file_.VideoFrames();
+        file_.Close();
+        RecordDword(kRecord, L"VideoFrames", frames);
+    }
+
+private:
+    ~AsfWriterDouble() override { file_.Close(); }
+
+    GUID profile_{};
+    AviFile file_;
+};
+
+}  // namespace
+
+HRESULT CreateAsfWriter(REFIID iid, void** out) {
+    auto* filter = new (std::nothrow) AsfWriterDouble();
+    if (!filter) return E_OUTOFMEMORY;
+    const HRESULT hr = filter->QueryInterface(iid, out);
+    filter->Release();
+    return hr;
+}
+
+}  // namespace doubles

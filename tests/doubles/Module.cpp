@@ -1,0 +1,126 @@
+// DLL entry points of the platform filter doubles and their registration under the
+// platform's class ids (in the test and run prefixes only).
+#include <dshow.h>
+#include <olectl.h>
+
+#include <atomic>
+#include <string>
+
+#include "framework/WinHandles.h"
+#include "standins/vcam/ComObject.h"
+#include "tests/doubles/Doubles.h"
+#include "tests/doubles/SinkFilter.h"
+
+// The object count and module handle the shared COM helpers expect.
+namespace vcam {
+namespace {
+std::atomic<long> g_objects{0};
+HMODULE g_module = nullptr;
+}  // namespace
+void ModuleAddRef() { ++g_objects; }
+void ModuleRelease() { --g_objects; }
+bool ModuleInUse() { return g_objects > 0; }
+HMODULE ModuleHandle() { return g_module; }
+}  // namespace vcam
+
+namespace {
+
+using CreateFunction = HRESULT (*)(REFIID, void**);
+
+struct ComClass {
+    const GUID* clsid;
+    const wchar_t* name;
+    CreateFunction create;
+};
+
+const ComClass kClasses[] = {
+    {&CLSID_WMAsfWriter, L"WM ASF Writer", &doubles::CreateAsfWriter},
+    {&CLSID_FileWriter, L"File writer", &doubles::CreateFileWriter},
+    {&CLSID_AviDest, L"AVI Mux", &doubles::CreateAviMux},
+};
+
+class ClassFactory final : public vcam::ComObject<IClassFactory> {
+public:
+    explicit ClassFactory(CreateFunction create) : create_(create) {}
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        return create_(iid, out);
+    }
+    STDMETHODIMP LockServer(BOOL lock) override {
+        if (lock)
+            vcam::ModuleAddRef();
+        else
+            vcam::ModuleRelease();
+        return S_OK;
+    }
+
+private:
+    ~ClassFactory() override = default;
+    CreateFunction create_;
+};
+
+HRESULT SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
+    return HRESULT_FROM_WIN32(::RegSetValueExW(key, name, 0, REG_SZ,
+                                               reinterpret_cast<const BYTE*>(value.c_str()),
+                                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
+}
+
+std::wstring ModulePath() {
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(vcam::g_module, path, MAX_PATH);
+    return path;
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        vcam::g_module = instance;
+        ::DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    for (const ComClass& c : kClasses) {
+        if (*c.clsid == clsid) return vcam::CreateObject<ClassFactory>(iid, out, c.create);
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+STDAPI DllCanUnloadNow() { return vcam::ModuleInUse() ? S_FALSE : S_OK; }
+
+STDAPI DllRegisterServer() {
+    const std::wstring module = ModulePath();
+    for (const ComClass& c : kClasses) {
+        const std::wstring path = L"CLSID\\" + doubles::GuidText(*c.clsid) + L"\\InprocServer32";
+        HKEY raw = nullptr;
+        LSTATUS status = ::RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0,
+                                           KEY_WRITE, nullptr, &raw, nullptr);
+        if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+        fw::RegKey key(raw);
+        HRESULT hr = SetString(key.get(), nullptr, module);
+        if (SUCCEEDED(hr)) hr = SetString(key.get(), L"ThreadingModel", L"Both");
+        if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+}
+
+// The class ids are the platform's; where the platform has its own server (the file
+// writer) unregistering could only break it, so only our own server entry goes.
+STDAPI DllUnregisterServer() {
+    const std::wstring module = ModulePath();
+    for (const ComClass& c : kClasses) {
+        const std::wstring path = L"CLSID\\" + doubles::GuidText(*c.clsid) + L"\\InprocServer32";
+        wchar_t value[MAX_PATH] = {};
+        LONG size = sizeof(value);
+        if (::RegQueryValueW(HKEY_CLASSES_ROOT, path.c_str(), value, &size) == ERROR_SUCCESS &&
+            _wcsicmp(value, module.c_str()) == 0)
+            ::RegDeleteKeyW(HKEY_CLASSES_ROOT, path.c_str());
+    }
+    return S_OK;
+}
