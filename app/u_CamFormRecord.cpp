@@ -25,17 +25,7 @@ int64_t RecordingFolderFreeBytes(const std::wstring& Folder)
         return GetDriveFreeBytes(static_cast<char>(Folder[0]));
     // A folder without a drive letter (a network share, \\server\share\...) has no drive
     // to ask: its own free space is asked for instead.
-    if (Folder.empty())
-        return -1;
-    DWORD oldMode = 0;
-    const BOOL modeSet = SetThreadErrorMode(SEM_FAILCRITICALERRORS, &oldMode);
-    ULARGE_INTEGER available{};
-    const BOOL ok = GetDiskFreeSpaceExW(Folder.c_str(), &available, nullptr, nullptr);
-    if (modeSet)
-        SetThreadErrorMode(oldMode, nullptr);
-    if (!ok || available.QuadPart > static_cast<ULONGLONG>(INT64_MAX))
-        return -1;
-    return static_cast<int64_t>(available.QuadPart);
+    return GetFolderFreeBytes(Folder);
 }
 
 void Tfrm_DADez::gbRecordClick()

@@ -151,14 +151,13 @@ void GetDocumentsFolder(std::string& Folder)
         ResolveDocumentsFolder(buffer, IsVista, Folder);
 }
 
-int64_t GetDriveFreeBytes(char Letter)
+namespace {
+
+// Free bytes for the calling user of the volume that holds Root, -1 on any failure, with
+// no "insert a disk" box for an empty removable drive. The per-thread switch came with
+// Windows 7; before it only the process-wide one exists.
+int64_t FreeBytesWithoutErrorBox(const wchar_t* Root)
 {
-    const int upper = std::toupper(static_cast<unsigned char>(Letter));
-    if (upper < 'A' || upper > 'Z')
-        return -1;
-    const char root[] = {static_cast<char>(upper), ':', '\\', '\0'};
-    // No "insert a disk" box for an empty removable drive: just fail. The per-thread
-    // switch came with Windows 7; before it only the process-wide one exists.
     using SetThreadErrorModeFn = BOOL(WINAPI*)(DWORD, DWORD*);
     const auto setThreadErrorMode = ProcAs<SetThreadErrorModeFn>(
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadErrorMode"));
@@ -169,7 +168,7 @@ int64_t GetDriveFreeBytes(char Letter)
     else
         oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     ULARGE_INTEGER available{};
-    const BOOL ok = GetDiskFreeSpaceExA(root, &available, nullptr, nullptr);
+    const BOOL ok = GetDiskFreeSpaceExW(Root, &available, nullptr, nullptr);
     if (setThreadErrorMode) {
         if (modeSet)
             setThreadErrorMode(oldMode, nullptr);
@@ -179,6 +178,24 @@ int64_t GetDriveFreeBytes(char Letter)
     if (!ok || available.QuadPart > static_cast<ULONGLONG>(INT64_MAX))
         return -1;
     return static_cast<int64_t>(available.QuadPart);
+}
+
+} // namespace
+
+int64_t GetDriveFreeBytes(char Letter)
+{
+    const int upper = std::toupper(static_cast<unsigned char>(Letter));
+    if (upper < 'A' || upper > 'Z')
+        return -1;
+    const wchar_t root[] = {static_cast<wchar_t>(upper), L':', L'\\', L'\0'};
+    return FreeBytesWithoutErrorBox(root);
+}
+
+int64_t GetFolderFreeBytes(const std::wstring& Folder)
+{
+    if (Folder.empty())
+        return -1;
+    return FreeBytesWithoutErrorBox(Folder.c_str());
 }
 
 std::string SecondsToTimeText(uint32_t Seconds)

@@ -20,6 +20,8 @@ void ResolveDocumentsFolder(const std::string& ShellPath, bool Vista, std::strin
 
 // Bytes free for the calling user on the drive with this letter; -1 on any failure.
 int64_t GetDriveFreeBytes(char Letter);
+// Free bytes of the volume that holds Folder (any path, shares too); -1 on any failure.
+int64_t GetFolderFreeBytes(const std::wstring& Folder);
 
 // "HH:MM:SS", each part at least two digits; hours are not wrapped at 24.
 std::string SecondsToTimeText(uint32_t Seconds);
