@@ -154,6 +154,11 @@ void Control::MouseLeave() {
     }
 }
 
+bool Control::DialogChar(wchar_t ch) {
+    (void)ch;
+    return false;
+}
+
 bool Control::ContextPopup(POINT screen) {
     if (!PopupMenu || Destroying()) return false;
     PopupMenu->Popup(screen.x, screen.y);
@@ -520,6 +525,17 @@ void WinControl::SetHover(Control* c) {
     std::weak_ptr<void> cAlive = c ? c->AliveToken() : std::weak_ptr<void>();
     if (old) old->MouseLeave();
     if (c && !cAlive.expired() && hover_ == c) c->MouseEnter();
+}
+
+bool WinControl::DialogChar(wchar_t ch) {
+    auto alive = AliveToken();
+    const std::vector<Control*> children = controls_;  // a handler may change the list
+    for (Control* c : children) {
+        if (std::find(controls_.begin(), controls_.end(), c) == controls_.end()) continue;
+        if (c->Visible() && c->DialogChar(ch)) return true;
+        if (alive.expired()) return true;
+    }
+    return false;
 }
 
 Control* WinControl::GraphicControlAt(POINT p, bool allowDisabled) const {

@@ -91,6 +91,10 @@ public:
     virtual void MouseLeave();
     // Shows PopupMenu at a screen point; true when there was one to show.
     virtual bool ContextPopup(POINT screen);
+    // A character typed on the form that may be a control's accelerator ("&x" in
+    // its caption); true when a control took it. A windowed control offers it to
+    // its visible children.
+    virtual bool DialogChar(wchar_t ch);
 
     virtual bool IsWindowed() const { return false; }
 
@@ -160,6 +164,7 @@ public:
     void Invalidate() override;
     void Repaint() override;
     void Realign();
+    bool DialogChar(wchar_t ch) override;
 
     // The canvas during painting of the own-class window.
     fw::Canvas& Canvas() { return canvas_; }

@@ -393,6 +393,13 @@ bool Form::PreProcessKey(MSG& msg) {
         if (alive.expired() || ch == 0) return true;
         msg.wParam = ch;
     }
+    // Alt+key always looks for an accelerator; a plain key only when the focused
+    // window does not take characters itself (an edit field keeps its typing).
+    if (msg.message == WM_SYSCHAR ||
+        (msg.message == WM_CHAR &&
+         !(::SendMessageW(msg.hwnd, WM_GETDLGCODE, 0, 0) & DLGC_WANTCHARS))) {
+        if (DialogChar(static_cast<wchar_t>(msg.wParam))) return true;
+    }
     return false;
 }
 

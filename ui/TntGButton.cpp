@@ -1,0 +1,484 @@
+#include "ui/TntGButton.h"
+
+#include <algorithm>
+#include <cmath>
+
+// ---------------------------------------------------------------------------
+// TGEffect
+
+template <typename T>
+void TGEffect::Change(T& Field, T Value) {
+    if (Field == Value) return;
+    Field = Value;
+    Changed();
+}
+
+void TGEffect::Changed() {
+    if (OnChange) {
+        auto Handler = OnChange;
+        Handler();
+    }
+}
+
+void TGEffect::SetFaceColor(fw::TColor Value) { Change(FFaceColor, Value); }
+void TGEffect::SetFrameColor(fw::TColor Value) { Change(FFrameColor, Value); }
+void TGEffect::SetFrameColor2(fw::TColor Value) { Change(FFrameColor2, Value); }
+void TGEffect::SetFrameStyle(TFrameStyle Value) { Change(FFrameStyle, Value); }
+void TGEffect::SetHoverColor(fw::TColor Value) { Change(FHoverColor, Value); }
+void TGEffect::SetPushColor(fw::TColor Value) { Change(FPushColor, Value); }
+void TGEffect::SetShape(TBtnShape Value) { Change(FShape, Value); }
+void TGEffect::SetTransparentColor(fw::TColor Value) { Change(FTransparentColor, Value); }
+void TGEffect::SetTransparentColorUse(bool Value) { Change(FTransparentColorUse, Value); }
+void TGEffect::SetTextStyle(TTextStyle Value) { Change(FTextStyle, Value); }
+
+void TGEffect::SetFrameWidth(int Value) {
+    if (Value == FFrameWidth) return;
+    FFrameWidth = std::clamp(Value, 2, 20);
+    Changed();
+}
+
+void TGEffect::SetCornerRadius(int Value) {
+    if (Value == FCornerRadius) return;
+    FCornerRadius = std::clamp(Value, 0, 200);
+    Changed();
+}
+
+// ---------------------------------------------------------------------------
+// TGGlyph
+
+void TGGlyph::Changed() {
+    if (OnChange) {
+        auto Handler = OnChange;
+        Handler();
+    }
+}
+
+void TGGlyph::SetGlyph(const fw::Bitmap* Value) {
+    if (Value) {
+        const int W = Value->Width(), H = Value->Height();
+        if (H != 0 && W % H == 0) FNumber = static_cast<std::uint8_t>(std::clamp(W / H, 1, 4));
+        if (Value != &FGlyph) FGlyph = *Value;
+    } else {
+        FGlyph.Clear();
+    }
+    Changed();
+}
+
+void TGGlyph::SetLayout(TBmpLayout Value) {
+    if (Value == FLayout) return;
+    FLayout = Value;
+    Changed();
+}
+
+void TGGlyph::SetNumber(int Value) {
+    if (Value == FNumber) return;
+    FNumber = static_cast<std::uint8_t>(std::clamp(Value, 1, 4));
+    Changed();
+}
+
+void TGGlyph::SetDistance(int Value) {
+    if (Value == FDistance) return;
+    FDistance = std::max(Value, 0);
+    Changed();
+}
+
+// ---------------------------------------------------------------------------
+// DrawTransparentBitmap
+
+void DrawTransparentBitmap(fw::Canvas& Canvas, int X, int Y, COLORREF Key, fw::Bitmap& Bitmap) {
+    HDC Dest = Canvas.Handle();
+    if (!Dest || Bitmap.Empty()) return;
+    // The bitmap keeps its own memory DC with it selected (a bitmap can be selected
+    // into one DC only), so that DC serves as the source context.
+    HDC Source = Bitmap.SourceDC();
+    if (!Source) return;
+    const int SavedSource = ::SaveDC(Source);
+    ::SetMapMode(Source, ::GetMapMode(Dest));
+    POINT Size{Bitmap.Width(), Bitmap.Height()};
+    ::DPtoLP(Source, &Size, 1);
+    const int W = Size.x, H = Size.y;
+
+    fw::DcHandle Back(::CreateCompatibleDC(Dest));
+    fw::DcHandle Object(::CreateCompatibleDC(Dest));
+    fw::DcHandle Work(::CreateCompatibleDC(Dest));
+    fw::BitmapHandle BackBmp(::CreateBitmap(W, H, 1, 1, nullptr));
+    fw::BitmapHandle ObjectBmp(::CreateBitmap(W, H, 1, 1, nullptr));
+    fw::BitmapHandle WorkBmp(::CreateCompatibleBitmap(Dest, W, H));
+    if (Back && Object && Work && BackBmp && ObjectBmp && WorkBmp) {
+        HGDIOBJ OldBack = ::SelectObject(Back.get(), BackBmp.get());
+        HGDIOBJ OldObject = ::SelectObject(Object.get(), ObjectBmp.get());
+        HGDIOBJ OldWork = ::SelectObject(Work.get(), WorkBmp.get());
+        // Colour to monochrome: pixels of the background colour become 1.
+        const COLORREF OldBk = ::SetBkColor(Source, Key & 0x00FFFFFF);
+        ::BitBlt(Back.get(), 0, 0, W, H, Source, 0, 0, SRCCOPY);
+        ::SetBkColor(Source, OldBk);
+        ::BitBlt(Object.get(), 0, 0, W, H, Back.get(), 0, 0, NOTSRCCOPY);
+        ::BitBlt(Work.get(), 0, 0, W, H, Dest, X, Y, SRCCOPY);
+        // Monochrome to colour maps 1 to the background colour and 0 to the text
+        // colour of the destination: white and black make the masks.
+        ::SetBkColor(Work.get(), RGB(255, 255, 255));
+        ::SetTextColor(Work.get(), RGB(0, 0, 0));
+        ::BitBlt(Work.get(), 0, 0, W, H, Back.get(), 0, 0, SRCAND);
+        ::SetBkColor(Source, RGB(255, 255, 255));
+        ::SetTextColor(Source, RGB(0, 0, 0));
+        ::BitBlt(Source, 0, 0, W, H, Object.get(), 0, 0, SRCAND);
+        ::BitBlt(Work.get(), 0, 0, W, H, Source, 0, 0, SRCPAINT);
+        ::BitBlt(Dest, X, Y, W, H, Work.get(), 0, 0, SRCCOPY);
+        ::SelectObject(Back.get(), OldBack);
+        ::SelectObject(Object.get(), OldObject);
+        ::SelectObject(Work.get(), OldWork);
+    }
+    ::RestoreDC(Source, SavedSource);
+    ::GdiFlush();
+}
+
+namespace {
+
+int Half(int X) { return X / 2; }  // C++ division truncates toward zero
+
+// Round to nearest, halves to even.
+int RoundEven(double V) {
+    double R = std::floor(V + 0.5);
+    if (R - V == 0.5 && std::fmod(R, 2.0) != 0.0) R -= 1.0;
+    return static_cast<int>(R);
+}
+
+fw::RegionHandle ShapeRegion(TBtnShape Shape, int L, int T, int R, int B, int Ellipse) {
+    switch (Shape) {
+        case btnRectangle:
+            return fw::RegionHandle(::CreateRectRgn(L, T, R, B));
+        case btnEllipse:
+            return fw::RegionHandle(::CreateEllipticRgn(L, T, R, B));
+        case btnRoundRect:
+        case btnSimple:
+            break;
+    }
+    return fw::RegionHandle(::CreateRoundRectRgn(L, T, R, B, Ellipse, Ellipse));
+}
+
+// The character after a single "&" of a caption, or 0.
+wchar_t AccelChar(const std::wstring& Caption) {
+    for (size_t i = 0; i + 1 < Caption.size(); ++i) {
+        if (Caption[i] != L'&') continue;
+        if (Caption[i + 1] != L'&') return Caption[i + 1];
+        ++i;  // "&&" is a plain ampersand
+    }
+    return 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TTntGButton
+
+TTntGButton::TTntGButton(fw::Component* AOwner)
+    : fw::GraphicControl(AOwner),
+      FButtonEffects(std::make_unique<TGEffect>()),
+      FGlyphs(std::make_unique<TGGlyph>()) {
+    // A double click is two presses.
+    DoubleClicks = false;
+    FButtonEffects->OnChange = [this] { EffectsChanged(); };
+    FGlyphs->OnChange = [this] { EffectsChanged(); };
+    width_ = 80;
+    height_ = 30;
+}
+
+TTntGButton::~TTntGButton() {
+    FGlyphs.reset();
+    FButtonEffects.reset();
+}
+
+void TTntGButton::EffectsChanged() { Invalidate(); }
+
+void TTntGButton::SetCaption(const std::wstring& Value) {
+    if (Value == FCaption) return;
+    FCaption = Value;
+    Invalidate();
+}
+
+void TTntGButton::SetShowCaption(bool Value) {
+    if (Value == FShowCaption) return;
+    FShowCaption = Value;
+    Invalidate();
+}
+
+void TTntGButton::SetAutoSize(TAutoSize Value) {
+    if (Value == FAutoSize) return;
+    FAutoSize = Value;
+    Invalidate();
+}
+
+void TTntGButton::Repaint() { Invalidate(); }
+
+void TTntGButton::MouseDown(fw::MouseButton Button, fw::ShiftState Shift, int X, int Y) {
+    if (Button == fw::MouseButton::Left) {
+        FHover = true;
+        FPressed = true;
+        Invalidate();
+    }
+    fw::GraphicControl::MouseDown(Button, Shift, X, Y);
+}
+
+void TTntGButton::MouseUp(fw::MouseButton Button, fw::ShiftState Shift, int X, int Y) {
+    if (FPressed && Button == fw::MouseButton::Left) {
+        FPressed = false;
+        Invalidate();
+    }
+    fw::GraphicControl::MouseUp(Button, Shift, X, Y);
+}
+
+void TTntGButton::MouseEnter() {
+    FHover = true;
+    if (Enabled()) {
+        if (FPressed)
+            Invalidate();
+        else
+            PaintNow();
+    }
+    fw::GraphicControl::MouseEnter();
+}
+
+void TTntGButton::MouseLeave() {
+    FHover = false;
+    if (Enabled()) Invalidate();
+    fw::GraphicControl::MouseLeave();
+}
+
+bool TTntGButton::DialogChar(wchar_t Ch) {
+    const wchar_t Accel = AccelChar(FCaption);
+    if (Accel && Enabled() && ::CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(Accel))) ==
+                                  ::CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(Ch)))) {
+        Click();
+        return true;
+    }
+    return fw::GraphicControl::DialogChar(Ch);
+}
+
+int TTntGButton::StateImageIndex() const {
+    int Index = 0;
+    if (!Enabled())
+        Index = 1;
+    else if (FHover)
+        Index = FPressed ? 3 : 2;
+    return Index < FGlyphs->Number() ? Index : 0;
+}
+
+
+void TTntGButton::ComputeLayout(fw::Canvas& Canvas) {
+    const TGGlyph& G = *FGlyphs;
+    const int iw = FImageWidth;
+    const int gh = G.Glyph().Height();
+    const int d = G.Distance();
+    int tw = 0, th = 0;
+    if (!FCaption.empty()) {
+        const SIZE Ext = Canvas.TextExtent(FCaption);
+        tw = Ext.cx;
+        th = Ext.cy;
+    }
+    const bool Transparent = FButtonEffects->FrameStyle() == fmTransparent;
+    const int MarginX = Transparent ? 2 : 32, MarginY = Transparent ? 2 : 16;
+    const TBmpLayout Layout = G.Layout();
+    const bool Across = Layout == lyLeft || Layout == lyRight;
+    const bool Down = Layout == lyTop || Layout == lyBottom;
+    const bool PushedIn = FPressed && FButtonEffects->PushDown;
+
+    int BW = Width(), BH = Height();
+    bool Resize = false;
+    switch (FAutoSize) {
+        case asNone:
+            break;
+        case asGlyph:
+            if (iw > 0) {
+                BW = iw;
+                BH = gh;
+                Resize = true;
+            }
+            break;
+        case asCaption:
+        case asBoth:
+            if (iw <= 0) {
+                BW = tw + MarginX;
+                BH = th + MarginY;
+            } else if (FAutoSize == asCaption) {
+                BW = Across ? iw + d + tw : (tw > 0 ? tw : iw);
+                BH = Down ? gh + d + th : (th > 0 ? th : gh);
+                Resize = true;
+            } else {
+                BW = Across ? iw + d + tw : std::max(iw, tw);
+                BH = Down ? gh + d + th : std::max(gh, th);
+                Resize = true;
+            }
+            break;
+    }
+    if (Resize) {
+        const int Grow = PushedIn ? 1 : 0;
+        SetBounds(Left(), Top(), BW + Grow, BH + Grow);
+    }
+    const int W = Width();
+
+    const int CenteredX = iw < BW ? Half(BW - iw) : 0;
+    const int CenteredY = gh < BH ? Half(BH - gh) : 0;
+    POINT Img{0, 0}, Cap{0, 0};
+    switch (Layout) {
+        case lyLeft:
+            Img.x = iw + d + tw < BW ? Half(BW - iw - d - tw) : 0;
+            Img.y = CenteredY;
+            Cap.x = Img.x + iw + d;
+            Cap.y = Half(BH - th);
+            break;
+        case lyRight:
+            Img.x = iw + d + tw < BW ? W - Half(BW - iw - d - tw) - iw : BW - iw;
+            Img.y = CenteredY;
+            Cap.x = Img.x - tw - d;
+            Cap.y = Half(BH - th);
+            break;
+        case lyTop:
+            Img.x = CenteredX;
+            Img.y = gh + d + th < BH ? Half(BH - gh - d - th) : 0;
+            Cap.x = Half(BW - tw);
+            Cap.y = Img.y + gh + d;
+            break;
+        case lyBottom:
+            Img.x = CenteredX;
+            Img.y = gh + d + th < BH ? BH - Half(BH - gh - d - th) - gh : BH - gh;
+            Cap.x = Half(BW - tw);
+            Cap.y = Img.y - d - th;
+            break;
+        case lyCenter:
+            Img.x = CenteredX;
+            Img.y = CenteredY;
+            Cap.x = Half(BW - tw);
+            Cap.y = Half(BH - th);
+            break;
+    }
+    if (PushedIn) {
+        ++Img.x;
+        ++Img.y;
+        ++Cap.x;
+        ++Cap.y;
+    }
+    FImagePos = Img;
+    FCaptionPos = Cap;
+}
+
+void TTntGButton::PaintGlyph(fw::Canvas& Canvas) {
+    const fw::Bitmap& Strip = FGlyphs->Glyph();
+    const int Index = StateImageIndex();
+    const RECT Source = fw::MakeRect(Index * FImageWidth, 0, FImageWidth, Strip.Height());
+    const TGEffect& E = *FButtonEffects;
+    if (E.FrameStyle() == fmNone) {
+        Canvas.Draw(FImagePos.x, FImagePos.y, Strip, Source);
+        return;
+    }
+    // The masking changes the bitmap it draws, so it works on a copy of the image.
+    fw::Bitmap Image = Strip.Crop(Source);
+    if (Image.Empty()) return;
+    const COLORREF Key = E.TransparentColorUse() ? fw::ColorToRGB(E.TransparentColor())
+                                                 : Image.GetPixel(0, Image.Height() - 1);
+    DrawTransparentBitmap(Canvas, FImagePos.x, FImagePos.y, Key, Image);
+}
+
+void TTntGButton::PaintPushFrame(fw::Canvas& Canvas) {
+    const TGEffect& E = *FButtonEffects;
+    const int W = Width(), H = Height();
+    int Ellipse = 0;
+    if (E.Shape() == btnRoundRect) Ellipse = 2 * E.CornerRadius() - 2;
+    if (E.Shape() == btnSimple) Ellipse = std::min(W, H) - 2;
+    fw::RegionHandle Rgn = ShapeRegion(E.Shape(), 1, 1, W - 3, H - 3, Ellipse);
+    if (!Rgn) return;
+    Canvas.Brush.Style = fw::BrushStyle::Solid;
+    Canvas.Brush.Color = FPressed ? E.FrameColor2() : E.FrameColor();
+    Canvas.FillRegion(Rgn.get());
+    ::OffsetRgn(Rgn.get(), 3, 3);
+    Canvas.Brush.Color = FPressed ? E.FrameColor() : E.FrameColor2();
+    Canvas.FillRegion(Rgn.get());
+    const int Back = FPressed ? -1 : -2;
+    ::OffsetRgn(Rgn.get(), Back, Back);
+    Canvas.Brush.Color = E.FaceColor();
+    Canvas.FillRegion(Rgn.get());
+    Canvas.Brush.Style = fw::BrushStyle::Clear;
+}
+
+void TTntGButton::PaintGradientFace(fw::Canvas& Canvas) {
+    const TGEffect& E = *FButtonEffects;
+    const COLORREF Edge = fw::ColorToRGB(FPressed && FHover ? E.FrameColor2() : E.FrameColor());
+    const COLORREF Face = fw::ColorToRGB(E.FaceColor());
+    const int W = Width(), H = Height();
+    const int n = E.FrameWidth();
+    Canvas.Brush.Style = fw::BrushStyle::Solid;
+    for (int s = 0; s < n; ++s) {
+        const double t = std::sqrt(static_cast<double>(n * n - (n - s) * (n - s))) / n;
+        auto Mix = [t](int e, int f) { return e + RoundEven((f - e) * t); };
+        Canvas.Brush.Color = RGB(Mix(GetRValue(Edge), GetRValue(Face)), Mix(GetGValue(Edge), GetGValue(Face)),
+                                 Mix(GetBValue(Edge), GetBValue(Face)));
+        int Ellipse = 0;
+        if (E.Shape() == btnRoundRect) Ellipse = 2 * E.CornerRadius() - 2 * s;
+        if (E.Shape() == btnSimple) Ellipse = std::min(W, H) - 2 * s;
+        fw::RegionHandle Rgn = ShapeRegion(E.Shape(), s, s, W - s, H - s, Ellipse);
+        if (Rgn) Canvas.FillRegion(Rgn.get());
+    }
+    Canvas.Brush.Style = fw::BrushStyle::Clear;
+}
+
+void TTntGButton::PaintCaption(fw::Canvas& Canvas) {
+    const TGEffect& E = *FButtonEffects;
+    Canvas.Font = Font();
+    Canvas.Brush.Style = fw::BrushStyle::Clear;
+    const SIZE Ext = Canvas.TextExtent(FCaption);
+    const RECT R = fw::MakeRect(FCaptionPos.x, FCaptionPos.y, Ext.cx, Ext.cy);
+    fw::TColor Color;
+    if (!Enabled())
+        Color = E.TextStyle() == txShadowed ? fw::clBtnFace : fw::clBtnShadow;
+    else if (FHover)
+        Color = FPressed ? E.PushColor() : E.HoverColor();
+    else
+        Color = Font().Color;
+    if (FHover && E.HoverLink) Canvas.Font.Style |= fw::fsUnderline;
+
+    const UINT Format = DT_SINGLELINE | DT_CENTER | DT_VCENTER;
+    int Dx = 0, Dy = 0;
+    fw::TColor EffectColor = fw::clBtnHighlight;
+    switch (E.TextStyle()) {
+        case txNone:
+            break;
+        case txLowered:
+            Dx = Dy = 1;
+            break;
+        case txRaised:
+            Dx = Dy = -1;
+            break;
+        case txShadowed:
+            Dx = Dy = 2;
+            EffectColor = fw::clBtnShadow;
+            break;
+    }
+    if (E.TextStyle() != txNone) {
+        RECT Copy = R;
+        ::OffsetRect(&Copy, Dx, Dy);
+        Canvas.Font.Color = EffectColor;
+        Canvas.DrawText(FCaption, Copy, Format);
+    }
+    RECT Main = R;
+    Canvas.Font.Color = Color;
+    Canvas.DrawText(FCaption, Main, Format);
+}
+
+void TTntGButton::Paint(fw::Canvas& Canvas) {
+    if (!Visible()) return;
+    Canvas.Font = Font();
+    Canvas.Brush.Style = fw::BrushStyle::Clear;
+    const fw::Bitmap& Strip = FGlyphs->Glyph();
+    FImageWidth = Strip.Width() / FGlyphs->Number();
+    ComputeLayout(Canvas);
+    if (Strip.Empty()) {
+        if (FButtonEffects->FrameStyle() != fmTransparent) {
+            if (FButtonEffects->PushDown)
+                PaintPushFrame(Canvas);
+            else
+                PaintGradientFace(Canvas);
+        }
+    } else {
+        PaintGlyph(Canvas);
+    }
+    if (FShowCaption && !FCaption.empty()) PaintCaption(Canvas);
+}
