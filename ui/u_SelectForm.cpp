@@ -64,7 +64,7 @@ void SelectDevice(fw::ComboBox* Box, int32_t Index)
 
 void SetDecoration(TTntGButton* Button)
 {
-    TGEffect& e = *Button->ButtonEffects;
+    TGEffect& e = Button->ButtonEffects();
     e.SetFaceColor(fw::clBtnFace);
     e.SetFrameColor(fw::clWhite);
     e.SetFrameColor2(fw::clBtnShadow);
@@ -79,7 +79,7 @@ void SetDecoration(TTntGButton* Button)
     e.SetTransparentColorUse(false);
     e.SetCornerRadius(8);
     e.SetTextStyle(txLowered);
-    TGGlyph& g = *Button->Glyphs;
+    TGGlyph& g = Button->Glyphs();
     g.SetLayout(lyLeft);
     g.SetNumber(1);
     g.SetDistance(4);
@@ -195,9 +195,9 @@ void Tfrm_SelectForm::LoadDialogGlyphs()
 {
     const std::string folder = IncludeTrailingSeparator(AppPath + "images");
     // A missing or unreadable file leaves the button without its picture.
-    if (LoadGlyphFile(gbOk->Glyphs->Glyph(), folder + "gbOk.bmp"))
+    if (LoadGlyphFile(gbOk->Glyphs().Glyph(), folder + "gbOk.bmp"))
         gbOk->Invalidate();
-    if (LoadGlyphFile(gbCancel->Glyphs->Glyph(), folder + "gbCancel.bmp"))
+    if (LoadGlyphFile(gbCancel->Glyphs().Glyph(), folder + "gbCancel.bmp"))
         gbCancel->Invalidate();
 }
 
