@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <iostream>
 
 using namespace uitest;
 
@@ -418,6 +417,4 @@ TEST_F(BrowseExecuteTest, LongFolderComesBackWhole)
     } else {
         EXPECT_EQ(dialog->Selection(), deep + "\\");
     }
-    std::cout << "long folder: " << (result ? "returned " + dialog->Selection() : std::string("not returned"))
-              << "\n";
 }

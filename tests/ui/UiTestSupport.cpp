@@ -13,22 +13,49 @@ namespace uitest {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Removes a folder tree of any depth.
+void RemoveTree(const std::wstring& Dir)
+{
+    WIN32_FIND_DATAW d{};
+    HANDLE h = FindFirstFileW((ExtendedPath(Dir) + L"\\*").c_str(), &d);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = d.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring path = Dir + L"\\" + name;
+            if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                DeleteFileW(ExtendedPath(path).c_str());
+        } while (FindNextFileW(h, &d));
+        FindClose(h);
+    }
+    RemoveDirectoryW(ExtendedPath(Dir).c_str());
+}
+
+} // namespace
+
 ScratchFolder::ScratchFolder()
 {
     static std::atomic<int> counter{0};
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
     const std::wstring dir = std::wstring(temp) + L"orvix_ui_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-                             std::to_wstring(counter++);
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+                             std::to_wstring(GetTickCount()) + L"_" + std::to_wstring(counter++);
+    RemoveTree(dir);
+    std::error_code ec;
+    fs::create_directories(dir, ec);
     path_ = IncludeTrailingSeparator(WideToAnsi(dir));
 }
 
 ScratchFolder::~ScratchFolder()
 {
-    std::error_code ec;
-    fs::remove_all(ExtendedPath(AnsiToWide(path_)), ec);
+    std::string dir = path_;
+    dir.pop_back();
+    RemoveTree(AnsiToWide(dir));
 }
 
 std::string ScratchFolder::MakeFolder(const std::string& Relative) const
