@@ -1,5 +1,6 @@
 #include "app/u_CamForm.h"
 
+#include "capture/GDirectCapPin2.h"
 #include "common/u_GlobalDefine.h"
 #include "common/u_PathUtil.h"
 #include "common/u_ResourceLib.h"
@@ -7,8 +8,12 @@
 #include "devices/u_KBDHook.h"
 #include "devices/u_Quillhook.h"
 #include "framework/Application.h"
+#include "resources/OrvixResources.h"
+#include "ui/TntGButton.h"
 
 #include <shellapi.h>
+
+#include <iterator>
 
 std::wstring CaptionStatus;
 Tfrm_DADez* frm_DADez = nullptr;
@@ -29,6 +34,45 @@ struct ModuleInit {
 constexpr UINT kBroadcastQueryDeny = 0x424D5144; // BROADCAST_QUERY_DENY
 constexpr UINT kPwrSuspendRequest = 1;
 constexpr LRESULT kPwrFail = -1;
+// Set by the system on the position changes of minimising, maximising and restoring.
+constexpr UINT kSwpStateChanged = 0x8000;
+
+constexpr int kMaxPictureWidth = 640;
+constexpr int kMaxPictureHeight = 480;
+
+// The settings every button of the bar shares: the look comes from its image strip.
+void SetUpBarButton(TTntGButton* b)
+{
+    TGEffect& e = b->ButtonEffects();
+    e.SetFaceColor(fw::clBtnFace);
+    e.SetFrameColor(fw::clWhite);
+    e.SetFrameColor2(fw::clBtnShadow);
+    e.SetFrameStyle(fmNone);
+    e.SetFrameWidth(8);
+    e.SetHoverColor(fw::clBlue);
+    e.HoverLink = false;
+    e.SetPushColor(fw::clNavy);
+    e.PushDown = true;
+    e.SetShape(btnRectangle);
+    e.SetTransparentColor(fw::clFuchsia);
+    e.SetTransparentColorUse(false);
+    e.SetCornerRadius(8);
+    e.SetTextStyle(txLowered);
+    TGGlyph& g = b->Glyphs();
+    g.SetLayout(lyLeft);
+    g.SetNumber(4);
+    g.SetDistance(4);
+    b->SetShowCaption(false);
+    b->SetAutoSize(asGlyph);
+    b->ShowHint = true;
+}
+
+// A glyph file from the images folder into a button; a missing file leaves it as it is.
+void LoadButtonGlyph(TTntGButton* b, const char* file)
+{
+    if (LoadGlyphFile(b->Glyphs().Glyph(), Tfrm_DADez::ImagesFolder() + file))
+        b->Invalidate();
+}
 
 // The hook posts from ordinary programs, and an elevated window drops messages from
 // lower integrity levels unless it lets them through. Looked up at run time: systems
@@ -48,6 +92,13 @@ void AllowSaverNotices(HWND wnd)
 
 } // namespace
 
+SIZE PictureAreaSize(int videoWidth, int videoHeight)
+{
+    if (videoWidth > kMaxPictureWidth && videoHeight > kMaxPictureHeight)
+        return SIZE{kMaxPictureWidth, kMaxPictureHeight};
+    return SIZE{videoWidth, videoHeight};
+}
+
 bool IsCameraKeyRelease(const KBDLLHOOKSTRUCT& record)
 {
     const auto* bytes = reinterpret_cast<const unsigned char*>(&record);
@@ -65,6 +116,47 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner) : fw::Form(owner)
     f.Height = -13;
     SetFont(f);
     SetClientSize(640, 520);
+
+    gcap = new TGDirectCapPin2(this);
+    gcap->SetParent(this);
+    gcap->SetBounds(0, 0, 640, 480);
+    gcap->SetColor(fw::clBlack);
+    gcap->SetVideoFrameRate(15);
+    gcap->SetVideoBitCount(24);
+    gcap->ImageFileName = L"capture.bmp";
+    gcap->VideoFileName = L"video.avi";
+    gcap->WantPreview = true;
+    gcap->SetCapTimeLimit(0);
+    gcap->BufferFileSize = 1;
+
+    Image_Back = new fw::Image(this);
+    Image_Back->SetParent(this);
+    Image_Back->Stretch = true;
+    Image_Back->SetBounds(0, 481, 640, 40);
+    // The built-in bar picture, until the images folder offers one.
+    Image_Back->Picture().LoadFromResource(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_BACK));
+
+    // Created after the bar image, so that they paint over it.
+    auto makeButton = [this](int left, int top, int width, int height) {
+        auto* b = new TTntGButton(this);
+        b->SetParent(this);
+        SetUpBarButton(b);
+        b->SetBounds(left, top, width, height);
+        return b;
+    };
+    gbOpenFolder = makeButton(179, 486, 29, 32);
+    gbPreview = makeButton(225, 486, 29, 32);
+    gbPreview->OnClick = [this] { gbPreviewClick(); };
+    gbForward = makeButton(271, 486, 29, 32);
+    gbLens = makeButton(307, 486, 26, 32);
+    gbLens->SetEnabled(false);
+    gbLens->SetVisible(false);
+    gbBackward = makeButton(340, 486, 29, 32);
+    gbSnap = makeButton(386, 486, 29, 32);
+    gbRecord = makeButton(432, 486, 29, 32);
+    gbHelp = makeButton(604, 486, 22, 32);
+    gbRecordOff = makeButton(477, 496, 29, 32);
+    gbRecordOff->SetVisible(false);
 
     pmCam = new fw::PopupMenu(this);
     miVideoSource = pmCam->AddItem(L"Video Source");
@@ -91,6 +183,7 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner) : fw::Form(owner)
     OnShow = [this] { FormShow(); };
     OnCloseQuery = [this](bool& canClose) { FormCloseQuery(canClose); };
     OnClose = [this](fw::CloseAction& action) { FormClose(action); };
+    OnCanResize = [this](int& w, int& h, bool& resize) { FormCanResize(w, h, resize); };
 }
 
 Tfrm_DADez::~Tfrm_DADez()
@@ -105,15 +198,14 @@ void Tfrm_DADez::CreateParams(fw::CreateParams& params)
     params.ClassStyle &= ~static_cast<UINT>(CS_DROPSHADOW);
 }
 
-// The window hosts no capture control yet, so nothing previews or records.
 bool Tfrm_DADez::IsPreviewing() const
 {
-    return false;
+    return gcap->Previewing();
 }
 
 bool Tfrm_DADez::IsRecording() const
 {
-    return false;
+    return gcap->Capturing();
 }
 
 void Tfrm_DADez::FormCreate()
@@ -143,12 +235,17 @@ void Tfrm_DADez::FormCreate()
     VideoHeight = 480;
 
     LoadSettings();
+    LoadButtonGlyphs();
+    ArrangeButtonBar(false);
 
     RECT wr{};
     GetWindowRect(Handle(), &wr);
     const int w = wr.right - wr.left, h = wr.bottom - wr.top;
     SetBounds(GetSystemMetrics(SM_CXSCREEN) / 2 - w / 2, GetSystemMetrics(SM_CYSCREEN) / 2 - h / 2,
               w, h);
+
+    gcap->ImageFileName = ImagePath + L"image_kv_.jpg";
+    gcap->VideoFileName = MoviePath + L"video_kv_.wmv";
 
     if (IsVista)
         SetKeepAwake();
@@ -164,6 +261,10 @@ void Tfrm_DADez::FormShow()
     miVideoSource->Caption = GetText("T_VIDEOSOURCE");
     miVideoFormat->Caption = GetText("T_VIDEOFORMAT");
     miSaveFolder->Caption = GetText("T_SAVEFOLDER");
+    gcap->PopupMenu = pmCam;
+    gbForward->SetVisible(TwoSensorModel);
+    gbLens->SetVisible(TwoSensorModel);
+    gbBackward->SetVisible(TwoSensorModel);
     CameraRetryCount = 0;
     tmrStart->SetEnabled(true);
 }
@@ -179,15 +280,196 @@ void Tfrm_DADez::FormCloseQuery(bool& canClose)
 void Tfrm_DADez::FormClose(fw::CloseAction&)
 {
     tmrChkSpace->SetEnabled(false);
+    if (IsPreviewing())
+        EndPreview(false);
+    if (IsRecording())
+        EndRecording(false);
     if (IsVista)
         ClearKeepAwake();
     RemoveSaverHook();
     RemoveKeyHook();
 }
 
+void Tfrm_DADez::FormCanResize(int& newWidth, int& newHeight, bool& resize)
+{
+    if (newWidth != Width() || newHeight != Height())
+        ArrangeButtonBar(newWidth < 640);
+    resize = true;
+}
+
+std::string Tfrm_DADez::ImagesFolder()
+{
+    return AppPath + "images\\";
+}
+
+void Tfrm_DADez::LoadButtonGlyphs()
+{
+    if (TwoSensorModel) {
+        LoadButtonGlyph(gbForward, "gbForward.bmp");
+        LoadButtonGlyph(gbBackward, "gbBackward.bmp");
+    }
+    LoadButtonGlyph(gbOpenFolder, "gbOpen.bmp");
+    LoadButtonGlyph(gbPreview, "gbPreviewOff.bmp");
+    LoadButtonGlyph(gbLens, "gbLens.bmp");
+    LoadButtonGlyph(gbSnap, "gbSnap.bmp");
+    LoadButtonGlyph(gbRecord, "gbRecordOn.bmp");
+    LoadButtonGlyph(gbRecordOff, "gbRecordOff.bmp");
+    LoadButtonGlyph(gbHelp, "gbHelp.bmp");
+}
+
+void Tfrm_DADez::ArrangeButtonBar(bool small)
+{
+    if (LoadGlyphFile(Image_Back->Picture(), ImagesFolder() + (small ? "Back_Small.bmp" : "Back_Big.bmp")))
+        Image_Back->Invalidate();
+
+    // Left edges from the help button, then from the open-folder button onwards each
+    // button's distance to the one before.
+    const int helpLeft = small ? 311 : 604;
+    const int first = small ? 20 : 179;
+    const int step = small ? 43 : 46;
+    TTntGButton* const row[] = {gbOpenFolder, gbPreview, gbForward, gbLens, gbBackward, gbSnap, gbRecord};
+    const int offsets[] = {0, step, step, 36, 33, step, step};
+    gbHelp->SetLeft(helpLeft);
+    int left = first;
+    for (size_t i = 0; i < std::size(row); ++i) {
+        if (i > 0)
+            left += offsets[i];
+        row[i]->SetLeft(left);
+    }
+
+    Image_Back->SetBounds(Image_Back->Left(), gcap->Top() + gcap->Height() + 1, gcap->Width(),
+                          Image_Back->Height());
+    const int buttonTop = Image_Back->Top() + 5;
+    for (TTntGButton* b : row)
+        b->SetTop(buttonTop);
+    gbHelp->SetTop(buttonTop);
+    gbRecordOff->SetBounds(gbRecord->Left(), gbRecord->Top(), gbRecord->Width(), gbRecord->Height());
+}
+
+void Tfrm_DADez::FitVideoArea()
+{
+    const SIZE area = PictureAreaSize(VideoWidth, VideoHeight);
+    gcap->SetBounds(gcap->Left(), gcap->Top(), area.cx, area.cy);
+    SetClientSize(area.cx, area.cy + Image_Back->Height());
+}
+
+void Tfrm_DADez::WMWindowPosChanging(WINDOWPOS& wp)
+{
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    // Minimising and restoring are no moves of ours: the window comes back where it was.
+    const bool stateChange = (wp.flags & kSwpStateChanged) || (hwnd_ && IsIconic(hwnd_));
+    if (!stateChange && !(wp.flags & SWP_NOMOVE)) {
+        const int width = Width(), height = Height();
+        if (!KeepWindowPos && !(wp.flags & SWP_NOSIZE) && wp.cx > 0 && wp.cy > 0) {
+            wp.x += width / 2 - wp.cx / 2;
+            wp.y += height / 2 - wp.cy / 2;
+        }
+        if (wp.y < 0)
+            wp.y = 0;
+        else if (wp.y > work.bottom - height)
+            wp.y = work.bottom - height;
+    }
+    fw::Form::WMWindowPosChanging(wp);
+}
+
+void Tfrm_DADez::EndPreview(bool collapse)
+{
+    tmrChkSpace->SetEnabled(false);
+    gcap->StopPreview();
+    if (!collapse)
+        return;
+    const int barTop = Image_Back->Top() + Top();
+    gcap->SetHeight(0);
+    SetClientHeight(Image_Back->Height());
+    if (KeepWindowPos) {
+        SetTop(barTop);
+        KeepWindowPos = false;
+    }
+}
+
+void Tfrm_DADez::BeginPreview()
+{
+    if (IsPreviewing())
+        return;
+    if (KeepWindowPos)
+        SetTop(Image_Back->Top() + Top() - (VideoHeight > 480 ? 480 : VideoHeight));
+    FitVideoArea();
+    KeepWindowPos = false;
+
+    if (gcap->VideoDeviceNames(false).empty()) {
+        ShowErrorBox(GetText("T_NOVIDEO_DRV"), GetText("T_CONFIRM"));
+        fw::App().Terminate();
+        return;
+    }
+    bool started = false;
+    {
+        fw::HourglassCursor wait;
+        gcap->SelectDevices(VideoDeviceIndex, AudioDeviceIndex);
+        gcap->SetAudioFormat(44100, 1, 16);
+        gcap->SetVideoFormat(VideoWidth, VideoHeight, 15.0, 24);
+        started = gcap->StartPreview();
+    }
+    if (started)
+        CameraRetryCount = 0;
+    else if (CameraRetryCount == 0)
+        ShowErrorBox(GetText("T_PREVIEW_ERR") + L"\r\n\r\n" + GetText("T_PREVIEW_ERR2"),
+                     GetText("T_CONFIRM"));
+    else
+        tmrCamUse->SetEnabled(true);
+}
+
+// The recording command fills this in; until then a recording is only stopped.
+void Tfrm_DADez::EndRecording(bool /*restartPreview*/)
+{
+    gcap->StopCapture();
+}
+
+void Tfrm_DADez::gbPreviewClick()
+{
+    if (IsRecording()) {
+        ShowErrorBox(GetText("T_STOPREC_ERR"), GetText("T_CONFIRM"));
+        return;
+    }
+    if (IsPreviewing()) {
+        KeepWindowPos = true;
+        EndPreview(true);
+        gbPreview->Hint = GetText("T_PREVIEW");
+        LoadButtonGlyph(gbPreview, "gbPreviewOn.bmp");
+        // Lets the camera go for other programs.
+        gcap->SelectDevices(-1, -1);
+    } else {
+        KeepWindowPos = true;
+        BeginPreview();
+        gbPreview->Hint = GetText("T_PREVIEWSTOP");
+        LoadButtonGlyph(gbPreview, "gbPreviewOff.bmp");
+    }
+    UpdateButtons();
+}
+
+void Tfrm_DADez::UpdateButtons()
+{
+    const bool active = IsCameraActive();
+    gbRecord->SetEnabled(active);
+    gbSnap->SetEnabled(active);
+    gbForward->SetEnabled(active);
+    gbBackward->SetEnabled(active);
+    Image_Back->Repaint();
+}
+
 void Tfrm_DADez::tmrStartTimer()
 {
     tmrStart->SetEnabled(false);
+    BeginPreview();
+    gbOpenFolder->Hint = GetText("T_OPENFOLDER");
+    gbPreview->Hint = GetText(VideoDeviceIndex < 0 ? "T_PREVIEW" : "T_PREVIEWSTOP");
+    gbForward->Hint = GetText("T_FORWARDCAM");
+    gbBackward->Hint = GetText("T_BACKWARDCAM");
+    gbSnap->Hint = GetText("T_SNAPSHOT");
+    gbRecord->Hint = GetText("T_RECORD");
+    gbRecordOff->Hint = GetText("T_RECORDSTOP");
+    gbHelp->Hint = GetText("T_HELP");
+    UpdateButtons();
 }
 
 void Tfrm_DADez::tmrCamUseTimer()
@@ -196,6 +478,8 @@ void Tfrm_DADez::tmrCamUseTimer()
     CameraRetryCount += 1;
     if (CameraRetryCount > 3)
         CameraRetryCount = 0;
+    if (!IsPreviewing())
+        gbPreviewClick();
 }
 
 void Tfrm_DADez::tmrShowMsgTimer()
@@ -240,6 +524,13 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
         case PBT_APMRESUMESTANDBY:
             if (CameraRetryCount == 0)
                 tmrCamUse->SetEnabled(true);
+            break;
+        case PBT_APMSUSPEND:
+        case PBT_APMSTANDBY:
+            if (IsRecording())
+                EndRecording(false);
+            if (IsPreviewing())
+                gbPreviewClick();
             break;
         default:
             break;

@@ -2,6 +2,7 @@
 // and hook notifications, and the timers that do the deferred work.
 #pragma once
 
+#include "framework/ExtControls.h"
 #include "framework/Form.h"
 #include "framework/Menu.h"
 #include "framework/Timer.h"
@@ -9,11 +10,25 @@
 #include <windows.h>
 #include <string>
 
+class TGDirectCapPin2;
+class TTntGButton;
+
 class Tfrm_DADez : public fw::Form {
 public:
     explicit Tfrm_DADez(fw::Component* owner);
     ~Tfrm_DADez() override;
 
+    TGDirectCapPin2* gcap;
+    fw::Image* Image_Back;
+    TTntGButton* gbOpenFolder;
+    TTntGButton* gbPreview;
+    TTntGButton* gbForward;
+    TTntGButton* gbLens;
+    TTntGButton* gbBackward;
+    TTntGButton* gbSnap;
+    TTntGButton* gbRecord;
+    TTntGButton* gbHelp;
+    TTntGButton* gbRecordOff;
     fw::PopupMenu* pmCam;
     fw::MenuItem* miVideoSource;
     fw::MenuItem* miVideoFormat;
@@ -36,6 +51,20 @@ public:
     void FormShow();
     void FormCloseQuery(bool& canClose);
     void FormClose(fw::CloseAction& action);
+    void FormCanResize(int& newWidth, int& newHeight, bool& resize);
+
+    // AppPath + "images" + separator: where the glyphs and bar backgrounds are looked for.
+    static std::string ImagesFolder();
+    void LoadButtonGlyphs();
+    // Small: the bar of a picture narrower than 640 pixels.
+    void ArrangeButtonBar(bool small);
+    // Picture area from VideoWidth x VideoHeight; the window follows.
+    void FitVideoArea();
+    void BeginPreview();
+    void EndPreview(bool collapse);
+    void EndRecording(bool restartPreview);
+    void gbPreviewClick();
+    void UpdateButtons();
 
     void tmrStartTimer();
     void tmrCamUseTimer();
@@ -46,10 +75,15 @@ public:
     void HandleKeyHookMessage(LPARAM lParam);
 
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    void WMWindowPosChanging(WINDOWPOS& wp) override;
 
 protected:
     void CreateParams(fw::CreateParams& params) override;
 };
+
+// Size of the picture area for a frame size: frames larger than 640 x 480 each way are
+// shown at 640 x 480, all others at their own size.
+SIZE PictureAreaSize(int videoWidth, int videoHeight);
 
 // True for the key record of the camera key being released: scan code low byte 0x64,
 // flags with both LLKHF_UP (0x80) and LLKHF_EXTENDED (0x01).

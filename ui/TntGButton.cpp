@@ -156,6 +156,12 @@ fw::RegionHandle ShapeRegion(TBtnShape Shape, int L, int T, int R, int B, int El
     return fw::RegionHandle(::CreateRoundRectRgn(L, T, R, B, Ellipse, Ellipse));
 }
 
+// One character in upper case (CharUpperW takes a lone character in the low word).
+wchar_t UpperChar(wchar_t C) {
+    LPWSTR Upper = ::CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(C)));
+    return static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(Upper));
+}
+
 // The character after a single "&" of a caption, or 0.
 wchar_t AccelChar(const std::wstring& Caption) {
     for (size_t i = 0; i + 1 < Caption.size(); ++i) {
@@ -246,8 +252,7 @@ void TTntGButton::MouseLeave() {
 
 bool TTntGButton::DialogChar(wchar_t Ch) {
     const wchar_t Accel = AccelChar(FCaption);
-    if (Accel && Enabled() && ::CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(Accel))) ==
-                                  ::CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(Ch)))) {
+    if (Accel && Enabled() && UpperChar(Accel) == UpperChar(Ch)) {
         Click();
         return true;
     }
@@ -409,7 +414,8 @@ void TTntGButton::PaintGradientFace(fw::Canvas& Canvas) {
     for (int s = 0; s < n; ++s) {
         const double t = std::sqrt(static_cast<double>(n * n - (n - s) * (n - s))) / n;
         auto Mix = [t](int e, int f) { return e + RoundEven((f - e) * t); };
-        Canvas.Brush.Color = RGB(Mix(GetRValue(Edge), GetRValue(Face)), Mix(GetGValue(Edge), GetGValue(Face)),
+        Canvas.Brush.Color = RGB(Mix(GetRValue(Edge), GetRValue(Face)),
+                                 Mix(GetGValue(Edge), GetGValue(Face)),
                                  Mix(GetBValue(Edge), GetBValue(Face)));
         int Ellipse = 0;
         if (E.Shape() == btnRoundRect) Ellipse = 2 * E.CornerRadius() - 2 * s;

@@ -189,4 +189,19 @@ int CloseDialogs(DWORD pid)
     return VisitDialogs(pid, true);
 }
 
+std::vector<std::wstring> DialogTexts(DWORD pid)
+{
+    std::vector<std::wstring> texts;
+    for (HWND h : VisibleWindowsOf(pid)) {
+        wchar_t cls[32]{};
+        GetClassNameW(h, cls, 32);
+        if (wcscmp(cls, L"#32770") != 0)
+            continue;
+        wchar_t text[1024]{};
+        GetDlgItemTextW(h, 0xFFFF, text, 1024); // a message box's text
+        texts.emplace_back(text);
+    }
+    return texts;
+}
+
 } // namespace orvix_test

@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <vector>
 
 #include "tests/support/TestPaths.h"
 
@@ -69,5 +70,7 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 int CountDialogs(DWORD pid);
 // Closes every dialog box of pid; returns how many it closed.
 int CloseDialogs(DWORD pid);
+// The texts of pid's message boxes.
+std::vector<std::wstring> DialogTexts(DWORD pid);
 
 } // namespace orvix_test

@@ -1,7 +1,12 @@
 // Whole-program tests: a copy of the staged Orvix.exe started as a user starts it.
 #include "ProcessHelpers.h"
+#include "tests/support/ScreenPixels.h"
 
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include <pbt.h>
 
@@ -245,4 +250,113 @@ TEST_F(Program, HoldsBackTheScreenSaverOfOtherProgramsWhileItRuns)
 
     // The hook went with the program.
     EXPECT_EQ(SendSysCommandFromAnotherProgram(L"F140", L"0"), 0u);
+}
+
+namespace {
+// Mean colour of a rectangle (rows from the top) of a 24-bit .bmp file's pixels.
+bool BmpMean(const std::string& file, const RECT& r, testsupport::Rgb& mean)
+{
+    auto u32 = [&](size_t at) {
+        uint32_t v = 0;
+        memcpy(&v, file.data() + at, 4);
+        return v;
+    };
+    if (file.size() < 54 || static_cast<uint16_t>(u32(28)) != 24)
+        return false;
+    const uint32_t offset = u32(10);
+    const int width = static_cast<int>(u32(18)), height = static_cast<int>(u32(22));
+    const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
+    if (height <= 0 || r.right > width || r.bottom > height ||
+        offset + stride * static_cast<size_t>(height) > file.size())
+        return false;
+    mean = {};
+    for (int y = r.top; y < r.bottom; ++y) {
+        const char* row = file.data() + offset + stride * static_cast<size_t>(height - 1 - y);
+        for (int x = r.left; x < r.right; ++x) {
+            mean.b += static_cast<unsigned char>(row[x * 3]);
+            mean.g += static_cast<unsigned char>(row[x * 3 + 1]);
+            mean.r += static_cast<unsigned char>(row[x * 3 + 2]);
+        }
+    }
+    const double n = static_cast<double>(r.right - r.left) * (r.bottom - r.top);
+    mean.r /= n;
+    mean.g /= n;
+    mean.b /= n;
+    return true;
+}
+
+// The video capture devices registered in the prefix, moved aside for the object's life
+// (the system device enumerator lists them from this key).
+class NoVideoDevices {
+public:
+    NoVideoDevices()
+    {
+        RegDeleteTreeW(HKEY_CURRENT_USER, kAside);
+        HKEY aside = nullptr;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, kAside, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &aside, nullptr) != ERROR_SUCCESS)
+            return;
+        ok_ = RegCopyTreeW(HKEY_CLASSES_ROOT, kInstances, aside) == ERROR_SUCCESS &&
+              RegDeleteTreeW(HKEY_CLASSES_ROOT, kInstances) == ERROR_SUCCESS;
+        RegCloseKey(aside);
+    }
+    ~NoVideoDevices()
+    {
+        HKEY back = nullptr;
+        if (RegCreateKeyExW(HKEY_CLASSES_ROOT, kInstances, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &back, nullptr) == ERROR_SUCCESS) {
+            RegCopyTreeW(HKEY_CURRENT_USER, kAside, back);
+            RegCloseKey(back);
+        }
+        RegDeleteTreeW(HKEY_CURRENT_USER, kAside);
+    }
+    bool Ok() const { return ok_; }
+
+private:
+    static constexpr wchar_t kInstances[] =
+        L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance";
+    static constexpr wchar_t kAside[] = L"Software\\Orvix Test\\Video Devices Aside";
+    bool ok_ = false;
+};
+} // namespace
+
+TEST_F(Program, WithoutAnyCameraSaysSoAndEnds)
+{
+    ASSERT_TRUE(WriteFileBytes(copy.Dir() + L"language\\Orvix_ENG.txt",
+                               "APP_TITLE=Orvix\r\nT_CONFIRM=Confirm\r\nT_NOVIDEO_DRV=No camera found\r\n"));
+    NoVideoDevices none;
+    ASSERT_TRUE(none.Ok());
+    ASSERT_TRUE(p.Start(copy.Exe()));
+    ASSERT_TRUE(WaitFor([&] { return CountDialogs(p.Pid()) > 0; }, kStartMs)) << "no message";
+    EXPECT_EQ(DialogTexts(p.Pid()), std::vector<std::wstring>{L"No camera found"});
+    CloseDialogs(p.Pid());
+    DWORD code = 12345;
+    ASSERT_TRUE(p.WaitExit(15000, &code)) << "the program kept running without a camera";
+    EXPECT_EQ(code, 0u);
+}
+
+TEST_F(Program, TheBarShowsItsBuiltInPictureWithoutTheBackgroundFiles)
+{
+    // The built-in picture is the small bar background; the files are taken away.
+    const std::wstring images = copy.Dir() + L"images\\";
+    const std::string small = ReadFileBytes(images + L"Back_Small.bmp");
+    ASSERT_FALSE(small.empty());
+    ASSERT_TRUE(DeleteFileW((images + L"Back_Small.bmp").c_str()));
+    ASSERT_TRUE(DeleteFileW((images + L"Back_Big.bmp").c_str()));
+
+    HWND w = StartMain();
+    ASSERT_NE(w, nullptr);
+    // Left of the first button: the first 170 of 640 columns show the first 93 of the
+    // picture's 352, stretched.
+    testsupport::Rgb expected;
+    ASSERT_TRUE(BmpMean(small, RECT{0, 2, 93, 38}, expected));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const testsupport::Rgb m = testsupport::ScreenMean(w, RECT{0, 483, 170, 519});
+            return std::abs(m.r - expected.r) < 12 && std::abs(m.g - expected.g) < 12 &&
+                   std::abs(m.b - expected.b) < 12;
+        },
+        10000))
+        << "the bar does not show the built-in picture";
+    CloseAndExpectCleanEnd(p, w);
 }

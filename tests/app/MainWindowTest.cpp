@@ -1,0 +1,575 @@
+// The main window on the screen with the stand-in camera: the live picture, the bar in
+// both layouts, the window following the picture size and the preview switch, the
+// placement rules, and the busy-camera retry.
+#include "app/u_CamForm.h"
+#include "capture/GDirectCapPin2.h"
+#include "common/u_GlobalDefine.h"
+#include "common/u_ResourceLib.h"
+#include "framework/Application.h"
+#include "framework/Bitmap.h"
+#include "standins/vcam/VCamConfig.h"
+#include "tests/support/CameraConfig.h"
+#include "tests/support/ScreenPixels.h"
+#include "ui/TntGButton.h"
+
+#include <gtest/gtest.h>
+
+#include <pbt.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Colours of the bar backgrounds and glyph strips the tests put into the images folder.
+constexpr COLORREF kBigBarColor = RGB(0, 160, 0);
+constexpr COLORREF kSmallBarColor = RGB(170, 90, 0);
+constexpr COLORREF kOpenGlyphColor = RGB(10, 20, 230);
+constexpr COLORREF kPreviewOnColor = RGB(250, 250, 0);
+constexpr COLORREF kPreviewOffColor = RGB(0, 250, 250);
+
+const char kTexts[] = "\xEF\xBB\xBF"
+                      "APP_TITLE=Orvix under test\r\n"
+                      "T_CONFIRM=Confirm\r\n"
+                      "T_PREVIEW=Start the picture\r\n"
+                      "T_PREVIEWSTOP=Stop the picture\r\n"
+                      "T_PREVIEW_ERR=The camera is in use\r\n"
+                      "T_PREVIEW_ERR2=Close the other program\r\n"
+                      "T_NOVIDEO_DRV=No camera\r\n"
+                      "T_STOPREC_ERR=Stop the recording first\r\n"
+                      "T_OPENFOLDER=Open the folder\r\n"
+                      "T_FORWARDCAM=Forward\r\n"
+                      "T_BACKWARDCAM=Backward\r\n"
+                      "T_SNAPSHOT=Picture\r\n"
+                      "T_RECORD=Record\r\n"
+                      "T_RECORDSTOP=Stop recording\r\n"
+                      "T_HELP=Help\r\n"
+                      "T_VIDEOSOURCE=Source\r\n"
+                      "T_VIDEOFORMAT=Format\r\n"
+                      "T_SAVEFOLDER=Folder\r\n";
+
+void WriteSolidBmp(const std::wstring& path, int w, int h, COLORREF c)
+{
+    fw::Bitmap b(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            b.SetPixel(x, y, c);
+    ASSERT_TRUE(b.SaveToFile(path));
+}
+
+// Closes every message box of this process from another thread and keeps their texts,
+// so that a handler that shows one returns; a box it showed has been seen by then.
+class BoxWatcher {
+public:
+    BoxWatcher() : thread_([this] { Run(); }) {}
+    ~BoxWatcher()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    std::vector<std::wstring> Texts()
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        return texts_;
+    }
+    std::vector<std::wstring> Captions()
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        return captions_;
+    }
+
+private:
+    static BOOL CALLBACK Visit(HWND h, LPARAM l)
+    {
+        auto* self = reinterpret_cast<BoxWatcher*>(l);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(h, &pid);
+        wchar_t cls[32]{};
+        GetClassNameW(h, cls, 32);
+        if (pid == GetCurrentProcessId() && IsWindowVisible(h) && wcscmp(cls, L"#32770") == 0 &&
+            !self->seen_.count(h)) {
+            wchar_t text[1024]{};
+            GetDlgItemTextW(h, 0xFFFF, text, 1024); // the text of a message box
+            wchar_t caption[256]{};
+            GetWindowTextW(h, caption, 256);
+            {
+                std::lock_guard<std::mutex> g(self->lock_);
+                self->texts_.push_back(text);
+                self->captions_.push_back(caption);
+            }
+            self->seen_.insert(h);
+            PostMessageW(h, WM_COMMAND, IDOK, 0);
+        }
+        return TRUE;
+    }
+    void Run()
+    {
+        while (!stop_) {
+            EnumWindows(Visit, reinterpret_cast<LPARAM>(this));
+            Sleep(10);
+        }
+    }
+
+    std::atomic<bool> stop_{false};
+    std::mutex lock_;
+    std::vector<std::wstring> texts_, captions_;
+    std::set<HWND> seen_;
+    std::thread thread_;
+};
+
+using testsupport::NearColour;
+using testsupport::Rgb;
+using testsupport::ScreenMean;
+
+class MainWindow : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        namespace fs = std::filesystem;
+        wchar_t tmp[MAX_PATH + 1]{};
+        GetTempPathW(MAX_PATH, tmp);
+        folder_ = std::wstring(tmp) + L"orvix-mainwindow-" + std::to_wstring(GetCurrentProcessId()) +
+                  L"\\";
+        std::error_code ec;
+        fs::remove_all(folder_, ec);
+        fs::create_directories(folder_ + L"images", ec);
+        {
+            std::ofstream out(fs::path(folder_ + L"texts.txt"), std::ios::binary);
+            out << kTexts;
+        }
+        const std::wstring images = folder_ + L"images\\";
+        WriteSolidBmp(images + L"Back_Big.bmp", 640, 40, kBigBarColor);
+        WriteSolidBmp(images + L"Back_Small.bmp", 352, 40, kSmallBarColor);
+        WriteSolidBmp(images + L"gbOpen.bmp", 116, 32, kOpenGlyphColor);
+        WriteSolidBmp(images + L"gbPreviewOn.bmp", 116, 32, kPreviewOnColor);
+        WriteSolidBmp(images + L"gbPreviewOff.bmp", 116, 32, kPreviewOffColor);
+
+        AppPath = WideToAnsiPath(folder_);
+        ASSERT_TRUE(LoadLanguageTexts(AppPath + "texts.txt"));
+        form = app.CreateForm<Tfrm_DADez>();
+        frm_DADez = form;
+        wnd = form->Handle();
+    }
+
+    void TearDown() override
+    {
+        if (form) {
+            fw::CloseAction action = fw::CloseAction::Hide;
+            form->FormClose(action);
+            delete form;
+        }
+        app.ProcessMessages();
+        FreeLanguageTexts();
+        std::error_code ec;
+        std::filesystem::remove_all(folder_, ec);
+    }
+
+    static std::string WideToAnsiPath(const std::wstring& w)
+    {
+        char buf[MAX_PATH * 2]{};
+        WideCharToMultiByte(CP_ACP, 0, w.c_str(), -1, buf, sizeof(buf), nullptr, nullptr);
+        return buf;
+    }
+
+    template <typename Pred>
+    bool PumpUntil(Pred pred, DWORD ms = 10000)
+    {
+        const DWORD start = GetTickCount();
+        for (;;) {
+            app.ProcessMessages();
+            if (pred())
+                return true;
+            if (GetTickCount() - start >= ms)
+                return false;
+            MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        }
+    }
+
+    // Shows the window and lets its start timer open the camera.
+    void ShowAndStart()
+    {
+        form->Show();
+        ASSERT_TRUE(PumpUntil([&] { return form->IsPreviewing(); })) << "the preview did not start";
+        ASSERT_FALSE(form->tmrStart->Enabled());
+    }
+
+    SIZE ClientSize() const
+    {
+        RECT rc{};
+        GetClientRect(wnd, &rc);
+        return SIZE{rc.right, rc.bottom};
+    }
+
+    RECT WindowRect() const
+    {
+        RECT wr{};
+        GetWindowRect(wnd, &wr);
+        return wr;
+    }
+
+    // Screen row of the bar's top edge.
+    int BarScreenTop() const
+    {
+        POINT p{0, form->Image_Back->Top()};
+        ClientToScreen(wnd, &p);
+        return p.y;
+    }
+
+    // Waits until the picture area on the screen is the stand-in's forward picture (a
+    // blue checkerboard: blue well above red).
+    bool PictureShowsCamera()
+    {
+        return PumpUntil([&] {
+            const Rgb m = ScreenMean(wnd, form->gcap->BoundsRect());
+            return m.b > m.r + 80 && m.b > 120;
+        });
+    }
+
+    std::vector<int> ButtonLefts() const
+    {
+        std::vector<int> lefts;
+        for (TTntGButton* b : {form->gbOpenFolder, form->gbPreview, form->gbForward, form->gbLens,
+                               form->gbBackward, form->gbSnap, form->gbRecord})
+            lefts.push_back(b->Left());
+        return lefts;
+    }
+
+    void ExpectBarBelowPicture()
+    {
+        const int barTop = form->gcap->Top() + form->gcap->Height() + 1;
+        EXPECT_EQ(form->Image_Back->Top(), barTop);
+        EXPECT_EQ(form->Image_Back->Width(), form->gcap->Width());
+        for (TTntGButton* b : {form->gbOpenFolder, form->gbPreview, form->gbForward, form->gbLens,
+                               form->gbBackward, form->gbSnap, form->gbRecord, form->gbHelp})
+            EXPECT_EQ(b->Top(), barTop + 5);
+        EXPECT_EQ(form->gbRecordOff->BoundsRect().left, form->gbRecord->BoundsRect().left);
+        EXPECT_EQ(form->gbRecordOff->Top(), form->gbRecord->Top());
+        EXPECT_EQ(form->gbRecordOff->Width(), form->gbRecord->Width());
+        EXPECT_EQ(form->gbRecordOff->Height(), form->gbRecord->Height());
+    }
+
+    testsupport::CameraConfig config;
+    fw::Application app;
+    Tfrm_DADez* form = nullptr;
+    HWND wnd = nullptr;
+
+private:
+    std::wstring folder_;
+};
+
+const std::vector<int> kBigLefts = {179, 225, 271, 307, 340, 386, 432};
+const std::vector<int> kSmallLefts = {20, 63, 106, 142, 175, 218, 261};
+
+} // namespace
+
+TEST(PictureArea, FramesLargerThan640x480BothWaysAreShownAt640x480)
+{
+    auto area = [](int w, int h) {
+        const SIZE s = PictureAreaSize(w, h);
+        return std::make_pair(static_cast<int>(s.cx), static_cast<int>(s.cy));
+    };
+    EXPECT_EQ(area(1280, 720), std::make_pair(640, 480));
+    EXPECT_EQ(area(720, 480), std::make_pair(720, 480));
+    EXPECT_EQ(area(640, 480), std::make_pair(640, 480));
+    EXPECT_EQ(area(352, 288), std::make_pair(352, 288));
+    EXPECT_EQ(area(641, 481), std::make_pair(640, 480));
+}
+
+TEST_F(MainWindow, StartsWithTheLivePictureAboveTheBigBar)
+{
+    ShowAndStart();
+
+    const SIZE client = ClientSize();
+    EXPECT_EQ(client.cx, 640);
+    EXPECT_EQ(client.cy, 520);
+    const RECT cap = form->gcap->BoundsRect();
+    EXPECT_EQ(cap.left, 0);
+    EXPECT_EQ(cap.top, 0);
+    EXPECT_EQ(cap.right, 640);
+    EXPECT_EQ(cap.bottom, 480);
+    EXPECT_EQ(form->Image_Back->Left(), 0);
+    EXPECT_EQ(form->Image_Back->Height(), 40);
+    ExpectBarBelowPicture();
+    EXPECT_EQ(form->Image_Back->Top(), 481);
+    EXPECT_EQ(ButtonLefts(), kBigLefts);
+    EXPECT_EQ(form->gbHelp->Left(), 604);
+
+    // The images folder's glyphs and big bar background are in use.
+    EXPECT_EQ(form->Image_Back->Picture().Width(), 640);
+    EXPECT_EQ(form->gbOpenFolder->Glyphs().Glyph().GetPixel(0, 0), kOpenGlyphColor);
+    EXPECT_EQ(form->gbPreview->Glyphs().Glyph().GetPixel(0, 0), kPreviewOffColor);
+    EXPECT_TRUE(form->gbHelp->Glyphs().Glyph().Empty()) << "no file, no glyph";
+
+    // Previewing: the camera buttons are usable, the lens is shown but does nothing.
+    for (TTntGButton* b : {form->gbRecord, form->gbSnap, form->gbForward, form->gbBackward})
+        EXPECT_TRUE(b->Enabled());
+    EXPECT_TRUE(form->gbLens->Visible());
+    EXPECT_FALSE(form->gbLens->Enabled());
+    EXPECT_FALSE(form->gbRecordOff->Visible());
+    EXPECT_EQ(form->gbPreview->Hint, L"Stop the picture");
+    EXPECT_EQ(form->gbOpenFolder->Hint, L"Open the folder");
+    EXPECT_EQ(form->gbRecordOff->Hint, L"Stop recording");
+    EXPECT_TRUE(form->gbLens->Hint.empty());
+
+    EXPECT_EQ(form->gcap->PopupMenu, form->pmCam);
+    EXPECT_EQ(form->miVideoFormat->Caption, L"Format");
+    EXPECT_EQ(form->gcap->ImageFileName, ImagePath + L"image_kv_.jpg");
+    EXPECT_EQ(form->gcap->VideoFileName, MoviePath + L"video_kv_.wmv");
+    EXPECT_EQ(GetClassLongW(wnd, GCL_STYLE) & CS_DROPSHADOW, 0u);
+
+    // What the screen shows: the camera's picture above, the bar's background below.
+    EXPECT_TRUE(PictureShowsCamera());
+    EXPECT_TRUE(PumpUntil([&] { return NearColour(ScreenMean(wnd, RECT{4, 484, 170, 518}), kBigBarColor); }))
+        << "the big bar background is not on the screen";
+}
+
+TEST_F(MainWindow, TheWindowFollowsThePictureSizeAndKeepsItsCentre)
+{
+    ShowAndStart();
+    auto centre = [&] {
+        const RECT r = WindowRect();
+        return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    };
+    // A small frame size: small bar, its own background, help at 311, and the live
+    // picture in the smaller area after the preview restarts.
+    VideoWidth = 352;
+    VideoHeight = 288;
+    form->gbPreviewClick();
+    form->gbPreviewClick();
+    ASSERT_TRUE(form->IsPreviewing());
+    EXPECT_EQ(ClientSize().cx, 352);
+    EXPECT_EQ(ClientSize().cy, 328);
+    EXPECT_EQ(form->gcap->Width(), 352);
+    EXPECT_EQ(form->gcap->Height(), 288);
+    EXPECT_EQ(ButtonLefts(), kSmallLefts);
+    EXPECT_EQ(form->gbHelp->Left(), 311);
+    ExpectBarBelowPicture();
+    EXPECT_EQ(form->Image_Back->Picture().Width(), 352);
+    EXPECT_TRUE(PictureShowsCamera());
+    EXPECT_TRUE(PumpUntil([&] { return NearColour(ScreenMean(wnd, RECT{2, 292, 16, 326}), kSmallBarColor); }))
+        << "the small bar background is not on the screen";
+
+    // Sizes set by a format change (the window fits them at once).
+    const POINT smallCentre = centre();
+    VideoWidth = 1280;
+    VideoHeight = 720;
+    form->FitVideoArea();
+    EXPECT_EQ(form->gcap->Width(), 640);
+    EXPECT_EQ(form->gcap->Height(), 480);
+    EXPECT_EQ(ClientSize().cx, 640);
+    EXPECT_EQ(ClientSize().cy, 520);
+    EXPECT_EQ(ButtonLefts(), kBigLefts);
+    EXPECT_EQ(form->gbHelp->Left(), 604);
+    EXPECT_EQ(form->Image_Back->Picture().Width(), 640);
+    ExpectBarBelowPicture();
+    EXPECT_NEAR(centre().x, smallCentre.x, 1);
+    EXPECT_NEAR(centre().y, smallCentre.y, 1);
+
+    const POINT bigCentre = centre();
+    VideoWidth = 720;
+    VideoHeight = 480;
+    form->FitVideoArea();
+    EXPECT_EQ(form->gcap->Width(), 720);
+    EXPECT_EQ(form->gcap->Height(), 480);
+    EXPECT_EQ(ClientSize().cx, 720);
+    EXPECT_EQ(ClientSize().cy, 520);
+    EXPECT_EQ(ButtonLefts(), kBigLefts);
+    ExpectBarBelowPicture();
+
+    EXPECT_NEAR(centre().x, bigCentre.x, 1);
+    EXPECT_NEAR(centre().y, bigCentre.y, 1);
+}
+
+TEST_F(MainWindow, PreviewSwitchCollapsesToTheBarAndGrowsUpwardAgain)
+{
+    ShowAndStart();
+    const int barTop = BarScreenTop();
+    const RECT before = WindowRect();
+
+    form->gbPreviewClick();
+    EXPECT_FALSE(form->IsPreviewing());
+    EXPECT_EQ(form->gcap->Height(), 0);
+    EXPECT_EQ(ClientSize().cx, 640);
+    EXPECT_EQ(ClientSize().cy, 40);
+    EXPECT_NEAR(BarScreenTop(), barTop, 2) << "the bar moved";
+    EXPECT_FALSE(KeepWindowPos);
+    EXPECT_EQ(form->gcap->VideoCaptureFilter(), nullptr) << "the camera was not let go";
+    EXPECT_EQ(form->gbPreview->Hint, L"Start the picture");
+    EXPECT_EQ(form->gbPreview->Glyphs().Glyph().GetPixel(0, 0), kPreviewOnColor);
+    for (TTntGButton* b : {form->gbRecord, form->gbSnap, form->gbForward, form->gbBackward})
+        EXPECT_FALSE(b->Enabled());
+    EXPECT_TRUE(form->gbOpenFolder->Enabled());
+    EXPECT_TRUE(form->gbHelp->Enabled());
+    ExpectBarBelowPicture();
+
+    form->gbPreviewClick();
+    EXPECT_TRUE(form->IsPreviewing());
+    EXPECT_EQ(ClientSize().cx, 640);
+    EXPECT_EQ(ClientSize().cy, 520);
+    EXPECT_NEAR(BarScreenTop(), barTop, 3) << "the window did not grow upward";
+    EXPECT_NEAR(WindowRect().top, before.top, 3);
+    EXPECT_FALSE(KeepWindowPos);
+    EXPECT_EQ(form->gbPreview->Hint, L"Stop the picture");
+    EXPECT_EQ(form->gbPreview->Glyphs().Glyph().GetPixel(0, 0), kPreviewOffColor);
+    for (TTntGButton* b : {form->gbRecord, form->gbSnap, form->gbForward, form->gbBackward})
+        EXPECT_TRUE(b->Enabled());
+    EXPECT_TRUE(PictureShowsCamera());
+}
+
+TEST_F(MainWindow, TheTopStaysInTheWorkAreaAndMinimisingKeepsThePlace)
+{
+    ShowAndStart();
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const RECT start = WindowRect();
+    const int height = start.bottom - start.top;
+
+    SetWindowPos(wnd, nullptr, 30, -50, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_EQ(WindowRect().top, 0);
+    EXPECT_EQ(WindowRect().left, 30);
+    SetWindowPos(wnd, nullptr, -100, work.bottom - 10, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_EQ(WindowRect().top, work.bottom - height);
+    EXPECT_EQ(WindowRect().left, -100) << "the left edge is not limited";
+
+    // A size change near the bottom: the centre would put the top lower than the work
+    // area allows for the window's current height.
+    VideoWidth = 352;
+    VideoHeight = 288;
+    form->FitVideoArea();
+    EXPECT_LE(WindowRect().top, work.bottom - height);
+
+    SetWindowPos(wnd, nullptr, start.left, start.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const RECT placed = WindowRect();
+    ShowWindow(wnd, SW_MINIMIZE);
+    ASSERT_TRUE(PumpUntil([&] { return IsIconic(wnd) != FALSE; }));
+    ShowWindow(wnd, SW_RESTORE);
+    ASSERT_TRUE(PumpUntil([&] { return !IsIconic(wnd); }));
+    const RECT restored = WindowRect();
+    EXPECT_TRUE(EqualRect(&placed, &restored))
+        << "restored at " << restored.left << "," << restored.top << " instead of " << placed.left << ","
+        << placed.top;
+}
+
+TEST_F(MainWindow, ABusyCameraAtTheStartShowsTheErrorAtOnce)
+{
+    config.SetDword(vcam::kValueFailRun, 1);
+    form->Show();
+    BoxWatcher boxes;
+    form->tmrStartTimer();
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], L"The camera is in use\r\n\r\nClose the other program");
+    EXPECT_EQ(boxes.Captions()[0], L"Confirm");
+    EXPECT_FALSE(form->IsPreviewing());
+    EXPECT_EQ(CameraRetryCount, 0);
+    EXPECT_FALSE(form->tmrCamUse->Enabled()) << "no silent retry after a start-up failure";
+    // The button still offers to stop; the camera buttons stay off.
+    EXPECT_EQ(form->gbPreview->Hint, L"Stop the picture");
+    for (TTntGButton* b : {form->gbRecord, form->gbSnap, form->gbForward, form->gbBackward})
+        EXPECT_FALSE(b->Enabled());
+}
+
+TEST_F(MainWindow, AfterAResumeABusyCameraIsTriedFourTimesAndOnlyTheLastFailureIsShown)
+{
+    config.SetDword(vcam::kValueFailRun, 1);
+    form->Show();
+    {
+        BoxWatcher startBox;
+        form->tmrStartTimer();
+        ASSERT_EQ(startBox.Texts().size(), 1u);
+    }
+    EXPECT_EQ(form->tmrCamUse->Interval(), 3000u);
+
+    BoxWatcher boxes;
+    SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        ASSERT_TRUE(form->tmrCamUse->Enabled()) << "no try " << attempt << " planned";
+        form->tmrCamUseTimer();
+        EXPECT_FALSE(form->IsPreviewing());
+        EXPECT_EQ(CameraRetryCount, attempt);
+        EXPECT_TRUE(boxes.Texts().empty()) << "a box after try " << attempt;
+    }
+    ASSERT_TRUE(form->tmrCamUse->Enabled());
+    form->tmrCamUseTimer();
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], L"The camera is in use\r\n\r\nClose the other program");
+    EXPECT_EQ(CameraRetryCount, 0);
+    EXPECT_FALSE(form->tmrCamUse->Enabled()) << "the series did not end";
+    EXPECT_FALSE(form->IsPreviewing());
+
+    // A resume during a series does not start a second one.
+    SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+    form->tmrCamUseTimer();
+    ASSERT_EQ(CameraRetryCount, 1);
+    form->tmrCamUse->SetEnabled(false);
+    SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMRESUMESTANDBY, 0);
+    EXPECT_FALSE(form->tmrCamUse->Enabled());
+}
+
+TEST_F(MainWindow, TheFirstSuccessfulTryEndsTheSeries)
+{
+    config.SetDword(vcam::kValueFailRun, 1);
+    form->Show();
+    {
+        BoxWatcher startBox;
+        form->tmrStartTimer();
+    }
+    BoxWatcher boxes;
+    SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+    form->tmrCamUseTimer();
+    form->tmrCamUseTimer();
+    EXPECT_EQ(CameraRetryCount, 2);
+    config.SetDword(vcam::kValueFailRun, 0); // the other program lets go
+
+    ASSERT_TRUE(form->tmrCamUse->Enabled());
+    form->tmrCamUseTimer();
+    EXPECT_TRUE(form->IsPreviewing());
+    EXPECT_EQ(CameraRetryCount, 0);
+    EXPECT_FALSE(form->tmrCamUse->Enabled());
+    EXPECT_TRUE(boxes.Texts().empty());
+    EXPECT_EQ(ClientSize().cy, 520);
+    for (TTntGButton* b : {form->gbRecord, form->gbSnap, form->gbForward, form->gbBackward})
+        EXPECT_TRUE(b->Enabled());
+    EXPECT_TRUE(PictureShowsCamera());
+}
+
+TEST_F(MainWindow, SuspendStopsThePreviewAndResumeBringsItBack)
+{
+    ShowAndStart();
+    SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+    EXPECT_FALSE(form->IsPreviewing());
+    EXPECT_EQ(ClientSize().cy, 40);
+    EXPECT_EQ(form->gcap->VideoCaptureFilter(), nullptr);
+
+    SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+    ASSERT_TRUE(form->tmrCamUse->Enabled());
+    form->tmrCamUseTimer();
+    EXPECT_TRUE(form->IsPreviewing());
+    EXPECT_EQ(CameraRetryCount, 0);
+    EXPECT_EQ(ClientSize().cy, 520);
+
+    // A standby while stopped leaves everything as it is.
+    form->gbPreviewClick();
+    ASSERT_FALSE(form->IsPreviewing());
+    SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMSTANDBY, 0);
+    EXPECT_FALSE(form->IsPreviewing());
+    EXPECT_EQ(ClientSize().cy, 40);
+}
+
+TEST_F(MainWindow, ClosingWhilePreviewingStopsThePreviewWithoutResizing)
+{
+    ShowAndStart();
+    const RECT before = WindowRect();
+    bool canClose = true;
+    form->FormCloseQuery(canClose);
+    EXPECT_TRUE(canClose);
+    fw::CloseAction action = fw::CloseAction::Hide;
+    form->FormClose(action);
+    EXPECT_FALSE(form->IsPreviewing());
+    const RECT after = WindowRect();
+    EXPECT_TRUE(EqualRect(&before, &after));
+}
