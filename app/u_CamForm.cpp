@@ -10,6 +10,7 @@
 #include "framework/Application.h"
 #include "resources/OrvixResources.h"
 #include "ui/TntGButton.h"
+#include "ui/u_SelectForm.h"
 
 #include <shellapi.h>
 
@@ -179,6 +180,8 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner) : fw::Form(owner)
     tmrErase = makeTimer(1500);
     tmrChkSpace = makeTimer(10000);
 
+    ConnectCommands();
+
     OnCreate = [this] { FormCreate(); };
     OnShow = [this] { FormShow(); };
     OnCloseQuery = [this](bool& canClose) { FormCloseQuery(canClose); };
@@ -190,6 +193,7 @@ Tfrm_DADez::~Tfrm_DADez()
 {
     if (frm_DADez == this)
         frm_DADez = nullptr;
+    FrameSizeSource = nullptr;
 }
 
 void Tfrm_DADez::CreateParams(fw::CreateParams& params)
