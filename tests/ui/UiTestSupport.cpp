@@ -273,7 +273,9 @@ void RunWithUser(const std::function<void()>& Body, const std::function<void()>&
     std::atomic<bool> done{false};
     std::thread user([&] {
         Script();
-        // Whatever the script left open is closed, so that the body can return.
+        // Whatever the script left open is closed, so that the body can return; a body
+        // that ends by itself is given time to do so.
+        WaitFor([&] { return done.load(); }, 10000);
         while (!done) {
             EnumWindows(CloseAllProc, 0);
             WaitFor([&] { return done.load(); }, 500);
