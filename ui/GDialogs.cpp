@@ -69,18 +69,18 @@ private:
     fw::ScopedSelectObject font_;
 };
 
+BOOL CALLBACK FindStatusChild(HWND Child, LPARAM Data)
+{
+    if (::GetDlgCtrlID(Child) != BrowseStatusControlId)
+        return TRUE;
+    *reinterpret_cast<HWND*>(Data) = Child;
+    return FALSE;
+}
+
 HWND FindStatusControl(HWND Browser)
 {
     HWND found = nullptr;
-    ::EnumChildWindows(
-        Browser,
-        [](HWND Child, LPARAM Data) -> BOOL {
-            if (::GetDlgCtrlID(Child) != BrowseStatusControlId)
-                return TRUE;
-            *reinterpret_cast<HWND*>(Data) = Child;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    ::EnumChildWindows(Browser, FindStatusChild, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
