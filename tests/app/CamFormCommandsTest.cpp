@@ -349,3 +349,80 @@ TEST_F(CamFormCommands, DeviceDialogRestartsThePreviewOnlyForAChange)
     // The window shrinks around its centre.
     EXPECT_NEAR((after.left + after.right) / 2, (before.left + before.right) / 2, 2);
 }
+
+namespace {
+
+// Visible top-level windows of other processes whose caption contains Part.
+int OtherWindowsTitled(const std::wstring& Part)
+{
+    struct Data {
+        std::wstring part;
+        int count = 0;
+    } data{Part};
+    EnumWindows(
+        [](HWND h, LPARAM l) -> BOOL {
+            auto* d = reinterpret_cast<Data*>(l);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(h, &pid);
+            if (pid != GetCurrentProcessId() && IsWindowVisible(h) &&
+                WindowText(h).find(d->part) != std::wstring::npos)
+                ++d->count;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&data));
+    return data.count;
+}
+
+// Closes the windows that OtherWindowsTitled counts.
+void CloseOtherWindowsTitled(const std::wstring& Part)
+{
+    EnumWindows(
+        [](HWND h, LPARAM l) -> BOOL {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(h, &pid);
+            if (pid != GetCurrentProcessId() && IsWindowVisible(h) &&
+                WindowText(h).find(*reinterpret_cast<std::wstring*>(l)) != std::wstring::npos)
+                PostMessageW(h, WM_CLOSE, 0, 0);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(const_cast<std::wstring*>(&Part)));
+}
+
+} // namespace
+
+TEST_F(CamFormCommands, OpenFolderShowsEachDistinctFolderOnce)
+{
+    ImagePath = MoviePath = AnsiToWide(scratch.Path() + "orvix_same_folder\\");
+    ClickControl(form->gbOpenFolder);
+    EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(L"orvix_same_folder") >= 1; }, 30000));
+
+    ImagePath = AnsiToWide(scratch.Path() + "orvix_folder_one\\");
+    MoviePath = AnsiToWide(scratch.Path() + "orvix_folder_two\\");
+    ClickControl(form->gbOpenFolder);
+    EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(L"orvix_folder_") >= 2; }, 30000))
+        << "file-manager windows: " << OtherWindowsTitled(L"orvix_folder_");
+    // The shell handles the requests in order: once the later folders are up, a second
+    // window for the equal ones would be too.
+    EXPECT_EQ(OtherWindowsTitled(L"orvix_same_folder"), 1);
+    EXPECT_EQ(OtherWindowsTitled(L"orvix_folder_one"), 1);
+    EXPECT_EQ(OtherWindowsTitled(L"orvix_folder_two"), 1);
+    for (const wchar_t* tag : {L"orvix_same_folder", L"orvix_folder_"})
+        CloseOtherWindowsTitled(tag);
+}
+
+TEST_F(CamFormCommands, HelpOpensTheLanguagesHelpFileInTheViewer)
+{
+    const std::wstring staged = testsupport::TestBinDir() + L"..\\Orvix\\help\\Orvix_ENG_d.chm";
+    ASSERT_TRUE(FileExists(staged)) << "no staged help file";
+    std::error_code ec;
+    fs::create_directories(AnsiToWide(scratch.Path() + "help"), ec);
+    ASSERT_TRUE(CopyFileW(staged.c_str(), AnsiToWide(GetHelpFilePath()).c_str(), FALSE));
+    ClickControl(form->gbHelp);
+    HWND viewer = nullptr;
+    EXPECT_TRUE(PumpUntil([&] {
+        viewer = FindWindowW(L"HH Parent", nullptr);
+        return viewer && IsWindowVisible(viewer);
+    }, 30000)) << "the help viewer did not open";
+    if (viewer)
+        PostMessageW(viewer, WM_CLOSE, 0, 0);
+}
