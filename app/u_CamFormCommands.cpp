@@ -23,8 +23,17 @@ void OpenFolder(const std::wstring& folder)
 {
     std::error_code ec;
     std::filesystem::create_directories(ExtendedPath(folder), ec);
-    const std::wstring quoted = L"\"" + folder + L"\"";
-    ShellExecuteW(nullptr, L"open", quoted.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    // Quoted for the blanks in folder names; a separator right before the closing quote
+    // would escape it on the file manager's command line ("C:\a b\" reaches it as
+    // C:\a b"), so it is left out, except for a drive's root, which has no blanks.
+    std::wstring target = folder;
+    const bool driveRoot = target.size() == 3 && target[1] == L':' && target[2] == L'\\';
+    if (!driveRoot) {
+        if (target.size() > 1 && target.back() == L'\\')
+            target.pop_back();
+        target = L"\"" + target + L"\"";
+    }
+    ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 } // namespace

@@ -254,7 +254,7 @@ TEST_F(CamFormCommands, CancelledSaveFolderDialogChangesNothing)
     const std::string other = scratch.MakeFolder("other");
     AsUser([&] {
         PickFromPictureMenu(3);  // Video Source, Video Format, Save Folder
-        HWND f = WaitForTopWindow(GetText("T_FOLDER_SETTING"));
+        HWND f = WaitForActiveForm(GetText("T_FOLDER_SETTING"));
         ASSERT_TRUE(f) << "the save-folder dialog did not open";
         HWND field = ChildWindowFromPointEx(f, POINT{40, 80}, CWP_SKIPINVISIBLE);
         ReplaceEditText(field, AnsiToWide(other));
@@ -279,7 +279,7 @@ TEST_F(CamFormCommands, AcceptedSaveFoldersAreStoredOrTheUserIsTold)
         std::wstring box;
         AsUser([&] {
             PickFromPictureMenu(3);
-            HWND f = WaitForTopWindow(GetText("T_FOLDER_SETTING"));
+            HWND f = WaitForActiveForm(GetText("T_FOLDER_SETTING"));
             ASSERT_TRUE(f);
             ReplaceEditText(ChildWindowFromPointEx(f, POINT{40, 80}, CWP_SKIPINVISIBLE), AnsiToWide(pictures));
             Click(ChildWindowFromPointEx(f, POINT{200, 180}, CWP_SKIPINVISIBLE));
@@ -316,7 +316,7 @@ TEST_F(CamFormCommands, DeviceDialogRestartsThePreviewOnlyForAChange)
     const int starts = previewStarts;
     AsUser([&] {
         PickFromPictureMenu(2);
-        HWND f = WaitForTopWindow(GetText("T_VIDEOFORMAT"));
+        HWND f = WaitForActiveForm(GetText("T_VIDEOFORMAT"));
         ASSERT_TRUE(f) << "the device dialog did not open";
         Click(ChildWindowFromPointEx(f, POINT{110, 205}, CWP_SKIPINVISIBLE));  // OK, nothing changed
         EXPECT_TRUE(WaitWindowGone(f));
@@ -328,11 +328,9 @@ TEST_F(CamFormCommands, DeviceDialogRestartsThePreviewOnlyForAChange)
     GetWindowRect(wnd, &before);
     AsUser([&] {
         PickFromPictureMenu(2);
-        HWND f = WaitForTopWindow(GetText("T_VIDEOFORMAT"));
+        HWND f = WaitForActiveForm(GetText("T_VIDEOFORMAT"));
         ASSERT_TRUE(f);
-        Click(ChildWindowFromPointEx(f, POINT{60, 47}, CWP_SKIPINVISIBLE));
-        PressKey(VK_HOME);  // 352 x 288, the first size
-        PressKey(VK_RETURN);
+        EXPECT_TRUE(ChooseInDropDown(ChildWindowFromPointEx(f, POINT{60, 47}, CWP_SKIPINVISIBLE), VK_HOME));
         Click(ChildWindowFromPointEx(f, POINT{110, 205}, CWP_SKIPINVISIBLE));
         EXPECT_TRUE(WaitWindowGone(f));
     });

@@ -28,7 +28,7 @@ protected:
     }
 
     // The dialog's window, and its controls by where they sit.
-    static HWND Form() { return WaitForTopWindow(GetText("T_FOLDER_SETTING")); }
+    static HWND Form() { return WaitForActiveForm(GetText("T_FOLDER_SETTING")); }
     static HWND At(HWND Form, int X, int Y)
     {
         return ChildWindowFromPointEx(Form, POINT{X, Y}, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);

@@ -42,7 +42,7 @@ protected:
         return f;
     }
 
-    static HWND Form() { return WaitForTopWindow(GetText("T_VIDEOFORMAT")); }
+    static HWND Form() { return WaitForActiveForm(GetText("T_VIDEOFORMAT")); }
     static HWND At(HWND Form, int X, int Y)
     {
         return ChildWindowFromPointEx(Form, POINT{X, Y}, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
@@ -166,12 +166,8 @@ TEST_F(SelectFormTest, UserPicksASizeAndDevicesWithKeysAndOk)
                 [&] {
                     HWND f = Form();
                     ASSERT_TRUE(f);
-                    Click(At(f, 60, 47));  // opens the size list
-                    PressKey(VK_HOME);
-                    PressKey(VK_RETURN);
-                    Click(At(f, 60, 102));
-                    PressKey(VK_END);
-                    PressKey(VK_RETURN);
+                    EXPECT_TRUE(ChooseInDropDown(At(f, 60, 47), VK_HOME));  // the first size
+                    EXPECT_TRUE(ChooseInDropDown(At(f, 60, 102), VK_END));  // the last camera
                     Click(At(f, 110, 205));
                     EXPECT_TRUE(WaitWindowGone(f));
                 });
@@ -189,9 +185,8 @@ TEST_F(SelectFormTest, EscapeAndCancelGiveTheCallersValuesBack)
                     [&] {
                         HWND f = Form();
                         ASSERT_TRUE(f);
-                        Click(At(f, 60, 47));
-                        PressKey(VK_HOME);
-                        PressKey(VK_RETURN);
+                        EXPECT_TRUE(ChooseInDropDown(At(f, 60, 47), VK_HOME));
+                        EXPECT_TRUE(ChooseInDropDown(At(f, 60, 102), VK_END));
                         if (escape)
                             PressKey(VK_ESCAPE);
                         else

@@ -145,6 +145,25 @@ HWND WaitForTopWindow(const std::wstring& Caption, const std::wstring& Class, DW
     return f.found;
 }
 
+HWND WaitForActiveForm(const std::wstring& Caption, DWORD TimeoutMs)
+{
+    HWND form = WaitForTopWindow(Caption, L"", TimeoutMs);
+    if (!form)
+        return nullptr;
+    auto active = [&] {
+        GUITHREADINFO gi{};
+        gi.cbSize = sizeof(gi);
+        return GetGUIThreadInfo(GetWindowThreadProcessId(form, nullptr), &gi) && gi.hwndActive == form;
+    };
+    for (int attempt = 0; attempt < 3 && !active(); ++attempt) {
+        POINT p{3, 3};
+        ClientToScreen(form, &p);
+        ClickAt(p.x, p.y);
+        WaitFor(active, 2000);
+    }
+    return form;
+}
+
 bool WaitWindowGone(HWND Window, DWORD TimeoutMs)
 {
     return WaitFor([&] { return !IsWindow(Window) || !IsWindowVisible(Window); }, TimeoutMs);
@@ -253,14 +272,56 @@ void TypeText(const std::wstring& Text)
         Send(in.data(), static_cast<UINT>(in.size()));
 }
 
+namespace {
+
+bool HasFocus(HWND Window)
+{
+    GUITHREADINFO gi{};
+    gi.cbSize = sizeof(gi);
+    return GetGUIThreadInfo(GetWindowThreadProcessId(Window, nullptr), &gi) &&
+           (gi.hwndFocus == Window || IsChild(Window, gi.hwndFocus));
+}
+
+// Clicks until the window has the focus (the first click may only activate its form).
+bool ClickToFocus(HWND Window)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        Click(Window);
+        if (WaitFor([&] { return HasFocus(Window); }, 3000))
+            return true;
+    }
+    return false;
+}
+
+bool Dropped(HWND Combo)
+{
+    return SendMessageW(Combo, CB_GETDROPPEDSTATE, 0, 0) != 0;
+}
+
+} // namespace
+
+bool ChooseInDropDown(HWND Combo, WORD Key)
+{
+    if (!Combo)
+        return false;
+    // The first click on a form that is not yet active may only activate it.
+    bool dropped = false;
+    for (int attempt = 0; attempt < 3 && !dropped; ++attempt) {
+        Click(Combo);
+        dropped = WaitFor([&] { return Dropped(Combo); }, 2000);
+    }
+    if (!dropped)
+        return false;
+    const LRESULT before = SendMessageW(Combo, CB_GETCURSEL, 0, 0);
+    PressKey(Key);
+    WaitFor([&] { return SendMessageW(Combo, CB_GETCURSEL, 0, 0) != before; }, 3000);
+    PressKey(VK_RETURN);
+    return WaitFor([&] { return !Dropped(Combo); }, 5000);
+}
+
 void ReplaceEditText(HWND Edit, const std::wstring& Text)
 {
-    Click(Edit);
-    ASSERT_TRUE(WaitFor([&] {
-        GUITHREADINFO gi{};
-        gi.cbSize = sizeof(gi);
-        return GetGUIThreadInfo(GetWindowThreadProcessId(Edit, nullptr), &gi) && gi.hwndFocus == Edit;
-    })) << "the field did not take the focus";
+    ASSERT_TRUE(ClickToFocus(Edit)) << "the field did not take the focus";
     PressKey(VK_HOME);
     PressKey(VK_END, true);
     PressKey(VK_DELETE);

@@ -40,6 +40,9 @@ bool WaitFor(const std::function<bool()>& Pred, DWORD TimeoutMs = 10000);
 // A visible top-level window of this process with that caption (any class when Class
 // is empty), or null after the time-out.
 HWND WaitForTopWindow(const std::wstring& Caption, const std::wstring& Class = L"", DWORD TimeoutMs = 10000);
+// WaitForTopWindow, then a click on a free spot of its client area until it is the
+// active window, so that the next click acts on what it hits rather than activating.
+HWND WaitForActiveForm(const std::wstring& Caption, DWORD TimeoutMs = 10000);
 // Waits until the window is gone or hidden.
 bool WaitWindowGone(HWND Window, DWORD TimeoutMs = 10000);
 
@@ -53,6 +56,9 @@ void Click(HWND Control);  // at its centre
 void ClickCloseBox(HWND Window);
 void PressKey(WORD Vk, bool Shift = false, bool Ctrl = false, bool Alt = false);
 void TypeText(const std::wstring& Text);
+// Opens a drop-down list with a click, moves in it with Key and takes the item with
+// Enter, waiting for each step to show; true when the list closed on the new item.
+bool ChooseInDropDown(HWND Combo, WORD Key);
 // Puts the caret into an edit field and replaces its text as a user would.
 void ReplaceEditText(HWND Edit, const std::wstring& Text);
 
