@@ -404,8 +404,11 @@ TEST_F(CamFormCommands, OpenFolderShowsEachDistinctFolderOnce)
     EXPECT_EQ(OtherWindowsTitled(L"orvix_same_folder"), 1);
     EXPECT_EQ(OtherWindowsTitled(L"orvix_folder_one"), 1);
     EXPECT_EQ(OtherWindowsTitled(L"orvix_folder_two"), 1);
-    for (const wchar_t* tag : {L"orvix_same_folder", L"orvix_folder_"})
+    // Later tests click where these windows would stand.
+    for (const wchar_t* tag : {L"orvix_same_folder", L"orvix_folder_"}) {
         CloseOtherWindowsTitled(tag);
+        EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(tag) == 0; }, 15000));
+    }
 }
 
 TEST_F(CamFormCommands, HelpOpensTheLanguagesHelpFileInTheViewer)
@@ -421,6 +424,8 @@ TEST_F(CamFormCommands, HelpOpensTheLanguagesHelpFileInTheViewer)
         viewer = FindWindowW(L"HH Parent", nullptr);
         return viewer && IsWindowVisible(viewer);
     }, 30000)) << "the help viewer did not open";
-    if (viewer)
+    if (viewer) {
         PostMessageW(viewer, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(PumpUntil([&] { return !IsWindow(viewer) || !IsWindowVisible(viewer); }, 15000));
+    }
 }

@@ -80,7 +80,14 @@ bool WaitFor(const std::function<bool()>& Pred, DWORD TimeoutMs)
             return true;
         if (GetTickCount() - start >= TimeoutMs)
             return false;
-        Sleep(20);
+        // The thread's own queue is serviced: a window thread that sends it a message
+        // (focus and activation changes do) must not wait for ever.
+        MsgWaitForMultipleObjectsEx(0, nullptr, 20, QS_ALLINPUT, 0);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
     }
 }
 
