@@ -10,6 +10,7 @@
 #include "framework/Application.h"
 #include "resources/OrvixResources.h"
 #include "ui/TntGButton.h"
+#include "ui/u_SelectForm.h"
 
 #include <mmsystem.h>
 #include <shellapi.h>
@@ -220,6 +221,8 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
     tmrChkSpace = makeTimer(10000);
     tmrChkSpace->OnTimer = [this] { tmrChkSpaceTimer(); };
 
+    ConnectCommands();
+
     OnCreate = [this] { FormCreate(); };
     OnShow = [this] { FormShow(); };
     OnCloseQuery = [this](bool& canClose) { FormCloseQuery(canClose); };
@@ -233,6 +236,7 @@ Tfrm_DADez::~Tfrm_DADez()
     Snapshots_->window = nullptr;
     if (frm_DADez == this)
         frm_DADez = nullptr;
+    FrameSizeSource = nullptr;
 }
 
 void Tfrm_DADez::CreateParams(fw::CreateParams& params)

@@ -89,6 +89,20 @@ public:
     void tmrEraseTimer();
 
     void ShowHelp();
+
+    // The commands of the bar's sensor, folder and help buttons and of the picture's menu.
+    void gbForwardClick();
+    void gbBackwardClick();
+    void SelectForwardCamera();
+    void SelectBackwardCamera();
+    void gbOpenFolderClick();
+    void gbHelpClick();
+    void pmCamPopup();
+    void miVideoSourceClick();
+    void ShowVideoSource();
+    void miVideoFormatClick();
+    void SelectVideoFormat();
+    void miSaveFolderClick();
     // The camera's snapshot key (reported by the keyboard hook) takes a picture.
     void HandleKeyHookMessage(LPARAM lParam);
 
@@ -105,7 +119,12 @@ private:
     struct SnapshotMailbox;
     std::shared_ptr<SnapshotMailbox> Snapshots_;
     void DeliverSnapshotName();
+    void ConnectCommands();
 };
+
+// What the user is told when the settings file could not be written: the program's text,
+// or, with a language file that has none, the system's description of the error.
+std::wstring SettingsNotSavedText(DWORD error);
 
 // Size of the picture area for a frame size: frames larger than 640 x 480 each way are
 // shown at 640 x 480, all others at their own size.

@@ -20,7 +20,8 @@ const char* const Keys[] = {
     "T_VIDEOSOURCE",  "T_VIDEOFORMAT",  "T_SAVEFOLDER",   "T_PREVENT_SAVE", "T_RECORDING",
     "T_NO_FREESPACE", "T_STOPREC_ERR",  "T_SWITCH_ERR",   "T_NO_HELPFILE",  "T_FOLDER_SETTING",
     "T_IMAGE_PATH",   "T_MOVIE_PATH",   "T_SEARCH_PATH",  "T_OK",           "T_CANCEL",
-    "T_RESOLUTION",   "T_VIDEODEVICE",  "T_AUDIODEVICE",  "T_NO_DEVICE"};
+    "T_RESOLUTION",   "T_VIDEODEVICE",  "T_AUDIODEVICE",  "T_NO_DEVICE",
+    "T_SAVESETTING_ERR"};
 
 std::wstring StagedFolder()
 {
@@ -37,7 +38,7 @@ std::vector<std::wstring> ParseFile(const std::wstring& Path)
 
 TEST(ShippedFiles, EveryLanguageFileIsCompleteAndTranslated)
 {
-    static_assert(std::size(Keys) == 34);
+    static_assert(std::size(Keys) == 35);
     const std::vector<std::wstring> english = ParseFile(StagedFolder() + L"language\\Orvix_ENG.txt");
     ASSERT_FALSE(english.empty()) << "Orvix_ENG.txt is not staged";
 

@@ -1,0 +1,431 @@
+// The main window's commands with the stand-in camera, driven with real clicks and keys:
+// sensor buttons, open folders, help, and the picture's menu with its two dialogs.
+#include "app/u_CamForm.h"
+#include "capture/GDirectCapPin2.h"
+#include "common/u_GlobalDefine.h"
+#include "common/u_PathUtil.h"
+#include "common/u_ResourceLib.h"
+#include "framework/Application.h"
+#include "standins/vcam/VCamConfig.h"
+#include "tests/support/CameraConfig.h"
+#include "tests/support/TestPaths.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/TntGButton.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+
+using namespace uitest;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::wstring SensorId()
+{
+    wchar_t value[32] = {};
+    DWORD size = sizeof(value);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, SensorKeyPath, SensorValueName, RRF_RT_REG_SZ, nullptr, value, &size) !=
+        ERROR_SUCCESS)
+        return L"";
+    return value;
+}
+
+// Mean colour of the window's client rectangle as the screen shows it.
+struct Mean {
+    double r = 0, g = 0, b = 0;
+};
+Mean ScreenMean(HWND wnd, RECT rc)
+{
+    POINT p{rc.left, rc.top};
+    ClientToScreen(wnd, &p);
+    HDC screen = GetDC(nullptr);
+    Mean m;
+    int n = 0;
+    for (int y = p.y + 4; y < p.y + (rc.bottom - rc.top) - 4; y += 7)
+        for (int x = p.x + 4; x < p.x + (rc.right - rc.left) - 4; x += 7) {
+            const COLORREF c = GetPixel(screen, x, y);
+            m.r += GetRValue(c);
+            m.g += GetGValue(c);
+            m.b += GetBValue(c);
+            ++n;
+        }
+    ReleaseDC(nullptr, screen);
+    if (n) {
+        m.r /= n;
+        m.g /= n;
+        m.b /= n;
+    }
+    return m;
+}
+
+// The text of a message box of this process, which is then closed with its button;
+// empty when none shows.
+std::wstring AnswerMessageBox(DWORD timeoutMs = 10000)
+{
+    HWND box = nullptr;
+    WaitFor([&] {
+        EnumWindows(
+            [](HWND h, LPARAM l) -> BOOL {
+                DWORD pid = 0;
+                GetWindowThreadProcessId(h, &pid);
+                wchar_t cls[32] = {};
+                GetClassNameW(h, cls, 32);
+                if (pid == GetCurrentProcessId() && IsWindowVisible(h) && wcscmp(cls, L"#32770") == 0 &&
+                    GetDlgItem(h, 0xFFFF)) {
+                    *reinterpret_cast<HWND*>(l) = h;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&box));
+        return box != nullptr;
+    }, timeoutMs);
+    if (!box)
+        return L"";
+    const std::wstring text = WindowText(GetDlgItem(box, 0xFFFF));
+    Click(GetDlgItem(box, IDOK));
+    WaitWindowGone(box);
+    return text;
+}
+
+class CamFormCommands : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        AppPath = scratch.Path();
+        const std::wstring texts = testsupport::TestBinDir() + L"..\\Orvix\\language\\Orvix_ENG.txt";
+        ASSERT_TRUE(LoadLanguageTexts(WideToAnsi(texts)));
+        form = app.CreateForm<Tfrm_DADez>();
+        frm_DADez = form;
+        wnd = form->Handle();
+        form->gcap->OnStartPreview = [this] { ++previewStarts; };
+        form->Show();
+        ASSERT_TRUE(PumpUntil([&] { return form->IsPreviewing(); })) << "the preview did not start";
+    }
+
+    void TearDown() override
+    {
+        if (form) {
+            fw::CloseAction action = fw::CloseAction::Hide;
+            form->FormClose(action);
+            delete form;
+        }
+        app.ProcessMessages();
+        FreeLanguageTexts();
+    }
+
+    bool PumpUntil(const std::function<bool()>& pred, DWORD ms = 15000)
+    {
+        return app.ProcessMessagesUntil(pred, ms);
+    }
+
+    // A real click on a control of the window, from the test thread.
+    void ClickControl(fw::Control* c)
+    {
+        const RECT r = c->BoundsRect();
+        POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+        ClientToScreen(wnd, &p);
+        ClickAt(p.x, p.y);
+    }
+
+    // Right-clicks the picture and picks the menu entry at Position (1 = first).
+    void PickFromPictureMenu(int position)
+    {
+        RECT r{};
+        GetWindowRect(form->gcap->Handle(), &r);
+        const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+        INPUT in[3] = {};
+        for (INPUT& i : in) {
+            i.type = INPUT_MOUSE;
+            i.mi.dx = ((r.left + r.right) / 2) * 65535 / (w - 1);
+            i.mi.dy = ((r.top + r.bottom) / 2) * 65535 / (h - 1);
+            i.mi.dwFlags = MOUSEEVENTF_ABSOLUTE;
+        }
+        in[0].mi.dwFlags |= MOUSEEVENTF_MOVE;
+        in[1].mi.dwFlags |= MOUSEEVENTF_RIGHTDOWN;
+        in[2].mi.dwFlags |= MOUSEEVENTF_RIGHTUP;
+        SendInput(3, in, sizeof(INPUT));
+        ASSERT_TRUE(WaitFor([] { return FindWindowW(L"#32768", nullptr) && IsWindowVisible(FindWindowW(L"#32768", nullptr)); }))
+            << "the menu did not open";
+        for (int i = 0; i < position; ++i)
+            PressKey(VK_DOWN);
+        PressKey(VK_RETURN);
+    }
+
+    // Runs Script as the user while the test thread services the window's messages.
+    void AsUser(const std::function<void()>& script)
+    {
+        std::atomic<bool> finished{false};
+        const DWORD thread = GetCurrentThreadId();
+        RunWithUser([&] { PumpUntil([&] { return finished.load(); }, 60000); },
+                    [&] {
+                        script();
+                        finished = true;
+                        PostThreadMessageW(thread, WM_NULL, 0, 0);  // wakes the waiting loop
+                    });
+    }
+
+    testsupport::CameraConfig config;
+    ScratchFolder scratch;
+    fw::Application app;
+    Tfrm_DADez* form = nullptr;
+    HWND wnd = nullptr;
+    int previewStarts = 0;
+};
+
+} // namespace
+
+TEST_F(CamFormCommands, SensorButtonsSwitchThePictureAndStoreTheSensor)
+{
+    auto forwardPicture = [&] {
+        const Mean m = ScreenMean(wnd, form->gcap->BoundsRect());
+        return m.b > m.r + 60;
+    };
+    auto backwardPicture = [&] {
+        const Mean m = ScreenMean(wnd, form->gcap->BoundsRect());
+        return m.r > m.b + 60;
+    };
+    ClickControl(form->gbForward);
+    ASSERT_TRUE(PumpUntil(forwardPicture)) << "not the forward picture";
+    EXPECT_EQ(SensorId(), L"1");
+    const int starts = previewStarts;
+
+    ClickControl(form->gbBackward);
+    EXPECT_TRUE(PumpUntil(backwardPicture)) << "the picture did not switch to the backward sensor";
+    EXPECT_EQ(SensorId(), L"2");
+    EXPECT_EQ(testsupport::CameraConfig::ReadDword(vcam::kValueLastSensor, 0), 2u);
+
+    ClickControl(form->gbForward);
+    EXPECT_TRUE(PumpUntil(forwardPicture));
+    EXPECT_EQ(SensorId(), L"1");
+    // The switch neither stops nor restarts the preview.
+    EXPECT_TRUE(form->IsPreviewing());
+    EXPECT_EQ(previewStarts, starts);
+}
+
+TEST_F(CamFormCommands, OpenFolderStopsThePreviewAndCreatesTheFolders)
+{
+    const std::string pictures = scratch.Path() + "new\\pictures\\";
+    const std::string clips = scratch.Path() + "new\\clips\\";
+    ImagePath = AnsiToWide(pictures);
+    MoviePath = AnsiToWide(clips);
+    ClickControl(form->gbOpenFolder);
+    ASSERT_TRUE(PumpUntil([&] { return !form->IsPreviewing(); }));
+    EXPECT_TRUE(PumpUntil([&] { return DirectoryExists(pictures) && DirectoryExists(clips); }));
+    RECT rc{};
+    GetClientRect(wnd, &rc);
+    EXPECT_EQ(rc.bottom, form->Image_Back->Height()) << "the window did not shrink to its bar";
+    EXPECT_EQ(form->gbPreview->Hint, GetText("T_PREVIEW"));
+    EXPECT_FALSE(form->gbSnap->Enabled());
+}
+
+TEST_F(CamFormCommands, HelpWithoutItsFileSaysSoForTheButtonAndF1)
+{
+    ASSERT_FALSE(FileExists(GetHelpFilePath()));
+    std::wstring first, second;
+    AsUser([&] {
+        POINT p{form->gbHelp->Left() + form->gbHelp->Width() / 2, form->gbHelp->Top() + form->gbHelp->Height() / 2};
+        ClientToScreen(wnd, &p);
+        ClickAt(p.x, p.y);
+        first = AnswerMessageBox();
+        SetForegroundWindow(wnd);
+        PressKey(VK_F1);
+        second = AnswerMessageBox();
+    });
+    EXPECT_EQ(first, GetText("T_NO_HELPFILE"));
+    EXPECT_EQ(second, GetText("T_NO_HELPFILE"));
+}
+
+TEST_F(CamFormCommands, CancelledSaveFolderDialogChangesNothing)
+{
+    const std::string ini = SettingsFilePath();
+    const std::string content = "[Option]\r\nImageFolder=" + WideToAnsi(ImagePath) + "\r\n; kept\r\n";
+    std::ofstream(ini, std::ios::binary) << content;
+    const std::wstring imageName = form->gcap->ImageFileName, videoName = form->gcap->VideoFileName;
+    const std::string other = scratch.MakeFolder("other");
+    AsUser([&] {
+        PickFromPictureMenu(3);  // Video Source, Video Format, Save Folder
+        HWND f = WaitForActiveForm(GetText("T_FOLDER_SETTING"));
+        ASSERT_TRUE(f) << "the save-folder dialog did not open";
+        HWND field = ChildWindowFromPointEx(f, POINT{40, 80}, CWP_SKIPINVISIBLE);
+        ReplaceEditText(field, AnsiToWide(other));
+        Click(ChildWindowFromPointEx(f, POINT{280, 180}, CWP_SKIPINVISIBLE));
+        EXPECT_TRUE(WaitWindowGone(f));
+    });
+    EXPECT_EQ(ReadAll(ini), content);
+    EXPECT_EQ(form->gcap->ImageFileName, imageName);
+    EXPECT_EQ(form->gcap->VideoFileName, videoName);
+}
+
+TEST_F(CamFormCommands, AcceptedSaveFoldersAreStoredOrTheUserIsTold)
+{
+    const std::string ini = SettingsFilePath();
+    const std::string pictures = scratch.MakeFolder("pictures");
+    for (bool readOnly : {false, true}) {
+        if (readOnly) {
+            std::ofstream(ini, std::ios::binary) << "[Option]\r\n";
+            SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_READONLY);
+        }
+        const std::string before = ReadAll(ini);
+        std::wstring box;
+        AsUser([&] {
+            PickFromPictureMenu(3);
+            HWND f = WaitForActiveForm(GetText("T_FOLDER_SETTING"));
+            ASSERT_TRUE(f);
+            ReplaceEditText(ChildWindowFromPointEx(f, POINT{40, 80}, CWP_SKIPINVISIBLE), AnsiToWide(pictures));
+            Click(ChildWindowFromPointEx(f, POINT{200, 180}, CWP_SKIPINVISIBLE));
+            EXPECT_TRUE(WaitWindowGone(f));
+            if (readOnly)
+                box = AnswerMessageBox();
+        });
+        // The folders apply to this run either way.
+        EXPECT_EQ(ImagePath, AnsiToWide(pictures + "\\"));
+        EXPECT_EQ(form->gcap->ImageFileName, AnsiToWide(pictures + "\\image_kv_.jpg"));
+        EXPECT_EQ(form->gcap->VideoFileName, MoviePath + L"video_kv_.wmv");
+        if (readOnly) {
+            EXPECT_EQ(box, GetText("T_SAVESETTING_ERR"));
+            EXPECT_EQ(ReadAll(ini), before) << "a read-only settings file was changed";
+            SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_NORMAL);
+        } else {
+            const std::string stored = ReadAll(ini);
+            EXPECT_NE(stored.find("ImageFolder=" + pictures + "\\"), std::string::npos) << stored;
+            EXPECT_NE(stored.find("MovieFolder=" + WideToAnsi(MoviePath)), std::string::npos) << stored;
+        }
+    }
+}
+
+TEST(SettingsNotSaved, OlderLanguageFilesFallBackToTheSystemsText)
+{
+    FreeLanguageTexts();
+    const std::wstring text = SettingsNotSavedText(ERROR_ACCESS_DENIED);
+    EXPECT_NE(text.find(AnsiToWide(SettingsFilePath())), std::wstring::npos);
+    EXPECT_GT(text.size(), SettingsFilePath().size() + 4) << "no description of the error";
+}
+
+TEST_F(CamFormCommands, DeviceDialogRestartsThePreviewOnlyForAChange)
+{
+    const int starts = previewStarts;
+    AsUser([&] {
+        PickFromPictureMenu(2);
+        HWND f = WaitForActiveForm(GetText("T_VIDEOFORMAT"));
+        ASSERT_TRUE(f) << "the device dialog did not open";
+        Click(ChildWindowFromPointEx(f, POINT{110, 205}, CWP_SKIPINVISIBLE));  // OK, nothing changed
+        EXPECT_TRUE(WaitWindowGone(f));
+    });
+    EXPECT_EQ(previewStarts, starts) << "the same choice restarted the preview";
+    EXPECT_TRUE(form->IsPreviewing());
+
+    RECT before{};
+    GetWindowRect(wnd, &before);
+    AsUser([&] {
+        PickFromPictureMenu(2);
+        HWND f = WaitForActiveForm(GetText("T_VIDEOFORMAT"));
+        ASSERT_TRUE(f);
+        EXPECT_TRUE(ChooseInDropDown(ChildWindowFromPointEx(f, POINT{60, 47}, CWP_SKIPINVISIBLE), VK_HOME));
+        Click(ChildWindowFromPointEx(f, POINT{110, 205}, CWP_SKIPINVISIBLE));
+        EXPECT_TRUE(WaitWindowGone(f));
+    });
+    EXPECT_TRUE(PumpUntil([&] { return previewStarts > starts && form->IsPreviewing(); }));
+    EXPECT_EQ(VideoWidth, 352);
+    EXPECT_EQ(VideoHeight, 288);
+    EXPECT_EQ(form->gcap->FrameWidth(), 352);
+    RECT rc{};
+    GetClientRect(wnd, &rc);
+    EXPECT_EQ(rc.right, 352);
+    EXPECT_EQ(rc.bottom, 288 + form->Image_Back->Height());
+    RECT after{};
+    GetWindowRect(wnd, &after);
+    // The window shrinks around its centre.
+    EXPECT_NEAR((after.left + after.right) / 2, (before.left + before.right) / 2, 2);
+}
+
+namespace {
+
+// Visible top-level windows of other processes whose caption contains Part.
+int OtherWindowsTitled(const std::wstring& Part)
+{
+    struct Data {
+        std::wstring part;
+        int count = 0;
+    } data{Part};
+    EnumWindows(
+        [](HWND h, LPARAM l) -> BOOL {
+            auto* d = reinterpret_cast<Data*>(l);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(h, &pid);
+            if (pid != GetCurrentProcessId() && IsWindowVisible(h) &&
+                WindowText(h).find(d->part) != std::wstring::npos)
+                ++d->count;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&data));
+    return data.count;
+}
+
+// Closes the windows that OtherWindowsTitled counts.
+void CloseOtherWindowsTitled(const std::wstring& Part)
+{
+    EnumWindows(
+        [](HWND h, LPARAM l) -> BOOL {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(h, &pid);
+            if (pid != GetCurrentProcessId() && IsWindowVisible(h) &&
+                WindowText(h).find(*reinterpret_cast<std::wstring*>(l)) != std::wstring::npos)
+                PostMessageW(h, WM_CLOSE, 0, 0);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(const_cast<std::wstring*>(&Part)));
+}
+
+} // namespace
+
+TEST_F(CamFormCommands, OpenFolderShowsEachDistinctFolderOnce)
+{
+    ImagePath = MoviePath = AnsiToWide(scratch.Path() + "orvix_same_folder\\");
+    ClickControl(form->gbOpenFolder);
+    EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(L"orvix_same_folder") >= 1; }, 30000));
+
+    ImagePath = AnsiToWide(scratch.Path() + "orvix_folder_one\\");
+    MoviePath = AnsiToWide(scratch.Path() + "orvix_folder_two\\");
+    ClickControl(form->gbOpenFolder);
+    EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(L"orvix_folder_") >= 2; }, 30000))
+        << "file-manager windows: " << OtherWindowsTitled(L"orvix_folder_");
+    // The shell handles the requests in order: once the later folders are up, a second
+    // window for the equal ones would be too.
+    EXPECT_EQ(OtherWindowsTitled(L"orvix_same_folder"), 1);
+    EXPECT_EQ(OtherWindowsTitled(L"orvix_folder_one"), 1);
+    EXPECT_EQ(OtherWindowsTitled(L"orvix_folder_two"), 1);
+    // Later tests click where these windows would stand.
+    for (const wchar_t* tag : {L"orvix_same_folder", L"orvix_folder_"}) {
+        CloseOtherWindowsTitled(tag);
+        EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(tag) == 0; }, 15000));
+    }
+}
+
+TEST_F(CamFormCommands, HelpOpensTheLanguagesHelpFileInTheViewer)
+{
+    const std::wstring staged = testsupport::TestBinDir() + L"..\\Orvix\\help\\Orvix_ENG_d.chm";
+    ASSERT_TRUE(FileExists(staged)) << "no staged help file";
+    std::error_code ec;
+    fs::create_directories(AnsiToWide(scratch.Path() + "help"), ec);
+    ASSERT_TRUE(CopyFileW(staged.c_str(), AnsiToWide(GetHelpFilePath()).c_str(), FALSE));
+    ClickControl(form->gbHelp);
+    HWND viewer = nullptr;
+    EXPECT_TRUE(PumpUntil([&] {
+        viewer = FindWindowW(L"HH Parent", nullptr);
+        return viewer && IsWindowVisible(viewer);
+    }, 30000)) << "the help viewer did not open";
+    if (viewer) {
+        PostMessageW(viewer, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(PumpUntil([&] { return !IsWindow(viewer) || !IsWindowVisible(viewer); }, 15000));
+    }
+}

@@ -1,0 +1,263 @@
+#include "UiTestSupport.h"
+
+#include "common/u_GlobalDefine.h"
+#include "common/u_PathUtil.h"
+#include "common/u_ResourceLib.h"
+#include "ui/GDialogs.h"
+#include "ui/u_Option.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstring>
+
+using namespace uitest;
+
+namespace {
+
+class OptionFormTest : public UiTest {
+protected:
+    void SetUp() override
+    {
+        UiTest::SetUp();
+        a = scratch.MakeFolder("a");
+        b = scratch.MakeFolder("b");
+        c = scratch.MakeFolder("c");
+        ImagePath = AnsiToWide(a + "\\");
+        MoviePath = AnsiToWide(b + "\\");
+    }
+
+    // The dialog's window, and its controls by where they sit.
+    static HWND Form() { return WaitForActiveForm(GetText("T_FOLDER_SETTING")); }
+    static HWND At(HWND Form, int X, int Y)
+    {
+        return ChildWindowFromPointEx(Form, POINT{X, Y}, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
+    }
+    static HWND ImageField(HWND F) { return At(F, 40, 80); }
+    static HWND MovieField(HWND F) { return At(F, 40, 140); }
+    static HWND ImageBrowse(HWND F) { return At(F, 315, 80); }
+    static HWND MovieBrowse(HWND F) { return At(F, 315, 140); }
+    static HWND OkButton(HWND F) { return At(F, 200, 180); }
+    static HWND CancelButton(HWND F) { return At(F, 280, 180); }
+
+    int Show()
+    {
+        int result = 0;
+        result = ShowOptionForm();
+        return result;
+    }
+
+    ScratchFolder scratch;
+    std::string a, b, c;
+};
+
+std::wstring W(const std::string& s)
+{
+    return AnsiToWide(s);
+}
+
+HWND StatusOf(HWND Browser)
+{
+    HWND found = nullptr;
+    EnumChildWindows(
+        Browser,
+        [](HWND h, LPARAM d) -> BOOL {
+            if (GetDlgCtrlID(h) != BrowseStatusControlId)
+                return TRUE;
+            *reinterpret_cast<HWND*>(d) = h;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// Waits until the browser's status line shows Folder (as the browser shortens it).
+bool StatusShows(HWND Browser, const std::string& Folder)
+{
+    HWND status = StatusOf(Browser);
+    return status && WaitFor([&] { return WideToAnsi(WindowText(status)) == CompactPath(status, Folder); });
+}
+
+// Moves the browser's tree selection one item down, as a user with the keyboard would.
+void SelectNextInTree(HWND Browser)
+{
+    const auto trees = Children(Browser, WC_TREEVIEWW);
+    ASSERT_FALSE(trees.empty());
+    HWND tree = trees[0];
+    auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    ASSERT_TRUE(item);
+    RECT r{};
+    std::memcpy(&r, &item, sizeof(item));  // the message takes the item in the rectangle
+    ASSERT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
+    POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ClientToScreen(tree, &p);
+    ClickAt(p.x, p.y);
+    PressKey(VK_DOWN);
+}
+
+} // namespace
+
+TEST_F(OptionFormTest, LayoutAndTexts)
+{
+    auto* f = fw::NewForm<Tfrm_Option>(&app);
+    f->Show();
+    RECT rc{};
+    GetClientRect(f->Handle(), &rc);
+    EXPECT_EQ(rc.right, 372);
+    EXPECT_EQ(rc.bottom, 213);
+    const LONG style = GetWindowLongW(f->Handle(), GWL_STYLE);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+    EXPECT_EQ(f->Caption(), GetText("T_FOLDER_SETTING"));
+    EXPECT_EQ(f->edImagePath->Text(), ImagePath);
+    EXPECT_EQ(f->edMoviePath->Text(), MoviePath);
+    EXPECT_EQ(f->lblImagePath->Caption(), GetText("T_IMAGE_PATH"));
+    EXPECT_EQ(f->btnMovieFolder->Caption(), GetText("T_SEARCH_PATH"));
+    EXPECT_EQ(f->btnCancel->Caption(), GetText("T_CANCEL"));
+    EXPECT_EQ(f->GBD1->Title(), WideToAnsi(GetText("T_FOLDER_SETTING")));
+    EXPECT_EQ(f->GBD1->Options(), 0u);
+    EXPECT_TRUE(f->GBD1->DisplaySelection());
+    EXPECT_EQ(f->btnMovieFolder->BoundsRect().top, 126);
+    EXPECT_EQ(f->edMoviePath->BoundsRect().left, 30);
+    // Tab order: picture field, its button, the recording button, the recording field.
+    f->edImagePath->SetFocus();
+    f->SelectNext(true);
+    EXPECT_TRUE(f->btnImageFolder->Focused());
+    f->SelectNext(true);
+    EXPECT_TRUE(f->btnMovieFolder->Focused());
+    f->SelectNext(true);
+    EXPECT_TRUE(f->edMoviePath->Focused());
+    delete f;
+}
+
+TEST_F(OptionFormTest, TypedMissingFolderIsReplacedOnLeavingAndOkAddsTheSeparator)
+{
+    int result = 0;
+    RunWithUser([&] { result = Show(); },
+                [&] {
+                    HWND f = Form();
+                    ASSERT_TRUE(f);
+                    ReplaceEditText(ImageField(f), L"C:\\no\\such\\folder");
+                    PressKey(VK_TAB);
+                    EXPECT_TRUE(WaitFor([&] { return WindowText(ImageField(f)) == W(a + "\\"); }))
+                        << WideToAnsi(WindowText(ImageField(f)));
+                    ReplaceEditText(MovieField(f), W(c));
+                    Click(OkButton(f));
+                    EXPECT_TRUE(WaitWindowGone(f));
+                });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(ImagePath, W(a + "\\"));
+    EXPECT_EQ(MoviePath, W(c + "\\"));
+}
+
+TEST_F(OptionFormTest, OkRightAfterTypingTestsTheFieldFirst)
+{
+    const std::wstring image = ImagePath;
+    int result = 0;
+    RunWithUser([&] { result = Show(); },
+                [&] {
+                    HWND f = Form();
+                    ASSERT_TRUE(f);
+                    ReplaceEditText(MovieField(f), L"");  // a cleared field
+                    ReplaceEditText(ImageField(f), L"C:\\no\\such\\folder");
+                    EXPECT_EQ(WindowText(MovieField(f)), W(b + "\\"));  // restored when left
+                    Click(OkButton(f));
+                    EXPECT_TRUE(WaitWindowGone(f));
+                });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(ImagePath, image);
+    EXPECT_EQ(MoviePath, W(b + "\\"));
+}
+
+TEST_F(OptionFormTest, FoldersLongerThanMaxPathAreKeptWhole)
+{
+    const std::string deep =
+        scratch.MakeFolder(std::string(100, 'p') + "\\" + std::string(100, 'q') + "\\" + std::string(90, 'r'));
+    ASSERT_GT(deep.size(), static_cast<size_t>(MAX_PATH));
+    int result = 0;
+    RunWithUser([&] { result = Show(); },
+                [&] {
+                    HWND f = Form();
+                    ASSERT_TRUE(f);
+                    ReplaceEditText(ImageField(f), W(deep));
+                    ReplaceEditText(MovieField(f), W(deep + "\\missing"));
+                    PressKey(VK_TAB);
+                    EXPECT_TRUE(WaitFor([&] { return WindowText(MovieField(f)) == W(b + "\\"); }));
+                    Click(OkButton(f));
+                    EXPECT_TRUE(WaitWindowGone(f));
+                });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(ImagePath, W(deep + "\\"));
+    EXPECT_EQ(MoviePath, W(b + "\\"));
+}
+
+TEST_F(OptionFormTest, CancelAndCloseBoxReturnTwoAndChangeNothing)
+{
+    const std::wstring image = ImagePath, movie = MoviePath;
+    for (bool closeBox : {false, true}) {
+        int result = 0;
+        HWND form = nullptr;
+        RunWithUser([&] { result = Show(); },
+                    [&] {
+                        HWND f = Form();
+                        ASSERT_TRUE(f);
+                        form = f;
+                        ReplaceEditText(ImageField(f), W(c));
+                        ReplaceEditText(MovieField(f), W(c));
+                        if (closeBox)
+                            ClickCloseBox(f);
+                        else
+                            Click(CancelButton(f));
+                        EXPECT_TRUE(WaitWindowGone(f));
+                    });
+        EXPECT_EQ(result, 2) << (closeBox ? "close box" : "cancel");
+        EXPECT_EQ(ImagePath, image);
+        EXPECT_EQ(MoviePath, movie);
+        // Each dialog is freed once it has closed.
+        EXPECT_TRUE(PumpUntil([&] { return !IsWindow(form); }));
+    }
+}
+
+TEST_F(OptionFormTest, BrowsingStartsAtTheStoredFolderEachTime)
+{
+    int result = 0;
+    const std::wstring title = GetText("T_FOLDER_SETTING");
+    RunWithUser([&] { result = Show(); },
+                [&] {
+                    HWND f = Form();
+                    ASSERT_TRUE(f);
+                    Click(ImageBrowse(f));
+                    HWND browser = WaitForTopWindow(title, L"#32770");
+                    ASSERT_TRUE(browser) << "the folder browser did not open";
+                    EXPECT_TRUE(StatusShows(browser, a)) << "not started at the stored folder";
+                    SelectNextInTree(browser);
+                    EXPECT_TRUE(StatusShows(browser, b));
+                    Click(GetDlgItem(browser, IDOK));
+                    ASSERT_TRUE(WaitWindowGone(browser));
+                    EXPECT_TRUE(WaitFor([&] { return WindowText(ImageField(f)) == W(b); }))
+                        << WideToAnsi(WindowText(ImageField(f)));
+
+                    // Again: the browser starts at the stored folder, not at the one just
+                    // picked; cancelling it keeps the field.
+                    Click(ImageBrowse(f));
+                    browser = WaitForTopWindow(title, L"#32770");
+                    ASSERT_TRUE(browser);
+                    EXPECT_TRUE(StatusShows(browser, a));
+                    Click(GetDlgItem(browser, IDCANCEL));
+                    ASSERT_TRUE(WaitWindowGone(browser));
+                    EXPECT_EQ(WindowText(ImageField(f)), W(b));
+
+                    // The recording folder's browser starts at its own stored folder.
+                    Click(MovieBrowse(f));
+                    browser = WaitForTopWindow(title, L"#32770");
+                    ASSERT_TRUE(browser);
+                    EXPECT_TRUE(StatusShows(browser, b));
+                    Click(GetDlgItem(browser, IDCANCEL));
+                    ASSERT_TRUE(WaitWindowGone(browser));
+                    Click(OkButton(f));
+                    EXPECT_TRUE(WaitWindowGone(f));
+                });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(ImagePath, W(b + "\\"));
+    EXPECT_EQ(MoviePath, W(b + "\\"));
+}

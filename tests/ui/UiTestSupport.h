@@ -1,0 +1,86 @@
+// Helpers of the dialog tests: scratch folders, the program's English texts, and a
+// "user" that acts on the real windows from a second thread through the system's input
+// queue while the test thread runs a modal loop.
+#pragma once
+
+#include "framework/Application.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace uitest {
+
+// A fresh folder under the temporary folder, removed with its content at the end.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    // With a trailing separator, in the system code page.
+    const std::string& Path() const { return path_; }
+    // Creates a subfolder (any length) and returns its path without a trailing separator.
+    std::string MakeFolder(const std::string& Relative) const;
+
+private:
+    std::string path_;
+};
+
+// Loads the staged English language file and points AppPath at Folder.
+void UseEnglishTexts();
+
+// Waits (pumping nothing) until Pred holds; false after TimeoutMs.
+bool WaitFor(const std::function<bool()>& Pred, DWORD TimeoutMs = 10000);
+
+// A visible top-level window of this process with that caption (any class when Class
+// is empty), or null after the time-out.
+HWND WaitForTopWindow(const std::wstring& Caption, const std::wstring& Class = L"", DWORD TimeoutMs = 10000);
+// WaitForTopWindow, then a click on a free spot of its client area until it is the
+// active window, so that the next click acts on what it hits rather than activating.
+HWND WaitForActiveForm(const std::wstring& Caption, DWORD TimeoutMs = 10000);
+// Waits until the window is gone or hidden.
+bool WaitWindowGone(HWND Window, DWORD TimeoutMs = 10000);
+
+// Child windows (at any depth) of a class, in z order.
+std::vector<HWND> Children(HWND Parent, const std::wstring& Class);
+std::wstring WindowText(HWND Window);
+
+// Real input through the system's queue.
+void ClickAt(int X, int Y);
+void Click(HWND Control);  // at its centre
+void ClickCloseBox(HWND Window);
+void PressKey(WORD Vk, bool Shift = false, bool Ctrl = false, bool Alt = false);
+void TypeText(const std::wstring& Text);
+// Opens a drop-down list with a click, moves in it with Key and takes the item with
+// Enter, waiting for each step to show; true when the list closed on the new item.
+bool ChooseInDropDown(HWND Combo, WORD Key);
+// Puts the caret into an edit field and replaces its text as a user would.
+void ReplaceEditText(HWND Edit, const std::wstring& Text);
+
+// Runs Body on the test thread (typically a modal call) while Script acts as the user
+// on a second thread. Should the script stop early (a failed check), the windows left
+// open are closed so that Body returns and the failure is reported.
+void RunWithUser(const std::function<void()>& Body, const std::function<void()>& Script);
+
+// Test fixture with an application object and the English texts.
+class UiTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Services the queue until Pred holds.
+    bool PumpUntil(const std::function<bool()>& Pred, DWORD TimeoutMs = 10000)
+    {
+        return app.ProcessMessagesUntil(Pred, TimeoutMs);
+    }
+
+    fw::Application app;
+    std::string savedAppPath;
+    std::wstring savedImagePath, savedMoviePath;
+};
+
+} // namespace uitest

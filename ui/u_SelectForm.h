@@ -1,0 +1,66 @@
+// The device and frame-size dialog: the user picks the size of the live picture and the
+// video and audio capture devices. The choice goes back through four working values;
+// the dialog itself changes nothing in the capture.
+#pragma once
+
+#include "framework/Form.h"
+#include "framework/StdControls.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class TTntGButton;
+
+// The working values that carry the choice between the caller and the dialog.
+extern int32_t SelWidth;
+extern int32_t SelHeight;
+extern int32_t SelVideoIndex;
+extern int32_t SelAudioIndex;
+
+// Where the dialog takes the frame sizes that the open video device offers, as
+// resolution texts ("640 x 480"): set by the main window for as long as it exists (its
+// capture control's VideoSizeNames). While it is empty the dialog offers no sizes.
+extern std::function<std::vector<std::string>()> FrameSizeSource;
+
+class Tfrm_SelectForm : public fw::Form {
+public:
+    explicit Tfrm_SelectForm(fw::Component* Owner);
+
+    fw::Label* lblResolution;
+    fw::ComboBox* cbResolution;
+    fw::Label* lblVideoDevice;
+    fw::ComboBox* cbVideo;
+    fw::Label* lblAudioDevice;
+    fw::ComboBox* cbAudio;
+    TTntGButton* gbOk;
+    TTntGButton* gbCancel;
+    fw::Button* btnOk;
+    fw::Button* btnCancel;
+
+    void FormCreate();
+    void FormShow();
+    void FormKeyPress(wchar_t& Key);
+    void FormClose(fw::CloseAction& Action);
+    void btnOkClick();
+    void btnCancelClick();
+
+private:
+    void LoadDialogGlyphs();
+    void FillResolutions();
+};
+
+// Shows the dialog with the device names (in the system code page) and the current
+// choice; writes the working values back into the four variables, whether the user
+// accepted or cancelled.
+void ShowSelectForm(std::vector<std::string> VideoNames, std::vector<std::string> AudioNames, int32_t& Width,
+                    int32_t& Height, int32_t& VideoIndex, int32_t& AudioIndex);
+
+// "640 x 480" gives 640 and 480. False, outputs untouched, without " x "; a side that
+// is not a number gives 352 (width) or 288 (height).
+bool ParseResolution(const std::string& Text, int32_t& Width, int32_t& Height);
+// -1, 0 or 1 by the widths of two resolution texts; heights are not compared.
+int CompareResolutionWidth(const std::string& A, const std::string& B);
+// The sizes the dialog offers from a device's list: 352 wide or at least 640, by width.
+std::vector<std::string> OfferedResolutions(std::vector<std::string> Sizes);
