@@ -9,8 +9,7 @@
 
 #include <objbase.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
-{
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     AppPath = GetProgramFolder();
 
     HANDLE mutex = CreateMutexA(nullptr, TRUE, "Orvix");
@@ -19,8 +18,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     // rights: that is another running copy too.
     if (mutexError == ERROR_ALREADY_EXISTS || (!mutex && mutexError == ERROR_ACCESS_DENIED)) {
         // Another copy runs: end silently and leave it untouched.
-        if (mutex)
-            CloseHandle(mutex);
+        if (mutex) CloseHandle(mutex);
         return 0;
     }
 

@@ -27,15 +27,14 @@ namespace {
 // Both message ids must be known before any window exists: the hook libraries are
 // handed them when the main window is created.
 struct ModuleInit {
-    ModuleInit()
-    {
+    ModuleInit() {
         KeyHookMessage = RegisterWindowMessageA("Pellhook");
         SaverHookMessage = RegisterWindowMessageA("Quillhook");
     }
     ~ModuleInit() { CaptionStatus.clear(); }
 } moduleInit;
 
-constexpr UINT kBroadcastQueryDeny = 0x424D5144; // BROADCAST_QUERY_DENY
+constexpr UINT kBroadcastQueryDeny = 0x424D5144;  // BROADCAST_QUERY_DENY
 constexpr UINT kPwrSuspendRequest = 1;
 constexpr LRESULT kPwrFail = -1;
 // Set by the system on the position changes of minimising, maximising and restoring.
@@ -51,8 +50,7 @@ constexpr int kMaxPictureWidth = 640;
 constexpr int kMaxPictureHeight = 480;
 
 // The settings every button of the bar shares: the look comes from its image strip.
-void SetUpBarButton(TTntGButton* b)
-{
+void SetUpBarButton(TTntGButton* b) {
     TGEffect& e = b->ButtonEffects();
     e.SetFaceColor(fw::clBtnFace);
     e.SetFrameColor(fw::clWhite);
@@ -78,39 +76,32 @@ void SetUpBarButton(TTntGButton* b)
 }
 
 // A glyph file from the images folder into a button; a missing file leaves it as it is.
-void LoadButtonGlyph(TTntGButton* b, const char* file)
-{
-    if (LoadGlyphFile(b->Glyphs().Glyph(), Tfrm_DADez::ImagesFolder() + file))
-        b->Invalidate();
+void LoadButtonGlyph(TTntGButton* b, const char* file) {
+    if (LoadGlyphFile(b->Glyphs().Glyph(), Tfrm_DADez::ImagesFolder() + file)) b->Invalidate();
 }
 
 // The hook posts from ordinary programs, and an elevated window drops messages from
 // lower integrity levels unless it lets them through. Looked up at run time: systems
 // before Windows 7 do not have the call (nor the filtering).
-void AllowSaverNotices(HWND wnd)
-{
-    if (!wnd || SaverHookMessage == 0)
-        return;
+void AllowSaverNotices(HWND wnd) {
+    if (!wnd || SaverHookMessage == 0) return;
     using FilterFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
     HMODULE user32 = GetModuleHandleW(L"user32.dll");
     auto filter = user32 ? reinterpret_cast<FilterFn>(reinterpret_cast<void*>(
                                GetProcAddress(user32, "ChangeWindowMessageFilterEx")))
                          : nullptr;
-    if (filter)
-        filter(wnd, SaverHookMessage, 1 /* MSGFLT_ALLOW */, nullptr);
+    if (filter) filter(wnd, SaverHookMessage, 1 /* MSGFLT_ALLOW */, nullptr);
 }
 
-} // namespace
+}  // namespace
 
-SIZE PictureAreaSize(int videoWidth, int videoHeight)
-{
+SIZE PictureAreaSize(int videoWidth, int videoHeight) {
     if (videoWidth > kMaxPictureWidth && videoHeight > kMaxPictureHeight)
         return SIZE{kMaxPictureWidth, kMaxPictureHeight};
     return SIZE{videoWidth, videoHeight};
 }
 
-bool IsCameraKeyRelease(const KBDLLHOOKSTRUCT& record)
-{
+bool IsCameraKeyRelease(const KBDLLHOOKSTRUCT& record) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(&record);
     return bytes[4] == 0x64 && (bytes[8] & 0x81) == 0x81;
 }
@@ -126,12 +117,11 @@ struct Tfrm_DADez::SnapshotMailbox {
 };
 
 Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
-    : fw::Form(owner), Snapshots_(std::make_shared<SnapshotMailbox>())
-{
+    : fw::Form(owner), Snapshots_(std::make_shared<SnapshotMailbox>()) {
     Name = L"frm_DADez";
     BorderStyle = fw::BorderStyle::Single;
     BorderIcons = fw::biSystemMenu | fw::biMinimize;
-    Position = fw::FormPosition::Designed; // centred by FormCreate itself
+    Position = fw::FormPosition::Designed;  // centred by FormCreate itself
     fw::Font f;
     f.Name = L"MS Sans Serif";
     f.Height = -13;
@@ -162,8 +152,7 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
             mailbox->pending = true;
             window = mailbox->window.load();
         }
-        if (window)
-            PostMessageW(window, kSnapshotSavedMessage, 0, 0);
+        if (window) PostMessageW(window, kSnapshotSavedMessage, 0, 0);
     };
 
     Image_Back = new fw::Image(this);
@@ -230,40 +219,29 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
     OnCanResize = [this](int& w, int& h, bool& resize) { FormCanResize(w, h, resize); };
 }
 
-Tfrm_DADez::~Tfrm_DADez()
-{
+Tfrm_DADez::~Tfrm_DADez() {
     // Pictures saved from here on are not shown.
     Snapshots_->window = nullptr;
-    if (frm_DADez == this)
-        frm_DADez = nullptr;
+    if (frm_DADez == this) frm_DADez = nullptr;
     FrameSizeSource = nullptr;
 }
 
-void Tfrm_DADez::CreateParams(fw::CreateParams& params)
-{
+void Tfrm_DADez::CreateParams(fw::CreateParams& params) {
     fw::Form::CreateParams(params);
     params.ClassStyle &= ~static_cast<UINT>(CS_DROPSHADOW);
 }
 
-bool Tfrm_DADez::IsPreviewing() const
-{
-    return gcap->Previewing();
-}
+bool Tfrm_DADez::IsPreviewing() const { return gcap->Previewing(); }
 
-bool Tfrm_DADez::IsRecording() const
-{
-    return gcap->Capturing();
-}
+bool Tfrm_DADez::IsRecording() const { return gcap->Capturing(); }
 
-void Tfrm_DADez::FormCreate()
-{
+void Tfrm_DADez::FormCreate() {
     TwoSensorModel = true;
     IsVista = GetOSName() == "Vista";
     IsWindowsXP = GetOSName() == "Windows XP";
 
     const std::string icon = AppPath + "Orvix.ico";
-    if (FileExists(icon))
-        fw::App().LoadIconFromFile(AnsiToWide(icon));
+    if (FileExists(icon)) fw::App().LoadIconFromFile(AnsiToWide(icon));
 
     const std::wstring title = GetText("APP_TITLE");
     SetCaption(title);
@@ -294,8 +272,7 @@ void Tfrm_DADez::FormCreate()
     gcap->ImageFileName = ImagePath + L"image_kv_.jpg";
     gcap->VideoFileName = MoviePath + L"video_kv_.wmv";
 
-    if (IsVista)
-        SetKeepAwake();
+    if (IsVista) SetKeepAwake();
 
     HWND wnd = Handle();
     Snapshots_->window = wnd;
@@ -304,8 +281,7 @@ void Tfrm_DADez::FormCreate()
     InstallKeyHook(wnd);
 }
 
-void Tfrm_DADez::FormShow()
-{
+void Tfrm_DADez::FormShow() {
     miVideoSource->Caption = GetText("T_VIDEOSOURCE");
     miVideoFormat->Caption = GetText("T_VIDEOFORMAT");
     miSaveFolder->Caption = GetText("T_SAVEFOLDER");
@@ -317,41 +293,30 @@ void Tfrm_DADez::FormShow()
     tmrStart->SetEnabled(true);
 }
 
-void Tfrm_DADez::FormCloseQuery(bool& canClose)
-{
+void Tfrm_DADez::FormCloseQuery(bool& canClose) {
     if (IsRecording()) {
         canClose = false;
         ShowErrorBox(GetText("T_EXITREC_ERR"), GetText("T_CONFIRM"));
     }
 }
 
-void Tfrm_DADez::FormClose(fw::CloseAction&)
-{
+void Tfrm_DADez::FormClose(fw::CloseAction&) {
     tmrChkSpace->SetEnabled(false);
-    if (IsPreviewing())
-        EndPreview(false);
-    if (IsRecording())
-        EndRecording(false);
-    if (IsVista)
-        ClearKeepAwake();
+    if (IsPreviewing()) EndPreview(false);
+    if (IsRecording()) EndRecording(false);
+    if (IsVista) ClearKeepAwake();
     RemoveSaverHook();
     RemoveKeyHook();
 }
 
-void Tfrm_DADez::FormCanResize(int& newWidth, int& newHeight, bool& resize)
-{
-    if (newWidth != Width() || newHeight != Height())
-        ArrangeButtonBar(newWidth < 640);
+void Tfrm_DADez::FormCanResize(int& newWidth, int& newHeight, bool& resize) {
+    if (newWidth != Width() || newHeight != Height()) ArrangeButtonBar(newWidth < 640);
     resize = true;
 }
 
-std::string Tfrm_DADez::ImagesFolder()
-{
-    return AppPath + "images\\";
-}
+std::string Tfrm_DADez::ImagesFolder() { return AppPath + "images\\"; }
 
-void Tfrm_DADez::LoadButtonGlyphs()
-{
+void Tfrm_DADez::LoadButtonGlyphs() {
     if (TwoSensorModel) {
         LoadButtonGlyph(gbForward, "gbForward.bmp");
         LoadButtonGlyph(gbBackward, "gbBackward.bmp");
@@ -365,9 +330,9 @@ void Tfrm_DADez::LoadButtonGlyphs()
     LoadButtonGlyph(gbHelp, "gbHelp.bmp");
 }
 
-void Tfrm_DADez::ArrangeButtonBar(bool small)
-{
-    if (LoadGlyphFile(Image_Back->Picture(), ImagesFolder() + (small ? "Back_Small.bmp" : "Back_Big.bmp")))
+void Tfrm_DADez::ArrangeButtonBar(bool small) {
+    if (LoadGlyphFile(Image_Back->Picture(),
+                      ImagesFolder() + (small ? "Back_Small.bmp" : "Back_Big.bmp")))
         Image_Back->Invalidate();
 
     // Left edges from the help button, then from the open-folder button onwards each
@@ -375,34 +340,32 @@ void Tfrm_DADez::ArrangeButtonBar(bool small)
     const int helpLeft = small ? 311 : 604;
     const int first = small ? 20 : 179;
     const int step = small ? 43 : 46;
-    TTntGButton* const row[] = {gbOpenFolder, gbPreview, gbForward, gbLens, gbBackward, gbSnap, gbRecord};
+    TTntGButton* const row[] = {gbOpenFolder, gbPreview, gbForward, gbLens,
+                                gbBackward,   gbSnap,    gbRecord};
     const int offsets[] = {0, step, step, 36, 33, step, step};
     gbHelp->SetLeft(helpLeft);
     int left = first;
     for (size_t i = 0; i < std::size(row); ++i) {
-        if (i > 0)
-            left += offsets[i];
+        if (i > 0) left += offsets[i];
         row[i]->SetLeft(left);
     }
 
     Image_Back->SetBounds(Image_Back->Left(), gcap->Top() + gcap->Height() + 1, gcap->Width(),
                           Image_Back->Height());
     const int buttonTop = Image_Back->Top() + 5;
-    for (TTntGButton* b : row)
-        b->SetTop(buttonTop);
+    for (TTntGButton* b : row) b->SetTop(buttonTop);
     gbHelp->SetTop(buttonTop);
-    gbRecordOff->SetBounds(gbRecord->Left(), gbRecord->Top(), gbRecord->Width(), gbRecord->Height());
+    gbRecordOff->SetBounds(gbRecord->Left(), gbRecord->Top(), gbRecord->Width(),
+                           gbRecord->Height());
 }
 
-void Tfrm_DADez::FitVideoArea()
-{
+void Tfrm_DADez::FitVideoArea() {
     const SIZE area = PictureAreaSize(VideoWidth, VideoHeight);
     gcap->SetBounds(gcap->Left(), gcap->Top(), area.cx, area.cy);
     SetClientSize(area.cx, area.cy + Image_Back->Height());
 }
 
-void Tfrm_DADez::WMWindowPosChanging(WINDOWPOS& wp)
-{
+void Tfrm_DADez::WMWindowPosChanging(WINDOWPOS& wp) {
     RECT work{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     // Minimising and restoring are no moves of ours: the window comes back where it was.
@@ -421,12 +384,10 @@ void Tfrm_DADez::WMWindowPosChanging(WINDOWPOS& wp)
     fw::Form::WMWindowPosChanging(wp);
 }
 
-void Tfrm_DADez::EndPreview(bool collapse)
-{
+void Tfrm_DADez::EndPreview(bool collapse) {
     tmrChkSpace->SetEnabled(false);
     gcap->StopPreview();
-    if (!collapse)
-        return;
+    if (!collapse) return;
     const int barTop = Image_Back->Top() + Top();
     gcap->SetHeight(0);
     SetClientHeight(Image_Back->Height());
@@ -436,12 +397,9 @@ void Tfrm_DADez::EndPreview(bool collapse)
     }
 }
 
-void Tfrm_DADez::BeginPreview()
-{
-    if (IsPreviewing())
-        return;
-    if (KeepWindowPos)
-        SetTop(Image_Back->Top() + Top() - (VideoHeight > 480 ? 480 : VideoHeight));
+void Tfrm_DADez::BeginPreview() {
+    if (IsPreviewing()) return;
+    if (KeepWindowPos) SetTop(Image_Back->Top() + Top() - (VideoHeight > 480 ? 480 : VideoHeight));
     FitVideoArea();
     KeepWindowPos = false;
 
@@ -467,8 +425,7 @@ void Tfrm_DADez::BeginPreview()
         tmrCamUse->SetEnabled(true);
 }
 
-void Tfrm_DADez::gbPreviewClick()
-{
+void Tfrm_DADez::gbPreviewClick() {
     if (IsRecording()) {
         ShowErrorBox(GetText("T_STOPREC_ERR"), GetText("T_CONFIRM"));
         return;
@@ -489,8 +446,7 @@ void Tfrm_DADez::gbPreviewClick()
     UpdateButtons();
 }
 
-void Tfrm_DADez::UpdateButtons()
-{
+void Tfrm_DADez::UpdateButtons() {
     const bool active = IsCameraActive();
     gbRecord->SetEnabled(active);
     gbSnap->SetEnabled(active);
@@ -499,8 +455,7 @@ void Tfrm_DADez::UpdateButtons()
     Image_Back->Repaint();
 }
 
-void Tfrm_DADez::tmrStartTimer()
-{
+void Tfrm_DADez::tmrStartTimer() {
     tmrStart->SetEnabled(false);
     BeginPreview();
     gbOpenFolder->Hint = GetText("T_OPENFOLDER");
@@ -514,29 +469,23 @@ void Tfrm_DADez::tmrStartTimer()
     UpdateButtons();
 }
 
-void Tfrm_DADez::tmrCamUseTimer()
-{
+void Tfrm_DADez::tmrCamUseTimer() {
     tmrCamUse->SetEnabled(false);
     CameraRetryCount += 1;
-    if (CameraRetryCount > 3)
-        CameraRetryCount = 0;
-    if (!IsPreviewing())
-        gbPreviewClick();
+    if (CameraRetryCount > 3) CameraRetryCount = 0;
+    if (!IsPreviewing()) gbPreviewClick();
 }
 
-void Tfrm_DADez::tmrShowMsgTimer()
-{
+void Tfrm_DADez::tmrShowMsgTimer() {
     tmrShowMsg->SetEnabled(false);
-    if (PreventNoticeShown)
-        return;
+    if (PreventNoticeShown) return;
     PreventNoticeShown = true;
     // No owner window: the box is centred on the screen, not on the main window.
     MessageBoxW(nullptr, GetText("T_PREVENT_SAVE").c_str(), fw::App().Title().c_str(),
                 MB_OK | MB_TASKMODAL);
 }
 
-void Tfrm_DADez::ShowHelp()
-{
+void Tfrm_DADez::ShowHelp() {
     const std::string path = GetHelpFilePath();
     if (FileExists(path)) {
         const std::wstring wide = AnsiToWide(path);
@@ -546,34 +495,25 @@ void Tfrm_DADez::ShowHelp()
     }
 }
 
-void Tfrm_DADez::HandleKeyHookMessage(LPARAM lParam)
-{
+void Tfrm_DADez::HandleKeyHookMessage(LPARAM lParam) {
     KBDLLHOOKSTRUCT record{};
-    if (!ReadKeyHookRecord(lParam, record) || !IsCameraKeyRelease(record))
-        return;
+    if (!ReadKeyHookRecord(lParam, record) || !IsCameraKeyRelease(record)) return;
     gbSnapClick();
 }
 
-void Tfrm_DADez::gbSnapClick()
-{
+void Tfrm_DADez::gbSnapClick() {
     gbSnap->SetEnabled(false);
     // Stays disabled until the next UpdateButtons: there is nothing to take a picture of.
-    if (!IsCameraActive())
-        return;
+    if (!IsCameraActive()) return;
     const std::string click = AppPath + "Click.wav";
-    if (FileExists(click))
-        sndPlaySoundA(click.c_str(), kClickSoundFlags);
+    if (FileExists(click)) sndPlaySoundA(click.c_str(), kClickSoundFlags);
     TakeSnapshot();
     gbSnap->SetEnabled(true);
 }
 
-void Tfrm_DADez::TakeSnapshot()
-{
-    gcap->SnapShot();
-}
+void Tfrm_DADez::TakeSnapshot() { gcap->SnapShot(); }
 
-void Tfrm_DADez::gcapSnapShot(const std::wstring& FileName)
-{
+void Tfrm_DADez::gcapSnapShot(const std::wstring& FileName) {
     const size_t slash = FileName.find_last_of(L"\\/");
     const std::wstring name = slash == std::wstring::npos ? FileName : FileName.substr(slash + 1);
     CaptionStatus = AnsiToWide(WideToAnsi(name));
@@ -582,62 +522,54 @@ void Tfrm_DADez::gcapSnapShot(const std::wstring& FileName)
     tmrErase->SetEnabled(true);
 }
 
-void Tfrm_DADez::tmrEraseTimer()
-{
+void Tfrm_DADez::tmrEraseTimer() {
     tmrErase->SetEnabled(false);
     SetCaption(GetText("APP_TITLE"));
 }
 
-void Tfrm_DADez::DeliverSnapshotName()
-{
+void Tfrm_DADez::DeliverSnapshotName() {
     std::wstring name;
     {
         std::lock_guard<std::mutex> guard(Snapshots_->lock);
-        if (!Snapshots_->pending)
-            return;
+        if (!Snapshots_->pending) return;
         Snapshots_->pending = false;
         name.swap(Snapshots_->name);
     }
     gcapSnapShot(name);
 }
 
-LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
-{
+LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     LRESULT result = fw::Form::WndProc(msg, wParam, lParam);
     switch (msg) {
-    case WM_POWERBROADCAST:
-        switch (wParam) {
-        case PBT_APMQUERYSUSPEND:
-            tmrShowMsg->SetEnabled(true);
-            return kBroadcastQueryDeny;
-        case PBT_APMRESUMESUSPEND:
-        case PBT_APMRESUMESTANDBY:
-            if (CameraRetryCount == 0)
-                tmrCamUse->SetEnabled(true);
-            break;
-        case PBT_APMSUSPEND:
-        case PBT_APMSTANDBY:
-            if (IsRecording())
-                EndRecording(false);
-            if (IsPreviewing())
-                gbPreviewClick();
-            break;
+        case WM_POWERBROADCAST:
+            switch (wParam) {
+                case PBT_APMQUERYSUSPEND:
+                    tmrShowMsg->SetEnabled(true);
+                    return kBroadcastQueryDeny;
+                case PBT_APMRESUMESUSPEND:
+                case PBT_APMRESUMESTANDBY:
+                    if (CameraRetryCount == 0) tmrCamUse->SetEnabled(true);
+                    break;
+                case PBT_APMSUSPEND:
+                case PBT_APMSTANDBY:
+                    if (IsRecording()) EndRecording(false);
+                    if (IsPreviewing()) gbPreviewClick();
+                    break;
+                default:
+                    break;
+            }
+            return result;
+        case WM_POWER:
+            if (wParam == kPwrSuspendRequest) {
+                tmrShowMsg->SetEnabled(true);
+                return kPwrFail;
+            }
+            return result;
+        case WM_KEYUP:
+            if (wParam == VK_F1) ShowHelp();
+            return 1;
         default:
             break;
-        }
-        return result;
-    case WM_POWER:
-        if (wParam == kPwrSuspendRequest) {
-            tmrShowMsg->SetEnabled(true);
-            return kPwrFail;
-        }
-        return result;
-    case WM_KEYUP:
-        if (wParam == VK_F1)
-            ShowHelp();
-        return 1;
-    default:
-        break;
     }
     if (SaverHookMessage != 0 && msg == SaverHookMessage) {
         tmrShowMsg->SetEnabled(true);

@@ -19,8 +19,7 @@ namespace {
 
 // Creates the folder with its missing parents and shows it in the file manager. What
 // the shell makes of it is not checked: the user sees the outcome.
-void OpenFolder(const std::wstring& folder)
-{
+void OpenFolder(const std::wstring& folder) {
     std::error_code ec;
     std::filesystem::create_directories(ExtendedPath(folder), ec);
     // Quoted for the blanks in folder names; a separator right before the closing quote
@@ -29,36 +28,30 @@ void OpenFolder(const std::wstring& folder)
     std::wstring target = folder;
     const bool driveRoot = target.size() == 3 && target[1] == L':' && target[2] == L'\\';
     if (!driveRoot) {
-        if (target.size() > 1 && target.back() == L'\\')
-            target.pop_back();
+        if (target.size() > 1 && target.back() == L'\\') target.pop_back();
         target = L"\"" + target + L"\"";
     }
     ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-} // namespace
+}  // namespace
 
-std::wstring SettingsNotSavedText(DWORD error)
-{
+std::wstring SettingsNotSavedText(DWORD error) {
     std::wstring text = GetText("T_SAVESETTING_ERR");
-    if (!text.empty())
-        return text;
+    if (!text.empty()) return text;
     wchar_t* message = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-    if (n > 0 && message)
-        text.assign(message, n);
-    if (message)
-        LocalFree(message);
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    if (n > 0 && message) text.assign(message, n);
+    if (message) LocalFree(message);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
         text.pop_back();
     const std::wstring file = AnsiToWide(SettingsFilePath());
     return text.empty() ? file : file + L"\r\n\r\n" + text;
 }
 
-void Tfrm_DADez::ConnectCommands()
-{
+void Tfrm_DADez::ConnectCommands() {
     gbForward->OnClick = [this] { gbForwardClick(); };
     gbBackward->OnClick = [this] { gbBackwardClick(); };
     gbOpenFolder->OnClick = [this] { gbOpenFolderClick(); };
@@ -71,8 +64,7 @@ void Tfrm_DADez::ConnectCommands()
     FrameSizeSource = [this] { return gcap->VideoSizeNames(); };
 }
 
-void Tfrm_DADez::gbForwardClick()
-{
+void Tfrm_DADez::gbForwardClick() {
     if (IsRecording()) {
         ShowErrorBox(GetText("T_SWITCH_ERR"), GetText("T_CONFIRM"));
         return;
@@ -80,8 +72,7 @@ void Tfrm_DADez::gbForwardClick()
     SelectForwardCamera();
 }
 
-void Tfrm_DADez::gbBackwardClick()
-{
+void Tfrm_DADez::gbBackwardClick() {
     if (IsRecording()) {
         ShowErrorBox(GetText("T_SWITCH_ERR"), GetText("T_CONFIRM"));
         return;
@@ -89,67 +80,43 @@ void Tfrm_DADez::gbBackwardClick()
     SelectBackwardCamera();
 }
 
-void Tfrm_DADez::SelectForwardCamera()
-{
-    if (TVMFilter* sensor = gcap->SensorFilter())
-        sensor->SelectSensor(1);
+void Tfrm_DADez::SelectForwardCamera() {
+    if (TVMFilter* sensor = gcap->SensorFilter()) sensor->SelectSensor(1);
 }
 
-void Tfrm_DADez::SelectBackwardCamera()
-{
-    if (TVMFilter* sensor = gcap->SensorFilter())
-        sensor->SelectSensor(2);
+void Tfrm_DADez::SelectBackwardCamera() {
+    if (TVMFilter* sensor = gcap->SensorFilter()) sensor->SelectSensor(2);
 }
 
-void Tfrm_DADez::gbOpenFolderClick()
-{
+void Tfrm_DADez::gbOpenFolderClick() {
     // The camera is let go first, as the preview button does: the window shrinks to its
     // bar and the preview button offers to start the preview again.
-    if (TwoSensorModel && IsPreviewing() && !IsRecording())
-        gbPreviewClick();
+    if (TwoSensorModel && IsPreviewing() && !IsRecording()) gbPreviewClick();
     OpenFolder(ImagePath);
-    if (MoviePath != ImagePath)
-        OpenFolder(MoviePath);
+    if (MoviePath != ImagePath) OpenFolder(MoviePath);
 }
 
-void Tfrm_DADez::gbHelpClick()
-{
-    ShowHelp();
-}
+void Tfrm_DADez::gbHelpClick() { ShowHelp(); }
 
-void Tfrm_DADez::pmCamPopup()
-{
+void Tfrm_DADez::pmCamPopup() {
     const bool recording = IsRecording();
     miVideoSource->Enabled = !recording;
     miVideoFormat->Enabled = !recording;
     miSaveFolder->Enabled = true;
 }
 
-void Tfrm_DADez::miVideoSourceClick()
-{
-    ShowVideoSource();
-}
+void Tfrm_DADez::miVideoSourceClick() { ShowVideoSource(); }
 
-void Tfrm_DADez::ShowVideoSource()
-{
-    gcap->ShowVideoSourcePage();
-}
+void Tfrm_DADez::ShowVideoSource() { gcap->ShowVideoSourcePage(); }
 
-void Tfrm_DADez::miVideoFormatClick()
-{
-    SelectVideoFormat();
-}
+void Tfrm_DADez::miVideoFormatClick() { SelectVideoFormat(); }
 
-void Tfrm_DADez::SelectVideoFormat()
-{
+void Tfrm_DADez::SelectVideoFormat() {
     std::vector<std::string> video = gcap->VideoDeviceNames(true);
-    if (video.empty())
-        VideoDeviceIndex = -1;
+    if (video.empty()) VideoDeviceIndex = -1;
     std::vector<std::string> audio = gcap->AudioDeviceNames(false);
-    if (audio.empty())
-        AudioDeviceIndex = -1;
-    if (VideoDeviceIndex < 0 && AudioDeviceIndex < 0)
-        return;
+    if (audio.empty()) AudioDeviceIndex = -1;
+    if (VideoDeviceIndex < 0 && AudioDeviceIndex < 0) return;
 
     const int32_t width = VideoWidth, height = VideoHeight;
     const int32_t videoIndex = VideoDeviceIndex, audioIndex = AudioDeviceIndex;
@@ -162,15 +129,12 @@ void Tfrm_DADez::SelectVideoFormat()
     BeginPreview();
 }
 
-void Tfrm_DADez::miSaveFolderClick()
-{
-    if (ShowOptionForm() != fw::mrOk)
-        return;
+void Tfrm_DADez::miSaveFolderClick() {
+    if (ShowOptionForm() != fw::mrOk) return;
     // The folders apply to this run whether or not they could be stored.
     const bool saved = SaveSettings();
     const DWORD error = GetLastError();
     gcap->ImageFileName = ImagePath + L"image_kv_.jpg";
     gcap->VideoFileName = MoviePath + L"video_kv_.wmv";
-    if (!saved)
-        ShowErrorBox(SettingsNotSavedText(error), GetText("T_CONFIRM"));
+    if (!saved) ShowErrorBox(SettingsNotSavedText(error), GetText("T_CONFIRM"));
 }

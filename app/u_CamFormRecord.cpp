@@ -17,10 +17,9 @@ namespace {
 // Below this many free bytes the recording is ended.
 constexpr int64_t kRecordingFreeSpaceLimit = 10240000;
 
-} // namespace
+}  // namespace
 
-int64_t RecordingFolderFreeBytes(const std::wstring& Folder)
-{
+int64_t RecordingFolderFreeBytes(const std::wstring& Folder) {
     if (Folder.size() >= 2 && Folder[1] == L':' && std::iswalpha(Folder[0]))
         return GetDriveFreeBytes(static_cast<char>(Folder[0]));
     // A folder without a drive letter (a network share, \\server\share\...) has no drive
@@ -28,22 +27,20 @@ int64_t RecordingFolderFreeBytes(const std::wstring& Folder)
     return GetFolderFreeBytes(Folder);
 }
 
-void Tfrm_DADez::gbRecordClick()
-{
+void Tfrm_DADez::gbRecordClick() {
     gbSnap->SetEnabled(false);
-    if (!IsRecording())
-        BeginRecording();
+    if (!IsRecording()) BeginRecording();
 }
 
-void Tfrm_DADez::BeginRecording()
-{
+void Tfrm_DADez::BeginRecording() {
     fw::HourglassCursor wait;
     gbRecord->SetVisible(false);
     gbRecord->SetEnabled(false);
     gbRecordOff->SetVisible(true);
     gcap->StopPreview();
     gcap->SetAudioFormat(44100, 1, 16);
-    gcap->SetVideoFormat(320, 240, gcap->VideoFrameRate(), static_cast<int16_t>(gcap->VideoBitCount()));
+    gcap->SetVideoFormat(320, 240, gcap->VideoFrameRate(),
+                         static_cast<int16_t>(gcap->VideoBitCount()));
     gcap->SelectCompressors(VideoCompressorIndex, AudioCompressorIndex);
     gcap->StartCapture();
     RecordSeconds = 0;
@@ -52,33 +49,27 @@ void Tfrm_DADez::BeginRecording()
     gbRecordOff->SetEnabled(true);
 }
 
-void Tfrm_DADez::gcapStartCapture()
-{
+void Tfrm_DADez::gcapStartCapture() {
     // The folders are not opened while a file is being written.
     gbOpenFolder->SetEnabled(false);
 }
 
-void Tfrm_DADez::gcapCaptureProgress(uint32_t Sec)
-{
+void Tfrm_DADez::gcapCaptureProgress(uint32_t Sec) {
     RecordSeconds = Sec;
     ShowRecordingTime();
 }
 
-void Tfrm_DADez::ShowRecordingTime()
-{
+void Tfrm_DADez::ShowRecordingTime() {
     CaptionStatus = GetText("T_RECORDING") + L" " + AnsiToWide(SecondsToTimeText(RecordSeconds));
     SetCaption(ComposeCaption(Handle(), GetText("APP_TITLE"), CaptionStatus));
 }
 
-void Tfrm_DADez::gbRecordOffClick()
-{
-    if (IsRecording())
-        EndRecording(true);
+void Tfrm_DADez::gbRecordOffClick() {
+    if (IsRecording()) EndRecording(true);
     gbSnap->SetEnabled(true);
 }
 
-void Tfrm_DADez::EndRecording(bool restartPreview)
-{
+void Tfrm_DADez::EndRecording(bool restartPreview) {
     fw::HourglassCursor wait;
     gbRecordOff->SetVisible(false);
     gbRecordOff->SetEnabled(false);
@@ -94,14 +85,12 @@ void Tfrm_DADez::EndRecording(bool restartPreview)
     gbRecord->SetEnabled(true);
 }
 
-void Tfrm_DADez::gcapStopCapture()
-{
+void Tfrm_DADez::gcapStopCapture() {
     SetCaption(GetText("APP_TITLE"));
     gbOpenFolder->SetEnabled(true);
 }
 
-void Tfrm_DADez::tmrChkSpaceTimer()
-{
+void Tfrm_DADez::tmrChkSpaceTimer() {
     tmrChkSpace->SetEnabled(false);
     if (RecordingFolderFreeBytes(MoviePath) >= kRecordingFreeSpaceLimit) {
         tmrChkSpace->SetEnabled(true);

@@ -54,9 +54,7 @@ std::string FriendlyName(IMoniker* moniker) {
     return name;
 }
 
-bool Blank(const std::string& s) {
-    return s.find_first_not_of(" \t") == std::string::npos;
-}
+bool Blank(const std::string& s) { return s.find_first_not_of(" \t") == std::string::npos; }
 
 }  // namespace
 

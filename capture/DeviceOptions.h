@@ -11,18 +11,18 @@ class TGDirectCapPin2;
 
 // Option kinds (the names are the entries' texts).
 enum : int {
-    OptionVideoFormat = 1,        // "Video Format"
-    OptionVideoSource = 2,        // "Video Source"
-    OptionVideoDisplay = 3,       // "Video Display"
-    OptionVideoCaptureFilter = 4, // "Video Capture Filter"
-    OptionTVTuner = 6,            // "TV Tuner"
-    OptionAudioCaptureFilter = 7, // "Audio Capture Filter"
-    OptionTVAudio = 9,            // "TV Audio"
-    OptionVideoCapturePin = 10,   // "Video Capture Pin"
-    OptionVideoPreviewPin = 11,   // "Video Preview Pin"
-    OptionAudioCapturePin = 12,   // "Audio Capture Pin"
-    OptionVideoCompress = 13,     // "Video Compress"
-    OptionAudioCompress = 14,     // "Audio Compress"
+    OptionVideoFormat = 1,         // "Video Format"
+    OptionVideoSource = 2,         // "Video Source"
+    OptionVideoDisplay = 3,        // "Video Display"
+    OptionVideoCaptureFilter = 4,  // "Video Capture Filter"
+    OptionTVTuner = 6,             // "TV Tuner"
+    OptionAudioCaptureFilter = 7,  // "Audio Capture Filter"
+    OptionTVAudio = 9,             // "TV Audio"
+    OptionVideoCapturePin = 10,    // "Video Capture Pin"
+    OptionVideoPreviewPin = 11,    // "Video Preview Pin"
+    OptionAudioCapturePin = 12,    // "Audio Capture Pin"
+    OptionVideoCompress = 13,      // "Video Compress"
+    OptionAudioCompress = 14,      // "Audio Compress"
 };
 
 class TDeviceOptions {

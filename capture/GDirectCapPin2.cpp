@@ -86,7 +86,12 @@ void TGDirectCapPin2::SetVideoFrameRate(double Rate) {
 
 void TGDirectCapPin2::SetVideoBitCount(int Bits) {
     switch (Bits) {
-        case 1: case 4: case 8: case 16: case 24: case 32:
+        case 1:
+        case 4:
+        case 8:
+        case 16:
+        case 24:
+        case 32:
             VideoBitCount_ = Bits;
             break;
         default:
@@ -233,7 +238,8 @@ bool TGDirectCapPin2::OpenDevices() {
             FiltersReady_ = false;
             Error(ErrAddVideoFilter);
         }
-        ComPtr<IUnknown> found = FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMVideoCompression);
+        ComPtr<IUnknown> found =
+            FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMVideoCompression);
         VideoCompression_.Reset();
         if (found) found.As(&VideoCompression_);
         found = FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig);

@@ -73,7 +73,6 @@ uint64_t CaptureFileAllocation(uint32_t Megabytes);
 enum class TCaptureFileKind { None, Avi, Asf };
 TCaptureFileKind CaptureFileKind(const std::wstring& FileName);
 
-
 class TGDirectCapPin2 : public fw::WinControl {
 public:
     explicit TGDirectCapPin2(fw::Component* Owner);
@@ -83,7 +82,7 @@ public:
     double VideoFrameRate() const { return VideoFrameRate_; }
     void SetVideoFrameRate(double Rate);  // above 30 stores 30
     int VideoBitCount() const { return VideoBitCount_; }
-    void SetVideoBitCount(int Bits);      // 1, 4, 8, 16, 24, 32, else 24
+    void SetVideoBitCount(int Bits);  // 1, 4, 8, 16, 24, 32, else 24
     uint32_t CapTimeLimit() const { return CapTimeLimit_; }
     void SetCapTimeLimit(uint32_t Seconds);
     std::wstring ImageFileName = L"capture.bmp";

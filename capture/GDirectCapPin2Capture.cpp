@@ -105,7 +105,8 @@ void TGDirectCapPin2::WireCaptureAudio() {
     ComPtr<IPin> ao = FirstPin(AudioFilter_.Get(), PINDIR_OUTPUT);
     if (AsfWriter_) {
         // Uncompressed sound to the writer's first input; the writer encodes it.
-        RecordingAudioWired_ = ConnectPins(ao.Get(), FirstPin(AsfWriter_.Get(), PINDIR_INPUT).Get());
+        RecordingAudioWired_ =
+            ConnectPins(ao.Get(), FirstPin(AsfWriter_.Get(), PINDIR_INPUT).Get());
     } else {
         ComPtr<IBaseFilter> mux = Mux_ ? Mux_ : FindFilterByName(L"Mux");
         ComPtr<IEnumPins> pins = PinsOf(mux.Get());
@@ -171,8 +172,8 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
         if (kind == TCaptureFileKind::Avi) {
             ComPtr<IBaseFilter> mux;
             ComPtr<IFileSinkFilter> sink;
-            const HRESULT hr = Builder_->SetOutputFileName(&MEDIASUBTYPE_Avi, CaptureFileName_.c_str(),
-                                                           &mux, &sink);
+            const HRESULT hr = Builder_->SetOutputFileName(&MEDIASUBTYPE_Avi,
+                                                           CaptureFileName_.c_str(), &mux, &sink);
             bool madeHere = false;
             if (hr == E_NOTIMPL) {
                 madeHere = MakeAviOutput();
@@ -280,9 +281,8 @@ bool TGDirectCapPin2::StartCapture() {
         return false;
     };
     REFERENCE_TIME never = MAXLONGLONG;
-    const bool streamControl =
-        SUCCEEDED(Builder_->ControlStream(&PIN_CATEGORY_CAPTURE, nullptr, nullptr, &never,
-                                          nullptr, 0, 0));
+    const bool streamControl = SUCCEEDED(
+        Builder_->ControlStream(&PIN_CATEGORY_CAPTURE, nullptr, nullptr, &never, nullptr, 0, 0));
     ComPtr<IMediaControl> control;
     if (FAILED(Graph_.As(&control))) return fail(nullptr, ErrNoMediaControl);
     try {
@@ -362,7 +362,6 @@ bool TGDirectCapPin2::CompactCaptureFile() {
                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return true;
         ::DeleteFileW(copy.c_str());
-    } catch (...) {
-    }
+    } catch (...) {}
     return false;
 }

@@ -52,11 +52,15 @@ void TGDirectCapPin2::BuildDeviceOptions() {
         if (VfwCaptureDialogs_->HasDialog(VfwCaptureDialog_Display) == S_OK)
             Options_->Add(OptionVideoDisplay, "Video Display");
     }
-    if (HasPages(AudioFilter_.Get())) Options_->Add(OptionAudioCaptureFilter, "Audio Capture Filter");
-    if (HasPages(VideoCompressorFilter_.Get())) Options_->Add(OptionVideoCompress, "Video Compress");
-    if (HasPages(AudioCompressorFilter_.Get())) Options_->Add(OptionAudioCompress, "Audio Compress");
+    if (HasPages(AudioFilter_.Get()))
+        Options_->Add(OptionAudioCaptureFilter, "Audio Capture Filter");
+    if (HasPages(VideoCompressorFilter_.Get()))
+        Options_->Add(OptionVideoCompress, "Video Compress");
+    if (HasPages(AudioCompressorFilter_.Get()))
+        Options_->Add(OptionAudioCompress, "Audio Compress");
     if (!VideoFilter_ || videoFormat) return;
-    if (HasPages(VideoFilter_.Get())) Options_->Add(OptionVideoCaptureFilter, "Video Capture Filter");
+    if (HasPages(VideoFilter_.Get()))
+        Options_->Add(OptionVideoCaptureFilter, "Video Capture Filter");
     if (HasPages(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig).Get()))
         Options_->Add(OptionVideoCapturePin, "Video Capture Pin");
     if (HasPages(FindCaptureInterface(PIN_CATEGORY_PREVIEW, IID_IAMStreamConfig).Get()))
@@ -66,7 +70,8 @@ void TGDirectCapPin2::BuildDeviceOptions() {
     if (AudioFilter_ && Builder_) {
         ComPtr<IUnknown> config, tvAudio;
         Builder_->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, AudioFilter_.Get(),
-                                IID_IAMStreamConfig, reinterpret_cast<void**>(config.GetAddressOf()));
+                                IID_IAMStreamConfig,
+                                reinterpret_cast<void**>(config.GetAddressOf()));
         if (HasPages(config.Get())) Options_->Add(OptionAudioCapturePin, "Audio Capture Pin");
         Builder_->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, AudioFilter_.Get(),
                                 IID_IAMTVAudio, reinterpret_cast<void**>(tvAudio.GetAddressOf()));
@@ -111,8 +116,9 @@ int TGDirectCapPin2::ShowDeviceOption(int Kind) {
         case OptionVideoFormat:
             if (!captureDialogs) break;
             PauseAround([&] {
-                if (modal([&] { return captureDialogs->ShowDialog(VfwCaptureDialog_Format, owner); }) ==
-                    VFW_E_CANNOT_CONNECT)
+                if (modal([&] {
+                        return captureDialogs->ShowDialog(VfwCaptureDialog_Format, owner);
+                    }) == VFW_E_CANNOT_CONNECT)
                     TearDownGraph();
                 const ComPtr<IAMStreamConfig> config = VideoStreamConfig_;
                 if (!config) return;
@@ -143,7 +149,8 @@ int TGDirectCapPin2::ShowDeviceOption(int Kind) {
             break;
         }
         case OptionTVTuner: {
-            const ComPtr<IUnknown> tuner = FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMTVTuner);
+            const ComPtr<IUnknown> tuner =
+                FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMTVTuner);
             result = modal([&] { return ShowPages(tuner.Get()); });
             break;
         }
@@ -161,7 +168,8 @@ int TGDirectCapPin2::ShowDeviceOption(int Kind) {
                 const ComPtr<IAMStreamConfig> stream = VideoStreamConfig_;
                 if (!stream) return;
                 MediaTypePtr mt;
-                if (SUCCEEDED(stream->GetFormat(mt.put())) && mt.VideoInfo()) TakeDeviceVideoFormat();
+                if (SUCCEEDED(stream->GetFormat(mt.put())) && mt.VideoInfo())
+                    TakeDeviceVideoFormat();
             });
             break;
         case OptionVideoPreviewPin:
@@ -268,7 +276,10 @@ void TGDirectCapPin2::SetVideoFormat(int Width, int Height, double FrameRate, in
 
 void TGDirectCapPin2::SetAudioFormat(int SampleRate, int16_t Channels, int16_t BitsPerSample) {
     switch (SampleRate) {
-        case 8000: case 11025: case 22050: case 44100:
+        case 8000:
+        case 11025:
+        case 22050:
+        case 44100:
             AudioSampleRate_ = SampleRate;
             break;
         default:
@@ -297,12 +308,12 @@ bool TGDirectCapPin2::ApplyVideoFormat() {
         bmi.biWidth = FrameWidth_;
         bmi.biHeight = FrameHeight_;
         bmi.biBitCount = static_cast<WORD>(VideoBitCount_);
-        bmi.biSizeImage = static_cast<DWORD>(std::llabs(static_cast<long long>(FrameWidth_) *
-                                                         FrameHeight_ * VideoBitCount_ / 8));
+        bmi.biSizeImage = static_cast<DWORD>(
+            std::llabs(static_cast<long long>(FrameWidth_) * FrameHeight_ * VideoBitCount_ / 8));
         // A rate of 0 or below has no frame interval: the device keeps its own.
-        VideoFormat_.AvgTimePerFrame =
-            VideoFrameRate_ > 0 ? std::llround(10000000.0 / VideoFrameRate_)
-                                : current.AvgTimePerFrame;
+        VideoFormat_.AvgTimePerFrame = VideoFrameRate_ > 0
+                                           ? std::llround(10000000.0 / VideoFrameRate_)
+                                           : current.AvgTimePerFrame;
         BYTE* const own = mt->pbFormat;
         const ULONG ownSize = mt->cbFormat;
         mt->pbFormat = reinterpret_cast<BYTE*>(&VideoFormat_);

@@ -36,7 +36,6 @@ const NamedClass kNamedClasses[] = {
     {L"Smart Tee", {&CLSID_SmartTee, nullptr, nullptr, nullptr}},
 };
 
-
 }  // namespace
 
 ComPtr<IBaseFilter> TGDirectCapPin2::CreateFilter(const CLSID& Clsid, const wchar_t* Name) {
@@ -120,9 +119,8 @@ bool TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
         return Graph_->Connect(out, in);
     };
 
-    for (const wchar_t* name :
-         {L"Color Space Converter", L"Video Renderer", L"AVI Decompressor",
-          L"MJPEG Decompressor", L"Mux"}) {
+    for (const wchar_t* name : {L"Color Space Converter", L"Video Renderer", L"AVI Decompressor",
+                                L"MJPEG Decompressor", L"Mux"}) {
         // Bounded: a filter the graph refuses to remove must not loop forever.
         for (int i = 0; i < 8; ++i) {
             ComPtr<IBaseFilter> f = FindFilterByName(name);
@@ -198,12 +196,23 @@ bool TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
     AM_MEDIA_TYPE mt{};
     mt.majortype = MEDIATYPE_Video;
     switch (VideoFormat_.bmiHeader.biBitCount) {
-        case 1: mt.subtype = MEDIASUBTYPE_RGB1; break;
-        case 4: mt.subtype = MEDIASUBTYPE_RGB4; break;
-        case 8: mt.subtype = MEDIASUBTYPE_RGB8; break;
-        case 16: mt.subtype = MEDIASUBTYPE_RGB555; break;
-        case 32: mt.subtype = MEDIASUBTYPE_RGB32; break;
-        default: mt.subtype = MEDIASUBTYPE_RGB24;
+        case 1:
+            mt.subtype = MEDIASUBTYPE_RGB1;
+            break;
+        case 4:
+            mt.subtype = MEDIASUBTYPE_RGB4;
+            break;
+        case 8:
+            mt.subtype = MEDIASUBTYPE_RGB8;
+            break;
+        case 16:
+            mt.subtype = MEDIASUBTYPE_RGB555;
+            break;
+        case 32:
+            mt.subtype = MEDIASUBTYPE_RGB32;
+            break;
+        default:
+            mt.subtype = MEDIASUBTYPE_RGB24;
     }
     mt.bFixedSizeSamples = TRUE;
     mt.formattype = FORMAT_VideoInfo;
@@ -311,8 +320,8 @@ bool TGDirectCapPin2::CameraRuns() {
         if (SUCCEEDED(camera->GetState(0, &state)) && state == State_Running) return true;
         const DWORD waited = ::GetTickCount() - start;
         if (waited >= 500) return false;
-        ::MsgWaitForMultipleObjectsEx(0, nullptr, std::min<DWORD>(2, 500 - waited),
-                                      QS_SENDMESSAGE, 0);
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, std::min<DWORD>(2, 500 - waited), QS_SENDMESSAGE,
+                                      0);
         MSG msg;
         ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
@@ -431,6 +440,5 @@ void TGDirectCapPin2::HandleGraphEvents() {
         events->FreeEventParams(code, p1, p2);
         if (alive.expired()) return;
     }
-    if ((Capturing_ != wasCapturing || Previewing_ != wasPreviewing) && WantPreview)
-        StartPreview();
+    if ((Capturing_ != wasCapturing || Previewing_ != wasPreviewing) && WantPreview) StartPreview();
 }

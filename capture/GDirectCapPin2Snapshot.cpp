@@ -13,8 +13,9 @@ void TGDirectCapPin2::SnapShot() {
         SnapshotRequest_ = std::make_unique<SnapshotRequest>(
             SnapshotRequest{ImageFileName, FrameWidth_, FrameHeight_});
     }
-    VideoCB_->SetOnNextBuffer(
-        [this](uint32_t Frame, BYTE*& Buffer, int32_t& Size) { SaveSnapshotFrame(Frame, Buffer, Size); });
+    VideoCB_->SetOnNextBuffer([this](uint32_t Frame, BYTE*& Buffer, int32_t& Size) {
+        SaveSnapshotFrame(Frame, Buffer, Size);
+    });
 }
 
 TGDirectCapPin2::SnapshotRequest TGDirectCapPin2::TakeSnapshotRequest() {
@@ -63,7 +64,6 @@ void TGDirectCapPin2::SaveSnapshotFrame(uint32_t, BYTE*& Buffer, int32_t& Size) 
             const TSnapShotEvent handler = OnSnapShot;  // a copy: the handler may replace itself
             if (handler) handler(saved);
         }
-    } catch (...) {
-    }
+    } catch (...) {}
     SnapshotBusy_ = false;
 }

@@ -92,8 +92,8 @@ void Expand555(const uint8_t* In, int Width, uint8_t* Out) {
 
 // Everything that must survive a jump out of the library lives in the caller: no object
 // with a destructor is created between setjmp and the end of the encode.
-bool EncodeJpegRaw(const TFrameBitmap& Picture, int Quality, uint8_t* Scratch,
-                   unsigned char** Out, unsigned long* OutSize) {
+bool EncodeJpegRaw(const TFrameBitmap& Picture, int Quality, uint8_t* Scratch, unsigned char** Out,
+                   unsigned long* OutSize) {
     jpeg_compress_struct cinfo;
     JpegFailure failure;
     cinfo.err = jpeg_std_error(&failure.mgr);
@@ -143,7 +143,8 @@ bool EncodeJpegRaw(const TFrameBitmap& Picture, int Quality, uint8_t* Scratch,
 
 bool EncodeJpegFile(const TFrameBitmap& Picture, int Quality, std::vector<uint8_t>& File) {
     File.clear();
-    if (Picture.Empty() || Picture.Width > JPEG_MAX_DIMENSION || Picture.Height > JPEG_MAX_DIMENSION)
+    if (Picture.Empty() || Picture.Width > JPEG_MAX_DIMENSION ||
+        Picture.Height > JPEG_MAX_DIMENSION)
         return false;
     std::unique_ptr<uint8_t[]> scratch;
     if (Picture.BitCount == 16) {

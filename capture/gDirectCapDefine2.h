@@ -79,9 +79,7 @@ inline uint16_t ReadFpuControlWord() {
     return cw;
 }
 
-inline void WriteFpuControlWord(uint16_t cw) {
-    __asm__ __volatile__("fldcw %0" : : "m"(cw));
-}
+inline void WriteFpuControlWord(uint16_t cw) { __asm__ __volatile__("fldcw %0" : : "m"(cw)); }
 
 // --- numbered file names
 
@@ -102,8 +100,7 @@ std::wstring UniqueFileName(const std::wstring& Template);
 // meantime (another program writing into the folder), the next free number is taken.
 // Returns the open file (write access) and its name in FileName; on failure an empty
 // holder, FileName empty and the system's error code in Error.
-fw::Handle CreateUniqueFile(const std::wstring& Template, std::wstring& FileName,
-                            DWORD& Error);
+fw::Handle CreateUniqueFile(const std::wstring& Template, std::wstring& FileName, DWORD& Error);
 
 // --- still pictures
 

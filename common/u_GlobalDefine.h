@@ -5,15 +5,15 @@
 #include <cstdint>
 #include <string>
 
-extern std::string AppPath;        // program folder, system code page, trailing separator
-extern std::wstring ImagePath;     // still-picture folder, trailing separator
-extern std::wstring MoviePath;     // recording folder, trailing separator
-extern int32_t VideoDeviceIndex;   // -1: no video device
-extern int32_t AudioDeviceIndex;   // -1: no audio device
+extern std::string AppPath;       // program folder, system code page, trailing separator
+extern std::wstring ImagePath;    // still-picture folder, trailing separator
+extern std::wstring MoviePath;    // recording folder, trailing separator
+extern int32_t VideoDeviceIndex;  // -1: no video device
+extern int32_t AudioDeviceIndex;  // -1: no audio device
 extern int32_t VideoWidth;
 extern int32_t VideoHeight;
-extern int32_t VideoCompressorIndex; // -1: no compressor
-extern int32_t AudioCompressorIndex; // -1: no compressor
+extern int32_t VideoCompressorIndex;  // -1: no compressor
+extern int32_t AudioCompressorIndex;  // -1: no compressor
 extern uint32_t RecordSeconds;
 extern bool TwoSensorModel;
 extern bool KeepWindowPos;

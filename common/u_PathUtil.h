@@ -20,7 +20,7 @@ std::wstring ExtendedPath(std::wstring_view Path);
 // Existence tests that also work for paths longer than MAX_PATH.
 bool DirectoryExists(std::wstring_view Path);
 bool DirectoryExists(std::string_view Path);
-bool FileExists(std::wstring_view Path); // a file, not a folder
+bool FileExists(std::wstring_view Path);  // a file, not a folder
 bool FileExists(std::string_view Path);
 
 // An empty path stays empty.

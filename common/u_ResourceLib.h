@@ -26,7 +26,8 @@ std::string LanguageCodeFromAbbreviation(std::string_view Abbreviation);
 std::string GetLanguageFilePath();
 std::string GetHelpFilePath();
 std::string LanguageFilePathFor(const std::string& ProgramFolder, const std::string& Code);
-std::string HelpFilePathFor(const std::string& ProgramFolder, const std::string& Code, bool TwoSensors);
+std::string HelpFilePathFor(const std::string& ProgramFolder, const std::string& Code,
+                            bool TwoSensors);
 
 // Loads the language file into the process-wide text table. False when no file is at
 // Path, and also when it exists but cannot be opened or read (locked, no permission,
@@ -43,7 +44,8 @@ std::wstring GetText(std::string_view Key);
 // memory: byte-order marks FF FE, FE FF and EF BB BF select UTF-16 LE, UTF-16 BE and
 // UTF-8, anything else is read in AnsiCodePage; a NUL ends the text; lines end at CR LF,
 // CR, LF or U+2028. Reads exactly Size bytes from Data.
-std::vector<std::wstring> ParseLanguageText(const uint8_t* Data, size_t Size, UINT AnsiCodePage = CP_ACP);
+std::vector<std::wstring> ParseLanguageText(const uint8_t* Data, size_t Size,
+                                            UINT AnsiCodePage = CP_ACP);
 // The value for Key in the given lines, by the same rule as GetText.
 std::wstring FindText(const std::vector<std::wstring>& Lines, std::string_view Key);
 

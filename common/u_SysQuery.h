@@ -37,8 +37,8 @@ bool ThemeActive();
 int32_t GetCaptionTextArea(HWND Window);
 // The formula behind it. ButtonsWidth is the summed width of the minimize, maximize
 // and close buttons, used only for a themed Vista.
-int32_t CaptionTextAreaFrom(int32_t ClientWidth, int32_t ButtonWidth, int32_t EdgeWidth,
-                            bool Vista, bool WindowsXP, bool Themed, int32_t ButtonsWidth);
+int32_t CaptionTextAreaFrom(int32_t ClientWidth, int32_t ButtonWidth, int32_t EdgeWidth, bool Vista,
+                            bool WindowsXP, bool Themed, int32_t ButtonsWidth);
 
 // Left + blanks + Right, the blanks pushing Right to the right end of the title bar.
 // Empty for a null window.

@@ -51,8 +51,8 @@ std::string GetDeviceProperty(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA& DeviceInf
                               const SetupApiCalls& Calls) {
     BYTE buffer[256 + 1] = {};
     DWORD type = 0;
-    if (!Calls.GetDeviceRegistryProperty(DeviceInfoSet, &DeviceInfo, Property, &type, buffer,
-                                             256, nullptr)) {
+    if (!Calls.GetDeviceRegistryProperty(DeviceInfoSet, &DeviceInfo, Property, &type, buffer, 256,
+                                         nullptr)) {
         return {};
     }
     // The extra zero byte ends a value that filled the whole buffer.

@@ -30,7 +30,8 @@ struct SetupApiCalls {
         ::SetupDiGetDeviceInterfaceDetailA;
     decltype(&::SetupDiGetDeviceRegistryPropertyA) GetDeviceRegistryProperty =
         ::SetupDiGetDeviceRegistryPropertyA;
-    decltype(&::SetupDiDestroyDeviceInfoList) DestroyDeviceInfoList = ::SetupDiDestroyDeviceInfoList;
+    decltype(&::SetupDiDestroyDeviceInfoList) DestroyDeviceInfoList =
+        ::SetupDiDestroyDeviceInfoList;
 };
 
 // The walk over SetupAPI (GUID_DEVINTERFACE_USB_DEVICE, present devices only).

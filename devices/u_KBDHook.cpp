@@ -13,9 +13,7 @@ void InstallKeyHook(HWND Window) {
     if (Window && KeyHookMessage) PellhookInstall(Window, KeyHookMessage);
 }
 
-void RemoveKeyHook() {
-    PellhookRemove();
-}
+void RemoveKeyHook() { PellhookRemove(); }
 
 bool ReadKeyHookRecord(LPARAM lParam, KBDLLHOOKSTRUCT& Record) {
     if ((::InSendMessageEx(nullptr) & ISMEX_SEND) != 0 || lParam == 0) return false;

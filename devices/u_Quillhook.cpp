@@ -8,6 +8,4 @@ void InstallSaverHook(HWND Window) {
     if (Window && SaverHookMessage) HookCBTHook(Window, SaverHookMessage);
 }
 
-void RemoveSaverHook() {
-    UnhookCBTHook();
-}
+void RemoveSaverHook() { UnhookCBTHook(); }

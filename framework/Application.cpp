@@ -66,11 +66,12 @@ Application::Application() : Component(nullptr) {
     title_ = ExeBaseName();
     defaultIcon_ = ::LoadIconW(ModuleInstance(), L"MAINICON");
     if (!defaultIcon_) defaultIcon_ = ::LoadIconW(ModuleInstance(), MAKEINTRESOURCEW(1));
-    if (!defaultIcon_) defaultIcon_ = ::LoadIconW(nullptr, MAKEINTRESOURCEW(32512) /* IDI_APPLICATION */);
+    if (!defaultIcon_)
+        defaultIcon_ = ::LoadIconW(nullptr, MAKEINTRESOURCEW(32512) /* IDI_APPLICATION */);
 
     // Hidden owner of the forms and target of the framework's own messages.
-    hwnd_.reset(::CreateWindowExW(WS_EX_TOOLWINDOW, kAppClass, title_.c_str(), WS_POPUP, 0, 0, 0,
-                                  0, nullptr, nullptr, ModuleInstance(), this));
+    hwnd_.reset(::CreateWindowExW(WS_EX_TOOLWINDOW, kAppClass, title_.c_str(), WS_POPUP, 0, 0, 0, 0,
+                                  nullptr, nullptr, ModuleInstance(), this));
     if (hwnd_) ::SetWindowLongPtrW(hwnd_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
@@ -101,13 +102,13 @@ void Application::SetTitle(const std::wstring& t) {
 }
 
 bool Application::LoadIconFromFile(const std::wstring& path) {
-    IconHandle big(static_cast<HICON>(::LoadImageW(nullptr, path.c_str(), IMAGE_ICON,
-                                                   ::GetSystemMetrics(SM_CXICON),
-                                                   ::GetSystemMetrics(SM_CYICON), LR_LOADFROMFILE)));
+    IconHandle big(static_cast<HICON>(
+        ::LoadImageW(nullptr, path.c_str(), IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
+                     ::GetSystemMetrics(SM_CYICON), LR_LOADFROMFILE)));
     if (!big) return false;
-    IconHandle small(static_cast<HICON>(::LoadImageW(nullptr, path.c_str(), IMAGE_ICON,
-                                                     ::GetSystemMetrics(SM_CXSMICON),
-                                                     ::GetSystemMetrics(SM_CYSMICON), LR_LOADFROMFILE)));
+    IconHandle small(static_cast<HICON>(
+        ::LoadImageW(nullptr, path.c_str(), IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                     ::GetSystemMetrics(SM_CYSMICON), LR_LOADFROMFILE)));
     SetIcon(std::move(big), std::move(small));
     return true;
 }
@@ -165,8 +166,8 @@ void Application::ProcessMessages() {
 }
 
 bool Application::WaitOneMessage(DWORD timeoutMs) {
-    return ::MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT,
-                                         MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0;
+    return ::MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
+           WAIT_OBJECT_0;
 }
 
 bool Application::ProcessMessage(MSG& msg) {
@@ -251,9 +252,7 @@ void Application::CancelHint() {
     HideHint();
 }
 
-bool Application::HintShowing() const {
-    return hintWnd_ && ::IsWindowVisible(hintWnd_.get());
-}
+bool Application::HintShowing() const { return hintWnd_ && ::IsWindowVisible(hintWnd_.get()); }
 
 void Application::ShowHintNow() {
     if (!hintControl_ || hintAlive_.expired()) return;

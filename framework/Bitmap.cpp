@@ -193,9 +193,7 @@ std::uint8_t* Bitmap::ScanLine(int y) {
     return bits_ + static_cast<size_t>(y) * stride_;
 }
 
-const std::uint8_t* Bitmap::ScanLine(int y) const {
-    return const_cast<Bitmap*>(this)->ScanLine(y);
-}
+const std::uint8_t* Bitmap::ScanLine(int y) const { return const_cast<Bitmap*>(this)->ScanLine(y); }
 
 COLORREF Bitmap::GetPixel(int x, int y) const {
     if (x < 0 || x >= width_) return 0;
@@ -246,7 +244,7 @@ Bitmap Bitmap::Crop(const RECT& r) const {
 
 bool Bitmap::LoadFromFile(const std::wstring& path) {
     fw::Handle f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!f) return false;
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(f.get(), &size) || size.QuadPart < 26 ||
@@ -279,7 +277,8 @@ bool Bitmap::LoadFromResource(HINSTANCE module, const wchar_t* name) {
     const void* p = g ? ::LockResource(g) : nullptr;
     if (!p || size < 12) return false;
     // A packed DIB: the pixels follow the header, masks and colour table.
-    return LoadPacked(static_cast<const std::uint8_t*>(p), size, static_cast<std::size_t>(-1), size);
+    return LoadPacked(static_cast<const std::uint8_t*>(p), size, static_cast<std::size_t>(-1),
+                      size);
 }
 
 bool Bitmap::LoadPacked(const std::uint8_t* info, std::size_t infoSize, std::size_t bitsOffset,
@@ -327,11 +326,19 @@ bool Bitmap::LoadPacked(const std::uint8_t* info, std::size_t infoSize, std::siz
     if (topDown) h = -h;
     if (!ValidSize(w, h)) return false;
     switch (bpp) {
-        case 1: case 4: case 8: case 16: case 24: case 32: break;
-        default: return false;
+        case 1:
+        case 4:
+        case 8:
+        case 16:
+        case 24:
+        case 32:
+            break;
+        default:
+            return false;
     }
     switch (compression) {
-        case BI_RGB: break;
+        case BI_RGB:
+            break;
         case BI_BITFIELDS:
             if (bpp != 16 && bpp != 32) return false;
             if (!masks[0] && !masks[1] && !masks[2]) return false;
@@ -342,7 +349,8 @@ bool Bitmap::LoadPacked(const std::uint8_t* info, std::size_t infoSize, std::siz
         case BI_RLE4:
             if (bpp != 4 || topDown) return false;
             break;
-        default: return false;  // embedded JPEG/PNG and the rest
+        default:
+            return false;  // embedded JPEG/PNG and the rest
     }
 
     // Colour table.
@@ -402,7 +410,8 @@ bool Bitmap::LoadPacked(const std::uint8_t* info, std::size_t infoSize, std::siz
             return false;
         ::GdiFlush();
     } else {
-        const unsigned long long srcStride = ((static_cast<unsigned long long>(w) * bpp + 31) / 32) * 4;
+        const unsigned long long srcStride =
+            ((static_cast<unsigned long long>(w) * bpp + 31) / 32) * 4;
         if (srcStride * static_cast<unsigned long long>(h) > avail) return false;  // truncated
         if (compression == BI_RGB && bpp == 16) {
             masks[0] = 0x7C00;
@@ -474,7 +483,7 @@ bool Bitmap::SaveToFile(const std::wstring& path) const {
     bool ok;
     {
         fw::Handle f(::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!f) return false;
         DWORD n = 0;
         ok = ::WriteFile(f.get(), head, sizeof(head), &n, nullptr) && n == sizeof(head);

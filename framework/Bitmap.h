@@ -19,7 +19,7 @@ public:
     Bitmap() = default;
     Bitmap(int width, int height, PixelFormat format = PixelFormat::pf24bit);
     ~Bitmap();
-    Bitmap(const Bitmap& other);             // deep copy
+    Bitmap(const Bitmap& other);  // deep copy
     Bitmap& operator=(const Bitmap& other);
     Bitmap(Bitmap&& other) noexcept;
     Bitmap& operator=(Bitmap&& other) noexcept;
@@ -32,8 +32,8 @@ public:
     // Resizes (content is not kept; new pixels are black). A 0 side empties the
     // bitmap. Returns false when the DIB cannot be made (bitmap left empty).
     bool SetSize(int width, int height);
-    bool SetFormat(PixelFormat format);      // converts the pixels
-    void Clear();                            // empty bitmap
+    bool SetFormat(PixelFormat format);  // converts the pixels
+    void Clear();                        // empty bitmap
 
     HBITMAP Handle() const { return bmp_.get(); }
 
@@ -50,8 +50,8 @@ public:
     // 32-bit files load as pf32bit, all others as pf24bit. A missing, truncated or
     // malformed file gives false and leaves the bitmap as it was.
     bool LoadFromFile(const std::wstring& path);
-    bool LoadFromMemory(const void* data, std::size_t size);          // a whole .bmp file
-    bool LoadFromResource(HINSTANCE module, const wchar_t* name);     // an RT_BITMAP resource
+    bool LoadFromMemory(const void* data, std::size_t size);       // a whole .bmp file
+    bool LoadFromResource(HINSTANCE module, const wchar_t* name);  // an RT_BITMAP resource
     // Writes a .bmp in the bitmap's own format through a temporary file, so a
     // failed write never leaves a half-written file under the name.
     bool SaveToFile(const std::wstring& path) const;

@@ -119,7 +119,7 @@ void Canvas::RequirePen() {
         if (Pen.Style == PenStyle::Clear) {
             obj = ::GetStockObject(NULL_PEN);
         } else {
-            const int style = Pen.Style == PenStyle::Dash ? PS_DASH
+            const int style = Pen.Style == PenStyle::Dash  ? PS_DASH
                               : Pen.Style == PenStyle::Dot ? PS_DOT
                                                            : PS_SOLID;
             p.reset(::CreatePen(style, Pen.Width, ColorToRGB(Pen.Color)));
@@ -285,8 +285,8 @@ void Canvas::DrawTransparent(int x, int y, const Bitmap& bmp, COLORREF key) {
     if (!dc_ || bmp.Empty()) return;
     HDC src = bmp.SourceDC();
     if (src)
-        ::TransparentBlt(dc_, x, y, bmp.Width(), bmp.Height(), src, 0, 0, bmp.Width(),
-                         bmp.Height(), key & 0x00FFFFFF);
+        ::TransparentBlt(dc_, x, y, bmp.Width(), bmp.Height(), src, 0, 0, bmp.Width(), bmp.Height(),
+                         key & 0x00FFFFFF);
 }
 
 }  // namespace fw

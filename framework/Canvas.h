@@ -65,15 +65,15 @@ public:
     fw::Brush Brush;
     fw::Pen Pen;
 
-    void FillRect(const RECT& r);                        // brush, no outline
-    void FrameRect(const RECT& r);                       // one-pixel frame in the brush colour
+    void FillRect(const RECT& r);   // brush, no outline
+    void FrameRect(const RECT& r);  // one-pixel frame in the brush colour
     void Rectangle(int left, int top, int right, int bottom);  // pen outline, brush fill
     void Rectangle(const RECT& r) { Rectangle(r.left, r.top, r.right, r.bottom); }
     void Ellipse(int left, int top, int right, int bottom);
     void RoundRect(int left, int top, int right, int bottom, int ellipseW, int ellipseH);
     void MoveTo(int x, int y);
     void LineTo(int x, int y);
-    void FillRegion(HRGN rgn);                           // brush colour
+    void FillRegion(HRGN rgn);  // brush colour
 
     void TextOut(int x, int y, const std::wstring& text);
     SIZE TextExtent(const std::wstring& text);

@@ -21,9 +21,16 @@ HINSTANCE ModuleInstance() { return ::GetModuleHandleW(nullptr); }
 
 MouseButton ButtonOf(UINT msg) {
     switch (msg) {
-        case WM_RBUTTONDOWN: case WM_RBUTTONUP: case WM_RBUTTONDBLCLK: return MouseButton::Right;
-        case WM_MBUTTONDOWN: case WM_MBUTTONUP: case WM_MBUTTONDBLCLK: return MouseButton::Middle;
-        default: return MouseButton::Left;
+        case WM_RBUTTONDOWN:
+        case WM_RBUTTONUP:
+        case WM_RBUTTONDBLCLK:
+            return MouseButton::Right;
+        case WM_MBUTTONDOWN:
+        case WM_MBUTTONUP:
+        case WM_MBUTTONDBLCLK:
+            return MouseButton::Middle;
+        default:
+            return MouseButton::Left;
     }
 }
 
@@ -373,9 +380,15 @@ LRESULT WinControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
             }
             break;
         case WM_MOUSEMOVE:
-        case WM_LBUTTONDOWN: case WM_LBUTTONUP: case WM_LBUTTONDBLCLK:
-        case WM_RBUTTONDOWN: case WM_RBUTTONUP: case WM_RBUTTONDBLCLK:
-        case WM_MBUTTONDOWN: case WM_MBUTTONUP: case WM_MBUTTONDBLCLK:
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONUP:
+        case WM_LBUTTONDBLCLK:
+        case WM_RBUTTONDOWN:
+        case WM_RBUTTONUP:
+        case WM_RBUTTONDBLCLK:
+        case WM_MBUTTONDOWN:
+        case WM_MBUTTONUP:
+        case WM_MBUTTONDBLCLK:
         case WM_MOUSELEAVE:
         case WM_CAPTURECHANGED: {
             auto alive = AliveToken();
@@ -434,11 +447,16 @@ bool WinControl::HandleMouse(UINT msg, WPARAM wParam, LPARAM lParam) {
             App().MouseOverControl(under ? under : this);
             return false;
         }
-        case WM_LBUTTONDOWN: case WM_RBUTTONDOWN: case WM_MBUTTONDOWN:
-        case WM_LBUTTONDBLCLK: case WM_RBUTTONDBLCLK: case WM_MBUTTONDBLCLK: {
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+        case WM_MBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+        case WM_RBUTTONDBLCLK:
+        case WM_MBUTTONDBLCLK: {
             App().CancelHint();
             const MouseButton button = ButtonOf(msg);
-            bool dbl = msg == WM_LBUTTONDBLCLK || msg == WM_RBUTTONDBLCLK || msg == WM_MBUTTONDBLCLK;
+            bool dbl =
+                msg == WM_LBUTTONDBLCLK || msg == WM_RBUTTONDBLCLK || msg == WM_MBUTTONDBLCLK;
             Control* g = ownClass_ ? (capture_ ? capture_ : GraphicControlAt(pt, false)) : nullptr;
             if (g) {
                 auto* gc = static_cast<GraphicControl*>(g);
@@ -449,7 +467,8 @@ bool WinControl::HandleMouse(UINT msg, WPARAM wParam, LPARAM lParam) {
                 auto gAlive = g->AliveToken();
                 if (dbl && button == MouseButton::Left) g->DblClick();
                 if (!gAlive.expired())
-                    g->MouseDown(button, shift | (dbl ? ssDouble : 0), pt.x - g->left_, pt.y - g->top_);
+                    g->MouseDown(button, shift | (dbl ? ssDouble : 0), pt.x - g->left_,
+                                 pt.y - g->top_);
                 return true;
             }
             if (ownClass_ && button == MouseButton::Left) {
@@ -463,7 +482,9 @@ bool WinControl::HandleMouse(UINT msg, WPARAM wParam, LPARAM lParam) {
             MouseDown(button, shift | (dbl ? ssDouble : 0), pt.x, pt.y);
             return false;
         }
-        case WM_LBUTTONUP: case WM_RBUTTONUP: case WM_MBUTTONUP: {
+        case WM_LBUTTONUP:
+        case WM_RBUTTONUP:
+        case WM_MBUTTONUP: {
             const MouseButton button = ButtonOf(msg);
             const bool anyHeld = (wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) != 0;
             if (Control* g = capture_) {

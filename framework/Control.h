@@ -116,7 +116,7 @@ protected:
 // Parameters of the window a windowed control makes; CreateParams fills them and
 // a derived control may change them before the window is made.
 struct CreateParams {
-    std::wstring ClassName;      // a system class ("EDIT") or empty for the framework's own
+    std::wstring ClassName;        // a system class ("EDIT") or empty for the framework's own
     UINT ClassStyle = CS_DBLCLKS;  // own class only
     std::wstring Caption;
     DWORD Style = 0;
@@ -149,7 +149,7 @@ public:
     std::wstring Text() const;
     void SetText(const std::wstring& text);
 
-    int TabOrder = -1;     // -1: creation order
+    int TabOrder = -1;  // -1: creation order
     bool TabStop = false;
     bool CanFocus() const;
     void SetFocus();
@@ -191,7 +191,10 @@ protected:
     // graphic children. Only for own-class windows.
     virtual void PaintWindow(fw::Canvas& canvas);
     // Notifications from a child window (WM_COMMAND / WM_NOTIFY reflected to it).
-    virtual bool HandleCommand(WORD code) { (void)code; return false; }
+    virtual bool HandleCommand(WORD code) {
+        (void)code;
+        return false;
+    }
     // Bounds of the window as set: a combo box asks for room for its list.
     virtual RECT WindowBoundsFor(const RECT& bounds) const { return bounds; }
     virtual void SyncBoundsFromWindow();

@@ -26,7 +26,9 @@ void Bevel::Paint(fw::Canvas& canvas) {
         line(z, r - 1, b - 1, l - 1, b - 1);
     };
     switch (Shape) {
-        case BevelShape::Box: box(0, 0, w, h, c1, c2); break;
+        case BevelShape::Box:
+            box(0, 0, w, h, c1, c2);
+            break;
         case BevelShape::Frame:
             box(0, 0, w - 1, h - 1, c1, c1);
             box(1, 1, w, h, c2, c2);
@@ -47,7 +49,8 @@ void Bevel::Paint(fw::Canvas& canvas) {
             line(c1, w - 2, 0, w - 2, h);
             line(c2, w - 1, 0, w - 1, h);
             break;
-        case BevelShape::Spacer: break;
+        case BevelShape::Spacer:
+            break;
     }
 }
 

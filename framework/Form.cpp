@@ -31,7 +31,8 @@ void CollectTabStops(const WinControl* parent, std::vector<WinControl*>& out) {
         ++index;
         if (!c->IsWindowed()) continue;
         auto* w = static_cast<WinControl*>(c);
-        const long long key = w->TabOrder >= 0 ? w->TabOrder * 100000LL + index : 0x7FFFFFFF00000LL + index;
+        const long long key =
+            w->TabOrder >= 0 ? w->TabOrder * 100000LL + index : 0x7FFFFFFF00000LL + index;
         level.emplace_back(key, w);
     }
     std::stable_sort(level.begin(), level.end(),
@@ -132,9 +133,15 @@ void Form::CreateParams(fw::CreateParams& p) {
     WinControl::CreateParams(p);
     p.Style &= ~(WS_CHILD | WS_VISIBLE | WS_TABSTOP);
     switch (BorderStyle) {
-        case fw::BorderStyle::None: p.Style |= WS_POPUP; break;
-        case fw::BorderStyle::Single: p.Style |= WS_CAPTION; break;
-        case fw::BorderStyle::Sizeable: p.Style |= WS_CAPTION | WS_THICKFRAME; break;
+        case fw::BorderStyle::None:
+            p.Style |= WS_POPUP;
+            break;
+        case fw::BorderStyle::Single:
+            p.Style |= WS_CAPTION;
+            break;
+        case fw::BorderStyle::Sizeable:
+            p.Style |= WS_CAPTION | WS_THICKFRAME;
+            break;
         case fw::BorderStyle::Dialog:
             p.Style |= WS_CAPTION;
             p.ExStyle |= WS_EX_DLGMODALFRAME;
@@ -236,9 +243,7 @@ void Form::Close() {
     }
 }
 
-void Form::Release() {
-    App().ReleaseForm(this);
-}
+void Form::Release() { App().ReleaseForm(this); }
 
 bool Form::CloseModal() {
     if (!CloseQuery()) {
@@ -370,7 +375,8 @@ bool Form::PreProcessKey(MSG& msg) {
             WinControl* focused = ControlOfWindow(msg.hwnd);
             // An open drop-down list takes its own Enter and Escape.
             if (auto* cb = dynamic_cast<ComboBox*>(focused);
-                cb && cb->HandleAllocated() && ::SendMessageW(cb->Handle(), CB_GETDROPPEDSTATE, 0, 0))
+                cb && cb->HandleAllocated() &&
+                ::SendMessageW(cb->Handle(), CB_GETDROPPEDSTATE, 0, 0))
                 return false;
             Button* b = nullptr;
             if (key == VK_RETURN) {

@@ -18,7 +18,7 @@ public:
     explicit MenuItem(Component* owner);
     ~MenuItem() override;
 
-    std::wstring Caption;   // "-" makes a separator
+    std::wstring Caption;  // "-" makes a separator
     bool Enabled = true;
     bool Visible = true;
     bool Checked = false;

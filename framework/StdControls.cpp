@@ -28,8 +28,10 @@ void Label::Paint(fw::Canvas& canvas) {
     canvas.Brush.Style = BrushStyle::Clear;
     UINT format = DT_EXPANDTABS | (WordWrap ? DT_WORDBREAK : DT_SINGLELINE);
     if (!ShowAccelChar) format |= DT_NOPREFIX;
-    if (Alignment == TextAlignment::Center) format |= DT_CENTER;
-    else if (Alignment == TextAlignment::Right) format |= DT_RIGHT;
+    if (Alignment == TextAlignment::Center)
+        format |= DT_CENTER;
+    else if (Alignment == TextAlignment::Right)
+        format |= DT_RIGHT;
     if (!enabled_) {
         // The engraved look of disabled text.
         RECT s = r;
@@ -83,7 +85,8 @@ LRESULT Edit::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         // Only focus moves inside the same form count as entering or leaving the
         // field; switching to another program does not.
         HWND other = reinterpret_cast<HWND>(wParam);
-        const bool sameForm = other && ::GetAncestor(other, GA_ROOT) == ::GetAncestor(hwnd_, GA_ROOT);
+        const bool sameForm =
+            other && ::GetAncestor(other, GA_ROOT) == ::GetAncestor(hwnd_, GA_ROOT);
         NotifyEvent& ev = msg == WM_SETFOCUS ? OnEnter : OnExit;
         if (ev && (sameForm || (msg == WM_SETFOCUS && !other))) {
             auto h = ev;
@@ -149,9 +152,15 @@ void ComboBox::CreateParams(fw::CreateParams& p) {
     p.ClassName = L"COMBOBOX";
     p.Style |= WS_VSCROLL | CBS_AUTOHSCROLL;
     switch (style_) {
-        case ComboStyle::DropDown: p.Style |= CBS_DROPDOWN; break;
-        case ComboStyle::DropDownList: p.Style |= CBS_DROPDOWNLIST; break;
-        case ComboStyle::Simple: p.Style |= CBS_SIMPLE; break;
+        case ComboStyle::DropDown:
+            p.Style |= CBS_DROPDOWN;
+            break;
+        case ComboStyle::DropDownList:
+            p.Style |= CBS_DROPDOWNLIST;
+            break;
+        case ComboStyle::Simple:
+            p.Style |= CBS_SIMPLE;
+            break;
     }
     p.Caption.clear();  // the text goes in after the items
 }
@@ -168,7 +177,8 @@ RECT ComboBox::WindowBoundsFor(const RECT& b) const {
 void ComboBox::SyncBoundsFromWindow() { WinControl::SyncBoundsFromWindow(); }
 
 void ComboBox::AfterCreateHandle() {
-    for (const auto& s : items_) ::SendMessageW(hwnd_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str()));
+    for (const auto& s : items_)
+        ::SendMessageW(hwnd_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str()));
     const int index = itemIndex_ >= 0 && itemIndex_ < ItemCount() ? itemIndex_ : -1;
     ::SendMessageW(hwnd_, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
     if (style_ != ComboStyle::DropDownList && (index < 0 || text_ != items_[index]))

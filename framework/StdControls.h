@@ -19,9 +19,9 @@ public:
     const std::wstring& Caption() const { return caption_; }
     void SetCaption(const std::wstring& c);
     TextAlignment Alignment = TextAlignment::Left;
-    bool Transparent = true;   // false: filled with Color
+    bool Transparent = true;  // false: filled with Color
     bool WordWrap = false;
-    bool ShowAccelChar = true; // "&" underlines the next character
+    bool ShowAccelChar = true;  // "&" underlines the next character
 
 protected:
     void Paint(fw::Canvas& canvas) override;

@@ -45,8 +45,8 @@ using NotifyEvent = std::function<void()>;
 
 // Shift state of mouse and key events (bit set).
 using ShiftState = unsigned;
-constexpr ShiftState ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16,
-                     ssMiddle = 32, ssDouble = 64;
+constexpr ShiftState ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32,
+                     ssDouble = 64;
 // Shift state from a mouse message's wParam (MK_ flags) plus the Alt key.
 ShiftState ShiftFromMouseKeys(WPARAM keys);
 ShiftState ShiftFromKeyboard();
@@ -60,8 +60,8 @@ using KeyPressEvent = std::function<void(wchar_t& key)>;
 
 // Modal results (a form's ModalResult and a button's ModalResult).
 using ModalResult = int;
-constexpr ModalResult mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4,
-                      mrIgnore = 5, mrYes = 6, mrNo = 7;
+constexpr ModalResult mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5,
+                      mrYes = 6, mrNo = 7;
 
 inline RECT MakeRect(int left, int top, int width, int height) {
     return RECT{left, top, left + width, top + height};

@@ -134,18 +134,18 @@ struct View {
 
 }  // namespace handle_traits
 
-using Handle = UniqueHandle<HANDLE, handle_traits::Kernel>;        // CloseHandle
-using FindHandle = UniqueHandle<HANDLE, handle_traits::Find>;      // FindClose
-using RegKey = UniqueHandle<HKEY, handle_traits::RegKey>;          // RegCloseKey
-using WindowHandle = UniqueHandle<HWND, handle_traits::Window>;    // DestroyWindow
-using ModuleHandle = UniqueHandle<HMODULE, handle_traits::Module>; // FreeLibrary
-using MenuHandle = UniqueHandle<HMENU, handle_traits::Menu>;       // DestroyMenu
-using IconHandle = UniqueHandle<HICON, handle_traits::Icon>;       // DestroyIcon
-using DcHandle = UniqueHandle<HDC, handle_traits::Dc>;             // DeleteDC (CreateCompatibleDC)
-using MappedView = UniqueHandle<void*, handle_traits::View>;       // UnmapViewOfFile
+using Handle = UniqueHandle<HANDLE, handle_traits::Kernel>;         // CloseHandle
+using FindHandle = UniqueHandle<HANDLE, handle_traits::Find>;       // FindClose
+using RegKey = UniqueHandle<HKEY, handle_traits::RegKey>;           // RegCloseKey
+using WindowHandle = UniqueHandle<HWND, handle_traits::Window>;     // DestroyWindow
+using ModuleHandle = UniqueHandle<HMODULE, handle_traits::Module>;  // FreeLibrary
+using MenuHandle = UniqueHandle<HMENU, handle_traits::Menu>;        // DestroyMenu
+using IconHandle = UniqueHandle<HICON, handle_traits::Icon>;        // DestroyIcon
+using DcHandle = UniqueHandle<HDC, handle_traits::Dc>;              // DeleteDC (CreateCompatibleDC)
+using MappedView = UniqueHandle<void*, handle_traits::View>;        // UnmapViewOfFile
 
 template <typename T>
-using GdiObject = UniqueHandle<T, handle_traits::Gdi<T>>;          // DeleteObject
+using GdiObject = UniqueHandle<T, handle_traits::Gdi<T>>;  // DeleteObject
 using BitmapHandle = GdiObject<HBITMAP>;
 using FontHandle = GdiObject<HFONT>;
 using BrushHandle = GdiObject<HBRUSH>;

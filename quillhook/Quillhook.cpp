@@ -22,12 +22,11 @@ HANDLE CreateRecordMapping() {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
     if (ConvertStringSecurityDescriptorToSecurityDescriptorA(
-            "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;OW)(A;;GR;;;WD)", SDDL_REVISION_1,
-            &descriptor, nullptr))
+            "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;OW)(A;;GR;;;WD)", SDDL_REVISION_1, &descriptor,
+            nullptr))
         attributes.lpSecurityDescriptor = descriptor;
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0,
-                                        sizeof(quillhook::SaverRecord),
-                                        quillhook::SaverRecordName);
+                                        sizeof(quillhook::SaverRecord), quillhook::SaverRecordName);
     DWORD error = GetLastError();
     if (descriptor) LocalFree(descriptor);
     SetLastError(error);

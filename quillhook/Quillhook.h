@@ -13,5 +13,4 @@ BOOL WINAPI HookCBTHook(HWND Window, UINT Message);
 
 // Releases the record and removes the hook. Returns TRUE only when a hook was removed.
 BOOL WINAPI UnhookCBTHook();
-
 }

@@ -25,29 +25,24 @@ private:
     UINT old_;
 };
 
-bool IsNT4OrLater()
-{
+bool IsNT4OrLater() {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof(info);
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    if (!::GetVersionExA(&info))
-        return true;
+    if (!::GetVersionExA(&info)) return true;
 #pragma GCC diagnostic pop
     return info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion >= 4;
 }
 
 // Width of Text in the control's own font; 0 when it cannot be measured.
-int MeasuredWidth(HDC Dc, const std::string& Text)
-{
+int MeasuredWidth(HDC Dc, const std::string& Text) {
     SIZE size{};
-    if (!::GetTextExtentPoint32A(Dc, Text.c_str(), static_cast<int>(Text.size()), &size))
-        return 0;
+    if (!::GetTextExtentPoint32A(Dc, Text.c_str(), static_cast<int>(Text.size()), &size)) return 0;
     return size.cx;
 }
 
-int ControlWidth(HWND Control)
-{
+int ControlWidth(HWND Control) {
     RECT r{};
     ::GetWindowRect(Control, &r);
     return r.right - r.left;
@@ -58,10 +53,10 @@ int ControlWidth(HWND Control)
 class ControlDc {
 public:
     explicit ControlDc(HWND Control)
-        : dc_(Control), font_(dc_ ? dc_.get() : nullptr,
-                              dc_ ? reinterpret_cast<HGDIOBJ>(::SendMessageW(Control, WM_GETFONT, 0, 0)) : nullptr)
-    {
-    }
+        : dc_(Control),
+          font_(dc_ ? dc_.get() : nullptr,
+                dc_ ? reinterpret_cast<HGDIOBJ>(::SendMessageW(Control, WM_GETFONT, 0, 0))
+                    : nullptr) {}
     HDC get() const { return dc_.get(); }
 
 private:
@@ -69,16 +64,13 @@ private:
     fw::ScopedSelectObject font_;
 };
 
-BOOL CALLBACK FindStatusChild(HWND Child, LPARAM Data)
-{
-    if (::GetDlgCtrlID(Child) != BrowseStatusControlId)
-        return TRUE;
+BOOL CALLBACK FindStatusChild(HWND Child, LPARAM Data) {
+    if (::GetDlgCtrlID(Child) != BrowseStatusControlId) return TRUE;
     *reinterpret_cast<HWND*>(Data) = Child;
     return FALSE;
 }
 
-HWND FindStatusControl(HWND Browser)
-{
+HWND FindStatusControl(HWND Browser) {
     HWND found = nullptr;
     ::EnumChildWindows(Browser, FindStatusChild, reinterpret_cast<LPARAM>(&found));
     return found;
@@ -86,196 +78,172 @@ HWND FindStatusControl(HWND Browser)
 
 // The text that BFFM_SETSELECTIONA gets for a selection: a bare drive gets its root
 // separator, any other folder loses one trailing separator.
-std::string NormalisedSelection(std::string Text)
-{
-    if (Text.empty())
-        return Text;
+std::string NormalisedSelection(std::string Text) {
+    if (Text.empty()) return Text;
     if (Text.size() < 4 && Text.size() >= 2 && Text[1] == ':') {
-        if (Text.size() == 2)
-            Text += '\\';
+        if (Text.size() == 2) Text += '\\';
         return Text;
     }
-    if (Text.back() == '\\' && Text != "\\")
-        Text.pop_back();
+    if (Text.back() == '\\' && Text != "\\") Text.pop_back();
     return Text;
 }
 
-} // namespace
+}  // namespace
 
-int RootFolderId(TRootID Root, bool NT4OrLater)
-{
+int RootFolderId(TRootID Root, bool NT4OrLater) {
     static constexpr std::array<int, 24> ids = {
-        CSIDL_DESKTOP,          CSIDL_INTERNET,         CSIDL_PROGRAMS,
-        CSIDL_CONTROLS,         CSIDL_PRINTERS,         CSIDL_PERSONAL,
-        CSIDL_FAVORITES,        CSIDL_STARTUP,          CSIDL_RECENT,
-        CSIDL_SENDTO,           CSIDL_BITBUCKET,        CSIDL_STARTMENU,
-        CSIDL_DESKTOPDIRECTORY, CSIDL_DRIVES,           CSIDL_NETWORK,
-        CSIDL_NETHOOD,          CSIDL_FONTS,            CSIDL_TEMPLATES,
-        CSIDL_COMMON_STARTMENU, CSIDL_COMMON_PROGRAMS,  CSIDL_COMMON_STARTUP,
-        CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_APPDATA,   CSIDL_PRINTHOOD,
+        CSIDL_DESKTOP,
+        CSIDL_INTERNET,
+        CSIDL_PROGRAMS,
+        CSIDL_CONTROLS,
+        CSIDL_PRINTERS,
+        CSIDL_PERSONAL,
+        CSIDL_FAVORITES,
+        CSIDL_STARTUP,
+        CSIDL_RECENT,
+        CSIDL_SENDTO,
+        CSIDL_BITBUCKET,
+        CSIDL_STARTMENU,
+        CSIDL_DESKTOPDIRECTORY,
+        CSIDL_DRIVES,
+        CSIDL_NETWORK,
+        CSIDL_NETHOOD,
+        CSIDL_FONTS,
+        CSIDL_TEMPLATES,
+        CSIDL_COMMON_STARTMENU,
+        CSIDL_COMMON_PROGRAMS,
+        CSIDL_COMMON_STARTUP,
+        CSIDL_COMMON_DESKTOPDIRECTORY,
+        CSIDL_APPDATA,
+        CSIDL_PRINTHOOD,
     };
     if (!NT4OrLater) {
         switch (Root) {
-        case TRootID::idCommonStartMenu: return CSIDL_STARTMENU;
-        case TRootID::idCommonPrograms: return CSIDL_PROGRAMS;
-        case TRootID::idCommonStartup: return CSIDL_STARTUP;
-        case TRootID::idCommonDesktopDirectory: return CSIDL_DESKTOPDIRECTORY;
-        default: break;
+            case TRootID::idCommonStartMenu:
+                return CSIDL_STARTMENU;
+            case TRootID::idCommonPrograms:
+                return CSIDL_PROGRAMS;
+            case TRootID::idCommonStartup:
+                return CSIDL_STARTUP;
+            case TRootID::idCommonDesktopDirectory:
+                return CSIDL_DESKTOPDIRECTORY;
+            default:
+                break;
         }
     }
     const auto i = static_cast<size_t>(Root);
     return i < ids.size() ? ids[i] : CSIDL_DESKTOP;
 }
 
-int RootFolderId(TRootID Root)
-{
-    return RootFolderId(Root, IsNT4OrLater());
-}
+int RootFolderId(TRootID Root) { return RootFolderId(Root, IsNT4OrLater()); }
 
-UINT BrowseInfoFlags(TBrowseFlags Options)
-{
+UINT BrowseInfoFlags(TBrowseFlags Options) {
     static constexpr std::array<UINT, 11> flags = {
-        BIF_RETURNONLYFSDIRS, BIF_DONTGOBELOWDOMAIN, BIF_RETURNFSANCESTORS, BIF_BROWSEFORCOMPUTER,
+        BIF_RETURNONLYFSDIRS, BIF_DONTGOBELOWDOMAIN,  BIF_RETURNFSANCESTORS, BIF_BROWSEFORCOMPUTER,
         BIF_BROWSEFORPRINTER, BIF_BROWSEINCLUDEFILES, BIF_EDITBOX,           BIF_BROWSEINCLUDEURLS,
-        BIF_NEWDIALOGSTYLE,   BIF_SHAREABLE,         BIF_USENEWUI,
+        BIF_NEWDIALOGSTYLE,   BIF_SHAREABLE,          BIF_USENEWUI,
     };
     UINT result = 0;
     for (size_t i = 0; i < flags.size(); ++i)
-        if (Options & (1u << i))
-            result |= flags[i];
+        if (Options & (1u << i)) result |= flags[i];
     return result;
 }
 
 // ---------------------------------------------------------------------------
 
-TGBrowseDialog::TGBrowseDialog(fw::Component* Owner) : fw::Component(Owner)
-{
+TGBrowseDialog::TGBrowseDialog(fw::Component* Owner) : fw::Component(Owner) {
     if (dynamic_cast<fw::WinControl*>(Owner))
         WindowedOwner_ = Owner;
     else if (fw::Application::Exists()) {
         fw::Form* main = fw::App().MainForm();
-        if (main && main->HandleAllocated())
-            ConstructionParent_ = main->Handle();
+        if (main && main->HandleAllocated()) ConstructionParent_ = main->Handle();
     }
     ::SHGetMalloc(Malloc_.GetAddressOf());
 }
 
 TGBrowseDialog::~TGBrowseDialog() = default;
 
-HWND TGBrowseDialog::ParentWindow() const
-{
+HWND TGBrowseDialog::ParentWindow() const {
     // The owner outlives this component, so its window can be asked for late: a form's
     // window may not exist yet when its components are made.
-    if (WindowedOwner_)
-        return static_cast<fw::WinControl*>(WindowedOwner_)->Handle();
-    if (ConstructionParent_ && ::IsWindow(ConstructionParent_))
-        return ConstructionParent_;
+    if (WindowedOwner_) return static_cast<fw::WinControl*>(WindowedOwner_)->Handle();
+    if (ConstructionParent_ && ::IsWindow(ConstructionParent_)) return ConstructionParent_;
     if (fw::Application::Exists()) {
         fw::Form* main = fw::App().MainForm();
-        if (main)
-            return main->Handle();
+        if (main) return main->Handle();
     }
     return nullptr;
 }
 
-void TGBrowseDialog::SetSelection(const std::string& Value)
-{
-    if (Value == Selection_)
-        return;
+void TGBrowseDialog::SetSelection(const std::string& Value) {
+    if (Value == Selection_) return;
     Selection_ = Value;
     if (!Selection_.empty() && Selection_.back() != '\\' && IsExistingFolder(Selection_))
         Selection_ += '\\';
-    if (Selection_.empty())
-        Item_.reset();
-    if (DisplaySelection_)
-        StatusText_ = Selection_;
-    if (Window_)
-        ApplySelection();
+    if (Selection_.empty()) Item_.reset();
+    if (DisplaySelection_) StatusText_ = Selection_;
+    if (Window_) ApplySelection();
 }
 
-void TGBrowseDialog::SetOptions(TBrowseFlags Value)
-{
-    if (Value == Options_)
-        return;
+void TGBrowseDialog::SetOptions(TBrowseFlags Value) {
+    if (Value == Options_) return;
     Options_ = Value;
-    if (Options_ & bfIncludeURLs)
-        Options_ |= bfIncludeFiles | bfUseNewUI;
-    if (Options_ & bfShareable)
-        Options_ |= bfUseNewUI;
-    if (Options_ & bfUseNewUI)
-        Options_ |= bfEditBox | bfNewDialogStyle;
+    if (Options_ & bfIncludeURLs) Options_ |= bfIncludeFiles | bfUseNewUI;
+    if (Options_ & bfShareable) Options_ |= bfUseNewUI;
+    if (Options_ & bfUseNewUI) Options_ |= bfEditBox | bfNewDialogStyle;
 }
 
-void TGBrowseDialog::SetStatusText(const std::string& Value)
-{
-    if (DisplaySelection_ || Value == StatusText_)
-        return;
+void TGBrowseDialog::SetStatusText(const std::string& Value) {
+    if (DisplaySelection_ || Value == StatusText_) return;
     StatusText_ = Value;
-    if (Window_)
-        SendStatusText();
+    if (Window_) SendStatusText();
 }
 
-void TGBrowseDialog::SetFitStatusText(bool Value)
-{
-    if (Value == FitStatusText_)
-        return;
+void TGBrowseDialog::SetFitStatusText(bool Value) {
+    if (Value == FitStatusText_) return;
     FitStatusText_ = Value;
-    if (Window_)
-        SendStatusText();
+    if (Window_) SendStatusText();
 }
 
-std::string TGBrowseDialog::Title() const
-{
-    if (!Window_)
-        return Title_;
+std::string TGBrowseDialog::Title() const {
+    if (!Window_) return Title_;
     char text[256] = {};
     ::SendMessageA(Window_, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text));
     return text;
 }
 
-void TGBrowseDialog::SetTitle(const std::string& Value)
-{
+void TGBrowseDialog::SetTitle(const std::string& Value) {
     Title_ = Value;
-    if (Window_)
-        ::SendMessageA(Window_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Title_.c_str()));
+    if (Window_) ::SendMessageA(Window_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Title_.c_str()));
 }
 
-void TGBrowseDialog::SetDisplaySelection(bool Value)
-{
-    if (Value == DisplaySelection_)
-        return;
+void TGBrowseDialog::SetDisplaySelection(bool Value) {
+    if (Value == DisplaySelection_) return;
     DisplaySelection_ = Value;
-    if (DisplaySelection_)
-        StatusText_ = Selection_;
+    if (DisplaySelection_) StatusText_ = Selection_;
 }
 
-void TGBrowseDialog::SendStatusText()
-{
+void TGBrowseDialog::SendStatusText() {
     const std::string text = FittedStatusText();
     ::SendMessageA(Window_, BFFM_SETSTATUSTEXTA, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-std::string TGBrowseDialog::FittedStatusText() const
-{
-    if (!FitStatusText_ || StatusText_.empty() || !Window_)
-        return StatusText_;
+std::string TGBrowseDialog::FittedStatusText() const {
+    if (!FitStatusText_ || StatusText_.empty() || !Window_) return StatusText_;
     const HWND status = FindStatusControl(Window_);
-    if (!status)
-        return StatusText_;
-    return IsExistingFolder(StatusText_) ? CompactPath(status, StatusText_) : TruncateText(status, StatusText_);
+    if (!status) return StatusText_;
+    return IsExistingFolder(StatusText_) ? CompactPath(status, StatusText_)
+                                         : TruncateText(status, StatusText_);
 }
 
-bool TGBrowseDialog::Execute()
-{
+bool TGBrowseDialog::Execute() {
     const HWND parent = ParentWindow();
     const std::string savedSelection = Selection_;
     IdList savedItem(Item_ ? ::ILClone(Item_.get()) : nullptr);
 
     UINT flags = BrowseInfoFlags(Options_);
-    if (Options_ & bfEditBox)
-        flags |= BIF_VALIDATE;
-    if (!StatusText_.empty() || DisplaySelection_)
-        flags |= BIF_STATUSTEXT;
+    if (Options_ & bfEditBox) flags |= BIF_VALIDATE;
+    if (!StatusText_.empty() || DisplaySelection_) flags |= BIF_STATUSTEXT;
 
     bool confirmed = false;
     std::string path;
@@ -285,8 +253,7 @@ bool TGBrowseDialog::Execute()
         buffer[0] = '\0';
         fw::ComInit com(COINIT_APARTMENTTHREADED);
         ITEMIDLIST* root = nullptr;
-        if (FAILED(::SHGetSpecialFolderLocation(parent, RootFolderId(Root), &root)))
-            root = nullptr;
+        if (FAILED(::SHGetSpecialFolderLocation(parent, RootFolderId(Root), &root))) root = nullptr;
 
         BROWSEINFOA info{};
         info.hwndOwner = parent;
@@ -304,8 +271,7 @@ bool TGBrowseDialog::Execute()
             if (Options_ & bfComputers) {
                 path = std::string("\\\\") + buffer;
                 std::string fsPath;
-                if (PathFromIdList(returned.get(), fsPath))
-                    path = fsPath;
+                if (PathFromIdList(returned.get(), fsPath)) path = fsPath;
                 confirmed = true;
             } else {
                 // An item without a whole file-system path (a virtual folder, or a path
@@ -313,8 +279,7 @@ bool TGBrowseDialog::Execute()
                 confirmed = PathFromIdList(returned.get(), path);
             }
         }
-        if (root)
-            Malloc_->Free(root);
+        if (root) Malloc_->Free(root);
         Malloc_->Free(buffer);
     }
 
@@ -330,35 +295,31 @@ bool TGBrowseDialog::Execute()
         auto h = OnClose;
         h();
     }
-    if (!alive.expired())
-        Window_ = nullptr;
+    if (!alive.expired()) Window_ = nullptr;
     return confirmed;
 }
 
-int CALLBACK TGBrowseDialog::BrowseCallback(HWND Window, UINT Message, LPARAM Param, LPARAM Data)
-{
+int CALLBACK TGBrowseDialog::BrowseCallback(HWND Window, UINT Message, LPARAM Param, LPARAM Data) {
     auto* self = reinterpret_cast<TGBrowseDialog*>(Data);
-    if (!self)
-        return 0;
+    if (!self) return 0;
     switch (Message) {
-    case BFFM_INITIALIZED:
-        self->DoInitialized(Window);
-        return 0;
-    case BFFM_SELCHANGED:
-        self->DoSelectionChanged(reinterpret_cast<PCIDLIST_ABSOLUTE>(Param));
-        return 0;
-    case BFFM_VALIDATEFAILEDA: {
-        bool cancel = false;
-        self->DoValidateFailed(Param ? reinterpret_cast<const char*>(Param) : "", cancel);
-        return cancel ? 0 : 1;
-    }
-    default:
-        return 0;
+        case BFFM_INITIALIZED:
+            self->DoInitialized(Window);
+            return 0;
+        case BFFM_SELCHANGED:
+            self->DoSelectionChanged(reinterpret_cast<PCIDLIST_ABSOLUTE>(Param));
+            return 0;
+        case BFFM_VALIDATEFAILEDA: {
+            bool cancel = false;
+            self->DoValidateFailed(Param ? reinterpret_cast<const char*>(Param) : "", cancel);
+            return cancel ? 0 : 1;
+        }
+        default:
+            return 0;
     }
 }
 
-void TGBrowseDialog::DoInitialized(HWND Window)
-{
+void TGBrowseDialog::DoInitialized(HWND Window) {
     Window_ = Window;
     if (Center) {
         RECT r{};
@@ -369,18 +330,15 @@ void TGBrowseDialog::DoInitialized(HWND Window)
     }
     if (!Title_.empty())
         ::SendMessageA(Window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Title_.c_str()));
-    if (!StatusText_.empty())
-        SendStatusText();
+    if (!StatusText_.empty()) SendStatusText();
     if (OnShow && !Destroying()) {
         auto h = OnShow;
         h();
     }
-    if (Window_ && (!Selection_.empty() || Item_))
-        ApplySelection();
+    if (Window_ && (!Selection_.empty() || Item_)) ApplySelection();
 }
 
-void TGBrowseDialog::ApplySelection()
-{
+void TGBrowseDialog::ApplySelection() {
     if (Selection_.empty() && Item_) {
         std::string path;
         Selection_ = PathFromIdList(Item_.get(), path) ? path : std::string();
@@ -388,13 +346,14 @@ void TGBrowseDialog::ApplySelection()
         return;
     }
     ComPtr<IShellFolder> desktop;
-    if (FAILED(::SHGetDesktopFolder(desktop.GetAddressOf())))
-        return;
+    if (FAILED(::SHGetDesktopFolder(desktop.GetAddressOf()))) return;
     // The whole text: a start folder cut short would open the browser somewhere else.
     std::wstring wide = AnsiToWide(Selection_);
     ITEMIDLIST* parsed = nullptr;
     ULONG eaten = 0;
-    if (FAILED(desktop->ParseDisplayName(Window_, nullptr, wide.data(), &eaten, &parsed, nullptr)) || !parsed)
+    if (FAILED(
+            desktop->ParseDisplayName(Window_, nullptr, wide.data(), &eaten, &parsed, nullptr)) ||
+        !parsed)
         return;
     Item_.reset(parsed);
     if (Selection_.starts_with("\\\\")) {
@@ -405,13 +364,10 @@ void TGBrowseDialog::ApplySelection()
     ::SendMessageA(Window_, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-void TGBrowseDialog::DoSelectionChanged(PCIDLIST_ABSOLUTE Item)
-{
+void TGBrowseDialog::DoSelectionChanged(PCIDLIST_ABSOLUTE Item) {
     std::string path;
-    if (Item)
-        PathFromIdList(Item, path);
-    if (!Window_)
-        return;
+    if (Item) PathFromIdList(Item, path);
+    if (!Window_) return;
     Selection_ = path;
     Item_.reset(Item ? ::ILClone(Item) : nullptr);
     if (DisplaySelection_) {
@@ -424,8 +380,7 @@ void TGBrowseDialog::DoSelectionChanged(PCIDLIST_ABSOLUTE Item)
     }
 }
 
-void TGBrowseDialog::DoValidateFailed(const std::string& Path, bool& Cancel)
-{
+void TGBrowseDialog::DoValidateFailed(const std::string& Path, bool& Cancel) {
     if (OnValidateFail && !Destroying()) {
         auto h = OnValidateFail;
         h(this, Path, Cancel);
@@ -434,69 +389,56 @@ void TGBrowseDialog::DoValidateFailed(const std::string& Path, bool& Cancel)
 
 // ---------------------------------------------------------------------------
 
-bool PathFromIdList(PCIDLIST_ABSOLUTE Item, std::string& Path)
-{
+bool PathFromIdList(PCIDLIST_ABSOLUTE Item, std::string& Path) {
     Path.clear();
-    if (!Item)
-        return false;
+    if (!Item) return false;
     // The plain call stops at MAX_PATH (and some systems then cut the path short
     // without saying so); ask with room for the longest path there is.
     std::vector<wchar_t> buffer(32768, L'\0');
-    if (!::SHGetPathFromIDListEx(Item, buffer.data(), static_cast<DWORD>(buffer.size()), GPFIDL_DEFAULT))
+    if (!::SHGetPathFromIDListEx(Item, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                 GPFIDL_DEFAULT))
         return false;
     const std::wstring wide(buffer.data());
-    if (wide.empty() || wide.size() + 1 >= buffer.size())
-        return false;
+    if (wide.empty() || wide.size() + 1 >= buffer.size()) return false;
     Path = WideToAnsi(wide);
     return true;
 }
 
-bool IsExistingFolder(const std::string& Text)
-{
+bool IsExistingFolder(const std::string& Text) {
     NoCriticalErrorBoxes quiet;
     if (Text.size() == 3 && Text[1] == ':' && Text[2] == '\\') {
         char letter = Text[0];
-        if (letter >= 'a' && letter <= 'z')
-            letter = static_cast<char>(letter - 'a' + 'A');
+        if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
         const int bit = letter - 'A';
         return bit >= 0 && bit < 32 && (::GetLogicalDrives() & (1u << bit)) != 0;
     }
     std::string name = Text;
-    if (!name.empty() && name.back() == '\\')
-        name.pop_back();
+    if (!name.empty() && name.back() == '\\') name.pop_back();
     // Wildcards would let the search find some other entry.
-    if (name.empty() || name.find_first_of("*?") != std::string::npos)
-        return false;
+    if (name.empty() || name.find_first_of("*?") != std::string::npos) return false;
     WIN32_FIND_DATAW data{};
-    fw::FindHandle find(::FindFirstFileExW(ExtendedPath(AnsiToWide(name)).c_str(), FindExInfoBasic, &data,
-                                           FindExSearchLimitToDirectories, nullptr, 0));
+    fw::FindHandle find(::FindFirstFileExW(ExtendedPath(AnsiToWide(name)).c_str(), FindExInfoBasic,
+                                           &data, FindExSearchLimitToDirectories, nullptr, 0));
     return find && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-std::string ShortenFolderPart(std::string Dir)
-{
-    if (Dir == "\\")
-        return {};
+std::string ShortenFolderPart(std::string Dir) {
+    if (Dir == "\\") return {};
     const bool leading = !Dir.empty() && Dir.front() == '\\';
-    if (leading)
-        Dir.erase(0, 1);
-    if (!Dir.empty() && Dir.front() == '.')
-        Dir.erase(0, 4);
+    if (leading) Dir.erase(0, 1);
+    if (!Dir.empty() && Dir.front() == '.') Dir.erase(0, 4);
     const size_t sep = Dir.find('\\');
     if (sep != std::string::npos)
         Dir = "...\\" + Dir.substr(sep + 1);
     else
         Dir.clear();
-    if (leading)
-        Dir.insert(0, 1, '\\');
+    if (leading) Dir.insert(0, 1, '\\');
     return Dir;
 }
 
-std::string CompactPath(HWND Control, const std::string& Text)
-{
+std::string CompactPath(HWND Control, const std::string& Text) {
     ControlDc dc(Control);
-    if (!dc.get())
-        return Text;
+    if (!dc.get()) return Text;
     const int width = ControlWidth(Control);
 
     std::string result = Text;
@@ -522,11 +464,9 @@ std::string CompactPath(HWND Control, const std::string& Text)
     return result;
 }
 
-std::string TruncateText(HWND Control, const std::string& Text)
-{
+std::string TruncateText(HWND Control, const std::string& Text) {
     ControlDc dc(Control);
-    if (!dc.get())
-        return Text;
+    if (!dc.get()) return Text;
     const int width = ControlWidth(Control);
     std::string result = Text;
     std::string copy = Text;

@@ -71,7 +71,8 @@ UINT BrowseInfoFlags(TBrowseFlags Options);
 inline constexpr int BrowseStatusControlId = 14147;
 
 class TGBrowseDialog;
-using TOnValidateFail = std::function<void(TGBrowseDialog* Sender, const std::string& Path, bool& Cancel)>;
+using TOnValidateFail =
+    std::function<void(TGBrowseDialog* Sender, const std::string& Path, bool& Cancel)>;
 
 class TGBrowseDialog : public fw::Component {
 public:

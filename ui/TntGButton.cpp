@@ -268,7 +268,6 @@ int TTntGButton::StateImageIndex() const {
     return Index < FGlyphs->Number() ? Index : 0;
 }
 
-
 void TTntGButton::ComputeLayout(fw::Canvas& Canvas) {
     const TGGlyph& G = *FGlyphs;
     const int iw = FImageWidth;
@@ -414,9 +413,9 @@ void TTntGButton::PaintGradientFace(fw::Canvas& Canvas) {
     for (int s = 0; s < n; ++s) {
         const double t = std::sqrt(static_cast<double>(n * n - (n - s) * (n - s))) / n;
         auto Mix = [t](int e, int f) { return e + RoundEven((f - e) * t); };
-        Canvas.Brush.Color = RGB(Mix(GetRValue(Edge), GetRValue(Face)),
-                                 Mix(GetGValue(Edge), GetGValue(Face)),
-                                 Mix(GetBValue(Edge), GetBValue(Face)));
+        Canvas.Brush.Color =
+            RGB(Mix(GetRValue(Edge), GetRValue(Face)), Mix(GetGValue(Edge), GetGValue(Face)),
+                Mix(GetBValue(Edge), GetBValue(Face)));
         int Ellipse = 0;
         if (E.Shape() == btnRoundRect) Ellipse = 2 * E.CornerRadius() - 2 * s;
         if (E.Shape() == btnSimple) Ellipse = std::min(W, H) - 2 * s;

@@ -7,8 +7,7 @@
 
 namespace {
 
-fw::Font DialogFont(int Height)
-{
+fw::Font DialogFont(int Height) {
     fw::Font f;
     f.Name = L"MS Sans Serif";
     f.Height = -Height;
@@ -16,35 +15,29 @@ fw::Font DialogFont(int Height)
 }
 
 // A typed folder that is not there gives way to the stored one.
-void CheckTypedFolder(fw::Edit* Field, const std::wstring& Stored)
-{
-    if (!DirectoryExists(WideToAnsi(Field->Text())))
-        Field->SetText(Stored);
+void CheckTypedFolder(fw::Edit* Field, const std::wstring& Stored) {
+    if (!DirectoryExists(WideToAnsi(Field->Text()))) Field->SetText(Stored);
 }
 
 // The folder to keep from a field: with its trailing separator; an empty field keeps
 // the stored folder.
-std::wstring AcceptedFolder(fw::Edit* Field, const std::wstring& Stored)
-{
+std::wstring AcceptedFolder(fw::Edit* Field, const std::wstring& Stored) {
     const std::string text = WideToAnsi(Field->Text());
-    if (text.empty())
-        return Stored;
+    if (text.empty()) return Stored;
     return AnsiToWide(IncludeTrailingSeparator(text));
 }
 
 // Lets the user pick a folder for Field, starting at the stored folder.
-void BrowseInto(TGBrowseDialog* Browser, fw::Edit* Field, const char* PromptKey, const std::wstring& Stored)
-{
+void BrowseInto(TGBrowseDialog* Browser, fw::Edit* Field, const char* PromptKey,
+                const std::wstring& Stored) {
     Browser->PromptText = WideToAnsi(GetText(PromptKey));
     Browser->SetSelection(WideToAnsi(Stored));
-    if (Browser->Execute())
-        Field->SetText(AnsiToWide(Browser->Selection()));
+    if (Browser->Execute()) Field->SetText(AnsiToWide(Browser->Selection()));
 }
 
-} // namespace
+}  // namespace
 
-Tfrm_Option::Tfrm_Option(fw::Component* Owner) : fw::Form(Owner)
-{
+Tfrm_Option::Tfrm_Option(fw::Component* Owner) : fw::Form(Owner) {
     BorderStyle = fw::BorderStyle::Single;
     BorderIcons = fw::biSystemMenu;
     Position = fw::FormPosition::ScreenCenter;
@@ -103,8 +96,7 @@ Tfrm_Option::Tfrm_Option(fw::Component* Owner) : fw::Form(Owner)
     btnCancel->OnClick = [this] { btnCancelClick(); };
 }
 
-void Tfrm_Option::FormCreate()
-{
+void Tfrm_Option::FormCreate() {
     SetCaption(GetText("T_FOLDER_SETTING"));
     edImagePath->SetText(ImagePath);
     edMoviePath->SetText(MoviePath);
@@ -112,8 +104,7 @@ void Tfrm_Option::FormCreate()
     GBD1->SetTitle(WideToAnsi(Caption()));
 }
 
-void Tfrm_Option::FormShow()
-{
+void Tfrm_Option::FormShow() {
     lblSavePath->SetCaption(GetText("T_SAVEFOLDER"));
     lblImagePath->SetCaption(GetText("T_IMAGE_PATH"));
     lblMoviePath->SetCaption(GetText("T_MOVIE_PATH"));
@@ -123,45 +114,29 @@ void Tfrm_Option::FormShow()
     btnCancel->SetCaption(GetText("T_CANCEL"));
 }
 
-void Tfrm_Option::FormClose(fw::CloseAction& Action)
-{
-    Action = fw::CloseAction::Free;
-}
+void Tfrm_Option::FormClose(fw::CloseAction& Action) { Action = fw::CloseAction::Free; }
 
-void Tfrm_Option::edImagePathExit()
-{
-    CheckTypedFolder(edImagePath, ImagePath);
-}
+void Tfrm_Option::edImagePathExit() { CheckTypedFolder(edImagePath, ImagePath); }
 
-void Tfrm_Option::edMoviePathExit()
-{
-    CheckTypedFolder(edMoviePath, MoviePath);
-}
+void Tfrm_Option::edMoviePathExit() { CheckTypedFolder(edMoviePath, MoviePath); }
 
-void Tfrm_Option::btnImageFolderClick()
-{
+void Tfrm_Option::btnImageFolderClick() {
     BrowseInto(GBD1, edImagePath, "T_IMAGE_PATH", ImagePath);
 }
 
-void Tfrm_Option::btnMovieFolderClick()
-{
+void Tfrm_Option::btnMovieFolderClick() {
     BrowseInto(GBD1, edMoviePath, "T_MOVIE_PATH", MoviePath);
 }
 
-void Tfrm_Option::btnOkClick()
-{
+void Tfrm_Option::btnOkClick() {
     ImagePath = AcceptedFolder(edImagePath, ImagePath);
     MoviePath = AcceptedFolder(edMoviePath, MoviePath);
     ModalResult = fw::mrOk;
 }
 
-void Tfrm_Option::btnCancelClick()
-{
-    ModalResult = fw::mrCancel;
-}
+void Tfrm_Option::btnCancelClick() { ModalResult = fw::mrCancel; }
 
-int ShowOptionForm()
-{
+int ShowOptionForm() {
     auto* form = fw::NewForm<Tfrm_Option>(&fw::App());
     return form->ShowModal();
 }

@@ -18,8 +18,7 @@ std::function<std::vector<std::string>()> FrameSizeSource;
 
 namespace {
 
-fw::Font DialogFont(int Height)
-{
+fw::Font DialogFont(int Height) {
     fw::Font f;
     f.Name = L"MS Sans Serif";
     f.Height = -Height;
@@ -27,11 +26,9 @@ fw::Font DialogFont(int Height)
 }
 
 // A decimal integer, blanks allowed in front only.
-bool ToInt(const std::string& Text, int32_t& Value)
-{
+bool ToInt(const std::string& Text, int32_t& Value) {
     const size_t start = Text.find_first_not_of(' ');
-    if (start == std::string::npos)
-        return false;
+    if (start == std::string::npos) return false;
     const char* begin = Text.c_str() + start;
     if (!std::isdigit(static_cast<unsigned char>(*begin)) && *begin != '-' && *begin != '+')
         return false;
@@ -45,15 +42,13 @@ bool ToInt(const std::string& Text, int32_t& Value)
 }
 
 // An empty list shows its state in the box itself: disabled, with a free text.
-void ShowEmptyList(fw::ComboBox* Box, const std::wstring& Text)
-{
+void ShowEmptyList(fw::ComboBox* Box, const std::wstring& Text) {
     Box->SetEnabled(false);
     Box->SetStyle(fw::ComboStyle::Simple);
     Box->SetText(Text);
 }
 
-void SelectDevice(fw::ComboBox* Box, int32_t Index)
-{
+void SelectDevice(fw::ComboBox* Box, int32_t Index) {
     if (Box->ItemCount() == 0) {
         ShowEmptyList(Box, GetText("T_NO_DEVICE"));
         return;
@@ -62,8 +57,7 @@ void SelectDevice(fw::ComboBox* Box, int32_t Index)
     Box->SetEnabled(true);
 }
 
-void SetDecoration(TTntGButton* Button)
-{
+void SetDecoration(TTntGButton* Button) {
     TGEffect& e = Button->ButtonEffects();
     e.SetFaceColor(fw::clBtnFace);
     e.SetFrameColor(fw::clWhite);
@@ -88,45 +82,38 @@ void SetDecoration(TTntGButton* Button)
     Button->ShowHint = true;
 }
 
-} // namespace
+}  // namespace
 
-bool ParseResolution(const std::string& Text, int32_t& Width, int32_t& Height)
-{
+bool ParseResolution(const std::string& Text, int32_t& Width, int32_t& Height) {
     const size_t x = Text.find(" x ");
-    if (x == std::string::npos)
-        return false;
-    if (!ToInt(Text.substr(0, x), Width))
-        Width = 352;
-    if (!ToInt(Text.substr(x + 3), Height))
-        Height = 288;
+    if (x == std::string::npos) return false;
+    if (!ToInt(Text.substr(0, x), Width)) Width = 352;
+    if (!ToInt(Text.substr(x + 3), Height)) Height = 288;
     return true;
 }
 
-int CompareResolutionWidth(const std::string& A, const std::string& B)
-{
+int CompareResolutionWidth(const std::string& A, const std::string& B) {
     int32_t wa = 0, ha = 0, wb = 0, hb = 0;
-    if (!ParseResolution(A, wa, ha) || !ParseResolution(B, wb, hb))
-        return 0;
+    if (!ParseResolution(A, wa, ha) || !ParseResolution(B, wb, hb)) return 0;
     return wa < wb ? -1 : wa > wb ? 1 : 0;
 }
 
-std::vector<std::string> OfferedResolutions(std::vector<std::string> Sizes)
-{
+std::vector<std::string> OfferedResolutions(std::vector<std::string> Sizes) {
     // Only texts that parse take part in the sort: a text that compares equal to every
     // other one would leave the order undefined.
     std::vector<std::string> offered;
     for (std::string& s : Sizes) {
         int32_t w = 0, h = 0;
-        if (ParseResolution(s, w, h) && (w >= 640 || w == 352))
-            offered.push_back(std::move(s));
+        if (ParseResolution(s, w, h) && (w >= 640 || w == 352)) offered.push_back(std::move(s));
     }
     std::stable_sort(offered.begin(), offered.end(),
-                     [](const std::string& a, const std::string& b) { return CompareResolutionWidth(a, b) < 0; });
+                     [](const std::string& a, const std::string& b) {
+                         return CompareResolutionWidth(a, b) < 0;
+                     });
     return offered;
 }
 
-Tfrm_SelectForm::Tfrm_SelectForm(fw::Component* Owner) : fw::Form(Owner)
-{
+Tfrm_SelectForm::Tfrm_SelectForm(fw::Component* Owner) : fw::Form(Owner) {
     BorderStyle = fw::BorderStyle::Single;
     BorderIcons = fw::biSystemMenu;
     FormStyle = fw::FormStyle::StayOnTop;
@@ -185,26 +172,20 @@ Tfrm_SelectForm::Tfrm_SelectForm(fw::Component* Owner) : fw::Form(Owner)
     btnCancel->OnClick = [this] { btnCancelClick(); };
 }
 
-void Tfrm_SelectForm::FormCreate()
-{
+void Tfrm_SelectForm::FormCreate() {
     LoadDialogGlyphs();
     FillResolutions();
 }
 
-void Tfrm_SelectForm::LoadDialogGlyphs()
-{
+void Tfrm_SelectForm::LoadDialogGlyphs() {
     const std::string folder = IncludeTrailingSeparator(AppPath + "images");
     // A missing or unreadable file leaves the button without its picture.
-    if (LoadGlyphFile(gbOk->Glyphs().Glyph(), folder + "gbOk.bmp"))
-        gbOk->Invalidate();
-    if (LoadGlyphFile(gbCancel->Glyphs().Glyph(), folder + "gbCancel.bmp"))
-        gbCancel->Invalidate();
+    if (LoadGlyphFile(gbOk->Glyphs().Glyph(), folder + "gbOk.bmp")) gbOk->Invalidate();
+    if (LoadGlyphFile(gbCancel->Glyphs().Glyph(), folder + "gbCancel.bmp")) gbCancel->Invalidate();
 }
 
-void Tfrm_SelectForm::FillResolutions()
-{
-    if (!FrameSizeSource)
-        return;
+void Tfrm_SelectForm::FillResolutions() {
+    if (!FrameSizeSource) return;
     cbResolution->ClearItems();
     std::vector<std::string> sizes = FrameSizeSource();
     if (sizes.empty()) {
@@ -216,8 +197,7 @@ void Tfrm_SelectForm::FillResolutions()
         cbResolution->AddItem(AnsiToWide(s));
 }
 
-void Tfrm_SelectForm::FormShow()
-{
+void Tfrm_SelectForm::FormShow() {
     SetCaption(GetText("T_VIDEOFORMAT"));
     lblResolution->SetCaption(GetText("T_RESOLUTION"));
     lblVideoDevice->SetCaption(GetText("T_VIDEODEVICE"));
@@ -234,8 +214,7 @@ void Tfrm_SelectForm::FormShow()
     SelectDevice(cbAudio, SelAudioIndex);
 }
 
-void Tfrm_SelectForm::btnOkClick()
-{
+void Tfrm_SelectForm::btnOkClick() {
     int32_t w = 0, h = 0;
     if (ParseResolution(WideToAnsi(cbResolution->Text()), w, h)) {
         SelWidth = w;
@@ -246,37 +225,27 @@ void Tfrm_SelectForm::btnOkClick()
     ModalResult = fw::mrOk;
 }
 
-void Tfrm_SelectForm::btnCancelClick()
-{
-    ModalResult = fw::mrCancel;
-}
+void Tfrm_SelectForm::btnCancelClick() { ModalResult = fw::mrCancel; }
 
-void Tfrm_SelectForm::FormKeyPress(wchar_t& Key)
-{
+void Tfrm_SelectForm::FormKeyPress(wchar_t& Key) {
     if (Key == 27) {
         Key = 0;
         btnCancelClick();
     }
 }
 
-void Tfrm_SelectForm::FormClose(fw::CloseAction& Action)
-{
-    Action = fw::CloseAction::Free;
-}
+void Tfrm_SelectForm::FormClose(fw::CloseAction& Action) { Action = fw::CloseAction::Free; }
 
-void ShowSelectForm(std::vector<std::string> VideoNames, std::vector<std::string> AudioNames, int32_t& Width,
-                    int32_t& Height, int32_t& VideoIndex, int32_t& AudioIndex)
-{
+void ShowSelectForm(std::vector<std::string> VideoNames, std::vector<std::string> AudioNames,
+                    int32_t& Width, int32_t& Height, int32_t& VideoIndex, int32_t& AudioIndex) {
     SelWidth = Width;
     SelHeight = Height;
     SelVideoIndex = VideoIndex;
     SelAudioIndex = AudioIndex;
     {
         auto* form = fw::NewForm<Tfrm_SelectForm>(&fw::App());
-        for (const std::string& name : VideoNames)
-            form->cbVideo->AddItem(AnsiToWide(name));
-        for (const std::string& name : AudioNames)
-            form->cbAudio->AddItem(AnsiToWide(name));
+        for (const std::string& name : VideoNames) form->cbVideo->AddItem(AnsiToWide(name));
+        for (const std::string& name : AudioNames) form->cbAudio->AddItem(AnsiToWide(name));
         form->ShowModal();
     }
     VideoNames.clear();

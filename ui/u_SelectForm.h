@@ -54,8 +54,8 @@ private:
 // Shows the dialog with the device names (in the system code page) and the current
 // choice; writes the working values back into the four variables, whether the user
 // accepted or cancelled.
-void ShowSelectForm(std::vector<std::string> VideoNames, std::vector<std::string> AudioNames, int32_t& Width,
-                    int32_t& Height, int32_t& VideoIndex, int32_t& AudioIndex);
+void ShowSelectForm(std::vector<std::string> VideoNames, std::vector<std::string> AudioNames,
+                    int32_t& Width, int32_t& Height, int32_t& VideoIndex, int32_t& AudioIndex);
 
 // "640 x 480" gives 640 and 480. False, outputs untouched, without " x "; a side that
 // is not a number gives 352 (width) or 288 (height).

@@ -131,7 +131,8 @@ double MinimalGraphFirstFrame(fw::Application& app, IMoniker* moniker) {
     ComPtr<IMediaControl> control;
     graph.As(&control);
     if (!control || FAILED(control->Run())) return -1;
-    const bool got = Pump(app, [&] { return cb.at.load() != 0; }, 5000);
+    const bool got = Pump(
+        app, [&] { return cb.at.load() != 0; }, 5000);
     const double result = got ? cb.at.load() - start : -1;
     control->Stop();
     grabber->SetCallback(nullptr, 1);
@@ -189,7 +190,8 @@ int main(int argc, char** argv) {
             std::printf("StartPreview failed\n");
             return 2;
         }
-        if (Pump(app, [&] { return firstAt.load() != 0; }, 5000))
+        if (Pump(
+                app, [&] { return firstAt.load() != 0; }, 5000))
             control.push_back(firstAt.load() - start);
         cap->StopPreview();
         cap->SetOnVideoPreview(nullptr);
@@ -218,7 +220,8 @@ int main(int argc, char** argv) {
         std::printf("StartPreview failed\n");
         return 2;
     }
-    Pump(app, [] { return false; }, seconds * 1000.0);
+    Pump(
+        app, [] { return false; }, seconds * 1000.0);
     cap->StopPreview();
     cap->SetOnVideoPreview(nullptr);
     const DWORD produced = FramesProduced();
@@ -230,10 +233,12 @@ int main(int argc, char** argv) {
     std::atomic<uint32_t> small{0};
     cap->SetOnVideoPreview([&](uint32_t, BYTE*&, int32_t&) { ++small; });
     double fps = 0;
-    if (cap->StartPreview() && Pump(app, [&] { return small.load() >= 3; }, 5000)) {
+    if (cap->StartPreview() && Pump(
+                                   app, [&] { return small.load() >= 3; }, 5000)) {
         const uint32_t first = small.load();
         const double t0 = Now();
-        Pump(app, [] { return false; }, 1000.0);
+        Pump(
+            app, [] { return false; }, 1000.0);
         fps = (small.load() - first) * 1000.0 / (Now() - t0);
     }
     cap->StopPreview();
@@ -241,24 +246,26 @@ int main(int argc, char** argv) {
 
     // 4. CPU share after a camera that would not run is released.
     const DWORD failRun = 1;
-    ::RegSetKeyValueW(HKEY_CURRENT_USER, vcam::kConfigKey, vcam::kValueFailRun, REG_DWORD,
-                      &failRun, sizeof(failRun));
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, vcam::kConfigKey, vcam::kValueFailRun, REG_DWORD, &failRun,
+                      sizeof(failRun));
     cap->SelectDevices(camera, -1);
     cap->StartPreview();
     cap->SelectDevices(-1, -1);
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, vcam::kConfigKey, vcam::kValueFailRun);
     const double cpu0 = ProcessCpuMs(), t0 = Now();
-    Pump(app, [] { return false; }, 400.0);
+    Pump(
+        app, [] { return false; }, 400.0);
     const double busy = 100.0 * (ProcessCpuMs() - cpu0) / (Now() - t0);
 
-    std::printf("start-up to first frame: control %.1f ms, minimal graph %.1f ms, ratio %.2f "
-                "(goal <= 1.30) %s\n",
-                controlMs, minimalMs, ratio, ratio > 0 && ratio <= 1.3 ? "MET" : "MISSED");
-    std::printf("long run %.0f s at 640 x 480, frame size %d: %u of %lu frames delivered "
-                "(%.2f %%, goal >= 99.5 %%) %s; largest gap %.1f ms (goal <= 100) %s\n",
-                seconds, size.load(), delivered.load(), produced, share,
-                share >= 99.5 ? "MET" : "MISSED", maxGap.load(),
-                maxGap.load() <= 100.0 ? "MET" : "MISSED");
+    std::printf(
+        "start-up to first frame: control %.1f ms, minimal graph %.1f ms, ratio %.2f "
+        "(goal <= 1.30) %s\n",
+        controlMs, minimalMs, ratio, ratio > 0 && ratio <= 1.3 ? "MET" : "MISSED");
+    std::printf(
+        "long run %.0f s at 640 x 480, frame size %d: %u of %lu frames delivered "
+        "(%.2f %%, goal >= 99.5 %%) %s; largest gap %.1f ms (goal <= 100) %s\n",
+        seconds, size.load(), delivered.load(), produced, share, share >= 99.5 ? "MET" : "MISSED",
+        maxGap.load(), maxGap.load() <= 100.0 ? "MET" : "MISSED");
     std::printf("frame rate at 320 x 240, 30 requested: %.1f (goal 22 to 38) %s\n", fps,
                 fps >= 22.0 && fps <= 38.0 ? "MET" : "MISSED");
     std::printf("CPU after a camera that would not run was released: %.1f %% (goal < 50 %%) %s\n",

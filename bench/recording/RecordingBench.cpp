@@ -66,7 +66,8 @@ int main(int argc, char** argv) {
     wchar_t tmp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, tmp);
     const std::filesystem::path folder =
-        std::filesystem::path(tmp) / (L"orvix-recbench-" + std::to_wstring(::GetCurrentProcessId()));
+        std::filesystem::path(tmp) /
+        (L"orvix-recbench-" + std::to_wstring(::GetCurrentProcessId()));
     bool met = true;
     for (const wchar_t* name : {L"bench_.wmv", L"bench_.avi"}) {
         cap->SetAudioFormat(44100, 1, 16);
@@ -76,7 +77,8 @@ int main(int argc, char** argv) {
             std::printf("%ls: the recording did not start\n", name);
             return 1;
         }
-        Pump(app, [] { return false; }, static_cast<DWORD>(seconds) * 1000);
+        Pump(
+            app, [] { return false; }, static_cast<DWORD>(seconds) * 1000);
         cap->StopCapture();
         const DWORD produced = FramesProduced();
         const captest::MediaProbe p = captest::ProbeMedia(cap->CaptureFileName());

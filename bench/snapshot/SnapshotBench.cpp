@@ -229,9 +229,10 @@ int main() {
             fileT.push_back(Now() - t);
             ::DeleteFileW(name.c_str());
         }
-        std::printf("  of which: conversion %.3f ms, encode %.3f ms, numbered file %.3f ms "
-                    "(listing, exclusive creation, write, close)\n",
-                    Median(convT), Median(encT), Median(fileT));
+        std::printf(
+            "  of which: conversion %.3f ms, encode %.3f ms, numbered file %.3f ms "
+            "(listing, exclusive creation, write, close)\n",
+            Median(convT), Median(encT), Median(fileT));
         std::printf("  conversion and encode against the bare encode: ratio %.3f\n",
                     (Median(convT) + Median(encT)) / Median(bare2T));
         std::printf("  JPEG size %zu bytes\n", bytes);

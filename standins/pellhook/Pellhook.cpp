@@ -30,9 +30,8 @@ LRESULT CALLBACK KeyboardProc(int code, WPARAM wParam, LPARAM lParam) {
         // lives until the window has handled the message.
         KBDLLHOOKSTRUCT event = *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
         DWORD_PTR result = 0;
-        SendMessageTimeoutW(TargetWindow, TargetMessage, wParam,
-                            reinterpret_cast<LPARAM>(&event), SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                            DeliveryTimeoutMs, &result);
+        SendMessageTimeoutW(TargetWindow, TargetMessage, wParam, reinterpret_cast<LPARAM>(&event),
+                            SMTO_NORMAL | SMTO_ABORTIFHUNG, DeliveryTimeoutMs, &result);
     }
     return CallNextHookEx(KeyboardHook, code, wParam, lParam);
 }

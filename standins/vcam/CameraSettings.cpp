@@ -10,47 +10,48 @@ namespace vcam {
 namespace {
 
 DWORD ReadDword(HKEY key, const wchar_t* name) {
-  DWORD value = 0;
-  DWORD size = sizeof(value);
-  if (RegGetValueW(key, nullptr, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) {
-    return 0;
-  }
-  return value;
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (RegGetValueW(key, nullptr, name, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+        ERROR_SUCCESS) {
+        return 0;
+    }
+    return value;
 }
 
 }  // namespace
 
 CameraSettings ReadCameraSettings() {
-  CameraSettings settings;
-  HKEY raw = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kConfigKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) {
+    CameraSettings settings;
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kConfigKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) {
+        return settings;
+    }
+    fw::RegKey key(raw);
+    wchar_t subtype[16] = {};
+    DWORD size = sizeof(subtype);
+    if (RegGetValueW(key.get(), nullptr, kValueSubtype, RRF_RT_REG_SZ, nullptr, subtype, &size) ==
+        ERROR_SUCCESS) {
+        settings.yuy2 = lstrcmpiW(subtype, L"YUY2") == 0;
+    }
+    settings.stillPin = ReadDword(key.get(), kValueStillPin) != 0;
+    settings.failRun = ReadDword(key.get(), kValueFailRun) != 0;
+    settings.loseAfterMs = ReadDword(key.get(), kValueLoseAfterMs);
+    // Window handles fit 32 bits; sign-extended back.
+    settings.runNoticeWindow = reinterpret_cast<HWND>(
+        static_cast<intptr_t>(static_cast<int32_t>(ReadDword(key.get(), kValueRunNoticeWindow))));
     return settings;
-  }
-  fw::RegKey key(raw);
-  wchar_t subtype[16] = {};
-  DWORD size = sizeof(subtype);
-  if (RegGetValueW(key.get(), nullptr, kValueSubtype, RRF_RT_REG_SZ, nullptr, subtype, &size) ==
-      ERROR_SUCCESS) {
-    settings.yuy2 = lstrcmpiW(subtype, L"YUY2") == 0;
-  }
-  settings.stillPin = ReadDword(key.get(), kValueStillPin) != 0;
-  settings.failRun = ReadDword(key.get(), kValueFailRun) != 0;
-  settings.loseAfterMs = ReadDword(key.get(), kValueLoseAfterMs);
-  // Window handles fit 32 bits; sign-extended back.
-  settings.runNoticeWindow = reinterpret_cast<HWND>(static_cast<intptr_t>(
-      static_cast<int32_t>(ReadDword(key.get(), kValueRunNoticeWindow))));
-  return settings;
 }
 
 void WriteSettingsDword(const wchar_t* name, DWORD value) {
-  HKEY raw = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, kConfigKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw,
-                      nullptr) != ERROR_SUCCESS) {
-    return;
-  }
-  fw::RegKey key(raw);
-  RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                 sizeof(value));
+    HKEY raw = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kConfigKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw,
+                        nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    fw::RegKey key(raw);
+    RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                   sizeof(value));
 }
 
 }  // namespace vcam

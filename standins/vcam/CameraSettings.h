@@ -7,11 +7,11 @@
 namespace vcam {
 
 struct CameraSettings {
-  bool yuy2 = false;
-  bool stillPin = false;
-  bool failRun = false;
-  DWORD loseAfterMs = 0;
-  HWND runNoticeWindow = nullptr;
+    bool yuy2 = false;
+    bool stillPin = false;
+    bool failRun = false;
+    DWORD loseAfterMs = 0;
+    HWND runNoticeWindow = nullptr;
 };
 
 CameraSettings ReadCameraSettings();

@@ -32,184 +32,184 @@ using Microsoft::WRL::ComPtr;
 class CaptureFilter;
 
 class CapturePin : public IPin, public IKsPropertySet, public IAMStreamConfig {
- public:
-  CapturePin(CaptureFilter& filter, const wchar_t* name, const GUID& category);
-  CapturePin(const CapturePin&) = delete;
-  CapturePin& operator=(const CapturePin&) = delete;
-  virtual ~CapturePin();
+public:
+    CapturePin(CaptureFilter& filter, const wchar_t* name, const GUID& category);
+    CapturePin(const CapturePin&) = delete;
+    CapturePin& operator=(const CapturePin&) = delete;
+    virtual ~CapturePin();
 
-  // IUnknown: the pin lives and dies with its filter.
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
+    // IUnknown: the pin lives and dies with its filter.
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
 
-  // IPin
-  STDMETHODIMP Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) override;
-  STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) override;
-  STDMETHODIMP Disconnect() override;
-  STDMETHODIMP ConnectedTo(IPin** pin) override;
-  STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* mt) override;
-  STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
-  STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override;
-  STDMETHODIMP QueryId(LPWSTR* id) override;
-  STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* mt) override;
-  STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override;
-  STDMETHODIMP QueryInternalConnections(IPin** pins, ULONG* count) override;
-  STDMETHODIMP EndOfStream() override;
-  STDMETHODIMP BeginFlush() override;
-  STDMETHODIMP EndFlush() override;
-  STDMETHODIMP NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+    // IPin
+    STDMETHODIMP Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP Disconnect() override;
+    STDMETHODIMP ConnectedTo(IPin** pin) override;
+    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
+    STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override;
+    STDMETHODIMP QueryId(LPWSTR* id) override;
+    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override;
+    STDMETHODIMP QueryInternalConnections(IPin** pins, ULONG* count) override;
+    STDMETHODIMP EndOfStream() override;
+    STDMETHODIMP BeginFlush() override;
+    STDMETHODIMP EndFlush() override;
+    STDMETHODIMP NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
 
-  // IKsPropertySet: only the pin category, read-only.
-  STDMETHODIMP Set(REFGUID set, DWORD id, void* instance, DWORD instanceLength, void* data,
-                   DWORD dataLength) override;
-  STDMETHODIMP Get(REFGUID set, DWORD id, void* instance, DWORD instanceLength, void* data,
-                   DWORD dataLength, DWORD* returned) override;
-  STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
+    // IKsPropertySet: only the pin category, read-only.
+    STDMETHODIMP Set(REFGUID set, DWORD id, void* instance, DWORD instanceLength, void* data,
+                     DWORD dataLength) override;
+    STDMETHODIMP Get(REFGUID set, DWORD id, void* instance, DWORD instanceLength, void* data,
+                     DWORD dataLength, DWORD* returned) override;
+    STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
 
-  // IAMStreamConfig
-  STDMETHODIMP SetFormat(AM_MEDIA_TYPE* mt) override;
-  STDMETHODIMP GetFormat(AM_MEDIA_TYPE** mt) override;
-  STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
-  STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) override;
+    // IAMStreamConfig
+    STDMETHODIMP SetFormat(AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP GetFormat(AM_MEDIA_TYPE** mt) override;
+    STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
+    STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) override;
 
-  const std::wstring& Name() const { return name_; }
+    const std::wstring& Name() const { return name_; }
 
-  // Stopped -> paused: commits the allocator and starts the streaming thread. Called by
-  // the filter with its control lock held.
-  HRESULT Activate();
-  // Any state -> stopped: ends the streaming thread. Decommitting the allocator releases a
-  // thread waiting in GetBuffer; a thread blocked in a paused downstream Receive is
-  // released by flushing the downstream pin.
-  void Deactivate();
+    // Stopped -> paused: commits the allocator and starts the streaming thread. Called by
+    // the filter with its control lock held.
+    HRESULT Activate();
+    // Any state -> stopped: ends the streaming thread. Decommitting the allocator releases a
+    // thread waiting in GetBuffer; a thread blocked in a paused downstream Receive is
+    // released by flushing the downstream pin.
+    void Deactivate();
 
- protected:
-  // Capabilities in IAMStreamConfig order. `caps` may be null.
-  virtual int CapabilityCount() const = 0;
-  virtual int CapabilitySize() const = 0;
-  virtual MediaType Capability(int index, BYTE* caps) const = 0;
-  // The pin's own complete form of `mt` when it is one of the capabilities (any detail the
-  // capability leaves open filled in), else an empty type.
-  virtual MediaType Normalize(const AM_MEDIA_TYPE& mt) const = 0;
-  virtual long SampleBytes(const AM_MEDIA_TYPE& mt) const = 0;
-  virtual long BufferCount() const = 0;
-  // A still pin carries frames only on a trigger; this camera has none, so it never streams.
-  virtual bool Streams() const { return true; }
+protected:
+    // Capabilities in IAMStreamConfig order. `caps` may be null.
+    virtual int CapabilityCount() const = 0;
+    virtual int CapabilitySize() const = 0;
+    virtual MediaType Capability(int index, BYTE* caps) const = 0;
+    // The pin's own complete form of `mt` when it is one of the capabilities (any detail the
+    // capability leaves open filled in), else an empty type.
+    virtual MediaType Normalize(const AM_MEDIA_TYPE& mt) const = 0;
+    virtual long SampleBytes(const AM_MEDIA_TYPE& mt) const = 0;
+    virtual long BufferCount() const = 0;
+    // A still pin carries frames only on a trigger; this camera has none, so it never streams.
+    virtual bool Streams() const { return true; }
 
-  // Streaming, on the pin's thread. Unit k (a frame, a buffer of sound) covers stream times
-  // [UnitStart(k), UnitStart(k + 1)); UnitAt(t) is the unit that covers t. A unit is
-  // delivered at its start (video) or, once it has been recorded, at its end (sound).
-  virtual void BeginStream(const AM_MEDIA_TYPE& mt) = 0;
-  virtual REFERENCE_TIME UnitStart(uint64_t k) const = 0;
-  virtual uint64_t UnitAt(REFERENCE_TIME t) const = 0;
-  virtual bool DeliverAtUnitEnd() const = 0;
-  // Fills unit k and returns its length in bytes.
-  virtual long FillUnit(uint64_t k, BYTE* data, long capacity) = 0;
-  // After the thread ended; `delivered` units were handed downstream.
-  virtual void EndStream(uint64_t delivered) = 0;
+    // Streaming, on the pin's thread. Unit k (a frame, a buffer of sound) covers stream times
+    // [UnitStart(k), UnitStart(k + 1)); UnitAt(t) is the unit that covers t. A unit is
+    // delivered at its start (video) or, once it has been recorded, at its end (sound).
+    virtual void BeginStream(const AM_MEDIA_TYPE& mt) = 0;
+    virtual REFERENCE_TIME UnitStart(uint64_t k) const = 0;
+    virtual uint64_t UnitAt(REFERENCE_TIME t) const = 0;
+    virtual bool DeliverAtUnitEnd() const = 0;
+    // Fills unit k and returns its length in bytes.
+    virtual long FillUnit(uint64_t k, BYTE* data, long capacity) = 0;
+    // After the thread ended; `delivered` units were handed downstream.
+    virtual void EndStream(uint64_t delivered) = 0;
 
-  CaptureFilter& filter_;
+    CaptureFilter& filter_;
 
- private:
-  std::vector<MediaType> OfferedTypesLocked() const;
-  MediaType AcceptableLocked(const AM_MEDIA_TYPE& mt) const;
-  HRESULT TryConnection(IPin* receivePin, const MediaType& mt);
-  HRESULT DecideAllocator(IMemInputPin* input, const AM_MEDIA_TYPE& mt,
-                          ComPtr<IMemAllocator>& allocator);
-  HRESULT SizeAllocator(IMemAllocator* allocator, const ALLOCATOR_PROPERTIES& wanted,
-                        const AM_MEDIA_TYPE& mt);
-  void StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin> input, MediaType mt);
-  // Waits until unit k is due; false when the stream is to end.
-  bool WaitForUnit(uint64_t& k, bool& discontinuity);
+private:
+    std::vector<MediaType> OfferedTypesLocked() const;
+    MediaType AcceptableLocked(const AM_MEDIA_TYPE& mt) const;
+    HRESULT TryConnection(IPin* receivePin, const MediaType& mt);
+    HRESULT DecideAllocator(IMemInputPin* input, const AM_MEDIA_TYPE& mt,
+                            ComPtr<IMemAllocator>& allocator);
+    HRESULT SizeAllocator(IMemAllocator* allocator, const ALLOCATOR_PROPERTIES& wanted,
+                          const AM_MEDIA_TYPE& mt);
+    void StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin> input, MediaType mt);
+    // Waits until unit k is due; false when the stream is to end.
+    bool WaitForUnit(uint64_t& k, bool& discontinuity);
 
-  const std::wstring name_;
-  const GUID category_;
+    const std::wstring name_;
+    const GUID category_;
 
-  // Guarded by the filter's data lock.
-  ComPtr<IPin> connected_;
-  ComPtr<IMemInputPin> input_;
-  ComPtr<IMemAllocator> allocator_;
-  MediaType connectionType_;
-  MediaType format_;  // set through SetFormat; empty: every capability is offered
-  bool stopping_ = false;
-  bool inReceive_ = false;
+    // Guarded by the filter's data lock.
+    ComPtr<IPin> connected_;
+    ComPtr<IMemInputPin> input_;
+    ComPtr<IMemAllocator> allocator_;
+    MediaType connectionType_;
+    MediaType format_;  // set through SetFormat; empty: every capability is offered
+    bool stopping_ = false;
+    bool inReceive_ = false;
 
-  std::thread thread_;  // touched only under the control lock
+    std::thread thread_;  // touched only under the control lock
 };
 
 class CaptureFilter : public IBaseFilter {
- public:
-  CaptureFilter(const CaptureFilter&) = delete;
-  CaptureFilter& operator=(const CaptureFilter&) = delete;
+public:
+    CaptureFilter(const CaptureFilter&) = delete;
+    CaptureFilter& operator=(const CaptureFilter&) = delete;
 
-  // IUnknown
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
-  // IPersist
-  STDMETHODIMP GetClassID(CLSID* clsid) override;
-  // IMediaFilter
-  STDMETHODIMP Stop() override;
-  STDMETHODIMP Pause() override;
-  STDMETHODIMP Run(REFERENCE_TIME start) override;
-  STDMETHODIMP GetState(DWORD timeoutMs, FILTER_STATE* state) override;
-  STDMETHODIMP SetSyncSource(IReferenceClock* clock) override;
-  STDMETHODIMP GetSyncSource(IReferenceClock** clock) override;
-  // IBaseFilter
-  STDMETHODIMP EnumPins(IEnumPins** pins) override;
-  STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override;
-  STDMETHODIMP QueryFilterInfo(FILTER_INFO* info) override;
-  STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
-  STDMETHODIMP QueryVendorInfo(LPWSTR* info) override;
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    // IPersist
+    STDMETHODIMP GetClassID(CLSID* clsid) override;
+    // IMediaFilter
+    STDMETHODIMP Stop() override;
+    STDMETHODIMP Pause() override;
+    STDMETHODIMP Run(REFERENCE_TIME start) override;
+    STDMETHODIMP GetState(DWORD timeoutMs, FILTER_STATE* state) override;
+    STDMETHODIMP SetSyncSource(IReferenceClock* clock) override;
+    STDMETHODIMP GetSyncSource(IReferenceClock** clock) override;
+    // IBaseFilter
+    STDMETHODIMP EnumPins(IEnumPins** pins) override;
+    STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override;
+    STDMETHODIMP QueryFilterInfo(FILTER_INFO* info) override;
+    STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
+    STDMETHODIMP QueryVendorInfo(LPWSTR* info) override;
 
-  // For the pins.
-  std::mutex& DataLock() { return data_; }
-  std::recursive_mutex& ControlLock() { return control_; }
-  std::condition_variable& Wake() { return wake_; }
-  FILTER_STATE StateLocked() const { return state_; }
-  // The current stream time; false unless running.
-  bool StreamTimeLocked(REFERENCE_TIME& now) const;
-  // True once the device is lost. Reports the loss when stream time `now` has reached it;
-  // otherwise lowers `deadline` to the moment it will be due.
-  bool CheckLossLocked(REFERENCE_TIME now, REFERENCE_TIME& deadline);
+    // For the pins.
+    std::mutex& DataLock() { return data_; }
+    std::recursive_mutex& ControlLock() { return control_; }
+    std::condition_variable& Wake() { return wake_; }
+    FILTER_STATE StateLocked() const { return state_; }
+    // The current stream time; false unless running.
+    bool StreamTimeLocked(REFERENCE_TIME& now) const;
+    // True once the device is lost. Reports the loss when stream time `now` has reached it;
+    // otherwise lowers `deadline` to the moment it will be due.
+    bool CheckLossLocked(REFERENCE_TIME now, REFERENCE_TIME& deadline);
 
- protected:
-  CaptureFilter(const CLSID& clsid, bool failRun, DWORD loseAfterMs);
-  virtual ~CaptureFilter();
-  virtual HRESULT QueryExtraInterface(REFIID iid, void** out);
-  void AddPin(std::unique_ptr<CapturePin> pin);
-  void SetRunNoticeWindow(HWND window) { runNoticeWindow_ = window; }
+protected:
+    CaptureFilter(const CLSID& clsid, bool failRun, DWORD loseAfterMs);
+    virtual ~CaptureFilter();
+    virtual HRESULT QueryExtraInterface(REFIID iid, void** out);
+    void AddPin(std::unique_ptr<CapturePin> pin);
+    void SetRunNoticeWindow(HWND window) { runNoticeWindow_ = window; }
 
- private:
-  // Starts the pins when stopped; nothing to do in any other state. Control lock held.
-  HRESULT PauseFromStopped();
-  void StopStreaming();
+private:
+    // Starts the pins when stopped; nothing to do in any other state. Control lock held.
+    HRESULT PauseFromStopped();
+    void StopStreaming();
 
-  ModuleObject module_;
-  LONG ref_ = 1;
-  const CLSID clsid_;
-  const bool failRun_;
-  const REFERENCE_TIME loseAfter_;  // stream time of the device loss; 0: never
-  HWND runNoticeWindow_ = nullptr;
-  std::thread notice_;  // completes a start that waits for runNoticeWindow_
+    ModuleObject module_;
+    LONG ref_ = 1;
+    const CLSID clsid_;
+    const bool failRun_;
+    const REFERENCE_TIME loseAfter_;  // stream time of the device loss; 0: never
+    HWND runNoticeWindow_ = nullptr;
+    std::thread notice_;  // completes a start that waits for runNoticeWindow_
 
-  std::recursive_mutex control_;
-  mutable std::mutex data_;
-  std::condition_variable wake_;
+    std::recursive_mutex control_;
+    mutable std::mutex data_;
+    std::condition_variable wake_;
 
-  // Guarded by the data lock.
-  FILTER_STATE state_ = State_Stopped;
-  REFERENCE_TIME start_ = 0;
-  ULONGLONG runTick_ = 0;  // for stream time when the graph has no clock
-  ComPtr<IReferenceClock> clock_;
-  // The graph owns this filter, so these stay weak (no reference held) to avoid a cycle;
-  // the graph calls JoinFilterGraph(nullptr) before it goes away.
-  IFilterGraph* graph_ = nullptr;
-  IMediaEventSink* sink_ = nullptr;
-  std::wstring name_;
-  bool lost_ = false;
+    // Guarded by the data lock.
+    FILTER_STATE state_ = State_Stopped;
+    REFERENCE_TIME start_ = 0;
+    ULONGLONG runTick_ = 0;  // for stream time when the graph has no clock
+    ComPtr<IReferenceClock> clock_;
+    // The graph owns this filter, so these stay weak (no reference held) to avoid a cycle;
+    // the graph calls JoinFilterGraph(nullptr) before it goes away.
+    IFilterGraph* graph_ = nullptr;
+    IMediaEventSink* sink_ = nullptr;
+    std::wstring name_;
+    bool lost_ = false;
 
-  std::vector<std::unique_ptr<CapturePin>> pins_;  // fixed after construction
+    std::vector<std::unique_ptr<CapturePin>> pins_;  // fixed after construction
 };
 
 }  // namespace vcam

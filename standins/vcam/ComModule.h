@@ -12,11 +12,11 @@ HMODULE ModuleHandle();
 
 // Counts one live object of the module for as long as it exists.
 class ModuleObject {
- public:
-  ModuleObject() { ModuleAddRef(); }
-  ModuleObject(const ModuleObject&) = delete;
-  ModuleObject& operator=(const ModuleObject&) = delete;
-  ~ModuleObject() { ModuleRelease(); }
+public:
+    ModuleObject() { ModuleAddRef(); }
+    ModuleObject(const ModuleObject&) = delete;
+    ModuleObject& operator=(const ModuleObject&) = delete;
+    ~ModuleObject() { ModuleRelease(); }
 };
 
 }  // namespace vcam

@@ -16,65 +16,65 @@ namespace vcam {
 // back when a later one fails (void TakeBack(Out*)).
 template <class Traits>
 class ListEnumerator final : public ComObject<typename Traits::Interface> {
- public:
-  using Interface = typename Traits::Interface;
-  using Out = typename Traits::Out;
-  using List = std::shared_ptr<const std::vector<typename Traits::Item>>;
+public:
+    using Interface = typename Traits::Interface;
+    using Out = typename Traits::Out;
+    using List = std::shared_ptr<const std::vector<typename Traits::Item>>;
 
-  ListEnumerator(List items, size_t position) : items_(std::move(items)), position_(position) {}
+    ListEnumerator(List items, size_t position) : items_(std::move(items)), position_(position) {}
 
-  STDMETHODIMP Next(ULONG count, Out** out, ULONG* fetched) override {
-    if (!out || (count > 1 && !fetched)) {
-      return E_POINTER;
-    }
-    ULONG done = 0;
-    while (done < count && position_ < items_->size()) {
-      Out* item = nullptr;
-      const HRESULT hr = Traits::Give((*items_)[position_], &item);
-      if (FAILED(hr)) {
-        for (ULONG i = 0; i < done; ++i) {
-          Traits::TakeBack(out[i]);
-          out[i] = nullptr;
+    STDMETHODIMP Next(ULONG count, Out** out, ULONG* fetched) override {
+        if (!out || (count > 1 && !fetched)) {
+            return E_POINTER;
+        }
+        ULONG done = 0;
+        while (done < count && position_ < items_->size()) {
+            Out* item = nullptr;
+            const HRESULT hr = Traits::Give((*items_)[position_], &item);
+            if (FAILED(hr)) {
+                for (ULONG i = 0; i < done; ++i) {
+                    Traits::TakeBack(out[i]);
+                    out[i] = nullptr;
+                }
+                if (fetched) {
+                    *fetched = 0;
+                }
+                return hr;
+            }
+            out[done++] = item;
+            ++position_;
         }
         if (fetched) {
-          *fetched = 0;
+            *fetched = done;
         }
-        return hr;
-      }
-      out[done++] = item;
-      ++position_;
+        return done == count ? S_OK : S_FALSE;
     }
-    if (fetched) {
-      *fetched = done;
+    STDMETHODIMP Skip(ULONG count) override {
+        const size_t left = items_->size() - position_;
+        if (count > left) {
+            position_ = items_->size();
+            return S_FALSE;
+        }
+        position_ += count;
+        return S_OK;
     }
-    return done == count ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Skip(ULONG count) override {
-    const size_t left = items_->size() - position_;
-    if (count > left) {
-      position_ = items_->size();
-      return S_FALSE;
+    STDMETHODIMP Reset() override {
+        position_ = 0;
+        return S_OK;
     }
-    position_ += count;
-    return S_OK;
-  }
-  STDMETHODIMP Reset() override {
-    position_ = 0;
-    return S_OK;
-  }
-  STDMETHODIMP Clone(Interface** out) override {
-    if (!out) {
-      return E_POINTER;
+    STDMETHODIMP Clone(Interface** out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = new (std::nothrow) ListEnumerator(items_, position_);
+        return *out ? S_OK : E_OUTOFMEMORY;
     }
-    *out = new (std::nothrow) ListEnumerator(items_, position_);
-    return *out ? S_OK : E_OUTOFMEMORY;
-  }
 
- private:
-  ~ListEnumerator() override = default;
+private:
+    ~ListEnumerator() override = default;
 
-  const List items_;
-  size_t position_;
+    const List items_;
+    size_t position_;
 };
 
 }  // namespace vcam

@@ -18,33 +18,33 @@ AM_MEDIA_TYPE* CreateMediaTypeCopy(const AM_MEDIA_TYPE& src);
 void DeleteMediaType(AM_MEDIA_TYPE* mt);
 
 class MediaType {
- public:
-  MediaType();
-  explicit MediaType(const AM_MEDIA_TYPE& src);
-  MediaType(const MediaType& other);
-  MediaType(MediaType&& other) noexcept;
-  MediaType& operator=(const MediaType& other);
-  MediaType& operator=(MediaType&& other) noexcept;
-  ~MediaType();
+public:
+    MediaType();
+    explicit MediaType(const AM_MEDIA_TYPE& src);
+    MediaType(const MediaType& other);
+    MediaType(MediaType&& other) noexcept;
+    MediaType& operator=(const MediaType& other);
+    MediaType& operator=(MediaType&& other) noexcept;
+    ~MediaType();
 
-  // An empty MediaType (major type GUID_NULL) stands for "no type".
-  bool Empty() const { return mt_.majortype == GUID_NULL; }
-  void Clear();
+    // An empty MediaType (major type GUID_NULL) stands for "no type".
+    bool Empty() const { return mt_.majortype == GUID_NULL; }
+    void Clear();
 
-  AM_MEDIA_TYPE* get() { return &mt_; }
-  const AM_MEDIA_TYPE* get() const { return &mt_; }
-  const AM_MEDIA_TYPE& operator*() const { return mt_; }
-  AM_MEDIA_TYPE* operator->() { return &mt_; }
-  const AM_MEDIA_TYPE* operator->() const { return &mt_; }
+    AM_MEDIA_TYPE* get() { return &mt_; }
+    const AM_MEDIA_TYPE* get() const { return &mt_; }
+    const AM_MEDIA_TYPE& operator*() const { return mt_; }
+    AM_MEDIA_TYPE* operator->() { return &mt_; }
+    const AM_MEDIA_TYPE* operator->() const { return &mt_; }
 
-  // Replaces the format block with a zeroed one of `size` bytes; null when out of memory.
-  BYTE* AllocFormat(ULONG size);
+    // Replaces the format block with a zeroed one of `size` bytes; null when out of memory.
+    BYTE* AllocFormat(ULONG size);
 
-  // Same major type, subtype, format type and format block.
-  bool SameAs(const AM_MEDIA_TYPE& other) const;
+    // Same major type, subtype, format type and format block.
+    bool SameAs(const AM_MEDIA_TYPE& other) const;
 
- private:
-  AM_MEDIA_TYPE mt_;
+private:
+    AM_MEDIA_TYPE mt_;
 };
 
 // True when `wanted` (a possibly partial type: GUID_NULL fields match anything) allows `mt`.

@@ -24,310 +24,311 @@ namespace vcam {
 namespace {
 
 struct FrameSize {
-  LONG width;
-  LONG height;
+    LONG width;
+    LONG height;
 };
 
 // Capability order as IAMStreamConfig reports it.
 constexpr FrameSize kSizes[] = {{640, 480}, {352, 288}, {320, 240}, {160, 120}, {1280, 720}};
 
 struct VideoSubtype {
-  GUID subtype;
-  DWORD compression;
-  WORD bitCount;
+    GUID subtype;
+    DWORD compression;
+    WORD bitCount;
 };
 
 VideoSubtype SubtypeFor(bool yuy2) {
-  if (yuy2) {
-    return {MEDIASUBTYPE_YUY2, MAKEFOURCC('Y', 'U', 'Y', '2'), 16};
-  }
-  return {MEDIASUBTYPE_RGB24, BI_RGB, 24};
+    if (yuy2) {
+        return {MEDIASUBTYPE_YUY2, MAKEFOURCC('Y', 'U', 'Y', '2'), 16};
+    }
+    return {MEDIASUBTYPE_RGB24, BI_RGB, 24};
 }
 
 DWORD ImageBytes(const FrameSize& size, WORD bitCount) {
-  return static_cast<DWORD>(size.width) * static_cast<DWORD>(size.height) * bitCount / 8;
+    return static_cast<DWORD>(size.width) * static_cast<DWORD>(size.height) * bitCount / 8;
 }
 
 HRESULT GetCameraPages(CAUUID* pages) {
-  if (!pages) {
-    return E_POINTER;
-  }
-  pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
-  if (!pages->pElems) {
-    pages->cElems = 0;
-    return E_OUTOFMEMORY;
-  }
-  pages->pElems[0] = CLSID_OrvixTestCameraPage;
-  pages->cElems = 1;
-  return S_OK;
+    if (!pages) {
+        return E_POINTER;
+    }
+    pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
+    if (!pages->pElems) {
+        pages->cElems = 0;
+        return E_OUTOFMEMORY;
+    }
+    pages->pElems[0] = CLSID_OrvixTestCameraPage;
+    pages->cElems = 1;
+    return S_OK;
 }
 
 MediaType MakeVideoType(const FrameSize& size, const VideoSubtype& subtype,
                         REFERENCE_TIME interval) {
-  MediaType mt;
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormat(sizeof(VIDEOINFOHEADER)));
-  if (!vih) {
+    MediaType mt;
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormat(sizeof(VIDEOINFOHEADER)));
+    if (!vih) {
+        return mt;
+    }
+    const DWORD image = ImageBytes(size, subtype.bitCount);
+    // rcSource and rcTarget stay empty: the whole picture.
+    vih->dwBitRate = static_cast<DWORD>(static_cast<ULONGLONG>(image) * 8 * 10000000 / interval);
+    vih->AvgTimePerFrame = interval;
+    vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vih->bmiHeader.biWidth = size.width;
+    vih->bmiHeader.biHeight = size.height;  // RGB rows bottom-up
+    vih->bmiHeader.biPlanes = 1;
+    vih->bmiHeader.biBitCount = subtype.bitCount;
+    vih->bmiHeader.biCompression = subtype.compression;
+    vih->bmiHeader.biSizeImage = image;
+    mt->majortype = MEDIATYPE_Video;
+    mt->subtype = subtype.subtype;
+    mt->bFixedSizeSamples = TRUE;
+    mt->bTemporalCompression = FALSE;
+    mt->lSampleSize = image;
+    mt->formattype = FORMAT_VideoInfo;
     return mt;
-  }
-  const DWORD image = ImageBytes(size, subtype.bitCount);
-  // rcSource and rcTarget stay empty: the whole picture.
-  vih->dwBitRate = static_cast<DWORD>(static_cast<ULONGLONG>(image) * 8 * 10000000 / interval);
-  vih->AvgTimePerFrame = interval;
-  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih->bmiHeader.biWidth = size.width;
-  vih->bmiHeader.biHeight = size.height;  // RGB rows bottom-up
-  vih->bmiHeader.biPlanes = 1;
-  vih->bmiHeader.biBitCount = subtype.bitCount;
-  vih->bmiHeader.biCompression = subtype.compression;
-  vih->bmiHeader.biSizeImage = image;
-  mt->majortype = MEDIATYPE_Video;
-  mt->subtype = subtype.subtype;
-  mt->bFixedSizeSamples = TRUE;
-  mt->bTemporalCompression = FALSE;
-  mt->lSampleSize = image;
-  mt->formattype = FORMAT_VideoInfo;
-  return mt;
 }
 
 class VideoPin final : public CapturePin, public ISpecifyPropertyPages {
- public:
-  VideoPin(CaptureFilter& filter, const wchar_t* name, const GUID& category, bool yuy2,
-           bool streams, const std::atomic<LONG>& sensor)
-      : CapturePin(filter, name, category),
-        subtype_(SubtypeFor(yuy2)),
-        streams_(streams),
-        sensor_(sensor) {}
+public:
+    VideoPin(CaptureFilter& filter, const wchar_t* name, const GUID& category, bool yuy2,
+             bool streams, const std::atomic<LONG>& sensor)
+        : CapturePin(filter, name, category),
+          subtype_(SubtypeFor(yuy2)),
+          streams_(streams),
+          sensor_(sensor) {}
 
-  // The stream format page is the camera's page too: a caller holding the pin's
-  // IAMStreamConfig asks the pin for pages.
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (out && iid == IID_ISpecifyPropertyPages) {
-      *out = static_cast<ISpecifyPropertyPages*>(this);
-      AddRef();
-      return S_OK;
+    // The stream format page is the camera's page too: a caller holding the pin's
+    // IAMStreamConfig asks the pin for pages.
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (out && iid == IID_ISpecifyPropertyPages) {
+            *out = static_cast<ISpecifyPropertyPages*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return CapturePin::QueryInterface(iid, out);
     }
-    return CapturePin::QueryInterface(iid, out);
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return CapturePin::AddRef(); }
-  STDMETHODIMP_(ULONG) Release() override { return CapturePin::Release(); }
+    STDMETHODIMP_(ULONG) AddRef() override { return CapturePin::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return CapturePin::Release(); }
 
-  STDMETHODIMP GetPages(CAUUID* pages) override { return GetCameraPages(pages); }
+    STDMETHODIMP GetPages(CAUUID* pages) override { return GetCameraPages(pages); }
 
- protected:
-  int CapabilityCount() const override { return static_cast<int>(std::size(kSizes)); }
-  int CapabilitySize() const override { return sizeof(VIDEO_STREAM_CONFIG_CAPS); }
+protected:
+    int CapabilityCount() const override { return static_cast<int>(std::size(kSizes)); }
+    int CapabilitySize() const override { return sizeof(VIDEO_STREAM_CONFIG_CAPS); }
 
-  MediaType Capability(int index, BYTE* caps) const override {
-    const FrameSize& size = kSizes[index];
-    if (caps) {
-      VIDEO_STREAM_CONFIG_CAPS c{};
-      c.guid = FORMAT_VideoInfo;
-      c.VideoStandard = AnalogVideo_None;
-      c.InputSize = {size.width, size.height};
-      c.MinCroppingSize = c.MaxCroppingSize = c.InputSize;
-      c.CropGranularityX = c.CropGranularityY = 1;
-      c.CropAlignX = c.CropAlignY = 1;
-      c.MinOutputSize = c.MaxOutputSize = c.InputSize;
-      c.OutputGranularityX = c.OutputGranularityY = 1;
-      c.MinFrameInterval = kMinFrameInterval;
-      c.MaxFrameInterval = kMaxFrameInterval;
-      const LONGLONG bitsPerFrame = static_cast<LONGLONG>(ImageBytes(size, subtype_.bitCount)) * 8;
-      c.MinBitsPerSecond = static_cast<LONG>(bitsPerFrame * 10000000 / kMaxFrameInterval);
-      c.MaxBitsPerSecond = static_cast<LONG>(bitsPerFrame * 10000000 / kMinFrameInterval);
-      std::memcpy(caps, &c, sizeof(c));
+    MediaType Capability(int index, BYTE* caps) const override {
+        const FrameSize& size = kSizes[index];
+        if (caps) {
+            VIDEO_STREAM_CONFIG_CAPS c{};
+            c.guid = FORMAT_VideoInfo;
+            c.VideoStandard = AnalogVideo_None;
+            c.InputSize = {size.width, size.height};
+            c.MinCroppingSize = c.MaxCroppingSize = c.InputSize;
+            c.CropGranularityX = c.CropGranularityY = 1;
+            c.CropAlignX = c.CropAlignY = 1;
+            c.MinOutputSize = c.MaxOutputSize = c.InputSize;
+            c.OutputGranularityX = c.OutputGranularityY = 1;
+            c.MinFrameInterval = kMinFrameInterval;
+            c.MaxFrameInterval = kMaxFrameInterval;
+            const LONGLONG bitsPerFrame =
+                static_cast<LONGLONG>(ImageBytes(size, subtype_.bitCount)) * 8;
+            c.MinBitsPerSecond = static_cast<LONG>(bitsPerFrame * 10000000 / kMaxFrameInterval);
+            c.MaxBitsPerSecond = static_cast<LONG>(bitsPerFrame * 10000000 / kMinFrameInterval);
+            std::memcpy(caps, &c, sizeof(c));
+        }
+        return MakeVideoType(size, subtype_, kDefaultFrameInterval);
     }
-    return MakeVideoType(size, subtype_, kDefaultFrameInterval);
-  }
 
-  // Offered means: this subtype and its compression code and bit depth, one of the five
-  // sizes (positive height), and a frame interval in range (0: the default). The image
-  // size and bit rate are recomputed.
-  MediaType Normalize(const AM_MEDIA_TYPE& mt) const override {
-    if (mt.majortype != MEDIATYPE_Video || mt.subtype != subtype_.subtype ||
-        mt.formattype != FORMAT_VideoInfo || mt.cbFormat < sizeof(VIDEOINFOHEADER) ||
-        !mt.pbFormat) {
-      return MediaType();
+    // Offered means: this subtype and its compression code and bit depth, one of the five
+    // sizes (positive height), and a frame interval in range (0: the default). The image
+    // size and bit rate are recomputed.
+    MediaType Normalize(const AM_MEDIA_TYPE& mt) const override {
+        if (mt.majortype != MEDIATYPE_Video || mt.subtype != subtype_.subtype ||
+            mt.formattype != FORMAT_VideoInfo || mt.cbFormat < sizeof(VIDEOINFOHEADER) ||
+            !mt.pbFormat) {
+            return MediaType();
+        }
+        const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+        const BITMAPINFOHEADER& bmi = vih->bmiHeader;
+        if (bmi.biCompression != subtype_.compression || bmi.biBitCount != subtype_.bitCount) {
+            return MediaType();
+        }
+        REFERENCE_TIME interval = vih->AvgTimePerFrame;
+        if (interval == 0) {
+            interval = kDefaultFrameInterval;
+        }
+        if (interval < kMinFrameInterval || interval > kMaxFrameInterval) {
+            return MediaType();
+        }
+        for (const FrameSize& size : kSizes) {
+            if (bmi.biWidth == size.width && bmi.biHeight == size.height) {
+                return MakeVideoType(size, subtype_, interval);
+            }
+        }
+        return MediaType();
     }
-    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
-    const BITMAPINFOHEADER& bmi = vih->bmiHeader;
-    if (bmi.biCompression != subtype_.compression || bmi.biBitCount != subtype_.bitCount) {
-      return MediaType();
+
+    long SampleBytes(const AM_MEDIA_TYPE& mt) const override {
+        if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER) &&
+            mt.pbFormat) {
+            return static_cast<long>(
+                reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader.biSizeImage);
+        }
+        return static_cast<long>(mt.lSampleSize);
     }
-    REFERENCE_TIME interval = vih->AvgTimePerFrame;
-    if (interval == 0) {
-      interval = kDefaultFrameInterval;
+
+    long BufferCount() const override { return 3; }
+    bool Streams() const override { return streams_; }
+
+    void BeginStream(const AM_MEDIA_TYPE& mt) override {
+        const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+        interval_ = vih->AvgTimePerFrame > 0 ? vih->AvgTimePerFrame : kDefaultFrameInterval;
+        picture_.Configure(vih->bmiHeader.biWidth, vih->bmiHeader.biHeight,
+                           mt.subtype == MEDIASUBTYPE_YUY2);
     }
-    if (interval < kMinFrameInterval || interval > kMaxFrameInterval) {
-      return MediaType();
+
+    REFERENCE_TIME UnitStart(uint64_t k) const override {
+        return static_cast<REFERENCE_TIME>(k) * interval_;
     }
-    for (const FrameSize& size : kSizes) {
-      if (bmi.biWidth == size.width && bmi.biHeight == size.height) {
-        return MakeVideoType(size, subtype_, interval);
-      }
+    uint64_t UnitAt(REFERENCE_TIME t) const override {
+        return t <= 0 ? 0 : static_cast<uint64_t>(t / interval_);
     }
-    return MediaType();
-  }
+    bool DeliverAtUnitEnd() const override { return false; }
 
-  long SampleBytes(const AM_MEDIA_TYPE& mt) const override {
-    if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER) &&
-        mt.pbFormat) {
-      return static_cast<long>(
-          reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader.biSizeImage);
+    long FillUnit(uint64_t k, BYTE* data, long capacity) override {
+        const long bytes = picture_.FrameBytes();
+        if (capacity < bytes) {
+            return 0;
+        }
+        picture_.Render(k, sensor_.load() == kBackwardSensor, data);
+        return bytes;
     }
-    return static_cast<long>(mt.lSampleSize);
-  }
 
-  long BufferCount() const override { return 3; }
-  bool Streams() const override { return streams_; }
-
-  void BeginStream(const AM_MEDIA_TYPE& mt) override {
-    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
-    interval_ = vih->AvgTimePerFrame > 0 ? vih->AvgTimePerFrame : kDefaultFrameInterval;
-    picture_.Configure(vih->bmiHeader.biWidth, vih->bmiHeader.biHeight,
-                       mt.subtype == MEDIASUBTYPE_YUY2);
-  }
-
-  REFERENCE_TIME UnitStart(uint64_t k) const override {
-    return static_cast<REFERENCE_TIME>(k) * interval_;
-  }
-  uint64_t UnitAt(REFERENCE_TIME t) const override {
-    return t <= 0 ? 0 : static_cast<uint64_t>(t / interval_);
-  }
-  bool DeliverAtUnitEnd() const override { return false; }
-
-  long FillUnit(uint64_t k, BYTE* data, long capacity) override {
-    const long bytes = picture_.FrameBytes();
-    if (capacity < bytes) {
-      return 0;
+    void EndStream(uint64_t delivered) override {
+        WriteSettingsDword(kValueFramesProduced, static_cast<DWORD>(delivered));
     }
-    picture_.Render(k, sensor_.load() == kBackwardSensor, data);
-    return bytes;
-  }
 
-  void EndStream(uint64_t delivered) override {
-    WriteSettingsDword(kValueFramesProduced, static_cast<DWORD>(delivered));
-  }
-
- private:
-  const VideoSubtype subtype_;
-  const bool streams_;
-  const std::atomic<LONG>& sensor_;
-  REFERENCE_TIME interval_ = kDefaultFrameInterval;  // streaming thread only
-  TestPicture picture_;                               // streaming thread only
+private:
+    const VideoSubtype subtype_;
+    const bool streams_;
+    const std::atomic<LONG>& sensor_;
+    REFERENCE_TIME interval_ = kDefaultFrameInterval;  // streaming thread only
+    TestPicture picture_;                              // streaming thread only
 };
 
 class CameraFilter final : public CaptureFilter,
                            public IAMVMControl,
                            public ISpecifyPropertyPages,
                            public IVCamStatus {
- public:
-  explicit CameraFilter(const CameraSettings& settings)
-      : CaptureFilter(CLSID_OrvixTestCamera, settings.failRun, settings.loseAfterMs) {
-    SetRunNoticeWindow(settings.runNoticeWindow);
-    AddPin(std::make_unique<VideoPin>(*this, kCapturePinName, PIN_CATEGORY_CAPTURE,
-                                      settings.yuy2, true, sensor_));
-    if (settings.stillPin) {
-      AddPin(std::make_unique<VideoPin>(*this, kStillPinName, PIN_CATEGORY_STILL, settings.yuy2,
-                                        false, sensor_));
+public:
+    explicit CameraFilter(const CameraSettings& settings)
+        : CaptureFilter(CLSID_OrvixTestCamera, settings.failRun, settings.loseAfterMs) {
+        SetRunNoticeWindow(settings.runNoticeWindow);
+        AddPin(std::make_unique<VideoPin>(*this, kCapturePinName, PIN_CATEGORY_CAPTURE,
+                                          settings.yuy2, true, sensor_));
+        if (settings.stillPin) {
+            AddPin(std::make_unique<VideoPin>(*this, kStillPinName, PIN_CATEGORY_STILL,
+                                              settings.yuy2, false, sensor_));
+        }
     }
-  }
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    return CaptureFilter::QueryInterface(iid, out);
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return CaptureFilter::AddRef(); }
-  STDMETHODIMP_(ULONG) Release() override { return CaptureFilter::Release(); }
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        return CaptureFilter::QueryInterface(iid, out);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return CaptureFilter::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return CaptureFilter::Release(); }
 
-  STDMETHODIMP SetBrightness(LONG) override { return E_NOTIMPL; }
-  STDMETHODIMP GetBrightness(LONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetContrast(LONG) override { return E_NOTIMPL; }
-  STDMETHODIMP GetContrast(LONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetSaturation(LONG) override { return E_NOTIMPL; }
-  STDMETHODIMP GetSaturation(LONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetSharpness(LONG) override { return E_NOTIMPL; }
-  STDMETHODIMP GetSharpness(LONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetGamma(LONG) override { return E_NOTIMPL; }
-  STDMETHODIMP GetGamma(LONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetMirror(LONG, LONG) override { return E_NOTIMPL; }
-  STDMETHODIMP GetMirror(LONG*, LONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetPowerLineFrequency(LONG) override { return E_NOTIMPL; }
-  STDMETHODIMP GetPowerLineFrequency(LONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetLed(LONG) override { return E_NOTIMPL; }
-  STDMETHODIMP GetLed(LONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetRegister(LONG, LONG) override { return E_NOTIMPL; }
-  STDMETHODIMP GetRegister(LONG, LONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetBrightness(LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP GetBrightness(LONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetContrast(LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP GetContrast(LONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetSaturation(LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP GetSaturation(LONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetSharpness(LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP GetSharpness(LONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetGamma(LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP GetGamma(LONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetMirror(LONG, LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMirror(LONG*, LONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetPowerLineFrequency(LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP GetPowerLineFrequency(LONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetLed(LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP GetLed(LONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetRegister(LONG, LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP GetRegister(LONG, LONG*) override { return E_NOTIMPL; }
 
-  // Takes effect with the next frame, also while streaming.
-  STDMETHODIMP SelectSensor(LONG sensor) override {
-    sensor_.store(sensor);
-    WriteSettingsDword(kValueLastSensor, static_cast<DWORD>(sensor));
-    return S_OK;
-  }
+    // Takes effect with the next frame, also while streaming.
+    STDMETHODIMP SelectSensor(LONG sensor) override {
+        sensor_.store(sensor);
+        WriteSettingsDword(kValueLastSensor, static_cast<DWORD>(sensor));
+        return S_OK;
+    }
 
-  STDMETHODIMP GetPages(CAUUID* pages) override { return GetCameraPages(pages); }
+    STDMETHODIMP GetPages(CAUUID* pages) override { return GetCameraPages(pages); }
 
-  // The capture pin's format as IAMStreamConfig reports it: the connection's, else the one
-  // set, else the first capability.
-  STDMETHODIMP GetStatus(VCamStatus* status) override {
-    if (!status) {
-      return E_POINTER;
+    // The capture pin's format as IAMStreamConfig reports it: the connection's, else the one
+    // set, else the first capability.
+    STDMETHODIMP GetStatus(VCamStatus* status) override {
+        if (!status) {
+            return E_POINTER;
+        }
+        ComPtr<IPin> pin;
+        ComPtr<IAMStreamConfig> config;
+        HRESULT hr = FindPin(kCapturePinName, &pin);
+        if (SUCCEEDED(hr)) {
+            hr = pin.As(&config);
+        }
+        AM_MEDIA_TYPE* mt = nullptr;
+        if (SUCCEEDED(hr)) {
+            hr = config->GetFormat(&mt);
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
+        *status = VCamStatus{};
+        status->sensor = sensor_.load();
+        status->subtype = mt->subtype;
+        if (mt->formattype == FORMAT_VideoInfo && mt->cbFormat >= sizeof(VIDEOINFOHEADER) &&
+            mt->pbFormat) {
+            const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt->pbFormat);
+            status->width = vih->bmiHeader.biWidth;
+            status->height = vih->bmiHeader.biHeight;
+        }
+        DeleteMediaType(mt);
+        return S_OK;
     }
-    ComPtr<IPin> pin;
-    ComPtr<IAMStreamConfig> config;
-    HRESULT hr = FindPin(kCapturePinName, &pin);
-    if (SUCCEEDED(hr)) {
-      hr = pin.As(&config);
-    }
-    AM_MEDIA_TYPE* mt = nullptr;
-    if (SUCCEEDED(hr)) {
-      hr = config->GetFormat(&mt);
-    }
-    if (FAILED(hr)) {
-      return hr;
-    }
-    *status = VCamStatus{};
-    status->sensor = sensor_.load();
-    status->subtype = mt->subtype;
-    if (mt->formattype == FORMAT_VideoInfo && mt->cbFormat >= sizeof(VIDEOINFOHEADER) &&
-        mt->pbFormat) {
-      const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt->pbFormat);
-      status->width = vih->bmiHeader.biWidth;
-      status->height = vih->bmiHeader.biHeight;
-    }
-    DeleteMediaType(mt);
-    return S_OK;
-  }
 
- protected:
-  HRESULT QueryExtraInterface(REFIID iid, void** out) override {
-    if (iid == __uuidof(IAMVMControl)) {
-      *out = static_cast<IAMVMControl*>(this);
-      AddRef();
-      return S_OK;
+protected:
+    HRESULT QueryExtraInterface(REFIID iid, void** out) override {
+        if (iid == __uuidof(IAMVMControl)) {
+            *out = static_cast<IAMVMControl*>(this);
+            AddRef();
+            return S_OK;
+        }
+        if (iid == IID_ISpecifyPropertyPages) {
+            *out = static_cast<ISpecifyPropertyPages*>(this);
+            AddRef();
+            return S_OK;
+        }
+        if (iid == __uuidof(IVCamStatus)) {
+            *out = static_cast<IVCamStatus*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return CaptureFilter::QueryExtraInterface(iid, out);
     }
-    if (iid == IID_ISpecifyPropertyPages) {
-      *out = static_cast<ISpecifyPropertyPages*>(this);
-      AddRef();
-      return S_OK;
-    }
-    if (iid == __uuidof(IVCamStatus)) {
-      *out = static_cast<IVCamStatus*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return CaptureFilter::QueryExtraInterface(iid, out);
-  }
 
- private:
-  ~CameraFilter() override = default;
+private:
+    ~CameraFilter() override = default;
 
-  std::atomic<LONG> sensor_{1};  // the forward sensor until told otherwise
+    std::atomic<LONG> sensor_{1};  // the forward sensor until told otherwise
 };
 
 }  // namespace
 
 HRESULT CreateCamera(REFIID iid, void** out) {
-  return CreateObject<CameraFilter>(iid, out, ReadCameraSettings());
+    return CreateObject<CameraFilter>(iid, out, ReadCameraSettings());
 }
 
 }  // namespace vcam

@@ -23,18 +23,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const std::string& path)
-{
+std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::wstring SensorId()
-{
+std::wstring SensorId() {
     wchar_t value[32] = {};
     DWORD size = sizeof(value);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, SensorKeyPath, SensorValueName, RRF_RT_REG_SZ, nullptr, value, &size) !=
-        ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, SensorKeyPath, SensorValueName, RRF_RT_REG_SZ, nullptr,
+                     value, &size) != ERROR_SUCCESS)
         return L"";
     return value;
 }
@@ -43,8 +41,7 @@ std::wstring SensorId()
 struct Mean {
     double r = 0, g = 0, b = 0;
 };
-Mean ScreenMean(HWND wnd, RECT rc)
-{
+Mean ScreenMean(HWND wnd, RECT rc) {
     POINT p{rc.left, rc.top};
     ClientToScreen(wnd, &p);
     HDC screen = GetDC(nullptr);
@@ -69,28 +66,28 @@ Mean ScreenMean(HWND wnd, RECT rc)
 
 // The text of a message box of this process, which is then closed with its button;
 // empty when none shows.
-std::wstring AnswerMessageBox(DWORD timeoutMs = 10000)
-{
+std::wstring AnswerMessageBox(DWORD timeoutMs = 10000) {
     HWND box = nullptr;
-    WaitFor([&] {
-        EnumWindows(
-            [](HWND h, LPARAM l) -> BOOL {
-                DWORD pid = 0;
-                GetWindowThreadProcessId(h, &pid);
-                wchar_t cls[32] = {};
-                GetClassNameW(h, cls, 32);
-                if (pid == GetCurrentProcessId() && IsWindowVisible(h) && wcscmp(cls, L"#32770") == 0 &&
-                    GetDlgItem(h, 0xFFFF)) {
-                    *reinterpret_cast<HWND*>(l) = h;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&box));
-        return box != nullptr;
-    }, timeoutMs);
-    if (!box)
-        return L"";
+    WaitFor(
+        [&] {
+            EnumWindows(
+                [](HWND h, LPARAM l) -> BOOL {
+                    DWORD pid = 0;
+                    GetWindowThreadProcessId(h, &pid);
+                    wchar_t cls[32] = {};
+                    GetClassNameW(h, cls, 32);
+                    if (pid == GetCurrentProcessId() && IsWindowVisible(h) &&
+                        wcscmp(cls, L"#32770") == 0 && GetDlgItem(h, 0xFFFF)) {
+                        *reinterpret_cast<HWND*>(l) = h;
+                        return FALSE;
+                    }
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(&box));
+            return box != nullptr;
+        },
+        timeoutMs);
+    if (!box) return L"";
     const std::wstring text = WindowText(GetDlgItem(box, 0xFFFF));
     Click(GetDlgItem(box, IDOK));
     WaitWindowGone(box);
@@ -99,10 +96,10 @@ std::wstring AnswerMessageBox(DWORD timeoutMs = 10000)
 
 class CamFormCommands : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         AppPath = scratch.Path();
-        const std::wstring texts = testsupport::TestBinDir() + L"..\\Orvix\\language\\Orvix_ENG.txt";
+        const std::wstring texts =
+            testsupport::TestBinDir() + L"..\\Orvix\\language\\Orvix_ENG.txt";
         ASSERT_TRUE(LoadLanguageTexts(WideToAnsi(texts)));
         form = app.CreateForm<Tfrm_DADez>();
         frm_DADez = form;
@@ -112,8 +109,7 @@ protected:
         ASSERT_TRUE(PumpUntil([&] { return form->IsPreviewing(); })) << "the preview did not start";
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         if (form) {
             fw::CloseAction action = fw::CloseAction::Hide;
             form->FormClose(action);
@@ -123,14 +119,12 @@ protected:
         FreeLanguageTexts();
     }
 
-    bool PumpUntil(const std::function<bool()>& pred, DWORD ms = 15000)
-    {
+    bool PumpUntil(const std::function<bool()>& pred, DWORD ms = 15000) {
         return app.ProcessMessagesUntil(pred, ms);
     }
 
     // A real click on a control of the window, from the test thread.
-    void ClickControl(fw::Control* c)
-    {
+    void ClickControl(fw::Control* c) {
         const RECT r = c->BoundsRect();
         POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
         ClientToScreen(wnd, &p);
@@ -138,8 +132,7 @@ protected:
     }
 
     // Right-clicks the picture and picks the menu entry at Position (1 = first).
-    void PickFromPictureMenu(int position)
-    {
+    void PickFromPictureMenu(int position) {
         RECT r{};
         GetWindowRect(form->gcap->Handle(), &r);
         const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
@@ -154,16 +147,16 @@ protected:
         in[1].mi.dwFlags |= MOUSEEVENTF_RIGHTDOWN;
         in[2].mi.dwFlags |= MOUSEEVENTF_RIGHTUP;
         SendInput(3, in, sizeof(INPUT));
-        ASSERT_TRUE(WaitFor([] { return FindWindowW(L"#32768", nullptr) && IsWindowVisible(FindWindowW(L"#32768", nullptr)); }))
-            << "the menu did not open";
-        for (int i = 0; i < position; ++i)
-            PressKey(VK_DOWN);
+        ASSERT_TRUE(WaitFor([] {
+            return FindWindowW(L"#32768", nullptr) &&
+                   IsWindowVisible(FindWindowW(L"#32768", nullptr));
+        })) << "the menu did not open";
+        for (int i = 0; i < position; ++i) PressKey(VK_DOWN);
         PressKey(VK_RETURN);
     }
 
     // Runs Script as the user while the test thread services the window's messages.
-    void AsUser(const std::function<void()>& script)
-    {
+    void AsUser(const std::function<void()>& script) {
         std::atomic<bool> finished{false};
         const DWORD thread = GetCurrentThreadId();
         RunWithUser([&] { PumpUntil([&] { return finished.load(); }, 60000); },
@@ -182,10 +175,9 @@ protected:
     int previewStarts = 0;
 };
 
-} // namespace
+}  // namespace
 
-TEST_F(CamFormCommands, SensorButtonsSwitchThePictureAndStoreTheSensor)
-{
+TEST_F(CamFormCommands, SensorButtonsSwitchThePictureAndStoreTheSensor) {
     auto forwardPicture = [&] {
         const Mean m = ScreenMean(wnd, form->gcap->BoundsRect());
         return m.b > m.r + 60;
@@ -212,8 +204,7 @@ TEST_F(CamFormCommands, SensorButtonsSwitchThePictureAndStoreTheSensor)
     EXPECT_EQ(previewStarts, starts);
 }
 
-TEST_F(CamFormCommands, OpenFolderStopsThePreviewAndCreatesTheFolders)
-{
+TEST_F(CamFormCommands, OpenFolderStopsThePreviewAndCreatesTheFolders) {
     const std::string pictures = scratch.Path() + "new\\pictures\\";
     const std::string clips = scratch.Path() + "new\\clips\\";
     ImagePath = AnsiToWide(pictures);
@@ -228,12 +219,12 @@ TEST_F(CamFormCommands, OpenFolderStopsThePreviewAndCreatesTheFolders)
     EXPECT_FALSE(form->gbSnap->Enabled());
 }
 
-TEST_F(CamFormCommands, HelpWithoutItsFileSaysSoForTheButtonAndF1)
-{
+TEST_F(CamFormCommands, HelpWithoutItsFileSaysSoForTheButtonAndF1) {
     ASSERT_FALSE(FileExists(GetHelpFilePath()));
     std::wstring first, second;
     AsUser([&] {
-        POINT p{form->gbHelp->Left() + form->gbHelp->Width() / 2, form->gbHelp->Top() + form->gbHelp->Height() / 2};
+        POINT p{form->gbHelp->Left() + form->gbHelp->Width() / 2,
+                form->gbHelp->Top() + form->gbHelp->Height() / 2};
         ClientToScreen(wnd, &p);
         ClickAt(p.x, p.y);
         first = AnswerMessageBox();
@@ -245,10 +236,10 @@ TEST_F(CamFormCommands, HelpWithoutItsFileSaysSoForTheButtonAndF1)
     EXPECT_EQ(second, GetText("T_NO_HELPFILE"));
 }
 
-TEST_F(CamFormCommands, CancelledSaveFolderDialogChangesNothing)
-{
+TEST_F(CamFormCommands, CancelledSaveFolderDialogChangesNothing) {
     const std::string ini = SettingsFilePath();
-    const std::string content = "[Option]\r\nImageFolder=" + WideToAnsi(ImagePath) + "\r\n; kept\r\n";
+    const std::string content =
+        "[Option]\r\nImageFolder=" + WideToAnsi(ImagePath) + "\r\n; kept\r\n";
     std::ofstream(ini, std::ios::binary) << content;
     const std::wstring imageName = form->gcap->ImageFileName, videoName = form->gcap->VideoFileName;
     const std::string other = scratch.MakeFolder("other");
@@ -266,8 +257,7 @@ TEST_F(CamFormCommands, CancelledSaveFolderDialogChangesNothing)
     EXPECT_EQ(form->gcap->VideoFileName, videoName);
 }
 
-TEST_F(CamFormCommands, AcceptedSaveFoldersAreStoredOrTheUserIsTold)
-{
+TEST_F(CamFormCommands, AcceptedSaveFoldersAreStoredOrTheUserIsTold) {
     const std::string ini = SettingsFilePath();
     const std::string pictures = scratch.MakeFolder("pictures");
     for (bool readOnly : {false, true}) {
@@ -281,11 +271,11 @@ TEST_F(CamFormCommands, AcceptedSaveFoldersAreStoredOrTheUserIsTold)
             PickFromPictureMenu(3);
             HWND f = WaitForActiveForm(GetText("T_FOLDER_SETTING"));
             ASSERT_TRUE(f);
-            ReplaceEditText(ChildWindowFromPointEx(f, POINT{40, 80}, CWP_SKIPINVISIBLE), AnsiToWide(pictures));
+            ReplaceEditText(ChildWindowFromPointEx(f, POINT{40, 80}, CWP_SKIPINVISIBLE),
+                            AnsiToWide(pictures));
             Click(ChildWindowFromPointEx(f, POINT{200, 180}, CWP_SKIPINVISIBLE));
             EXPECT_TRUE(WaitWindowGone(f));
-            if (readOnly)
-                box = AnswerMessageBox();
+            if (readOnly) box = AnswerMessageBox();
         });
         // The folders apply to this run either way.
         EXPECT_EQ(ImagePath, AnsiToWide(pictures + "\\"));
@@ -298,27 +288,27 @@ TEST_F(CamFormCommands, AcceptedSaveFoldersAreStoredOrTheUserIsTold)
         } else {
             const std::string stored = ReadAll(ini);
             EXPECT_NE(stored.find("ImageFolder=" + pictures + "\\"), std::string::npos) << stored;
-            EXPECT_NE(stored.find("MovieFolder=" + WideToAnsi(MoviePath)), std::string::npos) << stored;
+            EXPECT_NE(stored.find("MovieFolder=" + WideToAnsi(MoviePath)), std::string::npos)
+                << stored;
         }
     }
 }
 
-TEST(SettingsNotSaved, OlderLanguageFilesFallBackToTheSystemsText)
-{
+TEST(SettingsNotSaved, OlderLanguageFilesFallBackToTheSystemsText) {
     FreeLanguageTexts();
     const std::wstring text = SettingsNotSavedText(ERROR_ACCESS_DENIED);
     EXPECT_NE(text.find(AnsiToWide(SettingsFilePath())), std::wstring::npos);
     EXPECT_GT(text.size(), SettingsFilePath().size() + 4) << "no description of the error";
 }
 
-TEST_F(CamFormCommands, DeviceDialogRestartsThePreviewOnlyForAChange)
-{
+TEST_F(CamFormCommands, DeviceDialogRestartsThePreviewOnlyForAChange) {
     const int starts = previewStarts;
     AsUser([&] {
         PickFromPictureMenu(2);
         HWND f = WaitForActiveForm(GetText("T_VIDEOFORMAT"));
         ASSERT_TRUE(f) << "the device dialog did not open";
-        Click(ChildWindowFromPointEx(f, POINT{110, 205}, CWP_SKIPINVISIBLE));  // OK, nothing changed
+        Click(
+            ChildWindowFromPointEx(f, POINT{110, 205}, CWP_SKIPINVISIBLE));  // OK, nothing changed
         EXPECT_TRUE(WaitWindowGone(f));
     });
     EXPECT_EQ(previewStarts, starts) << "the same choice restarted the preview";
@@ -330,7 +320,8 @@ TEST_F(CamFormCommands, DeviceDialogRestartsThePreviewOnlyForAChange)
         PickFromPictureMenu(2);
         HWND f = WaitForActiveForm(GetText("T_VIDEOFORMAT"));
         ASSERT_TRUE(f);
-        EXPECT_TRUE(ChooseInDropDown(ChildWindowFromPointEx(f, POINT{60, 47}, CWP_SKIPINVISIBLE), VK_HOME));
+        EXPECT_TRUE(
+            ChooseInDropDown(ChildWindowFromPointEx(f, POINT{60, 47}, CWP_SKIPINVISIBLE), VK_HOME));
         Click(ChildWindowFromPointEx(f, POINT{110, 205}, CWP_SKIPINVISIBLE));
         EXPECT_TRUE(WaitWindowGone(f));
     });
@@ -351,8 +342,7 @@ TEST_F(CamFormCommands, DeviceDialogRestartsThePreviewOnlyForAChange)
 namespace {
 
 // Visible top-level windows of other processes whose caption contains Part.
-int OtherWindowsTitled(const std::wstring& Part)
-{
+int OtherWindowsTitled(const std::wstring& Part) {
     struct Data {
         std::wstring part;
         int count = 0;
@@ -372,8 +362,7 @@ int OtherWindowsTitled(const std::wstring& Part)
 }
 
 // Closes the windows that OtherWindowsTitled counts.
-void CloseOtherWindowsTitled(const std::wstring& Part)
-{
+void CloseOtherWindowsTitled(const std::wstring& Part) {
     EnumWindows(
         [](HWND h, LPARAM l) -> BOOL {
             DWORD pid = 0;
@@ -386,10 +375,9 @@ void CloseOtherWindowsTitled(const std::wstring& Part)
         reinterpret_cast<LPARAM>(const_cast<std::wstring*>(&Part)));
 }
 
-} // namespace
+}  // namespace
 
-TEST_F(CamFormCommands, OpenFolderShowsEachDistinctFolderOnce)
-{
+TEST_F(CamFormCommands, OpenFolderShowsEachDistinctFolderOnce) {
     ImagePath = MoviePath = AnsiToWide(scratch.Path() + "orvix_same_folder\\");
     ClickControl(form->gbOpenFolder);
     EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(L"orvix_same_folder") >= 1; }, 30000));
@@ -411,8 +399,7 @@ TEST_F(CamFormCommands, OpenFolderShowsEachDistinctFolderOnce)
     }
 }
 
-TEST_F(CamFormCommands, HelpOpensTheLanguagesHelpFileInTheViewer)
-{
+TEST_F(CamFormCommands, HelpOpensTheLanguagesHelpFileInTheViewer) {
     const std::wstring staged = testsupport::TestBinDir() + L"..\\Orvix\\help\\Orvix_ENG_d.chm";
     ASSERT_TRUE(FileExists(staged)) << "no staged help file";
     std::error_code ec;
@@ -420,12 +407,16 @@ TEST_F(CamFormCommands, HelpOpensTheLanguagesHelpFileInTheViewer)
     ASSERT_TRUE(CopyFileW(staged.c_str(), AnsiToWide(GetHelpFilePath()).c_str(), FALSE));
     ClickControl(form->gbHelp);
     HWND viewer = nullptr;
-    EXPECT_TRUE(PumpUntil([&] {
-        viewer = FindWindowW(L"HH Parent", nullptr);
-        return viewer && IsWindowVisible(viewer);
-    }, 30000)) << "the help viewer did not open";
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            viewer = FindWindowW(L"HH Parent", nullptr);
+            return viewer && IsWindowVisible(viewer);
+        },
+        30000))
+        << "the help viewer did not open";
     if (viewer) {
         PostMessageW(viewer, WM_CLOSE, 0, 0);
-        EXPECT_TRUE(PumpUntil([&] { return !IsWindow(viewer) || !IsWindowVisible(viewer); }, 15000));
+        EXPECT_TRUE(
+            PumpUntil([&] { return !IsWindow(viewer) || !IsWindowVisible(viewer); }, 15000));
     }
 }

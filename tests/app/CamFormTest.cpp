@@ -4,18 +4,16 @@
 #include <gtest/gtest.h>
 
 namespace {
-KBDLLHOOKSTRUCT Key(DWORD scan, DWORD flags)
-{
+KBDLLHOOKSTRUCT Key(DWORD scan, DWORD flags) {
     KBDLLHOOKSTRUCT k{};
     k.vkCode = 0xFF;
     k.scanCode = scan;
     k.flags = flags;
     return k;
 }
-} // namespace
+}  // namespace
 
-TEST(CameraKey, OnlyTheExtendedReleaseOfScanCode64TakesAPicture)
-{
+TEST(CameraKey, OnlyTheExtendedReleaseOfScanCode64TakesAPicture) {
     EXPECT_TRUE(IsCameraKeyRelease(Key(0x64, LLKHF_EXTENDED | LLKHF_UP)));
     // Other flag bits (injected, Alt) do not matter.
     EXPECT_TRUE(IsCameraKeyRelease(Key(0x64, LLKHF_EXTENDED | LLKHF_UP | LLKHF_INJECTED)));

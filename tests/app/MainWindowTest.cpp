@@ -34,35 +34,34 @@ constexpr COLORREF kOpenGlyphColor = RGB(10, 20, 230);
 constexpr COLORREF kPreviewOnColor = RGB(250, 250, 0);
 constexpr COLORREF kPreviewOffColor = RGB(0, 250, 250);
 
-const char kTexts[] = "\xEF\xBB\xBF"
-                      "APP_TITLE=Orvix under test\r\n"
-                      "T_CONFIRM=Confirm\r\n"
-                      "T_PREVIEW=Start the picture\r\n"
-                      "T_PREVIEWSTOP=Stop the picture\r\n"
-                      "T_PREVIEW_ERR=The camera is in use\r\n"
-                      "T_PREVIEW_ERR2=Close the other program\r\n"
-                      "T_NOVIDEO_DRV=No camera\r\n"
-                      "T_STOPREC_ERR=Stop the recording first\r\n"
-                      "T_OPENFOLDER=Open the folder\r\n"
-                      "T_FORWARDCAM=Forward\r\n"
-                      "T_BACKWARDCAM=Backward\r\n"
-                      "T_SNAPSHOT=Picture\r\n"
-                      "T_RECORD=Record\r\n"
-                      "T_RECORDSTOP=Stop recording\r\n"
-                      "T_HELP=Help\r\n"
-                      "T_VIDEOSOURCE=Source\r\n"
-                      "T_VIDEOFORMAT=Format\r\n"
-                      "T_SAVEFOLDER=Folder\r\n"
-                      "T_RECORDING=Recording\r\n"
-                      "T_EXITREC_ERR=Stop the recording before closing\r\n"
-                      "T_NO_FREESPACE=The disk is full\r\n";
+const char kTexts[] =
+    "\xEF\xBB\xBF"
+    "APP_TITLE=Orvix under test\r\n"
+    "T_CONFIRM=Confirm\r\n"
+    "T_PREVIEW=Start the picture\r\n"
+    "T_PREVIEWSTOP=Stop the picture\r\n"
+    "T_PREVIEW_ERR=The camera is in use\r\n"
+    "T_PREVIEW_ERR2=Close the other program\r\n"
+    "T_NOVIDEO_DRV=No camera\r\n"
+    "T_STOPREC_ERR=Stop the recording first\r\n"
+    "T_OPENFOLDER=Open the folder\r\n"
+    "T_FORWARDCAM=Forward\r\n"
+    "T_BACKWARDCAM=Backward\r\n"
+    "T_SNAPSHOT=Picture\r\n"
+    "T_RECORD=Record\r\n"
+    "T_RECORDSTOP=Stop recording\r\n"
+    "T_HELP=Help\r\n"
+    "T_VIDEOSOURCE=Source\r\n"
+    "T_VIDEOFORMAT=Format\r\n"
+    "T_SAVEFOLDER=Folder\r\n"
+    "T_RECORDING=Recording\r\n"
+    "T_EXITREC_ERR=Stop the recording before closing\r\n"
+    "T_NO_FREESPACE=The disk is full\r\n";
 
-void WriteSolidBmp(const std::wstring& path, int w, int h, COLORREF c)
-{
+void WriteSolidBmp(const std::wstring& path, int w, int h, COLORREF c) {
     fw::Bitmap b(w, h);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            b.SetPixel(x, y, c);
+        for (int x = 0; x < w; ++x) b.SetPixel(x, y, c);
     ASSERT_TRUE(b.SaveToFile(path));
 }
 
@@ -71,25 +70,21 @@ void WriteSolidBmp(const std::wstring& path, int w, int h, COLORREF c)
 class BoxWatcher {
 public:
     BoxWatcher() : thread_([this] { Run(); }) {}
-    ~BoxWatcher()
-    {
+    ~BoxWatcher() {
         stop_ = true;
         thread_.join();
     }
-    std::vector<std::wstring> Texts()
-    {
+    std::vector<std::wstring> Texts() {
         std::lock_guard<std::mutex> g(lock_);
         return texts_;
     }
-    std::vector<std::wstring> Captions()
-    {
+    std::vector<std::wstring> Captions() {
         std::lock_guard<std::mutex> g(lock_);
         return captions_;
     }
 
 private:
-    static BOOL CALLBACK Visit(HWND h, LPARAM l)
-    {
+    static BOOL CALLBACK Visit(HWND h, LPARAM l) {
         auto* self = reinterpret_cast<BoxWatcher*>(l);
         DWORD pid = 0;
         GetWindowThreadProcessId(h, &pid);
@@ -98,7 +93,7 @@ private:
         if (pid == GetCurrentProcessId() && IsWindowVisible(h) && wcscmp(cls, L"#32770") == 0 &&
             !self->seen_.count(h)) {
             wchar_t text[1024]{};
-            GetDlgItemTextW(h, 0xFFFF, text, 1024); // the text of a message box
+            GetDlgItemTextW(h, 0xFFFF, text, 1024);  // the text of a message box
             wchar_t caption[256]{};
             GetWindowTextW(h, caption, 256);
             {
@@ -111,8 +106,7 @@ private:
         }
         return TRUE;
     }
-    void Run()
-    {
+    void Run() {
         while (!stop_) {
             EnumWindows(Visit, reinterpret_cast<LPARAM>(this));
             Sleep(10);
@@ -132,13 +126,12 @@ using testsupport::ScreenMean;
 
 class MainWindow : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         namespace fs = std::filesystem;
         wchar_t tmp[MAX_PATH + 1]{};
         GetTempPathW(MAX_PATH, tmp);
-        folder_ = std::wstring(tmp) + L"orvix-mainwindow-" + std::to_wstring(GetCurrentProcessId()) +
-                  L"\\";
+        folder_ = std::wstring(tmp) + L"orvix-mainwindow-" +
+                  std::to_wstring(GetCurrentProcessId()) + L"\\";
         std::error_code ec;
         fs::remove_all(folder_, ec);
         fs::create_directories(folder_ + L"images", ec);
@@ -160,8 +153,7 @@ protected:
         wnd = form->Handle();
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         if (form) {
             fw::CloseAction action = fw::CloseAction::Hide;
             form->FormClose(action);
@@ -173,52 +165,44 @@ protected:
         std::filesystem::remove_all(folder_, ec);
     }
 
-    static std::string WideToAnsiPath(const std::wstring& w)
-    {
+    static std::string WideToAnsiPath(const std::wstring& w) {
         char buf[MAX_PATH * 2]{};
         WideCharToMultiByte(CP_ACP, 0, w.c_str(), -1, buf, sizeof(buf), nullptr, nullptr);
         return buf;
     }
 
     template <typename Pred>
-    bool PumpUntil(Pred pred, DWORD ms = 10000)
-    {
+    bool PumpUntil(Pred pred, DWORD ms = 10000) {
         const DWORD start = GetTickCount();
         for (;;) {
             app.ProcessMessages();
-            if (pred())
-                return true;
-            if (GetTickCount() - start >= ms)
-                return false;
+            if (pred()) return true;
+            if (GetTickCount() - start >= ms) return false;
             MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         }
     }
 
     // Shows the window and lets its start timer open the camera.
-    void ShowAndStart()
-    {
+    void ShowAndStart() {
         form->Show();
         ASSERT_TRUE(PumpUntil([&] { return form->IsPreviewing(); })) << "the preview did not start";
         ASSERT_FALSE(form->tmrStart->Enabled());
     }
 
-    SIZE ClientSize() const
-    {
+    SIZE ClientSize() const {
         RECT rc{};
         GetClientRect(wnd, &rc);
         return SIZE{rc.right, rc.bottom};
     }
 
-    RECT WindowRect() const
-    {
+    RECT WindowRect() const {
         RECT wr{};
         GetWindowRect(wnd, &wr);
         return wr;
     }
 
     // Screen row of the bar's top edge.
-    int BarScreenTop() const
-    {
+    int BarScreenTop() const {
         POINT p{0, form->Image_Back->Top()};
         ClientToScreen(wnd, &p);
         return p.y;
@@ -226,16 +210,14 @@ protected:
 
     // Waits until the picture area on the screen is the stand-in's forward picture (a
     // blue checkerboard: blue well above red).
-    bool PictureShowsCamera()
-    {
+    bool PictureShowsCamera() {
         return PumpUntil([&] {
             const Rgb m = ScreenMean(wnd, form->gcap->BoundsRect());
             return m.b > m.r + 80 && m.b > 120;
         });
     }
 
-    std::vector<int> ButtonLefts() const
-    {
+    std::vector<int> ButtonLefts() const {
         std::vector<int> lefts;
         for (TTntGButton* b : {form->gbOpenFolder, form->gbPreview, form->gbForward, form->gbLens,
                                form->gbBackward, form->gbSnap, form->gbRecord})
@@ -243,8 +225,7 @@ protected:
         return lefts;
     }
 
-    void ExpectBarBelowPicture()
-    {
+    void ExpectBarBelowPicture() {
         const int barTop = form->gcap->Top() + form->gcap->Height() + 1;
         EXPECT_EQ(form->Image_Back->Top(), barTop);
         EXPECT_EQ(form->Image_Back->Width(), form->gcap->Width());
@@ -269,10 +250,9 @@ private:
 const std::vector<int> kBigLefts = {179, 225, 271, 307, 340, 386, 432};
 const std::vector<int> kSmallLefts = {20, 63, 106, 142, 175, 218, 261};
 
-} // namespace
+}  // namespace
 
-TEST(PictureArea, FramesLargerThan640x480BothWaysAreShownAt640x480)
-{
+TEST(PictureArea, FramesLargerThan640x480BothWaysAreShownAt640x480) {
     auto area = [](int w, int h) {
         const SIZE s = PictureAreaSize(w, h);
         return std::make_pair(static_cast<int>(s.cx), static_cast<int>(s.cy));
@@ -284,8 +264,7 @@ TEST(PictureArea, FramesLargerThan640x480BothWaysAreShownAt640x480)
     EXPECT_EQ(area(641, 481), std::make_pair(640, 480));
 }
 
-TEST_F(MainWindow, StartsWithTheLivePictureAboveTheBigBar)
-{
+TEST_F(MainWindow, StartsWithTheLivePictureAboveTheBigBar) {
     ShowAndStart();
 
     const SIZE client = ClientSize();
@@ -328,12 +307,12 @@ TEST_F(MainWindow, StartsWithTheLivePictureAboveTheBigBar)
 
     // What the screen shows: the camera's picture above, the bar's background below.
     EXPECT_TRUE(PictureShowsCamera());
-    EXPECT_TRUE(PumpUntil([&] { return NearColour(ScreenMean(wnd, RECT{4, 484, 170, 518}), kBigBarColor); }))
-        << "the big bar background is not on the screen";
+    EXPECT_TRUE(PumpUntil([&] {
+        return NearColour(ScreenMean(wnd, RECT{4, 484, 170, 518}), kBigBarColor);
+    })) << "the big bar background is not on the screen";
 }
 
-TEST_F(MainWindow, TheWindowFollowsThePictureSizeAndKeepsItsCentre)
-{
+TEST_F(MainWindow, TheWindowFollowsThePictureSizeAndKeepsItsCentre) {
     ShowAndStart();
     auto centre = [&] {
         const RECT r = WindowRect();
@@ -355,8 +334,9 @@ TEST_F(MainWindow, TheWindowFollowsThePictureSizeAndKeepsItsCentre)
     ExpectBarBelowPicture();
     EXPECT_EQ(form->Image_Back->Picture().Width(), 352);
     EXPECT_TRUE(PictureShowsCamera());
-    EXPECT_TRUE(PumpUntil([&] { return NearColour(ScreenMean(wnd, RECT{2, 292, 16, 326}), kSmallBarColor); }))
-        << "the small bar background is not on the screen";
+    EXPECT_TRUE(PumpUntil([&] {
+        return NearColour(ScreenMean(wnd, RECT{2, 292, 16, 326}), kSmallBarColor);
+    })) << "the small bar background is not on the screen";
 
     // Sizes set by a format change (the window fits them at once).
     const POINT smallCentre = centre();
@@ -389,8 +369,7 @@ TEST_F(MainWindow, TheWindowFollowsThePictureSizeAndKeepsItsCentre)
     EXPECT_NEAR(centre().y, bigCentre.y, 1);
 }
 
-TEST_F(MainWindow, PreviewSwitchCollapsesToTheBarAndGrowsUpwardAgain)
-{
+TEST_F(MainWindow, PreviewSwitchCollapsesToTheBarAndGrowsUpwardAgain) {
     ShowAndStart();
     const int barTop = BarScreenTop();
     const RECT before = WindowRect();
@@ -425,8 +404,7 @@ TEST_F(MainWindow, PreviewSwitchCollapsesToTheBarAndGrowsUpwardAgain)
     EXPECT_TRUE(PictureShowsCamera());
 }
 
-TEST_F(MainWindow, TheTopStaysInTheWorkAreaAndMinimisingKeepsThePlace)
-{
+TEST_F(MainWindow, TheTopStaysInTheWorkAreaAndMinimisingKeepsThePlace) {
     ShowAndStart();
     RECT work{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
@@ -436,7 +414,8 @@ TEST_F(MainWindow, TheTopStaysInTheWorkAreaAndMinimisingKeepsThePlace)
     SetWindowPos(wnd, nullptr, 30, -50, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     EXPECT_EQ(WindowRect().top, 0);
     EXPECT_EQ(WindowRect().left, 30);
-    SetWindowPos(wnd, nullptr, -100, work.bottom - 10, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(wnd, nullptr, -100, work.bottom - 10, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     EXPECT_EQ(WindowRect().top, work.bottom - height);
     EXPECT_EQ(WindowRect().left, -100) << "the left edge is not limited";
 
@@ -447,7 +426,8 @@ TEST_F(MainWindow, TheTopStaysInTheWorkAreaAndMinimisingKeepsThePlace)
     form->FitVideoArea();
     EXPECT_LE(WindowRect().top, work.bottom - height);
 
-    SetWindowPos(wnd, nullptr, start.left, start.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(wnd, nullptr, start.left, start.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     const RECT placed = WindowRect();
     ShowWindow(wnd, SW_MINIMIZE);
     ASSERT_TRUE(PumpUntil([&] { return IsIconic(wnd) != FALSE; }));
@@ -455,12 +435,11 @@ TEST_F(MainWindow, TheTopStaysInTheWorkAreaAndMinimisingKeepsThePlace)
     ASSERT_TRUE(PumpUntil([&] { return !IsIconic(wnd); }));
     const RECT restored = WindowRect();
     EXPECT_TRUE(EqualRect(&placed, &restored))
-        << "restored at " << restored.left << "," << restored.top << " instead of " << placed.left << ","
-        << placed.top;
+        << "restored at " << restored.left << "," << restored.top << " instead of " << placed.left
+        << "," << placed.top;
 }
 
-TEST_F(MainWindow, ABusyCameraAtTheStartShowsTheErrorAtOnce)
-{
+TEST_F(MainWindow, ABusyCameraAtTheStartShowsTheErrorAtOnce) {
     config.SetDword(vcam::kValueFailRun, 1);
     form->Show();
     BoxWatcher boxes;
@@ -477,8 +456,7 @@ TEST_F(MainWindow, ABusyCameraAtTheStartShowsTheErrorAtOnce)
         EXPECT_FALSE(b->Enabled());
 }
 
-TEST_F(MainWindow, AfterAResumeABusyCameraIsTriedFourTimesAndOnlyTheLastFailureIsShown)
-{
+TEST_F(MainWindow, AfterAResumeABusyCameraIsTriedFourTimesAndOnlyTheLastFailureIsShown) {
     config.SetDword(vcam::kValueFailRun, 1);
     form->Show();
     {
@@ -514,8 +492,7 @@ TEST_F(MainWindow, AfterAResumeABusyCameraIsTriedFourTimesAndOnlyTheLastFailureI
     EXPECT_FALSE(form->tmrCamUse->Enabled());
 }
 
-TEST_F(MainWindow, TheFirstSuccessfulTryEndsTheSeries)
-{
+TEST_F(MainWindow, TheFirstSuccessfulTryEndsTheSeries) {
     config.SetDword(vcam::kValueFailRun, 1);
     form->Show();
     {
@@ -527,7 +504,7 @@ TEST_F(MainWindow, TheFirstSuccessfulTryEndsTheSeries)
     form->tmrCamUseTimer();
     form->tmrCamUseTimer();
     EXPECT_EQ(CameraRetryCount, 2);
-    config.SetDword(vcam::kValueFailRun, 0); // the other program lets go
+    config.SetDword(vcam::kValueFailRun, 0);  // the other program lets go
 
     ASSERT_TRUE(form->tmrCamUse->Enabled());
     form->tmrCamUseTimer();
@@ -541,8 +518,7 @@ TEST_F(MainWindow, TheFirstSuccessfulTryEndsTheSeries)
     EXPECT_TRUE(PictureShowsCamera());
 }
 
-TEST_F(MainWindow, SuspendStopsThePreviewAndResumeBringsItBack)
-{
+TEST_F(MainWindow, SuspendStopsThePreviewAndResumeBringsItBack) {
     ShowAndStart();
     SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
     EXPECT_FALSE(form->IsPreviewing());
@@ -564,8 +540,7 @@ TEST_F(MainWindow, SuspendStopsThePreviewAndResumeBringsItBack)
     EXPECT_EQ(ClientSize().cy, 40);
 }
 
-TEST_F(MainWindow, ClosingWhilePreviewingStopsThePreviewWithoutResizing)
-{
+TEST_F(MainWindow, ClosingWhilePreviewingStopsThePreviewWithoutResizing) {
     ShowAndStart();
     const RECT before = WindowRect();
     bool canClose = true;
@@ -582,28 +557,26 @@ TEST_F(MainWindow, ClosingWhilePreviewingStopsThePreviewWithoutResizing)
 
 namespace {
 
-std::wstring Caption(HWND wnd)
-{
+std::wstring Caption(HWND wnd) {
     wchar_t text[512]{};
     GetWindowTextW(wnd, text, 512);
     return text;
 }
 
-} // namespace
+}  // namespace
 
 class MainWindowRecording : public MainWindow {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         MainWindow::SetUp();
         wchar_t tmp[MAX_PATH + 1]{};
         GetTempPathW(MAX_PATH, tmp);
-        movies = std::wstring(tmp) + L"orvix-movies-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+        movies =
+            std::wstring(tmp) + L"orvix-movies-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
         MoviePath = movies;
         form->gcap->VideoFileName = MoviePath + L"video_kv_.wmv";
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         MainWindow::TearDown();
         std::error_code ec;
         std::filesystem::remove_all(movies, ec);
@@ -611,8 +584,7 @@ protected:
     std::wstring movies;
 };
 
-TEST_F(MainWindowRecording, TheCaptionRunsTheTimeAndTheStopButtonBringsThePreviewBack)
-{
+TEST_F(MainWindowRecording, TheCaptionRunsTheTimeAndTheStopButtonBringsThePreviewBack) {
     ShowAndStart();
     BoxWatcher boxes;
     form->gbRecordClick();
@@ -664,8 +636,7 @@ TEST_F(MainWindowRecording, TheCaptionRunsTheTimeAndTheStopButtonBringsThePrevie
     EXPECT_GT(p.VideoInt("nb_read_packets"), 10);
 }
 
-TEST_F(MainWindowRecording, AFolderWhoseFreeSpaceCannotBeToldEndsTheRecordingAtTheCheck)
-{
+TEST_F(MainWindowRecording, AFolderWhoseFreeSpaceCannotBeToldEndsTheRecordingAtTheCheck) {
     ShowAndStart();
     BoxWatcher boxes;
     form->gbRecordClick();
@@ -689,8 +660,7 @@ TEST_F(MainWindowRecording, AFolderWhoseFreeSpaceCannotBeToldEndsTheRecordingAtT
     EXPECT_TRUE(captest::ProbeMedia(movies + L"video_kv_0.wmv").ran);
 }
 
-TEST_F(MainWindowRecording, ASmallDriveEndsTheRecordingAtTheNextCheckWithAReadableFile)
-{
+TEST_F(MainWindowRecording, ASmallDriveEndsTheRecordingAtTheNextCheckWithAReadableFile) {
     // R: is a 24 MB memory drive that the test fixture maps (tests/app/recording-drive.sh).
     if (GetFileAttributesW(L"R:\\") == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "drive R: is not mapped here";
@@ -713,8 +683,7 @@ TEST_F(MainWindowRecording, ASmallDriveEndsTheRecordingAtTheNextCheckWithAReadab
     DeleteFileW(L"R:\\video_kv_0.wmv");
 }
 
-TEST(RecordingFreeSpace, DriveLettersAndFoldersWithoutOne)
-{
+TEST(RecordingFreeSpace, DriveLettersAndFoldersWithoutOne) {
     wchar_t tmp[MAX_PATH + 1]{};
     GetTempPathW(MAX_PATH, tmp);
     EXPECT_GT(RecordingFolderFreeBytes(tmp), 0);
@@ -726,8 +695,7 @@ TEST(RecordingFreeSpace, DriveLettersAndFoldersWithoutOne)
     EXPECT_EQ(RecordingFolderFreeBytes(L""), -1);
 }
 
-TEST_F(MainWindowRecording, ASuspendEndsTheRecordingWithoutAPreviewRestartAndKeepsTheSize)
-{
+TEST_F(MainWindowRecording, ASuspendEndsTheRecordingWithoutAPreviewRestartAndKeepsTheSize) {
     ShowAndStart();
     form->gbRecordClick();
     ASSERT_TRUE(form->IsRecording());
@@ -742,4 +710,3 @@ TEST_F(MainWindowRecording, ASuspendEndsTheRecordingWithoutAPreviewRestartAndKee
     EXPECT_EQ(Caption(wnd), L"Orvix under test");
     EXPECT_TRUE(captest::ProbeMedia(movies + L"video_kv_0.wmv").ran);
 }
-

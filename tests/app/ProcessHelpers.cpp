@@ -5,28 +5,22 @@
 
 namespace orvix_test {
 
-std::wstring StagedDir()
-{
+std::wstring StagedDir() {
     const std::wstring rel = TestBinDir() + L"..\\Orvix\\";
     wchar_t full[32768];
     const DWORD n = GetFullPathNameW(rel.c_str(), 32768, full, nullptr);
     return n > 0 && n < 32768 ? std::wstring(full, n) : rel;
 }
 
-RunningProgram::~RunningProgram()
-{
-    Kill();
-}
+RunningProgram::~RunningProgram() { Kill(); }
 
-bool RunningProgram::Start(const std::wstring& exe)
-{
+bool RunningProgram::Start(const std::wstring& exe) {
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.lpFile = exe.c_str();
     info.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExW(&info) || !info.hProcess)
-        return false;
+    if (!ShellExecuteExW(&info) || !info.hProcess) return false;
     process_ = info.hProcess;
     pid_ = GetProcessId(process_);
     return true;
@@ -38,56 +32,42 @@ struct WindowList {
     std::vector<HWND> windows;
 };
 
-BOOL CALLBACK CollectProc(HWND h, LPARAM l)
-{
+BOOL CALLBACK CollectProc(HWND h, LPARAM l) {
     auto* list = reinterpret_cast<WindowList*>(l);
     DWORD pid = 0;
     GetWindowThreadProcessId(h, &pid);
-    if (pid == list->pid && IsWindowVisible(h))
-        list->windows.push_back(h);
+    if (pid == list->pid && IsWindowVisible(h)) list->windows.push_back(h);
     return TRUE;
 }
 
 // Visible top-level windows of pid, in the system's enumeration order.
-std::vector<HWND> VisibleWindowsOf(DWORD pid)
-{
+std::vector<HWND> VisibleWindowsOf(DWORD pid) {
     WindowList list{pid, {}};
     EnumWindows(CollectProc, reinterpret_cast<LPARAM>(&list));
     return list.windows;
 }
-} // namespace
+}  // namespace
 
-int CountVisibleWindows(DWORD pid)
-{
-    return static_cast<int>(VisibleWindowsOf(pid).size());
-}
+int CountVisibleWindows(DWORD pid) { return static_cast<int>(VisibleWindowsOf(pid).size()); }
 
-HWND RunningProgram::WaitForWindow(DWORD timeoutMs) const
-{
+HWND RunningProgram::WaitForWindow(DWORD timeoutMs) const {
     const DWORD start = GetTickCount();
     do {
         const std::vector<HWND> windows = VisibleWindowsOf(pid_);
-        if (!windows.empty())
-            return windows.front();
-        if (WaitForSingleObject(process_, 50) == WAIT_OBJECT_0)
-            return nullptr;
+        if (!windows.empty()) return windows.front();
+        if (WaitForSingleObject(process_, 50) == WAIT_OBJECT_0) return nullptr;
     } while (GetTickCount() - start < timeoutMs);
     return nullptr;
 }
 
-bool RunningProgram::WaitExit(DWORD timeoutMs, DWORD* exitCode) const
-{
-    if (!process_ || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
-        return false;
-    if (exitCode)
-        GetExitCodeProcess(process_, exitCode);
+bool RunningProgram::WaitExit(DWORD timeoutMs, DWORD* exitCode) const {
+    if (!process_ || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return false;
+    if (exitCode) GetExitCodeProcess(process_, exitCode);
     return true;
 }
 
-void RunningProgram::Kill()
-{
-    if (!process_)
-        return;
+void RunningProgram::Kill() {
+    if (!process_) return;
     if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
         TerminateProcess(process_, 99);
         WaitForSingleObject(process_, 5000);
@@ -96,7 +76,7 @@ void RunningProgram::Kill()
     process_ = nullptr;
 }
 
-} // namespace orvix_test
+}  // namespace orvix_test
 
 #include <filesystem>
 #include <fstream>
@@ -106,18 +86,15 @@ namespace orvix_test {
 
 namespace {
 // Copies the files and folders of from (trailing separator) into to (trailing separator).
-bool CopyTree(const std::wstring& from, const std::wstring& to)
-{
+bool CopyTree(const std::wstring& from, const std::wstring& to) {
     CreateDirectoryW(to.c_str(), nullptr);
     WIN32_FIND_DATAW fd;
     HANDLE h = FindFirstFileW((from + L"*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
+    if (h == INVALID_HANDLE_VALUE) return false;
     bool ok = true;
     do {
         const std::wstring name = fd.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
+        if (name == L"." || name == L"..") continue;
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             ok = CopyTree(from + name + L"\\", to + name + L"\\") && ok;
         else
@@ -126,10 +103,9 @@ bool CopyTree(const std::wstring& from, const std::wstring& to)
     FindClose(h);
     return ok;
 }
-} // namespace
+}  // namespace
 
-ProgramCopy::ProgramCopy()
-{
+ProgramCopy::ProgramCopy() {
     namespace fs = std::filesystem;
     wchar_t tmp[MAX_PATH + 1]{};
     GetTempPathW(MAX_PATH, tmp);
@@ -142,20 +118,17 @@ ProgramCopy::ProgramCopy()
     ok_ = CopyTree(StagedDir(), dir_) && fs::exists(dir_ + L"Orvix.exe");
 }
 
-ProgramCopy::~ProgramCopy()
-{
+ProgramCopy::~ProgramCopy() {
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
 }
 
-std::string ReadFileBytes(const std::wstring& path)
-{
+std::string ReadFileBytes(const std::wstring& path) {
     std::ifstream in(std::filesystem::path(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
-{
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);
@@ -163,45 +136,35 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
 
 namespace {
 // Counts the dialog boxes among pid's visible windows; asks each to close when close.
-int VisitDialogs(DWORD pid, bool close)
-{
+int VisitDialogs(DWORD pid, bool close) {
     int count = 0;
     for (HWND h : VisibleWindowsOf(pid)) {
         wchar_t cls[32]{};
         GetClassNameW(h, cls, 32);
         if (wcscmp(cls, L"#32770") == 0) {
             ++count;
-            if (close)
-                PostMessageW(h, WM_COMMAND, IDOK, 0);
+            if (close) PostMessageW(h, WM_COMMAND, IDOK, 0);
         }
     }
     return count;
 }
-} // namespace
+}  // namespace
 
-int CountDialogs(DWORD pid)
-{
-    return VisitDialogs(pid, false);
-}
+int CountDialogs(DWORD pid) { return VisitDialogs(pid, false); }
 
-int CloseDialogs(DWORD pid)
-{
-    return VisitDialogs(pid, true);
-}
+int CloseDialogs(DWORD pid) { return VisitDialogs(pid, true); }
 
-std::vector<std::wstring> DialogTexts(DWORD pid)
-{
+std::vector<std::wstring> DialogTexts(DWORD pid) {
     std::vector<std::wstring> texts;
     for (HWND h : VisibleWindowsOf(pid)) {
         wchar_t cls[32]{};
         GetClassNameW(h, cls, 32);
-        if (wcscmp(cls, L"#32770") != 0)
-            continue;
+        if (wcscmp(cls, L"#32770") != 0) continue;
         wchar_t text[1024]{};
-        GetDlgItemTextW(h, 0xFFFF, text, 1024); // a message box's text
+        GetDlgItemTextW(h, 0xFFFF, text, 1024);  // a message box's text
         texts.emplace_back(text);
     }
     return texts;
 }
 
-} // namespace orvix_test
+}  // namespace orvix_test

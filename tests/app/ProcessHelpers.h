@@ -39,7 +39,7 @@ private:
 // Top-level visible windows that belong to pid.
 int CountVisibleWindows(DWORD pid);
 
-} // namespace orvix_test
+}  // namespace orvix_test
 
 namespace orvix_test {
 
@@ -73,4 +73,4 @@ int CloseDialogs(DWORD pid);
 // The texts of pid's message boxes.
 std::vector<std::wstring> DialogTexts(DWORD pid);
 
-} // namespace orvix_test
+}  // namespace orvix_test

@@ -17,8 +17,7 @@ namespace {
 constexpr DWORD kStartMs = 20000;
 
 // Closes the program's main window and expects an orderly end with exit code 0.
-void CloseAndExpectCleanEnd(RunningProgram& p, HWND w)
-{
+void CloseAndExpectCleanEnd(RunningProgram& p, HWND w) {
     PostMessageW(w, WM_CLOSE, 0, 0);
     DWORD code = 12345;
     ASSERT_TRUE(p.WaitExit(15000, &code)) << "the program did not end after WM_CLOSE";
@@ -27,26 +26,22 @@ void CloseAndExpectCleanEnd(RunningProgram& p, HWND w)
 
 // Waits up to ms for pred(), polling.
 template <typename Pred>
-bool WaitFor(Pred pred, DWORD ms)
-{
+bool WaitFor(Pred pred, DWORD ms) {
     const DWORD start = GetTickCount();
     while (!pred()) {
-        if (GetTickCount() - start > ms)
-            return false;
+        if (GetTickCount() - start > ms) return false;
         Sleep(20);
     }
     return true;
 }
 
-FILETIME WriteTime(const std::wstring& path)
-{
+FILETIME WriteTime(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
     return data.ftLastWriteTime;
 }
 
-std::wstring Caption(HWND w)
-{
+std::wstring Caption(HWND w) {
     wchar_t buf[256]{};
     GetWindowTextW(w, buf, 256);
     return buf;
@@ -58,10 +53,8 @@ protected:
     void SetUp() override { ASSERT_TRUE(copy.Ok()); }
 
     // Starts the copy's Orvix.exe and returns its main window, or null.
-    HWND StartMain()
-    {
-        if (!p.Start(copy.Exe()))
-            return nullptr;
+    HWND StartMain() {
+        if (!p.Start(copy.Exe())) return nullptr;
         return p.WaitForWindow(kStartMs);
     }
 
@@ -69,10 +62,9 @@ protected:
     RunningProgram p;
 };
 
-} // namespace
+}  // namespace
 
-TEST_F(Program, ShowsItsMainWindowAndEndsCleanlyWhenClosed)
-{
+TEST_F(Program, ShowsItsMainWindowAndEndsCleanlyWhenClosed) {
     HWND w = StartMain();
     ASSERT_NE(w, nullptr) << "no window appeared";
 
@@ -97,8 +89,7 @@ TEST_F(Program, ShowsItsMainWindowAndEndsCleanlyWhenClosed)
     CloseAndExpectCleanEnd(p, w);
 }
 
-TEST_F(Program, SecondCopyEndsSilentlyAndTheFirstKeepsItsWindow)
-{
+TEST_F(Program, SecondCopyEndsSilentlyAndTheFirstKeepsItsWindow) {
     RunningProgram& first = p;
     HWND w = StartMain();
     ASSERT_NE(w, nullptr);
@@ -127,8 +118,7 @@ TEST_F(Program, SecondCopyEndsSilentlyAndTheFirstKeepsItsWindow)
     CloseAndExpectCleanEnd(third, w3);
 }
 
-TEST_F(Program, WithoutItsLanguageFileEndsWithoutAWindowAndStartsAgainLater)
-{
+TEST_F(Program, WithoutItsLanguageFileEndsWithoutAWindowAndStartsAgainLater) {
     const std::wstring lang = copy.Dir() + L"language";
     const std::wstring away = copy.Dir() + L"language-away";
     ASSERT_TRUE(MoveFileW(lang.c_str(), away.c_str()));
@@ -148,24 +138,26 @@ TEST_F(Program, WithoutItsLanguageFileEndsWithoutAWindowAndStartsAgainLater)
     CloseAndExpectCleanEnd(again, w);
 }
 
-TEST_F(Program, CaptionComesFromTheLanguageFileInUse)
-{
+TEST_F(Program, CaptionComesFromTheLanguageFileInUse) {
     // The tests run with an English locale, so the English file is the one in use.
     const std::wstring file = copy.Dir() + L"language\\Orvix_ENG.txt";
-    ASSERT_TRUE(WriteFileBytes(file, "\xEF\xBB\xBF" "APP_TITLE=Kamera \xC3\x9C" "ber\r\n"
-                                     "T_CONFIRM=Confirm\r\n"));
+    ASSERT_TRUE(WriteFileBytes(file,
+                               "\xEF\xBB\xBF"
+                               "APP_TITLE=Kamera \xC3\x9C"
+                               "ber\r\n"
+                               "T_CONFIRM=Confirm\r\n"));
     HWND w = StartMain();
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(Caption(w), L"Kamera \u00DCber");
     CloseAndExpectCleanEnd(p, w);
 }
 
-TEST_F(Program, LeavesTheSettingsFileAsItWas)
-{
+TEST_F(Program, LeavesTheSettingsFileAsItWas) {
     const std::wstring ini = copy.Dir() + L"Orvix.ini";
     // Unusual but valid content: a rewrite would normalise it.
-    const std::string content = "; my notes\r\n[Option]\r\nImageFolder=C:\\Pictures\r\n"
-                                "MovieFolder = C:\\Movies\\\r\n\r\n[Other]\r\nx=1\r\n";
+    const std::string content =
+        "; my notes\r\n[Option]\r\nImageFolder=C:\\Pictures\r\n"
+        "MovieFolder = C:\\Movies\\\r\n\r\n[Other]\r\nx=1\r\n";
     ASSERT_TRUE(WriteFileBytes(ini, content));
     const FILETIME before = WriteTime(ini);
     HWND w = StartMain();
@@ -176,20 +168,19 @@ TEST_F(Program, LeavesTheSettingsFileAsItWas)
     EXPECT_EQ(CompareFileTime(&before, &after), 0);
 }
 
-TEST_F(Program, RefusesSuspendAndShowsTheNoticeOnlyOnce)
-{
+TEST_F(Program, RefusesSuspendAndShowsTheNoticeOnlyOnce) {
     HWND w = StartMain();
     ASSERT_NE(w, nullptr);
 
     DWORD_PTR answer = 0;
-    ASSERT_TRUE(SendMessageTimeoutW(w, WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0, SMTO_BLOCK,
-                                    5000, &answer));
+    ASSERT_TRUE(SendMessageTimeoutW(w, WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0, SMTO_BLOCK, 5000,
+                                    &answer));
     EXPECT_EQ(answer, static_cast<DWORD_PTR>(BROADCAST_QUERY_DENY));
     // Answered at once: the notice waits for the timer, never inside the message.
     EXPECT_EQ(CountDialogs(p.Pid()), 0);
 
-    ASSERT_TRUE(SendMessageTimeoutW(w, WM_POWER, 1 /* PWR_SUSPENDREQUEST */, 0, SMTO_BLOCK, 5000,
-                                    &answer));
+    ASSERT_TRUE(
+        SendMessageTimeoutW(w, WM_POWER, 1 /* PWR_SUSPENDREQUEST */, 0, SMTO_BLOCK, 5000, &answer));
     EXPECT_EQ(static_cast<LRESULT>(answer), -1 /* PWR_FAIL */);
 
     const UINT saver = RegisterWindowMessageA("Quillhook");
@@ -204,8 +195,8 @@ TEST_F(Program, RefusesSuspendAndShowsTheNoticeOnlyOnce)
 
     // Later ones are held back without a notice.
     PostMessageW(w, saver, 0xF140, 0);
-    ASSERT_TRUE(SendMessageTimeoutW(w, WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0, SMTO_BLOCK,
-                                    5000, &answer));
+    ASSERT_TRUE(SendMessageTimeoutW(w, WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0, SMTO_BLOCK, 5000,
+                                    &answer));
     Sleep(1800);
     EXPECT_EQ(CountDialogs(p.Pid()), 0);
     CloseAndExpectCleanEnd(p, w);
@@ -214,8 +205,7 @@ TEST_F(Program, RefusesSuspendAndShowsTheNoticeOnlyOnce)
 namespace {
 // Runs the hook tests' helper that sends WM_SYSCOMMAND to a window of its own; its exit
 // code says whether the desktop's CBT hooks cancelled the command (1) or not (0).
-DWORD SendSysCommandFromAnotherProgram(const wchar_t* command, const wchar_t* param)
-{
+DWORD SendSysCommandFromAnotherProgram(const wchar_t* command, const wchar_t* param) {
     std::wstring cmd = L"\"" + TestBinDir() + L"hooks_syscommand.exe\" " + command + L" " + param;
     STARTUPINFOW si{};
     si.cb = sizeof(si);
@@ -232,10 +222,9 @@ DWORD SendSysCommandFromAnotherProgram(const wchar_t* command, const wchar_t* pa
     CloseHandle(pi.hProcess);
     return code;
 }
-} // namespace
+}  // namespace
 
-TEST_F(Program, HoldsBackTheScreenSaverOfOtherProgramsWhileItRuns)
-{
+TEST_F(Program, HoldsBackTheScreenSaverOfOtherProgramsWhileItRuns) {
     HWND w = StartMain();
     ASSERT_NE(w, nullptr);
 
@@ -254,15 +243,13 @@ TEST_F(Program, HoldsBackTheScreenSaverOfOtherProgramsWhileItRuns)
 
 namespace {
 // Mean colour of a rectangle (rows from the top) of a 24-bit .bmp file's pixels.
-bool BmpMean(const std::string& file, const RECT& r, testsupport::Rgb& mean)
-{
+bool BmpMean(const std::string& file, const RECT& r, testsupport::Rgb& mean) {
     auto u32 = [&](size_t at) {
         uint32_t v = 0;
         memcpy(&v, file.data() + at, 4);
         return v;
     };
-    if (file.size() < 54 || static_cast<uint16_t>(u32(28)) != 24)
-        return false;
+    if (file.size() < 54 || static_cast<uint16_t>(u32(28)) != 24) return false;
     const uint32_t offset = u32(10);
     const int width = static_cast<int>(u32(18)), height = static_cast<int>(u32(22));
     const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
@@ -289,8 +276,7 @@ bool BmpMean(const std::string& file, const RECT& r, testsupport::Rgb& mean)
 // (the system device enumerator lists them from this key).
 class NoVideoDevices {
 public:
-    NoVideoDevices()
-    {
+    NoVideoDevices() {
         RegDeleteTreeW(HKEY_CURRENT_USER, kAside);
         HKEY aside = nullptr;
         if (RegCreateKeyExW(HKEY_CURRENT_USER, kAside, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
@@ -300,8 +286,7 @@ public:
               RegDeleteTreeW(HKEY_CLASSES_ROOT, kInstances) == ERROR_SUCCESS;
         RegCloseKey(aside);
     }
-    ~NoVideoDevices()
-    {
+    ~NoVideoDevices() {
         HKEY back = nullptr;
         if (RegCreateKeyExW(HKEY_CLASSES_ROOT, kInstances, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                             &back, nullptr) == ERROR_SUCCESS) {
@@ -318,12 +303,12 @@ private:
     static constexpr wchar_t kAside[] = L"Software\\Orvix Test\\Video Devices Aside";
     bool ok_ = false;
 };
-} // namespace
+}  // namespace
 
-TEST_F(Program, WithoutAnyCameraSaysSoAndEnds)
-{
-    ASSERT_TRUE(WriteFileBytes(copy.Dir() + L"language\\Orvix_ENG.txt",
-                               "APP_TITLE=Orvix\r\nT_CONFIRM=Confirm\r\nT_NOVIDEO_DRV=No camera found\r\n"));
+TEST_F(Program, WithoutAnyCameraSaysSoAndEnds) {
+    ASSERT_TRUE(WriteFileBytes(
+        copy.Dir() + L"language\\Orvix_ENG.txt",
+        "APP_TITLE=Orvix\r\nT_CONFIRM=Confirm\r\nT_NOVIDEO_DRV=No camera found\r\n"));
     NoVideoDevices none;
     ASSERT_TRUE(none.Ok());
     ASSERT_TRUE(p.Start(copy.Exe()));
@@ -335,8 +320,7 @@ TEST_F(Program, WithoutAnyCameraSaysSoAndEnds)
     EXPECT_EQ(code, 0u);
 }
 
-TEST_F(Program, TheBarShowsItsBuiltInPictureWithoutTheBackgroundFiles)
-{
+TEST_F(Program, TheBarShowsItsBuiltInPictureWithoutTheBackgroundFiles) {
     // The built-in picture is the small bar background; the files are taken away.
     const std::wstring images = copy.Dir() + L"images\\";
     const std::string small = ReadFileBytes(images + L"Back_Small.bmp");
@@ -363,8 +347,7 @@ TEST_F(Program, TheBarShowsItsBuiltInPictureWithoutTheBackgroundFiles)
 
 // The key library's message carries a pointer that only means something inside the
 // program; the same message posted by another program with any number in it is ignored.
-TEST_F(Program, KeyHookMessagesWithBadRecordsFromOtherProgramsAreIgnored)
-{
+TEST_F(Program, KeyHookMessagesWithBadRecordsFromOtherProgramsAreIgnored) {
     HWND w = StartMain();
     ASSERT_NE(w, nullptr);
     const UINT key = RegisterWindowMessageA("Pellhook");

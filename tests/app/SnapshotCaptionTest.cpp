@@ -18,22 +18,19 @@ namespace {
 
 const char kTexts[] = "APP_TITLE=Orvix under test\r\nT_CONFIRM=Confirm\r\nT_SNAPSHOT=Picture\r\n";
 
-std::wstring Caption(HWND w)
-{
+std::wstring Caption(HWND w) {
     wchar_t buf[512]{};
     GetWindowTextW(w, buf, 512);
     return buf;
 }
 
-bool EndsWith(const std::wstring& s, const std::wstring& tail)
-{
+bool EndsWith(const std::wstring& s, const std::wstring& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 class SnapshotCaption : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         {
             std::ofstream out((folder.Path() + L"texts.txt").c_str(), std::ios::binary);
             out << kTexts;
@@ -48,17 +45,14 @@ protected:
         wnd = form->Handle();
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         CloseForm();
         app.ProcessMessages();
         FreeLanguageTexts();
     }
 
-    void CloseForm()
-    {
-        if (!form)
-            return;
+    void CloseForm() {
+        if (!form) return;
         fw::CloseAction action = fw::CloseAction::Hide;
         form->FormClose(action);
         delete form;
@@ -66,23 +60,19 @@ protected:
     }
 
     // A report as the capture control raises it: on a thread of its own.
-    void ReportFromStream(const std::wstring& name)
-    {
+    void ReportFromStream(const std::wstring& name) {
         const TSnapShotEvent handler = form->gcap->OnSnapShot;
         std::thread stream([&] { handler(name); });
         stream.join();
     }
 
     template <typename Pred>
-    bool PumpUntil(Pred pred, DWORD ms = 10000)
-    {
+    bool PumpUntil(Pred pred, DWORD ms = 10000) {
         const DWORD start = GetTickCount();
         for (;;) {
             app.ProcessMessages();
-            if (pred())
-                return true;
-            if (GetTickCount() - start >= ms)
-                return false;
+            if (pred()) return true;
+            if (GetTickCount() - start >= ms) return false;
             MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         }
     }
@@ -93,10 +83,9 @@ protected:
     HWND wnd = nullptr;
 };
 
-} // namespace
+}  // namespace
 
-TEST_F(SnapshotCaption, NameFromTheStreamingThreadShowsAtTheRightAndThePlainTitleComesBack)
-{
+TEST_F(SnapshotCaption, NameFromTheStreamingThreadShowsAtTheRightAndThePlainTitleComesBack) {
     ASSERT_TRUE(form->gcap->OnSnapShot);
     ReportFromStream(L"C:\\pictures\\image_kv_3.jpg");
     ASSERT_TRUE(PumpUntil([&] { return EndsWith(Caption(wnd), L" image_kv_3.jpg"); }))
@@ -121,8 +110,7 @@ TEST_F(SnapshotCaption, NameFromTheStreamingThreadShowsAtTheRightAndThePlainTitl
     EXPECT_FALSE(form->tmrErase->Enabled());
 }
 
-TEST_F(SnapshotCaption, ReportAfterTheWindowHasGoneChangesNothing)
-{
+TEST_F(SnapshotCaption, ReportAfterTheWindowHasGoneChangesNothing) {
     const TSnapShotEvent handler = form->gcap->OnSnapShot;
     CloseForm();
     std::thread stream([&] { handler(L"C:\\pictures\\image_kv_0.jpg"); });
@@ -131,8 +119,7 @@ TEST_F(SnapshotCaption, ReportAfterTheWindowHasGoneChangesNothing)
     EXPECT_FALSE(IsWindow(wnd));
 }
 
-TEST_F(SnapshotCaption, CommandWithTheCameraInactiveLeavesTheButtonDisabled)
-{
+TEST_F(SnapshotCaption, CommandWithTheCameraInactiveLeavesTheButtonDisabled) {
     ASSERT_FALSE(form->IsCameraActive());
     form->gbSnap->SetEnabled(true);
     form->gbSnapClick();

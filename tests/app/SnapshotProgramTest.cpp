@@ -20,32 +20,27 @@ constexpr DWORD kStartMs = 20000;
 constexpr DWORD kWaitMs = 10000;
 
 template <typename Pred>
-bool WaitFor(Pred pred, DWORD ms)
-{
+bool WaitFor(Pred pred, DWORD ms) {
     const DWORD start = GetTickCount();
     while (!pred()) {
-        if (GetTickCount() - start > ms)
-            return false;
+        if (GetTickCount() - start > ms) return false;
         Sleep(20);
     }
     return true;
 }
 
-std::wstring Caption(HWND w)
-{
+std::wstring Caption(HWND w) {
     wchar_t buf[512]{};
     GetWindowTextW(w, buf, 512);
     return buf;
 }
 
-bool EndsWith(const std::wstring& s, const std::wstring& tail)
-{
+bool EndsWith(const std::wstring& s, const std::wstring& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // A real pointer click at a point of the window's client area.
-void ClickAt(HWND w, int x, int y)
-{
+void ClickAt(HWND w, int x, int y) {
     POINT p{x, y};
     ClientToScreen(w, &p);
     const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
@@ -62,8 +57,7 @@ void ClickAt(HWND w, int x, int y)
 }
 
 // The camera's snapshot key: scan code 0x64, an extended key, pressed and released.
-void PressCameraKey()
-{
+void PressCameraKey() {
     INPUT in[2]{};
     in[0].type = INPUT_KEYBOARD;
     in[0].ki.wScan = 0x64;
@@ -73,8 +67,7 @@ void PressCameraKey()
     SendInput(2, in, sizeof(INPUT));
 }
 
-int ClientHeight(HWND w)
-{
+int ClientHeight(HWND w) {
     RECT rc{};
     GetClientRect(w, &rc);
     return rc.bottom;
@@ -85,15 +78,13 @@ constexpr int kPreviewButtonX = 225 + 14;
 constexpr int kSnapButtonX = 386 + 14;
 int ButtonY(HWND w) { return ClientHeight(w) - 40 + 5 + 16; }
 
-bool LivePicture(HWND w)
-{
+bool LivePicture(HWND w) {
     const testsupport::Rgb m = testsupport::ScreenMean(w, RECT{0, 0, 320, 240});
     return m.b > m.r + 80;
 }
 
 // A whole JPEG file: starts with SOI and ends with EOI.
-bool WholeJpeg(const std::wstring& path)
-{
+bool WholeJpeg(const std::wstring& path) {
     const std::string b = ReadFileBytes(path);
     return b.size() > 4 && static_cast<unsigned char>(b[0]) == 0xFF &&
            static_cast<unsigned char>(b[1]) == 0xD8 &&
@@ -103,8 +94,7 @@ bool WholeJpeg(const std::wstring& path)
 
 class SnapshotProgram : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(copy.Ok());
         std::string folder(pictures.Path().begin(), pictures.Path().end());
         ASSERT_TRUE(WriteFileBytes(copy.Dir() + L"Orvix.ini",
@@ -112,8 +102,7 @@ protected:
     }
 
     // Waits until the caption ends with name, then until it is the plain title again.
-    void ExpectNameThenPlainTitle(HWND w, const std::wstring& name)
-    {
+    void ExpectNameThenPlainTitle(HWND w, const std::wstring& name) {
         ASSERT_TRUE(WaitFor([&] { return EndsWith(Caption(w), name); }, kWaitMs))
             << "caption: " << testing::PrintToString(Caption(w));
         const std::wstring shown = Caption(w);
@@ -129,10 +118,9 @@ protected:
     RunningProgram p;
 };
 
-} // namespace
+}  // namespace
 
-TEST_F(SnapshotProgram, ButtonAndCameraKeyTakeNumberedPicturesOnlyWhileThePreviewRuns)
-{
+TEST_F(SnapshotProgram, ButtonAndCameraKeyTakeNumberedPicturesOnlyWhileThePreviewRuns) {
     ASSERT_TRUE(p.Start(copy.Exe()));
     HWND w = p.WaitForWindow(kStartMs);
     ASSERT_NE(w, nullptr);
@@ -163,8 +151,8 @@ TEST_F(SnapshotProgram, ButtonAndCameraKeyTakeNumberedPicturesOnlyWhileThePrevie
     ClickAt(w, kPreviewButtonX, ButtonY(w));
     ASSERT_TRUE(WaitFor([&] { return ClientHeight(w) > 40 && LivePicture(w); }, kStartMs));
     ClickAt(w, kSnapButtonX, ButtonY(w));
-    ASSERT_TRUE(WaitFor([&] { return pictures.Names().size() >= 4 && EndsWith(Caption(w), L".jpg"); },
-                        kWaitMs));
+    ASSERT_TRUE(WaitFor(
+        [&] { return pictures.Names().size() >= 4 && EndsWith(Caption(w), L".jpg"); }, kWaitMs));
     EXPECT_TRUE(WaitFor([&] { return WholeJpeg(pictures.Path() + L"image_kv_3.jpg"); }, kWaitMs));
     EXPECT_EQ(pictures.Names(), (std::vector<std::wstring>{L"image_kv_0.jpg", L"image_kv_1.jpg",
                                                            L"image_kv_2.jpg", L"image_kv_3.jpg"}));

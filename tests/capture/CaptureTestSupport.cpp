@@ -12,8 +12,7 @@ std::wstring FakeDevices::InstanceRoot() const {
 
 void FakeDevices::Add(const std::wstring& instanceKey, const std::wstring& friendlyName) {
     const std::wstring key = InstanceRoot() + L"\\" + instanceKey;
-    ::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), L"FriendlyName", REG_SZ,
-                      friendlyName.c_str(),
+    ::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), L"FriendlyName", REG_SZ, friendlyName.c_str(),
                       static_cast<DWORD>((friendlyName.size() + 1) * sizeof(wchar_t)));
     ::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), L"CLSID", REG_SZ, instanceKey.c_str(),
                       static_cast<DWORD>((instanceKey.size() + 1) * sizeof(wchar_t)));
@@ -69,8 +68,8 @@ void CaptureFixture::TearDown() {
 
 bool CaptureFixture::SelectCamera(bool withMicrophone) {
     const int video = IndexOf(cap->VideoDeviceNames(false), vcam::kCameraName);
-    const int audio = withMicrophone ? IndexOf(cap->AudioDeviceNames(false), vcam::kMicrophoneName)
-                                     : -1;
+    const int audio =
+        withMicrophone ? IndexOf(cap->AudioDeviceNames(false), vcam::kMicrophoneName) : -1;
     if (video < 0 || (withMicrophone && audio < 0)) return false;
     cap->SelectDevices(video, audio);
     return cap->VideoCaptureFilter() != nullptr;

@@ -62,7 +62,9 @@ protected:
             ::MsgWaitForMultipleObjectsEx(0, nullptr, 5, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         }
     }
-    void PumpFor(DWORD ms) { PumpUntil([] { return false; }, ms); }
+    void PumpFor(DWORD ms) {
+        PumpUntil([] { return false; }, ms);
+    }
     // Waits until the video handler has seen `count` frames.
     bool WaitFrames(uint32_t count, DWORD timeoutMs = 3000);
     // Filters of the control's graph by class id (count).

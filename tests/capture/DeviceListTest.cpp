@@ -122,7 +122,6 @@ TEST_F(DeviceListTest, PreferredCameraFromTheUsbDescriptionComesFirst) {
     RefreshDeviceLists();
 }
 
-
 namespace {
 
 constexpr UINT kRefreshMessage = WM_APP + 17;

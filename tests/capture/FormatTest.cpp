@@ -157,18 +157,19 @@ TEST_F(FormatTest, StandInListsItsFilterPageFirstAndTheSourcePageOpensIt) {
     static HWND frame;
     frame = nullptr;
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) {
-        ::EnumThreadWindows(::GetCurrentThreadId(),
-                            [](HWND w, LPARAM) -> BOOL {
-                                wchar_t cls[32] = {};
-                                ::GetClassNameW(w, cls, 32);
-                                if (wcscmp(cls, L"#32770") == 0 && ::IsWindowVisible(w)) {
-                                    frame = w;
-                                    ::PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
-                                    return FALSE;
-                                }
-                                return TRUE;
-                            },
-                            0);
+        ::EnumThreadWindows(
+            ::GetCurrentThreadId(),
+            [](HWND w, LPARAM) -> BOOL {
+                wchar_t cls[32] = {};
+                ::GetClassNameW(w, cls, 32);
+                if (wcscmp(cls, L"#32770") == 0 && ::IsWindowVisible(w)) {
+                    frame = w;
+                    ::PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            0);
     });
     ASSERT_TRUE(cap->ShowVideoSourcePage());
     ::KillTimer(nullptr, timer);

@@ -71,16 +71,13 @@ std::string Get(const std::map<std::string, std::string>& m, const char* key) {
 
 int MediaProbe::VideoInt(const char* key) const { return std::atoi(Get(video, key).c_str()); }
 int MediaProbe::AudioInt(const char* key) const { return std::atoi(Get(audio, key).c_str()); }
-double MediaProbe::VideoDouble(const char* key) const {
-    return std::atof(Get(video, key).c_str());
-}
-double MediaProbe::AudioDouble(const char* key) const {
-    return std::atof(Get(audio, key).c_str());
-}
+double MediaProbe::VideoDouble(const char* key) const { return std::atof(Get(video, key).c_str()); }
+double MediaProbe::AudioDouble(const char* key) const { return std::atof(Get(audio, key).c_str()); }
 
 double MediaProbe::AudioSeconds() const {
     const int bytesPerSample = Get(audio, "sample_fmt") == "u8" ? 1 : 2;
-    const double rate = static_cast<double>(AudioInt("sample_rate")) * AudioInt("channels") * bytesPerSample;
+    const double rate =
+        static_cast<double>(AudioInt("sample_rate")) * AudioInt("channels") * bytesPerSample;
     return rate > 0 ? static_cast<double>(audioBytes) / rate : 0;
 }
 
@@ -115,7 +112,8 @@ MediaProbe ProbeMedia(const std::wstring& path) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         auto f = Fields(line);
         if (f.count("size")) {
-            if (Get(f, "codec_type") == "audio") probe.audioBytes += std::strtoull(Get(f, "size").c_str(), nullptr, 10);
+            if (Get(f, "codec_type") == "audio")
+                probe.audioBytes += std::strtoull(Get(f, "size").c_str(), nullptr, 10);
         } else if (Get(f, "codec_type") == "video") {
             probe.video = f;
         } else if (Get(f, "codec_type") == "audio") {

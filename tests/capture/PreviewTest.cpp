@@ -14,9 +14,7 @@ namespace {
 
 using PreviewTest = CaptureFixture;
 
-HWND FirstChild(HWND parent) {
-    return ::FindWindowExW(parent, nullptr, nullptr, nullptr);
-}
+HWND FirstChild(HWND parent) { return ::FindWindowExW(parent, nullptr, nullptr, nullptr); }
 
 struct Rgb {
     double r = 0, g = 0, b = 0;
@@ -130,14 +128,16 @@ TEST_F(PreviewTest, RendererIsAChildOfTheControlShowingTheCameraAndFollowsItsSiz
     EXPECT_TRUE(PumpUntil([&] {
         forward = ScreenMean(cap->Handle());
         return forward.b > forward.r + 20;
-    })) << forward.r << ' ' << forward.g << ' ' << forward.b;
+    })) << forward.r
+        << ' ' << forward.g << ' ' << forward.b;
     ASSERT_TRUE(cap->SensorFilter());
     cap->SensorFilter()->SelectSensor(2);
     Rgb backward;
     EXPECT_TRUE(PumpUntil([&] {
         backward = ScreenMean(cap->Handle());
         return backward.r > backward.b + 20;
-    })) << backward.r << ' ' << backward.g << ' ' << backward.b;
+    })) << backward.r
+        << ' ' << backward.g << ' ' << backward.b;
 
     cap->SetBounds(0, 0, 200, 150);
     app.ProcessMessages();
@@ -259,8 +259,8 @@ TEST_F(PreviewTest, MicrophoneBuffersReachTheAudioHandler) {
     ASSERT_TRUE(SelectCamera(true));
     ClearEvents();
     ASSERT_TRUE(cap->StartPreview());
-    EXPECT_EQ(Events(), (std::vector<std::string>{"VideoFormatChange", "AudioFormatChange",
-                                                  "StartPreview"}));
+    EXPECT_EQ(Events(),
+              (std::vector<std::string>{"VideoFormatChange", "AudioFormatChange", "StartPreview"}));
     EXPECT_TRUE(PumpUntil([&] { return buffers.load() >= 3; }));
     EXPECT_GT(size.load(), 0);
     const WAVEFORMATEX& wf = cap->StoredAudioFormat();

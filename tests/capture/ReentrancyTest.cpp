@@ -45,7 +45,8 @@ private:
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (msg == WM_NCCREATE) {
             auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
-            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                                reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
         }
         auto* self = reinterpret_cast<ActionWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         if (self && msg == kRunAction) {
@@ -111,7 +112,8 @@ TEST_F(ReentrancyTest, ClosingTheDevicesDuringThePreviewBuildIsMadeAfterIt) {
     EXPECT_TRUE(cap->StartPreview());
     EXPECT_TRUE(probe.Ran());
     EXPECT_TRUE(Errors().empty());
-    EXPECT_EQ(Events(), (std::vector<std::string>{"VideoFormatChange", "StartPreview", "StopPreview"}));
+    EXPECT_EQ(Events(),
+              (std::vector<std::string>{"VideoFormatChange", "StartPreview", "StopPreview"}));
     EXPECT_EQ(cap->VideoCaptureFilter(), nullptr);
     EXPECT_FALSE(cap->StartPreview());
 }
@@ -201,21 +203,21 @@ TEST_F(ReentrancyTest, DeviceChangeInsideADeviceDialogIsMadeAfterTheDialog) {
     // The property frame is modal: a timer on this thread asks for the change inside it,
     // then closes it.
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) {
-        ::EnumThreadWindows(::GetCurrentThreadId(),
-                            [](HWND w, LPARAM) -> BOOL {
-                                wchar_t cls[32] = {};
-                                ::GetClassNameW(w, cls, 32);
-                                if (wcscmp(cls, L"#32770") != 0 || !::IsWindowVisible(w))
-                                    return TRUE;
-                                if (!changeAsked) {
-                                    changeAsked = true;
-                                    target->SelectDevices(camera, -1);
-                                    changedInside = changed();
-                                }
-                                ::PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
-                                return FALSE;
-                            },
-                            0);
+        ::EnumThreadWindows(
+            ::GetCurrentThreadId(),
+            [](HWND w, LPARAM) -> BOOL {
+                wchar_t cls[32] = {};
+                ::GetClassNameW(w, cls, 32);
+                if (wcscmp(cls, L"#32770") != 0 || !::IsWindowVisible(w)) return TRUE;
+                if (!changeAsked) {
+                    changeAsked = true;
+                    target->SelectDevices(camera, -1);
+                    changedInside = changed();
+                }
+                ::PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+                return FALSE;
+            },
+            0);
     });
     cap->ShowDeviceOption(OptionVideoCaptureFilter);
     ::KillTimer(nullptr, timer);

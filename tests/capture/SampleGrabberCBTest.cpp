@@ -25,7 +25,9 @@ public:
         return S_OK;
     }
     STDMETHODIMP_(long) GetSize() override { return size_; }
-    STDMETHODIMP GetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return VFW_E_SAMPLE_TIME_NOT_SET; }
+    STDMETHODIMP GetTime(REFERENCE_TIME*, REFERENCE_TIME*) override {
+        return VFW_E_SAMPLE_TIME_NOT_SET;
+    }
     STDMETHODIMP SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return S_OK; }
     STDMETHODIMP IsSyncPoint() override { return S_OK; }
     STDMETHODIMP SetSyncPoint(BOOL) override { return S_OK; }
@@ -137,7 +139,8 @@ TEST(SampleGrabberCB, HandlerSwapsDuringDeliveryReachOneHandlerOrTheOther) {
         if (i % 2)
             cb.SetOnBuffer([&first, counter](uint32_t, BYTE*&, int32_t&) { ++*counter, ++first; });
         else
-            cb.SetOnBuffer([&second, counter](uint32_t, BYTE*&, int32_t&) { ++*counter, ++second; });
+            cb.SetOnBuffer(
+                [&second, counter](uint32_t, BYTE*&, int32_t&) { ++*counter, ++second; });
     }
     cb.SetOnBuffer(nullptr);
     stop = true;

@@ -25,8 +25,8 @@ namespace {
 
 std::vector<uint8_t> ReadAll(const std::wstring& path) {
     std::vector<uint8_t> data;
-    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             0, nullptr);
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                             nullptr);
     if (h == INVALID_HANDLE_VALUE) return data;
     data.resize(::GetFileSize(h, nullptr));
     DWORD n = 0;
@@ -44,11 +44,10 @@ int JpegQuality(const std::vector<uint8_t>& f) {
         18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
         49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
     // The file's table is in zig-zag order.
-    static const int kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18,
-                                    11, 4,  5,  12, 19, 26, 33, 40, 48, 41, 34, 27, 20,
-                                    13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43,
-                                    36, 29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45,
-                                    38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+    static const int kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                                    12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                                    35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                                    58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
     size_t i = 2;
     while (i + 4 <= f.size() && f[i] == 0xFF) {
         const uint8_t marker = f[i + 1];
@@ -186,9 +185,8 @@ protected:
     }
     // Waits until the armed request has met a frame and the save is over.
     bool WaitRequestDone() {
-        return PumpUntil([&] {
-            return !cap->VideoCallback().HasOnNextBuffer() && !cap->SnapshotBusy();
-        });
+        return PumpUntil(
+            [&] { return !cap->VideoCallback().HasOnNextBuffer() && !cap->SnapshotBusy(); });
     }
     // Hands a frame to the video callback object as the preview grabber does.
     void Deliver(std::vector<uint8_t>& frame) {
@@ -315,11 +313,12 @@ TEST_F(SnapshotTest, TwoRequestsBeforeAFrameGiveOnePictureAndTheNextFrameGoesOn)
 TEST_F(SnapshotTest, QualityIs90UpTo640PixelsWideAnd75Above) {
     TempFolder dir(L"snap");
     cap->ImageFileName = dir.Path() + L"image_kv_.jpg";
-    for (const auto& [w, h, q] : {std::tuple{640, 480, 90}, std::tuple{800, 600, 75},
-                                  std::tuple{641, 10, 75}}) {
+    for (const auto& [w, h, q] :
+         {std::tuple{640, 480, 90}, std::tuple{800, 600, 75}, std::tuple{641, 10, 75}}) {
         cap->SetVideoFormat(w, h, 15, 24);
         const size_t stride = (static_cast<size_t>(w) * 3 + 3) & ~size_t{3};
-        auto frame = MakeFrame(w, h, 3, stride, [](int x, int, uint8_t* p) { p[1] = static_cast<uint8_t>(x); });
+        auto frame = MakeFrame(w, h, 3, stride,
+                               [](int x, int, uint8_t* p) { p[1] = static_cast<uint8_t>(x); });
         const std::wstring name = SnapFrame(frame);
         ASSERT_FALSE(name.empty()) << w;
         EXPECT_EQ(JpegQuality(ReadAll(name)), q) << w;
@@ -334,7 +333,8 @@ TEST_F(SnapshotTest, QualityIs90UpTo640PixelsWideAnd75Above) {
 
 TEST_F(SnapshotTest, EmptyTemplateWritesCapture0BmpBesideTheProgram) {
     const std::wstring bin = testsupport::TestBinDir();
-    for (int i = 0; i < 3; ++i) ::DeleteFileW((bin + L"capture" + std::to_wstring(i) + L".bmp").c_str());
+    for (int i = 0; i < 3; ++i)
+        ::DeleteFileW((bin + L"capture" + std::to_wstring(i) + L".bmp").c_str());
     cap->SetVideoFormat(8, 4, 15, 24);
     cap->ImageFileName.clear();
     auto frame = MakeFrame(8, 4, 3, 24, [](int, int, uint8_t* p) { p[2] = 255; });
@@ -358,9 +358,9 @@ TEST_F(SnapshotTest, FrameDepthsAndPaddedRowsKeepEveryPixelInPlace) {
         int width;
         bool padded;
     };
-    for (const Case c : {Case{3, 33, false}, Case{3, 33, true}, Case{4, 33, false},
-                         Case{2, 33, false}, Case{2, 33, true}, Case{1, 34, false},
-                         Case{1, 33, true}, Case{3, 40, false}}) {
+    for (const Case c :
+         {Case{3, 33, false}, Case{3, 33, true}, Case{4, 33, false}, Case{2, 33, false},
+          Case{2, 33, true}, Case{1, 34, false}, Case{1, 33, true}, Case{3, 40, false}}) {
         SCOPED_TRACE("bpp " + std::to_string(c.bpp) + " width " + std::to_string(c.width) +
                      (c.padded ? " padded" : " packed"));
         const int w = c.width, h = 18;
@@ -376,14 +376,19 @@ TEST_F(SnapshotTest, FrameDepthsAndPaddedRowsKeepEveryPixelInPlace) {
             const COLORREF col = colourAt(x, y);
             const int r = GetRValue(col), g = GetGValue(col), b = GetBValue(col);
             switch (c.bpp) {
-                case 1: p[0] = static_cast<uint8_t>(r); break;
+                case 1:
+                    p[0] = static_cast<uint8_t>(r);
+                    break;
                 case 2: {
                     const unsigned v = ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3);
                     p[0] = static_cast<uint8_t>(v);
                     p[1] = static_cast<uint8_t>(v >> 8);
                     break;
                 }
-                default: p[0] = static_cast<uint8_t>(b); p[1] = static_cast<uint8_t>(g); p[2] = static_cast<uint8_t>(r);
+                default:
+                    p[0] = static_cast<uint8_t>(b);
+                    p[1] = static_cast<uint8_t>(g);
+                    p[2] = static_cast<uint8_t>(r);
             }
         };
         auto frame = MakeFrame(w, h, c.bpp, stride, put);
@@ -403,11 +408,13 @@ TEST_F(SnapshotTest, FrameDepthsAndPaddedRowsKeepEveryPixelInPlace) {
             for (int x = 0; x < w; ++x) {
                 COLORREF want = colourAt(x, y);
                 if (c.bpp == 2) {
-                    want = RGB(GetRValue(want) & 0xF8, GetGValue(want) & 0xF8, GetBValue(want) & 0xF8);
+                    want =
+                        RGB(GetRValue(want) & 0xF8, GetGValue(want) & 0xF8, GetBValue(want) & 0xF8);
                 }
                 const COLORREF got = bmp.GetPixel(x, y);
                 const auto within8 = [](int a, int b) { return a - b < 8 && b - a < 8; };
-                if (!within8(GetRValue(got), GetRValue(want)) || !within8(GetGValue(got), GetGValue(want)) ||
+                if (!within8(GetRValue(got), GetRValue(want)) ||
+                    !within8(GetGValue(got), GetGValue(want)) ||
                     !within8(GetBValue(got), GetBValue(want)))
                     ++wrong;
             }

@@ -36,9 +36,9 @@ TEST(UniqueFileNameTest, OnlyTheExactNumberedNameTakesANumber) {
     TempFolder dir(L"ufn");
     const std::wstring tpl = dir.Path() + L"image_kv_.jpg";
     // Look-alikes leave 0 free.
-    for (const wchar_t* name : {L"image_kv_00.jpg", L"image_kv_01.jpg", L"image_kv_0.jpeg",
-                                L"image_kv_0.jpg.bak", L"image_kv_x.jpg", L"image_kv_.jpg",
-                                L"image_kv_-0.jpg", L"other_0.jpg", L"image_kv_0"})
+    for (const wchar_t* name :
+         {L"image_kv_00.jpg", L"image_kv_01.jpg", L"image_kv_0.jpeg", L"image_kv_0.jpg.bak",
+          L"image_kv_x.jpg", L"image_kv_.jpg", L"image_kv_-0.jpg", L"other_0.jpg", L"image_kv_0"})
         dir.Touch(name);
     EXPECT_EQ(UniqueFileName(tpl), dir.Path() + L"image_kv_0.jpg");
     // File names do not differ by case; a folder of that name is taken too (no file of

@@ -8,16 +8,14 @@
 
 namespace {
 
-void RemoveTree(const std::wstring& Folder)
-{
+void RemoveTree(const std::wstring& Folder) {
     const std::wstring base = ExtendedPath(Folder);
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((base + L"\\*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
         do {
             const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
+            if (name == L"." || name == L"..") continue;
             const std::wstring child = Folder + L"\\" + name;
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveTree(child);
@@ -31,41 +29,34 @@ void RemoveTree(const std::wstring& Folder)
     RemoveDirectoryW(base.c_str());
 }
 
-} // namespace
+}  // namespace
 
-ScratchFolder::ScratchFolder()
-{
+ScratchFolder::ScratchFolder() {
     static std::atomic<int> counter{0};
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
     for (;;) {
         path_ = std::string(temp) + "orvix-common-" + std::to_string(GetCurrentProcessId()) + "-" +
                 std::to_string(counter++);
-        if (CreateDirectoryA(path_.c_str(), nullptr))
-            break;
+        if (CreateDirectoryA(path_.c_str(), nullptr)) break;
     }
     path_ += '\\';
 }
 
-ScratchFolder::~ScratchFolder()
-{
+ScratchFolder::~ScratchFolder() {
     std::wstring w = WidePath();
     w.pop_back();
     RemoveTree(w);
 }
 
-std::wstring ScratchFolder::WidePath() const
-{
-    return AnsiToWide(path_);
-}
+std::wstring ScratchFolder::WidePath() const { return AnsiToWide(path_); }
 
-std::vector<uint8_t> ReadBytes(const std::wstring& Path)
-{
+std::vector<uint8_t> ReadBytes(const std::wstring& Path) {
     std::vector<uint8_t> bytes;
-    HANDLE file = CreateFileW(ExtendedPath(Path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
+    HANDLE file =
+        CreateFileW(ExtendedPath(Path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
     LARGE_INTEGER size{};
     GetFileSizeEx(file, &size);
     bytes.resize(static_cast<size_t>(size.QuadPart));
@@ -77,9 +68,9 @@ std::vector<uint8_t> ReadBytes(const std::wstring& Path)
     return bytes;
 }
 
-void WriteBytes(const std::wstring& Path, const std::vector<uint8_t>& Bytes)
-{
-    HANDLE file = CreateFileW(ExtendedPath(Path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+void WriteBytes(const std::wstring& Path, const std::vector<uint8_t>& Bytes) {
+    HANDLE file = CreateFileW(ExtendedPath(Path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE) << "cannot create the test file";
     DWORD written = 0;
     if (!Bytes.empty())
@@ -88,29 +79,24 @@ void WriteBytes(const std::wstring& Path, const std::vector<uint8_t>& Bytes)
     ASSERT_EQ(written, Bytes.size());
 }
 
-void WriteText(const std::string& Path, const std::string& Bytes)
-{
+void WriteText(const std::string& Path, const std::string& Bytes) {
     WriteBytes(AnsiToWide(Path), std::vector<uint8_t>(Bytes.begin(), Bytes.end()));
 }
 
-bool PathExists(const std::wstring& Path)
-{
+bool PathExists(const std::wstring& Path) {
     return GetFileAttributesW(ExtendedPath(Path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void MakeFolders(const std::wstring& Path)
-{
+void MakeFolders(const std::wstring& Path) {
     for (size_t p = 3; p <= Path.size(); ++p) {
         if (p == Path.size() || Path[p] == L'\\')
             CreateDirectoryW(ExtendedPath(Path.substr(0, p)).c_str(), nullptr);
     }
 }
 
-std::vector<uint8_t> Utf16LE(const std::wstring& Text, bool Marker)
-{
+std::vector<uint8_t> Utf16LE(const std::wstring& Text, bool Marker) {
     std::vector<uint8_t> out;
-    if (Marker)
-        out = {0xFF, 0xFE};
+    if (Marker) out = {0xFF, 0xFE};
     for (wchar_t c : Text) {
         out.push_back(static_cast<uint8_t>(c & 0xFF));
         out.push_back(static_cast<uint8_t>(c >> 8));
@@ -118,11 +104,9 @@ std::vector<uint8_t> Utf16LE(const std::wstring& Text, bool Marker)
     return out;
 }
 
-std::vector<uint8_t> Utf16BE(const std::wstring& Text, bool Marker)
-{
+std::vector<uint8_t> Utf16BE(const std::wstring& Text, bool Marker) {
     std::vector<uint8_t> out;
-    if (Marker)
-        out = {0xFE, 0xFF};
+    if (Marker) out = {0xFE, 0xFF};
     for (wchar_t c : Text) {
         out.push_back(static_cast<uint8_t>(c >> 8));
         out.push_back(static_cast<uint8_t>(c & 0xFF));
@@ -130,18 +114,15 @@ std::vector<uint8_t> Utf16BE(const std::wstring& Text, bool Marker)
     return out;
 }
 
-std::vector<uint8_t> Utf8(const std::wstring& Text, bool Marker)
-{
+std::vector<uint8_t> Utf8(const std::wstring& Text, bool Marker) {
     std::vector<uint8_t> out;
-    if (Marker)
-        out = {0xEF, 0xBB, 0xBF};
+    if (Marker) out = {0xEF, 0xBB, 0xBF};
     const std::string bytes = WideToAnsi(Text, CP_UTF8);
     out.insert(out.end(), bytes.begin(), bytes.end());
     return out;
 }
 
-std::vector<uint8_t> Ansi(const std::wstring& Text, UINT CodePage)
-{
+std::vector<uint8_t> Ansi(const std::wstring& Text, UINT CodePage) {
     const std::string bytes = WideToAnsi(Text, CodePage);
     return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }

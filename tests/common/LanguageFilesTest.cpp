@@ -11,35 +11,31 @@
 
 namespace {
 
-const char* const Codes[] = {"KOR", "ENG", "FRA", "DEU", "ITA", "CHT", "CHS", "ESP", "UKR", "RUS", "PTG"};
+const char* const Codes[] = {"KOR", "ENG", "FRA", "DEU", "ITA", "CHT",
+                             "CHS", "ESP", "UKR", "RUS", "PTG"};
 
 const char* const Keys[] = {
-    "APP_TITLE",      "T_CONFIRM",      "T_EXITREC_ERR",  "T_NOVIDEO_DRV",  "T_PREVIEW_ERR",
-    "T_PREVIEW_ERR2", "T_OPENFOLDER",   "T_PREVIEW",      "T_PREVIEWSTOP",  "T_FORWARDCAM",
-    "T_BACKWARDCAM",  "T_SNAPSHOT",     "T_RECORD",       "T_RECORDSTOP",   "T_HELP",
-    "T_VIDEOSOURCE",  "T_VIDEOFORMAT",  "T_SAVEFOLDER",   "T_PREVENT_SAVE", "T_RECORDING",
-    "T_NO_FREESPACE", "T_STOPREC_ERR",  "T_SWITCH_ERR",   "T_NO_HELPFILE",  "T_FOLDER_SETTING",
-    "T_IMAGE_PATH",   "T_MOVIE_PATH",   "T_SEARCH_PATH",  "T_OK",           "T_CANCEL",
-    "T_RESOLUTION",   "T_VIDEODEVICE",  "T_AUDIODEVICE",  "T_NO_DEVICE",
-    "T_SAVESETTING_ERR"};
+    "APP_TITLE",      "T_CONFIRM",     "T_EXITREC_ERR", "T_NOVIDEO_DRV",  "T_PREVIEW_ERR",
+    "T_PREVIEW_ERR2", "T_OPENFOLDER",  "T_PREVIEW",     "T_PREVIEWSTOP",  "T_FORWARDCAM",
+    "T_BACKWARDCAM",  "T_SNAPSHOT",    "T_RECORD",      "T_RECORDSTOP",   "T_HELP",
+    "T_VIDEOSOURCE",  "T_VIDEOFORMAT", "T_SAVEFOLDER",  "T_PREVENT_SAVE", "T_RECORDING",
+    "T_NO_FREESPACE", "T_STOPREC_ERR", "T_SWITCH_ERR",  "T_NO_HELPFILE",  "T_FOLDER_SETTING",
+    "T_IMAGE_PATH",   "T_MOVIE_PATH",  "T_SEARCH_PATH", "T_OK",           "T_CANCEL",
+    "T_RESOLUTION",   "T_VIDEODEVICE", "T_AUDIODEVICE", "T_NO_DEVICE",    "T_SAVESETTING_ERR"};
 
-std::wstring StagedFolder()
-{
-    return TestBinFolder() + L"..\\Orvix\\";
-}
+std::wstring StagedFolder() { return TestBinFolder() + L"..\\Orvix\\"; }
 
-std::vector<std::wstring> ParseFile(const std::wstring& Path)
-{
+std::vector<std::wstring> ParseFile(const std::wstring& Path) {
     const std::vector<uint8_t> bytes = ReadBytes(Path);
     return ParseLanguageText(bytes.data(), bytes.size());
 }
 
-} // namespace
+}  // namespace
 
-TEST(ShippedFiles, EveryLanguageFileIsCompleteAndTranslated)
-{
+TEST(ShippedFiles, EveryLanguageFileIsCompleteAndTranslated) {
     static_assert(std::size(Keys) == 35);
-    const std::vector<std::wstring> english = ParseFile(StagedFolder() + L"language\\Orvix_ENG.txt");
+    const std::vector<std::wstring> english =
+        ParseFile(StagedFolder() + L"language\\Orvix_ENG.txt");
     ASSERT_FALSE(english.empty()) << "Orvix_ENG.txt is not staged";
 
     for (const char* code : Codes) {
@@ -58,18 +54,18 @@ TEST(ShippedFiles, EveryLanguageFileIsCompleteAndTranslated)
         for (const char* key : Keys) {
             const std::wstring text = FindText(lines, key);
             EXPECT_FALSE(text.empty()) << key;
-            EXPECT_EQ(text.find(L'\xFFFD'), std::wstring::npos) << key << " holds a broken character";
-            if (text != FindText(english, key))
-                ++translated;
+            EXPECT_EQ(text.find(L'\xFFFD'), std::wstring::npos)
+                << key << " holds a broken character";
+            if (text != FindText(english, key)) ++translated;
         }
         // Every key once, and nothing the program would never look up.
         for (const std::wstring& line : lines) {
             const size_t eq = line.find(L'=');
-            if (eq == std::wstring::npos)
-                continue;
+            if (eq == std::wstring::npos) continue;
             const std::string name = WideToAnsi(line.substr(0, eq));
             EXPECT_TRUE(seen.insert(name).second) << "duplicate " << name;
-            EXPECT_TRUE(std::find(std::begin(Keys), std::end(Keys), name) != std::end(Keys)) << "unknown " << name;
+            EXPECT_TRUE(std::find(std::begin(Keys), std::end(Keys), name) != std::end(Keys))
+                << "unknown " << name;
         }
         if (std::string(code) != "ENG") {
             EXPECT_GE(translated, 25u) << "most texts are still the English ones";
@@ -82,8 +78,7 @@ TEST(ShippedFiles, EveryLanguageFileIsCompleteAndTranslated)
     }
 }
 
-TEST(ShippedFiles, HelpFilesForEveryLanguageAndModel)
-{
+TEST(ShippedFiles, HelpFilesForEveryLanguageAndModel) {
     for (const char* code : Codes) {
         for (const char* variant : {"_d", "_s"}) {
             const std::wstring path =

@@ -12,32 +12,30 @@ namespace {
 
 using Lines = std::vector<std::wstring>;
 
-Lines Parse(const std::vector<uint8_t>& Bytes, UINT CodePage = 1252)
-{
+Lines Parse(const std::vector<uint8_t>& Bytes, UINT CodePage = 1252) {
     return ParseLanguageText(Bytes.data(), Bytes.size(), CodePage);
 }
 
 // Texts representable in code page 1252, so that the ANSI reading can be compared too.
-const std::wstring Sample = L"APP_TITLE=Orvix\r\nT_OK=Fertig \u00e9t\u00e9 \u00fc\r\nheading line\r\n"
-                            L"T_CANCEL=Annuler=non\r\n";
+const std::wstring Sample =
+    L"APP_TITLE=Orvix\r\nT_OK=Fertig \u00e9t\u00e9 \u00fc\r\nheading line\r\n"
+    L"T_CANCEL=Annuler=non\r\n";
 const Lines SampleLines = {L"APP_TITLE=Orvix", L"T_OK=Fertig \u00e9t\u00e9 \u00fc", L"heading line",
                            L"T_CANCEL=Annuler=non"};
 
 class LanguageTable : public ::testing::Test {
 protected:
     void TearDown() override { FreeLanguageTexts(); }
-    std::string Write(const std::string& Name, const std::vector<uint8_t>& Bytes)
-    {
+    std::string Write(const std::string& Name, const std::vector<uint8_t>& Bytes) {
         WriteBytes(AnsiToWide(folder_.Path() + Name), Bytes);
         return folder_.Path() + Name;
     }
     ScratchFolder folder_;
 };
 
-} // namespace
+}  // namespace
 
-TEST(LanguageParser, EveryEncodingGivesTheSameLines)
-{
+TEST(LanguageParser, EveryEncodingGivesTheSameLines) {
     EXPECT_EQ(Parse(Utf16LE(Sample)), SampleLines);
     EXPECT_EQ(Parse(Utf16BE(Sample)), SampleLines);
     EXPECT_EQ(Parse(Utf8(Sample)), SampleLines);
@@ -62,8 +60,7 @@ TEST(LanguageParser, EveryEncodingGivesTheSameLines)
     EXPECT_EQ(Parse({0xEF, 0xBB, 'A'}), Lines{L"\u00ef\u00bbA"});
 }
 
-TEST(LanguageParser, LineEnds)
-{
+TEST(LanguageParser, LineEnds) {
     const Lines expected = {L"A=1", L"B=2", L"C=3"};
     for (const wchar_t* text : {L"A=1\r\nB=2\r\nC=3\r\n", L"A=1\nB=2\nC=3", L"A=1\rB=2\rC=3\r",
                                 L"A=1\u2028B=2\u2028C=3"}) {
@@ -79,8 +76,7 @@ TEST(LanguageParser, LineEnds)
     EXPECT_EQ(Parse(Utf16LE(L"A=1\u2029B=2")), (Lines{L"A=1\u2029B=2"}));
 }
 
-TEST(LanguageParser, NulEndsTheTextAndOddLengthDropsTheLastByte)
-{
+TEST(LanguageParser, NulEndsTheTextAndOddLengthDropsTheLastByte) {
     std::vector<uint8_t> le = Utf16LE(L"A=1\r\nB=2");
     le.push_back(0);
     le.push_back(0);
@@ -102,34 +98,26 @@ TEST(LanguageParser, NulEndsTheTextAndOddLengthDropsTheLastByte)
     EXPECT_TRUE(Parse({0xFE, 0xFF, 'A'}).empty());
 }
 
-TEST(LanguageLookup, MatchingRules)
-{
-    const Lines lines = {L"heading without sign",
-                         L"T_OK=OK",
-                         L"T_CANCEL =Cancel",
-                         L"T_SPACE= leading",
-                         L"APP_TITLE=A=B",
-                         L"T_HELP=First",
-                         L"T_HELP=Second",
-                         L"T_EMPTY=",
-                         L"=nameless"};
+TEST(LanguageLookup, MatchingRules) {
+    const Lines lines = {L"heading without sign", L"T_OK=OK",       L"T_CANCEL =Cancel",
+                         L"T_SPACE= leading",     L"APP_TITLE=A=B", L"T_HELP=First",
+                         L"T_HELP=Second",        L"T_EMPTY=",      L"=nameless"};
     EXPECT_EQ(FindText(lines, "T_OK"), L"OK");
     EXPECT_EQ(FindText(lines, "t_ok"), L"OK");
-    EXPECT_EQ(FindText(lines, "T_CANCEL"), L"");          // the blank belongs to the name
+    EXPECT_EQ(FindText(lines, "T_CANCEL"), L"");  // the blank belongs to the name
     EXPECT_EQ(FindText(lines, "T_CANCEL "), L"Cancel");
-    EXPECT_EQ(FindText(lines, "T_SPACE"), L" leading");   // nothing trimmed
-    EXPECT_EQ(FindText(lines, "APP_TITLE"), L"A=B");      // the first sign splits
-    EXPECT_EQ(FindText(lines, "T_HELP"), L"First");       // first match wins
+    EXPECT_EQ(FindText(lines, "T_SPACE"), L" leading");  // nothing trimmed
+    EXPECT_EQ(FindText(lines, "APP_TITLE"), L"A=B");     // the first sign splits
+    EXPECT_EQ(FindText(lines, "T_HELP"), L"First");      // first match wins
     EXPECT_EQ(FindText(lines, "T_EMPTY"), L"");
     EXPECT_EQ(FindText(lines, "T_MISSING"), L"");
     EXPECT_EQ(FindText(lines, "heading without sign"), L"");
-    EXPECT_EQ(FindText(lines, "T_O"), L"");               // no prefix matching
+    EXPECT_EQ(FindText(lines, "T_O"), L"");  // no prefix matching
     EXPECT_EQ(FindText(lines, "T_OK2"), L"");
     EXPECT_EQ(FindText({}, "T_OK"), L"");
 }
 
-TEST_F(LanguageTable, LoadLookUpAndFree)
-{
+TEST_F(LanguageTable, LoadLookUpAndFree) {
     EXPECT_EQ(GetText("APP_TITLE"), L"") << "no table loaded yet";
     const std::string path = Write("Orvix_ENG.txt", Utf16LE(Sample));
     ASSERT_TRUE(LoadLanguageTexts(path));
@@ -146,8 +134,7 @@ TEST_F(LanguageTable, LoadLookUpAndFree)
     }
 }
 
-TEST_F(LanguageTable, MissingOrUnreadableFileLeavesTheTableAlone)
-{
+TEST_F(LanguageTable, MissingOrUnreadableFileLeavesTheTableAlone) {
     ASSERT_TRUE(LoadLanguageTexts(Write("good.txt", Utf8(L"APP_TITLE=Orvix"))));
 
     EXPECT_FALSE(LoadLanguageTexts(folder_.Path() + "missing.txt"));
@@ -157,7 +144,8 @@ TEST_F(LanguageTable, MissingOrUnreadableFileLeavesTheTableAlone)
 
     // Present but held open by a writer that shares nothing: a clean failure.
     const std::string locked = Write("locked.txt", Utf8(L"APP_TITLE=Locked"));
-    HANDLE holder = CreateFileA(locked.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE holder = CreateFileA(locked.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     const bool loaded = LoadLanguageTexts(locked);
     const DWORD error = GetLastError();
@@ -172,19 +160,16 @@ TEST_F(LanguageTable, MissingOrUnreadableFileLeavesTheTableAlone)
     EXPECT_EQ(GetText("APP_TITLE"), L"Locked");
 }
 
-TEST_F(LanguageTable, FileBeyondMaxPathLoads)
-{
+TEST_F(LanguageTable, FileBeyondMaxPathLoads) {
     std::wstring deep = folder_.WidePath();
-    while (deep.size() < MAX_PATH + 20)
-        deep += L"language-folder-of-some-length\\";
+    while (deep.size() < MAX_PATH + 20) deep += L"language-folder-of-some-length\\";
     MakeFolders(deep.substr(0, deep.size() - 1));
     WriteBytes(deep + L"Orvix_ENG.txt", Utf8(L"T_OK=deep"));
     ASSERT_TRUE(LoadLanguageTexts(WideToAnsi(deep) + "Orvix_ENG.txt"));
     EXPECT_EQ(GetText("T_OK"), L"deep");
 }
 
-TEST(LanguagePaths, LanguageAndHelpFiles)
-{
+TEST(LanguagePaths, LanguageAndHelpFiles) {
     EXPECT_EQ(LanguageFilePathFor("C:\\Program Files\\Orvix\\", "ENG"),
               "C:\\Program Files\\Orvix\\language\\Orvix_ENG.txt");
     EXPECT_EQ(HelpFilePathFor("C:\\Orvix\\", "FRA", true), "C:\\Orvix\\help\\Orvix_FRA_d.chm");
@@ -203,32 +188,86 @@ TEST(LanguagePaths, LanguageAndHelpFiles)
     TwoSensorModel = savedModel;
 }
 
-TEST(LanguageCode, AbbreviationTable)
-{
+TEST(LanguageCode, AbbreviationTable) {
     const struct {
         const char* abbreviation;
         const char* code;
     } cases[] = {
-        {"KOR", "KOR"}, {"ENU", "ENG"}, {"ENG", "ENG"}, {"ENA", "ENG"}, {"ENL", "ENG"}, {"ENC", "ENG"},
-        {"ENB", "ENG"}, {"ENI", "ENG"}, {"ENJ", "ENG"}, {"ENZ", "ENG"}, {"ENP", "ENG"}, {"ENS", "ENG"},
-        {"ENT", "ENG"}, {"ENW", "ENG"}, {"FRB", "FRA"}, {"FRC", "FRA"}, {"FRA", "FRA"}, {"FRL", "FRA"},
-        {"FRM", "FRA"}, {"FRS", "FRA"}, {"DEA", "DEU"}, {"DEU", "DEU"}, {"DEC", "DEU"}, {"DEL", "DEU"},
-        {"DES", "DEU"}, {"ITA", "ITA"}, {"ITS", "ITA"}, {"CHT", "CHT"}, {"ZHH", "CHT"}, {"CHS", "CHS"},
-        {"ZHM", "CHS"}, {"ZHI", "CHS"}, {"ESS", "ESP"}, {"ESB", "ESP"}, {"ESL", "ESP"}, {"ESO", "ESP"},
-        {"ESC", "ESP"}, {"ESD", "ESP"}, {"ESF", "ESP"}, {"ESE", "ESP"}, {"ESG", "ESP"}, {"ESH", "ESP"},
-        {"ESM", "ESP"}, {"ESI", "ESP"}, {"ESA", "ESP"}, {"ESZ", "ESP"}, {"ESR", "ESP"}, {"ESU", "ESP"},
-        {"ESN", "ESP"}, {"ESP", "ESP"}, {"ESY", "ESP"}, {"ESV", "ESP"}, {"UKR", "UKR"}, {"RUS", "RUS"},
-        {"PTB", "PTG"}, {"PTG", "PTG"},
+        {"KOR", "KOR"},
+        {"ENU", "ENG"},
+        {"ENG", "ENG"},
+        {"ENA", "ENG"},
+        {"ENL", "ENG"},
+        {"ENC", "ENG"},
+        {"ENB", "ENG"},
+        {"ENI", "ENG"},
+        {"ENJ", "ENG"},
+        {"ENZ", "ENG"},
+        {"ENP", "ENG"},
+        {"ENS", "ENG"},
+        {"ENT", "ENG"},
+        {"ENW", "ENG"},
+        {"FRB", "FRA"},
+        {"FRC", "FRA"},
+        {"FRA", "FRA"},
+        {"FRL", "FRA"},
+        {"FRM", "FRA"},
+        {"FRS", "FRA"},
+        {"DEA", "DEU"},
+        {"DEU", "DEU"},
+        {"DEC", "DEU"},
+        {"DEL", "DEU"},
+        {"DES", "DEU"},
+        {"ITA", "ITA"},
+        {"ITS", "ITA"},
+        {"CHT", "CHT"},
+        {"ZHH", "CHT"},
+        {"CHS", "CHS"},
+        {"ZHM", "CHS"},
+        {"ZHI", "CHS"},
+        {"ESS", "ESP"},
+        {"ESB", "ESP"},
+        {"ESL", "ESP"},
+        {"ESO", "ESP"},
+        {"ESC", "ESP"},
+        {"ESD", "ESP"},
+        {"ESF", "ESP"},
+        {"ESE", "ESP"},
+        {"ESG", "ESP"},
+        {"ESH", "ESP"},
+        {"ESM", "ESP"},
+        {"ESI", "ESP"},
+        {"ESA", "ESP"},
+        {"ESZ", "ESP"},
+        {"ESR", "ESP"},
+        {"ESU", "ESP"},
+        {"ESN", "ESP"},
+        {"ESP", "ESP"},
+        {"ESY", "ESP"},
+        {"ESV", "ESP"},
+        {"UKR", "UKR"},
+        {"RUS", "RUS"},
+        {"PTB", "PTG"},
+        {"PTG", "PTG"},
         // Unknown, empty, and near misses: comparisons are exact and case-sensitive.
-        {"JPN", "ENG"}, {"NLD", "ENG"}, {"", "ENG"}, {"kor", "ENG"}, {"Fra", "ENG"}, {"ZHT", "ENG"},
-        {"ESX", "ENG"}, {"ENX", "ENG"}, {"PTX", "ENG"}, {"RUSS", "ENG"}, {"KO", "ENG"},
+        {"JPN", "ENG"},
+        {"NLD", "ENG"},
+        {"", "ENG"},
+        {"kor", "ENG"},
+        {"Fra", "ENG"},
+        {"ZHT", "ENG"},
+        {"ESX", "ENG"},
+        {"ENX", "ENG"},
+        {"PTX", "ENG"},
+        {"RUSS", "ENG"},
+        {"KO", "ENG"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(LanguageCodeFromAbbreviation(c.abbreviation), c.code) << "abbreviation " << c.abbreviation;
+        EXPECT_EQ(LanguageCodeFromAbbreviation(c.abbreviation), c.code)
+            << "abbreviation " << c.abbreviation;
 }
 
-TEST(GlyphFiles, LoadOnlyWhatIsThereAndReadable)
-{
+TEST(GlyphFiles, LoadOnlyWhatIsThereAndReadable) {
     ScratchFolder folder;
     fw::Bitmap source(4, 3);
     source.SetPixel(1, 2, RGB(200, 10, 30));

@@ -9,8 +9,7 @@
 
 namespace {
 
-std::string ShellDocumentsFolder()
-{
+std::string ShellDocumentsFolder() {
     char path[MAX_PATH] = {};
     if (FAILED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, path)))
         return {};
@@ -19,8 +18,7 @@ std::string ShellDocumentsFolder()
 
 class SettingsFile : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         savedApp_ = AppPath;
         savedImage_ = ImagePath;
         savedMovie_ = MoviePath;
@@ -28,8 +26,7 @@ protected:
         AppPath = folder_.Path();
         IsVista = false;
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         AppPath = savedApp_;
         ImagePath = savedImage_;
         MoviePath = savedMovie_;
@@ -39,23 +36,21 @@ protected:
     std::wstring IniPath() const { return folder_.WidePath() + L"Orvix.ini"; }
     std::wstring DefaultWithSeparator() const { return AnsiToWide(DefaultSaveFolder()) + L"\\"; }
     // A real folder inside the scratch folder, without a trailing separator.
-    std::string MakeSubfolder(const std::string& Name) const
-    {
+    std::string MakeSubfolder(const std::string& Name) const {
         const std::string path = folder_.Path() + Name;
         CreateDirectoryA(path.c_str(), nullptr);
         return path;
     }
-    void WriteIni(const std::string& Content) const { WriteText(folder_.Path() + "Orvix.ini", Content); }
-    size_t FilesInFolder() const
-    {
+    void WriteIni(const std::string& Content) const {
+        WriteText(folder_.Path() + "Orvix.ini", Content);
+    }
+    size_t FilesInFolder() const {
         size_t count = 0;
         WIN32_FIND_DATAW data;
         HANDLE find = FindFirstFileW((folder_.WidePath() + L"*").c_str(), &data);
-        if (find == INVALID_HANDLE_VALUE)
-            return 0;
+        if (find == INVALID_HANDLE_VALUE) return 0;
         do {
-            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                ++count;
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++count;
         } while (FindNextFileW(find, &data));
         FindClose(find);
         return count;
@@ -69,10 +64,9 @@ private:
     bool savedVista_ = false;
 };
 
-} // namespace
+}  // namespace
 
-TEST_F(SettingsFile, DefaultFolderSitsInDocumentsOrBesideThemOnVista)
-{
+TEST_F(SettingsFile, DefaultFolderSitsInDocumentsOrBesideThemOnVista) {
     const std::string documents = ShellDocumentsFolder();
     ASSERT_FALSE(documents.empty());
     ASSERT_TRUE(DirectoryExists(std::string_view(documents)));
@@ -87,8 +81,7 @@ TEST_F(SettingsFile, DefaultFolderSitsInDocumentsOrBesideThemOnVista)
     EXPECT_EQ(ImagePath, AnsiToWide(IncludeTrailingSeparator(parent) + "VirOze Ruzav\\"));
 }
 
-TEST_F(SettingsFile, NoFileGivesDefaultsAndCreatesNothing)
-{
+TEST_F(SettingsFile, NoFileGivesDefaultsAndCreatesNothing) {
     LoadSettings();
     EXPECT_EQ(ImagePath, DefaultWithSeparator());
     EXPECT_EQ(MoviePath, DefaultWithSeparator());
@@ -97,8 +90,7 @@ TEST_F(SettingsFile, NoFileGivesDefaultsAndCreatesNothing)
     EXPECT_EQ(FilesInFolder(), 0u);
 }
 
-TEST_F(SettingsFile, StoredFoldersWithAndWithoutSeparator)
-{
+TEST_F(SettingsFile, StoredFoldersWithAndWithoutSeparator) {
     const std::string pictures = MakeSubfolder("pictures");
     const std::string clips = MakeSubfolder("clips");
     WriteIni("[Option]\r\nImageFolder=" + pictures + "\r\nMovieFolder=" + clips + "\\\r\n");
@@ -107,29 +99,29 @@ TEST_F(SettingsFile, StoredFoldersWithAndWithoutSeparator)
     EXPECT_EQ(MoviePath, AnsiToWide(clips + "\\"));
 }
 
-TEST_F(SettingsFile, EachMissingFolderFallsBackOnItsOwn)
-{
+TEST_F(SettingsFile, EachMissingFolderFallsBackOnItsOwn) {
     const std::string pictures = MakeSubfolder("pictures");
-    WriteIni("[Option]\r\nImageFolder=" + pictures + "\\\r\nMovieFolder=" + folder_.Path() + "gone\\\r\n");
+    WriteIni("[Option]\r\nImageFolder=" + pictures + "\\\r\nMovieFolder=" + folder_.Path() +
+             "gone\\\r\n");
     LoadSettings();
     EXPECT_EQ(ImagePath, AnsiToWide(pictures + "\\"));
     EXPECT_EQ(MoviePath, DefaultWithSeparator());
 
     // A missing key, a key in another section and a file naming a file, not a folder.
     WriteText(folder_.Path() + "plain.txt", "x");
-    WriteIni("[Other]\r\nMovieFolder=" + pictures + "\r\n[Option]\r\nImageFolder=" + folder_.Path() +
-             "plain.txt\r\n");
+    WriteIni("[Other]\r\nMovieFolder=" + pictures +
+             "\r\n[Option]\r\nImageFolder=" + folder_.Path() + "plain.txt\r\n");
     AppPath = folder_.Path();
     LoadSettings();
     EXPECT_EQ(ImagePath, DefaultWithSeparator());
     EXPECT_EQ(MoviePath, DefaultWithSeparator());
 }
 
-TEST_F(SettingsFile, LoadingLeavesTheFileByteForByte)
-{
+TEST_F(SettingsFile, LoadingLeavesTheFileByteForByte) {
     const std::string pictures = MakeSubfolder("pictures");
     const std::string content = "; mine\r\n[Option]\r\nImageFolder=" + pictures +
-                                "\r\nMovieFolder=" + folder_.Path() + "gone\r\n[Extra]\r\nkey=value\r\n";
+                                "\r\nMovieFolder=" + folder_.Path() +
+                                "gone\r\n[Extra]\r\nkey=value\r\n";
     WriteIni(content);
     const std::vector<uint8_t> before = ReadBytes(IniPath());
     LoadSettings();
@@ -138,13 +130,12 @@ TEST_F(SettingsFile, LoadingLeavesTheFileByteForByte)
     EXPECT_EQ(FilesInFolder(), 1u);
 }
 
-TEST_F(SettingsFile, SaveWritesBothKeysAndKeepsOtherContent)
-{
+TEST_F(SettingsFile, SaveWritesBothKeysAndKeepsOtherContent) {
     const std::string pictures = MakeSubfolder("pictures");
     const std::string clips = MakeSubfolder("clips");
     WriteIni("[Extra]\r\nkey=value\r\n[Option]\r\nImageFolder=" + pictures + "\\\r\n");
     LoadSettings();
-    MoviePath = AnsiToWide(clips + "\\"); // only one folder changed in the dialog
+    MoviePath = AnsiToWide(clips + "\\");  // only one folder changed in the dialog
     ASSERT_TRUE(SaveSettings());
 
     char value[MAX_PATH] = {};
@@ -170,8 +161,7 @@ TEST_F(SettingsFile, SaveWritesBothKeysAndKeepsOtherContent)
     EXPECT_EQ(ImagePath, AnsiToWide(clips + "\\"));
 }
 
-TEST_F(SettingsFile, FailedSaveReportsAndLeavesTheOldFile)
-{
+TEST_F(SettingsFile, FailedSaveReportsAndLeavesTheOldFile) {
     const std::string pictures = MakeSubfolder("pictures");
     WriteIni("[Option]\r\nImageFolder=" + pictures + "\\\r\nMovieFolder=" + pictures + "\\\r\n");
     const std::vector<uint8_t> before = ReadBytes(IniPath());
@@ -188,7 +178,8 @@ TEST_F(SettingsFile, FailedSaveReportsAndLeavesTheOldFile)
     SetFileAttributesW(IniPath().c_str(), FILE_ATTRIBUTE_NORMAL);
 
     // Held open by another program that shares nothing.
-    HANDLE holder = CreateFileW(IniPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE holder =
+        CreateFileW(IniPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     const bool savedLocked = SaveSettings();
     CloseHandle(holder);
@@ -202,12 +193,10 @@ TEST_F(SettingsFile, FailedSaveReportsAndLeavesTheOldFile)
     EXPECT_FALSE(PathExists(folder_.WidePath() + L"missing"));
 }
 
-TEST_F(SettingsFile, FoldersLongerThanMaxPath)
-{
+TEST_F(SettingsFile, FoldersLongerThanMaxPath) {
     // A stored folder deeper than MAX_PATH is read whole and recognised as existing.
     std::wstring deep = folder_.WidePath();
-    while (deep.size() < MAX_PATH + 40)
-        deep += L"a-rather-long-folder-name-for-depth\\";
+    while (deep.size() < MAX_PATH + 40) deep += L"a-rather-long-folder-name-for-depth\\";
     deep.pop_back();
     MakeFolders(deep);
     ASSERT_TRUE(PathExists(deep));

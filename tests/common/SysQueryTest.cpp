@@ -12,8 +12,7 @@
 
 #include <map>
 
-TEST(SystemQueries, OSNameTable)
-{
+TEST(SystemQueries, OSNameTable) {
     EXPECT_EQ(OSNameFromVersion(VER_PLATFORM_WIN32s, 3, 11), "WIN32S");
     EXPECT_EQ(OSNameFromVersion(VER_PLATFORM_WIN32s, 0, 0), "WIN32S");
     EXPECT_EQ(OSNameFromVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 0), "WIN95");
@@ -40,24 +39,26 @@ TEST(SystemQueries, OSNameTable)
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     ASSERT_TRUE(GetVersionExA(&info));
 #pragma GCC diagnostic pop
-    EXPECT_EQ(GetOSName(), OSNameFromVersion(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion));
+    EXPECT_EQ(GetOSName(),
+              OSNameFromVersion(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion));
 }
 
-TEST(SystemQueries, TimeText)
-{
+TEST(SystemQueries, TimeText) {
     const std::map<uint32_t, std::string> cases = {
-        {0, "00:00:00"},     {59, "00:00:59"},      {60, "00:01:00"},       {61, "00:01:01"},
-        {3599, "00:59:59"},  {3600, "01:00:00"},    {86399, "23:59:59"},    {86400, "24:00:00"},
+        {0, "00:00:00"},       {59, "00:00:59"},
+        {60, "00:01:00"},      {61, "00:01:01"},
+        {3599, "00:59:59"},    {3600, "01:00:00"},
+        {86399, "23:59:59"},   {86400, "24:00:00"},
         {360000, "100:00:00"}, {4294967295u, "1193046:28:15"}};
     for (const auto& [seconds, text] : cases)
         EXPECT_EQ(SecondsToTimeText(seconds), text) << seconds << " s";
 }
 
-TEST(SystemQueries, DocumentsFolder)
-{
+TEST(SystemQueries, DocumentsFolder) {
     const bool savedVista = IsVista;
     char shell[MAX_PATH] = {};
-    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, shell)));
+    ASSERT_TRUE(
+        SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, shell)));
     const std::string documents = shell;
     const std::string parent = documents.substr(0, documents.find_last_of('\\') + 1);
 
@@ -74,7 +75,7 @@ TEST(SystemQueries, DocumentsFolder)
 
     // The decision itself, with chosen shell answers.
     ScratchFolder scratch;
-    const std::string base = scratch.Path(); // ends with a separator
+    const std::string base = scratch.Path();  // ends with a separator
     CreateDirectoryA((base + "Documents").c_str(), nullptr);
     folder = "kept";
     ResolveDocumentsFolder(base + "Documents", false, folder);
@@ -94,8 +95,7 @@ TEST(SystemQueries, DocumentsFolder)
     EXPECT_EQ(folder, "kept");
 }
 
-TEST(SystemQueries, DriveFreeBytes)
-{
+TEST(SystemQueries, DriveFreeBytes) {
     const int64_t upper = GetDriveFreeBytes('C');
     const int64_t lower = GetDriveFreeBytes('c');
     ASSERT_GT(upper, 0);
@@ -105,7 +105,8 @@ TEST(SystemQueries, DriveFreeBytes)
     // different drive or unit.
     const int64_t slack = 256ll * 1024 * 1024;
     EXPECT_NEAR(static_cast<double>(upper), static_cast<double>(lower), static_cast<double>(slack));
-    EXPECT_NEAR(static_cast<double>(upper), static_cast<double>(direct.QuadPart), static_cast<double>(slack));
+    EXPECT_NEAR(static_cast<double>(upper), static_cast<double>(direct.QuadPart),
+                static_cast<double>(slack));
 
     EXPECT_EQ(GetDriveFreeBytes('1'), -1);
     EXPECT_EQ(GetDriveFreeBytes(':'), -1);
@@ -120,19 +121,18 @@ TEST(SystemQueries, DriveFreeBytes)
     }
 }
 
-TEST(SystemQueries, KeepAwakeRequestsAndWithdraws)
-{
+TEST(SystemQueries, KeepAwakeRequestsAndWithdraws) {
     // SetThreadExecutionState answers with the state it replaces, which shows what the
     // two routines asked for.
     SetKeepAwake();
-    EXPECT_EQ(SetThreadExecutionState(ES_CONTINUOUS | ES_DISPLAY_REQUIRED | ES_SYSTEM_REQUIRED),
-              static_cast<EXECUTION_STATE>(ES_CONTINUOUS | ES_DISPLAY_REQUIRED | ES_SYSTEM_REQUIRED));
+    EXPECT_EQ(
+        SetThreadExecutionState(ES_CONTINUOUS | ES_DISPLAY_REQUIRED | ES_SYSTEM_REQUIRED),
+        static_cast<EXECUTION_STATE>(ES_CONTINUOUS | ES_DISPLAY_REQUIRED | ES_SYSTEM_REQUIRED));
     ClearKeepAwake();
     EXPECT_EQ(SetThreadExecutionState(ES_CONTINUOUS), static_cast<EXECUTION_STATE>(ES_CONTINUOUS));
 }
 
-TEST(CaptionArithmetic, BlankCount)
-{
+TEST(CaptionArithmetic, BlankCount) {
     // Narrower than one blank, even negative: exactly one.
     EXPECT_EQ(CaptionBlankCount(-500, 4), 1);
     EXPECT_EQ(CaptionBlankCount(0, 4), 1);
@@ -154,8 +154,7 @@ TEST(CaptionArithmetic, BlankCount)
     EXPECT_EQ(CaptionBlankCount(100, 0), 1);
 }
 
-TEST(CaptionArithmetic, TextAreaFormulas)
-{
+TEST(CaptionArithmetic, TextAreaFormulas) {
     // W = 500, B = 18, E = 2, the three buttons 90 pixels together.
     EXPECT_EQ(CaptionTextAreaFrom(500, 18, 2, true, false, true, 90), 500 - 90 - 20);
     EXPECT_EQ(CaptionTextAreaFrom(500, 18, 2, true, false, false, 90), 500 - 3 * 16 - 2);
@@ -167,15 +166,14 @@ TEST(CaptionArithmetic, TextAreaFormulas)
     EXPECT_EQ(CaptionTextAreaFrom(500, 18, 2, true, true, false, 90), 500 - 3 * 16 - 2);
 }
 
-TEST(CaptionArithmetic, ComposeCaptionOnARealWindow)
-{
+TEST(CaptionArithmetic, ComposeCaptionOnARealWindow) {
     const bool savedVista = IsVista, savedXP = IsWindowsXP;
     IsVista = IsWindowsXP = false;
     EXPECT_FALSE(ThemeActive()) << "themes count only on Vista and XP";
     EXPECT_EQ(ComposeCaption(nullptr, L"Orvix", L"image_kv_0.jpg"), L"");
 
-    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW, 0, 0, 700, 200, nullptr, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
+    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW, 0, 0, 700, 200, nullptr,
+                                  nullptr, GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(window, nullptr);
 
     const std::wstring left = L"Orvix", right = L"image_kv_0.jpg";
@@ -200,8 +198,7 @@ TEST(CaptionArithmetic, ComposeCaptionOnARealWindow)
     IsWindowsXP = savedXP;
 }
 
-TEST(LanguageCode, FromTheProcessLocale)
-{
+TEST(LanguageCode, FromTheProcessLocale) {
     // Other locales are covered by the common_locale_* tests, each started in its own
     // environment. Here: the abbreviation is what the system reports, the code follows it.
     const std::string abbreviation = GetLocaleString(LOCALE_SABBREVLANGNAME);

@@ -5,8 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const std::string abbreviation = GetLocaleString(LOCALE_SABBREVLANGNAME);
     const std::string code = GetLanguageCode();
     std::printf("%s %s\n", abbreviation.c_str(), code.c_str());

@@ -70,8 +70,8 @@ TEST_F(KeyHookRecordTest, RecordSentFromThisThreadIsRead) {
 
 TEST_F(KeyHookRecordTest, PostedBadAddressesAreIgnoredWithoutAFault) {
     // What any program allowed to post to the window can send.
-    for (LPARAM bad : {LPARAM(0), LPARAM(1), LPARAM(0x10), LPARAM(-1),
-                       static_cast<LPARAM>(0x7FFF0000)}) {
+    for (LPARAM bad :
+         {LPARAM(0), LPARAM(1), LPARAM(0x10), LPARAM(-1), static_cast<LPARAM>(0x7FFF0000)}) {
         ::PostMessageW(hwnd, kKeyMessage, WM_KEYUP, bad);
     }
     Drain();
@@ -82,9 +82,8 @@ TEST_F(KeyHookRecordTest, PostedBadAddressesAreIgnoredWithoutAFault) {
 TEST_F(KeyHookRecordTest, MessageSentFromAnotherThreadIsIgnored) {
     KBDLLHOOKSTRUCT event{};
     event.scanCode = 0x64;
-    std::thread other([&] {
-        ::SendMessageW(hwnd, kKeyMessage, WM_KEYUP, reinterpret_cast<LPARAM>(&event));
-    });
+    std::thread other(
+        [&] { ::SendMessageW(hwnd, kKeyMessage, WM_KEYUP, reinterpret_cast<LPARAM>(&event)); });
     // The sent message is delivered while this thread waits for the other one to end.
     while (g_received.messages == 0 &&
            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10000, QS_SENDMESSAGE) == WAIT_OBJECT_0) {

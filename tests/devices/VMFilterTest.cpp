@@ -79,13 +79,14 @@ TEST_F(VMFilterTest, StoredTextDecidesTheAppliedSensor) {
     const struct {
         const wchar_t* text;
         LONG applied;
-    } cases[] = {{L"2", 2}, {L"1", 1}, {L"7", 2}, {L"0", 0}, {L"-3", -3}, {L"", 1},
-                 {L"x", 1}, {L"2x", 1}, {L"99999999999", 1}};
+    } cases[] = {{L"2", 2}, {L"1", 1}, {L"7", 2},  {L"0", 0},          {L"-3", -3},
+                 {L"", 1},  {L"x", 1}, {L"2x", 1}, {L"99999999999", 1}};
     for (const auto& c : cases) {
         StoreText(c.text);
         SetLastSensor(kNothingApplied);
         TVMFilter f(camera.Get());
-        EXPECT_EQ(f.SensorIndex, c.applied) << "SensorID \"" << std::string(c.text, c.text + wcslen(c.text)) << '"';
+        EXPECT_EQ(f.SensorIndex, c.applied)
+            << "SensorID \"" << std::string(c.text, c.text + wcslen(c.text)) << '"';
         EXPECT_EQ(LastSensor(), c.applied);
         // Reading never rewrites the stored text ("7" stays "7").
         EXPECT_EQ(StoredText().value_or(L"?"), c.text);

@@ -98,7 +98,8 @@ protected:
         if (fileName_.empty()) return E_FAIL;
         // The real writer has no file without its video input either.
         if (!Pin(kVideoPin).Connected()) return VFW_E_NOT_CONNECTED;
-        const auto* video = reinterpret_cast<const VIDEOINFOHEADER*>(Pin(kVideoPin).MediaType().pbFormat);
+        const auto* video =
+            reinterpret_cast<const VIDEOINFOHEADER*>(Pin(kVideoPin).MediaType().pbFormat);
         const WAVEFORMATEX* audio =
             Pin(kAudioPin).Connected()
                 ? reinterpret_cast<const WAVEFORMATEX*>(Pin(kAudioPin).MediaType().pbFormat)

@@ -20,8 +20,8 @@ constexpr DWORD kHasIndex = 0x10;  // AVIF_HASINDEX
 
 #pragma pack(push, 1)
 struct MainHeader {
-    DWORD microSecPerFrame, maxBytesPerSec, paddingGranularity, flags, totalFrames,
-        initialFrames, streams, suggestedBufferSize, width, height, reserved[4];
+    DWORD microSecPerFrame, maxBytesPerSec, paddingGranularity, flags, totalFrames, initialFrames,
+        streams, suggestedBufferSize, width, height, reserved[4];
 };
 struct StreamHeader {
     DWORD type, handler, flags;

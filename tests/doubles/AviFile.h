@@ -1,5 +1,6 @@
 // A plain AVI file of one video stream and, optionally, one PCM sound stream, written as
-// the samples come through a stream: chunks in a 'movi' list, the headers and the 'idx1' index at Close.
+// the samples come through a stream: chunks in a 'movi' list, the headers and the 'idx1' index at
+// Close.
 #pragma once
 
 #include <windows.h>

@@ -37,8 +37,8 @@ public:
         LARGE_INTEGER here{}, zero{}, to{};
         ::SetFilePointerEx(file_.get(), zero, &here, FILE_CURRENT);
         to.QuadPart = static_cast<LONGLONG>(size.QuadPart);
-        const BOOL ok = ::SetFilePointerEx(file_.get(), to, nullptr, FILE_BEGIN) &&
-                        ::SetEndOfFile(file_.get());
+        const BOOL ok =
+            ::SetFilePointerEx(file_.get(), to, nullptr, FILE_BEGIN) && ::SetEndOfFile(file_.get());
         ::SetFilePointerEx(file_.get(), here, nullptr, FILE_BEGIN);
         return ok ? S_OK : STG_E_MEDIUMFULL;
     }

@@ -18,9 +18,7 @@ class FileWriterDouble final : public SinkFilter {
 public:
     FileWriterDouble() : SinkFilter(CLSID_FileWriter, {L"in"}) {}
 
-    bool Accepts(int, const AM_MEDIA_TYPE& mt) override {
-        return mt.majortype == MEDIATYPE_Stream;
-    }
+    bool Accepts(int, const AM_MEDIA_TYPE& mt) override { return mt.majortype == MEDIATYPE_Stream; }
     HRESULT PinInterface(int, REFIID iid, void** out) override {
         if (iid != IID_IStream) return E_NOINTERFACE;
         std::lock_guard<std::recursive_mutex> hold(lock_);

@@ -62,9 +62,9 @@ private:
 };
 
 HRESULT SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
-    return HRESULT_FROM_WIN32(::RegSetValueExW(key, name, 0, REG_SZ,
-                                               reinterpret_cast<const BYTE*>(value.c_str()),
-                                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
+    return HRESULT_FROM_WIN32(
+        ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
 }
 
 std::wstring ModulePath() {

@@ -100,9 +100,7 @@ void RecordDword(const wchar_t* dbl, const wchar_t* name, DWORD value) {
 SinkPin::SinkPin(SinkFilter& filter, int index, std::wstring name)
     : filter_(filter), index_(index), name_(std::move(name)) {}
 
-SinkPin::~SinkPin() {
-    Disconnect();
-}
+SinkPin::~SinkPin() { Disconnect(); }
 
 STDMETHODIMP SinkPin::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
@@ -195,8 +193,7 @@ STDMETHODIMP SinkPin::QueryAccept(const AM_MEDIA_TYPE* mt) {
 
 STDMETHODIMP SinkPin::EnumMediaTypes(IEnumMediaTypes** types) {
     if (!types) return E_POINTER;
-    *types = new (std::nothrow)
-        NoTypesEnumerator(std::make_shared<const std::vector<int>>(), 0);
+    *types = new (std::nothrow) NoTypesEnumerator(std::make_shared<const std::vector<int>>(), 0);
     return *types ? S_OK : E_OUTOFMEMORY;
 }
 

@@ -34,7 +34,8 @@ protected:
     }
     std::vector<std::uint8_t> ReadAll(const std::wstring& path) {
         std::vector<std::uint8_t> data;
-        HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE) return data;
         DWORD size = ::GetFileSize(h, nullptr), n = 0;
         data.resize(size);
@@ -43,7 +44,8 @@ protected:
         return data;
     }
     void WriteAll(const std::wstring& path, const std::vector<std::uint8_t>& data) {
-        HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        HANDLE h =
+            ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         DWORD n = 0;
         ::WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &n, nullptr);
@@ -56,15 +58,21 @@ protected:
 struct BmpBuilder {
     int width = 0, height = 0, bpp = 24;
     std::uint32_t compression = BI_RGB;
-    std::vector<std::uint32_t> table;     // colour table (0x00RRGGBB)
-    std::vector<std::uint32_t> masks;     // bit fields after the header
-    std::vector<std::uint8_t> pixels;     // exactly as stored
+    std::vector<std::uint32_t> table;  // colour table (0x00RRGGBB)
+    std::vector<std::uint32_t> masks;  // bit fields after the header
+    std::vector<std::uint8_t> pixels;  // exactly as stored
     std::uint32_t clrUsed = 0;
     std::vector<std::uint8_t> Build() const {
         std::vector<std::uint8_t> out;
-        auto u16 = [&](std::uint16_t v) { out.push_back(v & 0xFF); out.push_back(v >> 8); };
-        auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) out.push_back((v >> (8 * i)) & 0xFF); };
-        const std::uint32_t off = 14 + 40 + static_cast<std::uint32_t>(masks.size() * 4 + table.size() * 4);
+        auto u16 = [&](std::uint16_t v) {
+            out.push_back(v & 0xFF);
+            out.push_back(v >> 8);
+        };
+        auto u32 = [&](std::uint32_t v) {
+            for (int i = 0; i < 4; ++i) out.push_back((v >> (8 * i)) & 0xFF);
+        };
+        const std::uint32_t off =
+            14 + 40 + static_cast<std::uint32_t>(masks.size() * 4 + table.size() * 4);
         out.push_back('B');
         out.push_back('M');
         u32(off + static_cast<std::uint32_t>(pixels.size()));
@@ -91,7 +99,8 @@ struct BmpBuilder {
 fw::Bitmap Pattern(int w, int h, fw::PixelFormat f) {
     fw::Bitmap b(w, h, f);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) b.SetPixel(x, y, RGB(x * 17 % 256, y * 29 % 256, (x * y) % 256));
+        for (int x = 0; x < w; ++x)
+            b.SetPixel(x, y, RGB(x * 17 % 256, y * 29 % 256, (x * y) % 256));
     return b;
 }
 
@@ -137,7 +146,8 @@ TEST_F(BitmapTest, TruncatedOrMalformedFilesFailCleanly) {
         EXPECT_EQ(target.GetPixel(2, 1), RGB(34, 29, 2)) << what;
     };
     expectRejected(std::vector<std::uint8_t>(bytes.begin(), bytes.end() - 10), "pixels cut short");
-    expectRejected(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 30), "header cut short");
+    expectRejected(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 30),
+                   "header cut short");
     expectRejected({}, "empty file");
     auto mut = bytes;
     mut[0] = 'X';
@@ -303,7 +313,8 @@ TEST_F(BitmapTest, CanvasDrawsOnTheBitmap) {
 TEST_F(BitmapTest, TransparentAndStretchedDrawing) {
     fw::Bitmap glyph(4, 4);
     for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) glyph.SetPixel(x, y, (x < 2) ? RGB(255, 0, 255) : RGB(0, 0, 128));
+        for (int x = 0; x < 4; ++x)
+            glyph.SetPixel(x, y, (x < 2) ? RGB(255, 0, 255) : RGB(0, 0, 128));
     fw::Bitmap dest(8, 8);
     dest.Canvas().Brush.Color = fw::clYellow;
     dest.Canvas().FillRect(RECT{0, 0, 8, 8});

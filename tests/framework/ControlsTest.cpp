@@ -345,7 +345,8 @@ TEST_F(ControlsTest, LabelBevelAndImagePaintWithoutWindows) {
     EXPECT_EQ(::GetPixel(mem, 150, 41), fw::ColorToRGB(fw::clBtnHighlight));
     int inked = 0;  // some pixels of the label text differ from the background
     for (int x = 100; x < 200; ++x)
-        for (int y = 10; y < 26; ++y) inked += ::GetPixel(mem, x, y) != fw::ColorToRGB(fw::clBtnFace);
+        for (int y = 10; y < 26; ++y)
+            inked += ::GetPixel(mem, x, y) != fw::ColorToRGB(fw::clBtnFace);
     EXPECT_GT(inked, 10);
     ::SelectObject(mem, old);
     ::DeleteObject(bmp);

@@ -55,7 +55,9 @@ TEST_F(FormTest, CreateRunsOnceAndShowRunsBeforeTheWindowAppears) {
     int created = 0, shown = 0;
     bool visibleDuringShow = true;
     struct F : fw::Form {
-        F(fw::Component* o, int* c) : Form(o) { OnCreate = [c] { ++*c; }; }
+        F(fw::Component* o, int* c) : Form(o) {
+            OnCreate = [c] { ++*c; };
+        }
     };
     auto* f = fw::NewForm<F>(&app, &created);
     EXPECT_EQ(created, 1);

@@ -67,7 +67,7 @@ TEST_F(MenuTest, CancelledMenuClicksNothing) {
 TEST_F(MenuTest, DisabledItemsAndRemovedItems) {
     sourceEnabled = false;  // the popup event disables it just before opening
     menu->OwnerWindow = form->Handle();
-    delete format;          // freed early: it leaves the menu
+    delete format;  // freed early: it leaves the menu
     EXPECT_EQ(menu->Items().size(), 3u);
     // Up from nothing selected goes to the last item.
     DriveMenu({VK_UP, VK_RETURN});
@@ -76,7 +76,7 @@ TEST_F(MenuTest, DisabledItemsAndRemovedItems) {
     EXPECT_EQ(log, (std::vector<std::string>{"popup", "folder"}));
     source->OnClick();  // handler still callable directly
     log.clear();
-    source->Click();    // but a disabled item does not click
+    source->Click();  // but a disabled item does not click
     EXPECT_TRUE(log.empty());
 }
 

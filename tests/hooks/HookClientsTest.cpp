@@ -118,9 +118,7 @@ private:
 };
 
 // The injected marker is the platform's note on SendInput, not part of the key.
-BYTE KeyFlags(const KeyReport& report) {
-    return static_cast<BYTE>(report.flags & ~LLKHF_INJECTED);
-}
+BYTE KeyFlags(const KeyReport& report) { return static_cast<BYTE>(report.flags & ~LLKHF_INJECTED); }
 
 TEST_F(KeyHookTest, CameraKeyReachesTheWindowPressedAndReleased) {
     InstallKeyHook(window.hwnd());

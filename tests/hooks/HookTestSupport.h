@@ -32,8 +32,8 @@ public:
         STARTUPINFOW si{};
         si.cb = sizeof(si);
         PROCESS_INFORMATION pi{};
-        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                           nullptr, &si, &pi)) {
+        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &si, &pi)) {
             process_.reset(pi.hProcess);
             CloseHandle(pi.hThread);
         }
@@ -75,8 +75,7 @@ public:
             return RegisterClassW(&wc);
         }();
         window_.reset(CreateWindowExW(0, MAKEINTATOM(atom), L"hooks", WS_OVERLAPPEDWINDOW, 0, 0,
-                                      100, 100, nullptr, nullptr, GetModuleHandleW(nullptr),
-                                      this));
+                                      100, 100, nullptr, nullptr, GetModuleHandleW(nullptr), this));
     }
     HWND hwnd() const { return window_.get(); }
     void Destroy() { window_.reset(); }
@@ -84,8 +83,9 @@ public:
 private:
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (msg == WM_NCCREATE)
-            SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(
-                reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                              reinterpret_cast<LONG_PTR>(
+                                  reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
         auto* self = reinterpret_cast<TestWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         if (self && self->OnMessage && self->OnMessage(msg, wParam, lParam)) return 1;
         return DefWindowProcW(hwnd, msg, wParam, lParam);

@@ -11,7 +11,8 @@
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 5) return 16;
-    HWND window = quillhook::UnpackWindow(static_cast<uint32_t>(std::wcstoul(argv[1], nullptr, 16)));
+    HWND window =
+        quillhook::UnpackWindow(static_cast<uint32_t>(std::wcstoul(argv[1], nullptr, 16)));
     UINT message = static_cast<UINT>(std::wcstoul(argv[2], nullptr, 16));
     HANDLE installed = OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[3]);
     HANDLE proceed = OpenEventW(SYNCHRONIZE, FALSE, argv[4]);

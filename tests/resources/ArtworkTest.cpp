@@ -23,35 +23,30 @@ namespace {
 constexpr int ButtonTop = 5;
 constexpr int BarHeight = 40;
 
-std::wstring Staged(const std::wstring& name)
-{
+std::wstring Staged(const std::wstring& name) {
     return testsupport::TestBinDir() + L"..\\Orvix\\" + name;
 }
 
-std::vector<std::uint8_t> ReadAll(const std::wstring& path)
-{
+std::vector<std::uint8_t> ReadAll(const std::wstring& path) {
     std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in),
+                                     std::istreambuf_iterator<char>());
 }
 
-std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t at)
-{
+std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
-std::uint16_t U16(const std::vector<std::uint8_t>& b, std::size_t at)
-{
+std::uint16_t U16(const std::vector<std::uint8_t>& b, std::size_t at) {
     return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
 }
 
 // Loads a staged bitmap after checking that the file is an uncompressed 24-bit .bmp.
-fw::Bitmap LoadStagedBitmap(const std::wstring& name, int width, int height)
-{
+fw::Bitmap LoadStagedBitmap(const std::wstring& name, int width, int height) {
     const std::vector<std::uint8_t> bytes = ReadAll(Staged(name));
     fw::Bitmap bmp;
     EXPECT_GE(bytes.size(), 54u) << "missing or truncated";
-    if (bytes.size() < 54)
-        return bmp;
+    if (bytes.size() < 54) return bmp;
     EXPECT_EQ(bytes[0], 'B');
     EXPECT_EQ(bytes[1], 'M');
     EXPECT_GE(U32(bytes, 14), 40u) << "header";
@@ -64,29 +59,26 @@ fw::Bitmap LoadStagedBitmap(const std::wstring& name, int width, int height)
 }
 
 int Channel(COLORREF c, int i) { return (c >> (8 * i)) & 0xFF; }
-int Saturation(COLORREF c)
-{
+int Saturation(COLORREF c) {
     const int r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
     return std::max({r, g, b}) - std::min({r, g, b});
 }
-int Distance(COLORREF a, COLORREF b)
-{
+int Distance(COLORREF a, COLORREF b) {
     int d = 0;
-    for (int i = 0; i < 3; ++i)
-        d = std::max(d, std::abs(Channel(a, i) - Channel(b, i)));
+    for (int i = 0; i < 3; ++i) d = std::max(d, std::abs(Channel(a, i) - Channel(b, i)));
     return d;
 }
 
 // Figures of one image of a strip, measured against the bar rows behind the button.
 struct ImageFigures {
-    double luminance = 0;     // mean
-    double contrast = 0;      // mean largest channel difference from the bar
-    int saturation = 0;       // largest of any pixel
-    int edgeDistance = 0;     // largest difference from the bar on the left and right column
+    double luminance = 0;  // mean
+    double contrast = 0;   // mean largest channel difference from the bar
+    int saturation = 0;    // largest of any pixel
+    int edgeDistance = 0;  // largest difference from the bar on the left and right column
 };
 
-ImageFigures Measure(const fw::Bitmap& strip, int index, int width, const std::vector<COLORREF>& barRows)
-{
+ImageFigures Measure(const fw::Bitmap& strip, int index, int width,
+                     const std::vector<COLORREF>& barRows) {
     ImageFigures f;
     const int h = strip.Height();
     for (int y = 0; y < h; ++y) {
@@ -105,21 +97,18 @@ ImageFigures Measure(const fw::Bitmap& strip, int index, int width, const std::v
     return f;
 }
 
-std::vector<COLORREF> BarRows()
-{
+std::vector<COLORREF> BarRows() {
     const fw::Bitmap bar = LoadStagedBitmap(L"images\\Back_Big.bmp", 640, BarHeight);
     std::vector<COLORREF> rows;
-    for (int y = 0; y < BarHeight; ++y)
-        rows.push_back(bar.GetPixel(0, y));
+    for (int y = 0; y < BarHeight; ++y) rows.push_back(bar.GetPixel(0, y));
     return rows;
 }
 
-} // namespace
+}  // namespace
 
 // The window stretches the bar sideways to the picture's width and the buttons copy their
 // images onto it unchanged, so each row must be one colour and both widths the same bar.
-TEST(Artwork, BarBackgroundsAreOneBarAtTwoWidths)
-{
+TEST(Artwork, BarBackgroundsAreOneBarAtTwoWidths) {
     const fw::Bitmap big = LoadStagedBitmap(L"images\\Back_Big.bmp", 640, BarHeight);
     const fw::Bitmap small = LoadStagedBitmap(L"images\\Back_Small.bmp", 352, BarHeight);
     ASSERT_FALSE(big.Empty());
@@ -132,11 +121,11 @@ TEST(Artwork, BarBackgroundsAreOneBarAtTwoWidths)
             ASSERT_EQ(small.GetPixel(x, y), row) << "Back_Small x " << x << " y " << y;
     }
     // A bar, not a flat fill: lighter at the top than at the bottom.
-    EXPECT_GT(GetGValue(big.GetPixel(0, ButtonTop)), GetGValue(big.GetPixel(0, BarHeight - 5)) + 20);
+    EXPECT_GT(GetGValue(big.GetPixel(0, ButtonTop)),
+              GetGValue(big.GetPixel(0, BarHeight - 5)) + 20);
 }
 
-TEST(Artwork, GlyphStripsShowFourDistinctStatesOnTheBar)
-{
+TEST(Artwork, GlyphStripsShowFourDistinctStatesOnTheBar) {
     const std::vector<COLORREF> bar = BarRows();
     ASSERT_EQ(bar.size(), static_cast<size_t>(BarHeight));
     int barSaturation = 0;
@@ -146,14 +135,15 @@ TEST(Artwork, GlyphStripsShowFourDistinctStatesOnTheBar)
     const struct {
         const wchar_t* name;
         int width;
-    } strips[] = {{L"gbOpen", 29},     {L"gbPreviewOn", 29}, {L"gbPreviewOff", 29}, {L"gbForward", 29},
-                  {L"gbBackward", 29}, {L"gbLens", 26},      {L"gbSnap", 29},       {L"gbRecordOn", 29},
-                  {L"gbRecordOff", 29}, {L"gbHelp", 22}};
+    } strips[] = {{L"gbOpen", 29},    {L"gbPreviewOn", 29}, {L"gbPreviewOff", 29},
+                  {L"gbForward", 29}, {L"gbBackward", 29},  {L"gbLens", 26},
+                  {L"gbSnap", 29},    {L"gbRecordOn", 29},  {L"gbRecordOff", 29},
+                  {L"gbHelp", 22}};
     for (const auto& s : strips) {
         SCOPED_TRACE(testing::Message() << std::filesystem::path(s.name).string());
-        const fw::Bitmap strip = LoadStagedBitmap(std::wstring(L"images\\") + s.name + L".bmp", 4 * s.width, 32);
-        if (strip.Empty())
-            continue;
+        const fw::Bitmap strip =
+            LoadStagedBitmap(std::wstring(L"images\\") + s.name + L".bmp", 4 * s.width, 32);
+        if (strip.Empty()) continue;
         const ImageFigures normal = Measure(strip, 0, s.width, bar);
         const ImageFigures disabled = Measure(strip, 1, s.width, bar);
         const ImageFigures hover = Measure(strip, 2, s.width, bar);
@@ -173,13 +163,11 @@ TEST(Artwork, GlyphStripsShowFourDistinctStatesOnTheBar)
 }
 
 // The device dialog draws these with the key colour taken from the bottom-left pixel.
-TEST(Artwork, DialogPlatesStandOnTheKeyColour)
-{
+TEST(Artwork, DialogPlatesStandOnTheKeyColour) {
     const fw::Bitmap ok = LoadStagedBitmap(L"images\\gbOk.bmp", 60, 26);
     const fw::Bitmap cancel = LoadStagedBitmap(L"images\\gbCancel.bmp", 60, 26);
     for (const fw::Bitmap* plate : {&ok, &cancel}) {
-        if (plate->Empty())
-            continue;
+        if (plate->Empty()) continue;
         EXPECT_EQ(plate->GetPixel(0, 25), RGB(255, 0, 255));
         EXPECT_EQ(plate->GetPixel(59, 0), RGB(255, 0, 255));
         // Only the rounded corners are keyed: no pink fringe along the edges or inside.
@@ -198,15 +186,14 @@ TEST(Artwork, DialogPlatesStandOnTheKeyColour)
     }
     int differing = 0;
     for (int y = 0; y < 26; ++y)
-        for (int x = 0; x < 60; ++x)
-            differing += ok.GetPixel(x, y) != cancel.GetPixel(x, y);
+        for (int x = 0; x < 60; ++x) differing += ok.GetPixel(x, y) != cancel.GetPixel(x, y);
     EXPECT_GT(differing, 40) << "OK and Cancel look alike";
 }
 
-TEST(Artwork, ProgramCarriesTheSmallBarAsItsBuiltInPicture)
-{
+TEST(Artwork, ProgramCarriesTheSmallBarAsItsBuiltInPicture) {
     const std::wstring exe = Staged(L"Orvix.exe");
-    HMODULE module = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HMODULE module = ::LoadLibraryExW(exe.c_str(), nullptr,
+                                      LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(module, nullptr);
     fw::Bitmap builtIn;
     const bool loaded = builtIn.LoadFromResource(module, MAKEINTRESOURCEW(IDB_BACK));
@@ -219,8 +206,7 @@ TEST(Artwork, ProgramCarriesTheSmallBarAsItsBuiltInPicture)
         EXPECT_EQ(builtIn.GetPixel(100, y), small.GetPixel(100, y)) << "row " << y;
 }
 
-TEST(Artwork, ShutterSoundIsAShortPcmWave)
-{
+TEST(Artwork, ShutterSoundIsAShortPcmWave) {
     const std::vector<std::uint8_t> wav = ReadAll(Staged(L"Click.wav"));
     ASSERT_GE(wav.size(), 44u) << "Click.wav missing or truncated";
     ASSERT_EQ(std::memcmp(wav.data(), "RIFF", 4), 0);

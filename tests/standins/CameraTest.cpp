@@ -18,511 +18,511 @@ using namespace vcamtest;
 namespace {
 
 const VIDEOINFOHEADER& VihOf(const AM_MEDIA_TYPE& mt) {
-  return *reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+    return *reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
 }
 
 struct MediaTypeHolder {
-  AM_MEDIA_TYPE* mt = nullptr;
-  ~MediaTypeHolder() {
-    if (mt) {
-      if (mt->pbFormat) CoTaskMemFree(mt->pbFormat);
-      if (mt->pUnk) mt->pUnk->Release();
-      CoTaskMemFree(mt);
+    AM_MEDIA_TYPE* mt = nullptr;
+    ~MediaTypeHolder() {
+        if (mt) {
+            if (mt->pbFormat) CoTaskMemFree(mt->pbFormat);
+            if (mt->pUnk) mt->pUnk->Release();
+            CoTaskMemFree(mt);
+        }
     }
-  }
 };
 
 // Names of the devices in one category of the system device enumerator, each bound to its
 // filter's class id.
 std::vector<std::pair<std::wstring, CLSID>> ListCategory(const GUID& category) {
-  std::vector<std::pair<std::wstring, CLSID>> found;
-  ComPtr<ICreateDevEnum> devices;
-  if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_PPV_ARGS(&devices)))) {
+    std::vector<std::pair<std::wstring, CLSID>> found;
+    ComPtr<ICreateDevEnum> devices;
+    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_PPV_ARGS(&devices)))) {
+        return found;
+    }
+    ComPtr<IEnumMoniker> monikers;
+    if (devices->CreateClassEnumerator(category, &monikers, 0) != S_OK) {
+        return found;
+    }
+    ComPtr<IMoniker> moniker;
+    while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        ComPtr<IPropertyBag> bag;
+        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_PPV_ARGS(&bag)))) {
+            continue;
+        }
+        VARIANT name;
+        VariantInit(&name);
+        if (FAILED(bag->Read(L"FriendlyName", &name, nullptr)) || name.vt != VT_BSTR) {
+            VariantClear(&name);
+            continue;
+        }
+        std::wstring text(name.bstrVal);
+        VariantClear(&name);
+        CLSID clsid = GUID_NULL;
+        ComPtr<IBaseFilter> filter;
+        if (SUCCEEDED(moniker->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&filter)))) {
+            filter->GetClassID(&clsid);
+        }
+        found.emplace_back(text, clsid);
+    }
     return found;
-  }
-  ComPtr<IEnumMoniker> monikers;
-  if (devices->CreateClassEnumerator(category, &monikers, 0) != S_OK) {
-    return found;
-  }
-  ComPtr<IMoniker> moniker;
-  while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-    ComPtr<IPropertyBag> bag;
-    if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_PPV_ARGS(&bag)))) {
-      continue;
-    }
-    VARIANT name;
-    VariantInit(&name);
-    if (FAILED(bag->Read(L"FriendlyName", &name, nullptr)) || name.vt != VT_BSTR) {
-      VariantClear(&name);
-      continue;
-    }
-    std::wstring text(name.bstrVal);
-    VariantClear(&name);
-    CLSID clsid = GUID_NULL;
-    ComPtr<IBaseFilter> filter;
-    if (SUCCEEDED(moniker->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&filter)))) {
-      filter->GetClassID(&clsid);
-    }
-    found.emplace_back(text, clsid);
-  }
-  return found;
 }
 
 AM_MEDIA_TYPE* CapabilityAt(IAMStreamConfig* config, int index, VIDEO_STREAM_CONFIG_CAPS& caps) {
-  AM_MEDIA_TYPE* mt = nullptr;
-  if (config->GetStreamCaps(index, &mt, reinterpret_cast<BYTE*>(&caps)) != S_OK) {
-    return nullptr;
-  }
-  return mt;
+    AM_MEDIA_TYPE* mt = nullptr;
+    if (config->GetStreamCaps(index, &mt, reinterpret_cast<BYTE*>(&caps)) != S_OK) {
+        return nullptr;
+    }
+    return mt;
 }
 
 class CameraTest : public ::testing::Test {
- protected:
-  CameraConfig config_;
+protected:
+    CameraConfig config_;
 };
 
 }  // namespace
 
 TEST_F(CameraTest, SystemDeviceEnumeratorListsBothDevicesAndBindsThem) {
-  bool camera = false;
-  for (const auto& [name, clsid] : ListCategory(CLSID_VideoInputDeviceCategory)) {
-    if (name == vcam::kCameraName) {
-      camera = true;
-      EXPECT_EQ(clsid, vcam::CLSID_OrvixTestCamera);
+    bool camera = false;
+    for (const auto& [name, clsid] : ListCategory(CLSID_VideoInputDeviceCategory)) {
+        if (name == vcam::kCameraName) {
+            camera = true;
+            EXPECT_EQ(clsid, vcam::CLSID_OrvixTestCamera);
+        }
     }
-  }
-  EXPECT_TRUE(camera);
-  bool microphone = false;
-  for (const auto& [name, clsid] : ListCategory(CLSID_AudioInputDeviceCategory)) {
-    if (name == vcam::kMicrophoneName) {
-      microphone = true;
-      EXPECT_EQ(clsid, vcam::CLSID_OrvixTestMicrophone);
+    EXPECT_TRUE(camera);
+    bool microphone = false;
+    for (const auto& [name, clsid] : ListCategory(CLSID_AudioInputDeviceCategory)) {
+        if (name == vcam::kMicrophoneName) {
+            microphone = true;
+            EXPECT_EQ(clsid, vcam::CLSID_OrvixTestMicrophone);
+        }
     }
-  }
-  EXPECT_TRUE(microphone);
+    EXPECT_TRUE(microphone);
 }
 
 TEST_F(CameraTest, OffersFiveSizesInOrderAsRgb24) {
-  ComPtr<IBaseFilter> camera = CreateCamera();
-  ASSERT_TRUE(camera);
-  ComPtr<IAMStreamConfig> config = StreamConfigOf(camera.Get());
-  ASSERT_TRUE(config);
-  int count = 0;
-  int size = 0;
-  ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
-  ASSERT_EQ(count, 5);
-  ASSERT_EQ(size, static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)));
-  const SIZE expected[] = {{640, 480}, {352, 288}, {320, 240}, {160, 120}, {1280, 720}};
-  for (int i = 0; i < count; ++i) {
+    ComPtr<IBaseFilter> camera = CreateCamera();
+    ASSERT_TRUE(camera);
+    ComPtr<IAMStreamConfig> config = StreamConfigOf(camera.Get());
+    ASSERT_TRUE(config);
+    int count = 0;
+    int size = 0;
+    ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+    ASSERT_EQ(count, 5);
+    ASSERT_EQ(size, static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)));
+    const SIZE expected[] = {{640, 480}, {352, 288}, {320, 240}, {160, 120}, {1280, 720}};
+    for (int i = 0; i < count; ++i) {
+        VIDEO_STREAM_CONFIG_CAPS caps{};
+        MediaTypeHolder holder{CapabilityAt(config.Get(), i, caps)};
+        ASSERT_TRUE(holder.mt) << i;
+        EXPECT_EQ(holder.mt->subtype, MEDIASUBTYPE_RGB24);
+        EXPECT_EQ(holder.mt->formattype, FORMAT_VideoInfo);
+        EXPECT_EQ(caps.MaxOutputSize.cx, expected[i].cx);
+        EXPECT_EQ(caps.MaxOutputSize.cy, expected[i].cy);
+        EXPECT_EQ(caps.MinFrameInterval, vcam::kMinFrameInterval);
+        const BITMAPINFOHEADER& bmi = VihOf(*holder.mt).bmiHeader;
+        EXPECT_EQ(bmi.biWidth, expected[i].cx);
+        EXPECT_EQ(bmi.biHeight, expected[i].cy);  // positive: bottom-up
+        EXPECT_EQ(bmi.biBitCount, 24);
+        EXPECT_EQ(bmi.biSizeImage, static_cast<DWORD>(expected[i].cx * expected[i].cy * 3));
+    }
+    AM_MEDIA_TYPE* beyond = nullptr;
     VIDEO_STREAM_CONFIG_CAPS caps{};
-    MediaTypeHolder holder{CapabilityAt(config.Get(), i, caps)};
-    ASSERT_TRUE(holder.mt) << i;
-    EXPECT_EQ(holder.mt->subtype, MEDIASUBTYPE_RGB24);
-    EXPECT_EQ(holder.mt->formattype, FORMAT_VideoInfo);
-    EXPECT_EQ(caps.MaxOutputSize.cx, expected[i].cx);
-    EXPECT_EQ(caps.MaxOutputSize.cy, expected[i].cy);
-    EXPECT_EQ(caps.MinFrameInterval, vcam::kMinFrameInterval);
-    const BITMAPINFOHEADER& bmi = VihOf(*holder.mt).bmiHeader;
-    EXPECT_EQ(bmi.biWidth, expected[i].cx);
-    EXPECT_EQ(bmi.biHeight, expected[i].cy);  // positive: bottom-up
-    EXPECT_EQ(bmi.biBitCount, 24);
-    EXPECT_EQ(bmi.biSizeImage, static_cast<DWORD>(expected[i].cx * expected[i].cy * 3));
-  }
-  AM_MEDIA_TYPE* beyond = nullptr;
-  VIDEO_STREAM_CONFIG_CAPS caps{};
-  EXPECT_EQ(config->GetStreamCaps(5, &beyond, reinterpret_cast<BYTE*>(&caps)), S_FALSE);
+    EXPECT_EQ(config->GetStreamCaps(5, &beyond, reinterpret_cast<BYTE*>(&caps)), S_FALSE);
 
-  MediaTypeHolder current;
-  ASSERT_EQ(config->GetFormat(&current.mt), S_OK);
-  EXPECT_EQ(VihOf(*current.mt).bmiHeader.biWidth, 640);
+    MediaTypeHolder current;
+    ASSERT_EQ(config->GetFormat(&current.mt), S_OK);
+    EXPECT_EQ(VihOf(*current.mt).bmiHeader.biWidth, 640);
 }
 
 TEST_F(CameraTest, SetFormatTakesOnlyOfferedFormatsAndThenOffersJustThatOne) {
-  ComPtr<IBaseFilter> camera = CreateCamera();
-  ASSERT_TRUE(camera);
-  ComPtr<IAMStreamConfig> config = StreamConfigOf(camera.Get());
-  ASSERT_TRUE(config);
-  VIDEO_STREAM_CONFIG_CAPS caps{};
-  MediaTypeHolder wanted{CapabilityAt(config.Get(), 2, caps)};  // 320 x 240
-  ASSERT_TRUE(wanted.mt);
-  auto& vih = *reinterpret_cast<VIDEOINFOHEADER*>(wanted.mt->pbFormat);
+    ComPtr<IBaseFilter> camera = CreateCamera();
+    ASSERT_TRUE(camera);
+    ComPtr<IAMStreamConfig> config = StreamConfigOf(camera.Get());
+    ASSERT_TRUE(config);
+    VIDEO_STREAM_CONFIG_CAPS caps{};
+    MediaTypeHolder wanted{CapabilityAt(config.Get(), 2, caps)};  // 320 x 240
+    ASSERT_TRUE(wanted.mt);
+    auto& vih = *reinterpret_cast<VIDEOINFOHEADER*>(wanted.mt->pbFormat);
 
-  vih.bmiHeader.biWidth = 800;
-  vih.bmiHeader.biHeight = 600;
-  EXPECT_EQ(config->SetFormat(wanted.mt), VFW_E_INVALIDMEDIATYPE);
-  vih.bmiHeader.biWidth = 320;
-  vih.bmiHeader.biHeight = 240;
+    vih.bmiHeader.biWidth = 800;
+    vih.bmiHeader.biHeight = 600;
+    EXPECT_EQ(config->SetFormat(wanted.mt), VFW_E_INVALIDMEDIATYPE);
+    vih.bmiHeader.biWidth = 320;
+    vih.bmiHeader.biHeight = 240;
 
-  wanted.mt->subtype = MEDIASUBTYPE_YUY2;
-  EXPECT_TRUE(FAILED(config->SetFormat(wanted.mt)));
-  wanted.mt->subtype = MEDIASUBTYPE_RGB24;
+    wanted.mt->subtype = MEDIASUBTYPE_YUY2;
+    EXPECT_TRUE(FAILED(config->SetFormat(wanted.mt)));
+    wanted.mt->subtype = MEDIASUBTYPE_RGB24;
 
-  vih.bmiHeader.biBitCount = 16;  // RGB24 with a 16-bit header is no offered format
-  EXPECT_TRUE(FAILED(config->SetFormat(wanted.mt)));
-  vih.bmiHeader.biBitCount = 24;
+    vih.bmiHeader.biBitCount = 16;  // RGB24 with a 16-bit header is no offered format
+    EXPECT_TRUE(FAILED(config->SetFormat(wanted.mt)));
+    vih.bmiHeader.biBitCount = 24;
 
-  vih.AvgTimePerFrame = vcam::kMinFrameInterval - 1;  // faster than 30 frames per second
-  EXPECT_TRUE(FAILED(config->SetFormat(wanted.mt)));
+    vih.AvgTimePerFrame = vcam::kMinFrameInterval - 1;  // faster than 30 frames per second
+    EXPECT_TRUE(FAILED(config->SetFormat(wanted.mt)));
 
-  vih.AvgTimePerFrame = 666667;  // 15 frames per second
-  ASSERT_EQ(config->SetFormat(wanted.mt), S_OK);
+    vih.AvgTimePerFrame = 666667;  // 15 frames per second
+    ASSERT_EQ(config->SetFormat(wanted.mt), S_OK);
 
-  MediaTypeHolder current;
-  ASSERT_EQ(config->GetFormat(&current.mt), S_OK);
-  EXPECT_EQ(VihOf(*current.mt).bmiHeader.biWidth, 320);
-  EXPECT_EQ(VihOf(*current.mt).AvgTimePerFrame, 666667);
+    MediaTypeHolder current;
+    ASSERT_EQ(config->GetFormat(&current.mt), S_OK);
+    EXPECT_EQ(VihOf(*current.mt).bmiHeader.biWidth, 320);
+    EXPECT_EQ(VihOf(*current.mt).AvgTimePerFrame, 666667);
 
-  ComPtr<IPin> pin = FindPinByDirection(camera.Get(), PINDIR_OUTPUT);
-  ComPtr<IEnumMediaTypes> types;
-  ASSERT_EQ(pin->EnumMediaTypes(&types), S_OK);
-  std::vector<LONG> widths;
-  AM_MEDIA_TYPE* mt = nullptr;
-  while (types->Next(1, &mt, nullptr) == S_OK) {
-    MediaTypeHolder holder{mt};
-    widths.push_back(VihOf(*mt).bmiHeader.biWidth);
-  }
-  EXPECT_EQ(widths, std::vector<LONG>{320});
-  EXPECT_EQ(pin->QueryAccept(current.mt), S_OK);
-  vih.bmiHeader.biWidth = 640;
-  vih.bmiHeader.biHeight = 480;
-  EXPECT_EQ(pin->QueryAccept(wanted.mt), S_FALSE);  // offered, but not the one chosen
+    ComPtr<IPin> pin = FindPinByDirection(camera.Get(), PINDIR_OUTPUT);
+    ComPtr<IEnumMediaTypes> types;
+    ASSERT_EQ(pin->EnumMediaTypes(&types), S_OK);
+    std::vector<LONG> widths;
+    AM_MEDIA_TYPE* mt = nullptr;
+    while (types->Next(1, &mt, nullptr) == S_OK) {
+        MediaTypeHolder holder{mt};
+        widths.push_back(VihOf(*mt).bmiHeader.biWidth);
+    }
+    EXPECT_EQ(widths, std::vector<LONG>{320});
+    EXPECT_EQ(pin->QueryAccept(current.mt), S_OK);
+    vih.bmiHeader.biWidth = 640;
+    vih.bmiHeader.biHeight = 480;
+    EXPECT_EQ(pin->QueryAccept(wanted.mt), S_FALSE);  // offered, but not the one chosen
 
-  // A null format offers every capability again.
-  ASSERT_EQ(config->SetFormat(nullptr), S_OK);
-  ASSERT_EQ(pin->EnumMediaTypes(types.ReleaseAndGetAddressOf()), S_OK);
-  int count = 0;
-  while (types->Next(1, &mt, nullptr) == S_OK) {
-    MediaTypeHolder holder{mt};
-    ++count;
-  }
-  EXPECT_EQ(count, 5);
+    // A null format offers every capability again.
+    ASSERT_EQ(config->SetFormat(nullptr), S_OK);
+    ASSERT_EQ(pin->EnumMediaTypes(types.ReleaseAndGetAddressOf()), S_OK);
+    int count = 0;
+    while (types->Next(1, &mt, nullptr) == S_OK) {
+        MediaTypeHolder holder{mt};
+        ++count;
+    }
+    EXPECT_EQ(count, 5);
 }
 
 TEST_F(CameraTest, CapturePinReportsItsCategoryAndIsFoundLikeTheProgramFindsIt) {
-  ComPtr<IBaseFilter> camera = CreateCamera();
-  ASSERT_TRUE(camera);
-  ComPtr<IPin> pin;
-  ASSERT_EQ(camera->FindPin(vcam::kCapturePinName, &pin), S_OK);
-  ComPtr<IKsPropertySet> properties;
-  ASSERT_TRUE(SUCCEEDED(pin.As(&properties)));
-  GUID category = GUID_NULL;
-  DWORD returned = 0;
-  ASSERT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
-                            sizeof(category), &returned),
-            S_OK);
-  EXPECT_EQ(category, PIN_CATEGORY_CAPTURE);
-  EXPECT_EQ(returned, sizeof(GUID));
+    ComPtr<IBaseFilter> camera = CreateCamera();
+    ASSERT_TRUE(camera);
+    ComPtr<IPin> pin;
+    ASSERT_EQ(camera->FindPin(vcam::kCapturePinName, &pin), S_OK);
+    ComPtr<IKsPropertySet> properties;
+    ASSERT_TRUE(SUCCEEDED(pin.As(&properties)));
+    GUID category = GUID_NULL;
+    DWORD returned = 0;
+    ASSERT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
+                              sizeof(category), &returned),
+              S_OK);
+    EXPECT_EQ(category, PIN_CATEGORY_CAPTURE);
+    EXPECT_EQ(returned, sizeof(GUID));
 
-  // Without the configuration there is no still pin.
-  ComPtr<IPin> still;
-  EXPECT_EQ(camera->FindPin(vcam::kStillPinName, &still), VFW_E_NOT_FOUND);
+    // Without the configuration there is no still pin.
+    ComPtr<IPin> still;
+    EXPECT_EQ(camera->FindPin(vcam::kStillPinName, &still), VFW_E_NOT_FOUND);
 
-  ComPtr<IGraphBuilder> graph;
-  ComPtr<ICaptureGraphBuilder2> builder;
-  ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                             IID_PPV_ARGS(&graph)),
-            S_OK);
-  ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                             IID_PPV_ARGS(&builder)),
-            S_OK);
-  ASSERT_EQ(builder->SetFiltergraph(graph.Get()), S_OK);
-  ASSERT_EQ(graph->AddFilter(camera.Get(), nullptr), S_OK);
-  ComPtr<IAMStreamConfig> config;
-  EXPECT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera.Get(),
-                                   IID_IAMStreamConfig, &config),
-            S_OK);
-  EXPECT_TRUE(config);
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<ICaptureGraphBuilder2> builder;
+    ASSERT_EQ(
+        CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph)),
+        S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_PPV_ARGS(&builder)),
+              S_OK);
+    ASSERT_EQ(builder->SetFiltergraph(graph.Get()), S_OK);
+    ASSERT_EQ(graph->AddFilter(camera.Get(), nullptr), S_OK);
+    ComPtr<IAMStreamConfig> config;
+    EXPECT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera.Get(),
+                                     IID_IAMStreamConfig, &config),
+              S_OK);
+    EXPECT_TRUE(config);
 }
 
 TEST_F(CameraTest, PreviewWiredByTheCaptureGraphBuilderGoesThroughASmartTee) {
-  ComPtr<IBaseFilter> camera = CreateCamera();
-  ASSERT_TRUE(camera);
-  CaptureGraph graph;
-  // No preview pin of its own: the builder splits the capture pin with a Smart Tee.
-  ASSERT_EQ(graph.BuildPreviewWithBuilder(camera.Get()), VFW_S_NOPREVIEWPIN);
-  ComPtr<IEnumFilters> filters;
-  ASSERT_EQ(graph.graph->EnumFilters(&filters), S_OK);
-  bool tee = false;
-  ComPtr<IBaseFilter> filter;
-  while (filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-    CLSID clsid = GUID_NULL;
-    filter->GetClassID(&clsid);
-    tee = tee || clsid == CLSID_SmartTee;
-  }
-  EXPECT_TRUE(tee);
-  ASSERT_TRUE(SUCCEEDED(graph.Run()));
-  ASSERT_TRUE(graph.callback->WaitForCount(2, 5s));
-  ASSERT_EQ(graph.Stop(), S_OK);
-  EXPECT_EQ(graph.callback->LastData().size(), 640u * 480u * 3u);
+    ComPtr<IBaseFilter> camera = CreateCamera();
+    ASSERT_TRUE(camera);
+    CaptureGraph graph;
+    // No preview pin of its own: the builder splits the capture pin with a Smart Tee.
+    ASSERT_EQ(graph.BuildPreviewWithBuilder(camera.Get()), VFW_S_NOPREVIEWPIN);
+    ComPtr<IEnumFilters> filters;
+    ASSERT_EQ(graph.graph->EnumFilters(&filters), S_OK);
+    bool tee = false;
+    ComPtr<IBaseFilter> filter;
+    while (filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        CLSID clsid = GUID_NULL;
+        filter->GetClassID(&clsid);
+        tee = tee || clsid == CLSID_SmartTee;
+    }
+    EXPECT_TRUE(tee);
+    ASSERT_TRUE(SUCCEEDED(graph.Run()));
+    ASSERT_TRUE(graph.callback->WaitForCount(2, 5s));
+    ASSERT_EQ(graph.Stop(), S_OK);
+    EXPECT_EQ(graph.callback->LastData().size(), 640u * 480u * 3u);
 }
 
 TEST_F(CameraTest, StillPinNamedStopWhenConfigured) {
-  config_.SetDword(vcam::kValueStillPin, 1);
-  ComPtr<IBaseFilter> camera = CreateCamera();
-  ASSERT_TRUE(camera);
-  ComPtr<IEnumPins> pins;
-  ASSERT_EQ(camera->EnumPins(&pins), S_OK);
-  std::vector<std::wstring> names;
-  ComPtr<IPin> pin;
-  while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-    PIN_INFO info{};
-    ASSERT_EQ(pin->QueryPinInfo(&info), S_OK);
-    ComPtr<IBaseFilter> owner;
-    *owner.GetAddressOf() = info.pFilter;  // mingw-w64's Attach would add a reference
-    EXPECT_EQ(owner.Get(), camera.Get());
-    EXPECT_EQ(info.dir, PINDIR_OUTPUT);
-    names.emplace_back(info.achName);
-  }
-  ASSERT_EQ(names, (std::vector<std::wstring>{L"Capture", L"Stop"}));
-  ComPtr<IPin> still;
-  ASSERT_EQ(camera->FindPin(L"Stop", &still), S_OK);
-  ComPtr<IKsPropertySet> properties;
-  ASSERT_TRUE(SUCCEEDED(still.As(&properties)));
-  GUID category = GUID_NULL;
-  DWORD returned = 0;
-  ASSERT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
-                            sizeof(category), &returned),
-            S_OK);
-  EXPECT_EQ(category, PIN_CATEGORY_STILL);
+    config_.SetDword(vcam::kValueStillPin, 1);
+    ComPtr<IBaseFilter> camera = CreateCamera();
+    ASSERT_TRUE(camera);
+    ComPtr<IEnumPins> pins;
+    ASSERT_EQ(camera->EnumPins(&pins), S_OK);
+    std::vector<std::wstring> names;
+    ComPtr<IPin> pin;
+    while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        PIN_INFO info{};
+        ASSERT_EQ(pin->QueryPinInfo(&info), S_OK);
+        ComPtr<IBaseFilter> owner;
+        *owner.GetAddressOf() = info.pFilter;  // mingw-w64's Attach would add a reference
+        EXPECT_EQ(owner.Get(), camera.Get());
+        EXPECT_EQ(info.dir, PINDIR_OUTPUT);
+        names.emplace_back(info.achName);
+    }
+    ASSERT_EQ(names, (std::vector<std::wstring>{L"Capture", L"Stop"}));
+    ComPtr<IPin> still;
+    ASSERT_EQ(camera->FindPin(L"Stop", &still), S_OK);
+    ComPtr<IKsPropertySet> properties;
+    ASSERT_TRUE(SUCCEEDED(still.As(&properties)));
+    GUID category = GUID_NULL;
+    DWORD returned = 0;
+    ASSERT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
+                              sizeof(category), &returned),
+              S_OK);
+    EXPECT_EQ(category, PIN_CATEGORY_STILL);
 }
 
 TEST_F(CameraTest, DeliversTimedFramesOfTheChosenFormatInRealTime) {
-  ComPtr<IBaseFilter> camera = CreateCamera();
-  ASSERT_TRUE(camera);
-  ComPtr<IAMStreamConfig> config = StreamConfigOf(camera.Get());
-  VIDEO_STREAM_CONFIG_CAPS caps{};
-  MediaTypeHolder wanted{CapabilityAt(config.Get(), 2, caps)};  // 320 x 240
-  ASSERT_TRUE(wanted.mt);
-  const REFERENCE_TIME interval = 666667;  // 15 frames per second
-  reinterpret_cast<VIDEOINFOHEADER*>(wanted.mt->pbFormat)->AvgTimePerFrame = interval;
-  ASSERT_EQ(config->SetFormat(wanted.mt), S_OK);
+    ComPtr<IBaseFilter> camera = CreateCamera();
+    ASSERT_TRUE(camera);
+    ComPtr<IAMStreamConfig> config = StreamConfigOf(camera.Get());
+    VIDEO_STREAM_CONFIG_CAPS caps{};
+    MediaTypeHolder wanted{CapabilityAt(config.Get(), 2, caps)};  // 320 x 240
+    ASSERT_TRUE(wanted.mt);
+    const REFERENCE_TIME interval = 666667;  // 15 frames per second
+    reinterpret_cast<VIDEOINFOHEADER*>(wanted.mt->pbFormat)->AvgTimePerFrame = interval;
+    ASSERT_EQ(config->SetFormat(wanted.mt), S_OK);
 
-  CaptureGraph graph;
-  ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
-  ComPtr<IPin> pin = FindPinByDirection(camera.Get(), PINDIR_OUTPUT);
-  AM_MEDIA_TYPE connected{};
-  ASSERT_EQ(pin->ConnectionMediaType(&connected), S_OK);
-  EXPECT_EQ(VihOf(connected).bmiHeader.biWidth, 320);
-  CoTaskMemFree(connected.pbFormat);
+    CaptureGraph graph;
+    ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
+    ComPtr<IPin> pin = FindPinByDirection(camera.Get(), PINDIR_OUTPUT);
+    AM_MEDIA_TYPE connected{};
+    ASSERT_EQ(pin->ConnectionMediaType(&connected), S_OK);
+    EXPECT_EQ(VihOf(connected).bmiHeader.biWidth, 320);
+    CoTaskMemFree(connected.pbFormat);
 
-  ASSERT_TRUE(SUCCEEDED(graph.Run()));
-  // While running the connection and the format stay as they are.
-  EXPECT_EQ(pin->Disconnect(), VFW_E_NOT_STOPPED);
-  EXPECT_EQ(config->SetFormat(wanted.mt), VFW_E_NOT_STOPPED);
-  const size_t frames = 12;
-  ASSERT_TRUE(graph.callback->WaitForCount(frames, 5s));
-  ASSERT_EQ(graph.Stop(), S_OK);
+    ASSERT_TRUE(SUCCEEDED(graph.Run()));
+    // While running the connection and the format stay as they are.
+    EXPECT_EQ(pin->Disconnect(), VFW_E_NOT_STOPPED);
+    EXPECT_EQ(config->SetFormat(wanted.mt), VFW_E_NOT_STOPPED);
+    const size_t frames = 12;
+    ASSERT_TRUE(graph.callback->WaitForCount(frames, 5s));
+    ASSERT_EQ(graph.Stop(), S_OK);
 
-  const auto records = graph.callback->Records();
-  ASSERT_GE(records.size(), frames);
-  for (size_t i = 0; i < records.size(); ++i) {
-    const SampleRecord& r = records[i];
-    EXPECT_EQ(r.length, 320 * 240 * 3);
-    ASSERT_TRUE(r.hasTime);
-    EXPECT_GE(r.start, 0);  // nothing before the stream start
-    EXPECT_EQ(r.stop - r.start, interval);
-    EXPECT_EQ(r.start % interval, 0);
-    if (i > 0) {
-      EXPECT_GT(r.start, records[i - 1].start);
+    const auto records = graph.callback->Records();
+    ASSERT_GE(records.size(), frames);
+    for (size_t i = 0; i < records.size(); ++i) {
+        const SampleRecord& r = records[i];
+        EXPECT_EQ(r.length, 320 * 240 * 3);
+        ASSERT_TRUE(r.hasTime);
+        EXPECT_GE(r.start, 0);  // nothing before the stream start
+        EXPECT_EQ(r.stop - r.start, interval);
+        EXPECT_EQ(r.start % interval, 0);
+        if (i > 0) {
+            EXPECT_GT(r.start, records[i - 1].start);
+        }
     }
-  }
-  EXPECT_TRUE(records[0].discontinuity);
-  // The pacing in real time (no bursts, no long gaps) is measured by bench/capture.
+    EXPECT_TRUE(records[0].discontinuity);
+    // The pacing in real time (no bursts, no long gaps) is measured by bench/capture.
 
-  const DWORD produced = CameraConfig::ReadDword(vcam::kValueFramesProduced, 0);
-  EXPECT_GE(produced, records.size());
-  EXPECT_LE(produced, records.size() + 2);
+    const DWORD produced = CameraConfig::ReadDword(vcam::kValueFramesProduced, 0);
+    EXPECT_GE(produced, records.size());
+    EXPECT_LE(produced, records.size() + 2);
 }
 
 TEST_F(CameraTest, SensorSwitchInTheNineteenthSlotChangesThePicture) {
-  ComPtr<IBaseFilter> camera = CreateCamera();
-  ASSERT_TRUE(camera);
-  ComPtr<IUnknown> control;
-  ASSERT_EQ(camera->QueryInterface(__uuidof(IAMVMControl), &control), S_OK);
+    ComPtr<IBaseFilter> camera = CreateCamera();
+    ASSERT_TRUE(camera);
+    ComPtr<IUnknown> control;
+    ASSERT_EQ(camera->QueryInterface(__uuidof(IAMVMControl), &control), S_OK);
 
-  CaptureGraph graph;
-  ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
-  ASSERT_TRUE(SUCCEEDED(graph.Run()));
-  ASSERT_TRUE(graph.callback->WaitForCount(2, 5s));
-  const std::vector<BYTE> forward = graph.callback->LastData();
-  ASSERT_EQ(forward.size(), 640u * 480u * 3u);
+    CaptureGraph graph;
+    ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
+    ASSERT_TRUE(SUCCEEDED(graph.Run()));
+    ASSERT_TRUE(graph.callback->WaitForCount(2, 5s));
+    const std::vector<BYTE> forward = graph.callback->LastData();
+    ASSERT_EQ(forward.size(), 640u * 480u * 3u);
 
-  ASSERT_EQ(CallSensorSlot(control.Get(), 2), S_OK);
-  EXPECT_EQ(CameraConfig::ReadDword(vcam::kValueLastSensor, 0), 2u);
-  // The frame in flight may still show the old sensor; the ones after it cannot.
-  graph.callback->Clear();
-  ASSERT_TRUE(graph.callback->WaitForCount(3, 5s));
-  const std::vector<BYTE> backward = graph.callback->LastData();
+    ASSERT_EQ(CallSensorSlot(control.Get(), 2), S_OK);
+    EXPECT_EQ(CameraConfig::ReadDword(vcam::kValueLastSensor, 0), 2u);
+    // The frame in flight may still show the old sensor; the ones after it cannot.
+    graph.callback->Clear();
+    ASSERT_TRUE(graph.callback->WaitForCount(3, 5s));
+    const std::vector<BYTE> backward = graph.callback->LastData();
 
-  ASSERT_EQ(CallSensorSlot(control.Get(), 1), S_OK);
-  EXPECT_EQ(CameraConfig::ReadDword(vcam::kValueLastSensor, 0), 1u);
-  graph.callback->Clear();
-  ASSERT_TRUE(graph.callback->WaitForCount(3, 5s));
-  const std::vector<BYTE> forwardAgain = graph.callback->LastData();
-  ASSERT_EQ(graph.Stop(), S_OK);
+    ASSERT_EQ(CallSensorSlot(control.Get(), 1), S_OK);
+    EXPECT_EQ(CameraConfig::ReadDword(vcam::kValueLastSensor, 0), 1u);
+    graph.callback->Clear();
+    ASSERT_TRUE(graph.callback->WaitForCount(3, 5s));
+    const std::vector<BYTE> forwardAgain = graph.callback->LastData();
+    ASSERT_EQ(graph.Stop(), S_OK);
 
-  const MeanColour f = MeanOfRgb24(forward);
-  const MeanColour b = MeanOfRgb24(backward);
-  const MeanColour g = MeanOfRgb24(forwardAgain);
-  EXPECT_GT(f.blue, f.red + 60) << "forward sensor: blue picture";
-  EXPECT_GT(b.red, b.blue + 60) << "backward sensor: orange picture";
-  EXPECT_GT(g.blue, g.red + 60);
-  // The picture moves from frame to frame.
-  EXPECT_NE(forward, forwardAgain);
+    const MeanColour f = MeanOfRgb24(forward);
+    const MeanColour b = MeanOfRgb24(backward);
+    const MeanColour g = MeanOfRgb24(forwardAgain);
+    EXPECT_GT(f.blue, f.red + 60) << "forward sensor: blue picture";
+    EXPECT_GT(b.red, b.blue + 60) << "backward sensor: orange picture";
+    EXPECT_GT(g.blue, g.red + 60);
+    // The picture moves from frame to frame.
+    EXPECT_NE(forward, forwardAgain);
 
-  // The other eighteen methods are not implemented.
-  ComPtr<IAMVMControl> typed;
-  ASSERT_EQ(control.As(&typed), S_OK);
-  LONG value = 0;
-  EXPECT_EQ(typed->GetBrightness(&value), E_NOTIMPL);
-  EXPECT_EQ(typed->SetRegister(1, 2), E_NOTIMPL);
+    // The other eighteen methods are not implemented.
+    ComPtr<IAMVMControl> typed;
+    ASSERT_EQ(control.As(&typed), S_OK);
+    LONG value = 0;
+    EXPECT_EQ(typed->GetBrightness(&value), E_NOTIMPL);
+    EXPECT_EQ(typed->SetRegister(1, 2), E_NOTIMPL);
 }
 
 TEST_F(CameraTest, Yuy2WhenConfigured) {
-  config_.SetString(vcam::kValueSubtype, L"YUY2");
-  ComPtr<IBaseFilter> camera = CreateCamera();
-  ASSERT_TRUE(camera);
-  ComPtr<IAMStreamConfig> config = StreamConfigOf(camera.Get());
-  MediaTypeHolder current;
-  ASSERT_EQ(config->GetFormat(&current.mt), S_OK);
-  EXPECT_EQ(current.mt->subtype, MEDIASUBTYPE_YUY2);
-  EXPECT_EQ(VihOf(*current.mt).bmiHeader.biCompression, MAKEFOURCC('Y', 'U', 'Y', '2'));
-  EXPECT_EQ(VihOf(*current.mt).bmiHeader.biBitCount, 16);
+    config_.SetString(vcam::kValueSubtype, L"YUY2");
+    ComPtr<IBaseFilter> camera = CreateCamera();
+    ASSERT_TRUE(camera);
+    ComPtr<IAMStreamConfig> config = StreamConfigOf(camera.Get());
+    MediaTypeHolder current;
+    ASSERT_EQ(config->GetFormat(&current.mt), S_OK);
+    EXPECT_EQ(current.mt->subtype, MEDIASUBTYPE_YUY2);
+    EXPECT_EQ(VihOf(*current.mt).bmiHeader.biCompression, MAKEFOURCC('Y', 'U', 'Y', '2'));
+    EXPECT_EQ(VihOf(*current.mt).bmiHeader.biBitCount, 16);
 
-  // RGB24 is not offered by this camera.
-  current.mt->subtype = MEDIASUBTYPE_RGB24;
-  EXPECT_TRUE(FAILED(config->SetFormat(current.mt)));
+    // RGB24 is not offered by this camera.
+    current.mt->subtype = MEDIASUBTYPE_RGB24;
+    EXPECT_TRUE(FAILED(config->SetFormat(current.mt)));
 
-  CaptureGraph graph;
-  ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_YUY2), S_OK);
-  ASSERT_TRUE(SUCCEEDED(graph.Run()));
-  ASSERT_TRUE(graph.callback->WaitForCount(2, 5s));
-  ASSERT_EQ(graph.Stop(), S_OK);
-  const std::vector<BYTE> frame = graph.callback->LastData();
-  ASSERT_EQ(frame.size(), 640u * 480u * 2u);
-  // Y U Y V: the forward sensor's blue picture has blue-difference above the middle.
-  double cb = 0;
-  double cr = 0;
-  for (size_t i = 0; i + 3 < frame.size(); i += 4) {
-    cb += frame[i + 1];
-    cr += frame[i + 3];
-  }
-  const double pairs = static_cast<double>(frame.size() / 4);
-  EXPECT_GT(cb / pairs, 150.0);
-  EXPECT_LT(cr / pairs, 128.0);
+    CaptureGraph graph;
+    ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_YUY2), S_OK);
+    ASSERT_TRUE(SUCCEEDED(graph.Run()));
+    ASSERT_TRUE(graph.callback->WaitForCount(2, 5s));
+    ASSERT_EQ(graph.Stop(), S_OK);
+    const std::vector<BYTE> frame = graph.callback->LastData();
+    ASSERT_EQ(frame.size(), 640u * 480u * 2u);
+    // Y U Y V: the forward sensor's blue picture has blue-difference above the middle.
+    double cb = 0;
+    double cr = 0;
+    for (size_t i = 0; i + 3 < frame.size(); i += 4) {
+        cb += frame[i + 1];
+        cr += frame[i + 3];
+    }
+    const double pairs = static_cast<double>(frame.size() / 4);
+    EXPECT_GT(cb / pairs, 150.0);
+    EXPECT_LT(cr / pairs, 128.0);
 }
 
 TEST_F(CameraTest, RunFailsWhileAnotherProgramHoldsTheCamera) {
-  config_.SetDword(vcam::kValueFailRun, 1);
-  ComPtr<IBaseFilter> camera = CreateCamera();
-  ASSERT_TRUE(camera);
-  CaptureGraph graph;
-  ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
-  // Wine's graph runs the renderer first; its S_FALSE (waiting for a first sample) is the
-  // result IMediaControl::Run keeps, so the camera's refusal is checked on the filter.
-  graph.Run();
-  FILTER_STATE state = State_Stopped;
-  EXPECT_EQ(camera->GetState(0, &state), VFW_S_CANT_CUE);
-  EXPECT_EQ(state, State_Paused);
-  EXPECT_EQ(camera->Run(0), vcam::kBusyResult);
-  EXPECT_FALSE(graph.callback->WaitForCount(1, 300ms));
-  ASSERT_EQ(graph.Stop(), S_OK);
-  EXPECT_EQ(camera->GetState(0, &state), S_OK);
-  EXPECT_EQ(state, State_Stopped);
+    config_.SetDword(vcam::kValueFailRun, 1);
+    ComPtr<IBaseFilter> camera = CreateCamera();
+    ASSERT_TRUE(camera);
+    CaptureGraph graph;
+    ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
+    // Wine's graph runs the renderer first; its S_FALSE (waiting for a first sample) is the
+    // result IMediaControl::Run keeps, so the camera's refusal is checked on the filter.
+    graph.Run();
+    FILTER_STATE state = State_Stopped;
+    EXPECT_EQ(camera->GetState(0, &state), VFW_S_CANT_CUE);
+    EXPECT_EQ(state, State_Paused);
+    EXPECT_EQ(camera->Run(0), vcam::kBusyResult);
+    EXPECT_FALSE(graph.callback->WaitForCount(1, 300ms));
+    ASSERT_EQ(graph.Stop(), S_OK);
+    EXPECT_EQ(camera->GetState(0, &state), S_OK);
+    EXPECT_EQ(state, State_Stopped);
 }
 
 TEST_F(CameraTest, ReportsDeviceLossAndStaysGone) {
-  config_.SetDword(vcam::kValueLoseAfterMs, 200);
-  ComPtr<IBaseFilter> camera = CreateCamera();
-  ASSERT_TRUE(camera);
-  CaptureGraph graph;
-  ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
-  ASSERT_TRUE(SUCCEEDED(graph.Run()));
-  ASSERT_TRUE(graph.WaitForEvent(EC_DEVICE_LOST, 5s));
-  const size_t atLoss = graph.callback->Count();
-  EXPECT_GT(atLoss, 0u);
-  EXPECT_LE(atLoss, 8u);  // 200 ms at 30 frames per second
-  // Nothing arrives after the loss.
-  EXPECT_FALSE(graph.callback->WaitForCount(atLoss + 1, 300ms));
-  ASSERT_EQ(graph.Stop(), S_OK);
-  // An unplugged camera does not come back: it refuses to run (IMediaControl::Run under
-  // Wine reports the renderer's S_FALSE instead, see RunFailsWhileAnotherProgramHolds...).
-  graph.Run();
-  EXPECT_EQ(camera->Run(0), vcam::kGoneResult);
-  EXPECT_FALSE(graph.callback->WaitForCount(atLoss + 1, 200ms));
+    config_.SetDword(vcam::kValueLoseAfterMs, 200);
+    ComPtr<IBaseFilter> camera = CreateCamera();
+    ASSERT_TRUE(camera);
+    CaptureGraph graph;
+    ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
+    ASSERT_TRUE(SUCCEEDED(graph.Run()));
+    ASSERT_TRUE(graph.WaitForEvent(EC_DEVICE_LOST, 5s));
+    const size_t atLoss = graph.callback->Count();
+    EXPECT_GT(atLoss, 0u);
+    EXPECT_LE(atLoss, 8u);  // 200 ms at 30 frames per second
+    // Nothing arrives after the loss.
+    EXPECT_FALSE(graph.callback->WaitForCount(atLoss + 1, 300ms));
+    ASSERT_EQ(graph.Stop(), S_OK);
+    // An unplugged camera does not come back: it refuses to run (IMediaControl::Run under
+    // Wine reports the renderer's S_FALSE instead, see RunFailsWhileAnotherProgramHolds...).
+    graph.Run();
+    EXPECT_EQ(camera->Run(0), vcam::kGoneResult);
+    EXPECT_FALSE(graph.callback->WaitForCount(atLoss + 1, 200ms));
 }
 
 TEST_F(CameraTest, StopsAndRunsAgain) {
-  ComPtr<IBaseFilter> camera = CreateCamera();
-  ASSERT_TRUE(camera);
-  {
-    CaptureGraph graph;
-    ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
-    for (int round = 0; round < 2; ++round) {
-      graph.callback->Clear();
-      ASSERT_TRUE(SUCCEEDED(graph.Run())) << round;
-      ASSERT_TRUE(graph.callback->WaitForCount(2, 5s)) << round;
-      ASSERT_EQ(graph.Stop(), S_OK);
-      // Stopped when Stop returns: the camera has written its count of the frames it
-      // delivered (the grabber, stopped first, may have refused the last one or two).
-      FILTER_STATE state = State_Running;
-      EXPECT_EQ(camera->GetState(0, &state), S_OK);
-      EXPECT_EQ(state, State_Stopped) << round;
-      const DWORD produced = CameraConfig::ReadDword(vcam::kValueFramesProduced, 0);
-      EXPECT_GE(produced, graph.callback->Count()) << round;
-      EXPECT_LE(produced, graph.callback->Count() + 2) << round;
+    ComPtr<IBaseFilter> camera = CreateCamera();
+    ASSERT_TRUE(camera);
+    {
+        CaptureGraph graph;
+        ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
+        for (int round = 0; round < 2; ++round) {
+            graph.callback->Clear();
+            ASSERT_TRUE(SUCCEEDED(graph.Run())) << round;
+            ASSERT_TRUE(graph.callback->WaitForCount(2, 5s)) << round;
+            ASSERT_EQ(graph.Stop(), S_OK);
+            // Stopped when Stop returns: the camera has written its count of the frames it
+            // delivered (the grabber, stopped first, may have refused the last one or two).
+            FILTER_STATE state = State_Running;
+            EXPECT_EQ(camera->GetState(0, &state), S_OK);
+            EXPECT_EQ(state, State_Stopped) << round;
+            const DWORD produced = CameraConfig::ReadDword(vcam::kValueFramesProduced, 0);
+            EXPECT_GE(produced, graph.callback->Count()) << round;
+            EXPECT_LE(produced, graph.callback->Count() + 2) << round;
+        }
     }
-  }
-  // The graph and everything in it are gone; only this reference keeps the camera.
-  EXPECT_EQ(camera->AddRef(), 2u);
-  EXPECT_EQ(camera->Release(), 1u);
+    // The graph and everything in it are gone; only this reference keeps the camera.
+    EXPECT_EQ(camera->AddRef(), 2u);
+    EXPECT_EQ(camera->Release(), 1u);
 }
 
 TEST_F(CameraTest, StopAheadOfAPausedRendererDoesNotHang) {
-  // The renderer stays paused, so it holds the camera's first delivery in Receive; the
-  // camera is then stopped first, the reverse of the graph's order.
-  ComPtr<IBaseFilter> camera = CreateCamera();
-  ASSERT_TRUE(camera);
-  CaptureGraph graph;
-  ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
-  ASSERT_TRUE(SUCCEEDED(graph.renderer->Pause()));
-  ASSERT_TRUE(SUCCEEDED(graph.grabberFilter->Run(0)));
-  ASSERT_EQ(camera->Run(0), S_OK);
-  // Without a clock the camera runs on its own time: the first frame is due at once.
-  ASSERT_TRUE(graph.callback->WaitForCount(1, 5s));
-  // A hang shows as a stop that does not come back within a generous limit.
-  std::atomic<bool> stopped{false};
-  std::thread stopper([&] {
-    camera->Stop();
-    stopped = true;
-  });
-  const auto limit = std::chrono::steady_clock::now() + 20s;
-  while (!stopped && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(10ms);
-  EXPECT_TRUE(stopped.load());
-  if (!stopped) graph.renderer->Stop();  // lets the camera's stop finish
-  stopper.join();
-  graph.StopEachFilter();
+    // The renderer stays paused, so it holds the camera's first delivery in Receive; the
+    // camera is then stopped first, the reverse of the graph's order.
+    ComPtr<IBaseFilter> camera = CreateCamera();
+    ASSERT_TRUE(camera);
+    CaptureGraph graph;
+    ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
+    ASSERT_TRUE(SUCCEEDED(graph.renderer->Pause()));
+    ASSERT_TRUE(SUCCEEDED(graph.grabberFilter->Run(0)));
+    ASSERT_EQ(camera->Run(0), S_OK);
+    // Without a clock the camera runs on its own time: the first frame is due at once.
+    ASSERT_TRUE(graph.callback->WaitForCount(1, 5s));
+    // A hang shows as a stop that does not come back within a generous limit.
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+        camera->Stop();
+        stopped = true;
+    });
+    const auto limit = std::chrono::steady_clock::now() + 20s;
+    while (!stopped && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(stopped.load());
+    if (!stopped) graph.renderer->Stop();  // lets the camera's stop finish
+    stopper.join();
+    graph.StopEachFilter();
 }
 
 TEST_F(CameraTest, SetFormatOnAConnectedPinReconnectsWithTheNewSize) {
-  ComPtr<IBaseFilter> camera = CreateCamera();
-  ASSERT_TRUE(camera);
-  CaptureGraph graph;
-  ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
-  ComPtr<IAMStreamConfig> config = StreamConfigOf(camera.Get());
-  VIDEO_STREAM_CONFIG_CAPS caps{};
-  MediaTypeHolder wanted{CapabilityAt(config.Get(), 3, caps)};  // 160 x 120
-  ASSERT_TRUE(wanted.mt);
-  ASSERT_EQ(config->SetFormat(wanted.mt), S_OK);
-  ComPtr<IPin> pin = FindPinByDirection(camera.Get(), PINDIR_OUTPUT);
-  AM_MEDIA_TYPE connected{};
-  ASSERT_EQ(pin->ConnectionMediaType(&connected), S_OK);
-  EXPECT_EQ(VihOf(connected).bmiHeader.biWidth, 160);
-  CoTaskMemFree(connected.pbFormat);
+    ComPtr<IBaseFilter> camera = CreateCamera();
+    ASSERT_TRUE(camera);
+    CaptureGraph graph;
+    ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
+    ComPtr<IAMStreamConfig> config = StreamConfigOf(camera.Get());
+    VIDEO_STREAM_CONFIG_CAPS caps{};
+    MediaTypeHolder wanted{CapabilityAt(config.Get(), 3, caps)};  // 160 x 120
+    ASSERT_TRUE(wanted.mt);
+    ASSERT_EQ(config->SetFormat(wanted.mt), S_OK);
+    ComPtr<IPin> pin = FindPinByDirection(camera.Get(), PINDIR_OUTPUT);
+    AM_MEDIA_TYPE connected{};
+    ASSERT_EQ(pin->ConnectionMediaType(&connected), S_OK);
+    EXPECT_EQ(VihOf(connected).bmiHeader.biWidth, 160);
+    CoTaskMemFree(connected.pbFormat);
 
-  ASSERT_TRUE(SUCCEEDED(graph.Run()));
-  ASSERT_TRUE(graph.callback->WaitForCount(1, 5s));
-  ASSERT_EQ(graph.Stop(), S_OK);
-  EXPECT_EQ(graph.callback->LastData().size(), 160u * 120u * 3u);
+    ASSERT_TRUE(SUCCEEDED(graph.Run()));
+    ASSERT_TRUE(graph.callback->WaitForCount(1, 5s));
+    ASSERT_EQ(graph.Stop(), S_OK);
+    EXPECT_EQ(graph.callback->LastData().size(), 160u * 120u * 3u);
 }

@@ -26,36 +26,36 @@ namespace vcamtest {
 using testsupport::CameraConfig;
 
 struct SampleRecord {
-  REFERENCE_TIME start = 0;
-  REFERENCE_TIME stop = 0;
-  bool hasTime = false;
-  bool discontinuity = false;
-  long length = 0;
-  std::chrono::steady_clock::time_point arrival;
+    REFERENCE_TIME start = 0;
+    REFERENCE_TIME stop = 0;
+    bool hasTime = false;
+    bool discontinuity = false;
+    long length = 0;
+    std::chrono::steady_clock::time_point arrival;
 };
 
 class RecordingCallback final : public ISampleGrabberCB {
- public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
-  STDMETHODIMP SampleCB(double time, IMediaSample* sample) override;
-  STDMETHODIMP BufferCB(double time, BYTE* buffer, LONG length) override;
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP SampleCB(double time, IMediaSample* sample) override;
+    STDMETHODIMP BufferCB(double time, BYTE* buffer, LONG length) override;
 
-  // Waits until `count` samples arrived in total; false on timeout.
-  bool WaitForCount(size_t count, std::chrono::milliseconds timeout);
-  size_t Count();
-  std::vector<SampleRecord> Records();
-  std::vector<BYTE> LastData();
-  // Forgets what arrived so far.
-  void Clear();
+    // Waits until `count` samples arrived in total; false on timeout.
+    bool WaitForCount(size_t count, std::chrono::milliseconds timeout);
+    size_t Count();
+    std::vector<SampleRecord> Records();
+    std::vector<BYTE> LastData();
+    // Forgets what arrived so far.
+    void Clear();
 
- private:
-  LONG ref_ = 1;
-  std::mutex lock_;
-  std::condition_variable arrived_;
-  std::vector<SampleRecord> records_;
-  std::vector<BYTE> last_;
+private:
+    LONG ref_ = 1;
+    std::mutex lock_;
+    std::condition_variable arrived_;
+    std::vector<SampleRecord> records_;
+    std::vector<BYTE> last_;
 };
 
 // Calls the driver method in the nineteenth slot after IUnknown, the way the program does:
@@ -67,53 +67,53 @@ ComPtr<IAMStreamConfig> StreamConfigOf(IBaseFilter* filter);
 // An in-process instance of `clsid`; null when it cannot be made.
 template <class Interface>
 ComPtr<Interface> CreateInProc(const CLSID& clsid) {
-  ComPtr<Interface> object;
-  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&object));
-  return object;
+    ComPtr<Interface> object;
+    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&object));
+    return object;
 }
 ComPtr<IBaseFilter> CreateCamera();
 ComPtr<IBaseFilter> CreateMicrophone();
 
 // source -> Sample Grabber (accepting `major`/`subtype`) -> Null Renderer, in one graph.
 class CaptureGraph {
- public:
-  CaptureGraph() = default;
-  ~CaptureGraph();
-  CaptureGraph(const CaptureGraph&) = delete;
-  CaptureGraph& operator=(const CaptureGraph&) = delete;
+public:
+    CaptureGraph() = default;
+    ~CaptureGraph();
+    CaptureGraph(const CaptureGraph&) = delete;
+    CaptureGraph& operator=(const CaptureGraph&) = delete;
 
-  // Adds the source and connects the chain; returns the first failure.
-  HRESULT Build(IBaseFilter* source, const GUID& major, const GUID& subtype);
-  // The same filters, but wired by the capture graph builder as the program wires its
-  // preview: RenderStream(PIN_CATEGORY_PREVIEW, MEDIATYPE_Video, source, grabber,
-  // renderer). Returns RenderStream's result.
-  HRESULT BuildPreviewWithBuilder(IBaseFilter* source);
-  HRESULT Run();
-  HRESULT Stop();
-  // Stops each filter on its own: after a failed Run, Wine's graph leaves them paused and
-  // its own Stop does nothing.
-  void StopEachFilter();
-  // Waits for a graph event with this code; false on timeout.
-  bool WaitForEvent(long code, std::chrono::milliseconds timeout);
+    // Adds the source and connects the chain; returns the first failure.
+    HRESULT Build(IBaseFilter* source, const GUID& major, const GUID& subtype);
+    // The same filters, but wired by the capture graph builder as the program wires its
+    // preview: RenderStream(PIN_CATEGORY_PREVIEW, MEDIATYPE_Video, source, grabber,
+    // renderer). Returns RenderStream's result.
+    HRESULT BuildPreviewWithBuilder(IBaseFilter* source);
+    HRESULT Run();
+    HRESULT Stop();
+    // Stops each filter on its own: after a failed Run, Wine's graph leaves them paused and
+    // its own Stop does nothing.
+    void StopEachFilter();
+    // Waits for a graph event with this code; false on timeout.
+    bool WaitForEvent(long code, std::chrono::milliseconds timeout);
 
-  ComPtr<IGraphBuilder> graph;
-  ComPtr<IMediaControl> control;
-  ComPtr<IMediaEventEx> events;
-  ComPtr<IBaseFilter> source;
-  ComPtr<IBaseFilter> grabberFilter;
-  ComPtr<ISampleGrabber> grabber;
-  ComPtr<IBaseFilter> renderer;
-  ComPtr<RecordingCallback> callback;
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<IMediaControl> control;
+    ComPtr<IMediaEventEx> events;
+    ComPtr<IBaseFilter> source;
+    ComPtr<IBaseFilter> grabberFilter;
+    ComPtr<ISampleGrabber> grabber;
+    ComPtr<IBaseFilter> renderer;
+    ComPtr<RecordingCallback> callback;
 
- private:
-  HRESULT Build(IBaseFilter* source, const GUID& major, const GUID& subtype, bool connect);
+private:
+    HRESULT Build(IBaseFilter* source, const GUID& major, const GUID& subtype, bool connect);
 };
 
 // Mean of each colour channel over an RGB24 frame (bytes in blue, green, red order).
 struct MeanColour {
-  double red = 0;
-  double green = 0;
-  double blue = 0;
+    double red = 0;
+    double green = 0;
+    double blue = 0;
 };
 MeanColour MeanOfRgb24(const std::vector<BYTE>& frame);
 

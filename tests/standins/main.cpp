@@ -5,7 +5,7 @@
 #include "framework/WinHandles.h"
 
 int main(int argc, char** argv) {
-  fw::ComInit com(COINIT_APARTMENTTHREADED);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+    fw::ComInit com(COINIT_APARTMENTTHREADED);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }

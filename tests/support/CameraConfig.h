@@ -7,16 +7,16 @@ namespace testsupport {
 
 // Starts each test from an empty configuration key and removes it afterwards.
 class CameraConfig {
- public:
-  CameraConfig();
-  ~CameraConfig();
-  CameraConfig(const CameraConfig&) = delete;
-  CameraConfig& operator=(const CameraConfig&) = delete;
+public:
+    CameraConfig();
+    ~CameraConfig();
+    CameraConfig(const CameraConfig&) = delete;
+    CameraConfig& operator=(const CameraConfig&) = delete;
 
-  void SetDword(const wchar_t* name, DWORD value);
-  void SetString(const wchar_t* name, const wchar_t* value);
-  // `fallback` when the value is missing.
-  static DWORD ReadDword(const wchar_t* name, DWORD fallback);
+    void SetDword(const wchar_t* name, DWORD value);
+    void SetString(const wchar_t* name, const wchar_t* value);
+    // `fallback` when the value is missing.
+    static DWORD ReadDword(const wchar_t* name, DWORD fallback);
 };
 
 }  // namespace testsupport

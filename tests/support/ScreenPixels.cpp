@@ -6,14 +6,12 @@
 
 namespace testsupport {
 
-Rgb ScreenMean(HWND wnd, const RECT& client)
-{
+Rgb ScreenMean(HWND wnd, const RECT& client) {
     Rgb mean;
     POINT origin{client.left, client.top};
     ClientToScreen(wnd, &origin);
     const int w = client.right - client.left, h = client.bottom - client.top;
-    if (w <= 0 || h <= 0)
-        return mean;
+    if (w <= 0 || h <= 0) return mean;
     fw::ScopedGetDC screen(nullptr);
     fw::DcHandle mem(CreateCompatibleDC(screen));
     BITMAPINFO bi{};
@@ -24,8 +22,7 @@ Rgb ScreenMean(HWND wnd, const RECT& client)
     bi.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
     fw::BitmapHandle bmp(CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!bmp || !bits)
-        return mean;
+    if (!bmp || !bits) return mean;
     {
         fw::ScopedSelectObject select(mem.get(), bmp.get());
         BitBlt(mem.get(), 0, 0, w, h, screen, origin.x, origin.y, SRCCOPY);
@@ -43,8 +40,7 @@ Rgb ScreenMean(HWND wnd, const RECT& client)
     return mean;
 }
 
-bool NearColour(const Rgb& m, COLORREF c, double tolerance)
-{
+bool NearColour(const Rgb& m, COLORREF c, double tolerance) {
     return std::abs(m.r - GetRValue(c)) <= tolerance && std::abs(m.g - GetGValue(c)) <= tolerance &&
            std::abs(m.b - GetBValue(c)) <= tolerance;
 }

@@ -12,64 +12,64 @@ std::atomic<unsigned> counter{0};
 }
 
 TempFolder::TempFolder(const std::wstring& prefix) {
-  wchar_t tmp[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, tmp);
-  path_ = std::wstring(tmp) + prefix + L"_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
-          std::to_wstring(++counter) + L"\\";
-  RemoveTree(path_);
-  ::CreateDirectoryW(path_.c_str(), nullptr);
+    wchar_t tmp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, tmp);
+    path_ = std::wstring(tmp) + prefix + L"_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+            std::to_wstring(++counter) + L"\\";
+    RemoveTree(path_);
+    ::CreateDirectoryW(path_.c_str(), nullptr);
 }
 
 TempFolder::~TempFolder() { RemoveTree(path_); }
 
 void TempFolder::Touch(const std::wstring& name) const {
-  HANDLE h = ::CreateFileW((path_ + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return;
-  DWORD n = 0;
-  ::WriteFile(h, "x", 1, &n, nullptr);
-  ::CloseHandle(h);
+    HANDLE h = ::CreateFileW((path_ + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    DWORD n = 0;
+    ::WriteFile(h, "x", 1, &n, nullptr);
+    ::CloseHandle(h);
 }
 
 bool TempFolder::Has(const std::wstring& name) const {
-  return ::GetFileAttributesW((path_ + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return ::GetFileAttributesW((path_ + name).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::vector<std::wstring> TempFolder::Names() const {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW fd;
-  HANDLE h = ::FindFirstFileW((path_ + L"*").c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring n = fd.cFileName;
-    if (n != L"." && n != L"..") names.push_back(n);
-  } while (::FindNextFileW(h, &fd));
-  ::FindClose(h);
-  std::sort(names.begin(), names.end());
-  return names;
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = ::FindFirstFileW((path_ + L"*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring n = fd.cFileName;
+        if (n != L"." && n != L"..") names.push_back(n);
+    } while (::FindNextFileW(h, &fd));
+    ::FindClose(h);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 void RemoveTree(const std::wstring& folder) {
-  std::wstring dir = folder;
-  if (!dir.empty() && dir.back() != L'\\') dir += L'\\';
-  ::SetFileAttributesW(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
-  WIN32_FIND_DATAW fd;
-  HANDLE h = ::FindFirstFileW((dir + L"*").c_str(), &fd);
-  if (h != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring n = fd.cFileName;
-      if (n == L"." || n == L"..") continue;
-      const std::wstring full = dir + n;
-      if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(full);
-      } else {
-        ::SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileW(full.c_str());
-      }
-    } while (::FindNextFileW(h, &fd));
-    ::FindClose(h);
-  }
-  ::RemoveDirectoryW(dir.c_str());
+    std::wstring dir = folder;
+    if (!dir.empty() && dir.back() != L'\\') dir += L'\\';
+    ::SetFileAttributesW(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
+    WIN32_FIND_DATAW fd;
+    HANDLE h = ::FindFirstFileW((dir + L"*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring n = fd.cFileName;
+            if (n == L"." || n == L"..") continue;
+            const std::wstring full = dir + n;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(full);
+            } else {
+                ::SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(full.c_str());
+            }
+        } while (::FindNextFileW(h, &fd));
+        ::FindClose(h);
+    }
+    ::RemoveDirectoryW(dir.c_str());
 }
 
 }  // namespace testsupport

@@ -18,26 +18,26 @@ namespace {
 // the test chooses.
 class StatusLine {
 public:
-    StatusLine()
-    {
-        parent_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 800, 100, nullptr, nullptr, nullptr, nullptr);
-        control_ = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, 100, 20, parent_, nullptr,
-                                   nullptr, nullptr);
+    StatusLine() {
+        parent_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 800, 100, nullptr, nullptr,
+                                  nullptr, nullptr);
+        control_ = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, 100, 20, parent_,
+                                   nullptr, nullptr, nullptr);
         LOGFONTW lf{};
         lf.lfHeight = -11;
         wcscpy(lf.lfFaceName, L"Tahoma");
         font_ = CreateFontIndirectW(&lf);
         SendMessageW(control_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     }
-    ~StatusLine()
-    {
+    ~StatusLine() {
         DestroyWindow(parent_);
         DeleteObject(font_);
     }
     HWND Handle() const { return control_; }
-    void SetWidth(int Width) { SetWindowPos(control_, nullptr, 0, 0, Width, 20, SWP_NOZORDER | SWP_NOMOVE); }
-    int Width(const std::string& Text) const
-    {
+    void SetWidth(int Width) {
+        SetWindowPos(control_, nullptr, 0, 0, Width, 20, SWP_NOZORDER | SWP_NOMOVE);
+    }
+    int Width(const std::string& Text) const {
         HDC dc = GetDC(control_);
         HGDIOBJ old = SelectObject(dc, font_);
         SIZE s{};
@@ -55,8 +55,7 @@ private:
 
 // Each step must be what a control exactly as wide as that step shows, and a control
 // one pixel narrower must show the next step.
-void ExpectSteps(StatusLine& Line, const std::string& Text, const std::vector<std::string>& Steps)
-{
+void ExpectSteps(StatusLine& Line, const std::string& Text, const std::vector<std::string>& Steps) {
     for (size_t i = 0; i < Steps.size(); ++i) {
         Line.SetWidth(Line.Width(Steps[i]));
         EXPECT_EQ(CompactPath(Line.Handle(), Text), Steps[i]) << "step " << i;
@@ -68,10 +67,9 @@ void ExpectSteps(StatusLine& Line, const std::string& Text, const std::vector<st
 
 class BrowseDialogTest : public UiTest {};
 
-} // namespace
+}  // namespace
 
-TEST_F(BrowseDialogTest, SelectionGetsASeparatorOnlyForExistingFolders)
-{
+TEST_F(BrowseDialogTest, SelectionGetsASeparatorOnlyForExistingFolders) {
     ScratchFolder scratch;
     const std::string folder = scratch.MakeFolder("Temp");
     TGBrowseDialog d(nullptr);
@@ -88,33 +86,33 @@ TEST_F(BrowseDialogTest, SelectionGetsASeparatorOnlyForExistingFolders)
     EXPECT_EQ(d.Selection(), "C:");
 
     // A folder longer than MAX_PATH is recognised whole.
-    const std::string deep = scratch.MakeFolder(std::string(120, 'a') + "\\" + std::string(120, 'b') + "\\" +
-                                                std::string(60, 'c'));
+    const std::string deep = scratch.MakeFolder(
+        std::string(120, 'a') + "\\" + std::string(120, 'b') + "\\" + std::string(60, 'c'));
     ASSERT_GT(deep.size(), static_cast<size_t>(MAX_PATH));
     d.SetSelection(deep);
     EXPECT_EQ(d.Selection(), deep + "\\");
 }
 
-TEST_F(BrowseDialogTest, OptionsAddTheOptionsTheyImply)
-{
+TEST_F(BrowseDialogTest, OptionsAddTheOptionsTheyImply) {
     TGBrowseDialog d(nullptr);
     EXPECT_EQ(d.Options(), TBrowseFlags(bfDirectoriesOnly));
     d.SetOptions(bfShareable);
     EXPECT_EQ(d.Options(), TBrowseFlags(bfShareable | bfUseNewUI | bfEditBox | bfNewDialogStyle));
     d.SetOptions(bfIncludeURLs);
-    EXPECT_EQ(d.Options(), TBrowseFlags(bfIncludeURLs | bfIncludeFiles | bfUseNewUI | bfEditBox | bfNewDialogStyle));
+    EXPECT_EQ(d.Options(), TBrowseFlags(bfIncludeURLs | bfIncludeFiles | bfUseNewUI | bfEditBox |
+                                        bfNewDialogStyle));
     d.SetOptions(0);
     EXPECT_EQ(d.Options(), 0u);
 
     EXPECT_EQ(BrowseInfoFlags(bfDirectoriesOnly | bfComputers | bfEditBox),
               UINT(BIF_RETURNONLYFSDIRS | BIF_BROWSEFORCOMPUTER | BIF_EDITBOX));
-    EXPECT_EQ(BrowseInfoFlags(bfAncestors | bfPrinters | bfIncludeFiles | bfIncludeURLs | bfShareable | bfDomainOnly),
-              UINT(BIF_RETURNFSANCESTORS | BIF_BROWSEFORPRINTER | BIF_BROWSEINCLUDEFILES | BIF_BROWSEINCLUDEURLS |
-                   BIF_SHAREABLE | BIF_DONTGOBELOWDOMAIN));
+    EXPECT_EQ(BrowseInfoFlags(bfAncestors | bfPrinters | bfIncludeFiles | bfIncludeURLs |
+                              bfShareable | bfDomainOnly),
+              UINT(BIF_RETURNFSANCESTORS | BIF_BROWSEFORPRINTER | BIF_BROWSEINCLUDEFILES |
+                   BIF_BROWSEINCLUDEURLS | BIF_SHAREABLE | BIF_DONTGOBELOWDOMAIN));
 }
 
-TEST_F(BrowseDialogTest, StatusTextFollowsTheSelectionWhenDisplayingIt)
-{
+TEST_F(BrowseDialogTest, StatusTextFollowsTheSelectionWhenDisplayingIt) {
     TGBrowseDialog d(nullptr);
     d.SetStatusText("Pick one");
     EXPECT_EQ(d.StatusText(), "Pick one");
@@ -130,8 +128,7 @@ TEST_F(BrowseDialogTest, StatusTextFollowsTheSelectionWhenDisplayingIt)
     EXPECT_EQ(d.Title(), "Folders");
 }
 
-TEST_F(BrowseDialogTest, RootTableForBothPlatforms)
-{
+TEST_F(BrowseDialogTest, RootTableForBothPlatforms) {
     EXPECT_EQ(RootFolderId(TRootID::idDesktop, true), CSIDL_DESKTOP);
     EXPECT_EQ(RootFolderId(TRootID::idDesktopDirectory, true), CSIDL_DESKTOPDIRECTORY);
     EXPECT_EQ(RootFolderId(TRootID::idDrives, false), CSIDL_DRIVES);
@@ -149,8 +146,7 @@ TEST_F(BrowseDialogTest, RootTableForBothPlatforms)
     EXPECT_EQ(RootFolderId(TRootID::idCommonDesktopDirectory), CSIDL_COMMON_DESKTOPDIRECTORY);
 }
 
-TEST_F(BrowseDialogTest, ExistingFolderTest)
-{
+TEST_F(BrowseDialogTest, ExistingFolderTest) {
     ScratchFolder scratch;
     const std::string folder = scratch.MakeFolder("one");
     EXPECT_TRUE(IsExistingFolder(folder));
@@ -176,8 +172,7 @@ TEST_F(BrowseDialogTest, ExistingFolderTest)
     EXPECT_FALSE(IsExistingFolder("1:\\"));
 }
 
-TEST_F(BrowseDialogTest, ShortenFolderPartSteps)
-{
+TEST_F(BrowseDialogTest, ShortenFolderPartSteps) {
     EXPECT_EQ(ShortenFolderPart("\\"), "");
     EXPECT_EQ(ShortenFolderPart("\\a\\b\\c\\"), "\\...\\b\\c\\");
     EXPECT_EQ(ShortenFolderPart("\\...\\b\\c\\"), "\\...\\c\\");
@@ -187,8 +182,7 @@ TEST_F(BrowseDialogTest, ShortenFolderPartSteps)
     EXPECT_EQ(ShortenFolderPart("ab"), "");
 }
 
-TEST_F(BrowseDialogTest, CompactPathStepByStepInARealControl)
-{
+TEST_F(BrowseDialogTest, CompactPathStepByStepInARealControl) {
     StatusLine line;
     const std::string path = "C:\\Documents and Settings\\All Users\\Documents\\My Pictures";
     line.SetWidth(line.Width(path));
@@ -204,14 +198,15 @@ TEST_F(BrowseDialogTest, CompactPathStepByStepInARealControl)
     const std::string unc = "\\\\server\\share\\folder\\sub";
     line.SetWidth(line.Width(unc) - 1);
     EXPECT_EQ(CompactPath(line.Handle(), unc), "\\...\\share\\folder\\sub");
-    ExpectSteps(line, unc, {"\\...\\share\\folder\\sub", "\\...\\folder\\sub", "\\...\\sub", "...\\sub", "sub"});
+    ExpectSteps(
+        line, unc,
+        {"\\...\\share\\folder\\sub", "\\...\\folder\\sub", "\\...\\sub", "...\\sub", "sub"});
 
     // Without a device context nothing is measured and nothing shortened.
     EXPECT_EQ(CompactPath(reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7ffe)), path), path);
 }
 
-TEST_F(BrowseDialogTest, TruncateTextFitsWithAnEllipsis)
-{
+TEST_F(BrowseDialogTest, TruncateTextFitsWithAnEllipsis) {
     StatusLine line;
     const std::string text = "Choose the folder into which Orvix saves its pictures";
     line.SetWidth(line.Width(text));
@@ -233,14 +228,12 @@ TEST_F(BrowseDialogTest, TruncateTextFitsWithAnEllipsis)
 
 namespace {
 
-HWND StatusControlOf(HWND Browser)
-{
+HWND StatusControlOf(HWND Browser) {
     HWND found = nullptr;
     EnumChildWindows(
         Browser,
         [](HWND c, LPARAM d) -> BOOL {
-            if (GetDlgCtrlID(c) != BrowseStatusControlId)
-                return TRUE;
+            if (GetDlgCtrlID(c) != BrowseStatusControlId) return TRUE;
             *reinterpret_cast<HWND*>(d) = c;
             return FALSE;
         },
@@ -248,17 +241,13 @@ HWND StatusControlOf(HWND Browser)
     return found;
 }
 
-HWND ButtonOf(HWND Browser, int Id)
-{
-    return GetDlgItem(Browser, Id);
-}
+HWND ButtonOf(HWND Browser, int Id) { return GetDlgItem(Browser, Id); }
 
-} // namespace
+}  // namespace
 
 class BrowseExecuteTest : public UiTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         UiTest::SetUp();
         owner = fw::NewForm<fw::Form>(&app);
         owner->SetCaption(L"Browse owner");
@@ -276,33 +265,34 @@ protected:
     std::string a, b;
 };
 
-TEST_F(BrowseExecuteTest, OpensCentredWithTitleAndFittedStatusAndOkReturnsTheFolder)
-{
+TEST_F(BrowseExecuteTest, OpensCentredWithTitleAndFittedStatusAndOkReturnsTheFolder) {
     const std::string status =
-        "A status line far too long for the browser's status control, so that it must be cut short to fit";
+        "A status line far too long for the browser's status control, so that it must be cut short "
+        "to fit";
     dialog->SetStatusText(status);
     dialog->SetSelection(a);
     int shown = 0, closed = 0;
     dialog->OnShow = [&] { ++shown; };
     dialog->OnClose = [&] { ++closed; };
     bool result = false;
-    RunWithUser([&] { result = dialog->Execute(); },
-                [&] {
-                    HWND w = WaitForTopWindow(L"Orvix test browser");
-                    ASSERT_TRUE(w) << "the browser did not open with its title";
-                    RECT r{};
-                    GetWindowRect(w, &r);
-                    EXPECT_EQ(r.left, (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2);
-                    EXPECT_EQ(r.top, (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2);
-                    HWND statusLine = StatusControlOf(w);
-                    ASSERT_TRUE(statusLine);
-                    const std::string expected = TruncateText(statusLine, status);
-                    EXPECT_NE(expected, status);
-                    EXPECT_TRUE(WaitFor([&] { return WideToAnsi(WindowText(statusLine)) == expected; }))
-                        << WideToAnsi(WindowText(statusLine));
-                    Click(ButtonOf(w, IDOK));
-                    EXPECT_TRUE(WaitWindowGone(w));
-                });
+    RunWithUser(
+        [&] { result = dialog->Execute(); },
+        [&] {
+            HWND w = WaitForTopWindow(L"Orvix test browser");
+            ASSERT_TRUE(w) << "the browser did not open with its title";
+            RECT r{};
+            GetWindowRect(w, &r);
+            EXPECT_EQ(r.left, (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2);
+            EXPECT_EQ(r.top, (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2);
+            HWND statusLine = StatusControlOf(w);
+            ASSERT_TRUE(statusLine);
+            const std::string expected = TruncateText(statusLine, status);
+            EXPECT_NE(expected, status);
+            EXPECT_TRUE(WaitFor([&] { return WideToAnsi(WindowText(statusLine)) == expected; }))
+                << WideToAnsi(WindowText(statusLine));
+            Click(ButtonOf(w, IDOK));
+            EXPECT_TRUE(WaitWindowGone(w));
+        });
     EXPECT_TRUE(result);
     EXPECT_EQ(dialog->Selection(), a);  // as the shell gives it: no separator
     EXPECT_EQ(shown, 1);
@@ -310,39 +300,41 @@ TEST_F(BrowseExecuteTest, OpensCentredWithTitleAndFittedStatusAndOkReturnsTheFol
     EXPECT_EQ(dialog->BrowserWindow(), nullptr);
 }
 
-TEST_F(BrowseExecuteTest, CancelRestoresTheSelectionAfterTheUserMovedIt)
-{
+TEST_F(BrowseExecuteTest, CancelRestoresTheSelectionAfterTheUserMovedIt) {
     dialog->SetDisplaySelection(true);
     dialog->SetSelection(a);
     std::vector<std::string> seen;
     dialog->OnSelectionChange = [&] { seen.push_back(dialog->Selection()); };
     bool result = true;
-    RunWithUser([&] { result = dialog->Execute(); },
-                [&] {
-                    HWND w = WaitForTopWindow(L"Orvix test browser");
-                    ASSERT_TRUE(w);
-                    HWND statusLine = StatusControlOf(w);
-                    ASSERT_TRUE(statusLine);
-                    // The browser starts at the selection and shows it in the status line.
-                    EXPECT_TRUE(WaitFor([&] {
-                        return WideToAnsi(WindowText(statusLine)) == CompactPath(statusLine, a);
-                    })) << WideToAnsi(WindowText(statusLine));
-                    HWND tree = Children(w, WC_TREEVIEWW).empty() ? nullptr : Children(w, WC_TREEVIEWW)[0];
-                    ASSERT_TRUE(tree);
-                    // Click the selected item (the tree takes the focus), then go one up.
-                    HTREEITEM item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-                    ASSERT_TRUE(item);
-                    RECT r{};
-                    std::memcpy(&r, &item, sizeof(item));  // the message takes the item in the rectangle
-                    ASSERT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
-                    POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-                    ClientToScreen(tree, &p);
-                    ClickAt(p.x, p.y);
-                    PressKey(VK_UP);
-                    EXPECT_TRUE(WaitFor([&] { return WideToAnsi(WindowText(statusLine)) != CompactPath(statusLine, a); }));
-                    Click(ButtonOf(w, IDCANCEL));
-                    EXPECT_TRUE(WaitWindowGone(w));
-                });
+    RunWithUser(
+        [&] { result = dialog->Execute(); },
+        [&] {
+            HWND w = WaitForTopWindow(L"Orvix test browser");
+            ASSERT_TRUE(w);
+            HWND statusLine = StatusControlOf(w);
+            ASSERT_TRUE(statusLine);
+            // The browser starts at the selection and shows it in the status line.
+            EXPECT_TRUE(WaitFor([&] {
+                return WideToAnsi(WindowText(statusLine)) == CompactPath(statusLine, a);
+            })) << WideToAnsi(WindowText(statusLine));
+            HWND tree = Children(w, WC_TREEVIEWW).empty() ? nullptr : Children(w, WC_TREEVIEWW)[0];
+            ASSERT_TRUE(tree);
+            // Click the selected item (the tree takes the focus), then go one up.
+            HTREEITEM item =
+                reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+            ASSERT_TRUE(item);
+            RECT r{};
+            std::memcpy(&r, &item, sizeof(item));  // the message takes the item in the rectangle
+            ASSERT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
+            POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+            ClientToScreen(tree, &p);
+            ClickAt(p.x, p.y);
+            PressKey(VK_UP);
+            EXPECT_TRUE(WaitFor(
+                [&] { return WideToAnsi(WindowText(statusLine)) != CompactPath(statusLine, a); }));
+            Click(ButtonOf(w, IDCANCEL));
+            EXPECT_TRUE(WaitWindowGone(w));
+        });
     EXPECT_FALSE(result);
     EXPECT_GE(seen.size(), 2u);
     EXPECT_EQ(dialog->Selection(), a + "\\");
@@ -351,8 +343,7 @@ TEST_F(BrowseExecuteTest, CancelRestoresTheSelectionAfterTheUserMovedIt)
 // Wine's browser ignores a typed name (it returns the tree's selection and never
 // reports a failed validation), so the answer to the shell is checked at the callback:
 // 0 lets the browser close, 1 keeps it open.
-TEST_F(BrowseExecuteTest, ValidateFailCancelDecidesWhatTheShellIsTold)
-{
+TEST_F(BrowseExecuteTest, ValidateFailCancelDecidesWhatTheShellIsTold) {
     std::vector<std::string> typed;
     bool cancel = false;
     dialog->OnValidateFail = [&](TGBrowseDialog* sender, const std::string& path, bool& c) {
@@ -363,22 +354,29 @@ TEST_F(BrowseExecuteTest, ValidateFailCancelDecidesWhatTheShellIsTold)
     };
     const char name[] = "Q:\\no such place";
     const LPARAM self = reinterpret_cast<LPARAM>(dialog);
-    EXPECT_EQ(TGBrowseDialog::BrowseCallback(nullptr, BFFM_VALIDATEFAILEDA, reinterpret_cast<LPARAM>(name), self), 1);
+    EXPECT_EQ(TGBrowseDialog::BrowseCallback(nullptr, BFFM_VALIDATEFAILEDA,
+                                             reinterpret_cast<LPARAM>(name), self),
+              1);
     cancel = true;
-    EXPECT_EQ(TGBrowseDialog::BrowseCallback(nullptr, BFFM_VALIDATEFAILEDA, reinterpret_cast<LPARAM>(name), self), 0);
+    EXPECT_EQ(TGBrowseDialog::BrowseCallback(nullptr, BFFM_VALIDATEFAILEDA,
+                                             reinterpret_cast<LPARAM>(name), self),
+              0);
     ASSERT_EQ(typed.size(), 2u);
     EXPECT_EQ(typed[0], name);
     // Without a handler the browser stays open; without a component nothing happens.
     dialog->OnValidateFail = nullptr;
-    EXPECT_EQ(TGBrowseDialog::BrowseCallback(nullptr, BFFM_VALIDATEFAILEDA, reinterpret_cast<LPARAM>(name), self), 1);
-    EXPECT_EQ(TGBrowseDialog::BrowseCallback(nullptr, BFFM_VALIDATEFAILEDA, reinterpret_cast<LPARAM>(name), 0), 0);
+    EXPECT_EQ(TGBrowseDialog::BrowseCallback(nullptr, BFFM_VALIDATEFAILEDA,
+                                             reinterpret_cast<LPARAM>(name), self),
+              1);
+    EXPECT_EQ(TGBrowseDialog::BrowseCallback(nullptr, BFFM_VALIDATEFAILEDA,
+                                             reinterpret_cast<LPARAM>(name), 0),
+              0);
     EXPECT_EQ(TGBrowseDialog::BrowseCallback(nullptr, BFFM_IUNKNOWN, 0, self), 0);
     EXPECT_EQ(typed.size(), 2u);
 }
 
 // The edit box option asks the shell for validation; Wine shows the box.
-TEST_F(BrowseExecuteTest, EditBoxOptionShowsTheEditBox)
-{
+TEST_F(BrowseExecuteTest, EditBoxOptionShowsTheEditBox) {
     dialog->SetOptions(bfDirectoriesOnly | bfUseNewUI);
     dialog->SetSelection(a);
     bool result = false;
@@ -395,10 +393,9 @@ TEST_F(BrowseExecuteTest, EditBoxOptionShowsTheEditBox)
 }
 
 // A folder deeper than MAX_PATH comes back whole or not at all, never cut short.
-TEST_F(BrowseExecuteTest, LongFolderComesBackWhole)
-{
-    const std::string deep =
-        scratch.MakeFolder(std::string(100, 'x') + "\\" + std::string(100, 'y') + "\\" + std::string(90, 'z'));
+TEST_F(BrowseExecuteTest, LongFolderComesBackWhole) {
+    const std::string deep = scratch.MakeFolder(
+        std::string(100, 'x') + "\\" + std::string(100, 'y') + "\\" + std::string(90, 'z'));
     ASSERT_GT(deep.size(), static_cast<size_t>(MAX_PATH));
     dialog->SetSelection(deep);
     bool result = false;

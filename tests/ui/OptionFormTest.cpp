@@ -17,8 +17,7 @@ namespace {
 
 class OptionFormTest : public UiTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         UiTest::SetUp();
         a = scratch.MakeFolder("a");
         b = scratch.MakeFolder("b");
@@ -29,8 +28,7 @@ protected:
 
     // The dialog's window, and its controls by where they sit.
     static HWND Form() { return WaitForActiveForm(GetText("T_FOLDER_SETTING")); }
-    static HWND At(HWND Form, int X, int Y)
-    {
+    static HWND At(HWND Form, int X, int Y) {
         return ChildWindowFromPointEx(Form, POINT{X, Y}, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
     }
     static HWND ImageField(HWND F) { return At(F, 40, 80); }
@@ -40,8 +38,7 @@ protected:
     static HWND OkButton(HWND F) { return At(F, 200, 180); }
     static HWND CancelButton(HWND F) { return At(F, 280, 180); }
 
-    int Show()
-    {
+    int Show() {
         int result = 0;
         result = ShowOptionForm();
         return result;
@@ -51,19 +48,14 @@ protected:
     std::string a, b, c;
 };
 
-std::wstring W(const std::string& s)
-{
-    return AnsiToWide(s);
-}
+std::wstring W(const std::string& s) { return AnsiToWide(s); }
 
-HWND StatusOf(HWND Browser)
-{
+HWND StatusOf(HWND Browser) {
     HWND found = nullptr;
     EnumChildWindows(
         Browser,
         [](HWND h, LPARAM d) -> BOOL {
-            if (GetDlgCtrlID(h) != BrowseStatusControlId)
-                return TRUE;
+            if (GetDlgCtrlID(h) != BrowseStatusControlId) return TRUE;
             *reinterpret_cast<HWND*>(d) = h;
             return FALSE;
         },
@@ -72,15 +64,14 @@ HWND StatusOf(HWND Browser)
 }
 
 // Waits until the browser's status line shows Folder (as the browser shortens it).
-bool StatusShows(HWND Browser, const std::string& Folder)
-{
+bool StatusShows(HWND Browser, const std::string& Folder) {
     HWND status = StatusOf(Browser);
-    return status && WaitFor([&] { return WideToAnsi(WindowText(status)) == CompactPath(status, Folder); });
+    return status &&
+           WaitFor([&] { return WideToAnsi(WindowText(status)) == CompactPath(status, Folder); });
 }
 
 // Moves the browser's tree selection one item down, as a user with the keyboard would.
-void SelectNextInTree(HWND Browser)
-{
+void SelectNextInTree(HWND Browser) {
     const auto trees = Children(Browser, WC_TREEVIEWW);
     ASSERT_FALSE(trees.empty());
     HWND tree = trees[0];
@@ -95,10 +86,9 @@ void SelectNextInTree(HWND Browser)
     PressKey(VK_DOWN);
 }
 
-} // namespace
+}  // namespace
 
-TEST_F(OptionFormTest, LayoutAndTexts)
-{
+TEST_F(OptionFormTest, LayoutAndTexts) {
     auto* f = fw::NewForm<Tfrm_Option>(&app);
     f->Show();
     RECT rc{};
@@ -130,8 +120,7 @@ TEST_F(OptionFormTest, LayoutAndTexts)
     delete f;
 }
 
-TEST_F(OptionFormTest, TypedMissingFolderIsReplacedOnLeavingAndOkAddsTheSeparator)
-{
+TEST_F(OptionFormTest, TypedMissingFolderIsReplacedOnLeavingAndOkAddsTheSeparator) {
     int result = 0;
     RunWithUser([&] { result = Show(); },
                 [&] {
@@ -150,8 +139,7 @@ TEST_F(OptionFormTest, TypedMissingFolderIsReplacedOnLeavingAndOkAddsTheSeparato
     EXPECT_EQ(MoviePath, W(c + "\\"));
 }
 
-TEST_F(OptionFormTest, OkRightAfterTypingTestsTheFieldFirst)
-{
+TEST_F(OptionFormTest, OkRightAfterTypingTestsTheFieldFirst) {
     const std::wstring image = ImagePath;
     int result = 0;
     RunWithUser([&] { result = Show(); },
@@ -169,10 +157,9 @@ TEST_F(OptionFormTest, OkRightAfterTypingTestsTheFieldFirst)
     EXPECT_EQ(MoviePath, W(b + "\\"));
 }
 
-TEST_F(OptionFormTest, FoldersLongerThanMaxPathAreKeptWhole)
-{
-    const std::string deep =
-        scratch.MakeFolder(std::string(100, 'p') + "\\" + std::string(100, 'q') + "\\" + std::string(90, 'r'));
+TEST_F(OptionFormTest, FoldersLongerThanMaxPathAreKeptWhole) {
+    const std::string deep = scratch.MakeFolder(
+        std::string(100, 'p') + "\\" + std::string(100, 'q') + "\\" + std::string(90, 'r'));
     ASSERT_GT(deep.size(), static_cast<size_t>(MAX_PATH));
     int result = 0;
     RunWithUser([&] { result = Show(); },
@@ -191,8 +178,7 @@ TEST_F(OptionFormTest, FoldersLongerThanMaxPathAreKeptWhole)
     EXPECT_EQ(MoviePath, W(b + "\\"));
 }
 
-TEST_F(OptionFormTest, CancelAndCloseBoxReturnTwoAndChangeNothing)
-{
+TEST_F(OptionFormTest, CancelAndCloseBoxReturnTwoAndChangeNothing) {
     const std::wstring image = ImagePath, movie = MoviePath;
     for (bool closeBox : {false, true}) {
         int result = 0;
@@ -218,8 +204,7 @@ TEST_F(OptionFormTest, CancelAndCloseBoxReturnTwoAndChangeNothing)
     }
 }
 
-TEST_F(OptionFormTest, BrowsingStartsAtTheStoredFolderEachTime)
-{
+TEST_F(OptionFormTest, BrowsingStartsAtTheStoredFolderEachTime) {
     int result = 0;
     const std::wstring title = GetText("T_FOLDER_SETTING");
     RunWithUser([&] { result = Show(); },

@@ -17,34 +17,28 @@ namespace {
 
 class SelectFormTest : public UiTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         UiTest::SetUp();
         AppPath = scratch.Path();
         sizes = {"1280 x 720", "160 x 120", "352 x 288", "320 x 240", "640 x 480"};
         FrameSizeSource = [this] { return sizes; };
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         FrameSizeSource = nullptr;
         UiTest::TearDown();
     }
 
     // A form filled as ShowSelectForm fills it, shown without a modal loop.
-    Tfrm_SelectForm* OpenForm(int Videos, int Audios)
-    {
+    Tfrm_SelectForm* OpenForm(int Videos, int Audios) {
         auto* f = fw::NewForm<Tfrm_SelectForm>(&app);
-        for (int i = 0; i < Videos; ++i)
-            f->cbVideo->AddItem(L"Camera " + std::to_wstring(i));
-        for (int i = 0; i < Audios; ++i)
-            f->cbAudio->AddItem(L"Microphone " + std::to_wstring(i));
+        for (int i = 0; i < Videos; ++i) f->cbVideo->AddItem(L"Camera " + std::to_wstring(i));
+        for (int i = 0; i < Audios; ++i) f->cbAudio->AddItem(L"Microphone " + std::to_wstring(i));
         f->Show();
         return f;
     }
 
     static HWND Form() { return WaitForActiveForm(GetText("T_VIDEOFORMAT")); }
-    static HWND At(HWND Form, int X, int Y)
-    {
+    static HWND At(HWND Form, int X, int Y) {
         return ChildWindowFromPointEx(Form, POINT{X, Y}, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
     }
 
@@ -52,15 +46,11 @@ protected:
     std::vector<std::string> sizes;
 };
 
-std::vector<std::wstring> Items(fw::ComboBox* Box)
-{
-    return Box->Items();
-}
+std::vector<std::wstring> Items(fw::ComboBox* Box) { return Box->Items(); }
 
-} // namespace
+}  // namespace
 
-TEST_F(SelectFormTest, ParseAndCompareResolutions)
-{
+TEST_F(SelectFormTest, ParseAndCompareResolutions) {
     int32_t w = 1, h = 2;
     EXPECT_FALSE(ParseResolution("640x480", w, h));
     EXPECT_FALSE(ParseResolution("", w, h));
@@ -84,13 +74,13 @@ TEST_F(SelectFormTest, ParseAndCompareResolutions)
     EXPECT_EQ(CompareResolutionWidth("640 x 360", "640 x 480"), 0);
     EXPECT_EQ(CompareResolutionWidth("NONE", "640 x 480"), 0);
 
-    EXPECT_EQ(OfferedResolutions({"1280 x 720", "160 x 120", "352 x 288", "320 x 240", "640 x 480", "junk"}),
+    EXPECT_EQ(OfferedResolutions(
+                  {"1280 x 720", "160 x 120", "352 x 288", "320 x 240", "640 x 480", "junk"}),
               (std::vector<std::string>{"352 x 288", "640 x 480", "1280 x 720"}));
     EXPECT_TRUE(OfferedResolutions({"160 x 120", "320 x 240"}).empty());
 }
 
-TEST_F(SelectFormTest, LayoutListsAndStoredChoice)
-{
+TEST_F(SelectFormTest, LayoutListsAndStoredChoice) {
     SelWidth = 640;
     SelHeight = 480;
     SelVideoIndex = 1;
@@ -104,7 +94,8 @@ TEST_F(SelectFormTest, LayoutListsAndStoredChoice)
     EXPECT_EQ(f->Caption(), GetText("T_VIDEOFORMAT"));
     EXPECT_EQ(f->lblAudioDevice->Caption(), GetText("T_AUDIODEVICE"));
     EXPECT_EQ(f->btnOk->Caption(), GetText("T_OK"));
-    EXPECT_EQ(Items(f->cbResolution), (std::vector<std::wstring>{L"352 x 288", L"640 x 480", L"1280 x 720"}));
+    EXPECT_EQ(Items(f->cbResolution),
+              (std::vector<std::wstring>{L"352 x 288", L"640 x 480", L"1280 x 720"}));
     EXPECT_EQ(f->cbResolution->ItemIndex(), 1);
     EXPECT_EQ(f->cbVideo->ItemIndex(), 1);
     EXPECT_EQ(f->cbAudio->ItemIndex(), 0);  // -1 selects the first device
@@ -116,8 +107,7 @@ TEST_F(SelectFormTest, LayoutListsAndStoredChoice)
     delete f;
 }
 
-TEST_F(SelectFormTest, ListsWithoutEntries)
-{
+TEST_F(SelectFormTest, ListsWithoutEntries) {
     // Only sizes the dialog does not offer.
     sizes = {"160 x 120", "320 x 240"};
     SelVideoIndex = 5;  // beyond the two devices
@@ -146,8 +136,7 @@ TEST_F(SelectFormTest, ListsWithoutEntries)
     delete f;
 }
 
-TEST_F(SelectFormTest, GlyphFilesThatAreNotBitmapsDoNotStopTheDialog)
-{
+TEST_F(SelectFormTest, GlyphFilesThatAreNotBitmapsDoNotStopTheDialog) {
     const std::string images = scratch.MakeFolder("images");
     std::ofstream(images + "\\gbOk.bmp") << "this is not a bitmap";
     fw::Bitmap strip(24, 24);
@@ -159,40 +148,44 @@ TEST_F(SelectFormTest, GlyphFilesThatAreNotBitmapsDoNotStopTheDialog)
     delete f;
 }
 
-TEST_F(SelectFormTest, UserPicksASizeAndDevicesWithKeysAndOk)
-{
+TEST_F(SelectFormTest, UserPicksASizeAndDevicesWithKeysAndOk) {
     int32_t w = 640, h = 480, video = 0, audio = 0;
-    RunWithUser([&] { ShowSelectForm({"Camera A", "Camera B"}, {"Microphone"}, w, h, video, audio); },
-                [&] {
-                    HWND f = Form();
-                    ASSERT_TRUE(f);
-                    EXPECT_TRUE(ChooseInDropDown(At(f, 60, 47), VK_HOME));  // the first size
-                    EXPECT_TRUE(ChooseInDropDown(At(f, 60, 102), VK_END));  // the last camera
-                    Click(At(f, 110, 205));
-                    EXPECT_TRUE(WaitWindowGone(f));
-                });
+    RunWithUser(
+        [&] {
+            ShowSelectForm({"Camera A", "Camera B"}, {"Microphone"}, w, h, video, audio);
+        },
+        [&] {
+            HWND f = Form();
+            ASSERT_TRUE(f);
+            EXPECT_TRUE(ChooseInDropDown(At(f, 60, 47), VK_HOME));  // the first size
+            EXPECT_TRUE(ChooseInDropDown(At(f, 60, 102), VK_END));  // the last camera
+            Click(At(f, 110, 205));
+            EXPECT_TRUE(WaitWindowGone(f));
+        });
     EXPECT_EQ(w, 352);
     EXPECT_EQ(h, 288);
     EXPECT_EQ(video, 1);
     EXPECT_EQ(audio, 0);
 }
 
-TEST_F(SelectFormTest, EscapeAndCancelGiveTheCallersValuesBack)
-{
+TEST_F(SelectFormTest, EscapeAndCancelGiveTheCallersValuesBack) {
     for (bool escape : {true, false}) {
         int32_t w = 640, h = 480, video = 7, audio = 0;
-        RunWithUser([&] { ShowSelectForm({"Camera A", "Camera B"}, {"Microphone"}, w, h, video, audio); },
-                    [&] {
-                        HWND f = Form();
-                        ASSERT_TRUE(f);
-                        EXPECT_TRUE(ChooseInDropDown(At(f, 60, 47), VK_HOME));
-                        EXPECT_TRUE(ChooseInDropDown(At(f, 60, 102), VK_END));
-                        if (escape)
-                            PressKey(VK_ESCAPE);
-                        else
-                            Click(At(f, 200, 205));
-                        EXPECT_TRUE(WaitWindowGone(f));
-                    });
+        RunWithUser(
+            [&] {
+                ShowSelectForm({"Camera A", "Camera B"}, {"Microphone"}, w, h, video, audio);
+            },
+            [&] {
+                HWND f = Form();
+                ASSERT_TRUE(f);
+                EXPECT_TRUE(ChooseInDropDown(At(f, 60, 47), VK_HOME));
+                EXPECT_TRUE(ChooseInDropDown(At(f, 60, 102), VK_END));
+                if (escape)
+                    PressKey(VK_ESCAPE);
+                else
+                    Click(At(f, 200, 205));
+                EXPECT_TRUE(WaitWindowGone(f));
+            });
         EXPECT_EQ(w, 640) << escape;
         EXPECT_EQ(h, 480);
         EXPECT_EQ(video, 7);
@@ -200,17 +193,19 @@ TEST_F(SelectFormTest, EscapeAndCancelGiveTheCallersValuesBack)
     }
 }
 
-TEST_F(SelectFormTest, OkWithoutUsableSizesOrAudioKeepsTheSizeAndReportsNoAudio)
-{
+TEST_F(SelectFormTest, OkWithoutUsableSizesOrAudioKeepsTheSizeAndReportsNoAudio) {
     sizes = {"160 x 120"};
     int32_t w = 640, h = 480, video = 5, audio = 0;
-    RunWithUser([&] { ShowSelectForm({"Camera A", "Camera B"}, {}, w, h, video, audio); },
-                [&] {
-                    HWND f = Form();
-                    ASSERT_TRUE(f);
-                    Click(At(f, 110, 205));
-                    EXPECT_TRUE(WaitWindowGone(f));
-                });
+    RunWithUser(
+        [&] {
+            ShowSelectForm({"Camera A", "Camera B"}, {}, w, h, video, audio);
+        },
+        [&] {
+            HWND f = Form();
+            ASSERT_TRUE(f);
+            Click(At(f, 110, 205));
+            EXPECT_TRUE(WaitWindowGone(f));
+        });
     EXPECT_EQ(w, 640);
     EXPECT_EQ(h, 480);
     EXPECT_EQ(video, 0);  // out of range: the first device was selected

@@ -47,7 +47,10 @@ fw::Bitmap Render(Probe& b, int w = 48, int h = 48) {
 // True when the side x side square at (x, y) has colour c throughout, checked at
 // its corners and centre, and the pixels just outside its right and bottom are not c.
 ::testing::AssertionResult ImageAt(const fw::Bitmap& pic, int x, int y, int side, COLORREF c) {
-    const POINT in[] = {{x, y}, {x + side - 1, y}, {x, y + side - 1}, {x + side - 1, y + side - 1},
+    const POINT in[] = {{x, y},
+                        {x + side - 1, y},
+                        {x, y + side - 1},
+                        {x + side - 1, y + side - 1},
                         {x + side / 2, y + side / 2}};
     for (POINT p : in)
         if (pic.GetPixel(p.x, p.y) != c)
@@ -254,7 +257,7 @@ TEST_F(GlyphButtonTest, GradientFaceSteps) {
     b.MouseDown(fw::MouseButton::Left, fw::ssLeft, 5, 5);
     const fw::Bitmap pressed = Render(b);
     EXPECT_EQ(pressed.GetPixel(0, 15), RGB(0, 0, 0));
-    EXPECT_EQ(pressed.GetPixel(1, 15), RGB(93, 93, 93));    // 192 x sqrt(15) / 8 = 92.95
+    EXPECT_EQ(pressed.GetPixel(1, 15), RGB(93, 93, 93));      // 192 x sqrt(15) / 8 = 92.95
     EXPECT_EQ(pressed.GetPixel(20, 15), RGB(190, 190, 190));  // 192 x sqrt(63) / 8 = 190.49
 }
 
@@ -289,8 +292,7 @@ TEST_F(GlyphButtonTest, TransparentFrameKeysOutTheBottomLeftColour) {
     fw::Bitmap strip(10, 10);
     for (int y = 0; y < 10; ++y)
         for (int x = 0; x < 10; ++x)
-            strip.SetPixel(x, y,
-                           y == 0 ? top : (x >= 3 && x < 7 && y >= 3 && y < 7) ? ink : key);
+            strip.SetPixel(x, y, y == 0 ? top : (x >= 3 && x < 7 && y >= 3 && y < 7) ? ink : key);
     Probe b(nullptr);
     b.SetAutoSize(asGlyph);
     b.Glyphs().SetGlyph(strip);

@@ -16,15 +16,13 @@ namespace fs = std::filesystem;
 namespace {
 
 // Removes a folder tree of any depth.
-void RemoveTree(const std::wstring& Dir)
-{
+void RemoveTree(const std::wstring& Dir) {
     WIN32_FIND_DATAW d{};
     HANDLE h = FindFirstFileW((ExtendedPath(Dir) + L"\\*").c_str(), &d);
     if (h != INVALID_HANDLE_VALUE) {
         do {
             const std::wstring name = d.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
+            if (name == L"." || name == L"..") continue;
             const std::wstring path = Dir + L"\\" + name;
             if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 RemoveTree(path);
@@ -36,14 +34,14 @@ void RemoveTree(const std::wstring& Dir)
     RemoveDirectoryW(ExtendedPath(Dir).c_str());
 }
 
-} // namespace
+}  // namespace
 
-ScratchFolder::ScratchFolder()
-{
+ScratchFolder::ScratchFolder() {
     static std::atomic<int> counter{0};
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
-    const std::wstring dir = std::wstring(temp) + L"orvix_ui_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+    const std::wstring dir = std::wstring(temp) + L"orvix_ui_" +
+                             std::to_wstring(GetCurrentProcessId()) + L"_" +
                              std::to_wstring(GetTickCount()) + L"_" + std::to_wstring(counter++);
     RemoveTree(dir);
     std::error_code ec;
@@ -51,35 +49,29 @@ ScratchFolder::ScratchFolder()
     path_ = IncludeTrailingSeparator(WideToAnsi(dir));
 }
 
-ScratchFolder::~ScratchFolder()
-{
+ScratchFolder::~ScratchFolder() {
     std::string dir = path_;
     dir.pop_back();
     RemoveTree(AnsiToWide(dir));
 }
 
-std::string ScratchFolder::MakeFolder(const std::string& Relative) const
-{
+std::string ScratchFolder::MakeFolder(const std::string& Relative) const {
     const std::string path = path_ + Relative;
     std::error_code ec;
     fs::create_directories(ExtendedPath(AnsiToWide(path)), ec);
     return path;
 }
 
-void UseEnglishTexts()
-{
+void UseEnglishTexts() {
     const std::wstring file = testsupport::TestBinDir() + L"..\\Orvix\\language\\Orvix_ENG.txt";
     ASSERT_TRUE(LoadLanguageTexts(WideToAnsi(file))) << "the staged English texts are missing";
 }
 
-bool WaitFor(const std::function<bool()>& Pred, DWORD TimeoutMs)
-{
+bool WaitFor(const std::function<bool()>& Pred, DWORD TimeoutMs) {
     const DWORD start = GetTickCount();
     for (;;) {
-        if (Pred())
-            return true;
-        if (GetTickCount() - start >= TimeoutMs)
-            return false;
+        if (Pred()) return true;
+        if (GetTickCount() - start >= TimeoutMs) return false;
         // The thread's own queue is serviced: a window thread that sends it a message
         // (focus and activation changes do) must not wait for ever.
         MsgWaitForMultipleObjectsEx(0, nullptr, 20, QS_ALLINPUT, 0);
@@ -98,27 +90,22 @@ struct FindTop {
     HWND found = nullptr;
 };
 
-BOOL CALLBACK FindTopProc(HWND h, LPARAM data)
-{
+BOOL CALLBACK FindTopProc(HWND h, LPARAM data) {
     auto* f = reinterpret_cast<FindTop*>(data);
     DWORD pid = 0;
     GetWindowThreadProcessId(h, &pid);
-    if (pid != GetCurrentProcessId() || !IsWindowVisible(h))
-        return TRUE;
-    if (WindowText(h) != f->caption)
-        return TRUE;
+    if (pid != GetCurrentProcessId() || !IsWindowVisible(h)) return TRUE;
+    if (WindowText(h) != f->caption) return TRUE;
     if (!f->cls.empty()) {
         wchar_t cls[256] = {};
         GetClassNameW(h, cls, 256);
-        if (f->cls != cls)
-            return TRUE;
+        if (f->cls != cls) return TRUE;
     }
     f->found = h;
     return FALSE;
 }
 
-BOOL CALLBACK CloseAllProc(HWND h, LPARAM)
-{
+BOOL CALLBACK CloseAllProc(HWND h, LPARAM) {
     DWORD pid = 0;
     GetWindowThreadProcessId(h, &pid);
     if (pid == GetCurrentProcessId() && IsWindowVisible(h) && IsWindowEnabled(h))
@@ -126,13 +113,9 @@ BOOL CALLBACK CloseAllProc(HWND h, LPARAM)
     return TRUE;
 }
 
-void Send(INPUT* in, UINT n)
-{
-    SendInput(n, in, sizeof(INPUT));
-}
+void Send(INPUT* in, UINT n) { SendInput(n, in, sizeof(INPUT)); }
 
-INPUT KeyInput(WORD vk, bool up)
-{
+INPUT KeyInput(WORD vk, bool up) {
     INPUT in{};
     in.type = INPUT_KEYBOARD;
     in.ki.wVk = vk;
@@ -140,27 +123,27 @@ INPUT KeyInput(WORD vk, bool up)
     return in;
 }
 
-} // namespace
+}  // namespace
 
-HWND WaitForTopWindow(const std::wstring& Caption, const std::wstring& Class, DWORD TimeoutMs)
-{
+HWND WaitForTopWindow(const std::wstring& Caption, const std::wstring& Class, DWORD TimeoutMs) {
     FindTop f{Caption, Class};
-    WaitFor([&] {
-        EnumWindows(FindTopProc, reinterpret_cast<LPARAM>(&f));
-        return f.found != nullptr;
-    }, TimeoutMs);
+    WaitFor(
+        [&] {
+            EnumWindows(FindTopProc, reinterpret_cast<LPARAM>(&f));
+            return f.found != nullptr;
+        },
+        TimeoutMs);
     return f.found;
 }
 
-HWND WaitForActiveForm(const std::wstring& Caption, DWORD TimeoutMs)
-{
+HWND WaitForActiveForm(const std::wstring& Caption, DWORD TimeoutMs) {
     HWND form = WaitForTopWindow(Caption, L"", TimeoutMs);
-    if (!form)
-        return nullptr;
+    if (!form) return nullptr;
     auto active = [&] {
         GUITHREADINFO gi{};
         gi.cbSize = sizeof(gi);
-        return GetGUIThreadInfo(GetWindowThreadProcessId(form, nullptr), &gi) && gi.hwndActive == form;
+        return GetGUIThreadInfo(GetWindowThreadProcessId(form, nullptr), &gi) &&
+               gi.hwndActive == form;
     };
     for (int attempt = 0; attempt < 3 && !active(); ++attempt) {
         POINT p{3, 3};
@@ -171,13 +154,11 @@ HWND WaitForActiveForm(const std::wstring& Caption, DWORD TimeoutMs)
     return form;
 }
 
-bool WaitWindowGone(HWND Window, DWORD TimeoutMs)
-{
+bool WaitWindowGone(HWND Window, DWORD TimeoutMs) {
     return WaitFor([&] { return !IsWindow(Window) || !IsWindowVisible(Window); }, TimeoutMs);
 }
 
-std::vector<HWND> Children(HWND Parent, const std::wstring& Class)
-{
+std::vector<HWND> Children(HWND Parent, const std::wstring& Class) {
     struct Data {
         std::wstring cls;
         std::vector<HWND> found;
@@ -188,25 +169,23 @@ std::vector<HWND> Children(HWND Parent, const std::wstring& Class)
             auto* d = reinterpret_cast<Data*>(p);
             wchar_t cls[256] = {};
             GetClassNameW(h, cls, 256);
-            if (_wcsicmp(cls, d->cls.c_str()) == 0)
-                d->found.push_back(h);
+            if (_wcsicmp(cls, d->cls.c_str()) == 0) d->found.push_back(h);
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&data));
     return data.found;
 }
 
-std::wstring WindowText(HWND Window)
-{
+std::wstring WindowText(HWND Window) {
     const LRESULT n = SendMessageW(Window, WM_GETTEXTLENGTH, 0, 0);
     std::wstring text(static_cast<size_t>(n) + 1, L'\0');
-    const LRESULT got = SendMessageW(Window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    const LRESULT got =
+        SendMessageW(Window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<size_t>(got));
     return text;
 }
 
-void ClickAt(int X, int Y)
-{
+void ClickAt(int X, int Y) {
     const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
     INPUT in[3] = {};
     for (INPUT& i : in) {
@@ -221,15 +200,13 @@ void ClickAt(int X, int Y)
     Send(in, 3);
 }
 
-void Click(HWND Control)
-{
+void Click(HWND Control) {
     RECT r{};
     GetWindowRect(Control, &r);
     ClickAt((r.left + r.right) / 2, (r.top + r.bottom) / 2);
 }
 
-void ClickCloseBox(HWND Window)
-{
+void ClickCloseBox(HWND Window) {
     RECT r{};
     GetWindowRect(Window, &r);
     // The close box is where the window itself says it is.
@@ -242,28 +219,20 @@ void ClickCloseBox(HWND Window)
     ADD_FAILURE() << "no close box found";
 }
 
-void PressKey(WORD Vk, bool Shift, bool Ctrl, bool Alt)
-{
+void PressKey(WORD Vk, bool Shift, bool Ctrl, bool Alt) {
     std::vector<INPUT> in;
-    if (Ctrl)
-        in.push_back(KeyInput(VK_CONTROL, false));
-    if (Shift)
-        in.push_back(KeyInput(VK_SHIFT, false));
-    if (Alt)
-        in.push_back(KeyInput(VK_MENU, false));
+    if (Ctrl) in.push_back(KeyInput(VK_CONTROL, false));
+    if (Shift) in.push_back(KeyInput(VK_SHIFT, false));
+    if (Alt) in.push_back(KeyInput(VK_MENU, false));
     in.push_back(KeyInput(Vk, false));
     in.push_back(KeyInput(Vk, true));
-    if (Alt)
-        in.push_back(KeyInput(VK_MENU, true));
-    if (Shift)
-        in.push_back(KeyInput(VK_SHIFT, true));
-    if (Ctrl)
-        in.push_back(KeyInput(VK_CONTROL, true));
+    if (Alt) in.push_back(KeyInput(VK_MENU, true));
+    if (Shift) in.push_back(KeyInput(VK_SHIFT, true));
+    if (Ctrl) in.push_back(KeyInput(VK_CONTROL, true));
     Send(in.data(), static_cast<UINT>(in.size()));
 }
 
-void TypeText(const std::wstring& Text)
-{
+void TypeText(const std::wstring& Text) {
     std::vector<INPUT> in;
     for (wchar_t c : Text) {
         INPUT down{};
@@ -275,14 +244,12 @@ void TypeText(const std::wstring& Text)
         in.push_back(down);
         in.push_back(up);
     }
-    if (!in.empty())
-        Send(in.data(), static_cast<UINT>(in.size()));
+    if (!in.empty()) Send(in.data(), static_cast<UINT>(in.size()));
 }
 
 namespace {
 
-bool HasFocus(HWND Window)
-{
+bool HasFocus(HWND Window) {
     GUITHREADINFO gi{};
     gi.cbSize = sizeof(gi);
     return GetGUIThreadInfo(GetWindowThreadProcessId(Window, nullptr), &gi) &&
@@ -290,35 +257,27 @@ bool HasFocus(HWND Window)
 }
 
 // Clicks until the window has the focus (the first click may only activate its form).
-bool ClickToFocus(HWND Window)
-{
+bool ClickToFocus(HWND Window) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         Click(Window);
-        if (WaitFor([&] { return HasFocus(Window); }, 3000))
-            return true;
+        if (WaitFor([&] { return HasFocus(Window); }, 3000)) return true;
     }
     return false;
 }
 
-bool Dropped(HWND Combo)
-{
-    return SendMessageW(Combo, CB_GETDROPPEDSTATE, 0, 0) != 0;
-}
+bool Dropped(HWND Combo) { return SendMessageW(Combo, CB_GETDROPPEDSTATE, 0, 0) != 0; }
 
-} // namespace
+}  // namespace
 
-bool ChooseInDropDown(HWND Combo, WORD Key)
-{
-    if (!Combo)
-        return false;
+bool ChooseInDropDown(HWND Combo, WORD Key) {
+    if (!Combo) return false;
     // The first click on a form that is not yet active may only activate it.
     bool dropped = false;
     for (int attempt = 0; attempt < 3 && !dropped; ++attempt) {
         Click(Combo);
         dropped = WaitFor([&] { return Dropped(Combo); }, 2000);
     }
-    if (!dropped)
-        return false;
+    if (!dropped) return false;
     const LRESULT before = SendMessageW(Combo, CB_GETCURSEL, 0, 0);
     PressKey(Key);
     WaitFor([&] { return SendMessageW(Combo, CB_GETCURSEL, 0, 0) != before; }, 3000);
@@ -326,8 +285,7 @@ bool ChooseInDropDown(HWND Combo, WORD Key)
     return WaitFor([&] { return !Dropped(Combo); }, 5000);
 }
 
-void ReplaceEditText(HWND Edit, const std::wstring& Text)
-{
+void ReplaceEditText(HWND Edit, const std::wstring& Text) {
     ASSERT_TRUE(ClickToFocus(Edit)) << "the field did not take the focus";
     PressKey(VK_HOME);
     PressKey(VK_END, true);
@@ -336,8 +294,7 @@ void ReplaceEditText(HWND Edit, const std::wstring& Text)
     ASSERT_TRUE(WaitFor([&] { return WindowText(Edit) == Text; })) << "typed text did not arrive";
 }
 
-void RunWithUser(const std::function<void()>& Body, const std::function<void()>& Script)
-{
+void RunWithUser(const std::function<void()>& Body, const std::function<void()>& Script) {
     std::atomic<bool> done{false};
     std::thread user([&] {
         Script();
@@ -354,16 +311,14 @@ void RunWithUser(const std::function<void()>& Body, const std::function<void()>&
     user.join();
 }
 
-void UiTest::SetUp()
-{
+void UiTest::SetUp() {
     savedAppPath = AppPath;
     savedImagePath = ImagePath;
     savedMoviePath = MoviePath;
     UseEnglishTexts();
 }
 
-void UiTest::TearDown()
-{
+void UiTest::TearDown() {
     app.ProcessMessages();
     FreeLanguageTexts();
     AppPath = savedAppPath;
@@ -371,4 +326,4 @@ void UiTest::TearDown()
     MoviePath = savedMoviePath;
 }
 
-} // namespace uitest
+}  // namespace uitest

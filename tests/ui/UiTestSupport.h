@@ -39,7 +39,8 @@ bool WaitFor(const std::function<bool()>& Pred, DWORD TimeoutMs = 10000);
 
 // A visible top-level window of this process with that caption (any class when Class
 // is empty), or null after the time-out.
-HWND WaitForTopWindow(const std::wstring& Caption, const std::wstring& Class = L"", DWORD TimeoutMs = 10000);
+HWND WaitForTopWindow(const std::wstring& Caption, const std::wstring& Class = L"",
+                      DWORD TimeoutMs = 10000);
 // WaitForTopWindow, then a click on a free spot of its client area until it is the
 // active window, so that the next click acts on what it hits rather than activating.
 HWND WaitForActiveForm(const std::wstring& Caption, DWORD TimeoutMs = 10000);
@@ -73,8 +74,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
     // Services the queue until Pred holds.
-    bool PumpUntil(const std::function<bool()>& Pred, DWORD TimeoutMs = 10000)
-    {
+    bool PumpUntil(const std::function<bool()>& Pred, DWORD TimeoutMs = 10000) {
         return app.ProcessMessagesUntil(Pred, TimeoutMs);
     }
 
@@ -83,4 +83,4 @@ protected:
     std::wstring savedImagePath, savedMoviePath;
 };
 
-} // namespace uitest
+}  // namespace uitest
