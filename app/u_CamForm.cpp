@@ -49,27 +49,11 @@ constexpr UINT kClickSoundFlags = 0x20001;
 constexpr int kMaxPictureWidth = 640;
 constexpr int kMaxPictureHeight = 480;
 
-// The settings every button of the bar shares: the look comes from its image strip.
+// The settings every button of the bar shares, where they differ from a new button's:
+// the look comes from its four-image strip, drawn without a frame.
 void SetUpBarButton(TTntGButton* b) {
-    TGEffect& e = b->ButtonEffects();
-    e.SetFaceColor(fw::clBtnFace);
-    e.SetFrameColor(fw::clWhite);
-    e.SetFrameColor2(fw::clBtnShadow);
-    e.SetFrameStyle(fmNone);
-    e.SetFrameWidth(8);
-    e.SetHoverColor(fw::clBlue);
-    e.HoverLink = false;
-    e.SetPushColor(fw::clNavy);
-    e.PushDown = true;
-    e.SetShape(btnRectangle);
-    e.SetTransparentColor(fw::clFuchsia);
-    e.SetTransparentColorUse(false);
-    e.SetCornerRadius(8);
-    e.SetTextStyle(txLowered);
-    TGGlyph& g = b->Glyphs();
-    g.SetLayout(lyLeft);
-    g.SetNumber(4);
-    g.SetDistance(4);
+    b->ButtonEffects().SetFrameStyle(fmNone);
+    b->Glyphs().SetNumber(4);
     b->SetShowCaption(false);
     b->SetAutoSize(asGlyph);
     b->ShowHint = true;

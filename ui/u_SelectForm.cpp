@@ -57,27 +57,9 @@ void SelectDevice(fw::ComboBox* Box, int32_t Index) {
     Box->SetEnabled(true);
 }
 
+// The two decorative buttons keep a new button's look (transparent frame, one image,
+// caption shown) and size themselves to their glyph.
 void SetDecoration(TTntGButton* Button) {
-    TGEffect& e = Button->ButtonEffects();
-    e.SetFaceColor(fw::clBtnFace);
-    e.SetFrameColor(fw::clWhite);
-    e.SetFrameColor2(fw::clBtnShadow);
-    e.SetFrameStyle(fmTransparent);
-    e.SetFrameWidth(8);
-    e.SetHoverColor(fw::clBlue);
-    e.HoverLink = false;
-    e.SetPushColor(fw::clNavy);
-    e.PushDown = true;
-    e.SetShape(btnRectangle);
-    e.SetTransparentColor(fw::clFuchsia);
-    e.SetTransparentColorUse(false);
-    e.SetCornerRadius(8);
-    e.SetTextStyle(txLowered);
-    TGGlyph& g = Button->Glyphs();
-    g.SetLayout(lyLeft);
-    g.SetNumber(1);
-    g.SetDistance(4);
-    Button->SetShowCaption(true);
     Button->SetAutoSize(asGlyph);
     Button->ShowHint = true;
 }

@@ -56,6 +56,7 @@ const char kTexts[] =
     "T_SAVEFOLDER=Folder\r\n"
     "T_RECORDING=Recording\r\n"
     "T_EXITREC_ERR=Stop the recording before closing\r\n"
+    "T_SWITCH_ERR=No camera switch while recording\r\n"
     "T_NO_FREESPACE=The disk is full\r\n";
 
 void WriteSolidBmp(const std::wstring& path, int w, int h, COLORREF c) {
@@ -609,9 +610,19 @@ TEST_F(MainWindowRecording, TheCaptionRunsTheTimeAndTheStopButtonBringsThePrevie
     EXPECT_FALSE(canClose);
     form->gbPreviewClick();
     EXPECT_TRUE(form->IsRecording());
-    ASSERT_TRUE(PumpUntil([&] { return boxes.Texts().size() >= 2; }));
+    // So are both sensor switches, and the menu's video items are off.
+    form->gbForwardClick();
+    form->gbBackwardClick();
+    EXPECT_TRUE(form->IsRecording());
+    form->pmCamPopup();
+    EXPECT_FALSE(form->miVideoSource->Enabled);
+    EXPECT_FALSE(form->miVideoFormat->Enabled);
+    EXPECT_TRUE(form->miSaveFolder->Enabled);
+    ASSERT_TRUE(PumpUntil([&] { return boxes.Texts().size() >= 4; }));
     EXPECT_EQ(boxes.Texts()[0], L"Stop the recording before closing");
     EXPECT_EQ(boxes.Texts()[1], L"Stop the recording first");
+    EXPECT_EQ(boxes.Texts()[2], L"No camera switch while recording");
+    EXPECT_EQ(boxes.Texts()[3], L"No camera switch while recording");
 
     form->gbRecordOffClick();
     EXPECT_FALSE(form->IsRecording());
@@ -623,6 +634,9 @@ TEST_F(MainWindowRecording, TheCaptionRunsTheTimeAndTheStopButtonBringsThePrevie
     EXPECT_TRUE(form->gbSnap->Enabled());
     EXPECT_TRUE(form->gbOpenFolder->Enabled());
     EXPECT_FALSE(form->tmrChkSpace->Enabled());
+    form->pmCamPopup();
+    EXPECT_TRUE(form->miVideoSource->Enabled);
+    EXPECT_TRUE(form->miVideoFormat->Enabled);
     // The preview runs at the window's frame size again, not the recording's 320 x 240.
     EXPECT_EQ(form->gcap->FrameWidth(), VideoWidth);
     EXPECT_EQ(form->gcap->FrameHeight(), VideoHeight);
