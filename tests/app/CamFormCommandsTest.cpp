@@ -17,6 +17,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 using namespace uitest;
 namespace fs = std::filesystem;
@@ -361,18 +362,45 @@ int OtherWindowsTitled(const std::wstring& Part) {
     return data.count;
 }
 
-// Closes the windows that OtherWindowsTitled counts.
-void CloseOtherWindowsTitled(const std::wstring& Part) {
+// Closes the windows that OtherWindowsTitled counts and returns their processes.
+std::vector<DWORD> CloseOtherWindowsTitled(const std::wstring& Part) {
+    struct Data {
+        std::wstring part;
+        std::vector<DWORD> pids;
+    } data{Part, {}};
     EnumWindows(
         [](HWND h, LPARAM l) -> BOOL {
+            auto* d = reinterpret_cast<Data*>(l);
             DWORD pid = 0;
             GetWindowThreadProcessId(h, &pid);
             if (pid != GetCurrentProcessId() && IsWindowVisible(h) &&
-                WindowText(h).find(*reinterpret_cast<std::wstring*>(l)) != std::wstring::npos)
+                WindowText(h).find(d->part) != std::wstring::npos) {
                 PostMessageW(h, WM_CLOSE, 0, 0);
+                d->pids.push_back(pid);
+            }
             return TRUE;
         },
-        reinterpret_cast<LPARAM>(const_cast<std::wstring*>(&Part)));
+        reinterpret_cast<LPARAM>(&data));
+    return data.pids;
+}
+
+// Waits until the processes that showed those windows have ended: one that lingers
+// keeps a claim on the foreground and the focus that later dialog tests need. The
+// desktop's own process is never waited for.
+bool ProcessesEnded(const std::vector<DWORD>& Pids, DWORD TimeoutMs = 15000) {
+    DWORD desktop = 0;
+    GetWindowThreadProcessId(GetDesktopWindow(), &desktop);
+    const DWORD start = GetTickCount();
+    for (DWORD pid : Pids) {
+        if (pid == desktop || pid == GetCurrentProcessId()) continue;
+        HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
+        if (!h) continue;  // already gone
+        const DWORD spent = GetTickCount() - start;
+        const DWORD rc = WaitForSingleObject(h, spent < TimeoutMs ? TimeoutMs - spent : 0);
+        CloseHandle(h);
+        if (rc != WAIT_OBJECT_0) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -394,8 +422,9 @@ TEST_F(CamFormCommands, OpenFolderShowsEachDistinctFolderOnce) {
     EXPECT_EQ(OtherWindowsTitled(L"orvix_folder_two"), 1);
     // Later tests click where these windows would stand.
     for (const wchar_t* tag : {L"orvix_same_folder", L"orvix_folder_"}) {
-        CloseOtherWindowsTitled(tag);
+        const std::vector<DWORD> pids = CloseOtherWindowsTitled(tag);
         EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(tag) == 0; }, 15000));
+        EXPECT_TRUE(ProcessesEnded(pids)) << "a file manager stayed running";
     }
 }
 
@@ -415,8 +444,11 @@ TEST_F(CamFormCommands, HelpOpensTheLanguagesHelpFileInTheViewer) {
         30000))
         << "the help viewer did not open";
     if (viewer) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(viewer, &pid);
         PostMessageW(viewer, WM_CLOSE, 0, 0);
         EXPECT_TRUE(
             PumpUntil([&] { return !IsWindow(viewer) || !IsWindowVisible(viewer); }, 15000));
+        EXPECT_TRUE(ProcessesEnded({pid})) << "the help viewer stayed running";
     }
 }
