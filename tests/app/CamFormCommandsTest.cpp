@@ -17,6 +17,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 using namespace uitest;
 namespace fs = std::filesystem;
@@ -204,6 +205,71 @@ TEST_F(CamFormCommands, SensorButtonsSwitchThePictureAndStoreTheSensor) {
     EXPECT_EQ(previewStarts, starts);
 }
 
+namespace {
+
+// Visible top-level windows of other processes whose caption contains Part.
+int OtherWindowsTitled(const std::wstring& Part) {
+    struct Data {
+        std::wstring part;
+        int count = 0;
+    } data{Part};
+    EnumWindows(
+        [](HWND h, LPARAM l) -> BOOL {
+            auto* d = reinterpret_cast<Data*>(l);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(h, &pid);
+            if (pid != GetCurrentProcessId() && IsWindowVisible(h) &&
+                WindowText(h).find(d->part) != std::wstring::npos)
+                ++d->count;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&data));
+    return data.count;
+}
+
+// Closes the windows that OtherWindowsTitled counts and returns their processes.
+std::vector<DWORD> CloseOtherWindowsTitled(const std::wstring& Part) {
+    struct Data {
+        std::wstring part;
+        std::vector<DWORD> pids;
+    } data{Part, {}};
+    EnumWindows(
+        [](HWND h, LPARAM l) -> BOOL {
+            auto* d = reinterpret_cast<Data*>(l);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(h, &pid);
+            if (pid != GetCurrentProcessId() && IsWindowVisible(h) &&
+                WindowText(h).find(d->part) != std::wstring::npos) {
+                PostMessageW(h, WM_CLOSE, 0, 0);
+                d->pids.push_back(pid);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&data));
+    return data.pids;
+}
+
+// Waits until the processes that showed those windows have ended: one that lingers
+// keeps a claim on the foreground and the focus that later dialog tests need. The
+// desktop's own process is never waited for.
+bool ProcessesEnded(const std::vector<DWORD>& Pids, DWORD TimeoutMs = 15000) {
+    DWORD desktop = 0;
+    GetWindowThreadProcessId(GetDesktopWindow(), &desktop);
+    const DWORD start = GetTickCount();
+    for (DWORD pid : Pids) {
+        if (pid == desktop || pid == GetCurrentProcessId()) continue;
+        HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
+        if (!h) continue;  // already gone
+        const DWORD spent = GetTickCount() - start;
+        const DWORD rc = WaitForSingleObject(h, spent < TimeoutMs ? TimeoutMs - spent : 0);
+        CloseHandle(h);
+        if (rc != WAIT_OBJECT_0) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 TEST_F(CamFormCommands, OpenFolderStopsThePreviewAndCreatesTheFolders) {
     const std::string pictures = scratch.Path() + "new\\pictures\\";
     const std::string clips = scratch.Path() + "new\\clips\\";
@@ -212,6 +278,15 @@ TEST_F(CamFormCommands, OpenFolderStopsThePreviewAndCreatesTheFolders) {
     ClickControl(form->gbOpenFolder);
     ASSERT_TRUE(PumpUntil([&] { return !form->IsPreviewing(); }));
     EXPECT_TRUE(PumpUntil([&] { return DirectoryExists(pictures) && DirectoryExists(clips); }));
+    // The two file managers are closed again, and their processes waited for: left
+    // running, they would cover the windows later tests click and keep the foreground.
+    for (const wchar_t* tag : {L"pictures", L"clips"}) {
+        EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(tag) >= 1; }, 30000))
+            << "no file manager for " << WideToAnsi(tag);
+        const std::vector<DWORD> pids = CloseOtherWindowsTitled(tag);
+        EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(tag) == 0; }, 15000));
+        EXPECT_TRUE(ProcessesEnded(pids)) << "a file manager stayed running";
+    }
     RECT rc{};
     GetClientRect(wnd, &rc);
     EXPECT_EQ(rc.bottom, form->Image_Back->Height()) << "the window did not shrink to its bar";
@@ -339,44 +414,6 @@ TEST_F(CamFormCommands, DeviceDialogRestartsThePreviewOnlyForAChange) {
     EXPECT_NEAR((after.left + after.right) / 2, (before.left + before.right) / 2, 2);
 }
 
-namespace {
-
-// Visible top-level windows of other processes whose caption contains Part.
-int OtherWindowsTitled(const std::wstring& Part) {
-    struct Data {
-        std::wstring part;
-        int count = 0;
-    } data{Part};
-    EnumWindows(
-        [](HWND h, LPARAM l) -> BOOL {
-            auto* d = reinterpret_cast<Data*>(l);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(h, &pid);
-            if (pid != GetCurrentProcessId() && IsWindowVisible(h) &&
-                WindowText(h).find(d->part) != std::wstring::npos)
-                ++d->count;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&data));
-    return data.count;
-}
-
-// Closes the windows that OtherWindowsTitled counts.
-void CloseOtherWindowsTitled(const std::wstring& Part) {
-    EnumWindows(
-        [](HWND h, LPARAM l) -> BOOL {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(h, &pid);
-            if (pid != GetCurrentProcessId() && IsWindowVisible(h) &&
-                WindowText(h).find(*reinterpret_cast<std::wstring*>(l)) != std::wstring::npos)
-                PostMessageW(h, WM_CLOSE, 0, 0);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(const_cast<std::wstring*>(&Part)));
-}
-
-}  // namespace
-
 TEST_F(CamFormCommands, OpenFolderShowsEachDistinctFolderOnce) {
     ImagePath = MoviePath = AnsiToWide(scratch.Path() + "orvix_same_folder\\");
     ClickControl(form->gbOpenFolder);
@@ -394,8 +431,9 @@ TEST_F(CamFormCommands, OpenFolderShowsEachDistinctFolderOnce) {
     EXPECT_EQ(OtherWindowsTitled(L"orvix_folder_two"), 1);
     // Later tests click where these windows would stand.
     for (const wchar_t* tag : {L"orvix_same_folder", L"orvix_folder_"}) {
-        CloseOtherWindowsTitled(tag);
+        const std::vector<DWORD> pids = CloseOtherWindowsTitled(tag);
         EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(tag) == 0; }, 15000));
+        EXPECT_TRUE(ProcessesEnded(pids)) << "a file manager stayed running";
     }
 }
 
@@ -415,8 +453,11 @@ TEST_F(CamFormCommands, HelpOpensTheLanguagesHelpFileInTheViewer) {
         30000))
         << "the help viewer did not open";
     if (viewer) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(viewer, &pid);
         PostMessageW(viewer, WM_CLOSE, 0, 0);
         EXPECT_TRUE(
             PumpUntil([&] { return !IsWindow(viewer) || !IsWindowVisible(viewer); }, 15000));
+        EXPECT_TRUE(ProcessesEnded({pid})) << "the help viewer stayed running";
     }
 }

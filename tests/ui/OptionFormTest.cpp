@@ -82,7 +82,14 @@ void SelectNextInTree(HWND Browser) {
     ASSERT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
     POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
     ClientToScreen(tree, &p);
+    ASSERT_TRUE(BringToFront(Browser));
     ClickAt(p.x, p.y);
+    ASSERT_TRUE(WaitFor([&] {
+        GUITHREADINFO gi{};
+        gi.cbSize = sizeof(gi);
+        return GetGUIThreadInfo(GetWindowThreadProcessId(tree, nullptr), &gi) &&
+               gi.hwndFocus == tree;
+    })) << "the tree did not take the focus";
     PressKey(VK_DOWN);
 }
 

@@ -139,18 +139,7 @@ HWND WaitForTopWindow(const std::wstring& Caption, const std::wstring& Class, DW
 HWND WaitForActiveForm(const std::wstring& Caption, DWORD TimeoutMs) {
     HWND form = WaitForTopWindow(Caption, L"", TimeoutMs);
     if (!form) return nullptr;
-    auto active = [&] {
-        GUITHREADINFO gi{};
-        gi.cbSize = sizeof(gi);
-        return GetGUIThreadInfo(GetWindowThreadProcessId(form, nullptr), &gi) &&
-               gi.hwndActive == form;
-    };
-    for (int attempt = 0; attempt < 3 && !active(); ++attempt) {
-        POINT p{3, 3};
-        ClientToScreen(form, &p);
-        ClickAt(p.x, p.y);
-        WaitFor(active, 2000);
-    }
+    BringToFront(form);
     return form;
 }
 
@@ -200,13 +189,92 @@ void ClickAt(int X, int Y) {
     Send(in, 3);
 }
 
-void Click(HWND Control) {
+namespace {
+
+// The window is the system's foreground window and its own thread's active window:
+// only then does real keyboard input reach it and a click act instead of activating.
+bool IsFront(HWND Top) {
+    GUITHREADINFO gi{};
+    gi.cbSize = sizeof(gi);
+    return GetForegroundWindow() == Top &&
+           GetGUIThreadInfo(GetWindowThreadProcessId(Top, nullptr), &gi) && gi.hwndActive == Top;
+}
+
+// A point of the caption bar, where a click activates without doing anything else.
+bool CaptionPoint(HWND Top, POINT& P) {
     RECT r{};
-    GetWindowRect(Control, &r);
+    GetWindowRect(Top, &r);
+    for (int y = r.top + 2; y < r.top + 40; y += 2)
+        for (int x = (r.left + r.right) / 2; x > r.left + 4; x -= 8)
+            if (SendMessageW(Top, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCAPTION) {
+                P = POINT{x, y};
+                return true;
+            }
+    return false;
+}
+
+// The rectangle stays the same for a while: a dialog that is still being laid out or
+// moved into place would receive the click somewhere else.
+bool SettledRect(HWND Window, RECT& R) {
+    RECT last{};
+    GetWindowRect(Window, &last);
+    int same = 0;
+    WaitFor(
+        [&] {
+            RECT now{};
+            GetWindowRect(Window, &now);
+            same = EqualRect(&now, &last) ? same + 1 : 0;
+            last = now;
+            return same >= 3;
+        },
+        3000);
+    R = last;
+    return same >= 3;
+}
+
+}  // namespace
+
+bool BringToFront(HWND Top) {
+    if (!WaitFor([&] { return IsWindowVisible(Top) && IsWindowEnabled(Top); })) return false;
+    RECT r{};
+    SettledRect(Top, r);
+    for (int attempt = 0; attempt < 4 && !IsFront(Top); ++attempt) {
+        // Some other window may hold the foreground; a click on the caption takes it as a
+        // user's would, and the process may then also claim it itself.
+        POINT p{};
+        if (CaptionPoint(Top, p))
+            ClickAt(p.x, p.y);
+        else {
+            p = POINT{3, 3};
+            ClientToScreen(Top, &p);
+            ClickAt(p.x, p.y);
+        }
+        if (WaitFor([&] { return IsFront(Top); }, 2000)) break;
+        SetForegroundWindow(Top);
+        WaitFor([&] { return IsFront(Top); }, 1000);
+    }
+    return IsFront(Top);
+}
+
+void Click(HWND Control) {
+    if (!Control) {
+        ADD_FAILURE() << "no window to click";
+        return;
+    }
+    // A click on a window that is not yet shown, enabled, in place and in front is lost
+    // or only activates it.
+    WaitFor([&] { return IsWindowVisible(Control) && IsWindowEnabled(Control); });
+    HWND top = GetAncestor(Control, GA_ROOT);
+    if (top && !IsFront(top)) {
+        EXPECT_TRUE(BringToFront(top)) << "the window did not come to the front";
+    }
+    RECT r{};
+    SettledRect(Control, r);
     ClickAt((r.left + r.right) / 2, (r.top + r.bottom) / 2);
 }
 
 void ClickCloseBox(HWND Window) {
+    EXPECT_TRUE(BringToFront(Window)) << "the window did not come to the front";
     RECT r{};
     GetWindowRect(Window, &r);
     // The close box is where the window itself says it is.

@@ -41,9 +41,12 @@ bool WaitFor(const std::function<bool()>& Pred, DWORD TimeoutMs = 10000);
 // is empty), or null after the time-out.
 HWND WaitForTopWindow(const std::wstring& Caption, const std::wstring& Class = L"",
                       DWORD TimeoutMs = 10000);
-// WaitForTopWindow, then a click on a free spot of its client area until it is the
-// active window, so that the next click acts on what it hits rather than activating.
+// WaitForTopWindow, then BringToFront, so that the next click acts on what it hits
+// rather than activating.
 HWND WaitForActiveForm(const std::wstring& Caption, DWORD TimeoutMs = 10000);
+// Waits until the top-level window is shown, enabled and in place, then clicks its caption
+// until it is the foreground window; false when it never became so.
+bool BringToFront(HWND Top);
 // Waits until the window is gone or hidden.
 bool WaitWindowGone(HWND Window, DWORD TimeoutMs = 10000);
 
@@ -53,7 +56,8 @@ std::wstring WindowText(HWND Window);
 
 // Real input through the system's queue.
 void ClickAt(int X, int Y);
-void Click(HWND Control);  // at its centre
+// At its centre, once it is shown and its window is in front.
+void Click(HWND Control);
 void ClickCloseBox(HWND Window);
 void PressKey(WORD Vk, bool Shift = false, bool Ctrl = false, bool Alt = false);
 void TypeText(const std::wstring& Text);
