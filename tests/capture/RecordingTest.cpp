@@ -285,7 +285,13 @@ TEST_F(RecordingTest, ALostCameraEndsTheRecordingWithAReadableFile) {
     ASSERT_TRUE(cap->StartCapture());
     ClearEvents();
     ASSERT_TRUE(PumpUntil([&] { return !cap->Capturing(); }, 8000));
-    PumpFor(100);
+    // The loss is reported from the graph's posted event: wait for it, not a fixed time.
+    PumpUntil(
+        [&] {
+            const std::vector<std::string> e = Events();
+            return std::find(e.begin(), e.end(), "Error26") != e.end();
+        },
+        8000);
     const std::vector<std::string> events = Events();
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.front(), "StopCapture");
