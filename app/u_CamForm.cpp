@@ -43,6 +43,8 @@ constexpr UINT kSwpStateChanged = 0x8000;
 // Posted by the streaming thread when a picture was saved (no parameters: the name waits
 // in the snapshot mailbox).
 constexpr UINT kSnapshotSavedMessage = WM_APP + 10;
+// A preview switch asked for while one is still under way, run once that one has ended.
+constexpr UINT kPreviewClickMessage = WM_APP + 11;
 // sndPlaySoundA's flags: SND_ASYNC together with the bit PlaySound calls SND_FILENAME.
 constexpr UINT kClickSoundFlags = 0x20001;
 
@@ -410,6 +412,23 @@ void Tfrm_DADez::BeginPreview() {
 }
 
 void Tfrm_DADez::gbPreviewClick() {
+    // Opening and releasing the camera service the message queue, so a second click can
+    // arrive in the middle of a switch, when the capture control refuses to start: it is
+    // kept and carried out after this one.
+    if (PreviewSwitching_) {
+        PreviewClickPending_ = true;
+        return;
+    }
+    PreviewSwitching_ = true;
+    SwitchPreview();
+    PreviewSwitching_ = false;
+    if (PreviewClickPending_) {
+        PreviewClickPending_ = false;
+        PostMessageW(Handle(), kPreviewClickMessage, 0, 0);
+    }
+}
+
+void Tfrm_DADez::SwitchPreview() {
     if (IsRecording()) {
         ShowErrorBox(GetText("T_STOPREC_ERR"), GetText("T_CONFIRM"));
         return;
@@ -562,6 +581,10 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     if (KeyHookMessage != 0 && msg == KeyHookMessage) {
         HandleKeyHookMessage(lParam);
         return 1;
+    }
+    if (msg == kPreviewClickMessage) {
+        gbPreviewClick();
+        return 0;
     }
     if (msg == kSnapshotSavedMessage) {
         DeliverSnapshotName();

@@ -113,6 +113,9 @@ protected:
     void CreateParams(fw::CreateParams& params) override;
 
 private:
+    void SwitchPreview();
+    bool PreviewSwitching_ = false;
+    bool PreviewClickPending_ = false;
     // Names of saved pictures on their way from the streaming thread to the window
     // thread. Shared with the capture control's handler, so that a late report after the
     // window has gone still finds it.

@@ -314,14 +314,17 @@ bool TGDirectCapPin2::CameraRuns() {
     // A filter may need this thread during its start (a window of its own, a sent
     // message): sent messages are answered meanwhile, posted ones wait.
     PumpScope pumping(*this);
+    // A busy machine can take well over half a second to start a camera; the wait ends as
+    // soon as it runs, so a generous limit costs time only when the camera really refuses.
+    constexpr DWORD kLimitMs = 2000;
     const DWORD start = ::GetTickCount();
     for (;;) {
         FILTER_STATE state;
         if (SUCCEEDED(camera->GetState(0, &state)) && state == State_Running) return true;
         const DWORD waited = ::GetTickCount() - start;
-        if (waited >= 500) return false;
-        ::MsgWaitForMultipleObjectsEx(0, nullptr, std::min<DWORD>(2, 500 - waited), QS_SENDMESSAGE,
-                                      0);
+        if (waited >= kLimitMs) return false;
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, std::min<DWORD>(2, kLimitMs - waited),
+                                      QS_SENDMESSAGE, 0);
         MSG msg;
         ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
