@@ -519,6 +519,27 @@ TEST_F(MainWindow, TheFirstSuccessfulTryEndsTheSeries) {
     EXPECT_TRUE(PictureShowsCamera());
 }
 
+// The notice that sleep is held off comes from its timer, never from inside the power
+// message, and only the first time: the handler is called, and a box it shows would be
+// on screen (and recorded) before the call returns.
+TEST_F(MainWindow, TheSleepNoticeComesFromItsTimerAndOnlyOnce) {
+    ShowAndStart();
+    BoxWatcher boxes;
+    EXPECT_EQ(SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0),
+              static_cast<LRESULT>(BROADCAST_QUERY_DENY));
+    EXPECT_TRUE(form->tmrShowMsg->Enabled());
+    EXPECT_TRUE(boxes.Texts().empty());
+    form->tmrShowMsgTimer();
+    EXPECT_FALSE(form->tmrShowMsg->Enabled());
+    EXPECT_EQ(boxes.Texts().size(), 1u);
+
+    EXPECT_EQ(SendMessageW(wnd, WM_POWER, 1 /* PWR_SUSPENDREQUEST */, 0), -1 /* PWR_FAIL */);
+    EXPECT_TRUE(form->tmrShowMsg->Enabled());
+    form->tmrShowMsgTimer();
+    EXPECT_FALSE(form->tmrShowMsg->Enabled());
+    EXPECT_EQ(boxes.Texts().size(), 1u);
+}
+
 TEST_F(MainWindow, SuspendStopsThePreviewAndResumeBringsItBack) {
     ShowAndStart();
     SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);

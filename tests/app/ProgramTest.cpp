@@ -186,19 +186,12 @@ TEST_F(Program, RefusesSuspendAndShowsTheNoticeOnlyOnce) {
     const UINT saver = RegisterWindowMessageA("Quillhook");
     PostMessageW(w, saver, 0xF140, 0);
     PostMessageW(w, saver, 0xF170, 0);
+    // The notice comes from the timer's tick; that it comes only once is shown in-process
+    // by calling the timer's handler (MainWindowTest).
     ASSERT_TRUE(WaitFor([&] { return CountDialogs(p.Pid()) > 0; }, 5000))
         << "no notice after held-back commands";
-    Sleep(1500);
-    EXPECT_EQ(CountDialogs(p.Pid()), 1);
     CloseDialogs(p.Pid());
     ASSERT_TRUE(WaitFor([&] { return CountDialogs(p.Pid()) == 0; }, 5000));
-
-    // Later ones are held back without a notice.
-    PostMessageW(w, saver, 0xF140, 0);
-    ASSERT_TRUE(SendMessageTimeoutW(w, WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0, SMTO_BLOCK, 5000,
-                                    &answer));
-    Sleep(1800);
-    EXPECT_EQ(CountDialogs(p.Pid()), 0);
     CloseAndExpectCleanEnd(p, w);
 }
 
