@@ -125,11 +125,7 @@ private:
 }  // namespace
 
 HRESULT CreateAsfWriter(REFIID iid, void** out) {
-    auto* filter = new (std::nothrow) AsfWriterDouble();
-    if (!filter) return E_OUTOFMEMORY;
-    const HRESULT hr = filter->QueryInterface(iid, out);
-    filter->Release();
-    return hr;
+    return CreateAndQuery<AsfWriterDouble>(iid, out);
 }
 
 }  // namespace doubles

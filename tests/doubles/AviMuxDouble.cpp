@@ -249,12 +249,6 @@ private:
 
 }  // namespace
 
-HRESULT CreateAviMux(REFIID iid, void** out) {
-    auto* filter = new (std::nothrow) AviMuxDouble();
-    if (!filter) return E_OUTOFMEMORY;
-    const HRESULT hr = filter->QueryInterface(iid, out);
-    filter->Release();
-    return hr;
-}
+HRESULT CreateAviMux(REFIID iid, void** out) { return CreateAndQuery<AviMuxDouble>(iid, out); }
 
 }  // namespace doubles

@@ -3,10 +3,22 @@
 
 #include <windows.h>
 
+#include <new>
+
 namespace doubles {
 
 HRESULT CreateAsfWriter(REFIID iid, void** out);
 HRESULT CreateFileWriter(REFIID iid, void** out);
 HRESULT CreateAviMux(REFIID iid, void** out);
+
+// Makes a T (starting with one reference) and hands out the asked-for interface.
+template <typename T>
+HRESULT CreateAndQuery(REFIID iid, void** out) {
+    auto* object = new (std::nothrow) T();
+    if (!object) return E_OUTOFMEMORY;
+    const HRESULT hr = object->QueryInterface(iid, out);
+    object->Release();
+    return hr;
+}
 
 }  // namespace doubles

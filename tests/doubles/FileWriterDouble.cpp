@@ -58,11 +58,7 @@ private:
 }  // namespace
 
 HRESULT CreateFileWriter(REFIID iid, void** out) {
-    auto* filter = new (std::nothrow) FileWriterDouble();
-    if (!filter) return E_OUTOFMEMORY;
-    const HRESULT hr = filter->QueryInterface(iid, out);
-    filter->Release();
-    return hr;
+    return CreateAndQuery<FileWriterDouble>(iid, out);
 }
 
 }  // namespace doubles

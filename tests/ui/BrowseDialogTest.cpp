@@ -228,19 +228,6 @@ TEST_F(BrowseDialogTest, TruncateTextFitsWithAnEllipsis) {
 
 namespace {
 
-HWND StatusControlOf(HWND Browser) {
-    HWND found = nullptr;
-    EnumChildWindows(
-        Browser,
-        [](HWND c, LPARAM d) -> BOOL {
-            if (GetDlgCtrlID(c) != BrowseStatusControlId) return TRUE;
-            *reinterpret_cast<HWND*>(d) = c;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
 HWND ButtonOf(HWND Browser, int Id) { return GetDlgItem(Browser, Id); }
 
 }  // namespace

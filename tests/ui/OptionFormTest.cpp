@@ -50,22 +50,9 @@ protected:
 
 std::wstring W(const std::string& s) { return AnsiToWide(s); }
 
-HWND StatusOf(HWND Browser) {
-    HWND found = nullptr;
-    EnumChildWindows(
-        Browser,
-        [](HWND h, LPARAM d) -> BOOL {
-            if (GetDlgCtrlID(h) != BrowseStatusControlId) return TRUE;
-            *reinterpret_cast<HWND*>(d) = h;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
 // Waits until the browser's status line shows Folder (as the browser shortens it).
 bool StatusShows(HWND Browser, const std::string& Folder) {
-    HWND status = StatusOf(Browser);
+    HWND status = StatusControlOf(Browser);
     return status &&
            WaitFor([&] { return WideToAnsi(WindowText(status)) == CompactPath(status, Folder); });
 }

@@ -3,6 +3,7 @@
 #include "common/u_GlobalDefine.h"
 #include "common/u_PathUtil.h"
 #include "common/u_ResourceLib.h"
+#include "ui/GDialogs.h"
 #include "tests/support/TestPaths.h"
 
 #include <atomic>
@@ -392,6 +393,19 @@ void UiTest::TearDown() {
     AppPath = savedAppPath;
     ImagePath = savedImagePath;
     MoviePath = savedMoviePath;
+}
+
+HWND StatusControlOf(HWND Browser) {
+    HWND found = nullptr;
+    EnumChildWindows(
+        Browser,
+        [](HWND c, LPARAM d) -> BOOL {
+            if (GetDlgCtrlID(c) != BrowseStatusControlId) return TRUE;
+            *reinterpret_cast<HWND*>(d) = c;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
 }
 
 }  // namespace uitest

@@ -49,6 +49,8 @@ HWND WaitForActiveForm(const std::wstring& Caption, DWORD TimeoutMs = 10000);
 bool BringToFront(HWND Top);
 // Waits until the window is gone or hidden.
 bool WaitWindowGone(HWND Window, DWORD TimeoutMs = 10000);
+// The status line of an open folder browser, or null.
+HWND StatusControlOf(HWND Browser);
 
 // Child windows (at any depth) of a class, in z order.
 std::vector<HWND> Children(HWND Parent, const std::wstring& Class);
