@@ -73,4 +73,15 @@ int CloseDialogs(DWORD pid);
 // The texts of pid's message boxes.
 std::vector<std::wstring> DialogTexts(DWORD pid);
 
+// Waits up to ms for pred(), polling.
+template <typename Pred>
+bool WaitFor(Pred pred, DWORD ms) {
+    const DWORD start = GetTickCount();
+    while (!pred()) {
+        if (GetTickCount() - start > ms) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
 }  // namespace orvix_test

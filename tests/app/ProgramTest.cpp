@@ -24,17 +24,6 @@ void CloseAndExpectCleanEnd(RunningProgram& p, HWND w) {
     EXPECT_EQ(code, 0u);
 }
 
-// Waits up to ms for pred(), polling.
-template <typename Pred>
-bool WaitFor(Pred pred, DWORD ms) {
-    const DWORD start = GetTickCount();
-    while (!pred()) {
-        if (GetTickCount() - start > ms) return false;
-        Sleep(20);
-    }
-    return true;
-}
-
 FILETIME WriteTime(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);

@@ -19,16 +19,6 @@ namespace {
 constexpr DWORD kStartMs = 20000;
 constexpr DWORD kWaitMs = 10000;
 
-template <typename Pred>
-bool WaitFor(Pred pred, DWORD ms) {
-    const DWORD start = GetTickCount();
-    while (!pred()) {
-        if (GetTickCount() - start > ms) return false;
-        Sleep(20);
-    }
-    return true;
-}
-
 std::wstring Caption(HWND w) {
     wchar_t buf[512]{};
     GetWindowTextW(w, buf, 512);
