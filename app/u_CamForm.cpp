@@ -66,19 +66,6 @@ void LoadButtonGlyph(TTntGButton* b, const char* file) {
     if (LoadGlyphFile(b->Glyphs().Glyph(), Tfrm_DADez::ImagesFolder() + file)) b->Invalidate();
 }
 
-// The hook posts from ordinary programs, and an elevated window drops messages from
-// lower integrity levels unless it lets them through. Looked up at run time: systems
-// before Windows 7 do not have the call (nor the filtering).
-void AllowSaverNotices(HWND wnd) {
-    if (!wnd || SaverHookMessage == 0) return;
-    using FilterFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
-    HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    auto filter = user32 ? reinterpret_cast<FilterFn>(reinterpret_cast<void*>(
-                               GetProcAddress(user32, "ChangeWindowMessageFilterEx")))
-                         : nullptr;
-    if (filter) filter(wnd, SaverHookMessage, 1 /* MSGFLT_ALLOW */, nullptr);
-}
-
 }  // namespace
 
 SIZE PictureAreaSize(int videoWidth, int videoHeight) {

@@ -2,6 +2,8 @@
 // or the WM ASF Writer), starting and stopping it, the progress timer and the capture
 // file's preallocation and compaction.
 #include "capture/GDirectCapPin2.h"
+#include "capture/SilentAudioSource.h"
+#include "common/u_PathUtil.h"
 
 #include <mmsystem.h>
 
@@ -14,6 +16,42 @@ using Microsoft::WRL::ComPtr;
 uint64_t CaptureFileAllocation(uint32_t Megabytes) {
     return static_cast<uint64_t>(std::min(Megabytes, MaxCaptureFileMegabytes)) * 1048576u;
 }
+
+namespace {
+
+// The Windows Media writer runs only with every input of its profile connected, and its
+// format needs a sound stream: without the microphone's sound it gets silence of our own.
+// False when that could not be joined (the writer's start then fails).
+bool FeedSilence(IGraphBuilder* Graph, IBaseFilter* Writer) {
+    ComPtr<IBaseFilter> silence = CreateSilentAudioSource();
+    if (!silence || FAILED(Graph->AddFilter(silence.Get(), L"Silent Audio"))) return false;
+    ComPtr<IPin> out = FirstPin(silence.Get(), PINDIR_OUTPUT);
+    ComPtr<IPin> in = FirstPin(Writer, PINDIR_INPUT);
+    if (out && in && SUCCEEDED(Graph->Connect(out.Get(), in.Get()))) return true;
+    Graph->RemoveFilter(silence.Get());
+    return false;
+}
+
+// Removes a reserved recording file that nothing was written into.
+void DropEmptyFile(const std::wstring& FileName) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!FileName.empty() &&
+        ::GetFileAttributesExW(ExtendedPath(FileName).c_str(), GetFileExInfoStandard, &data) &&
+        data.nFileSizeHigh == 0 && data.nFileSizeLow == 0)
+        ::DeleteFileW(ExtendedPath(FileName).c_str());
+}
+
+// The recording's name, taken by creating its file exclusively, so that no existing file
+// is ever handed to a writer in overwrite mode. The empty file goes again unless Keep.
+struct NameReservation {
+    std::wstring FileName;
+    bool Keep = false;
+    ~NameReservation() {
+        if (!Keep) DropEmptyFile(FileName);
+    }
+};
+
+}  // namespace
 
 TCaptureFileKind CaptureFileKind(const std::wstring& FileName) {
     const size_t slash = FileName.find_last_of(L"\\/");
@@ -150,10 +188,18 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
     // recording still takes it from the open microphone.
     if (AudioMoniker_ && AudioFilter_) AudioWanted_ = true;
     if (VideoFileName.empty()) VideoFileName = L"capture.avi";
-    CaptureFileName_ = UniqueFileName(VideoFileName);
-    const TCaptureFileKind kind = CaptureFileKind(CaptureFileName_);
+    const TCaptureFileKind kind = CaptureFileKind(VideoFileName);
     // A name no writer here can write ends the attempt before anything is changed.
     if (kind == TCaptureFileKind::None) return false;
+    NameReservation reserved;
+    {
+        DWORD error = ERROR_SUCCESS;
+        if (!CreateUniqueFile(VideoFileName, reserved.FileName, error)) {
+            Error(ErrSetOutputFile);
+            return false;
+        }
+    }
+    CaptureFileName_ = reserved.FileName;
     // Preallocation (and compaction) are AVI capture-file facilities; a name of another
     // kind (the ASF writer makes its own file) gets none.
     if (kind == TCaptureFileKind::Avi && BufferFileSize != 0) {
@@ -236,18 +282,21 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
         }
         if (AudioWanted_) {
             WireCaptureAudio();
-            // Missing sound never stops a recording: the file gets video only.
+            // Missing sound never stops a recording: an AVI file gets video only, a
+            // Windows Media file a silent sound track.
             if (!RecordingAudioWired_) {
                 Error(ErrRenderCaptureAudio);
                 AudioWanted_ = false;
             }
         }
+        if (AsfWriter_ && !RecordingAudioWired_) FeedSilence(Graph_.Get(), AsfWriter_.Get());
         if (WantPreview && !AttachVideoWindow()) Error(ErrCaptureVideoWindow);
         MediaEvent_.Reset();
         if (SUCCEEDED(Graph_->QueryInterface(IID_IMediaEventEx,
                                              reinterpret_cast<void**>(MediaEvent_.GetAddressOf()))))
             MediaEvent_->SetNotifyWindow(reinterpret_cast<OAHWND>(Handle()), WM_GRAPHNOTIFY, 0);
         CaptureGraphBuilt_ = true;
+        reserved.Keep = true;
         return true;
     } catch (...) {
         TearDownGraph();
@@ -275,6 +324,8 @@ bool TGDirectCapPin2::StartCapture() {
     const auto fail = [this](IMediaControl* control, int code) {
         if (control) control->Stop();
         StopEachFilter();
+        // The name was reserved for this recording; an untouched reservation goes.
+        DropEmptyFile(CaptureFileName_);
         VideoCB_->SetEnabled(false);
         AudioCB_->SetEnabled(false);
         if (code) Error(code);

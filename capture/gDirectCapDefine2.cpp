@@ -1,5 +1,6 @@
 #include "capture/gDirectCapDefine2.h"
 
+#include "common/FolderProbe.h"
 #include "common/u_PathUtil.h"
 
 #include <cstring>
@@ -144,20 +145,27 @@ bool SameIgnoringCase(const wchar_t* a, const wchar_t* b, size_t n) {
 }
 
 // Numbers already used in the folder: Taken[n] for n up to the count of listed names,
-// enough to hold the smallest free one (n names cannot take more than n numbers).
-std::vector<bool> TakenNumbers(const TFileNameParts& P) {
-    std::vector<bool> taken;
+// enough to hold the smallest free one (n names cannot take more than n numbers). False,
+// with the system's error, when the folder cannot be listed: a failed look is no proof
+// that a name is free.
+bool TakenNumbers(const TFileNameParts& P, std::vector<bool>& Taken, DWORD& Error) {
+    Taken.clear();
+    // A drive without its medium answers with a failure, not with the system's box.
+    NoCriticalErrorBoxes quiet;
     const std::wstring pattern = ExtendedPath(P.Folder + P.Base + L"*" + P.Ext);
     WIN32_FIND_DATAW fd;
-    fw::FindHandle find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &fd,
-                                           FindExSearchNameMatch, nullptr,
-                                           FIND_FIRST_EX_LARGE_FETCH));
+    fw::FindHandle find = FindFirstEntry(pattern, FindExSearchNameMatch, fd, Error);
     if (!find) {
-        // The folder is made on first use; listing first saves a look on every other one.
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES) ForceFolder(P.Folder);
-        taken.assign(1, false);
-        return taken;
+        if (Error == ERROR_PATH_NOT_FOUND) {
+            // The folder is made on first use; listing first saves a look on every other
+            // one. Whether it could be made shows when the file is created.
+            ForceFolder(P.Folder);
+        } else if (Error != ERROR_FILE_NOT_FOUND && Error != ERROR_NO_MORE_FILES) {
+            return false;
+        }
+        Error = ERROR_SUCCESS;
+        Taken.assign(1, false);
+        return true;
     }
     std::vector<unsigned> numbers;
     const size_t fixed = P.Base.size() + P.Ext.size();
@@ -181,11 +189,11 @@ std::vector<bool> TakenNumbers(const TFileNameParts& P) {
             continue;
         numbers.push_back(value);
     } while (::FindNextFileW(find.get(), &fd));
-    taken.assign(numbers.size() + 1, false);
+    Taken.assign(numbers.size() + 1, false);
     for (unsigned n : numbers) {
-        if (n < taken.size()) taken[n] = true;
+        if (n < Taken.size()) Taken[n] = true;
     }
-    return taken;
+    return true;
 }
 
 size_t NextFree(const std::vector<bool>& Taken, size_t From) {
@@ -229,14 +237,18 @@ TFileNameParts SplitFileTemplate(const std::wstring& Template) {
 
 std::wstring UniqueFileName(const std::wstring& Template) {
     const TFileNameParts p = PrepareFolder(Template);
-    return Numbered(p, NextFree(TakenNumbers(p), 0));
+    std::vector<bool> taken;
+    DWORD error = ERROR_SUCCESS;
+    if (!TakenNumbers(p, taken, error)) return {};
+    return Numbered(p, NextFree(taken, 0));
 }
 
 fw::Handle CreateUniqueFile(const std::wstring& Template, std::wstring& FileName, DWORD& Error) {
     FileName.clear();
     Error = ERROR_SUCCESS;
     const TFileNameParts p = PrepareFolder(Template);
-    std::vector<bool> taken = TakenNumbers(p);
+    std::vector<bool> taken;
+    if (!TakenNumbers(p, taken, Error)) return {};
     size_t n = NextFree(taken, 0);
     // Another writer can only take so many names between our tries.
     for (int attempt = 0; attempt < 1000; ++attempt) {

@@ -93,13 +93,14 @@ TFileNameParts SplitFileTemplate(const std::wstring& Template);
 // Folder + base name + the smallest decimal number from 0 that no file (nor folder) of
 // the folder has + extension. The template's folder is created with its missing parents;
 // a template without a folder names a file in the program's folder. The folder is listed
-// once, whatever the number of pictures in it.
+// once, whatever the number of pictures in it. Empty when the folder cannot be listed.
 std::wstring UniqueFileName(const std::wstring& Template);
 
 // Creates the file that UniqueFileName names, exclusively: when that name appears in the
 // meantime (another program writing into the folder), the next free number is taken.
-// Returns the open file (write access) and its name in FileName; on failure an empty
-// holder, FileName empty and the system's error code in Error.
+// Returns the open file (write access) and its name in FileName; on failure (the folder
+// cannot be listed or the file not made) an empty holder, FileName empty and the system's
+// error code in Error.
 fw::Handle CreateUniqueFile(const std::wstring& Template, std::wstring& FileName, DWORD& Error);
 
 // --- still pictures

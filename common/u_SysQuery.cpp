@@ -1,5 +1,6 @@
 #include "common/u_SysQuery.h"
 
+#include "common/FolderProbe.h"
 #include "common/u_GlobalDefine.h"
 #include "common/u_PathUtil.h"
 #include "framework/WinHandles.h"
@@ -124,26 +125,13 @@ void GetDocumentsFolder(std::string& Folder) {
 namespace {
 
 // Free bytes for the calling user of the volume that holds Root, -1 on any failure, with
-// no "insert a disk" box for an empty removable drive. The per-thread switch came with
-// Windows 7; before it only the process-wide one exists.
+// no "insert a disk" box for an empty removable drive.
 int64_t FreeBytesWithoutErrorBox(const wchar_t* Root) {
-    using SetThreadErrorModeFn = BOOL(WINAPI*)(DWORD, DWORD*);
-    const auto setThreadErrorMode = ProcAs<SetThreadErrorModeFn>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadErrorMode"));
-    DWORD oldMode = 0;
-    BOOL modeSet = FALSE;
-    if (setThreadErrorMode)
-        modeSet = setThreadErrorMode(SEM_FAILCRITICALERRORS, &oldMode);
-    else
-        oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+    NoCriticalErrorBoxes quiet;
     ULARGE_INTEGER available{};
-    const BOOL ok = GetDiskFreeSpaceExW(Root, &available, nullptr, nullptr);
-    if (setThreadErrorMode) {
-        if (modeSet) setThreadErrorMode(oldMode, nullptr);
-    } else {
-        SetErrorMode(oldMode);
-    }
-    if (!ok || available.QuadPart > static_cast<ULONGLONG>(INT64_MAX)) return -1;
+    if (!GetDiskFreeSpaceExW(Root, &available, nullptr, nullptr) ||
+        available.QuadPart > static_cast<ULONGLONG>(INT64_MAX))
+        return -1;
     return static_cast<int64_t>(available.QuadPart);
 }
 

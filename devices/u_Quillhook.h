@@ -12,3 +12,15 @@ extern UINT SaverHookMessage;
 // install (another program owns the hook) is not reported.
 void InstallSaverHook(HWND Window);
 void RemoveSaverHook();
+
+// Lets the hook's notices, posted from ordinary programs, reach the elevated Window: the
+// system drops messages from lower integrity levels unless they are let through. Uses
+// ChangeWindowMessageFilterEx (Windows 7: this window only) where the system has it,
+// else ChangeWindowMessageFilter (Vista: the whole process); nothing before Vista.
+// Skipped for window 0 or message 0.
+void AllowSaverNotices(HWND Window);
+
+// How AllowSaverNotices finds a routine of user32 by name (null when missing); tests put
+// one here that answers as an older system would.
+using TUser32Lookup = FARPROC (*)(const char* Name);
+extern TUser32Lookup User32Routine;

@@ -1,5 +1,6 @@
 #include "ui/GDialogs.h"
 
+#include "common/FolderProbe.h"
 #include "common/u_PathUtil.h"
 #include "framework/Application.h"
 #include "framework/Control.h"
@@ -12,18 +13,6 @@
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-// Keeps the system from asking about drives without media while it runs.
-class NoCriticalErrorBoxes {
-public:
-    NoCriticalErrorBoxes() : old_(::SetErrorMode(SEM_FAILCRITICALERRORS)) {}
-    ~NoCriticalErrorBoxes() { ::SetErrorMode(old_); }
-    NoCriticalErrorBoxes(const NoCriticalErrorBoxes&) = delete;
-    NoCriticalErrorBoxes& operator=(const NoCriticalErrorBoxes&) = delete;
-
-private:
-    UINT old_;
-};
 
 bool IsNT4OrLater() {
     OSVERSIONINFOA info{};
@@ -417,8 +406,9 @@ bool IsExistingFolder(const std::string& Text) {
     // Wildcards would let the search find some other entry.
     if (name.empty() || name.find_first_of("*?") != std::string::npos) return false;
     WIN32_FIND_DATAW data{};
-    fw::FindHandle find(::FindFirstFileExW(ExtendedPath(AnsiToWide(name)).c_str(), FindExInfoBasic,
-                                           &data, FindExSearchLimitToDirectories, nullptr, 0));
+    DWORD error = ERROR_SUCCESS;
+    fw::FindHandle find = FindFirstEntry(ExtendedPath(AnsiToWide(name)),
+                                         FindExSearchLimitToDirectories, data, error);
     return find && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 

@@ -4,6 +4,7 @@
 #include "tests/capture/CaptureTestSupport.h"
 #include "tests/capture/MediaProbe.h"
 
+#include "capture/SilentAudioSource.h"
 #include "framework/WinHandles.h"
 
 #include <mmsystem.h>
@@ -15,6 +16,7 @@
 
 using namespace captest;
 namespace fs = std::filesystem;
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -276,6 +278,72 @@ TEST_F(RecordingTest, WithoutPreviewTheCameraFeedsTheFileDirectly) {
     ASSERT_TRUE(p.ran);
     EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
     EXPECT_GT(p.AudioInt("nb_read_packets"), 0);
+}
+
+TEST_F(RecordingTest, WithoutAMicrophoneAWmvFileGetsVideoAndASilentSoundTrack) {
+    ASSERT_TRUE(SelectCamera(false));
+    cap->SetVideoFormat(320, 240, 15.0, 24);
+    cap->VideoFileName = Template(L"video_kv_.wmv");
+    ASSERT_GT(Record(2000), 0u);
+    EXPECT_EQ(Errors(), std::vector<int>{});
+    EXPECT_EQ(ReadRecord(L"Input1Type"), L"{73647561-0000-0010-8000-00AA00389B71}");  // audio
+    const MediaProbe p = ProbeMedia(cap->CaptureFileName());
+    ASSERT_TRUE(p.ran);
+    EXPECT_EQ(p.VideoInt("width"), 320);
+    EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
+    EXPECT_EQ(p.AudioInt("sample_rate"), 44100);
+    EXPECT_EQ(p.AudioInt("channels"), 1);
+    EXPECT_EQ(p.audio.at("sample_fmt"), "s16");
+    EXPECT_NEAR(p.AudioSeconds(), p.VideoDouble("duration"), 1.0);
+}
+
+// The writer double is as strict as the documented writer: no pause with an input open,
+// no sample without a time stamp.
+TEST_F(RecordingTest, TheWriterDoubleRefusesAnOpenInputAndUntimedSamples) {
+    ComPtr<IBaseFilter> writer, camera;
+    ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(CLSID_WMAsfWriter, nullptr, CLSCTX_INPROC_SERVER,
+                                                IID_PPV_ARGS(&writer)));
+    ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(vcam::CLSID_OrvixTestCamera, nullptr,
+                                                CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&camera)));
+    ComPtr<IFileSinkFilter> sink;
+    ASSERT_HRESULT_SUCCEEDED(writer.As(&sink));
+    fs::create_directories(folder);
+    ASSERT_HRESULT_SUCCEEDED(sink->SetFileName((folder / L"strict.wmv").c_str(), nullptr));
+    ComPtr<IEnumPins> pins = PinsOf(writer.Get());
+    ComPtr<IPin> audioIn = FindPinByDirection(pins.Get(), PINDIR_INPUT);
+    ComPtr<IPin> videoIn = NextPinAfter(pins.Get(), audioIn.Get());
+    ASSERT_HRESULT_SUCCEEDED(
+        FirstPin(camera.Get(), PINDIR_OUTPUT)->Connect(videoIn.Get(), nullptr));
+    EXPECT_EQ(writer->Pause(), VFW_E_NOT_CONNECTED);
+
+    ComPtr<IBaseFilter> silence = CreateSilentAudioSource();
+    ASSERT_HRESULT_SUCCEEDED(
+        FirstPin(silence.Get(), PINDIR_OUTPUT)->Connect(audioIn.Get(), nullptr));
+    ASSERT_HRESULT_SUCCEEDED(writer->Pause());
+    ComPtr<IMemAllocator> allocator;
+    ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(CLSID_MemoryAllocator, nullptr,
+                                                CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&allocator)));
+    ALLOCATOR_PROPERTIES want{1, 8820, 1, 0}, got{};
+    ASSERT_HRESULT_SUCCEEDED(allocator->SetProperties(&want, &got));
+    ASSERT_HRESULT_SUCCEEDED(allocator->Commit());
+    ComPtr<IMediaSample> sample;
+    ASSERT_HRESULT_SUCCEEDED(allocator->GetBuffer(&sample, nullptr, nullptr, 0));
+    sample->SetActualDataLength(8820);
+    ComPtr<IMemInputPin> input;
+    ASSERT_HRESULT_SUCCEEDED(audioIn.As(&input));
+    EXPECT_EQ(input->Receive(sample.Get()), VFW_E_SAMPLE_TIME_NOT_SET);
+    REFERENCE_TIME start = 0, stop = 1000000;
+    sample->SetTime(&start, &stop);
+    EXPECT_EQ(input->Receive(sample.Get()), S_OK);
+    sample.Reset();
+    allocator->Decommit();
+    writer->Stop();
+    // Joined pins hold each other's filters: part them so that all four go.
+    for (IPin* in : {audioIn.Get(), videoIn.Get()}) {
+        ComPtr<IPin> out;
+        if (SUCCEEDED(in->ConnectedTo(&out))) out->Disconnect();
+        in->Disconnect();
+    }
 }
 
 TEST_F(RecordingTest, ALostCameraEndsTheRecordingWithAReadableFile) {

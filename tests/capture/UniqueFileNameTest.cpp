@@ -2,8 +2,10 @@
 // names that do not count as taken, folder creation, and exclusive creation when several
 // writers share a folder.
 #include "capture/gDirectCapDefine2.h"
+#include "common/FolderProbe.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestPaths.h"
+#include "tests/support/VistaListing.h"
 
 #include <gtest/gtest.h>
 
@@ -134,6 +136,35 @@ TEST(UniqueFileNameTest, ConcurrentWritersNeverShareOrOverwriteAFile) {
             EXPECT_EQ(data.nFileSizeLow, 1u);
         }
     }
+}
+
+// The listing as Vista answers it, and one that fails: a failed look never counts as a
+// free name. Folders are looked at without the system's "no disk" boxes.
+TEST(UniqueFileNameTest, VistaListsThePlainWayAndAFailedListingGivesNoName) {
+    TempFolder dir(L"ufn");
+    const std::wstring tpl = dir.Path() + L"video_kv_.wmv";
+    dir.Touch(L"video_kv_0.wmv");
+    dir.Touch(L"video_kv_1.wmv");
+    struct Seam {
+        explicit Seam(FindFirstFileExFn f) { FindFirstFileExRoutine = f; }
+        ~Seam() { FindFirstFileExRoutine = &::FindFirstFileExW; }
+    };
+    {
+        Seam vista(&testsupport::VistaFindFirstFileEx);
+        testsupport::ListingsWithErrorBoxes = 0;
+        EXPECT_EQ(UniqueFileName(tpl), dir.Path() + L"video_kv_2.wmv");
+        EXPECT_EQ(testsupport::ListingsWithErrorBoxes, 0);
+    }
+    {
+        Seam denied(&testsupport::DeniedFindFirstFileEx);
+        EXPECT_EQ(UniqueFileName(tpl), L"");
+        std::wstring name = L"stale";
+        DWORD error = 0;
+        EXPECT_FALSE(CreateUniqueFile(tpl, name, error));
+        EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        EXPECT_TRUE(name.empty());
+    }
+    EXPECT_EQ(dir.Names(), (std::vector<std::wstring>{L"video_kv_0.wmv", L"video_kv_1.wmv"}));
 }
 
 TEST(UniqueFileNameTest, CreationFailureGivesTheReasonAndNoName) {

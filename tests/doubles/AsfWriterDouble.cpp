@@ -76,13 +76,14 @@ public:
         if (FAILED(sample->GetPointer(&data))) return E_FAIL;
         const long size = sample->GetActualDataLength();
         REFERENCE_TIME start = 0, stop = 0;
-        const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
+        // The writer wants every input sample time-stamped.
+        if (FAILED(sample->GetTime(&start, &stop))) return VFW_E_SAMPLE_TIME_NOT_SET;
         std::lock_guard<std::recursive_mutex> hold(lock_);
         if (!file_.IsOpen() || size <= 0) return S_OK;
         if (pin == kVideoPin)
-            file_.WriteVideo(data, static_cast<DWORD>(size), timed ? &start : nullptr);
+            file_.WriteVideo(data, static_cast<DWORD>(size), &start);
         else
-            file_.WriteAudio(data, static_cast<DWORD>(size), timed ? &start : nullptr);
+            file_.WriteAudio(data, static_cast<DWORD>(size), &start);
         return S_OK;
     }
 
@@ -96,14 +97,15 @@ protected:
     void FileNameSet() override { RecordString(kRecord, L"FileName", fileName_); }
     HRESULT Starting() override {
         if (fileName_.empty()) return E_FAIL;
-        // The real writer has no file without its video input either.
-        if (!Pin(kVideoPin).Connected()) return VFW_E_NOT_CONNECTED;
+        // The writer runs or pauses only with every input of its profile connected: a
+        // profile with sound and video needs both (the format cannot write without sound).
+        for (int i = 0; i < PinCount(); ++i) {
+            if (!Pin(i).Connected()) return VFW_E_NOT_CONNECTED;
+        }
         const auto* video =
             reinterpret_cast<const VIDEOINFOHEADER*>(Pin(kVideoPin).MediaType().pbFormat);
-        const WAVEFORMATEX* audio =
-            Pin(kAudioPin).Connected()
-                ? reinterpret_cast<const WAVEFORMATEX*>(Pin(kAudioPin).MediaType().pbFormat)
-                : nullptr;
+        const auto* audio =
+            reinterpret_cast<const WAVEFORMATEX*>(Pin(kAudioPin).MediaType().pbFormat);
         Microsoft::WRL::ComPtr<IStream> out;
         const HRESULT hr = CreateFileStream(fileName_, out);
         if (FAILED(hr)) return hr;

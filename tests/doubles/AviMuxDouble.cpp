@@ -181,6 +181,7 @@ public:
     }
     STDMETHODIMP get_Interleaving(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
 
+    // Sound must come as FORMAT_WaveFormatEx, video as FORMAT_VideoInfo.
     bool Accepts(int, const AM_MEDIA_TYPE& mt) override {
         if (mt.majortype == MEDIATYPE_Video)
             return mt.formattype == FORMAT_VideoInfo && mt.pbFormat &&
@@ -217,6 +218,9 @@ protected:
     }
     IPin* OutputPin() override { return &output_; }
     HRESULT Starting() override {
+        // The multiplexer writes only through the stream of the pin its output is joined
+        // to: with the output open (or joined to a pin without a stream) it cannot run.
+        // Its inputs need not all be joined: it always keeps one spare input pin.
         ComPtr<IStream> stream = output_.Stream();
         if (!stream) return VFW_E_NOT_CONNECTED;
         const VIDEOINFOHEADER* video = nullptr;

@@ -29,8 +29,9 @@ public:
     HRESULT Deliver(int, IMediaSample* sample) override {
         BYTE* data = nullptr;
         REFERENCE_TIME start = 0, stop = 0;
-        if (FAILED(sample->GetPointer(&data)) || FAILED(sample->GetTime(&start, &stop)))
-            return E_FAIL;
+        // A sample's start time is its byte offset in the file: an untimed one has no place.
+        if (FAILED(sample->GetPointer(&data))) return E_FAIL;
+        if (FAILED(sample->GetTime(&start, &stop))) return VFW_E_SAMPLE_TIME_NOT_SET;
         std::lock_guard<std::recursive_mutex> hold(lock_);
         if (!stream_) return VFW_E_WRONG_STATE;
         LARGE_INTEGER at{};
@@ -48,6 +49,8 @@ private:
 
     HRESULT OpenStream() {
         if (stream_) return S_OK;
+        // The writer has nowhere to write before it is given a file name: it will neither
+        // pause nor run, nor hand out its stream.
         if (fileName_.empty()) return E_FAIL;
         return CreateFileStream(fileName_, stream_);
     }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -49,6 +50,46 @@ TEST_F(SaverClientTest, InstallHoldsBackTheScreenSaverUntilRemoved) {
     EXPECT_FALSE(hooktest::RecordExists());
     EXPECT_EQ(hooktest::SysCommandElsewhere(SC_SCREENSAVE, 0), 0);
     RemoveSaverHook();  // a second removal is harmless
+}
+
+// Message-filter routines as a system offers them, recording how they are called.
+struct FilterCalls {
+    static inline bool withEx = false;  // Windows 7 and later; Vista has only the older one
+    static inline std::vector<std::string> calls;
+    static BOOL WINAPI FilterEx(HWND window, UINT message, DWORD action, void*) {
+        calls.push_back("Ex " + std::to_string(reinterpret_cast<uintptr_t>(window)) + " " +
+                        std::to_string(message) + " " + std::to_string(action));
+        return TRUE;
+    }
+    static BOOL WINAPI Filter(UINT message, DWORD flag) {
+        calls.push_back("Process " + std::to_string(message) + " " + std::to_string(flag));
+        return TRUE;
+    }
+    static FARPROC Lookup(const char* name) {
+        if (withEx && std::string(name) == "ChangeWindowMessageFilterEx")
+            return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&FilterEx));
+        if (std::string(name) == "ChangeWindowMessageFilter")
+            return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&Filter));
+        return nullptr;
+    }
+};
+
+TEST_F(SaverClientTest, NoticesFromOrdinaryProgramsAreLetThroughOnVistaAndLater) {
+    SaverHookMessage = RegisterWindowMessageA("Quillhook");
+    const TUser32Lookup system = User32Routine;
+    User32Routine = &FilterCalls::Lookup;
+    FilterCalls::withEx = false;
+    AllowSaverNotices(window.hwnd());
+    FilterCalls::withEx = true;
+    AllowSaverNotices(window.hwnd());
+    User32Routine = system;
+    const std::string message = std::to_string(SaverHookMessage);
+    // MSGFLT_ADD for the process on Vista; MSGFLT_ALLOW for this window from Windows 7.
+    EXPECT_EQ(FilterCalls::calls,
+              (std::vector<std::string>{
+                  "Process " + message + " 1",
+                  "Ex " + std::to_string(reinterpret_cast<uintptr_t>(window.hwnd())) + " " +
+                      message + " 1"}));
 }
 
 constexpr BYTE CameraKeyScan = 0x64;

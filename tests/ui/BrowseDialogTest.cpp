@@ -1,8 +1,10 @@
 #include "UiTestSupport.h"
 
+#include "common/FolderProbe.h"
 #include "common/u_PathUtil.h"
 #include "framework/Form.h"
 #include "ui/GDialogs.h"
+#include "tests/support/VistaListing.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -151,6 +153,11 @@ TEST_F(BrowseDialogTest, ExistingFolderTest) {
     const std::string folder = scratch.MakeFolder("one");
     EXPECT_TRUE(IsExistingFolder(folder));
     EXPECT_TRUE(IsExistingFolder(folder + "\\"));
+    // Vista refuses the quick listing; the plain one answers.
+    FindFirstFileExRoutine = &testsupport::VistaFindFirstFileEx;
+    const bool onVista = IsExistingFolder(folder);
+    FindFirstFileExRoutine = &::FindFirstFileExW;
+    EXPECT_TRUE(onVista);
     EXPECT_FALSE(IsExistingFolder(folder + "\\two"));
     EXPECT_FALSE(IsExistingFolder(""));
     EXPECT_FALSE(IsExistingFolder("\\"));

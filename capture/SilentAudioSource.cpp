@@ -1,0 +1,531 @@
+#include "capture/SilentAudioSource.h"
+
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// One buffer covers 100 ms (stream times are in 100 ns units).
+constexpr REFERENCE_TIME kUnit = 1000000;
+constexpr long kUnitBytes = SilenceSampleRate / 10 * SilenceChannels * (SilenceBits / 8);
+constexpr wchar_t kPinName[] = L"Audio";
+// Further behind than this (a pause, a starved thread), the stream skips ahead instead
+// of delivering the missed buffers in a burst.
+constexpr REFERENCE_TIME kMaxLag = 10 * kUnit;
+
+WAVEFORMATEX SilenceFormat() {
+    WAVEFORMATEX wf{};
+    wf.wFormatTag = WAVE_FORMAT_PCM;
+    wf.nChannels = SilenceChannels;
+    wf.nSamplesPerSec = SilenceSampleRate;
+    wf.wBitsPerSample = SilenceBits;
+    wf.nBlockAlign = static_cast<WORD>(SilenceChannels * (SilenceBits / 8));
+    wf.nAvgBytesPerSec = SilenceSampleRate * wf.nBlockAlign;
+    return wf;
+}
+
+// The type with its format block in task memory, as a pin hands it out.
+HRESULT FillSilenceType(AM_MEDIA_TYPE& mt) {
+    mt = AM_MEDIA_TYPE{};
+    auto* wf = static_cast<WAVEFORMATEX*>(::CoTaskMemAlloc(sizeof(WAVEFORMATEX)));
+    if (!wf) return E_OUTOFMEMORY;
+    *wf = SilenceFormat();
+    mt.majortype = MEDIATYPE_Audio;
+    mt.subtype = MEDIASUBTYPE_PCM;
+    mt.bFixedSizeSamples = TRUE;
+    mt.lSampleSize = wf->nBlockAlign;
+    mt.formattype = FORMAT_WaveFormatEx;
+    mt.cbFormat = sizeof(WAVEFORMATEX);
+    mt.pbFormat = reinterpret_cast<BYTE*>(wf);
+    return S_OK;
+}
+
+// A partial type (blank fields match anything) that our one type fulfils.
+bool Matches(const AM_MEDIA_TYPE& mt) {
+    if (mt.majortype != GUID_NULL && mt.majortype != MEDIATYPE_Audio) return false;
+    if (mt.subtype != GUID_NULL && mt.subtype != MEDIASUBTYPE_PCM) return false;
+    if (mt.formattype == GUID_NULL) return true;
+    if (mt.formattype != FORMAT_WaveFormatEx) return false;
+    if (!mt.pbFormat || mt.cbFormat < sizeof(PCMWAVEFORMAT)) return true;
+    const WAVEFORMATEX ours = SilenceFormat();
+    const auto* theirs = reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
+    return theirs->wFormatTag == ours.wFormatTag && theirs->nChannels == ours.nChannels &&
+           theirs->nSamplesPerSec == ours.nSamplesPerSec &&
+           theirs->wBitsPerSample == ours.wBitsPerSample;
+}
+
+wchar_t* CoTaskString(const wchar_t* s) {
+    const size_t bytes = (wcslen(s) + 1) * sizeof(wchar_t);
+    auto* out = static_cast<wchar_t*>(::CoTaskMemAlloc(bytes));
+    if (out) std::memcpy(out, s, bytes);
+    return out;
+}
+
+// An enumerator over one item (the pin, or its media type); it holds the filter.
+template <typename Interface, typename Item>
+class OneItemEnumerator final : public Interface {
+public:
+    using Give = HRESULT (*)(IBaseFilter*, Item**);
+    OneItemEnumerator(const IID& iid, IBaseFilter* filter, Give give, ULONG position)
+        : iid_(iid), filter_(filter), give_(give), position_(position) {}
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (iid != IID_IUnknown && iid != iid_) return E_NOINTERFACE;
+        *out = static_cast<Interface*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&ref_); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const LONG ref = ::InterlockedDecrement(&ref_);
+        if (ref == 0) delete this;
+        return static_cast<ULONG>(ref);
+    }
+    STDMETHODIMP Next(ULONG count, Item** items, ULONG* fetched) override {
+        if (!items) return E_POINTER;
+        if (count > 1 && !fetched) return E_INVALIDARG;
+        ULONG got = 0;
+        while (got < count && position_ < 1) {
+            const HRESULT hr = give_(filter_.Get(), &items[got]);
+            if (FAILED(hr)) break;
+            ++got;
+            ++position_;
+        }
+        if (fetched) *fetched = got;
+        return got == count ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Skip(ULONG count) override {
+        const bool all = position_ + count <= 1;
+        position_ = std::min<ULONG>(1, position_ + count);
+        return all ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Reset() override {
+        position_ = 0;
+        return S_OK;
+    }
+    STDMETHODIMP Clone(Interface** out) override {
+        if (!out) return E_POINTER;
+        *out = new (std::nothrow) OneItemEnumerator(iid_, filter_.Get(), give_, position_);
+        return *out ? S_OK : E_OUTOFMEMORY;
+    }
+
+private:
+    ~OneItemEnumerator() = default;
+    LONG ref_ = 1;
+    const IID iid_;
+    ComPtr<IBaseFilter> filter_;
+    Give give_;
+    ULONG position_;
+};
+
+class SilentSource;
+
+// The output pin; its reference count is its filter's.
+class SilentPin final : public IPin {
+public:
+    explicit SilentPin(SilentSource& filter) : filter_(filter) {}
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    STDMETHODIMP Connect(IPin* receiver, const AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
+    STDMETHODIMP Disconnect() override;
+    STDMETHODIMP ConnectedTo(IPin** pin) override;
+    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
+    STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override {
+        if (!dir) return E_POINTER;
+        *dir = PINDIR_OUTPUT;
+        return S_OK;
+    }
+    STDMETHODIMP QueryId(LPWSTR* id) override {
+        if (!id) return E_POINTER;
+        *id = CoTaskString(kPinName);
+        return *id ? S_OK : E_OUTOFMEMORY;
+    }
+    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* mt) override {
+        return mt && Matches(*mt) ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override;
+    STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP EndOfStream() override { return E_UNEXPECTED; }
+    STDMETHODIMP BeginFlush() override { return E_UNEXPECTED; }
+    STDMETHODIMP EndFlush() override { return E_UNEXPECTED; }
+    STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
+
+private:
+    SilentSource& filter_;
+};
+
+// State, clock and connection are guarded by one lock, which is never held while the
+// streaming thread calls downstream, nor while Stop waits for that thread.
+class SilentSource final : public IBaseFilter {
+public:
+    SilentSource() : pin_(*this) {}
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IPersist && iid != IID_IMediaFilter &&
+            iid != IID_IBaseFilter)
+            return E_NOINTERFACE;
+        *out = static_cast<IBaseFilter*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&ref_); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const LONG ref = ::InterlockedDecrement(&ref_);
+        if (ref == 0) delete this;
+        return static_cast<ULONG>(ref);
+    }
+
+    STDMETHODIMP GetClassID(CLSID* clsid) override {
+        if (!clsid) return E_POINTER;
+        *clsid = CLSID_OrvixSilentAudio;
+        return S_OK;
+    }
+    STDMETHODIMP Stop() override {
+        std::thread thread;
+        ComPtr<IMemAllocator> allocator;
+        {
+            std::lock_guard<std::recursive_mutex> hold(lock_);
+            state_ = State_Stopped;
+            stopping_ = true;
+            allocator = allocator_;
+            thread = std::move(thread_);
+        }
+        wake_.notify_all();
+        // Decommitting releases a thread that waits for a free buffer.
+        if (allocator) allocator->Decommit();
+        if (thread.joinable()) thread.join();
+        return S_OK;
+    }
+    STDMETHODIMP Pause() override {
+        std::lock_guard<std::recursive_mutex> hold(lock_);
+        const HRESULT hr = StartThreadLocked();
+        if (FAILED(hr)) return hr;
+        state_ = State_Paused;
+        wake_.notify_all();
+        return S_OK;
+    }
+    STDMETHODIMP Run(REFERENCE_TIME start) override {
+        std::lock_guard<std::recursive_mutex> hold(lock_);
+        const HRESULT hr = StartThreadLocked();
+        if (FAILED(hr)) return hr;
+        start_ = start;
+        runTick_ = ::timeGetTime();
+        state_ = State_Running;
+        wake_.notify_all();
+        return S_OK;
+    }
+    STDMETHODIMP GetState(DWORD, FILTER_STATE* state) override {
+        if (!state) return E_POINTER;
+        std::lock_guard<std::recursive_mutex> hold(lock_);
+        *state = state_;
+        // Live: nothing to show while paused, and the graph must not wait for it.
+        return state_ == State_Paused ? VFW_S_CANT_CUE : S_OK;
+    }
+    STDMETHODIMP SetSyncSource(IReferenceClock* clock) override {
+        std::lock_guard<std::recursive_mutex> hold(lock_);
+        clock_ = clock;
+        return S_OK;
+    }
+    STDMETHODIMP GetSyncSource(IReferenceClock** clock) override {
+        if (!clock) return E_POINTER;
+        std::lock_guard<std::recursive_mutex> hold(lock_);
+        *clock = clock_.Get();
+        if (*clock) (*clock)->AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP EnumPins(IEnumPins** pins) override {
+        if (!pins) return E_POINTER;
+        *pins = new (std::nothrow) OneItemEnumerator<IEnumPins, IPin>(
+            IID_IEnumPins, this, &SilentSource::GivePin, 0);
+        return *pins ? S_OK : E_OUTOFMEMORY;
+    }
+    STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override {
+        if (!id || !pin) return E_POINTER;
+        *pin = nullptr;
+        if (wcscmp(id, kPinName) != 0) return VFW_E_NOT_FOUND;
+        return GivePin(this, pin);
+    }
+    STDMETHODIMP QueryFilterInfo(FILTER_INFO* info) override {
+        if (!info) return E_POINTER;
+        std::lock_guard<std::recursive_mutex> hold(lock_);
+        lstrcpynW(info->achName, name_.c_str(), MAX_FILTER_NAME);
+        info->pGraph = graph_;
+        if (graph_) graph_->AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override {
+        std::lock_guard<std::recursive_mutex> hold(lock_);
+        graph_ = graph;  // not held: the graph holds us
+        name_ = name ? name : L"";
+        return S_OK;
+    }
+    STDMETHODIMP QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
+
+    // For the pin.
+    HRESULT ConnectTo(IPin* receiver, const AM_MEDIA_TYPE* mt);
+    HRESULT DisconnectPin() {
+        std::lock_guard<std::recursive_mutex> hold(lock_);
+        if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
+        if (!peer_) return S_FALSE;
+        peer_.Reset();
+        input_.Reset();
+        allocator_.Reset();
+        return S_OK;
+    }
+    ComPtr<IPin> Peer() {
+        std::lock_guard<std::recursive_mutex> hold(lock_);
+        return peer_;
+    }
+
+private:
+    ~SilentSource() { Stop(); }
+
+    static HRESULT GivePin(IBaseFilter* filter, IPin** slot) {
+        *slot = &static_cast<SilentSource*>(filter)->pin_;
+        (*slot)->AddRef();
+        return S_OK;
+    }
+    static HRESULT DecideAllocator(IMemInputPin* input, ComPtr<IMemAllocator>& chosen);
+    // Stopped -> paused: buffers ready and the thread waiting for the run.
+    HRESULT StartThreadLocked();
+    // Stream time now; false unless running.
+    bool StreamTimeLocked(REFERENCE_TIME& now) const;
+    void Stream();
+
+    LONG ref_ = 1;
+    SilentPin pin_;
+    std::recursive_mutex lock_;
+    std::condition_variable_any wake_;
+    FILTER_STATE state_ = State_Stopped;
+    REFERENCE_TIME start_ = 0;
+    DWORD runTick_ = 0;  // for stream time when the graph has no clock
+    ComPtr<IReferenceClock> clock_;
+    IFilterGraph* graph_ = nullptr;
+    std::wstring name_;
+    ComPtr<IPin> peer_;
+    ComPtr<IMemInputPin> input_;
+    ComPtr<IMemAllocator> allocator_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+STDMETHODIMP SilentPin::QueryInterface(REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != IID_IPin) return E_NOINTERFACE;
+    *out = static_cast<IPin*>(this);
+    AddRef();
+    return S_OK;
+}
+STDMETHODIMP_(ULONG) SilentPin::AddRef() { return filter_.AddRef(); }
+STDMETHODIMP_(ULONG) SilentPin::Release() { return filter_.Release(); }
+
+STDMETHODIMP SilentPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* mt) {
+    return filter_.ConnectTo(receiver, mt);
+}
+STDMETHODIMP SilentPin::Disconnect() { return filter_.DisconnectPin(); }
+
+STDMETHODIMP SilentPin::ConnectedTo(IPin** pin) {
+    if (!pin) return E_POINTER;
+    ComPtr<IPin> peer = filter_.Peer();
+    *pin = peer.Detach();
+    return *pin ? S_OK : VFW_E_NOT_CONNECTED;
+}
+
+STDMETHODIMP SilentPin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
+    if (!mt) return E_POINTER;
+    *mt = AM_MEDIA_TYPE{};
+    if (!filter_.Peer()) return VFW_E_NOT_CONNECTED;
+    return FillSilenceType(*mt);
+}
+
+STDMETHODIMP SilentPin::QueryPinInfo(PIN_INFO* info) {
+    if (!info) return E_POINTER;
+    info->pFilter = &filter_;
+    filter_.AddRef();
+    info->dir = PINDIR_OUTPUT;
+    lstrcpynW(info->achName, kPinName, MAX_PIN_NAME);
+    return S_OK;
+}
+
+STDMETHODIMP SilentPin::EnumMediaTypes(IEnumMediaTypes** types) {
+    if (!types) return E_POINTER;
+    const auto give = [](IBaseFilter*, AM_MEDIA_TYPE** slot) -> HRESULT {
+        auto* mt = static_cast<AM_MEDIA_TYPE*>(::CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+        if (!mt) return E_OUTOFMEMORY;
+        const HRESULT hr = FillSilenceType(*mt);
+        if (FAILED(hr)) {
+            ::CoTaskMemFree(mt);
+            return hr;
+        }
+        *slot = mt;
+        return S_OK;
+    };
+    *types = new (std::nothrow) OneItemEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE>(
+        IID_IEnumMediaTypes, &filter_, give, 0);
+    return *types ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT SilentSource::ConnectTo(IPin* receiver, const AM_MEDIA_TYPE* mt) {
+    if (!receiver) return E_POINTER;
+    // Recursive: the receiver may ask this pin about itself while it takes the connection.
+    std::lock_guard<std::recursive_mutex> hold(lock_);
+    if (peer_) return VFW_E_ALREADY_CONNECTED;
+    if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
+    if (mt && !Matches(*mt)) return VFW_E_TYPE_NOT_ACCEPTED;
+    AM_MEDIA_TYPE type{};
+    HRESULT hr = FillSilenceType(type);
+    if (FAILED(hr)) return hr;
+    hr = receiver->ReceiveConnection(&pin_, &type);
+    ::CoTaskMemFree(type.pbFormat);
+    if (FAILED(hr)) return VFW_E_NO_ACCEPTABLE_TYPES;
+    ComPtr<IMemInputPin> input;
+    ComPtr<IMemAllocator> allocator;
+    hr = receiver->QueryInterface(IID_PPV_ARGS(&input));
+    if (SUCCEEDED(hr)) hr = DecideAllocator(input.Get(), allocator);
+    if (FAILED(hr)) {
+        receiver->Disconnect();
+        return hr;
+    }
+    peer_ = receiver;
+    input_ = input;
+    allocator_ = allocator;
+    return S_OK;
+}
+
+HRESULT SilentSource::DecideAllocator(IMemInputPin* input, ComPtr<IMemAllocator>& chosen) {
+    ALLOCATOR_PROPERTIES wanted{};
+    input->GetAllocatorRequirements(&wanted);  // optional: zeros when not answered
+    ALLOCATOR_PROPERTIES props{};
+    props.cBuffers = std::max<long>(wanted.cBuffers, 4);
+    props.cbBuffer = std::max<long>(wanted.cbBuffer, kUnitBytes);
+    props.cbAlign = std::max<long>(wanted.cbAlign, 1);
+    props.cbPrefix = wanted.cbPrefix;
+    const auto tryOne = [&](IMemAllocator* allocator) {
+        ALLOCATOR_PROPERTIES actual{};
+        return allocator && SUCCEEDED(allocator->SetProperties(&props, &actual)) &&
+               actual.cbBuffer >= kUnitBytes && SUCCEEDED(input->NotifyAllocator(allocator, FALSE));
+    };
+    ComPtr<IMemAllocator> theirs;
+    if (SUCCEEDED(input->GetAllocator(&theirs)) && tryOne(theirs.Get())) {
+        chosen = theirs;
+        return S_OK;
+    }
+    ComPtr<IMemAllocator> ours;
+    HRESULT hr = ::CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_PPV_ARGS(&ours));
+    if (FAILED(hr)) return hr;
+    if (!tryOne(ours.Get())) return VFW_E_NO_ALLOCATOR;
+    chosen = ours;
+    return S_OK;
+}
+
+HRESULT SilentSource::StartThreadLocked() {
+    if (state_ != State_Stopped) return S_OK;
+    if (!allocator_) return VFW_E_NOT_CONNECTED;
+    const HRESULT hr = allocator_->Commit();
+    if (FAILED(hr)) return hr;
+    stopping_ = false;
+    try {
+        thread_ = std::thread([this] { Stream(); });
+    } catch (...) {
+        allocator_->Decommit();
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+bool SilentSource::StreamTimeLocked(REFERENCE_TIME& now) const {
+    if (state_ != State_Running) return false;
+    REFERENCE_TIME clockTime = 0;
+    if (clock_ && SUCCEEDED(clock_->GetTime(&clockTime)))
+        now = clockTime - start_;
+    else
+        now = static_cast<REFERENCE_TIME>(::timeGetTime() - runTick_) * 10000;
+    return true;
+}
+
+void SilentSource::Stream() {
+    uint64_t unit = 0;  // covers stream times [unit x kUnit, (unit + 1) x kUnit)
+    bool discontinuity = true;
+    for (;;) {
+        ComPtr<IMemInputPin> input;
+        ComPtr<IMemAllocator> allocator;
+        {
+            std::unique_lock<std::recursive_mutex> hold(lock_);
+            REFERENCE_TIME now = 0;
+            for (;;) {
+                if (stopping_) return;
+                const REFERENCE_TIME end = static_cast<REFERENCE_TIME>(unit + 1) * kUnit;
+                if (!StreamTimeLocked(now)) {
+                    wake_.wait(hold);
+                } else if (now < end) {
+                    // Like a microphone, a buffer is handed on once its time has passed.
+                    wake_.wait_for(hold, std::chrono::milliseconds((end - now) / 10000 + 1));
+                } else {
+                    break;
+                }
+            }
+            if (now - static_cast<REFERENCE_TIME>(unit + 1) * kUnit > kMaxLag) {
+                unit = static_cast<uint64_t>(now / kUnit) - 1;
+                discontinuity = true;
+            }
+            input = input_;
+            allocator = allocator_;
+        }
+        if (!input || !allocator) return;
+        ComPtr<IMediaSample> sample;
+        // Fails once Stop decommits the buffers; the loop then sees the stop.
+        if (FAILED(allocator->GetBuffer(&sample, nullptr, nullptr, 0)) || !sample) {
+            std::unique_lock<std::recursive_mutex> hold(lock_);
+            if (stopping_) return;
+            ++unit;
+            continue;
+        }
+        BYTE* data = nullptr;
+        if (SUCCEEDED(sample->GetPointer(&data)) && sample->GetSize() >= kUnitBytes) {
+            std::memset(data, 0, kUnitBytes);
+            sample->SetActualDataLength(kUnitBytes);
+            REFERENCE_TIME start = static_cast<REFERENCE_TIME>(unit) * kUnit;
+            REFERENCE_TIME stop = start + kUnit;
+            sample->SetTime(&start, &stop);
+            sample->SetSyncPoint(TRUE);
+            sample->SetDiscontinuity(discontinuity ? TRUE : FALSE);
+            discontinuity = false;
+            // A downstream filter that refuses (stopping before us) is not ours to report.
+            input->Receive(sample.Get());
+        }
+        ++unit;
+    }
+}
+
+}  // namespace
+
+ComPtr<IBaseFilter> CreateSilentAudioSource() {
+    ComPtr<IBaseFilter> filter;
+    auto* made = new (std::nothrow) SilentSource();
+    if (made) {
+        filter = made;
+        made->Release();  // the holder keeps the one reference it started with
+    }
+    return filter;
+}
