@@ -310,8 +310,12 @@ bool TGDirectCapPin2::StartCapture() {
     CaptureTimer_->SetEnabled(false);
     if (Previewing_) StopPreview();
     // A recording graph left from the last recording would write into that recording's
-    // file again: a fresh graph gets a new name.
-    if (CaptureGraphBuilt_) TearDownGraph();
+    // file again: a fresh graph gets a new name (and a name reserved by a graph that never
+    // ran is given up).
+    if (CaptureGraphBuilt_) {
+        DropEmptyFile(CaptureFileName_);
+        TearDownGraph();
+    }
     if (!FiltersReady_ || !BuildCaptureGraph() || !CaptureGraphBuilt_) return false;
     if (VideoMoniker_) {
         VideoCB_->SetFrameCount(0);

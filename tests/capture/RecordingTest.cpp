@@ -297,6 +297,35 @@ TEST_F(RecordingTest, WithoutAMicrophoneAWmvFileGetsVideoAndASilentSoundTrack) {
     EXPECT_NEAR(p.AudioSeconds(), p.VideoDouble("duration"), 1.0);
 }
 
+TEST_F(RecordingTest, TheNameIsReservedBeforeTheWriterOpensItAndFreedWhenUnused) {
+    ASSERT_TRUE(Ready());
+    cap->VideoFileName = Template(L"video_kv_.wmv");
+    // A start whose graph cannot be wired fails before any file is written, and its
+    // reservation goes. (The camera's output is taken here, so the recording cannot have it.)
+    cap->WantPreview = false;
+    ComPtr<IBaseFilter> taker;
+    ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER,
+                                                IID_PPV_ARGS(&taker)));
+    ASSERT_HRESULT_SUCCEEDED(cap->Graph()->AddFilter(taker.Get(), L"Taker"));
+    ASSERT_HRESULT_SUCCEEDED(cap->Graph()->ConnectDirect(
+        FirstPin(cap->VideoCaptureFilter(), PINDIR_OUTPUT).Get(),
+        FirstPin(taker.Get(), PINDIR_INPUT).Get(), nullptr));
+    EXPECT_FALSE(cap->StartCapture());
+    EXPECT_EQ(Errors(), std::vector<int>{ErrRenderCapture});
+    EXPECT_TRUE(fs::is_empty(folder));
+
+    // The name is taken when the graph is built, before the writer opens the file; a graph
+    // that never ran gives its name up to the next start.
+    cap->TearDownGraph();
+    ASSERT_TRUE(cap->BuildCaptureGraph());
+    const fs::path first = folder / L"video_kv_0.wmv";
+    EXPECT_EQ(fs::path(cap->CaptureFileName()), first);
+    ASSERT_TRUE(fs::exists(first));
+    EXPECT_EQ(fs::file_size(first), 0u);
+    EXPECT_GT(Record(500), 0u);
+    EXPECT_EQ(fs::path(cap->CaptureFileName()), first);
+}
+
 // The writer double is as strict as the documented writer: no pause with an input open,
 // no sample without a time stamp.
 TEST_F(RecordingTest, TheWriterDoubleRefusesAnOpenInputAndUntimedSamples) {
