@@ -254,8 +254,8 @@ public:
     }
     STDMETHODIMP EnumPins(IEnumPins** pins) override {
         if (!pins) return E_POINTER;
-        *pins = new (std::nothrow) OneItemEnumerator<IEnumPins, IPin>(
-            IID_IEnumPins, this, &SilentSource::GivePin, 0);
+        *pins = new (std::nothrow)
+            OneItemEnumerator<IEnumPins, IPin>(IID_IEnumPins, this, &SilentSource::GivePin, 0);
         return *pins ? S_OK : E_OUTOFMEMORY;
     }
     STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override {
@@ -380,8 +380,8 @@ STDMETHODIMP SilentPin::EnumMediaTypes(IEnumMediaTypes** types) {
         *slot = mt;
         return S_OK;
     };
-    *types = new (std::nothrow) OneItemEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE>(
-        IID_IEnumMediaTypes, &filter_, give, 0);
+    *types = new (std::nothrow)
+        OneItemEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE>(IID_IEnumMediaTypes, &filter_, give, 0);
     return *types ? S_OK : E_OUTOFMEMORY;
 }
 

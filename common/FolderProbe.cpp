@@ -49,8 +49,8 @@ fw::FindHandle FindFirstEntry(const std::wstring& Pattern, FINDEX_SEARCH_OPS Sea
                                                nullptr, FIND_FIRST_EX_LARGE_FETCH));
     Error = find ? ERROR_SUCCESS : ::GetLastError();
     if (!find && Error == ERROR_INVALID_PARAMETER) {
-        find.reset(FindFirstFileExRoutine(Pattern.c_str(), FindExInfoStandard, &Data, Search,
-                                          nullptr, 0));
+        find.reset(
+            FindFirstFileExRoutine(Pattern.c_str(), FindExInfoStandard, &Data, Search, nullptr, 0));
         Error = find ? ERROR_SUCCESS : ::GetLastError();
     }
     return find;

@@ -407,8 +407,8 @@ bool IsExistingFolder(const std::string& Text) {
     if (name.empty() || name.find_first_of("*?") != std::string::npos) return false;
     WIN32_FIND_DATAW data{};
     DWORD error = ERROR_SUCCESS;
-    fw::FindHandle find = FindFirstEntry(ExtendedPath(AnsiToWide(name)),
-                                         FindExSearchLimitToDirectories, data, error);
+    fw::FindHandle find =
+        FindFirstEntry(ExtendedPath(AnsiToWide(name)), FindExSearchLimitToDirectories, data, error);
     return find && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 

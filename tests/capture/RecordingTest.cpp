@@ -307,9 +307,9 @@ TEST_F(RecordingTest, TheNameIsReservedBeforeTheWriterOpensItAndFreedWhenUnused)
     ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER,
                                                 IID_PPV_ARGS(&taker)));
     ASSERT_HRESULT_SUCCEEDED(cap->Graph()->AddFilter(taker.Get(), L"Taker"));
-    ASSERT_HRESULT_SUCCEEDED(cap->Graph()->ConnectDirect(
-        FirstPin(cap->VideoCaptureFilter(), PINDIR_OUTPUT).Get(),
-        FirstPin(taker.Get(), PINDIR_INPUT).Get(), nullptr));
+    ASSERT_HRESULT_SUCCEEDED(
+        cap->Graph()->ConnectDirect(FirstPin(cap->VideoCaptureFilter(), PINDIR_OUTPUT).Get(),
+                                    FirstPin(taker.Get(), PINDIR_INPUT).Get(), nullptr));
     EXPECT_FALSE(cap->StartCapture());
     EXPECT_EQ(Errors(), std::vector<int>{ErrRenderCapture});
     EXPECT_TRUE(fs::is_empty(folder));

@@ -28,8 +28,8 @@ HANDLE WINAPI VistaFindFirstFileEx(LPCWSTR name, FINDEX_INFO_LEVELS level, LPVOI
     return ::FindFirstFileExW(name, level, data, search, filter, flags);
 }
 
-HANDLE WINAPI DeniedFindFirstFileEx(LPCWSTR, FINDEX_INFO_LEVELS, LPVOID, FINDEX_SEARCH_OPS,
-                                    LPVOID, DWORD) {
+HANDLE WINAPI DeniedFindFirstFileEx(LPCWSTR, FINDEX_INFO_LEVELS, LPVOID, FINDEX_SEARCH_OPS, LPVOID,
+                                    DWORD) {
     ::SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
 }
