@@ -1,5 +1,7 @@
 #include "common/u_PathUtil.h"
 
+#include "common/FolderProbe.h"
+
 #include <vector>
 
 std::wstring AnsiToWide(std::string_view Text, UINT CodePage) {
@@ -42,6 +44,8 @@ std::wstring ExtendedPath(std::wstring_view Path) {
 
 static DWORD Attributes(std::wstring_view Path) {
     if (Path.empty()) return INVALID_FILE_ATTRIBUTES;
+    // A typed folder may be on a drive without its medium: a failure, not the system's box.
+    NoCriticalErrorBoxes quiet;
     return GetFileAttributesW(ExtendedPath(Path).c_str());
 }
 
