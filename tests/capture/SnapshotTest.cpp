@@ -364,6 +364,27 @@ TEST_F(SnapshotTest, QualityIs90UpTo640PixelsWideAnd75Above) {
     EXPECT_EQ(JpegQualityForWidth(641), 75);
 }
 
+// An encoder that runs out of memory after its output has grown fails cleanly: nothing is
+// freed twice, nothing is returned, and the next picture is whole again.
+TEST(JpegEncoding, RunningOutOfRoomAfterTheOutputGrewFailsCleanly) {
+    std::vector<uint8_t> noise(640 * 480 * 3);
+    uint32_t seed = 12345;
+    for (uint8_t& b : noise) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(seed >> 24);
+    }
+    const TFrameBitmap picture =
+        FrameToBitmap(noise.data(), 640, 480, static_cast<int32_t>(noise.size()));
+    std::vector<uint8_t> file{1, 2, 3};
+    EXPECT_FALSE(EncodeJpegFile(picture, 90, file, 200000));
+    EXPECT_TRUE(file.empty());
+    ASSERT_TRUE(EncodeJpegFile(picture, 90, file));
+    EXPECT_GT(file.size(), 200000u);
+    const Decoded d = Decode(file);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.width, 640);
+}
+
 TEST_F(SnapshotTest, EmptyTemplateWritesCapture0BmpBesideTheProgram) {
     const std::wstring bin = testsupport::TestBinDir();
     for (int i = 0; i < 3; ++i)
