@@ -45,6 +45,8 @@ constexpr UINT kSwpStateChanged = 0x8000;
 constexpr UINT kSnapshotSavedMessage = WM_APP + 10;
 // A preview switch asked for while one is still under way, run once that one has ended.
 constexpr UINT kPreviewClickMessage = WM_APP + 11;
+// Posted by the streaming thread when a picture could not be saved (wParam: the reason).
+constexpr UINT kSnapshotFailedMessage = WM_APP + 21;
 // sndPlaySoundA's flags: SND_ASYNC together with the bit PlaySound calls SND_FILENAME.
 constexpr UINT kClickSoundFlags = 0x20001;
 
@@ -115,6 +117,7 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
     gcap->OnStartCapture = [this] { gcapStartCapture(); };
     gcap->OnCaptureProgress = [this](uint32_t sec) { gcapCaptureProgress(sec); };
     gcap->OnStopCapture = [this] { gcapStopCapture(); };
+    gcap->OnError = [this](int code) { gcapError(code); };
     // Raised on the streaming thread, which the graph's Stop waits for from the window
     // thread: the name is only posted, never sent.
     gcap->OnSnapShot = [mailbox = Snapshots_](const std::wstring& fileName) {
@@ -126,6 +129,11 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
             window = mailbox->window.load();
         }
         if (window) PostMessageW(window, kSnapshotSavedMessage, 0, 0);
+    };
+
+    gcap->OnSnapShotFailed = [mailbox = Snapshots_](DWORD error) {
+        if (HWND window = mailbox->window.load())
+            PostMessageW(window, kSnapshotFailedMessage, error, 0);
     };
 
     Image_Back = new fw::Image(this);
@@ -153,7 +161,10 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
     gbBackward = makeButton(340, 486, 29, 32);
     gbSnap = makeButton(386, 486, 29, 32);
     gbSnap->OnClick = [this] { gbSnapClick(); };
+    // The camera buttons wait for the camera (UpdateButtons once it is open).
+    for (TTntGButton* b : {gbForward, gbBackward, gbSnap}) b->SetEnabled(false);
     gbRecord = makeButton(432, 486, 29, 32);
+    gbRecord->SetEnabled(false);
     gbRecord->OnClick = [this] { gbRecordClick(); };
     gbHelp = makeButton(604, 486, 22, 32);
     gbRecordOff = makeButton(477, 496, 29, 32);
@@ -273,7 +284,9 @@ void Tfrm_DADez::FormCloseQuery(bool& canClose) {
     }
 }
 
-void Tfrm_DADez::FormClose(fw::CloseAction&) {
+void Tfrm_DADez::FormClose(fw::CloseAction&) { ReleaseAll(); }
+
+void Tfrm_DADez::ReleaseAll() {
     tmrChkSpace->SetEnabled(false);
     if (IsPreviewing()) EndPreview(false);
     if (IsRecording()) EndRecording(false);
@@ -338,6 +351,16 @@ void Tfrm_DADez::FitVideoArea() {
     SetClientSize(area.cx, area.cy + Image_Back->Height());
 }
 
+void Tfrm_DADez::FitToPicture() {
+    if (IsCameraActive()) {
+        FitVideoArea();
+    } else {
+        gcap->SetHeight(0);
+        SetClientHeight(Image_Back->Height());
+    }
+    ArrangeButtonBar(ClientWidth() < kMaxPictureWidth);
+}
+
 void Tfrm_DADez::WMWindowPosChanging(WINDOWPOS& wp) {
     RECT work{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
@@ -376,6 +399,8 @@ void Tfrm_DADez::BeginPreview() {
     FitVideoArea();
     KeepWindowPos = false;
 
+    // Nothing to record or take a picture of until the camera is open.
+    for (TTntGButton* b : {gbRecord, gbSnap, gbForward, gbBackward}) b->SetEnabled(false);
     if (gcap->VideoDeviceNames(false).empty()) {
         ShowErrorBox(GetText("T_NOVIDEO_DRV"), GetText("T_CONFIRM"));
         fw::App().Terminate();
@@ -406,8 +431,14 @@ void Tfrm_DADez::gbPreviewClick() {
         PreviewClickPending_ = true;
         return;
     }
+    RunCameraSwitch([this] { SwitchPreview(); });
+}
+
+void Tfrm_DADez::RunCameraSwitch(const std::function<void()>& body) {
+    const bool outer = !PreviewSwitching_;
     PreviewSwitching_ = true;
-    SwitchPreview();
+    body();
+    if (!outer) return;
     PreviewSwitching_ = false;
     if (PreviewClickPending_) {
         PreviewClickPending_ = false;
@@ -447,7 +478,7 @@ void Tfrm_DADez::UpdateButtons() {
 
 void Tfrm_DADez::tmrStartTimer() {
     tmrStart->SetEnabled(false);
-    BeginPreview();
+    RunCameraSwitch([this] { BeginPreview(); });
     gbOpenFolder->Hint = GetText("T_OPENFOLDER");
     gbPreview->Hint = GetText(VideoDeviceIndex < 0 ? "T_PREVIEW" : "T_PREVIEWSTOP");
     gbForward->Hint = GetText("T_FORWARDCAM");
@@ -512,6 +543,14 @@ void Tfrm_DADez::gcapSnapShot(const std::wstring& FileName) {
     tmrErase->SetEnabled(true);
 }
 
+void Tfrm_DADez::SnapshotFailed(DWORD Error) {
+    // Pictures failing in a row (the camera key held) are told once.
+    if (SnapshotErrorShowing_) return;
+    SnapshotErrorShowing_ = true;
+    ShowErrorBox(GetTextOr("T_SNAPSHOT_ERR", Error), GetText("T_CONFIRM"));
+    SnapshotErrorShowing_ = false;
+}
+
 void Tfrm_DADez::tmrEraseTimer() {
     tmrErase->SetEnabled(false);
     SetCaption(GetText("APP_TITLE"));
@@ -558,6 +597,24 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_KEYUP:
             if (wParam == VK_F1) ShowHelp();
             return 1;
+        case WM_SIZE:
+            // Sizes set while minimised (a suspend or resume stops or starts the picture)
+            // reach only the icon: the window is fitted to what it shows when restored.
+            if (wParam == SIZE_MINIMIZED) {
+                Minimised_ = true;
+            } else if (wParam == SIZE_RESTORED && Minimised_) {
+                Minimised_ = false;
+                FitToPicture();
+            }
+            return result;
+        case WM_QUERYENDSESSION:
+            // The session may end: a running recording is finished at WM_ENDSESSION.
+            return TRUE;
+        case WM_ENDSESSION:
+            // The system ends the process as soon as this returns, without a close: the
+            // recording's file is finished and the camera and hooks let go here.
+            if (wParam) ReleaseAll();
+            return 0;
         default:
             break;
     }
@@ -569,8 +626,16 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         HandleKeyHookMessage(lParam);
         return 1;
     }
+    if (msg == kRecordingEndedMessage) {
+        RecordingEnded();
+        return 0;
+    }
     if (msg == kPreviewClickMessage) {
         gbPreviewClick();
+        return 0;
+    }
+    if (msg == kSnapshotFailedMessage) {
+        SnapshotFailed(static_cast<DWORD>(wParam));
         return 0;
     }
     if (msg == kSnapshotSavedMessage) {

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -53,6 +54,9 @@ public:
     void FormShow();
     void FormCloseQuery(bool& canClose);
     void FormClose(fw::CloseAction& action);
+    // What a close lets go of (the recording finished, the preview, the hooks); also at the
+    // end of the Windows session, which ends the process without a close.
+    void ReleaseAll();
     void FormCanResize(int& newWidth, int& newHeight, bool& resize);
 
     // AppPath + "images" + separator: where the glyphs and bar backgrounds are looked for.
@@ -72,6 +76,11 @@ public:
     void gcapStartCapture();
     void gcapCaptureProgress(uint32_t Sec);
     void gcapStopCapture();
+    // The capture control's error codes: only a camera lost while recording is the
+    // window's to tell; start failures are told where the start is asked for.
+    void gcapError(int ErrCode);
+    // A recording that the control ended by itself: the window follows.
+    void RecordingEnded();
     void tmrChkSpaceTimer();
     void gbPreviewClick();
     void UpdateButtons();
@@ -87,6 +96,8 @@ public:
     // A picture was saved: its name at the right end of the caption for 1.5 s.
     void gcapSnapShot(const std::wstring& FileName);
     void tmrEraseTimer();
+    // A picture could not be saved: the user is told why.
+    void SnapshotFailed(DWORD Error);
 
     void ShowHelp();
 
@@ -114,6 +125,23 @@ protected:
 
 private:
     void SwitchPreview();
+    // Runs a step that opens or releases the camera: a preview click meanwhile waits for
+    // its end.
+    void RunCameraSwitch(const std::function<void()>& body);
+    // The bar, timer and picture of a window that records nothing; restartPreview brings
+    // the live picture back at the window's frame size.
+    void ShowNotRecording(bool restartPreview);
+    // Posted when the control has ended a recording by itself.
+    static constexpr UINT kRecordingEndedMessage = WM_APP + 20;
+    // Set while the window itself stops the recording.
+    bool EndingRecording_ = false;
+    // The control stopped a recording on its own; its camera was lost with it.
+    bool RecordingEndedByControl_ = false;
+    bool RecordingLost_ = false;
+    bool SnapshotErrorShowing_ = false;
+    bool Minimised_ = false;
+    // The window's size and bar for the picture it shows (none while the camera is off).
+    void FitToPicture();
     bool PreviewSwitching_ = false;
     bool PreviewClickPending_ = false;
     // Names of saved pictures on their way from the streaming thread to the window

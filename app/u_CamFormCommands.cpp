@@ -37,16 +37,8 @@ void OpenFolder(const std::wstring& folder) {
 }  // namespace
 
 std::wstring SettingsNotSavedText(DWORD error) {
-    std::wstring text = GetText("T_SAVESETTING_ERR");
-    if (!text.empty()) return text;
-    wchar_t* message = nullptr;
-    const DWORD n = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-    if (n > 0 && message) text.assign(message, n);
-    if (message) LocalFree(message);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
-        text.pop_back();
+    if (!GetText("T_SAVESETTING_ERR").empty()) return GetText("T_SAVESETTING_ERR");
+    const std::wstring text = GetTextOr("T_SAVESETTING_ERR", error);
     const std::wstring file = AnsiToWide(SettingsFilePath());
     return text.empty() ? file : file + L"\r\n\r\n" + text;
 }
@@ -125,8 +117,11 @@ void Tfrm_DADez::SelectVideoFormat() {
     if (width == VideoWidth && height == VideoHeight && videoIndex == VideoDeviceIndex &&
         audioIndex == AudioDeviceIndex)
         return;
-    EndPreview(false);
-    BeginPreview();
+    RunCameraSwitch([this] {
+        EndPreview(false);
+        BeginPreview();
+    });
+    UpdateButtons();
 }
 
 void Tfrm_DADez::miSaveFolderClick() {

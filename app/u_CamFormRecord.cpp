@@ -42,7 +42,13 @@ void Tfrm_DADez::BeginRecording() {
     gcap->SetVideoFormat(320, 240, gcap->VideoFrameRate(),
                          static_cast<int16_t>(gcap->VideoBitCount()));
     gcap->SelectCompressors(VideoCompressorIndex, AudioCompressorIndex);
-    gcap->StartCapture();
+    if (!gcap->StartCapture()) {
+        // Nothing is recorded (no Windows Media writer, a camera that will not run): the
+        // window must not claim otherwise.
+        ShowNotRecording(true);
+        ShowErrorBox(GetTextOr("T_RECORD_ERR", ERROR_OPEN_FAILED), GetText("T_CONFIRM"));
+        return;
+    }
     RecordSeconds = 0;
     ShowRecordingTime();
     tmrChkSpace->SetEnabled(true);
@@ -75,7 +81,9 @@ void Tfrm_DADez::EndRecording(bool restartPreview) {
     gbRecordOff->SetEnabled(false);
     gbRecord->SetVisible(true);
     tmrChkSpace->SetEnabled(false);
+    EndingRecording_ = true;
     gcap->StopCapture();
+    EndingRecording_ = false;
     if (restartPreview) {
         gcap->SelectDevices(VideoDeviceIndex, AudioDeviceIndex);
         gcap->SetVideoFormat(VideoWidth, VideoHeight, gcap->VideoFrameRate(),
@@ -88,11 +96,56 @@ void Tfrm_DADez::EndRecording(bool restartPreview) {
 void Tfrm_DADez::gcapStopCapture() {
     SetCaption(GetText("APP_TITLE"));
     gbOpenFolder->SetEnabled(true);
+    // Ended by the control itself (the camera lost, an aborted graph, its time limit): the
+    // window follows once the control's own handling is over.
+    if (!EndingRecording_ && !RecordingEndedByControl_) {
+        RecordingEndedByControl_ = true;
+        PostMessageW(Handle(), kRecordingEndedMessage, 0, 0);
+    }
+}
+
+void Tfrm_DADez::gcapError(int ErrCode) {
+    if (ErrCode == ErrDeviceLost && RecordingEndedByControl_) RecordingLost_ = true;
+}
+
+void Tfrm_DADez::RecordingEnded() {
+    if (!RecordingEndedByControl_) return;
+    RecordingEndedByControl_ = false;
+    const bool lost = RecordingLost_;
+    RecordingLost_ = false;
+    if (IsRecording()) return;
+    // A lost camera is not asked for again here: it cannot run until it is back.
+    ShowNotRecording(!lost);
+    if (lost)
+        ShowErrorBox(GetTextOr("T_CAMERA_LOST", ERROR_DEVICE_NOT_CONNECTED), GetText("T_CONFIRM"));
+}
+
+void Tfrm_DADez::ShowNotRecording(bool restartPreview) {
+    fw::HourglassCursor wait;
+    gbRecordOff->SetVisible(false);
+    gbRecordOff->SetEnabled(false);
+    gbRecord->SetVisible(true);
+    tmrChkSpace->SetEnabled(false);
+    SetCaption(GetText("APP_TITLE"));
+    // The control may have brought its preview back at the recording's frame size.
+    if (restartPreview && (!IsPreviewing() || gcap->FrameWidth() != VideoWidth ||
+                           gcap->FrameHeight() != VideoHeight)) {
+        gcap->StopPreview();
+        gcap->SelectDevices(VideoDeviceIndex, AudioDeviceIndex);
+        gcap->SetVideoFormat(VideoWidth, VideoHeight, gcap->VideoFrameRate(),
+                             static_cast<int16_t>(gcap->VideoBitCount()));
+        gcap->StartPreview();
+    }
+    UpdateButtons();
 }
 
 void Tfrm_DADez::tmrChkSpaceTimer() {
     tmrChkSpace->SetEnabled(false);
-    if (RecordingFolderFreeBytes(MoviePath) >= kRecordingFreeSpaceLimit) {
+    // The folder of the file being written: the save folders may be changed meanwhile.
+    const std::wstring& file = gcap->CaptureFileName();
+    const size_t slash = file.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? MoviePath : file.substr(0, slash + 1);
+    if (RecordingFolderFreeBytes(folder) >= kRecordingFreeSpaceLimit) {
         tmrChkSpace->SetEnabled(true);
         return;
     }

@@ -30,6 +30,7 @@
 using TCaptureEvent = std::function<void(uint32_t Sec)>;
 using TSnapShotEvent = std::function<void(const std::wstring& FileName)>;
 using TDirectCapError = std::function<void(int ErrCode)>;
+using TSnapShotFailedEvent = std::function<void(DWORD Error)>;
 
 // Error codes raised through OnError.
 enum : int {
@@ -100,6 +101,9 @@ public:
     fw::NotifyEvent OnVideoFormatChange;
     fw::NotifyEvent OnAudioFormatChange;
     TSnapShotEvent OnSnapShot;
+    // Raised on the streaming thread when an armed picture could not be saved (nothing is
+    // left behind and no number is used); Error is the system's reason.
+    TSnapShotFailedEvent OnSnapShotFailed;
     // Installed in the video (audio) callback object at once; runs on a streaming thread.
     const TFProcessBuffer& OnVideoPreview() const { return OnVideoPreview_; }
     void SetOnVideoPreview(TFProcessBuffer Handler);
@@ -330,6 +334,10 @@ private:
         int Height = 0;
     };
     SnapshotRequest TakeSnapshotRequest();
+    // The size of the frames the running graph delivers (width in the low half), noted
+    // before it runs: a picture armed before a size change is saved at the new size.
+    void NoteStreamFrameSize();
+    std::atomic<uint64_t> StreamFrameSize_{0};
     std::mutex SnapshotLock_;
     std::unique_ptr<SnapshotRequest> SnapshotRequest_;
     std::atomic<bool> SnapshotBusy_{false};

@@ -307,6 +307,9 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
 bool TGDirectCapPin2::StartCapture() {
     // Refused while recording, with the progress timer (and so the time limit) left on.
     if (Capturing_) return false;
+    // Asked for from a message that a build's wait dispatched: the graph under way is not
+    // torn down beneath it.
+    if (Pumping_ > 0) return false;
     CaptureTimer_->SetEnabled(false);
     if (Previewing_) StopPreview();
     // A recording graph left from the last recording would write into that recording's
@@ -340,6 +343,7 @@ bool TGDirectCapPin2::StartCapture() {
         Builder_->ControlStream(&PIN_CATEGORY_CAPTURE, nullptr, nullptr, &never, nullptr, 0, 0));
     ComPtr<IMediaControl> control;
     if (FAILED(Graph_.As(&control))) return fail(nullptr, ErrNoMediaControl);
+    NoteStreamFrameSize();
     try {
         if (streamControl) {
             // The preview flows at once; the file gets frames from the moment the

@@ -345,6 +345,7 @@ bool TGDirectCapPin2::StartPreview() {
     }
     ComPtr<IMediaControl> control;
     bool ran = SUCCEEDED(Graph_.As(&control));
+    NoteStreamFrameSize();
     if (ran && (FAILED(control->Run()) || !CameraRuns())) {
         control->Stop();
         StopEachFilter();

@@ -32,14 +32,37 @@ TGDirectCapPin2::SnapshotRequest TGDirectCapPin2::TakeSnapshotRequest() {
                            FrameWidth_, FrameHeight_};
 }
 
+void TGDirectCapPin2::NoteStreamFrameSize() {
+    int width = FrameWidth_, height = FrameHeight_;
+    AM_MEDIA_TYPE mt{};
+    if (PreviewGrabber_ && SUCCEEDED(PreviewGrabber_->GetConnectedMediaType(&mt))) {
+        if (mt.formattype == FORMAT_VideoInfo && mt.pbFormat &&
+            mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+            const auto& bih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
+            width = bih.biWidth;
+            height = bih.biHeight < 0 ? -bih.biHeight : bih.biHeight;
+        }
+        FreeMediaType(mt);
+    }
+    StreamFrameSize_ = static_cast<uint64_t>(static_cast<uint32_t>(width)) |
+                       static_cast<uint64_t>(static_cast<uint32_t>(height)) << 32;
+}
+
 void TGDirectCapPin2::SaveSnapshotFrame(uint32_t, BYTE*& Buffer, int32_t& Size) {
     if (SnapshotBusy_.exchange(true)) return;
     // The stream waits for this call: nothing may escape into the grabber, and the flag
     // ends cleared whatever happens. The per-frame handler was never replaced (the frame
     // came through the callback object's one-frame slot), so it is in place already.
     try {
-        const SnapshotRequest request = TakeSnapshotRequest();
+        SnapshotRequest request = TakeSnapshotRequest();
+        // The frame has the size of the stream that delivers it, whatever it was when the
+        // picture was asked for.
+        if (const uint64_t stream = StreamFrameSize_.load(); stream != 0) {
+            request.Width = static_cast<int>(static_cast<uint32_t>(stream));
+            request.Height = static_cast<int>(static_cast<uint32_t>(stream >> 32));
+        }
         std::wstring saved;
+        DWORD error = ERROR_INVALID_DATA;
         if (Size > 0) {
             const TPictureFormat format = PictureFormatOf(request.Template);
             std::vector<uint8_t> file;
@@ -57,12 +80,17 @@ void TGDirectCapPin2::SaveSnapshotFrame(uint32_t, BYTE*& Buffer, int32_t& Size) 
             }
             // An unusable frame, an unknown extension or a failed write leaves no file,
             // and a file that is not there is not reported as saved.
-            DWORD error = ERROR_SUCCESS;
-            if (encoded) saved = WriteNewNumberedFile(request.Template, file, error);
+            if (encoded) {
+                error = ERROR_SUCCESS;
+                saved = WriteNewNumberedFile(request.Template, file, error);
+            }
         }
         if (!saved.empty()) {
             const TSnapShotEvent handler = OnSnapShot;  // a copy: the handler may replace itself
             if (handler) handler(saved);
+        } else {
+            const TSnapShotFailedEvent handler = OnSnapShotFailed;
+            if (handler) handler(error);
         }
     } catch (...) {}
     SnapshotBusy_ = false;

@@ -2,6 +2,7 @@
 
 #include "common/u_PathUtil.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,8 @@
 
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
+// After jpeglib.h: the error codes.
+#include <jerror.h>
 
 TPictureFormat PictureFormatOf(const std::wstring& FileName) {
     const std::wstring ext = SplitFileTemplate(FileName).Ext;
@@ -90,10 +93,59 @@ void Expand555(const uint8_t* In, int Width, uint8_t* Out) {
     }
 }
 
+// The encoder's output grows in the caller's vector. The library's own memory destination
+// frees the buffer it outgrows while the caller's pointer still names it, so a failure after
+// a growth left a freed buffer for the caller to free again.
+struct VectorDestination {
+    jpeg_destination_mgr pub;  // first: the library sees only this part
+    std::vector<uint8_t>* file;
+    size_t room;
+};
+
+constexpr size_t kJpegOutputStep = 65536;
+
+[[noreturn]] void JpegOutOfMemory(j_compress_ptr Cinfo) {
+    Cinfo->err->msg_code = JERR_OUT_OF_MEMORY;
+    Cinfo->err->error_exit(reinterpret_cast<j_common_ptr>(Cinfo));
+    std::abort();  // error_exit never returns
+}
+
+// Grows the file past its Used bytes; false when there is no room or no memory.
+bool GrowOutput(VectorDestination& Dest, size_t Used) {
+    if (Used >= Dest.room) return false;
+    const size_t step = std::min(kJpegOutputStep, Dest.room - Used);
+    try {
+        Dest.file->resize(Used + step);
+    } catch (...) {
+        return false;
+    }
+    Dest.pub.next_output_byte = Dest.file->data() + Used;
+    Dest.pub.free_in_buffer = step;
+    return true;
+}
+
+void InitVectorDestination(j_compress_ptr Cinfo) {
+    auto& dest = *reinterpret_cast<VectorDestination*>(Cinfo->dest);
+    dest.file->clear();
+    if (!GrowOutput(dest, 0)) JpegOutOfMemory(Cinfo);
+}
+
+boolean EmptyVectorDestination(j_compress_ptr Cinfo) {
+    auto& dest = *reinterpret_cast<VectorDestination*>(Cinfo->dest);
+    // Called with the whole buffer full.
+    if (!GrowOutput(dest, dest.file->size())) JpegOutOfMemory(Cinfo);
+    return TRUE;
+}
+
+void TermVectorDestination(j_compress_ptr Cinfo) {
+    auto& dest = *reinterpret_cast<VectorDestination*>(Cinfo->dest);
+    dest.file->resize(dest.file->size() - dest.pub.free_in_buffer);
+}
+
 // Everything that must survive a jump out of the library lives in the caller: no object
 // with a destructor is created between setjmp and the end of the encode.
-bool EncodeJpegRaw(const TFrameBitmap& Picture, int Quality, uint8_t* Scratch, unsigned char** Out,
-                   unsigned long* OutSize) {
+bool EncodeJpegRaw(const TFrameBitmap& Picture, int Quality, uint8_t* Scratch,
+                   VectorDestination* Dest) {
     jpeg_compress_struct cinfo;
     JpegFailure failure;
     cinfo.err = jpeg_std_error(&failure.mgr);
@@ -104,7 +156,10 @@ bool EncodeJpegRaw(const TFrameBitmap& Picture, int Quality, uint8_t* Scratch, u
         return false;
     }
     jpeg_create_compress(&cinfo);
-    jpeg_mem_dest(&cinfo, Out, OutSize);
+    Dest->pub.init_destination = InitVectorDestination;
+    Dest->pub.empty_output_buffer = EmptyVectorDestination;
+    Dest->pub.term_destination = TermVectorDestination;
+    cinfo.dest = &Dest->pub;
     cinfo.image_width = static_cast<JDIMENSION>(Picture.Width);
     cinfo.image_height = static_cast<JDIMENSION>(Picture.Height);
     switch (Picture.BitCount) {
@@ -141,7 +196,8 @@ bool EncodeJpegRaw(const TFrameBitmap& Picture, int Quality, uint8_t* Scratch, u
 
 }  // namespace
 
-bool EncodeJpegFile(const TFrameBitmap& Picture, int Quality, std::vector<uint8_t>& File) {
+bool EncodeJpegFile(const TFrameBitmap& Picture, int Quality, std::vector<uint8_t>& File,
+                    size_t Room) {
     File.clear();
     if (Picture.Empty() || Picture.Width > JPEG_MAX_DIMENSION ||
         Picture.Height > JPEG_MAX_DIMENSION)
@@ -151,21 +207,12 @@ bool EncodeJpegFile(const TFrameBitmap& Picture, int Quality, std::vector<uint8_
         scratch.reset(new (std::nothrow) uint8_t[static_cast<size_t>(Picture.Width) * 3]);
         if (!scratch) return false;
     }
-    unsigned char* out = nullptr;
-    unsigned long outSize = 0;
-    const bool ok = EncodeJpegRaw(Picture, Quality, scratch.get(), &out, &outSize);
-    // The library's memory destination allocates with malloc, also when it failed.
-    struct FreeOut {
-        unsigned char* p;
-        ~FreeOut() { std::free(p); }
-    } freeOut{out};
-    if (!ok || !out || outSize == 0) return false;
-    try {
-        File.assign(out, out + outSize);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
+    VectorDestination dest{};
+    dest.file = &File;
+    dest.room = Room;
+    if (EncodeJpegRaw(Picture, Quality, scratch.get(), &dest) && !File.empty()) return true;
+    File.clear();
+    return false;
 }
 
 std::wstring WriteNewNumberedFile(const std::wstring& Template, const std::vector<uint8_t>& Data,

@@ -4,6 +4,7 @@
 
 #include "capture/gDirectCapDefine2.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,8 +23,10 @@ int JpegQualityForWidth(int Width);
 bool EncodeBitmapFile(const TFrameBitmap& Picture, std::vector<uint8_t>& File);
 
 // The whole JPEG file (4:2:0, the library's default tables scaled to Quality; 8-bit
-// pictures as grey). False for an empty picture or when the library fails.
-bool EncodeJpegFile(const TFrameBitmap& Picture, int Quality, std::vector<uint8_t>& File);
+// pictures as grey). False for an empty picture or when the library fails. Room is the
+// most the file may take: a file that needs more fails as when memory runs out.
+bool EncodeJpegFile(const TFrameBitmap& Picture, int Quality, std::vector<uint8_t>& File,
+                    size_t Room = SIZE_MAX);
 
 // Writes Data into a new file named by UniqueFileName(Template), created exclusively.
 // Returns the file's name, or empty when it could not be written whole; then nothing is

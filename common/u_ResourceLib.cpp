@@ -4,6 +4,7 @@
 #include "common/u_PathUtil.h"
 #include "framework/Application.h"
 #include "framework/Bitmap.h"
+#include "framework/Form.h"
 #include "framework/WinHandles.h"
 
 #include <algorithm>
@@ -189,9 +190,33 @@ std::wstring GetText(std::string_view Key) {
     return FindText(*LanguageTexts, Key);
 }
 
+std::wstring GetTextOr(std::string_view Key, DWORD Error) {
+    std::wstring text = GetText(Key);
+    if (!text.empty()) return text;
+    wchar_t* message = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, Error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    if (n > 0 && message) text.assign(message, n);
+    if (message) LocalFree(message);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+        text.pop_back();
+    return text;
+}
+
+HWND ErrorBoxOwner() {
+    // A box owned by a hidden window leaves the visible ones usable: clicks behind it would
+    // open more boxes or act while the user has not answered.
+    const HWND active = GetActiveWindow();
+    if (active && IsWindowVisible(active) && IsWindowEnabled(active)) return active;
+    if (!fw::Application::Exists()) return nullptr;
+    fw::Application& app = fw::Application::Instance();
+    if (fw::Form* main = app.MainForm(); main && main->HandleAllocated()) return main->Handle();
+    return app.Handle();
+}
+
 void ShowErrorBox(const std::wstring& Text, const std::wstring& Caption) {
-    const HWND owner = fw::Application::Exists() ? fw::Application::Instance().Handle() : nullptr;
-    MessageBoxW(owner, Text.c_str(), Caption.c_str(), MB_TOPMOST);
+    MessageBoxW(ErrorBoxOwner(), Text.c_str(), Caption.c_str(), MB_TOPMOST);
 }
 
 bool LoadGlyphFile(fw::Bitmap& Target, const std::string& Path) {

@@ -49,9 +49,17 @@ std::vector<std::wstring> ParseLanguageText(const uint8_t* Data, size_t Size,
 // The value for Key in the given lines, by the same rule as GetText.
 std::wstring FindText(const std::vector<std::wstring>& Lines, std::string_view Key);
 
-// Modal, topmost box with one OK button and no icon, owned by the application's hidden
-// window (unowned before the application object exists).
+// The text for Key; with a language file older than the key, the system's description of
+// Error, so that the user is still told something true in the system's language.
+std::wstring GetTextOr(std::string_view Key, DWORD Error);
+
+// Modal, topmost box with one OK button and no icon, owned by the window it is about:
+// the thread's active window (the main window or an open dialog), else the application's
+// main form, so that no click reaches the window behind it; unowned before the
+// application object exists.
 void ShowErrorBox(const std::wstring& Text, const std::wstring& Caption);
+// The window ShowErrorBox makes a box modal to.
+HWND ErrorBoxOwner();
 
 // Loads the .bmp file at Path into Target: the glyph bitmap of a glyph button or the
 // picture of an image control, whichever the caller passes. False, with Target

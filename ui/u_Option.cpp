@@ -14,14 +14,35 @@ fw::Font DialogFont(int Height) {
     return f;
 }
 
+// Whether a name survives the system code page unchanged. The conversion would put
+// look-alike letters or '?' in place of the others: another folder, or none.
+bool FitsCodePage(const std::wstring& Text) {
+    if (Text.empty()) return true;
+    BOOL replaced = FALSE;
+    const int n =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, Text.data(),
+                            static_cast<int>(Text.size()), nullptr, 0, nullptr, &replaced);
+    return n > 0 && !replaced;
+}
+
+// A folder the program cannot name keeps the stored one, and the user is told.
+bool KeepIfUnnamable(fw::Edit* Field, const std::wstring& Stored) {
+    if (FitsCodePage(Field->Text())) return false;
+    Field->SetText(Stored);
+    ShowErrorBox(GetTextOr("T_FOLDER_ERR", ERROR_NO_UNICODE_TRANSLATION), GetText("T_CONFIRM"));
+    return true;
+}
+
 // A typed folder that is not there gives way to the stored one.
 void CheckTypedFolder(fw::Edit* Field, const std::wstring& Stored) {
+    if (KeepIfUnnamable(Field, Stored)) return;
     if (!DirectoryExists(WideToAnsi(Field->Text()))) Field->SetText(Stored);
 }
 
 // The folder to keep from a field: with its trailing separator; an empty field keeps
 // the stored folder.
 std::wstring AcceptedFolder(fw::Edit* Field, const std::wstring& Stored) {
+    KeepIfUnnamable(Field, Stored);
     const std::string text = WideToAnsi(Field->Text());
     if (text.empty()) return Stored;
     return AnsiToWide(IncludeTrailingSeparator(text));

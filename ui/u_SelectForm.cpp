@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 int32_t SelWidth = 0;
 int32_t SelHeight = 0;
@@ -149,6 +150,13 @@ Tfrm_SelectForm::Tfrm_SelectForm(fw::Component* Owner) : fw::Form(Owner) {
     OnCreate = [this] { FormCreate(); };
     OnShow = [this] { FormShow(); };
     OnKeyPress = [this](wchar_t& k) { FormKeyPress(k); };
+    OnKeyDown = [this](WORD& key, fw::ShiftState) {
+        if (key != VK_ESCAPE) return;
+        EscapeClosesList_ = false;
+        for (fw::ComboBox* c : {cbResolution, cbVideo, cbAudio})
+            if (c->HandleAllocated() && SendMessageW(c->Handle(), CB_GETDROPPEDSTATE, 0, 0))
+                EscapeClosesList_ = true;
+    };
     OnClose = [this](fw::CloseAction& a) { FormClose(a); };
     btnOk->OnClick = [this] { btnOkClick(); };
     btnCancel->OnClick = [this] { btnCancelClick(); };
@@ -212,6 +220,7 @@ void Tfrm_SelectForm::btnCancelClick() { ModalResult = fw::mrCancel; }
 void Tfrm_SelectForm::FormKeyPress(wchar_t& Key) {
     if (Key == 27) {
         Key = 0;
+        if (std::exchange(EscapeClosesList_, false)) return;
         btnCancelClick();
     }
 }

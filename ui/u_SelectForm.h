@@ -49,6 +49,9 @@ public:
 private:
     void LoadDialogGlyphs();
     void FillResolutions();
+    // Escape went to an open drop-down list: it closes only the list, and the character
+    // it makes is no cancel of the dialog.
+    bool EscapeClosesList_ = false;
 };
 
 // Shows the dialog with the device names (in the system code page) and the current

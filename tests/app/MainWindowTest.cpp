@@ -4,6 +4,7 @@
 #include "app/u_CamForm.h"
 #include "capture/GDirectCapPin2.h"
 #include "common/u_GlobalDefine.h"
+#include "common/u_PathUtil.h"
 #include "common/u_ResourceLib.h"
 #include "framework/Application.h"
 #include "framework/Bitmap.h"
@@ -57,7 +58,10 @@ const char kTexts[] =
     "T_RECORDING=Recording\r\n"
     "T_EXITREC_ERR=Stop the recording before closing\r\n"
     "T_SWITCH_ERR=No camera switch while recording\r\n"
-    "T_NO_FREESPACE=The disk is full\r\n";
+    "T_NO_FREESPACE=The disk is full\r\n"
+    "T_RECORD_ERR=The recording could not start\r\n"
+    "T_CAMERA_LOST=The camera was lost\r\n"
+    "T_SNAPSHOT_ERR=The picture could not be saved\r\n";
 
 void WriteSolidBmp(const std::wstring& path, int w, int h, COLORREF c) {
     fw::Bitmap b(w, h);
@@ -83,6 +87,11 @@ public:
         std::lock_guard<std::mutex> g(lock_);
         return captions_;
     }
+    // Each box's owner, and whether the owner took input while the box was up.
+    std::vector<std::pair<HWND, bool>> Owners() {
+        std::lock_guard<std::mutex> g(lock_);
+        return owners_;
+    }
 
 private:
     static BOOL CALLBACK Visit(HWND h, LPARAM l) {
@@ -101,6 +110,8 @@ private:
                 std::lock_guard<std::mutex> g(self->lock_);
                 self->texts_.push_back(text);
                 self->captions_.push_back(caption);
+                const HWND owner = GetWindow(h, GW_OWNER);
+                self->owners_.emplace_back(owner, owner && IsWindowEnabled(owner));
             }
             self->seen_.insert(h);
             PostMessageW(h, WM_COMMAND, IDOK, 0);
@@ -117,6 +128,7 @@ private:
     std::atomic<bool> stop_{false};
     std::mutex lock_;
     std::vector<std::wstring> texts_, captions_;
+    std::vector<std::pair<HWND, bool>> owners_;
     std::set<HWND> seen_;
     std::thread thread_;
 };
@@ -671,7 +683,7 @@ TEST_F(MainWindowRecording, TheCaptionRunsTheTimeAndTheStopButtonBringsThePrevie
     EXPECT_GT(p.VideoInt("nb_read_packets"), 10);
 }
 
-TEST_F(MainWindowRecording, AFolderWhoseFreeSpaceCannotBeToldEndsTheRecordingAtTheCheck) {
+TEST_F(MainWindowRecording, TheFreeSpaceWatchFollowsTheFileBeingWritten) {
     ShowAndStart();
     BoxWatcher boxes;
     form->gbRecordClick();
@@ -681,18 +693,13 @@ TEST_F(MainWindowRecording, AFolderWhoseFreeSpaceCannotBeToldEndsTheRecordingAtT
     form->tmrChkSpaceTimer();
     EXPECT_TRUE(form->IsRecording());
     EXPECT_TRUE(form->tmrChkSpace->Enabled());
-    // A drive that does not exist answers no free space.
+    // New save folders during the recording: the drive of the file being written is
+    // watched, not that of the new folder (a drive that does not exist answers no space).
     MoviePath = L"Q:\\movies\\";
     form->tmrChkSpaceTimer();
-    EXPECT_FALSE(form->IsRecording());
-    EXPECT_TRUE(form->IsPreviewing());
-    EXPECT_FALSE(form->tmrChkSpace->Enabled());
-    EXPECT_TRUE(form->gbRecord->Visible());
-    EXPECT_TRUE(form->gbSnap->Enabled());
-    ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); }));
-    EXPECT_EQ(boxes.Texts()[0], L"The disk is full");
-    EXPECT_EQ(boxes.Captions()[0], L"Confirm");
-    EXPECT_TRUE(captest::ProbeMedia(movies + L"video_kv_0.wmv").ran);
+    EXPECT_TRUE(form->IsRecording());
+    EXPECT_TRUE(form->tmrChkSpace->Enabled());
+    EXPECT_TRUE(boxes.Texts().empty());
 }
 
 TEST_F(MainWindowRecording, ASmallDriveEndsTheRecordingAtTheNextCheckWithAReadableFile) {
@@ -744,4 +751,154 @@ TEST_F(MainWindowRecording, ASuspendEndsTheRecordingWithoutAPreviewRestartAndKee
     EXPECT_EQ(after.cy, before.cy);
     EXPECT_EQ(Caption(wnd), L"Orvix under test");
     EXPECT_TRUE(captest::ProbeMedia(movies + L"video_kv_0.wmv").ran);
+}
+
+namespace {
+
+// Makes the WM ASF Writer unavailable, as on a system without it (the test doubles' switch).
+class WriterMissing {
+public:
+    WriterMissing() { Set(1); }
+    ~WriterMissing() { Set(0); }
+    static void Set(DWORD v) {
+        RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Orvix\\TestDoubles\\Missing",
+                        L"WM ASF Writer", REG_DWORD, &v, sizeof(v));
+    }
+};
+
+bool FolderHoldsFiles(const std::wstring& folder) {
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+        (void)e;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// A recording that cannot start says so, leaves no file, and the window is ready to record
+// again: record button back, free-space watch off, plain caption, live picture. The box is
+// modal to the main window.
+TEST_F(MainWindowRecording, ARecordingThatCannotStartSaysSoAndTheWindowIsReadyAgain) {
+    ShowAndStart();
+    {
+        WriterMissing missing;
+        BoxWatcher boxes;
+        form->gbRecordClick();
+        ASSERT_EQ(boxes.Texts().size(), 1u);
+        EXPECT_EQ(boxes.Texts()[0], L"The recording could not start");
+        EXPECT_EQ(boxes.Captions()[0], L"Confirm");
+        EXPECT_EQ(boxes.Owners()[0].first, wnd);
+        EXPECT_FALSE(boxes.Owners()[0].second) << "the window took clicks under the box";
+        EXPECT_FALSE(form->IsRecording());
+        EXPECT_TRUE(form->gbRecord->Visible());
+        EXPECT_TRUE(form->gbRecord->Enabled());
+        EXPECT_FALSE(form->gbRecordOff->Visible());
+        EXPECT_TRUE(form->gbSnap->Enabled());
+        EXPECT_FALSE(form->tmrChkSpace->Enabled());
+        EXPECT_EQ(Caption(wnd), L"Orvix under test");
+        EXPECT_TRUE(form->IsPreviewing());
+        EXPECT_EQ(form->gcap->FrameWidth(), VideoWidth);
+        EXPECT_TRUE(PictureShowsCamera());
+        EXPECT_FALSE(FolderHoldsFiles(movies)) << "a failed start left a file";
+    }
+    // The writer is there again: the next click records.
+    form->gbRecordClick();
+    EXPECT_TRUE(form->IsRecording());
+    form->gbRecordOffClick();
+}
+
+// The camera lost during a recording: the window leaves its recording state, says why, and
+// the part written is readable.
+TEST_F(MainWindowRecording, ACameraLostWhileRecordingIsToldAndEndsTheRecordingState) {
+    // Lost that long after each start: the recording's start comes well before the
+    // preview's time is up.
+    config.SetDword(vcam::kValueLoseAfterMs, 3000);
+    ShowAndStart();
+    BoxWatcher boxes;
+    form->gbRecordClick();
+    ASSERT_TRUE(form->IsRecording());
+    ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); }, 15000)) << "nothing told";
+    EXPECT_EQ(boxes.Texts()[0], L"The camera was lost");
+    EXPECT_EQ(boxes.Owners()[0].first, wnd);
+    EXPECT_FALSE(form->IsRecording());
+    EXPECT_TRUE(form->gbRecord->Visible());
+    EXPECT_FALSE(form->gbRecordOff->Visible());
+    EXPECT_FALSE(form->tmrChkSpace->Enabled());
+    EXPECT_EQ(Caption(wnd), L"Orvix under test");
+    const captest::MediaProbe p = captest::ProbeMedia(movies + L"video_kv_0.wmv");
+    ASSERT_TRUE(p.ran);
+    EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
+}
+
+// Until the camera is open nothing can be recorded or photographed, and a preview click
+// during the opening at the start waits for it instead of breaking into it.
+TEST_F(MainWindow, TheCameraButtonsWaitForTheCameraAndAClickDuringTheStartWaitsForIt) {
+    form->Show();
+    for (TTntGButton* b : {form->gbRecord, form->gbSnap, form->gbForward, form->gbBackward})
+        EXPECT_FALSE(b->Enabled());
+    BoxWatcher boxes;
+    bool clicked = false, enabledInside = true;
+    // The device is chosen inside the opening, when the control services the queue.
+    form->gcap->OnChangeDevice = [&] {
+        if (clicked) return;
+        clicked = true;
+        enabledInside = form->gbRecord->Enabled();
+        form->gbPreviewClick();
+    };
+    form->tmrStartTimer();
+    ASSERT_TRUE(clicked);
+    EXPECT_FALSE(enabledInside);
+    EXPECT_TRUE(form->IsPreviewing()) << "the click broke into the opening";
+    // The click is carried out once the camera is open: the preview stops, without a box.
+    ASSERT_TRUE(PumpUntil([&] { return !form->IsPreviewing(); }));
+    EXPECT_EQ(ClientSize().cy, 40);
+    EXPECT_TRUE(boxes.Texts().empty());
+}
+
+// A picture that cannot be written (its folder cannot be made: a file stands in the way)
+// is told, after the shutter sound, and takes no number.
+TEST_F(MainWindow, APictureThatCannotBeWrittenIsTold) {
+    ShowAndStart();
+    const std::wstring blocker = std::wstring(AnsiToWide(AppPath)) + L"blocker";
+    std::ofstream(std::filesystem::path(blocker)) << "a file, not a folder";
+    form->gcap->ImageFileName = blocker + L"\\image_kv_.jpg";
+    BoxWatcher boxes;
+    form->gbSnapClick();
+    ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); })) << "nothing told";
+    EXPECT_EQ(boxes.Texts()[0], L"The picture could not be saved");
+    EXPECT_EQ(boxes.Owners()[0].first, wnd);
+    EXPECT_EQ(Caption(wnd), L"Orvix under test") << "a name was shown";
+}
+
+// Suspend and resume while the window is minimised: restored, it shows what is true, the
+// bar right under the picture (or alone when the preview is off).
+TEST_F(MainWindow, SuspendAndResumeWhileMinimisedKeepTheBarUnderThePicture) {
+    ShowAndStart();
+    auto minimise = [&] {
+        ShowWindow(wnd, SW_MINIMIZE);
+        ASSERT_TRUE(PumpUntil([&] { return IsIconic(wnd) != FALSE; }));
+    };
+    auto restore = [&] {
+        ShowWindow(wnd, SW_RESTORE);
+        ASSERT_TRUE(PumpUntil([&] { return !IsIconic(wnd); }));
+    };
+    minimise();
+    SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+    restore();
+    EXPECT_FALSE(form->IsPreviewing());
+    EXPECT_EQ(ClientSize().cy, 40);
+    ExpectBarBelowPicture();
+
+    minimise();
+    SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+    ASSERT_TRUE(form->tmrCamUse->Enabled());
+    form->tmrCamUseTimer();
+    EXPECT_TRUE(form->IsPreviewing());
+    restore();
+    EXPECT_EQ(ClientSize().cy, 520);
+    EXPECT_EQ(form->gcap->Height(), 480);
+    ExpectBarBelowPicture();
+    EXPECT_TRUE(PictureShowsCamera());
 }

@@ -167,4 +167,26 @@ std::vector<std::wstring> DialogTexts(DWORD pid) {
     return texts;
 }
 
+std::wstring Caption(HWND w) {
+    wchar_t buf[512]{};
+    GetWindowTextW(w, buf, 512);
+    return buf;
+}
+
+void ClickAt(HWND w, int x, int y) {
+    POINT p{x, y};
+    ClientToScreen(w, &p);
+    const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+    INPUT in[3]{};
+    in[0].type = INPUT_MOUSE;
+    in[0].mi.dx = static_cast<LONG>((p.x * 65536LL + sw / 2) / sw);
+    in[0].mi.dy = static_cast<LONG>((p.y * 65536LL + sh / 2) / sh);
+    in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    in[1] = in[0];
+    in[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
+    in[2] = in[0];
+    in[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+    SendInput(3, in, sizeof(INPUT));
+}
+
 }  // namespace orvix_test

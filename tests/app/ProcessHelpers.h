@@ -73,6 +73,11 @@ int CloseDialogs(DWORD pid);
 // The texts of pid's message boxes.
 std::vector<std::wstring> DialogTexts(DWORD pid);
 
+// The window's caption.
+std::wstring Caption(HWND w);
+// A real pointer click at a point of the window's client area.
+void ClickAt(HWND w, int x, int y);
+
 // Waits up to ms for pred(), polling.
 template <typename Pred>
 bool WaitFor(Pred pred, DWORD ms) {

@@ -30,12 +30,6 @@ FILETIME WriteTime(const std::wstring& path) {
     return data.ftLastWriteTime;
 }
 
-std::wstring Caption(HWND w) {
-    wchar_t buf[256]{};
-    GetWindowTextW(w, buf, 256);
-    return buf;
-}
-
 // Each test runs its own copy of the staged program folder.
 class Program : public testing::Test {
 protected:

@@ -19,31 +19,8 @@ namespace {
 constexpr DWORD kStartMs = 20000;
 constexpr DWORD kWaitMs = 10000;
 
-std::wstring Caption(HWND w) {
-    wchar_t buf[512]{};
-    GetWindowTextW(w, buf, 512);
-    return buf;
-}
-
 bool EndsWith(const std::wstring& s, const std::wstring& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// A real pointer click at a point of the window's client area.
-void ClickAt(HWND w, int x, int y) {
-    POINT p{x, y};
-    ClientToScreen(w, &p);
-    const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
-    INPUT in[3]{};
-    in[0].type = INPUT_MOUSE;
-    in[0].mi.dx = static_cast<LONG>((p.x * 65536LL + sw / 2) / sw);
-    in[0].mi.dy = static_cast<LONG>((p.y * 65536LL + sh / 2) / sh);
-    in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    in[1] = in[0];
-    in[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
-    in[2] = in[0];
-    in[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
-    SendInput(3, in, sizeof(INPUT));
 }
 
 // The camera's snapshot key: scan code 0x64, an extended key, pressed and released.

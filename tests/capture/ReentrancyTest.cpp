@@ -130,6 +130,21 @@ TEST_F(ReentrancyTest, TeardownDuringThePreviewBuildIsRefused) {
     EXPECT_TRUE(WaitFrames(frames.load() + 2));
 }
 
+// A recording asked for while the preview graph is built is refused: the build is not torn
+// down beneath itself and the preview runs.
+TEST_F(ReentrancyTest, RecordingStartDuringThePreviewBuildIsRefused) {
+    ASSERT_TRUE(SelectCamera());
+    ActionWindow probe;
+    bool started = true;
+    probe.Post([&] { started = cap->StartCapture(); });
+    ASSERT_TRUE(cap->StartPreview());
+    ASSERT_TRUE(probe.Ran());
+    EXPECT_FALSE(started);
+    EXPECT_FALSE(cap->Capturing());
+    EXPECT_TRUE(cap->Previewing());
+    EXPECT_TRUE(WaitFrames(frames.load() + 2));
+}
+
 // The device enumeration inside a device choice services the queue: a second choice from
 // a message meanwhile is made after the first, so only one camera instance is in the graph.
 TEST_F(ReentrancyTest, DeviceChoiceDuringTheEnumerationIsMadeAfterIt) {

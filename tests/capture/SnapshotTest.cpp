@@ -164,6 +164,10 @@ protected:
             std::lock_guard<std::mutex> g(snapLock);
             saved.push_back(name);
         };
+        cap->OnSnapShotFailed = [this](DWORD error) {
+            std::lock_guard<std::mutex> g(snapLock);
+            failed.push_back(error);
+        };
         cap->SetOnVideoPreview([this](uint32_t frame, BYTE*&, int32_t&) {
             std::lock_guard<std::mutex> g(snapLock);
             seen.push_back(frame);
@@ -178,6 +182,10 @@ protected:
     std::vector<std::wstring> Saved() {
         std::lock_guard<std::mutex> g(snapLock);
         return saved;
+    }
+    std::vector<DWORD> Failed() {
+        std::lock_guard<std::mutex> g(snapLock);
+        return failed;
     }
     std::vector<uint32_t> Seen() {
         std::lock_guard<std::mutex> g(snapLock);
@@ -207,6 +215,7 @@ protected:
     std::mutex snapLock;
     std::vector<std::wstring> saved;
     std::vector<uint32_t> seen;
+    std::vector<DWORD> failed;
 };
 
 TEST_F(SnapshotTest, LiveCameraPicturesAreNumberedJpegsOfTheChosenSensor) {
@@ -250,6 +259,30 @@ TEST_F(SnapshotTest, LiveCameraPicturesAreNumberedJpegsOfTheChosenSensor) {
     ASSERT_TRUE(PumpUntil([&] { return Saved().size() == 3; }));
     EXPECT_EQ(Saved()[2], folder + L"image_kv_0.jpg");
     EXPECT_TRUE(Decode(ReadAll(folder + L"image_kv_0.jpg")).ok);
+    cap->StopPreview();
+}
+
+// A picture asked for before the frame size changes is taken from the first frame at the
+// new size, at that size.
+TEST_F(SnapshotTest, APictureArmedBeforeASizeChangeIsSavedAtTheNewSize) {
+    TempFolder dir(L"snap");
+    ASSERT_TRUE(SelectCamera());
+    cap->SetVideoFormat(320, 240, 30, 24);
+    cap->ImageFileName = dir.Path() + L"image_kv_.jpg";
+    ASSERT_TRUE(cap->StartPreview());
+    ASSERT_TRUE(WaitFrames(3));
+    cap->StopPreview();
+    // Armed while no frame flows, as between the stop and the restart at the new size.
+    cap->VideoCallback().SetEnabled(true);
+    cap->SnapShot();
+    cap->SetVideoFormat(640, 480, 30, 24);
+    cap->TearDownGraph();
+    ASSERT_TRUE(cap->StartPreview());
+    ASSERT_TRUE(PumpUntil([&] { return Saved().size() == 1; })) << "the picture was dropped";
+    const Decoded d = Decode(ReadAll(Saved()[0]));
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.width, 640);
+    EXPECT_EQ(d.height, 480);
     cap->StopPreview();
 }
 
@@ -329,6 +362,27 @@ TEST_F(SnapshotTest, QualityIs90UpTo640PixelsWideAnd75Above) {
     }
     EXPECT_EQ(JpegQualityForWidth(640), 90);
     EXPECT_EQ(JpegQualityForWidth(641), 75);
+}
+
+// An encoder that runs out of memory after its output has grown fails cleanly: nothing is
+// freed twice, nothing is returned, and the next picture is whole again.
+TEST(JpegEncoding, RunningOutOfRoomAfterTheOutputGrewFailsCleanly) {
+    std::vector<uint8_t> noise(640 * 480 * 3);
+    uint32_t seed = 12345;
+    for (uint8_t& b : noise) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(seed >> 24);
+    }
+    const TFrameBitmap picture =
+        FrameToBitmap(noise.data(), 640, 480, static_cast<int32_t>(noise.size()));
+    std::vector<uint8_t> file{1, 2, 3};
+    EXPECT_FALSE(EncodeJpegFile(picture, 90, file, 200000));
+    EXPECT_TRUE(file.empty());
+    ASSERT_TRUE(EncodeJpegFile(picture, 90, file));
+    EXPECT_GT(file.size(), 200000u);
+    const Decoded d = Decode(file);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.width, 640);
 }
 
 TEST_F(SnapshotTest, EmptyTemplateWritesCapture0BmpBesideTheProgram) {
@@ -537,8 +591,12 @@ TEST_F(SnapshotTest, FullDiskAndReadOnlyDriveLeaveNoFileAndNoEvent) {
         const std::wstring root = tpl.substr(0, 3);
         const auto before = listing(root);
         cap->ImageFileName = tpl;
+        const size_t failedBefore = Failed().size();
         cap->SnapShot();
         ASSERT_TRUE(WaitRequestDone());
+        // The failure is reported with the system's reason.
+        ASSERT_EQ(Failed().size(), failedBefore + 1);
+        EXPECT_NE(Failed().back(), static_cast<DWORD>(ERROR_SUCCESS));
         // The stream goes on and the per-frame handler has it.
         ASSERT_TRUE(WaitFrames(frames.load() + 3));
         EXPECT_TRUE(Saved().empty());

@@ -15,13 +15,14 @@ const char* const Codes[] = {"KOR", "ENG", "FRA", "DEU", "ITA", "CHT",
                              "CHS", "ESP", "UKR", "RUS", "PTG"};
 
 const char* const Keys[] = {
-    "APP_TITLE",      "T_CONFIRM",     "T_EXITREC_ERR", "T_NOVIDEO_DRV",  "T_PREVIEW_ERR",
-    "T_PREVIEW_ERR2", "T_OPENFOLDER",  "T_PREVIEW",     "T_PREVIEWSTOP",  "T_FORWARDCAM",
-    "T_BACKWARDCAM",  "T_SNAPSHOT",    "T_RECORD",      "T_RECORDSTOP",   "T_HELP",
-    "T_VIDEOSOURCE",  "T_VIDEOFORMAT", "T_SAVEFOLDER",  "T_PREVENT_SAVE", "T_RECORDING",
-    "T_NO_FREESPACE", "T_STOPREC_ERR", "T_SWITCH_ERR",  "T_NO_HELPFILE",  "T_FOLDER_SETTING",
-    "T_IMAGE_PATH",   "T_MOVIE_PATH",  "T_SEARCH_PATH", "T_OK",           "T_CANCEL",
-    "T_RESOLUTION",   "T_VIDEODEVICE", "T_AUDIODEVICE", "T_NO_DEVICE",    "T_SAVESETTING_ERR"};
+    "APP_TITLE",      "T_CONFIRM",     "T_EXITREC_ERR",  "T_NOVIDEO_DRV",  "T_PREVIEW_ERR",
+    "T_PREVIEW_ERR2", "T_OPENFOLDER",  "T_PREVIEW",      "T_PREVIEWSTOP",  "T_FORWARDCAM",
+    "T_BACKWARDCAM",  "T_SNAPSHOT",    "T_RECORD",       "T_RECORDSTOP",   "T_HELP",
+    "T_VIDEOSOURCE",  "T_VIDEOFORMAT", "T_SAVEFOLDER",   "T_PREVENT_SAVE", "T_RECORDING",
+    "T_NO_FREESPACE", "T_STOPREC_ERR", "T_SWITCH_ERR",   "T_NO_HELPFILE",  "T_FOLDER_SETTING",
+    "T_IMAGE_PATH",   "T_MOVIE_PATH",  "T_SEARCH_PATH",  "T_OK",           "T_CANCEL",
+    "T_RESOLUTION",   "T_VIDEODEVICE", "T_AUDIODEVICE",  "T_NO_DEVICE",    "T_SAVESETTING_ERR",
+    "T_RECORD_ERR",   "T_CAMERA_LOST", "T_SNAPSHOT_ERR", "T_FOLDER_ERR"};
 
 std::wstring StagedFolder() { return TestBinFolder() + L"..\\Orvix\\"; }
 
@@ -33,7 +34,7 @@ std::vector<std::wstring> ParseFile(const std::wstring& Path) {
 }  // namespace
 
 TEST(ShippedFiles, EveryLanguageFileIsCompleteAndTranslated) {
-    static_assert(std::size(Keys) == 35);
+    static_assert(std::size(Keys) == 39);
     const std::vector<std::wstring> english =
         ParseFile(StagedFolder() + L"language\\Orvix_ENG.txt");
     ASSERT_FALSE(english.empty()) << "Orvix_ENG.txt is not staged";

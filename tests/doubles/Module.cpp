@@ -83,11 +83,24 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     return TRUE;
 }
 
+// A test's switch: REG_DWORD 1 under HKCU\Software\Orvix\TestDoubles\Missing, named as
+// the class, makes the class unavailable as on a system without the component (the "N"
+// editions of Windows have no WM ASF Writer): creating it fails as for a class that is
+// not registered.
+static bool Missing(const ComClass& c) {
+    DWORD value = 0, size = sizeof(value);
+    return ::RegGetValueW(HKEY_CURRENT_USER, L"Software\\Orvix\\TestDoubles\\Missing", c.name,
+                          RRF_RT_REG_DWORD, nullptr, &value, &size) == ERROR_SUCCESS &&
+           value == 1;
+}
+
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
     for (const ComClass& c : kClasses) {
-        if (*c.clsid == clsid) return vcam::CreateObject<ClassFactory>(iid, out, c.create);
+        if (*c.clsid != clsid) continue;
+        if (Missing(c)) return REGDB_E_CLASSNOTREG;
+        return vcam::CreateObject<ClassFactory>(iid, out, c.create);
     }
     return CLASS_E_CLASSNOTAVAILABLE;
 }

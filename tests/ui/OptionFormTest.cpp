@@ -151,6 +151,40 @@ TEST_F(OptionFormTest, OkRightAfterTypingTestsTheFieldFirst) {
     EXPECT_EQ(MoviePath, W(b + "\\"));
 }
 
+// A folder name the system code page cannot hold would be stored with other letters
+// (another folder, or none): the stored folder stays and the user is told, over the dialog.
+TEST_F(OptionFormTest, AFolderOutsideTheCodePageKeepsTheStoredOneAndIsTold) {
+    const std::wstring greek = W(scratch.Path()) + L"\\\x03A9mega";
+    ASSERT_TRUE(CreateDirectoryW(greek.c_str(), nullptr));
+    scratch.MakeFolder("Omega");  // where a look-alike conversion would lead
+    const std::wstring image = ImagePath;
+    int result = 0;
+    std::wstring told;
+    HWND owner = nullptr, dialog = nullptr;
+    RunWithUser([&] { result = Show(); },
+                [&] {
+                    dialog = Form();
+                    ASSERT_TRUE(dialog);
+                    ReplaceEditText(ImageField(dialog), greek);
+                    PressKey(VK_TAB);
+                    HWND box = WaitForTopWindow(GetText("T_CONFIRM"), L"#32770");
+                    ASSERT_TRUE(box) << "nothing told";
+                    owner = GetWindow(box, GW_OWNER);
+                    wchar_t text[512]{};
+                    GetDlgItemTextW(box, 0xFFFF, text, 512);
+                    told = text;
+                    PostMessageW(box, WM_COMMAND, IDOK, 0);
+                    ASSERT_TRUE(WaitWindowGone(box));
+                    EXPECT_EQ(WindowText(ImageField(dialog)), image);
+                    Click(OkButton(dialog));
+                    EXPECT_TRUE(WaitWindowGone(dialog));
+                });
+    EXPECT_EQ(told, GetText("T_FOLDER_ERR"));
+    EXPECT_EQ(owner, dialog);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(ImagePath, image);
+}
+
 TEST_F(OptionFormTest, FoldersLongerThanMaxPathAreKeptWhole) {
     const std::string deep = scratch.MakeFolder(
         std::string(100, 'p') + "\\" + std::string(100, 'q') + "\\" + std::string(90, 'r'));

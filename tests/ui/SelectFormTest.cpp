@@ -193,6 +193,31 @@ TEST_F(SelectFormTest, EscapeAndCancelGiveTheCallersValuesBack) {
     }
 }
 
+// Escape on an open list closes the list only: the dialog stays, and its OK takes the
+// choice made before.
+TEST_F(SelectFormTest, EscapeOnAnOpenListClosesOnlyTheList) {
+    int32_t w = 640, h = 480, video = 0, audio = 0;
+    RunWithUser([&] { ShowSelectForm({"Camera A"}, {"Microphone"}, w, h, video, audio); },
+                [&] {
+                    HWND f = Form();
+                    ASSERT_TRUE(f);
+                    const HWND sizes = At(f, 60, 47);
+                    EXPECT_TRUE(ChooseInDropDown(sizes, VK_HOME));
+                    bool dropped = false;
+                    for (int attempt = 0; attempt < 3 && !dropped; ++attempt) {
+                        Click(sizes);
+                        dropped = WaitFor([&] { return Dropped(sizes); }, 2000);
+                    }
+                    ASSERT_TRUE(dropped);
+                    PressKey(VK_ESCAPE);
+                    ASSERT_TRUE(WaitFor([&] { return !Dropped(sizes); }, 5000));
+                    Click(At(f, 110, 205));
+                    EXPECT_TRUE(WaitWindowGone(f));
+                });
+    EXPECT_EQ(w, 352) << "the dialog was cancelled";
+    EXPECT_EQ(h, 288);
+}
+
 TEST_F(SelectFormTest, OkWithoutUsableSizesOrAudioKeepsTheSizeAndReportsNoAudio) {
     sizes = {"160 x 120"};
     int32_t w = 640, h = 480, video = 5, audio = 0;

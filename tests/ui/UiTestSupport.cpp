@@ -334,9 +334,9 @@ bool ClickToFocus(HWND Window) {
     return false;
 }
 
-bool Dropped(HWND Combo) { return SendMessageW(Combo, CB_GETDROPPEDSTATE, 0, 0) != 0; }
-
 }  // namespace
+
+bool Dropped(HWND Combo) { return SendMessageW(Combo, CB_GETDROPPEDSTATE, 0, 0) != 0; }
 
 bool ChooseInDropDown(HWND Combo, WORD Key) {
     if (!Combo) return false;

@@ -66,6 +66,8 @@ void TypeText(const std::wstring& Text);
 // Opens a drop-down list with a click, moves in it with Key and takes the item with
 // Enter, waiting for each step to show; true when the list closed on the new item.
 bool ChooseInDropDown(HWND Combo, WORD Key);
+// Whether the drop-down list of Combo is open.
+bool Dropped(HWND Combo);
 // Puts the caret into an edit field and replaces its text as a user would.
 void ReplaceEditText(HWND Edit, const std::wstring& Text);
 

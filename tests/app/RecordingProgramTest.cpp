@@ -1,0 +1,112 @@
+// Whole program: recordings as a user starts them with the pointer, when the platform has
+// no Windows Media writer, with clicks that the program refuses while recording, and at
+// the end of the Windows session.
+#include "ProcessHelpers.h"
+#include "tests/capture/MediaProbe.h"
+#include "tests/support/ScreenPixels.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace orvix_test;
+using testsupport::TempFolder;
+
+namespace {
+
+constexpr DWORD kStartMs = 20000;
+constexpr DWORD kWaitMs = 10000;
+
+// The bar's buttons: 29 x 32, 5 pixels below the top of the 40-pixel bar of a 520-high
+// client area.
+constexpr int kButtonY = 480 + 1 + 5 + 16;
+constexpr int kForwardButtonX = 271 + 14;
+constexpr int kRecordButtonX = 432 + 14;
+
+bool LivePicture(HWND w) {
+    const testsupport::Rgb m = testsupport::ScreenMean(w, RECT{0, 0, 320, 240});
+    return m.b > m.r + 80;
+}
+
+bool Recording(HWND w) { return Caption(w).find(L"Recording 00:00:0") != std::wstring::npos; }
+
+void PressEnter() {
+    INPUT in[2]{};
+    in[0].type = INPUT_KEYBOARD;
+    in[0].ki.wVk = VK_RETURN;
+    in[1] = in[0];
+    in[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, in, sizeof(INPUT));
+}
+
+// The doubles' switch that takes the WM ASF Writer away, as on a system without it.
+void SetWriterMissing(DWORD missing) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Orvix\\TestDoubles\\Missing", L"WM ASF Writer",
+                    REG_DWORD, &missing, sizeof(missing));
+}
+
+class RecordingProgram : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(copy.Ok());
+        std::string folder(movies.Path().begin(), movies.Path().end());
+        ASSERT_TRUE(WriteFileBytes(copy.Dir() + L"Orvix.ini",
+                                   "[Option]\r\nMovieFolder=" + folder + "\r\n"));
+        ASSERT_TRUE(p.Start(copy.Exe()));
+        w = p.WaitForWindow(kStartMs);
+        ASSERT_NE(w, nullptr);
+        ASSERT_TRUE(WaitFor([&] { return LivePicture(w); }, kStartMs)) << "no live picture";
+    }
+    void TearDown() override { SetWriterMissing(0); }
+
+    TempFolder movies{L"orvix_movies"};
+    ProgramCopy copy;
+    RunningProgram p;
+    HWND w = nullptr;
+};
+
+}  // namespace
+
+TEST_F(RecordingProgram, AStartThatFailsIsToldAndTheWindowIsReadyToRecordAgain) {
+    SetWriterMissing(1);
+    ClickAt(w, kRecordButtonX, kButtonY);
+    ASSERT_TRUE(WaitFor([&] { return !DialogTexts(p.Pid()).empty(); }, kWaitMs)) << "nothing told";
+    EXPECT_NE(DialogTexts(p.Pid())[0].find(L"recording could not be started"), std::wstring::npos);
+    EXPECT_EQ(CloseDialogs(p.Pid()), 1);
+    EXPECT_EQ(Caption(w), L"Orvix");
+    EXPECT_TRUE(WaitFor([&] { return LivePicture(w); }, kWaitMs));
+    EXPECT_TRUE(movies.Names().empty()) << "the failed start left a file";
+
+    SetWriterMissing(0);
+    ClickAt(w, kRecordButtonX, kButtonY);
+    EXPECT_TRUE(WaitFor([&] { return Recording(w); }, kWaitMs)) << Caption(w).c_str();
+}
+
+// Three clicks on a sensor button while recording open one box, modal to the window; the
+// end of the session finishes the file, which stays readable when the process is then
+// ended at once, as the system does.
+TEST_F(RecordingProgram, RefusedClicksOpenOneBoxAndTheSessionEndFinishesTheFile) {
+    ClickAt(w, kRecordButtonX, kButtonY);
+    ASSERT_TRUE(WaitFor([&] { return Recording(w); }, kWaitMs)) << Caption(w).c_str();
+    for (int i = 0; i < 3; ++i) ClickAt(w, kForwardButtonX, kButtonY);
+    ASSERT_TRUE(WaitFor([&] { return CountDialogs(p.Pid()) >= 1; }, kWaitMs));
+    PressEnter();
+    EXPECT_TRUE(WaitFor([&] { return CountDialogs(p.Pid()) == 0; }, kWaitMs))
+        << CountDialogs(p.Pid()) << " boxes left after answering one";
+    CloseDialogs(p.Pid());
+    ASSERT_TRUE(WaitFor(
+        [&] { return Caption(w).find(L"Recording 00:00:02") != std::wstring::npos; }, kWaitMs));
+
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(w, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_BLOCK,
+                                    kWaitMs, &answer));
+    EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));
+    ASSERT_TRUE(SendMessageTimeoutW(w, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_BLOCK, kWaitMs,
+                                    &answer));
+    p.Kill();
+    const captest::MediaProbe m = captest::ProbeMedia(movies.Path() + L"video_kv_0.wmv");
+    ASSERT_TRUE(m.ran);
+    EXPECT_GT(m.VideoInt("nb_read_packets"), 10);
+    EXPECT_EQ(m.VideoInt("width"), 320);
+}
