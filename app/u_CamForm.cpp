@@ -12,9 +12,11 @@
 #include "ui/TntGButton.h"
 #include "ui/u_SelectForm.h"
 
+#include <dbt.h>
 #include <mmsystem.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <iterator>
 #include <mutex>
@@ -45,6 +47,12 @@ constexpr UINT kSwpStateChanged = 0x8000;
 constexpr UINT kSnapshotSavedMessage = WM_APP + 10;
 // A preview switch asked for while one is still under way, run once that one has ended.
 constexpr UINT kPreviewClickMessage = WM_APP + 11;
+// The camera was lost: the user is told once the capture control's event handling is over.
+constexpr UINT kCameraLostMessage = WM_APP + 12;
+// A device arrived or left while the camera is gone: is it back?
+constexpr UINT kCameraCheckMessage = WM_APP + 13;
+// How often a gone camera is looked for when no device-change notice comes.
+constexpr UINT kCameraReturnCheckMs = 2000;
 // sndPlaySoundA's flags: SND_ASYNC together with the bit PlaySound calls SND_FILENAME.
 constexpr UINT kClickSoundFlags = 0x20001;
 
@@ -128,6 +136,7 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
     gcap->OnStartCapture = [this] { gcapStartCapture(); };
     gcap->OnCaptureProgress = [this](uint32_t sec) { gcapCaptureProgress(sec); };
     gcap->OnStopCapture = [this] { gcapStopCapture(); };
+    gcap->OnError = [this](int code) { gcapError(code); };
     // Raised on the streaming thread, which the graph's Stop waits for from the window
     // thread: the name is only posted, never sent.
     gcap->OnSnapShot = [mailbox = Snapshots_](const std::wstring& fileName) {
@@ -195,6 +204,8 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
     tmrErase->OnTimer = [this] { tmrEraseTimer(); };
     tmrChkSpace = makeTimer(10000);
     tmrChkSpace->OnTimer = [this] { tmrChkSpaceTimer(); };
+    tmrCamReturn = makeTimer(kCameraReturnCheckMs);
+    tmrCamReturn->OnTimer = [this] { tmrCamReturnTimer(); };
 
     ConnectCommands();
 
@@ -288,6 +299,8 @@ void Tfrm_DADez::FormCloseQuery(bool& canClose) {
 
 void Tfrm_DADez::FormClose(fw::CloseAction&) {
     tmrChkSpace->SetEnabled(false);
+    tmrCamReturn->SetEnabled(false);
+    CameraGone_ = false;
     if (IsPreviewing()) EndPreview(false);
     if (IsRecording()) EndRecording(false);
     if (IsVista) ClearKeepAwake();
@@ -440,6 +453,10 @@ void Tfrm_DADez::SwitchPreview() {
         LoadButtonGlyph(gbPreview, "gbPreviewOn.bmp");
         // Lets the camera go for other programs.
         gcap->SelectDevices(-1, -1);
+    } else if (CameraGone_) {
+        // Nothing to open until it is back (the device list has lost it meanwhile).
+        ShowErrorBox(CameraLostText(), GetText("T_CONFIRM"));
+        return;
     } else {
         KeepWindowPos = true;
         BeginPreview();
@@ -486,6 +503,73 @@ void Tfrm_DADez::tmrShowMsgTimer() {
     // No owner window: the box is centred on the screen, not on the main window.
     MessageBoxW(nullptr, GetText("T_PREVENT_SAVE").c_str(), fw::App().Title().c_str(),
                 MB_OK | MB_TASKMODAL);
+}
+
+std::wstring CameraLostText() {
+    std::wstring text = GetText("T_CAMERA_LOST");
+    if (!text.empty()) return text;
+    wchar_t* message = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, ERROR_DEVICE_NOT_CONNECTED, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    if (n > 0 && message) text.assign(message, n);
+    if (message) LocalFree(message);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+        text.pop_back();
+    return text;
+}
+
+void Tfrm_DADez::gcapError(int ErrCode) {
+    if (ErrCode == ErrDeviceLost) CameraLost();
+}
+
+void Tfrm_DADez::CameraLost() {
+    // The capture control tries the dead camera again at once; only the first loss is told.
+    if (CameraGone_) return;
+    CameraGone_ = true;
+    const std::vector<std::string> names = gcap->VideoDeviceNames(false);
+    LostCameraName_ = VideoDeviceIndex >= 0 && static_cast<size_t>(VideoDeviceIndex) < names.size()
+                          ? names[static_cast<size_t>(VideoDeviceIndex)]
+                          : std::string();
+    tmrCamReturn->SetEnabled(true);
+    PostMessageW(Handle(), kCameraLostMessage, 0, 0);
+}
+
+void Tfrm_DADez::tmrCamReturnTimer() {
+    if (!CameraGone_ || IsCameraActive()) {
+        // Started again some other way (the preview button).
+        CameraGone_ = false;
+        tmrCamReturn->SetEnabled(false);
+        return;
+    }
+    // Opening the camera services the message queue: a preview click meanwhile waits, as
+    // during a switch, and a second check does not start inside this one.
+    if (PreviewSwitching_) return;
+    PreviewSwitching_ = true;
+    const bool back = RestartLostCamera();
+    PreviewSwitching_ = false;
+    if (back) {
+        CameraGone_ = false;
+        tmrCamReturn->SetEnabled(false);
+        UpdateButtons();
+    }
+    if (PreviewClickPending_) {
+        PreviewClickPending_ = false;
+        PostMessageW(Handle(), kPreviewClickMessage, 0, 0);
+    }
+}
+
+bool Tfrm_DADez::RestartLostCamera() {
+    const std::vector<std::string> names = gcap->VideoDeviceNames(true);
+    const auto found = std::find(names.begin(), names.end(), LostCameraName_);
+    if (found == names.end()) return false;
+    VideoDeviceIndex = static_cast<int>(found - names.begin());
+    fw::HourglassCursor wait;
+    // A fresh device: the one from before the loss stays dead.
+    gcap->SelectDevices(VideoDeviceIndex, AudioDeviceIndex);
+    gcap->SetAudioFormat(44100, 1, 16);
+    gcap->SetVideoFormat(VideoWidth, VideoHeight, 15.0, 24);
+    return gcap->StartPreview();
 }
 
 void Tfrm_DADez::ShowHelp() {
@@ -571,6 +655,11 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_KEYUP:
             if (wParam == VK_F1) ShowHelp();
             return 1;
+        case WM_DEVICECHANGE:
+            // Posted on: the system may be sending this to every window and waiting.
+            if (wParam == DBT_DEVNODES_CHANGED && CameraGone_)
+                PostMessageW(Handle(), kCameraCheckMessage, 0, 0);
+            return TRUE;
         default:
             break;
     }
@@ -584,6 +673,18 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     if (msg == kPreviewClickMessage) {
         gbPreviewClick();
+        return 0;
+    }
+    if (msg == kCameraLostMessage) {
+        // The dead device goes, and with it the renderer's last frame: the picture area
+        // shows no picture that is not coming.
+        if (CameraGone_ && !IsCameraActive()) gcap->SelectDevices(-1, -1);
+        UpdateButtons();
+        ShowErrorBox(CameraLostText(), GetText("T_CONFIRM"));
+        return 0;
+    }
+    if (msg == kCameraCheckMessage) {
+        if (CameraGone_) tmrCamReturnTimer();
         return 0;
     }
     if (msg == kSnapshotSavedMessage) {

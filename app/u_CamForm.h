@@ -41,6 +41,9 @@ public:
     fw::Timer* tmrShowMsg;
     fw::Timer* tmrErase;
     fw::Timer* tmrChkSpace;
+    // While the chosen camera is gone: looks for it now and then, in case no device-change
+    // notice comes.
+    fw::Timer* tmrCamReturn;
 
     // Set once the one-time notice that sleep is held off has been shown.
     bool PreventNoticeShown = false;
@@ -80,6 +83,13 @@ public:
     void tmrCamUseTimer();
     void tmrShowMsgTimer();
 
+    // The camera unplugged: the user is told once, and the live picture comes back by
+    // itself when the same camera is there again (device-change notice or tmrCamReturn).
+    void gcapError(int ErrCode);
+    void CameraLost();
+    void tmrCamReturnTimer();
+    bool CameraGone() const { return CameraGone_; }
+
     // The snapshot command (the snapshot button and the camera key): shutter sound and
     // the capture control armed for the next frame.
     void gbSnapClick();
@@ -114,6 +124,9 @@ protected:
 
 private:
     void SwitchPreview();
+    bool CameraGone_ = false;
+    std::string LostCameraName_;
+    bool RestartLostCamera();
     bool PreviewSwitching_ = false;
     bool PreviewClickPending_ = false;
     // Names of saved pictures on their way from the streaming thread to the window
@@ -128,6 +141,10 @@ private:
 // What the user is told when the settings file could not be written: the program's text,
 // or, with a language file that has none, the system's description of the error.
 std::wstring SettingsNotSavedText(DWORD error);
+
+// What the user is told when the camera was unplugged: the program's text, or, with a
+// language file that has none, the system's description of a device not connected.
+std::wstring CameraLostText();
 
 // Size of the picture area for a frame size: frames larger than 640 x 480 each way are
 // shown at 640 x 480, all others at their own size.

@@ -21,7 +21,8 @@ const char* const Keys[] = {
     "T_VIDEOSOURCE",  "T_VIDEOFORMAT", "T_SAVEFOLDER",  "T_PREVENT_SAVE", "T_RECORDING",
     "T_NO_FREESPACE", "T_STOPREC_ERR", "T_SWITCH_ERR",  "T_NO_HELPFILE",  "T_FOLDER_SETTING",
     "T_IMAGE_PATH",   "T_MOVIE_PATH",  "T_SEARCH_PATH", "T_OK",           "T_CANCEL",
-    "T_RESOLUTION",   "T_VIDEODEVICE", "T_AUDIODEVICE", "T_NO_DEVICE",    "T_SAVESETTING_ERR"};
+    "T_RESOLUTION",   "T_VIDEODEVICE", "T_AUDIODEVICE", "T_NO_DEVICE",    "T_SAVESETTING_ERR",
+    "T_CAMERA_LOST"};
 
 std::wstring StagedFolder() { return TestBinFolder() + L"..\\Orvix\\"; }
 
@@ -33,7 +34,7 @@ std::vector<std::wstring> ParseFile(const std::wstring& Path) {
 }  // namespace
 
 TEST(ShippedFiles, EveryLanguageFileIsCompleteAndTranslated) {
-    static_assert(std::size(Keys) == 35);
+    static_assert(std::size(Keys) == 36);
     const std::vector<std::wstring> english =
         ParseFile(StagedFolder() + L"language\\Orvix_ENG.txt");
     ASSERT_FALSE(english.empty()) << "Orvix_ENG.txt is not staged";
