@@ -12,9 +12,11 @@
 #include "ui/TntGButton.h"
 #include "ui/u_SelectForm.h"
 
+#include <dbt.h>
 #include <mmsystem.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <iterator>
 #include <mutex>
@@ -47,6 +49,12 @@ constexpr UINT kSnapshotSavedMessage = WM_APP + 10;
 constexpr UINT kPreviewClickMessage = WM_APP + 11;
 // Posted by the streaming thread when a picture could not be saved (wParam: the reason).
 constexpr UINT kSnapshotFailedMessage = WM_APP + 21;
+// The camera was lost: the user is told once the capture control's event handling is over.
+constexpr UINT kCameraLostMessage = WM_APP + 12;
+// A device arrived or left while the camera is gone: is it back?
+constexpr UINT kCameraCheckMessage = WM_APP + 13;
+// How often a gone camera is looked for when no device-change notice comes.
+constexpr UINT kCameraReturnCheckMs = 2000;
 // sndPlaySoundA's flags: SND_ASYNC together with the bit PlaySound calls SND_FILENAME.
 constexpr UINT kClickSoundFlags = 0x20001;
 
@@ -193,6 +201,8 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
     tmrErase->OnTimer = [this] { tmrEraseTimer(); };
     tmrChkSpace = makeTimer(10000);
     tmrChkSpace->OnTimer = [this] { tmrChkSpaceTimer(); };
+    tmrCamReturn = makeTimer(kCameraReturnCheckMs);
+    tmrCamReturn->OnTimer = [this] { tmrCamReturnTimer(); };
 
     ConnectCommands();
 
@@ -288,6 +298,8 @@ void Tfrm_DADez::FormClose(fw::CloseAction&) { ReleaseAll(); }
 
 void Tfrm_DADez::ReleaseAll() {
     tmrChkSpace->SetEnabled(false);
+    tmrCamReturn->SetEnabled(false);
+    CameraGone_ = false;
     if (IsPreviewing()) EndPreview(false);
     if (IsRecording()) EndRecording(false);
     if (IsVista) ClearKeepAwake();
@@ -458,6 +470,10 @@ void Tfrm_DADez::SwitchPreview() {
         LoadButtonGlyph(gbPreview, "gbPreviewOn.bmp");
         // Lets the camera go for other programs.
         gcap->SelectDevices(-1, -1);
+    } else if (CameraGone_) {
+        // Nothing to open until it is back (the device list has lost it meanwhile).
+        ShowErrorBox(GetTextOr("T_CAMERA_LOST", ERROR_DEVICE_NOT_CONNECTED), GetText("T_CONFIRM"));
+        return;
     } else {
         KeepWindowPos = true;
         BeginPreview();
@@ -504,6 +520,60 @@ void Tfrm_DADez::tmrShowMsgTimer() {
     // No owner window: the box is centred on the screen, not on the main window.
     MessageBoxW(nullptr, GetText("T_PREVENT_SAVE").c_str(), fw::App().Title().c_str(),
                 MB_OK | MB_TASKMODAL);
+}
+
+void Tfrm_DADez::gcapError(int ErrCode) {
+    if (ErrCode == ErrDeviceLost) CameraLost();
+}
+
+void Tfrm_DADez::CameraLost() {
+    // The capture control tries the dead camera again at once; only the first loss is told.
+    if (CameraGone_) return;
+    CameraGone_ = true;
+    LossEndedRecording_ = RecordingEndedByControl_;
+    const std::vector<std::string> names = gcap->VideoDeviceNames(false);
+    LostCameraName_ = VideoDeviceIndex >= 0 && static_cast<size_t>(VideoDeviceIndex) < names.size()
+                          ? names[static_cast<size_t>(VideoDeviceIndex)]
+                          : std::string();
+    tmrCamReturn->SetEnabled(true);
+    PostMessageW(Handle(), kCameraLostMessage, 0, 0);
+}
+
+void Tfrm_DADez::tmrCamReturnTimer() {
+    if (!CameraGone_ || IsCameraActive()) {
+        // Started again some other way (the preview button).
+        CameraGone_ = false;
+        tmrCamReturn->SetEnabled(false);
+        return;
+    }
+    // Opening the camera services the message queue: a preview click meanwhile waits, as
+    // during a switch, and a second check does not start inside this one.
+    if (PreviewSwitching_) return;
+    PreviewSwitching_ = true;
+    const bool back = RestartLostCamera();
+    PreviewSwitching_ = false;
+    if (back) {
+        CameraGone_ = false;
+        tmrCamReturn->SetEnabled(false);
+        UpdateButtons();
+    }
+    if (PreviewClickPending_) {
+        PreviewClickPending_ = false;
+        PostMessageW(Handle(), kPreviewClickMessage, 0, 0);
+    }
+}
+
+bool Tfrm_DADez::RestartLostCamera() {
+    const std::vector<std::string> names = gcap->VideoDeviceNames(true);
+    const auto found = std::find(names.begin(), names.end(), LostCameraName_);
+    if (found == names.end()) return false;
+    VideoDeviceIndex = static_cast<int>(found - names.begin());
+    fw::HourglassCursor wait;
+    // A fresh device: the one from before the loss stays dead.
+    gcap->SelectDevices(VideoDeviceIndex, AudioDeviceIndex);
+    gcap->SetAudioFormat(44100, 1, 16);
+    gcap->SetVideoFormat(VideoWidth, VideoHeight, 15.0, 24);
+    return gcap->StartPreview();
 }
 
 void Tfrm_DADez::ShowHelp() {
@@ -615,6 +685,11 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
             // recording's file is finished and the camera and hooks let go here.
             if (wParam) ReleaseAll();
             return 0;
+        case WM_DEVICECHANGE:
+            // Posted on: the system may be sending this to every window and waiting.
+            if (wParam == DBT_DEVNODES_CHANGED && CameraGone_)
+                PostMessageW(Handle(), kCameraCheckMessage, 0, 0);
+            return TRUE;
         default:
             break;
     }
@@ -636,6 +711,18 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     if (msg == kSnapshotFailedMessage) {
         SnapshotFailed(static_cast<DWORD>(wParam));
+    if (msg == kCameraLostMessage) {
+        // The dead device goes, and with it the renderer's last frame: the picture area
+        // shows no picture that is not coming.
+        if (CameraGone_ && !IsCameraActive()) gcap->SelectDevices(-1, -1);
+        UpdateButtons();
+        const char* key = LossEndedRecording_ ? "T_RECORD_LOST" : "T_CAMERA_LOST";
+        LossEndedRecording_ = false;
+        ShowErrorBox(GetTextOr(key, ERROR_DEVICE_NOT_CONNECTED), GetText("T_CONFIRM"));
+        return 0;
+    }
+    if (msg == kCameraCheckMessage) {
+        if (CameraGone_) tmrCamReturnTimer();
         return 0;
     }
     if (msg == kSnapshotSavedMessage) {

@@ -42,6 +42,9 @@ public:
     fw::Timer* tmrShowMsg;
     fw::Timer* tmrErase;
     fw::Timer* tmrChkSpace;
+    // While the chosen camera is gone: looks for it now and then, in case no device-change
+    // notice comes.
+    fw::Timer* tmrCamReturn;
 
     // Set once the one-time notice that sleep is held off has been shown.
     bool PreventNoticeShown = false;
@@ -76,9 +79,6 @@ public:
     void gcapStartCapture();
     void gcapCaptureProgress(uint32_t Sec);
     void gcapStopCapture();
-    // The capture control's error codes: only a camera lost while recording is the
-    // window's to tell; start failures are told where the start is asked for.
-    void gcapError(int ErrCode);
     // A recording that the control ended by itself: the window follows.
     void RecordingEnded();
     void tmrChkSpaceTimer();
@@ -88,6 +88,15 @@ public:
     void tmrStartTimer();
     void tmrCamUseTimer();
     void tmrShowMsgTimer();
+
+    // The capture control's error codes: only a lost camera is the window's to tell (start
+    // failures are told where the start is asked for). The user is told once, and the live
+    // picture comes back by itself when the same camera is there again (device-change
+    // notice or tmrCamReturn).
+    void gcapError(int ErrCode);
+    void CameraLost();
+    void tmrCamReturnTimer();
+    bool CameraGone() const { return CameraGone_; }
 
     // The snapshot command (the snapshot button and the camera key): shutter sound and
     // the capture control armed for the next frame.
@@ -137,11 +146,15 @@ private:
     bool EndingRecording_ = false;
     // The control stopped a recording on its own; its camera was lost with it.
     bool RecordingEndedByControl_ = false;
-    bool RecordingLost_ = false;
     bool SnapshotErrorShowing_ = false;
     bool Minimised_ = false;
     // The window's size and bar for the picture it shows (none while the camera is off).
     void FitToPicture();
+    bool CameraGone_ = false;
+    // The loss ended a recording: its one box says so.
+    bool LossEndedRecording_ = false;
+    std::string LostCameraName_;
+    bool RestartLostCamera();
     bool PreviewSwitching_ = false;
     bool PreviewClickPending_ = false;
     // Names of saved pictures on their way from the streaming thread to the window

@@ -104,20 +104,13 @@ void Tfrm_DADez::gcapStopCapture() {
     }
 }
 
-void Tfrm_DADez::gcapError(int ErrCode) {
-    if (ErrCode == ErrDeviceLost && RecordingEndedByControl_) RecordingLost_ = true;
-}
-
 void Tfrm_DADez::RecordingEnded() {
     if (!RecordingEndedByControl_) return;
     RecordingEndedByControl_ = false;
-    const bool lost = RecordingLost_;
-    RecordingLost_ = false;
     if (IsRecording()) return;
-    // A lost camera is not asked for again here: it cannot run until it is back.
-    ShowNotRecording(!lost);
-    if (lost)
-        ShowErrorBox(GetTextOr("T_CAMERA_LOST", ERROR_DEVICE_NOT_CONNECTED), GetText("T_CONFIRM"));
+    // A lost camera is not asked for again here: it cannot run until it is back, and the
+    // loss's one box says that the recording ended with it.
+    ShowNotRecording(!CameraGone_);
 }
 
 void Tfrm_DADez::ShowNotRecording(bool restartPreview) {

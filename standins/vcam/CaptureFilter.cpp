@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "framework/WinHandles.h"
+#include "standins/vcam/CameraPresence.h"
 #include "standins/vcam/ListEnumerator.h"
 #include "standins/vcam/VCamConfig.h"
 
@@ -752,6 +753,9 @@ STDMETHODIMP CaptureFilter::Run(REFERENCE_TIME start) {
             return kGoneResult;
         }
     }
+    if (clsid_ == CLSID_OrvixTestCamera && CameraUnplugged()) {
+        return kGoneResult;
+    }
     const HRESULT hr = PauseFromStopped();
     if (FAILED(hr)) {
         return hr;
@@ -889,11 +893,15 @@ bool CaptureFilter::CheckLossLocked(REFERENCE_TIME now, REFERENCE_TIME& deadline
     if (lost_) {
         return true;
     }
-    if (loseAfter_ <= 0) {
+    if (loseAfter_ <= 0 || lossSpent_) {
         return false;
     }
     if (now < loseAfter_) {
         deadline = std::min(deadline, loseAfter_);
+        return false;
+    }
+    if (!UnplugCamera()) {
+        lossSpent_ = true;  // this configuration's unplug is over: the camera came back
         return false;
     }
     lost_ = true;

@@ -208,6 +208,7 @@ private:
     IMediaEventSink* sink_ = nullptr;
     std::wstring name_;
     bool lost_ = false;
+    bool lossSpent_ = false;
 
     std::vector<std::unique_ptr<CapturePin>> pins_;  // fixed after construction
 };

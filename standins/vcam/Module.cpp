@@ -11,6 +11,7 @@
 
 #include "framework/WinHandles.h"
 #include "standins/vcam/CameraPage.h"
+#include "standins/vcam/CameraPresence.h"
 #include "standins/vcam/ComModule.h"
 #include "standins/vcam/ComObject.h"
 #include "standins/vcam/Filters.h"
@@ -144,7 +145,24 @@ HRESULT RegisterDevice(IFilterMapper2* mapper, const FilterClass& filter) {
                                   &info);
 }
 
+ComPtr<IFilterMapper2> CreateMapper() {
+    ComPtr<IFilterMapper2> mapper;
+    CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&mapper));
+    return mapper;
+}
+
 }  // namespace
+
+HRESULT RegisterCameraDevice() {
+    ComPtr<IFilterMapper2> mapper = CreateMapper();
+    return mapper ? RegisterDevice(mapper.Get(), kClasses[0]) : E_FAIL;
+}
+
+HRESULT UnregisterCameraDevice() {
+    ComPtr<IFilterMapper2> mapper = CreateMapper();
+    return mapper ? mapper->UnregisterFilter(kClasses[0].category, nullptr, *kClasses[0].clsid)
+                  : E_FAIL;
+}
 
 void ModuleAddRef() { ++g_objects; }
 void ModuleRelease() { --g_objects; }

@@ -44,9 +44,18 @@ inline constexpr wchar_t kValueSubtype[] = L"Subtype";
 inline constexpr wchar_t kValueStillPin[] = L"StillPin";
 // REG_DWORD 1: the camera's Run fails with kBusyResult, as when another program holds it.
 inline constexpr wchar_t kValueFailRun[] = L"FailRun";
-// REG_DWORD N > 0: N ms after the stream starts the camera reports EC_DEVICE_LOST, delivers
-// nothing more, and every later Run fails with kGoneResult (an unplugged camera stays gone).
+// REG_DWORD N > 0: N ms after the stream starts the camera is unplugged: it reports
+// EC_DEVICE_LOST and delivers nothing more, it leaves the system device enumeration, and
+// every Run of any instance in any process fails with kGoneResult, until it returns.
 inline constexpr wchar_t kValueLoseAfterMs[] = L"LoseAfterMs";
+// REG_DWORD: the unplugged camera is plugged in again this many ms after the loss: listed
+// again, and WM_DEVICECHANGE (DBT_DEVNODES_CHANGED) is posted to the top-level windows.
+// Without it the camera stays gone. Instances made before the return stay dead, like the
+// handles of an unplugged device; new ones run, and are not lost again.
+inline constexpr wchar_t kValueReturnAfterMs[] = L"ReturnAfterMs";
+// Written by the camera at the unplug: REG_QWORD, GetTickCount64 of the loss. One unplug per
+// configuration: while it is there, LoseAfterMs does not unplug the camera again.
+inline constexpr wchar_t kValueLostAt[] = L"LostAt";
 // REG_DWORD window handle: the camera's Run returns at once and the camera runs only
 // once a thread of its own has sent kRunNoticeMessage to this window and had the answer
 // (or kRunNoticeTimeoutMs passed), like a driver whose start needs the window's thread.

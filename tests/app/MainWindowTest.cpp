@@ -60,8 +60,9 @@ const char kTexts[] =
     "T_SWITCH_ERR=No camera switch while recording\r\n"
     "T_NO_FREESPACE=The disk is full\r\n"
     "T_RECORD_ERR=The recording could not start\r\n"
-    "T_CAMERA_LOST=The camera was lost\r\n"
-    "T_SNAPSHOT_ERR=The picture could not be saved\r\n";
+    "T_RECORD_LOST=The recording lost its camera\r\n"
+    "T_SNAPSHOT_ERR=The picture could not be saved\r\n"
+    "T_CAMERA_LOST=The camera is gone\r\n";
 
 void WriteSolidBmp(const std::wstring& path, int w, int h, COLORREF c) {
     fw::Bitmap b(w, h);
@@ -587,6 +588,76 @@ TEST_F(MainWindow, ClosingWhilePreviewingStopsThePreviewWithoutResizing) {
     EXPECT_TRUE(EqualRect(&before, &after));
 }
 
+// --- the camera unplugged and plugged in again
+
+namespace {
+
+void ExpectCameraButtons(Tfrm_DADez* form, bool enabled) {
+    for (TTntGButton* b : {form->gbRecord, form->gbSnap, form->gbForward, form->gbBackward})
+        EXPECT_EQ(b->Enabled(), enabled);
+}
+
+}  // namespace
+
+TEST_F(MainWindow, AnUnpluggedCameraIsToldOnceAndComesBackWithTheDeviceChangeNotice) {
+    config.SetDword(vcam::kValueLoseAfterMs, 500);
+    config.SetDword(vcam::kValueReturnAfterMs, 1500);
+    // Only the system's notice can bring the picture back within the wait below.
+    form->tmrCamReturn->SetInterval(600000);
+    BoxWatcher boxes;
+    ShowAndStart();
+    ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); })) << "the loss was not told";
+    EXPECT_EQ(boxes.Texts()[0], L"The camera is gone");
+    EXPECT_EQ(boxes.Captions()[0], L"Confirm");
+
+    ASSERT_TRUE(PumpUntil([&] { return form->IsPreviewing(); }, 20000)) << "no picture again";
+    EXPECT_FALSE(form->CameraGone());
+    EXPECT_TRUE(PictureShowsCamera());
+    ExpectCameraButtons(form, true);
+    EXPECT_EQ(ClientSize().cy, 520);
+    EXPECT_EQ(boxes.Texts().size(), 1u) << "told more than once";
+}
+
+TEST_F(MainWindow, WithoutADeviceChangeNoticeTheCheckFindsTheCameraBack) {
+    config.SetDword(vcam::kValueLoseAfterMs, 300);
+    config.SetDword(vcam::kValueReturnAfterMs, 5000);
+    BoxWatcher boxes;
+    ShowAndStart();
+    ASSERT_TRUE(PumpUntil([&] { return form->CameraGone() && !boxes.Texts().empty(); }));
+    EXPECT_EQ(boxes.Texts()[0], L"The camera is gone");
+    EXPECT_TRUE(form->tmrCamReturn->Enabled());
+    EXPECT_FALSE(form->IsPreviewing());
+    ExpectCameraButtons(form, false);
+    EXPECT_TRUE(PumpUntil([&] {
+        const Rgb m = ScreenMean(wnd, form->gcap->BoundsRect());
+        return m.b < 40 && m.r < 40 && m.g < 40;
+    })) << "the last frame stays on the screen";
+    // A check while the camera is still away opens nothing and tells nothing.
+    form->tmrCamReturnTimer();
+    EXPECT_FALSE(form->IsPreviewing());
+    EXPECT_TRUE(form->CameraGone());
+    // A preview click meanwhile says why there is no picture, and opens nothing either.
+    form->gbPreviewClick();
+    EXPECT_FALSE(form->IsPreviewing());
+    ASSERT_EQ(boxes.Texts().size(), 2u);
+    EXPECT_EQ(boxes.Texts()[1], L"The camera is gone");
+
+    // The camera returns; its notice is taken out of the queue before the window sees it.
+    MSG notice{};
+    const DWORD start = GetTickCount();
+    while (!PeekMessageW(&notice, wnd, WM_DEVICECHANGE, WM_DEVICECHANGE, PM_REMOVE) &&
+           GetTickCount() - start < 15000)
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_POSTMESSAGE);
+    ASSERT_EQ(notice.message, static_cast<UINT>(WM_DEVICECHANGE));
+    form->tmrCamReturnTimer();
+    EXPECT_TRUE(form->IsPreviewing());
+    EXPECT_FALSE(form->CameraGone());
+    EXPECT_FALSE(form->tmrCamReturn->Enabled());
+    ExpectCameraButtons(form, true);
+    EXPECT_TRUE(PictureShowsCamera());
+    EXPECT_EQ(boxes.Texts().size(), 2u);
+}
+
 // --- recording
 
 namespace {
@@ -820,7 +891,7 @@ TEST_F(MainWindowRecording, ACameraLostWhileRecordingIsToldAndEndsTheRecordingSt
     form->gbRecordClick();
     ASSERT_TRUE(form->IsRecording());
     ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); }, 15000)) << "nothing told";
-    EXPECT_EQ(boxes.Texts()[0], L"The camera was lost");
+    EXPECT_EQ(boxes.Texts()[0], L"The recording lost its camera");
     EXPECT_EQ(boxes.Owners()[0].first, wnd);
     EXPECT_FALSE(form->IsRecording());
     EXPECT_TRUE(form->gbRecord->Visible());

@@ -1,5 +1,7 @@
 // Whole-program tests: a copy of the staged Orvix.exe started as a user starts it.
 #include "ProcessHelpers.h"
+#include "standins/vcam/VCamConfig.h"
+#include "tests/support/CameraConfig.h"
 #include "tests/support/ScreenPixels.h"
 
 #include <gtest/gtest.h>
@@ -336,5 +338,30 @@ TEST_F(Program, KeyHookMessagesWithBadRecordsFromOtherProgramsAreIgnored) {
     DWORD_PTR answer = 0;
     EXPECT_TRUE(SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &answer));
     EXPECT_EQ(WaitForSingleObject(p.Process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    CloseAndExpectCleanEnd(p, w);
+}
+
+TEST_F(Program, AnUnpluggedCameraIsToldOnceAndThePictureComesBackWithoutARestart) {
+    testsupport::CameraConfig config;
+    config.SetDword(vcam::kValueLoseAfterMs, 3000);
+    config.SetDword(vcam::kValueReturnAfterMs, 3000);
+    HWND w = StartMain();
+    ASSERT_NE(w, nullptr);
+    // The forward sensor's blue checkerboard in the picture's top left corner, where no
+    // message box covers it.
+    const RECT corner{0, 0, 160, 120};
+    auto live = [&] {
+        const testsupport::Rgb m = testsupport::ScreenMean(w, corner);
+        return m.b > m.r + 80 && m.b > 120;
+    };
+    ASSERT_TRUE(WaitFor(live, kStartMs)) << "no live picture at the start";
+    ASSERT_TRUE(WaitFor([&] { return CountDialogs(p.Pid()) > 0; }, 15000)) << "loss not told";
+    EXPECT_EQ(DialogTexts(p.Pid()),
+              std::vector<std::wstring>{L"The camera was disconnected. The picture comes back by "
+                                        L"itself when the camera is connected again."});
+    EXPECT_TRUE(WaitFor([&] { return !live(); }, 5000)) << "the last frame stays on the screen";
+    CloseDialogs(p.Pid());
+    ASSERT_TRUE(WaitFor(live, 20000)) << "the picture did not come back";
+    EXPECT_EQ(CountDialogs(p.Pid()), 0);
     CloseAndExpectCleanEnd(p, w);
 }

@@ -12,6 +12,8 @@
 #include "standins/vcam/VCamConfig.h"
 #include "tests/standins/VCamTestSupport.h"
 
+#include <dbt.h>
+
 using namespace std::chrono_literals;
 using namespace vcamtest;
 
@@ -432,12 +434,36 @@ TEST_F(CameraTest, RunFailsWhileAnotherProgramHoldsTheCamera) {
     EXPECT_EQ(state, State_Stopped);
 }
 
-TEST_F(CameraTest, ReportsDeviceLossAndStaysGone) {
+bool CameraListed() {
+    for (const auto& [name, clsid] : ListCategory(CLSID_VideoInputDeviceCategory)) {
+        if (clsid == vcam::CLSID_OrvixTestCamera) return true;
+    }
+    return false;
+}
+
+// Runs a fresh instance in its own graph: S_OK once it delivers frames, else its refusal.
+HRESULT RunFreshCamera(CaptureGraph& graph) {
+    ComPtr<IBaseFilter> camera = CreateCamera();
+    if (!camera) return E_FAIL;
+    const HRESULT built = graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    if (FAILED(built)) return built;
+    graph.Run();  // Wine's graph reports the renderer's S_FALSE: the camera is asked itself
+    FILTER_STATE state = State_Stopped;
+    camera->GetState(0, &state);
+    if (state != State_Running) {
+        const HRESULT refused = camera->Run(0);
+        return FAILED(refused) ? refused : E_FAIL;
+    }
+    return graph.callback->WaitForCount(2, 5s) ? S_OK : E_FAIL;
+}
+
+TEST_F(CameraTest, AnUnplugReportsTheLossAndTakesTheCameraAwayForEveryInstance) {
     config_.SetDword(vcam::kValueLoseAfterMs, 200);
     ComPtr<IBaseFilter> camera = CreateCamera();
     ASSERT_TRUE(camera);
     CaptureGraph graph;
     ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
+    ASSERT_TRUE(CameraListed());
     ASSERT_TRUE(SUCCEEDED(graph.Run()));
     ASSERT_TRUE(graph.WaitForEvent(EC_DEVICE_LOST, 5s));
     const size_t atLoss = graph.callback->Count();
@@ -446,11 +472,52 @@ TEST_F(CameraTest, ReportsDeviceLossAndStaysGone) {
     // Nothing arrives after the loss.
     EXPECT_FALSE(graph.callback->WaitForCount(atLoss + 1, 300ms));
     ASSERT_EQ(graph.Stop(), S_OK);
-    // An unplugged camera does not come back: it refuses to run (IMediaControl::Run under
-    // Wine reports the renderer's S_FALSE instead, see RunFailsWhileAnotherProgramHolds...).
+    // Gone for the system: not listed, and neither this instance nor a new one runs
+    // (IMediaControl::Run under Wine reports the renderer's S_FALSE instead, see
+    // RunFailsWhileAnotherProgramHolds...).
+    EXPECT_FALSE(CameraListed());
     graph.Run();
     EXPECT_EQ(camera->Run(0), vcam::kGoneResult);
     EXPECT_FALSE(graph.callback->WaitForCount(atLoss + 1, 200ms));
+    CaptureGraph other;
+    EXPECT_EQ(RunFreshCamera(other), vcam::kGoneResult);
+    other.StopEachFilter();
+}
+
+TEST_F(CameraTest, AnUnpluggedCameraReturnsListedWithTheDeviceChangeNotice) {
+    // A hidden top-level window, as the program's, to receive the system's notice.
+    fw::WindowHandle window(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr,
+                                            nullptr, nullptr, nullptr));
+    ASSERT_TRUE(window.get());
+    config_.SetDword(vcam::kValueLoseAfterMs, 200);
+    config_.SetDword(vcam::kValueReturnAfterMs, 1000);
+    ComPtr<IBaseFilter> camera = CreateCamera();
+    ASSERT_TRUE(camera);
+    CaptureGraph graph;
+    ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
+    ASSERT_TRUE(SUCCEEDED(graph.Run()));
+    ASSERT_TRUE(graph.WaitForEvent(EC_DEVICE_LOST, 5s));
+    ASSERT_EQ(graph.Stop(), S_OK);
+    EXPECT_FALSE(CameraListed());
+
+    MSG notice{};
+    const auto end = std::chrono::steady_clock::now() + 15s;
+    while (!PeekMessageW(&notice, window.get(), WM_DEVICECHANGE, WM_DEVICECHANGE, PM_REMOVE) &&
+           std::chrono::steady_clock::now() < end) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_POSTMESSAGE);
+    }
+    ASSERT_EQ(notice.message, static_cast<UINT>(WM_DEVICECHANGE)) << "no device-change notice";
+    EXPECT_EQ(notice.wParam, static_cast<WPARAM>(DBT_DEVNODES_CHANGED));
+    EXPECT_TRUE(CameraListed());
+    // The instance from before the unplug stays dead; a new one runs, and past the moment
+    // of the configured loss (the unplug happens once).
+    graph.Run();
+    EXPECT_EQ(camera->Run(0), vcam::kGoneResult);
+    graph.StopEachFilter();
+    CaptureGraph fresh;
+    ASSERT_EQ(RunFreshCamera(fresh), S_OK);
+    EXPECT_TRUE(fresh.callback->WaitForCount(15, 5s));  // half a second of frames
+    EXPECT_EQ(fresh.Stop(), S_OK);
 }
 
 TEST_F(CameraTest, StopsAndRunsAgain) {

@@ -5,7 +5,8 @@
 
 namespace testsupport {
 
-// Starts each test from an empty configuration key and removes it afterwards.
+// Starts each test from an empty configuration key and removes it afterwards, with the
+// camera plugged in (listed by the system device enumerator) both times.
 class CameraConfig {
 public:
     CameraConfig();
