@@ -711,6 +711,8 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     if (msg == kSnapshotFailedMessage) {
         SnapshotFailed(static_cast<DWORD>(wParam));
+        return 0;
+    }
     if (msg == kCameraLostMessage) {
         // The dead device goes, and with it the renderer's last frame: the picture area
         // shows no picture that is not coming.
