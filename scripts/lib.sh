@@ -13,12 +13,12 @@ export LANG=C.UTF-8
 unset LC_ALL
 export WINEDEBUG=${WINEDEBUG:--all}
 
-# build_target win32|win64 [ON|OFF tests]
+# build_target win32|win64 [ON|OFF tests]: ON configures a folder built without its tests
+# again; OFF only means that the tests are not needed, so a folder that has them keeps them.
 build_target() {
   local t=$1 tests=${2:-OFF} dir=$build/$1
-  # A build folder configured with the other tests setting is configured again.
   if [ ! -f "$dir/Makefile" ] ||
-     ! grep -qx "ORVIX_TESTS:BOOL=$tests" "$dir/CMakeCache.txt" 2>/dev/null; then
+     { [ "$tests" = ON ] && ! grep -qx "ORVIX_TESTS:BOOL=ON" "$dir/CMakeCache.txt" 2>/dev/null; }; then
     cmake -S "$root" -B "$dir" -G "Unix Makefiles" \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$t.cmake" \
       -DCMAKE_BUILD_TYPE=Release -DORVIX_TESTS="$tests" \
