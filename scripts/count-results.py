@@ -4,7 +4,8 @@
 usage: count-results.py [LABEL=]RESULTS_DIR...
 
 A test executable that ends without its XML (a crash, a time-out) or fails without a
-failing case in it counts as one failed test, so a broken run never reads as green.
+failing case in it counts as one failed test, and so does a folder without CTest's file,
+so a broken run never reads as green.
 For each folder given a LABEL (a target), prints "LABEL: N passed, N failed";
 the last line is always the sum, "N passed, N failed". Exits non-zero when anything
 failed, or when nothing ran in one of the folders.
@@ -18,11 +19,12 @@ def count(results):
     passed = failed = skipped = 0
     ctest = {}
     junit = os.path.join(results, "ctest.junit")
-    if os.path.exists(junit):
-        for case in ET.parse(junit).getroot().iter("testcase"):
-            status = case.get("status", "")
-            bad = case.find("failure") is not None or case.find("error") is not None
-            ctest[case.get("name")] = "fail" if (bad or status == "fail") else status or "run"
+    if not os.path.exists(junit):
+        return 0, 1, 0  # the run never got to its tests (its harness failed)
+    for case in ET.parse(junit).getroot().iter("testcase"):
+        status = case.get("status", "")
+        bad = case.find("failure") is not None or case.find("error") is not None
+        ctest[case.get("name")] = "fail" if (bad or status == "fail") else status or "run"
 
     for name, status in sorted(ctest.items()):
         path = os.path.join(results, name + ".xml")
