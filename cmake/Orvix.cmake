@@ -136,8 +136,13 @@ function(orvix_write_com_list)
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/com-dlls.txt CONTENT "${_lines}\n")
 endfunction()
 
-# Tests and helpers of the 64-bit build run under Wine; the scripts provide the prefix,
-# the display and the wineserver.
+# Tests and helpers run under Wine, the 32-bit build's through Wine's 32-bit loader; the
+# scripts provide the prefix, the display and the wineserver.
 if(ORVIX_TESTS)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/scripts/wine-exec)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(ORVIX_WINE /usr/lib/wine/wine)
+  else()
+    set(ORVIX_WINE /usr/lib/wine/wine64)
+  endif()
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/scripts/wine-exec ${ORVIX_WINE})
 endif()

@@ -4,16 +4,21 @@
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${ORVIX_BUILD:-$root/build}
 case "$build" in /*) ;; *) build=$root/$build ;; esac
+# The harness's own Wine tools (wineboot, reg) run 64-bit; every prefix here is a 64-bit
+# one, whose 32-bit half (syswow64) runs the win32 build through WINE32.
 WINE=/usr/lib/wine/wine64
+WINE32=/usr/lib/wine/wine
 WINESERVER=/usr/lib/wine/wineserver
 export LANG=C.UTF-8
 unset LC_ALL
 export WINEDEBUG=${WINEDEBUG:--all}
 
-# build_target win32|win64 [ON|OFF tests]
+# build_target win32|win64 [ON|OFF tests]: ON configures a folder built without its tests
+# again; OFF only means that the tests are not needed, so a folder that has them keeps them.
 build_target() {
   local t=$1 tests=${2:-OFF} dir=$build/$1
-  if [ ! -f "$dir/Makefile" ]; then
+  if [ ! -f "$dir/Makefile" ] ||
+     { [ "$tests" = ON ] && ! grep -qx "ORVIX_TESTS:BOOL=ON" "$dir/CMakeCache.txt" 2>/dev/null; }; then
     cmake -S "$root" -B "$dir" -G "Unix Makefiles" \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$t.cmake" \
       -DCMAKE_BUILD_TYPE=Release -DORVIX_TESTS="$tests" \
@@ -36,13 +41,24 @@ wine_up() {
   export WINEPREFIX=$1
   harness_prefix=$1
   if [ "${ORVIX_USE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]; then
-    local n=90
-    while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
-    Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
-    harness_xvfb_pid=$!
+    # Another harness may take the same free number at the same moment: the display is
+    # ours once its lock file names our server; otherwise the next number is tried.
+    local n=90 i
+    while :; do
+      while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
+      Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+      harness_xvfb_pid=$!
+      for i in $(seq 1 400); do
+        [ -e /tmp/.X11-unix/X$n ] && [ "$(tr -d ' ' <"/tmp/.X$n-lock" 2>/dev/null)" = "$harness_xvfb_pid" ] &&
+          break 2
+        kill -0 "$harness_xvfb_pid" 2>/dev/null || break
+        sleep 0.05
+      done
+      kill "$harness_xvfb_pid" 2>/dev/null
+      wait "$harness_xvfb_pid" 2>/dev/null
+      n=$((n + 1))
+    done
     export DISPLAY=:$n
-    local i
-    for i in $(seq 1 100); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.05; done
   fi
   mkdir -p "$WINEPREFIX"
   "$WINESERVER" -p </dev/null >/dev/null 2>&1
@@ -82,13 +98,24 @@ wine_down() {
   fi
 }
 
-# register_com BUILDDIR: regsvr32 every COM DLL that the build lists, in the current prefix.
+# target_wine win32|win64: the Wine loader that runs the target's programs.
+target_wine() {
+  if [ "$1" = win32 ]; then echo "$WINE32"; else echo "$WINE"; fi
+}
+
+# register_com BUILDDIR [win32|win64]: regsvr32 every COM DLL that the build lists, in the
+# current prefix; a 32-bit DLL with the 32-bit regsvr32, which writes the 32-bit view of
+# the registry, where 32-bit programs look for their classes.
 register_com() {
-  local list=$1/com-dlls.txt dll
+  local list=$1/com-dlls.txt dll regsvr32=(regsvr32) wine=$WINE
   [ -f "$list" ] || return 0
+  if [ "${2:-$(basename "$1")}" = win32 ]; then
+    wine=$WINE32
+    regsvr32=('C:\windows\syswow64\regsvr32.exe')
+  fi
   while IFS= read -r dll; do
     [ -n "$dll" ] || continue
-    "$WINE" regsvr32 /s "Z:${dll//\//\\}" </dev/null >/dev/null 2>&1 ||
+    "$wine" "${regsvr32[@]}" /s "Z:${dll//\//\\}" </dev/null >/dev/null 2>&1 ||
       { echo "could not register $dll" >&2; return 1; }
   done <"$list"
 }

@@ -72,7 +72,7 @@ std::wstring AnswerMessageBox(DWORD timeoutMs = 10000) {
     WaitFor(
         [&] {
             EnumWindows(
-                [](HWND h, LPARAM l) -> BOOL {
+                [](HWND h, LPARAM l) CALLBACK -> BOOL {
                     DWORD pid = 0;
                     GetWindowThreadProcessId(h, &pid);
                     wchar_t cls[32] = {};
@@ -214,7 +214,7 @@ int OtherWindowsTitled(const std::wstring& Part) {
         int count = 0;
     } data{Part};
     EnumWindows(
-        [](HWND h, LPARAM l) -> BOOL {
+        [](HWND h, LPARAM l) CALLBACK -> BOOL {
             auto* d = reinterpret_cast<Data*>(l);
             DWORD pid = 0;
             GetWindowThreadProcessId(h, &pid);
@@ -234,7 +234,7 @@ std::vector<DWORD> CloseOtherWindowsTitled(const std::wstring& Part) {
         std::vector<DWORD> pids;
     } data{Part, {}};
     EnumWindows(
-        [](HWND h, LPARAM l) -> BOOL {
+        [](HWND h, LPARAM l) CALLBACK -> BOOL {
             auto* d = reinterpret_cast<Data*>(l);
             DWORD pid = 0;
             GetWindowThreadProcessId(h, &pid);

@@ -1,10 +1,10 @@
 # Shared by the whole-program click tests: checks the harness, starts a copy of the staged
-# program (folder $1) and waits for its live picture. Leaves the window's geometry in
+# program (folder $1) with the Wine loader of its bitness ($2) and waits for its live picture. Leaves the window's geometry in
 # x y w h, its border, the client area's screen origin in cx cy and its full height in
 # full_h; `fail` ends the test with a message.
 set -u
 stage=${1:?staged program folder}
-wine=${WINE:-/usr/lib/wine/wine64}
+wine=${2:?Wine loader}
 if [ -z "${DISPLAY:-}" ] || [ -z "${WINEPREFIX:-}" ]; then
   echo "needs the test harness (DISPLAY and WINEPREFIX)"
   exit 1

@@ -156,10 +156,10 @@ TEST_F(FormatTest, StandInListsItsFilterPageFirstAndTheSourcePageOpensIt) {
     // The property frame is modal: a timer on this thread finds it and closes it.
     static HWND frame;
     frame = nullptr;
-    const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) {
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) CALLBACK {
         ::EnumThreadWindows(
             ::GetCurrentThreadId(),
-            [](HWND w, LPARAM) -> BOOL {
+            [](HWND w, LPARAM) CALLBACK -> BOOL {
                 wchar_t cls[32] = {};
                 ::GetClassNameW(w, cls, 32);
                 if (wcscmp(cls, L"#32770") == 0 && ::IsWindowVisible(w)) {

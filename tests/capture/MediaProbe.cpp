@@ -1,7 +1,5 @@
 #include "tests/capture/MediaProbe.h"
 
-#include "framework/WinHandles.h"
-
 #include <windows.h>
 
 #include <cstdlib>
@@ -29,7 +27,10 @@ std::string UnixPath(const std::wstring& path) {
 
 // Starts a Unix program through Wine. Wine runs it beside the Windows process, with
 // neither its handle nor its standard output to wait on: the program writes its answer
-// into a file, which is complete once its last line (ending in `last`) is there.
+// into a file, which is complete once its last line (ending in `last`) is there. The
+// process information that Wine returns for it holds no handles of ours but whatever was
+// on its stack (in a 32-bit process that can be the number of an open registry key), so
+// nothing in it is closed.
 bool RunUnixAndRead(const std::wstring& commandLine, const std::wstring& outFile,
                     const std::string& last, std::string& output) {
     STARTUPINFOW si{};
@@ -39,7 +40,6 @@ bool RunUnixAndRead(const std::wstring& commandLine, const std::wstring& outFile
     if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                           &pi))
         return false;
-    fw::Handle process(pi.hProcess), thread(pi.hThread);
     const DWORD start = ::GetTickCount();
     while (::GetTickCount() - start < 20000) {
         std::ifstream in(std::filesystem::path(outFile), std::ios::binary);

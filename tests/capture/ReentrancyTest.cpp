@@ -217,10 +217,10 @@ TEST_F(ReentrancyTest, DeviceChangeInsideADeviceDialogIsMadeAfterTheDialog) {
     ClearEvents();
     // The property frame is modal: a timer on this thread asks for the change inside it,
     // then closes it.
-    const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) {
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) CALLBACK {
         ::EnumThreadWindows(
             ::GetCurrentThreadId(),
-            [](HWND w, LPARAM) -> BOOL {
+            [](HWND w, LPARAM) CALLBACK -> BOOL {
                 wchar_t cls[32] = {};
                 ::GetClassNameW(w, cls, 32);
                 if (wcscmp(cls, L"#32770") != 0 || !::IsWindowVisible(w)) return TRUE;

@@ -34,7 +34,7 @@ protected:
         static bool arrived;
         arrived = false;
         WNDCLASSW wc{};
-        wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+        wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) CALLBACK -> LRESULT {
             if (m == WM_APP + 99) {
                 arrived = true;
                 return 0;

@@ -1,4 +1,4 @@
-// The 64-bit installer package in the test prefix: what it installs and where, the
+// The installer package of the build's bitness in the test prefix: what it installs and where, the
 // installed program, an upgrade to a higher version, and removal that keeps the user's
 // files. InstallerTest.sh makes the two packages and names them in the environment.
 #include "tests/app/ProcessHelpers.h"
@@ -29,6 +29,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+// The list of installed programs shows both registry views; a 32-bit package's entry is
+// in the 32-bit one.
+constexpr REGSAM kRegistryViews[] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
 
 std::wstring Env(const wchar_t* name) {
     wchar_t buf[4096]{};
@@ -215,34 +218,43 @@ std::set<std::wstring> FilesBelow(const std::wstring& dir) {
 // DisplayVersion of each entry in the list of installed programs that is named Orvix.
 std::vector<std::wstring> ProgramListEntries() {
     std::vector<std::wstring> versions;
-    HKEY root = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | KEY_WOW64_64KEY, &root) !=
-        ERROR_SUCCESS)
-        return versions;
-    wchar_t name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD len = 256;
-        if (RegEnumKeyExW(root, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        wchar_t display[256]{}, version[64]{};
-        DWORD size = sizeof(display);
-        RegGetValueW(root, name, L"DisplayName", RRF_RT_REG_SZ, nullptr, display, &size);
-        size = sizeof(version);
-        RegGetValueW(root, name, L"DisplayVersion", RRF_RT_REG_SZ, nullptr, version, &size);
-        if (std::wstring(display) == L"Orvix") versions.push_back(version);
+    for (REGSAM view : kRegistryViews) {
+        HKEY root = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | view, &root) !=
+            ERROR_SUCCESS)
+            continue;
+        wchar_t name[256];
+        for (DWORD i = 0;; ++i) {
+            DWORD len = 256;
+            if (RegEnumKeyExW(root, i, name, &len, nullptr, nullptr, nullptr, nullptr) !=
+                ERROR_SUCCESS)
+                break;
+            wchar_t display[256]{}, version[64]{};
+            DWORD size = sizeof(display);
+            RegGetValueW(root, name, L"DisplayName", RRF_RT_REG_SZ, nullptr, display, &size);
+            size = sizeof(version);
+            RegGetValueW(root, name, L"DisplayVersion", RRF_RT_REG_SZ, nullptr, version, &size);
+            if (std::wstring(display) == L"Orvix") versions.push_back(version);
+        }
+        RegCloseKey(root);
     }
-    RegCloseKey(root);
     return versions;
 }
 
 std::wstring UninstallValue(const std::wstring& productCode, const wchar_t* value) {
-    wchar_t buf[1024]{};
-    DWORD size = sizeof(buf);
     const std::wstring key = std::wstring(kUninstallKey) + L"\\" + productCode;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), value, RRF_RT_REG_SZ, nullptr, buf, &size) !=
-        ERROR_SUCCESS)
-        return L"<missing>";
-    return buf;
+    for (REGSAM view : kRegistryViews) {
+        HKEY entry = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &entry) !=
+            ERROR_SUCCESS)
+            continue;
+        wchar_t buf[1024]{};
+        DWORD size = sizeof(buf);
+        const LSTATUS rc = RegGetValueW(entry, nullptr, value, RRF_RT_REG_SZ, nullptr, buf, &size);
+        RegCloseKey(entry);
+        if (rc == ERROR_SUCCESS) return buf;
+    }
+    return L"<missing>";
 }
 
 std::vector<std::wstring> InstalledProductsOf(const std::wstring& upgradeCode) {

@@ -155,7 +155,7 @@ std::vector<HWND> Children(HWND Parent, const std::wstring& Class) {
     } data{Class, {}};
     EnumChildWindows(
         Parent,
-        [](HWND h, LPARAM p) -> BOOL {
+        [](HWND h, LPARAM p) CALLBACK -> BOOL {
             auto* d = reinterpret_cast<Data*>(p);
             wchar_t cls[256] = {};
             GetClassNameW(h, cls, 256);
@@ -399,7 +399,7 @@ HWND StatusControlOf(HWND Browser) {
     HWND found = nullptr;
     EnumChildWindows(
         Browser,
-        [](HWND c, LPARAM d) -> BOOL {
+        [](HWND c, LPARAM d) CALLBACK -> BOOL {
             if (GetDlgCtrlID(c) != BrowseStatusControlId) return TRUE;
             *reinterpret_cast<HWND*>(d) = c;
             return FALSE;
