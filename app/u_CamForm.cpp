@@ -524,6 +524,8 @@ void Tfrm_DADez::tmrShowMsgTimer() {
 
 void Tfrm_DADez::gcapError(int ErrCode) {
     if (ErrCode == ErrDeviceLost) CameraLost();
+    // Told once the window has followed the recording that the error ended.
+    if (ErrCode == ErrGraphAborted && RecordingEndedByControl_) RecordingAborted_ = true;
 }
 
 void Tfrm_DADez::CameraLost() {

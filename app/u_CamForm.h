@@ -144,8 +144,10 @@ private:
     static constexpr UINT kRecordingEndedMessage = WM_APP + 20;
     // Set while the window itself stops the recording.
     bool EndingRecording_ = false;
-    // The control stopped a recording on its own; its camera was lost with it.
+    // The control stopped a recording on its own (its time limit, a graph error, a lost
+    // camera); a graph error is told once the window has followed.
     bool RecordingEndedByControl_ = false;
+    bool RecordingAborted_ = false;
     bool SnapshotErrorShowing_ = false;
     bool Minimised_ = false;
     // The window's size and bar for the picture it shows (none while the camera is off).

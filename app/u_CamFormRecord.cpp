@@ -11,6 +11,7 @@
 #include "ui/TntGButton.h"
 
 #include <cwctype>
+#include <utility>
 
 namespace {
 
@@ -107,10 +108,13 @@ void Tfrm_DADez::gcapStopCapture() {
 void Tfrm_DADez::RecordingEnded() {
     if (!RecordingEndedByControl_) return;
     RecordingEndedByControl_ = false;
+    const bool aborted = std::exchange(RecordingAborted_, false);
     if (IsRecording()) return;
     // A lost camera is not asked for again here: it cannot run until it is back, and the
     // loss's one box says that the recording ended with it.
     ShowNotRecording(!CameraGone_);
+    if (aborted && !CameraGone_)
+        ShowErrorBox(GetTextOr("T_RECORD_ABORT", ERROR_GEN_FAILURE), GetText("T_CONFIRM"));
 }
 
 void Tfrm_DADez::ShowNotRecording(bool restartPreview) {

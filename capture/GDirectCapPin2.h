@@ -57,6 +57,8 @@ enum : int {
     ErrGrabberMediaType = 24,
     ErrPreallocate = 25,
     ErrDeviceLost = 26,
+    // The graph reported an error that ended its stream (EC_ERRORABORT).
+    ErrGraphAborted = 27,
 };
 
 // The filter graph posts its events to the control's window with this message.

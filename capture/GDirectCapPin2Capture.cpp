@@ -331,8 +331,11 @@ bool TGDirectCapPin2::StartCapture() {
     const auto fail = [this](IMediaControl* control, int code) {
         if (control) control->Stop();
         StopEachFilter();
-        // The name was reserved for this recording; an untouched reservation goes.
-        DropEmptyFile(CaptureFileName_);
+        // Nothing was recorded, but a writer that got as far as pausing has put a header
+        // into the reserved file: the writers let go of it and it goes whole.
+        const std::wstring unused = CaptureFileName_;
+        TearDownGraph();
+        if (!unused.empty()) ::DeleteFileW(ExtendedPath(unused).c_str());
         VideoCB_->SetEnabled(false);
         AudioCB_->SetEnabled(false);
         if (code) Error(code);

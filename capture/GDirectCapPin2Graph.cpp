@@ -436,6 +436,8 @@ void TGDirectCapPin2::HandleGraphEvents() {
     while (SUCCEEDED(events->GetEvent(&code, &p1, &p2, 0))) {
         if (code == EC_ERRORABORT) {
             StopCapture();
+            // Said, or a recording cut short would look like one stopped on purpose.
+            Error(ErrGraphAborted);
         } else if (code == EC_DEVICE_LOST) {
             StopCapture();
             StopPreview();

@@ -37,6 +37,7 @@ CameraSettings ReadCameraSettings() {
     settings.stillPin = ReadDword(key.get(), kValueStillPin) != 0;
     settings.failRun = ReadDword(key.get(), kValueFailRun) != 0;
     settings.loseAfterMs = ReadDword(key.get(), kValueLoseAfterMs);
+    settings.abortAfterMs = ReadDword(key.get(), kValueAbortAfterMs);
     // Window handles fit 32 bits; sign-extended back.
     settings.runNoticeWindow = reinterpret_cast<HWND>(
         static_cast<intptr_t>(static_cast<int32_t>(ReadDword(key.get(), kValueRunNoticeWindow))));

@@ -11,6 +11,7 @@ struct CameraSettings {
     bool stillPin = false;
     bool failRun = false;
     DWORD loseAfterMs = 0;
+    DWORD abortAfterMs = 0;
     HWND runNoticeWindow = nullptr;
 };
 

@@ -575,8 +575,9 @@ bool CapturePin::WaitForUnit(uint64_t& k, bool& discontinuity) {
         }
         const REFERENCE_TIME due = DeliverAtUnitEnd() ? UnitStart(k + 1) : UnitStart(k);
         REFERENCE_TIME deadline = due;
-        if (filter_.CheckLossLocked(now, deadline)) {
-            filter_.Wake().wait(lock);  // a lost device delivers nothing until it is stopped
+        if (filter_.CheckLossLocked(now, deadline) || filter_.CheckAbortLocked(now, deadline)) {
+            // A lost or failed device delivers nothing until it is stopped.
+            filter_.Wake().wait(lock);
             continue;
         }
         if (now >= due) {
@@ -693,6 +694,7 @@ void CaptureFilter::StopStreaming() {
         std::lock_guard lock(data_);
         previous = state_;
         state_ = State_Stopped;
+        aborted_ = false;
     }
     wake_.notify_all();
     if (notice_.joinable()) notice_.join();
@@ -911,6 +913,27 @@ bool CaptureFilter::CheckLossLocked(REFERENCE_TIME now, REFERENCE_TIME& deadline
         sink_->Notify(
             EC_DEVICE_LOST,
             reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))), 0);
+    }
+    wake_.notify_all();
+    return true;
+}
+
+bool CaptureFilter::CheckAbortLocked(REFERENCE_TIME now, REFERENCE_TIME& deadline) {
+    if (aborted_) {
+        return true;
+    }
+    if (abortAfter_ <= 0 || abortSpent_) {
+        return false;
+    }
+    if (now < abortAfter_) {
+        deadline = std::min(deadline, abortAfter_);
+        return false;
+    }
+    aborted_ = true;
+    abortSpent_ = true;
+    // A filter that cannot go on streaming tells the graph so; the graph's owner stops it.
+    if (sink_) {
+        sink_->Notify(EC_ERRORABORT, kStreamErrorResult, 0);
     }
     wake_.notify_all();
     return true;

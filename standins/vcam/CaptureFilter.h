@@ -172,6 +172,8 @@ public:
     // True once the device is lost. Reports the loss when stream time `now` has reached it;
     // otherwise lowers `deadline` to the moment it will be due.
     bool CheckLossLocked(REFERENCE_TIME now, REFERENCE_TIME& deadline);
+    // The same for a streaming error of the driver: true from its report until a stop.
+    bool CheckAbortLocked(REFERENCE_TIME now, REFERENCE_TIME& deadline);
 
 protected:
     CaptureFilter(const CLSID& clsid, bool failRun, DWORD loseAfterMs);
@@ -179,6 +181,7 @@ protected:
     virtual HRESULT QueryExtraInterface(REFIID iid, void** out);
     void AddPin(std::unique_ptr<CapturePin> pin);
     void SetRunNoticeWindow(HWND window) { runNoticeWindow_ = window; }
+    void SetAbortAfterMs(DWORD ms) { abortAfter_ = static_cast<REFERENCE_TIME>(ms) * 10000; }
 
 private:
     // Starts the pins when stopped; nothing to do in any other state. Control lock held.
@@ -190,6 +193,7 @@ private:
     const CLSID clsid_;
     const bool failRun_;
     const REFERENCE_TIME loseAfter_;  // stream time of the device loss; 0: never
+    REFERENCE_TIME abortAfter_ = 0;  // stream time of the streaming error; 0: never
     HWND runNoticeWindow_ = nullptr;
     std::thread notice_;  // completes a start that waits for runNoticeWindow_
 
@@ -209,6 +213,8 @@ private:
     std::wstring name_;
     bool lost_ = false;
     bool lossSpent_ = false;
+    bool aborted_ = false;
+    bool abortSpent_ = false;
 
     std::vector<std::unique_ptr<CapturePin>> pins_;  // fixed after construction
 };

@@ -48,6 +48,10 @@ inline constexpr wchar_t kValueFailRun[] = L"FailRun";
 // EC_DEVICE_LOST and delivers nothing more, it leaves the system device enumeration, and
 // every Run of any instance in any process fails with kGoneResult, until it returns.
 inline constexpr wchar_t kValueLoseAfterMs[] = L"LoseAfterMs";
+// REG_DWORD N > 0: N ms after the stream starts the camera's driver fails: it reports
+// EC_ERRORABORT (kStreamErrorResult) and delivers nothing more until it is stopped. Once per
+// instance: it stays listed, and after a stop it runs again.
+inline constexpr wchar_t kValueAbortAfterMs[] = L"AbortAfterMs";
 // REG_DWORD: the unplugged camera is plugged in again this many ms after the loss: listed
 // again, and WM_DEVICECHANGE (DBT_DEVNODES_CHANGED) is posted to the top-level windows.
 // Without it the camera stays gone. Instances made before the return stay dead, like the
@@ -72,6 +76,7 @@ inline constexpr wchar_t kValueAudioBuffersProduced[] = L"AudioBuffersProduced";
 
 inline constexpr HRESULT kBusyResult = HRESULT_FROM_WIN32(ERROR_BUSY);
 inline constexpr HRESULT kGoneResult = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+inline constexpr HRESULT kStreamErrorResult = HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
 
 // Sensor numbers: 2 selects the backward sensor (a warm, orange picture with horizontal
 // stripes); every other number selects the forward sensor (a cool, blue checkerboard).

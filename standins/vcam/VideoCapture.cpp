@@ -225,6 +225,7 @@ public:
     explicit CameraFilter(const CameraSettings& settings)
         : CaptureFilter(CLSID_OrvixTestCamera, settings.failRun, settings.loseAfterMs) {
         SetRunNoticeWindow(settings.runNoticeWindow);
+        SetAbortAfterMs(settings.abortAfterMs);
         AddPin(std::make_unique<VideoPin>(*this, kCapturePinName, PIN_CATEGORY_CAPTURE,
                                           settings.yuy2, true, sensor_));
         if (settings.stillPin) {

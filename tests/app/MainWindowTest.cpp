@@ -61,6 +61,7 @@ const char kTexts[] =
     "T_NO_FREESPACE=The disk is full\r\n"
     "T_RECORD_ERR=The recording could not start\r\n"
     "T_RECORD_LOST=The recording lost its camera\r\n"
+    "T_RECORD_ABORT=The recording hit a stream error\r\n"
     "T_SNAPSHOT_ERR=The picture could not be saved\r\n"
     "T_CAMERA_LOST=The camera is gone\r\n";
 
@@ -901,6 +902,23 @@ TEST_F(MainWindowRecording, ACameraLostWhileRecordingIsToldAndEndsTheRecordingSt
     const captest::MediaProbe p = captest::ProbeMedia(movies + L"video_kv_0.wmv");
     ASSERT_TRUE(p.ran);
     EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
+}
+
+// A graph error that ends the recording is told after the window has left its recording
+// state, with the live picture back.
+TEST_F(MainWindowRecording, ARecordingThatAGraphErrorEndsIsToldAndThePreviewComesBack) {
+    config.SetDword(vcam::kValueAbortAfterMs, 3000);
+    ShowAndStart();
+    BoxWatcher boxes;
+    form->gbRecordClick();
+    ASSERT_TRUE(form->IsRecording());
+    ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); }, 15000)) << "nothing told";
+    EXPECT_EQ(boxes.Texts()[0], L"The recording hit a stream error");
+    EXPECT_FALSE(form->IsRecording());
+    EXPECT_TRUE(form->gbRecord->Visible());
+    EXPECT_TRUE(form->gbRecord->Enabled());
+    EXPECT_TRUE(form->IsPreviewing());
+    EXPECT_EQ(Caption(wnd), L"Orvix under test");
 }
 
 // Until the camera is open nothing can be recorded or photographed, and a preview click

@@ -326,6 +326,18 @@ TEST_F(RecordingTest, TheNameIsReservedBeforeTheWriterOpensItAndFreedWhenUnused)
     EXPECT_EQ(fs::path(cap->CaptureFileName()), first);
 }
 
+// A camera that refuses to run fails the start after the writer has opened its file: no
+// header-only file is left under the reserved name.
+TEST_F(RecordingTest, AStartTheCameraRefusesLeavesNoFile) {
+    config.SetDword(vcam::kValueFailRun, 1);
+    ASSERT_TRUE(Ready());
+    cap->VideoFileName = Template(L"video_kv_.wmv");
+    EXPECT_FALSE(cap->StartCapture());
+    EXPECT_EQ(Errors(), std::vector<int>{ErrRunCapture});
+    EXPECT_FALSE(cap->Capturing());
+    EXPECT_TRUE(!fs::exists(folder) || fs::is_empty(folder));
+}
+
 // The writer double is as strict as the documented writer: no pause with an input open,
 // no sample without a time stamp.
 TEST_F(RecordingTest, TheWriterDoubleRefusesAnOpenInputAndUntimedSamples) {
@@ -397,6 +409,23 @@ TEST_F(RecordingTest, ALostCameraEndsTheRecordingWithAReadableFile) {
     ASSERT_TRUE(p.ran);
     EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
     EXPECT_GT(p.AudioSeconds(), 0.5);
+}
+
+// A streaming error of the camera's driver ends the recording as a loss does, and is said.
+TEST_F(RecordingTest, AGraphErrorEndsTheRecordingWithAReadableFileAndIsReported) {
+    config.SetDword(vcam::kValueAbortAfterMs, 1500);
+    ASSERT_TRUE(Ready());
+    cap->VideoFileName = Template(L"abort_.wmv");
+    ASSERT_TRUE(cap->StartCapture());
+    ClearEvents();
+    ASSERT_TRUE(PumpUntil([&] { return !cap->Capturing(); }, 8000));
+    const std::vector<std::string> events = Events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front(), "StopCapture");
+    EXPECT_NE(std::find(events.begin(), events.end(), "Error27"), events.end());
+    const MediaProbe p = ProbeMedia(cap->CaptureFileName());
+    ASSERT_TRUE(p.ran);
+    EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
 }
 
 }  // namespace

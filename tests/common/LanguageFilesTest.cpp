@@ -22,7 +22,8 @@ const char* const Keys[] = {
     "T_NO_FREESPACE", "T_STOPREC_ERR", "T_SWITCH_ERR",   "T_NO_HELPFILE",  "T_FOLDER_SETTING",
     "T_IMAGE_PATH",   "T_MOVIE_PATH",  "T_SEARCH_PATH",  "T_OK",           "T_CANCEL",
     "T_RESOLUTION",   "T_VIDEODEVICE", "T_AUDIODEVICE",  "T_NO_DEVICE",    "T_SAVESETTING_ERR",
-    "T_RECORD_ERR",   "T_RECORD_LOST", "T_CAMERA_LOST",  "T_SNAPSHOT_ERR", "T_FOLDER_ERR"};
+    "T_RECORD_ERR",   "T_RECORD_LOST", "T_RECORD_ABORT", "T_CAMERA_LOST",  "T_SNAPSHOT_ERR",
+    "T_FOLDER_ERR"};
 
 std::wstring StagedFolder() { return TestBinFolder() + L"..\\Orvix\\"; }
 
@@ -34,7 +35,7 @@ std::vector<std::wstring> ParseFile(const std::wstring& Path) {
 }  // namespace
 
 TEST(ShippedFiles, EveryLanguageFileIsCompleteAndTranslated) {
-    static_assert(std::size(Keys) == 40);
+    static_assert(std::size(Keys) == 41);
     const std::vector<std::wstring> english =
         ParseFile(StagedFolder() + L"language\\Orvix_ENG.txt");
     ASSERT_FALSE(english.empty()) << "Orvix_ENG.txt is not staged";
