@@ -203,6 +203,11 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
     tmrChkSpace->OnTimer = [this] { tmrChkSpaceTimer(); };
     tmrCamReturn = makeTimer(kCameraReturnCheckMs);
     tmrCamReturn->OnTimer = [this] { tmrCamReturnTimer(); };
+    tmrRecordingEnded = makeTimer(50);
+    tmrRecordingEnded->OnTimer = [this] {
+        tmrRecordingEnded->SetEnabled(false);
+        PostMessageW(Handle(), kRecordingEndedMessage, 0, 0);
+    };
 
     ConnectCommands();
 
@@ -299,6 +304,7 @@ void Tfrm_DADez::FormClose(fw::CloseAction&) { ReleaseAll(); }
 void Tfrm_DADez::ReleaseAll() {
     tmrChkSpace->SetEnabled(false);
     tmrCamReturn->SetEnabled(false);
+    tmrRecordingEnded->SetEnabled(false);
     CameraGone_ = false;
     if (IsPreviewing()) EndPreview(false);
     if (IsRecording()) EndRecording(false);
@@ -704,7 +710,13 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 1;
     }
     if (msg == kRecordingEndedMessage) {
-        RecordingEnded();
+        // Posted from the control's handling of the graph's events, which goes on to restart
+        // the preview and may dispatch this from its waits: the window follows once the
+        // control is done, or the two would open the camera inside each other.
+        if (gcap->Busy())
+            tmrRecordingEnded->SetEnabled(true);
+        else
+            RecordingEnded();
         return 0;
     }
     if (msg == kPreviewClickMessage) {

@@ -45,6 +45,7 @@ public:
     // While the chosen camera is gone: looks for it now and then, in case no device-change
     // notice comes.
     fw::Timer* tmrCamReturn;
+    fw::Timer* tmrRecordingEnded;
 
     // Set once the one-time notice that sleep is held off has been shown.
     bool PreventNoticeShown = false;

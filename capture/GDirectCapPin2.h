@@ -116,6 +116,9 @@ public:
     int JpegQuality() const { return JpegQuality_.load(); }
     // A picture is being saved on a streaming thread.
     bool SnapshotBusy() const { return SnapshotBusy_.load(); }
+    // True while an operation of the control is under way (a message may be dispatched
+    // from its waits): what would start or stop the camera again waits for its end.
+    bool Busy() const { return Operations_ > 0; }
 
     bool Previewing() const { return Previewing_; }
     bool Capturing() const { return Capturing_; }
