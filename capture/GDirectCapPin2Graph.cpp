@@ -436,6 +436,9 @@ void TGDirectCapPin2::HandleGraphEvents() {
     while (SUCCEEDED(events->GetEvent(&code, &p1, &p2, 0))) {
         if (code == EC_ERRORABORT) {
             StopCapture();
+            // The stream has ended: a preview left as it is would show its last frame for
+            // ever; stopped, it is started again below.
+            StopPreview();
             // Said, or a recording cut short would look like one stopped on purpose.
             Error(ErrGraphAborted);
         } else if (code == EC_DEVICE_LOST) {

@@ -72,6 +72,22 @@ TEST_F(PreviewTest, FramesArriveAsRgb24OfTheRequestedSize) {
     EXPECT_EQ(cap->VideoCallback().FrameCount(), frames.load());
 }
 
+// A streaming error of the camera's driver ends the stream: the preview starts again
+// instead of showing its last frame for ever.
+TEST_F(PreviewTest, AStreamErrorStartsThePreviewAgain) {
+    config.SetDword(vcam::kValueAbortAfterMs, 500);
+    ASSERT_TRUE(SelectCamera());
+    ASSERT_TRUE(cap->StartPreview());
+    ClearEvents();
+    const auto restarted = [&] {
+        const std::vector<std::string> e = Events();
+        return std::find(e.begin(), e.end(), "StartPreview") != e.end();
+    };
+    ASSERT_TRUE(PumpUntil(restarted, 8000));
+    EXPECT_EQ(Events(), (std::vector<std::string>{"StopPreview", "Error27", "StartPreview"}));
+    EXPECT_TRUE(WaitFrames(frames.load() + 3));
+}
+
 TEST_F(PreviewTest, StartTwiceAndStopWhenStopped) {
     ASSERT_TRUE(SelectCamera());
     EXPECT_FALSE(cap->StopPreview());
