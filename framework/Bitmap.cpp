@@ -378,13 +378,19 @@ bool Bitmap::LoadPacked(const std::uint8_t* info, std::size_t infoSize, std::siz
         table[i].rgbReserved = 0;
     }
 
+    const unsigned long long srcStride = ((static_cast<unsigned long long>(w) * bpp + 31) / 32) * 4;
+    // A file cut short is refused before the picture is made: a few bytes claiming a huge
+    // size would otherwise cost the whole picture's memory first.
+    const bool rle = compression == BI_RLE8 || compression == BI_RLE4;
+    if (!rle && srcStride * static_cast<unsigned long long>(h) > avail) return false;
+
     const PixelFormat fmt = bpp == 32 ? PixelFormat::pf32bit : PixelFormat::pf24bit;
     Dib d = MakeDib(static_cast<int>(w), static_cast<int>(h), fmt);
     if (!d.bmp) return false;
     const int W = static_cast<int>(w), H = static_cast<int>(h);
     const int outBpp = BytesPerPixel(fmt);
 
-    if (compression == BI_RLE8 || compression == BI_RLE4) {
+    if (rle) {
         // RLE is decoded by GDI; the header handed over bounds it to the bytes that
         // are really there.
         std::uint32_t sizeImage = hdr >= 40 ? ReadU32(info + 20) : 0;
@@ -410,9 +416,6 @@ bool Bitmap::LoadPacked(const std::uint8_t* info, std::size_t infoSize, std::siz
             return false;
         ::GdiFlush();
     } else {
-        const unsigned long long srcStride =
-            ((static_cast<unsigned long long>(w) * bpp + 31) / 32) * 4;
-        if (srcStride * static_cast<unsigned long long>(h) > avail) return false;  // truncated
         if (compression == BI_RGB && bpp == 16) {
             masks[0] = 0x7C00;
             masks[1] = 0x03E0;

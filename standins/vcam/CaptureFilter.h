@@ -193,7 +193,7 @@ private:
     const CLSID clsid_;
     const bool failRun_;
     const REFERENCE_TIME loseAfter_;  // stream time of the device loss; 0: never
-    REFERENCE_TIME abortAfter_ = 0;  // stream time of the streaming error; 0: never
+    REFERENCE_TIME abortAfter_ = 0;   // stream time of the streaming error; 0: never
     HWND runNoticeWindow_ = nullptr;
     std::thread notice_;  // completes a start that waits for runNoticeWindow_
 
