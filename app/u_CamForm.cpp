@@ -427,10 +427,7 @@ void Tfrm_DADez::BeginPreview() {
     bool started = false;
     {
         fw::HourglassCursor wait;
-        gcap->SelectDevices(VideoDeviceIndex, AudioDeviceIndex);
-        gcap->SetAudioFormat(44100, 1, 16);
-        gcap->SetVideoFormat(VideoWidth, VideoHeight, 15.0, 24);
-        started = gcap->StartPreview();
+        started = OpenCamera();
     }
     if (started)
         CameraRetryCount = 0;
@@ -557,18 +554,12 @@ void Tfrm_DADez::tmrCamReturnTimer() {
     // Opening the camera services the message queue: a preview click meanwhile waits, as
     // during a switch, and a second check does not start inside this one.
     if (PreviewSwitching_) return;
-    PreviewSwitching_ = true;
-    const bool back = RestartLostCamera();
-    PreviewSwitching_ = false;
-    if (back) {
+    RunCameraSwitch([this] {
+        if (!RestartLostCamera()) return;
         CameraGone_ = false;
         tmrCamReturn->SetEnabled(false);
         UpdateButtons();
-    }
-    if (PreviewClickPending_) {
-        PreviewClickPending_ = false;
-        PostMessageW(Handle(), kPreviewClickMessage, 0, 0);
-    }
+    });
 }
 
 bool Tfrm_DADez::RestartLostCamera() {
@@ -578,6 +569,10 @@ bool Tfrm_DADez::RestartLostCamera() {
     VideoDeviceIndex = static_cast<int>(found - names.begin());
     fw::HourglassCursor wait;
     // A fresh device: the one from before the loss stays dead.
+    return OpenCamera();
+}
+
+bool Tfrm_DADez::OpenCamera() {
     gcap->SelectDevices(VideoDeviceIndex, AudioDeviceIndex);
     gcap->SetAudioFormat(44100, 1, 16);
     gcap->SetVideoFormat(VideoWidth, VideoHeight, 15.0, 24);

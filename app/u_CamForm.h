@@ -141,8 +141,6 @@ private:
     // The bar, timer and picture of a window that records nothing; restartPreview brings
     // the live picture back at the window's frame size.
     void ShowNotRecording(bool restartPreview);
-    // Posted when the control has ended a recording by itself.
-    static constexpr UINT kRecordingEndedMessage = WM_APP + 20;
     // Set while the window itself stops the recording.
     bool EndingRecording_ = false;
     // The control stopped a recording on its own (its time limit, a graph error, a lost
@@ -157,7 +155,11 @@ private:
     // The loss ended a recording: its one box says so.
     bool LossEndedRecording_ = false;
     std::string LostCameraName_;
+    // Posted when the control has ended a recording by itself.
+    static constexpr UINT kRecordingEndedMessage = WM_APP + 20;
     bool RestartLostCamera();
+    // Opens the chosen devices in the preview format and starts the live picture.
+    bool OpenCamera();
     bool PreviewSwitching_ = false;
     bool PreviewClickPending_ = false;
     // Names of saved pictures on their way from the streaming thread to the window
