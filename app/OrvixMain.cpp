@@ -12,25 +12,20 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     AppPath = GetProgramFolder();
 
-    HANDLE mutex = CreateMutexA(nullptr, TRUE, "Orvix");
+    // Created as its owner: held, and given up, by this thread only.
+    fw::OwnedMutex mutex(CreateMutexA(nullptr, TRUE, "Orvix"));
     const DWORD mutexError = GetLastError();
     // Access denied means the name exists but belongs to a copy started with other
-    // rights: that is another running copy too.
+    // rights: that is another running copy too. The mutex it opened is not ours to give up.
     if (mutexError == ERROR_ALREADY_EXISTS || (!mutex && mutexError == ERROR_ACCESS_DENIED)) {
         // Another copy runs: end silently and leave it untouched.
-        if (mutex) CloseHandle(mutex);
+        fw::Handle opened(mutex.release());
         return 0;
     }
 
     LanguageFile = GetLanguageFilePath();
-    if (!LoadLanguageTexts(LanguageFile)) {
-        // Without texts nothing can be shown.
-        if (mutex) {
-            ReleaseMutex(mutex);
-            CloseHandle(mutex);
-        }
-        return 0;
-    }
+    // Without texts nothing can be shown.
+    if (!LoadLanguageTexts(LanguageFile)) return 0;
 
     {
         fw::ComInit com(COINIT_APARTMENTTHREADED);
@@ -40,9 +35,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     }
 
     FreeLanguageTexts();
-    if (mutex) {
-        ReleaseMutex(mutex);
-        CloseHandle(mutex);
-    }
     return 0;
 }

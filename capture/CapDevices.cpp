@@ -1,5 +1,6 @@
 #include "capture/CapDevices.h"
 
+#include "common/u_PathUtil.h"
 #include "devices/u_HID.h"
 #include "framework/Application.h"
 
@@ -33,15 +34,6 @@ void ReleaseDeviceLists() {
 
 namespace {
 
-std::string ToAnsi(const wchar_t* text) {
-    if (!text || !*text) return {};
-    const int n = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1) return {};
-    std::string out(static_cast<size_t>(n - 1), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), n, nullptr, nullptr);
-    return out;
-}
-
 std::string FriendlyName(IMoniker* moniker) {
     ComPtr<IPropertyBag> bag;
     if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_PPV_ARGS(&bag)))) return {};
@@ -49,7 +41,7 @@ std::string FriendlyName(IMoniker* moniker) {
     ::VariantInit(&v);
     std::string name;
     if (SUCCEEDED(bag->Read(L"FriendlyName", &v, nullptr)) && v.vt == VT_BSTR)
-        name = ToAnsi(v.bstrVal);
+        name = WideToAnsi(v.bstrVal ? v.bstrVal : L"");
     ::VariantClear(&v);
     return name;
 }

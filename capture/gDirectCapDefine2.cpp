@@ -117,21 +117,6 @@ void ForceFolder(const std::wstring& Folder) {
     }
 }
 
-std::wstring ProgramFolderW() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return {};
-        if (n < path.size()) {
-            path.resize(n);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
-
 wchar_t Fold(wchar_t c) {
     if (c < 0x80) return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c;
     return static_cast<wchar_t>(std::towupper(c));
@@ -208,7 +193,7 @@ std::wstring Numbered(const TFileNameParts& P, size_t N) {
 
 TFileNameParts PrepareFolder(const std::wstring& Template) {
     TFileNameParts p = SplitFileTemplate(Template);
-    if (p.Folder.empty()) p.Folder = ProgramFolderW();
+    if (p.Folder.empty()) p.Folder = GetProgramFolderW();
     return p;
 }
 

@@ -73,7 +73,7 @@ std::wstring IncludeTrailingSeparator(std::wstring Path) {
     return Path;
 }
 
-std::string GetProgramFolder() {
+std::wstring GetProgramFolderW() {
     std::vector<wchar_t> buf(MAX_PATH);
     for (;;) {
         const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
@@ -82,9 +82,11 @@ std::string GetProgramFolder() {
             std::wstring path(buf.data(), n);
             const size_t cut = path.find_last_of(L"\\/");
             path.resize(cut == std::wstring::npos ? 0 : cut + 1);
-            return WideToAnsi(path);
+            return path;
         }
         if (buf.size() >= 32768) return {};
         buf.resize(buf.size() * 2);
     }
 }
+
+std::string GetProgramFolder() { return WideToAnsi(GetProgramFolderW()); }

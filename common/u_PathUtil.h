@@ -27,6 +27,7 @@ bool FileExists(std::string_view Path);
 std::string IncludeTrailingSeparator(std::string Path);
 std::wstring IncludeTrailingSeparator(std::wstring Path);
 
-// Folder of the running executable with its trailing separator, in the system code
-// page, however long the path is.
+// Folder of the running executable with its trailing separator, however long the path
+// is; empty when it cannot be asked for. The second one is in the system code page.
+std::wstring GetProgramFolderW();
 std::string GetProgramFolder();

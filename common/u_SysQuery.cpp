@@ -33,32 +33,6 @@ void CallExecutionState(EXECUTION_STATE Flags) {
     if (ExecutionStateRoutine) ExecutionStateRoutine(Flags);
 }
 
-struct WindowDC {
-    HWND window;
-    HDC dc;
-    explicit WindowDC(HWND w) : window(w), dc(GetWindowDC(w)) {}
-    ~WindowDC() {
-        if (dc) ReleaseDC(window, dc);
-    }
-    WindowDC(const WindowDC&) = delete;
-    WindowDC& operator=(const WindowDC&) = delete;
-};
-
-// Selects a font for the holder's life; the font itself is owned by the caller and
-// outlives the selection.
-struct FontSelection {
-    HDC dc;
-    HGDIOBJ old = nullptr;
-    FontSelection(HDC d, HFONT font) : dc(d) {
-        if (dc && font) old = SelectObject(dc, font);
-    }
-    ~FontSelection() {
-        if (old) SelectObject(dc, old);
-    }
-    FontSelection(const FontSelection&) = delete;
-    FontSelection& operator=(const FontSelection&) = delete;
-};
-
 int32_t TextWidth(HDC Dc, const std::wstring& Text) {
     SIZE size{};
     if (Text.empty() || Text.size() > static_cast<size_t>(INT_MAX) ||
@@ -206,18 +180,18 @@ int32_t CaptionBlankCount(int32_t Gap, int32_t BlankWidth) {
 
 std::wstring ComposeCaption(HWND Window, const std::wstring& Left, const std::wstring& Right) {
     if (!Window) return {};
-    WindowDC dc(Window);
+    fw::ScopedGetDC dc(Window, fw::ScopedGetDC::Area::WholeWindow);
     // The size before iPaddedBorderWidth is the one every system accepts.
     NONCLIENTMETRICSA metrics{};
     metrics.cbSize = offsetof(NONCLIENTMETRICSA, iPaddedBorderWidth);
     fw::FontHandle font;
     if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0))
         font.reset(CreateFontIndirectA(&metrics.lfCaptionFont));
-    FontSelection selection(dc.dc, font.get());
+    fw::ScopedSelectObject selection(dc, font.get());
 
-    const int32_t L = TextWidth(dc.dc, Left);
-    const int32_t R = TextWidth(dc.dc, Right);
-    const int32_t S = TextWidth(dc.dc, L" ");
+    const int32_t L = TextWidth(dc, Left);
+    const int32_t R = TextWidth(dc, Right);
+    const int32_t S = TextWidth(dc, L" ");
     const int32_t D = GetCaptionTextArea(Window) - L - R - GetSystemMetrics(SM_CXSMICON);
     return Left + std::wstring(static_cast<size_t>(CaptionBlankCount(D, S)), L' ') + Right;
 }

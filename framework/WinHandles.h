@@ -73,6 +73,17 @@ struct Kernel {
     static void close(HANDLE h) noexcept { ::CloseHandle(h); }
 };
 
+// A mutex this thread created as its owner: given up before its handle is closed, so that
+// its name is free again at once.
+struct OwnedMutex {
+    static HANDLE invalid() noexcept { return nullptr; }
+    static bool valid(HANDLE h) noexcept { return h != nullptr; }
+    static void close(HANDLE h) noexcept {
+        ::ReleaseMutex(h);
+        ::CloseHandle(h);
+    }
+};
+
 struct Find {
     static HANDLE invalid() noexcept { return INVALID_HANDLE_VALUE; }
     static bool valid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
@@ -135,6 +146,7 @@ struct View {
 }  // namespace handle_traits
 
 using Handle = UniqueHandle<HANDLE, handle_traits::Kernel>;         // CloseHandle
+using OwnedMutex = UniqueHandle<HANDLE, handle_traits::OwnedMutex>;  // ReleaseMutex, CloseHandle
 using FindHandle = UniqueHandle<HANDLE, handle_traits::Find>;       // FindClose
 using RegKey = UniqueHandle<HKEY, handle_traits::RegKey>;           // RegCloseKey
 using WindowHandle = UniqueHandle<HWND, handle_traits::Window>;     // DestroyWindow
@@ -152,10 +164,13 @@ using BrushHandle = GdiObject<HBRUSH>;
 using PenHandle = GdiObject<HPEN>;
 using RegionHandle = GdiObject<HRGN>;
 
-// GetDC for a window (or the screen when hwnd is null), released on scope exit.
+// GetDC for a window's client area (or the screen when hwnd is null), or GetWindowDC for
+// the whole window with its frame and caption; released on scope exit.
 class ScopedGetDC {
 public:
-    explicit ScopedGetDC(HWND hwnd) noexcept : hwnd_(hwnd), dc_(::GetDC(hwnd)) {}
+    enum class Area { Client, WholeWindow };
+    explicit ScopedGetDC(HWND hwnd, Area area = Area::Client) noexcept
+        : hwnd_(hwnd), dc_(area == Area::Client ? ::GetDC(hwnd) : ::GetWindowDC(hwnd)) {}
     ~ScopedGetDC() {
         if (dc_) ::ReleaseDC(hwnd_, dc_);
     }
