@@ -1,5 +1,6 @@
 #include "app/u_CamForm.h"
 
+#include "app/ButtonBarLayout.h"
 #include "capture/GDirectCapPin2.h"
 #include "common/u_GlobalDefine.h"
 #include "common/u_PathUtil.h"
@@ -84,11 +85,6 @@ SIZE PictureAreaSize(int videoWidth, int videoHeight) {
     return SIZE{videoWidth, videoHeight};
 }
 
-bool IsCameraKeyRelease(const KBDLLHOOKSTRUCT& record) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(&record);
-    return bytes[4] == 0x64 && (bytes[8] & 0x81) == 0x81;
-}
-
 // The last saved picture's name, left by the streaming thread for the window thread. A
 // second picture before the window thread looks replaces the name: the caption shows the
 // latest one either way.
@@ -152,30 +148,31 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
     Image_Back->Picture().LoadFromResource(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_BACK));
 
     // Created after the bar image, so that they paint over it.
-    auto makeButton = [this](int left, int top, int width, int height) {
+    const ButtonBarPositions bar = ButtonBarLayout(false, Image_Back->Top());
+    auto makeButton = [this, &bar](int left, int width) {
         auto* b = new TTntGButton(this);
         b->SetParent(this);
         SetUpBarButton(b);
-        b->SetBounds(left, top, width, height);
+        b->SetBounds(left, bar.Top, width, kBarButtonHeight);
         return b;
     };
-    gbOpenFolder = makeButton(179, 486, 29, 32);
-    gbPreview = makeButton(225, 486, 29, 32);
+    gbOpenFolder = makeButton(bar.RowLefts[0], kBarButtonWidth);
+    gbPreview = makeButton(bar.RowLefts[1], kBarButtonWidth);
     gbPreview->OnClick = [this] { gbPreviewClick(); };
-    gbForward = makeButton(271, 486, 29, 32);
-    gbLens = makeButton(307, 486, 26, 32);
+    gbForward = makeButton(bar.RowLefts[2], kBarButtonWidth);
+    gbLens = makeButton(bar.RowLefts[3], 26);
     gbLens->SetEnabled(false);
     gbLens->SetVisible(false);
-    gbBackward = makeButton(340, 486, 29, 32);
-    gbSnap = makeButton(386, 486, 29, 32);
+    gbBackward = makeButton(bar.RowLefts[4], kBarButtonWidth);
+    gbSnap = makeButton(bar.RowLefts[5], kBarButtonWidth);
     gbSnap->OnClick = [this] { gbSnapClick(); };
     // The camera buttons wait for the camera (UpdateButtons once it is open).
     for (TTntGButton* b : {gbForward, gbBackward, gbSnap}) b->SetEnabled(false);
-    gbRecord = makeButton(432, 486, 29, 32);
+    gbRecord = makeButton(bar.RowLefts[6], kBarButtonWidth);
     gbRecord->SetEnabled(false);
     gbRecord->OnClick = [this] { gbRecordClick(); };
-    gbHelp = makeButton(604, 486, 22, 32);
-    gbRecordOff = makeButton(477, 496, 29, 32);
+    gbHelp = makeButton(bar.HelpLeft, 22);
+    gbRecordOff = makeButton(bar.RowLefts[6], kBarButtonWidth);
     gbRecordOff->SetVisible(false);
     gbRecordOff->OnClick = [this] { gbRecordOffClick(); };
 
@@ -222,7 +219,6 @@ Tfrm_DADez::~Tfrm_DADez() {
     // Pictures saved from here on are not shown.
     Snapshots_->window = nullptr;
     if (frm_DADez == this) frm_DADez = nullptr;
-    FrameSizeSource = nullptr;
 }
 
 void Tfrm_DADez::CreateParams(fw::CreateParams& params) {
@@ -339,26 +335,17 @@ void Tfrm_DADez::ArrangeButtonBar(bool small) {
                       ImagesFolder() + (small ? "Back_Small.bmp" : "Back_Big.bmp")))
         Image_Back->Invalidate();
 
-    // Left edges from the help button, then from the open-folder button onwards each
-    // button's distance to the one before.
-    const int helpLeft = small ? 311 : 604;
-    const int first = small ? 20 : 179;
-    const int step = small ? 43 : 46;
-    TTntGButton* const row[] = {gbOpenFolder, gbPreview, gbForward, gbLens,
-                                gbBackward,   gbSnap,    gbRecord};
-    const int offsets[] = {0, step, step, 36, 33, step, step};
-    gbHelp->SetLeft(helpLeft);
-    int left = first;
-    for (size_t i = 0; i < std::size(row); ++i) {
-        if (i > 0) left += offsets[i];
-        row[i]->SetLeft(left);
-    }
-
     Image_Back->SetBounds(Image_Back->Left(), gcap->Top() + gcap->Height() + 1, gcap->Width(),
                           Image_Back->Height());
-    const int buttonTop = Image_Back->Top() + 5;
-    for (TTntGButton* b : row) b->SetTop(buttonTop);
-    gbHelp->SetTop(buttonTop);
+    const ButtonBarPositions bar = ButtonBarLayout(small, Image_Back->Top());
+    TTntGButton* const row[] = {gbOpenFolder, gbPreview, gbForward, gbLens,
+                                gbBackward,   gbSnap,    gbRecord};
+    for (size_t i = 0; i < std::size(row); ++i) {
+        row[i]->SetLeft(bar.RowLefts[i]);
+        row[i]->SetTop(bar.Top);
+    }
+    gbHelp->SetLeft(bar.HelpLeft);
+    gbHelp->SetTop(bar.Top);
     gbRecordOff->SetBounds(gbRecord->Left(), gbRecord->Top(), gbRecord->Width(),
                            gbRecord->Height());
 }

@@ -179,10 +179,6 @@ std::wstring SettingsNotSavedText(DWORD error);
 // shown at 640 x 480, all others at their own size.
 SIZE PictureAreaSize(int videoWidth, int videoHeight);
 
-// True for the key record of the camera key being released: scan code low byte 0x64,
-// flags with both LLKHF_UP (0x80) and LLKHF_EXTENDED (0x01).
-bool IsCameraKeyRelease(const KBDLLHOOKSTRUCT& record);
-
 // Free bytes for the recording folder: its drive's, or, for a folder without a drive
 // letter (a network share), the folder's own; -1 when they cannot be asked for.
 int64_t RecordingFolderFreeBytes(const std::wstring& Folder);

@@ -52,8 +52,6 @@ void Tfrm_DADez::ConnectCommands() {
     miVideoSource->OnClick = [this] { miVideoSourceClick(); };
     miVideoFormat->OnClick = [this] { miVideoFormatClick(); };
     miSaveFolder->OnClick = [this] { miSaveFolderClick(); };
-    // The device dialog offers the sizes of the device this window's control has open.
-    FrameSizeSource = [this] { return gcap->VideoSizeNames(); };
 }
 
 void Tfrm_DADez::gbForwardClick() {
@@ -112,8 +110,9 @@ void Tfrm_DADez::SelectVideoFormat() {
 
     const int32_t width = VideoWidth, height = VideoHeight;
     const int32_t videoIndex = VideoDeviceIndex, audioIndex = AudioDeviceIndex;
-    ShowSelectForm(std::move(video), std::move(audio), VideoWidth, VideoHeight, VideoDeviceIndex,
-                   AudioDeviceIndex);
+    // The dialog offers the sizes of the device this window's control has open.
+    ShowSelectForm(std::move(video), std::move(audio), gcap->VideoSizeNames(), VideoWidth,
+                   VideoHeight, VideoDeviceIndex, AudioDeviceIndex);
     if (width == VideoWidth && height == VideoHeight && videoIndex == VideoDeviceIndex &&
         audioIndex == AudioDeviceIndex)
         return;

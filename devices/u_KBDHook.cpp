@@ -24,3 +24,8 @@ bool ReadKeyHookRecord(LPARAM lParam, KBDLLHOOKSTRUCT& Record) {
                                &Record, sizeof(Record), &read) &&
            read == sizeof(Record);
 }
+
+bool IsCameraKeyRelease(const KBDLLHOOKSTRUCT& Record) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&Record);
+    return bytes[4] == 0x64 && (bytes[8] & 0x81) == 0x81;
+}

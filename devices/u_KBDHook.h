@@ -16,3 +16,7 @@ void RemoveKeyHook();
 // received it. The library sends the record from this thread; a message sent from another
 // thread or process, or one whose lParam is not a readable record, gives false.
 bool ReadKeyHookRecord(LPARAM lParam, KBDLLHOOKSTRUCT& Record);
+
+// True for the key record of the camera key being released: scan code low byte 0x64,
+// flags with both LLKHF_UP (0x80) and LLKHF_EXTENDED (0x01).
+bool IsCameraKeyRelease(const KBDLLHOOKSTRUCT& Record);

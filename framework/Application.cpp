@@ -165,11 +165,6 @@ void Application::ProcessMessages() {
     }
 }
 
-bool Application::WaitOneMessage(DWORD timeoutMs) {
-    return ::MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
-           WAIT_OBJECT_0;
-}
-
 bool Application::ProcessMessage(MSG& msg) {
     if (msg.hwnd && msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST) {
         HWND root = ::GetAncestor(msg.hwnd, GA_ROOT);

@@ -50,10 +50,6 @@ public:
     void ProcessMessages();
     // Waits for one message and handles it (returns false after WM_QUIT).
     bool HandleMessage();
-    // Handles messages until pred() holds or timeoutMs pass; true when pred held.
-    // For callers that wait on something the message loop produces.
-    template <typename Pred>
-    bool ProcessMessagesUntil(Pred pred, DWORD timeoutMs);
 
     // Hints.
     bool ShowHint = true;
@@ -81,7 +77,6 @@ private:
     void ShowHintNow();
     void HideHint();
     void DoReleases();
-    bool WaitOneMessage(DWORD timeoutMs);
 
     WindowHandle hwnd_;
     WindowHandle hintWnd_;
@@ -118,18 +113,6 @@ T* Application::CreateForm(Args&&... args) {
     if (!mainForm_) mainForm_ = f;
     f->AfterConstruction();
     return f;
-}
-
-template <typename Pred>
-bool Application::ProcessMessagesUntil(Pred pred, DWORD timeoutMs) {
-    const DWORD start = ::GetTickCount();
-    for (;;) {
-        ProcessMessages();
-        if (pred()) return true;
-        const DWORD elapsed = ::GetTickCount() - start;
-        if (elapsed >= timeoutMs) return false;
-        WaitOneMessage(timeoutMs - elapsed);
-    }
 }
 
 }  // namespace fw

@@ -15,7 +15,6 @@ int32_t SelWidth = 0;
 int32_t SelHeight = 0;
 int32_t SelVideoIndex = -1;
 int32_t SelAudioIndex = -1;
-std::function<std::vector<std::string>()> FrameSizeSource;
 
 namespace {
 
@@ -162,10 +161,7 @@ Tfrm_SelectForm::Tfrm_SelectForm(fw::Component* Owner) : fw::Form(Owner) {
     btnCancel->OnClick = [this] { btnCancelClick(); };
 }
 
-void Tfrm_SelectForm::FormCreate() {
-    LoadDialogGlyphs();
-    FillResolutions();
-}
+void Tfrm_SelectForm::FormCreate() { LoadDialogGlyphs(); }
 
 void Tfrm_SelectForm::LoadDialogGlyphs() {
     const std::string folder = IncludeTrailingSeparator(AppPath + "images");
@@ -174,16 +170,14 @@ void Tfrm_SelectForm::LoadDialogGlyphs() {
     if (LoadGlyphFile(gbCancel->Glyphs().Glyph(), folder + "gbCancel.bmp")) gbCancel->Invalidate();
 }
 
-void Tfrm_SelectForm::FillResolutions() {
-    if (!FrameSizeSource) return;
+void Tfrm_SelectForm::SetFrameSizes(std::vector<std::string> Sizes) {
     cbResolution->ClearItems();
-    std::vector<std::string> sizes = FrameSizeSource();
-    if (sizes.empty()) {
+    if (Sizes.empty()) {
         cbResolution->AddItem(L"352 x 288");
         cbResolution->AddItem(L"640 x 480");
         return;
     }
-    for (const std::string& s : OfferedResolutions(std::move(sizes)))
+    for (const std::string& s : OfferedResolutions(std::move(Sizes)))
         cbResolution->AddItem(AnsiToWide(s));
 }
 
@@ -228,7 +222,8 @@ void Tfrm_SelectForm::FormKeyPress(wchar_t& Key) {
 void Tfrm_SelectForm::FormClose(fw::CloseAction& Action) { Action = fw::CloseAction::Free; }
 
 void ShowSelectForm(std::vector<std::string> VideoNames, std::vector<std::string> AudioNames,
-                    int32_t& Width, int32_t& Height, int32_t& VideoIndex, int32_t& AudioIndex) {
+                    std::vector<std::string> FrameSizes, int32_t& Width, int32_t& Height,
+                    int32_t& VideoIndex, int32_t& AudioIndex) {
     SelWidth = Width;
     SelHeight = Height;
     SelVideoIndex = VideoIndex;
@@ -237,6 +232,7 @@ void ShowSelectForm(std::vector<std::string> VideoNames, std::vector<std::string
         auto* form = fw::NewForm<Tfrm_SelectForm>(&fw::App());
         for (const std::string& name : VideoNames) form->cbVideo->AddItem(AnsiToWide(name));
         for (const std::string& name : AudioNames) form->cbAudio->AddItem(AnsiToWide(name));
+        form->SetFrameSizes(std::move(FrameSizes));
         form->ShowModal();
     }
     VideoNames.clear();

@@ -7,7 +7,6 @@
 #include "framework/StdControls.h"
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,11 +17,6 @@ extern int32_t SelWidth;
 extern int32_t SelHeight;
 extern int32_t SelVideoIndex;
 extern int32_t SelAudioIndex;
-
-// Where the dialog takes the frame sizes that the open video device offers, as
-// resolution texts ("640 x 480"): set by the main window for as long as it exists (its
-// capture control's VideoSizeNames). While it is empty the dialog offers no sizes.
-extern std::function<std::vector<std::string>()> FrameSizeSource;
 
 class Tfrm_SelectForm : public fw::Form {
 public:
@@ -40,6 +34,9 @@ public:
     fw::Button* btnCancel;
 
     void FormCreate();
+    // The frame sizes the open video device offers, as resolution texts ("640 x 480"):
+    // the dialog offers those it takes, or two common ones when there are none.
+    void SetFrameSizes(std::vector<std::string> Sizes);
     void FormShow();
     void FormKeyPress(wchar_t& Key);
     void FormClose(fw::CloseAction& Action);
@@ -48,17 +45,17 @@ public:
 
 private:
     void LoadDialogGlyphs();
-    void FillResolutions();
     // Escape went to an open drop-down list: it closes only the list, and the character
     // it makes is no cancel of the dialog.
     bool EscapeClosesList_ = false;
 };
 
-// Shows the dialog with the device names (in the system code page) and the current
-// choice; writes the working values back into the four variables, whether the user
-// accepted or cancelled.
+// Shows the dialog with the device names and the open device's frame sizes (in the system
+// code page) and the current choice; writes the working values back into the four
+// variables, whether the user accepted or cancelled.
 void ShowSelectForm(std::vector<std::string> VideoNames, std::vector<std::string> AudioNames,
-                    int32_t& Width, int32_t& Height, int32_t& VideoIndex, int32_t& AudioIndex);
+                    std::vector<std::string> FrameSizes, int32_t& Width, int32_t& Height,
+                    int32_t& VideoIndex, int32_t& AudioIndex);
 
 // "640 x 480" gives 640 and 480. False, outputs untouched, without " x "; a side that
 // is not a number gives 352 (width) or 288 (height).

@@ -1,13 +1,15 @@
 // The main window's commands with the stand-in camera, driven with real clicks and keys:
 // sensor buttons, open folders, help, and the picture's menu with its two dialogs.
-#include "app/u_CamForm.h"
+#include "MainWindowFixture.h"
 #include "capture/GDirectCapPin2.h"
 #include "common/u_GlobalDefine.h"
 #include "common/u_PathUtil.h"
 #include "common/u_ResourceLib.h"
 #include "framework/Application.h"
 #include "standins/vcam/VCamConfig.h"
-#include "tests/support/CameraConfig.h"
+#include "framework/WinHandles.h"
+#include "tests/support/MessageBoxes.h"
+#include "tests/support/ScreenPixels.h"
 #include "tests/support/TestPaths.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/TntGButton.h"
@@ -20,6 +22,8 @@
 #include <vector>
 
 using namespace uitest;
+using testsupport::PumpUntil;
+using testsupport::WaitUntil;
 namespace fs = std::filesystem;
 
 namespace {
@@ -38,90 +42,28 @@ std::wstring SensorId() {
     return value;
 }
 
-// Mean colour of the window's client rectangle as the screen shows it.
-struct Mean {
-    double r = 0, g = 0, b = 0;
-};
-Mean ScreenMean(HWND wnd, RECT rc) {
-    POINT p{rc.left, rc.top};
-    ClientToScreen(wnd, &p);
-    HDC screen = GetDC(nullptr);
-    Mean m;
-    int n = 0;
-    for (int y = p.y + 4; y < p.y + (rc.bottom - rc.top) - 4; y += 7)
-        for (int x = p.x + 4; x < p.x + (rc.right - rc.left) - 4; x += 7) {
-            const COLORREF c = GetPixel(screen, x, y);
-            m.r += GetRValue(c);
-            m.g += GetGValue(c);
-            m.b += GetBValue(c);
-            ++n;
-        }
-    ReleaseDC(nullptr, screen);
-    if (n) {
-        m.r /= n;
-        m.g /= n;
-        m.b /= n;
-    }
-    return m;
-}
-
 // The text of a message box of this process, which is then closed with its button;
 // empty when none shows.
-std::wstring AnswerMessageBox(DWORD timeoutMs = 10000) {
+std::wstring AnswerMessageBox() {
     HWND box = nullptr;
-    WaitFor(
-        [&] {
-            EnumWindows(
-                [](HWND h, LPARAM l) CALLBACK -> BOOL {
-                    DWORD pid = 0;
-                    GetWindowThreadProcessId(h, &pid);
-                    wchar_t cls[32] = {};
-                    GetClassNameW(h, cls, 32);
-                    if (pid == GetCurrentProcessId() && IsWindowVisible(h) &&
-                        wcscmp(cls, L"#32770") == 0 && GetDlgItem(h, 0xFFFF)) {
-                        *reinterpret_cast<HWND*>(l) = h;
-                        return FALSE;
-                    }
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(&box));
-            return box != nullptr;
-        },
-        timeoutMs);
+    WaitUntil([&] {
+        const std::vector<HWND> boxes = testsupport::MessageBoxesOf(GetCurrentProcessId());
+        box = boxes.empty() ? nullptr : boxes.front();
+        return box != nullptr;
+    });
     if (!box) return L"";
-    const std::wstring text = WindowText(GetDlgItem(box, 0xFFFF));
+    const std::wstring text = testsupport::MessageBoxText(box);
     Click(GetDlgItem(box, IDOK));
     WaitWindowGone(box);
     return text;
 }
 
-class CamFormCommands : public testing::Test {
+class CamFormCommands : public apptest::MainWindowTest {
 protected:
     void SetUp() override {
-        AppPath = scratch.Path();
-        const std::wstring texts =
-            testsupport::TestBinDir() + L"..\\Orvix\\language\\Orvix_ENG.txt";
-        ASSERT_TRUE(LoadLanguageTexts(WideToAnsi(texts)));
-        form = app.CreateForm<Tfrm_DADez>();
-        frm_DADez = form;
-        wnd = form->Handle();
+        CreateMainWindow(Texts::English);
         form->gcap->OnStartPreview = [this] { ++previewStarts; };
-        form->Show();
-        ASSERT_TRUE(PumpUntil([&] { return form->IsPreviewing(); })) << "the preview did not start";
-    }
-
-    void TearDown() override {
-        if (form) {
-            fw::CloseAction action = fw::CloseAction::Hide;
-            form->FormClose(action);
-            delete form;
-        }
-        app.ProcessMessages();
-        FreeLanguageTexts();
-    }
-
-    bool PumpUntil(const std::function<bool()>& pred, DWORD ms = 15000) {
-        return app.ProcessMessagesUntil(pred, ms);
+        ShowAndStart();
     }
 
     // A real click on a control of the window, from the test thread.
@@ -148,7 +90,7 @@ protected:
         in[1].mi.dwFlags |= MOUSEEVENTF_RIGHTDOWN;
         in[2].mi.dwFlags |= MOUSEEVENTF_RIGHTUP;
         SendInput(3, in, sizeof(INPUT));
-        ASSERT_TRUE(WaitFor([] {
+        ASSERT_TRUE(WaitUntil([] {
             return FindWindowW(L"#32768", nullptr) &&
                    IsWindowVisible(FindWindowW(L"#32768", nullptr));
         })) << "the menu did not open";
@@ -168,11 +110,6 @@ protected:
                     });
     }
 
-    testsupport::CameraConfig config;
-    ScratchFolder scratch;
-    fw::Application app;
-    Tfrm_DADez* form = nullptr;
-    HWND wnd = nullptr;
     int previewStarts = 0;
 };
 
@@ -180,25 +117,25 @@ protected:
 
 TEST_F(CamFormCommands, SensorButtonsSwitchThePictureAndStoreTheSensor) {
     auto forwardPicture = [&] {
-        const Mean m = ScreenMean(wnd, form->gcap->BoundsRect());
+        const testsupport::Rgb m = testsupport::ScreenMean(wnd, form->gcap->BoundsRect());
         return m.b > m.r + 60;
     };
     auto backwardPicture = [&] {
-        const Mean m = ScreenMean(wnd, form->gcap->BoundsRect());
+        const testsupport::Rgb m = testsupport::ScreenMean(wnd, form->gcap->BoundsRect());
         return m.r > m.b + 60;
     };
     ClickControl(form->gbForward);
-    ASSERT_TRUE(PumpUntil(forwardPicture)) << "not the forward picture";
+    ASSERT_TRUE(PumpUntil(forwardPicture, 15000)) << "not the forward picture";
     EXPECT_EQ(SensorId(), L"1");
     const int starts = previewStarts;
 
     ClickControl(form->gbBackward);
-    EXPECT_TRUE(PumpUntil(backwardPicture)) << "the picture did not switch to the backward sensor";
+    EXPECT_TRUE(PumpUntil(backwardPicture, 15000)) << "the picture did not switch to the backward sensor";
     EXPECT_EQ(SensorId(), L"2");
     EXPECT_EQ(testsupport::CameraConfig::ReadDword(vcam::kValueLastSensor, 0), 2u);
 
     ClickControl(form->gbForward);
-    EXPECT_TRUE(PumpUntil(forwardPicture));
+    EXPECT_TRUE(PumpUntil(forwardPicture, 15000));
     EXPECT_EQ(SensorId(), L"1");
     // The switch neither stops nor restarts the preview.
     EXPECT_TRUE(form->IsPreviewing());
@@ -255,29 +192,32 @@ std::vector<DWORD> CloseOtherWindowsTitled(const std::wstring& Part) {
 bool ProcessesEnded(const std::vector<DWORD>& Pids, DWORD TimeoutMs = 15000) {
     DWORD desktop = 0;
     GetWindowThreadProcessId(GetDesktopWindow(), &desktop);
-    const DWORD start = GetTickCount();
+    std::vector<fw::Handle> running;
     for (DWORD pid : Pids) {
         if (pid == desktop || pid == GetCurrentProcessId()) continue;
-        HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
-        if (!h) continue;  // already gone
-        const DWORD spent = GetTickCount() - start;
-        const DWORD rc = WaitForSingleObject(h, spent < TimeoutMs ? TimeoutMs - spent : 0);
-        CloseHandle(h);
-        if (rc != WAIT_OBJECT_0) return false;
+        fw::Handle h(OpenProcess(SYNCHRONIZE, FALSE, pid));
+        if (h) running.push_back(std::move(h));  // not open: already gone
     }
-    return true;
+    return WaitUntil(
+        [&] {
+            for (const fw::Handle& h : running)
+                if (WaitForSingleObject(h.get(), 0) != WAIT_OBJECT_0) return false;
+            return true;
+        },
+        TimeoutMs);
 }
 
 }  // namespace
 
 TEST_F(CamFormCommands, OpenFolderStopsThePreviewAndCreatesTheFolders) {
-    const std::string pictures = scratch.Path() + "new\\pictures\\";
-    const std::string clips = scratch.Path() + "new\\clips\\";
+    const std::string pictures = folder.AnsiPath() + "new\\pictures\\";
+    const std::string clips = folder.AnsiPath() + "new\\clips\\";
     ImagePath = AnsiToWide(pictures);
     MoviePath = AnsiToWide(clips);
     ClickControl(form->gbOpenFolder);
-    ASSERT_TRUE(PumpUntil([&] { return !form->IsPreviewing(); }));
-    EXPECT_TRUE(PumpUntil([&] { return DirectoryExists(pictures) && DirectoryExists(clips); }));
+    ASSERT_TRUE(PumpUntil([&] { return !form->IsPreviewing(); }, 15000));
+    EXPECT_TRUE(
+        PumpUntil([&] { return DirectoryExists(pictures) && DirectoryExists(clips); }, 15000));
     // The two file managers are closed again, and their processes waited for: left
     // running, they would cover the windows later tests click and keep the foreground.
     for (const wchar_t* tag : {L"pictures", L"clips"}) {
@@ -317,7 +257,7 @@ TEST_F(CamFormCommands, CancelledSaveFolderDialogChangesNothing) {
         "[Option]\r\nImageFolder=" + WideToAnsi(ImagePath) + "\r\n; kept\r\n";
     std::ofstream(ini, std::ios::binary) << content;
     const std::wstring imageName = form->gcap->ImageFileName, videoName = form->gcap->VideoFileName;
-    const std::string other = scratch.MakeFolder("other");
+    const std::string other = folder.MakeFolder("other");
     AsUser([&] {
         PickFromPictureMenu(3);  // Video Source, Video Format, Save Folder
         HWND f = WaitForActiveForm(GetText("T_FOLDER_SETTING"));
@@ -334,7 +274,7 @@ TEST_F(CamFormCommands, CancelledSaveFolderDialogChangesNothing) {
 
 TEST_F(CamFormCommands, AcceptedSaveFoldersAreStoredOrTheUserIsTold) {
     const std::string ini = SettingsFilePath();
-    const std::string pictures = scratch.MakeFolder("pictures");
+    const std::string pictures = folder.MakeFolder("pictures");
     for (bool readOnly : {false, true}) {
         if (readOnly) {
             std::ofstream(ini, std::ios::binary) << "[Option]\r\n";
@@ -400,7 +340,8 @@ TEST_F(CamFormCommands, DeviceDialogRestartsThePreviewOnlyForAChange) {
         Click(ChildWindowFromPointEx(f, POINT{110, 205}, CWP_SKIPINVISIBLE));
         EXPECT_TRUE(WaitWindowGone(f));
     });
-    EXPECT_TRUE(PumpUntil([&] { return previewStarts > starts && form->IsPreviewing(); }));
+    EXPECT_TRUE(
+        PumpUntil([&] { return previewStarts > starts && form->IsPreviewing(); }, 15000));
     EXPECT_EQ(VideoWidth, 352);
     EXPECT_EQ(VideoHeight, 288);
     EXPECT_EQ(form->gcap->FrameWidth(), 352);
@@ -415,12 +356,12 @@ TEST_F(CamFormCommands, DeviceDialogRestartsThePreviewOnlyForAChange) {
 }
 
 TEST_F(CamFormCommands, OpenFolderShowsEachDistinctFolderOnce) {
-    ImagePath = MoviePath = AnsiToWide(scratch.Path() + "orvix_same_folder\\");
+    ImagePath = MoviePath = AnsiToWide(folder.AnsiPath() + "orvix_same_folder\\");
     ClickControl(form->gbOpenFolder);
     EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(L"orvix_same_folder") >= 1; }, 30000));
 
-    ImagePath = AnsiToWide(scratch.Path() + "orvix_folder_one\\");
-    MoviePath = AnsiToWide(scratch.Path() + "orvix_folder_two\\");
+    ImagePath = AnsiToWide(folder.AnsiPath() + "orvix_folder_one\\");
+    MoviePath = AnsiToWide(folder.AnsiPath() + "orvix_folder_two\\");
     ClickControl(form->gbOpenFolder);
     EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(L"orvix_folder_") >= 2; }, 30000))
         << "file-manager windows: " << OtherWindowsTitled(L"orvix_folder_");
@@ -441,7 +382,7 @@ TEST_F(CamFormCommands, HelpOpensTheLanguagesHelpFileInTheViewer) {
     const std::wstring staged = testsupport::TestBinDir() + L"..\\Orvix\\help\\Orvix_ENG_d.chm";
     ASSERT_TRUE(FileExists(staged)) << "no staged help file";
     std::error_code ec;
-    fs::create_directories(AnsiToWide(scratch.Path() + "help"), ec);
+    fs::create_directories(AnsiToWide(folder.AnsiPath() + "help"), ec);
     ASSERT_TRUE(CopyFileW(staged.c_str(), AnsiToWide(GetHelpFilePath()).c_str(), FALSE));
     ClickControl(form->gbHelp);
     HWND viewer = nullptr;

@@ -1,7 +1,8 @@
 // The main window on the screen with the stand-in camera: the live picture, the bar in
 // both layouts, the window following the picture size and the preview switch, the
 // placement rules, and the busy-camera retry.
-#include "app/u_CamForm.h"
+#include "MainWindowFixture.h"
+#include "app/ButtonBarLayout.h"
 #include "capture/GDirectCapPin2.h"
 #include "common/u_GlobalDefine.h"
 #include "common/u_PathUtil.h"
@@ -9,7 +10,7 @@
 #include "framework/Application.h"
 #include "framework/Bitmap.h"
 #include "standins/vcam/VCamConfig.h"
-#include "tests/support/CameraConfig.h"
+#include "tests/support/MessageBoxes.h"
 #include "tests/support/ScreenPixels.h"
 #include "tests/capture/MediaProbe.h"
 #include "ui/TntGButton.h"
@@ -35,36 +36,6 @@ constexpr COLORREF kOpenGlyphColor = RGB(10, 20, 230);
 constexpr COLORREF kPreviewOnColor = RGB(250, 250, 0);
 constexpr COLORREF kPreviewOffColor = RGB(0, 250, 250);
 
-const char kTexts[] =
-    "\xEF\xBB\xBF"
-    "APP_TITLE=Orvix under test\r\n"
-    "T_CONFIRM=Confirm\r\n"
-    "T_PREVIEW=Start the picture\r\n"
-    "T_PREVIEWSTOP=Stop the picture\r\n"
-    "T_PREVIEW_ERR=The camera is in use\r\n"
-    "T_PREVIEW_ERR2=Close the other program\r\n"
-    "T_NOVIDEO_DRV=No camera\r\n"
-    "T_STOPREC_ERR=Stop the recording first\r\n"
-    "T_OPENFOLDER=Open the folder\r\n"
-    "T_FORWARDCAM=Forward\r\n"
-    "T_BACKWARDCAM=Backward\r\n"
-    "T_SNAPSHOT=Picture\r\n"
-    "T_RECORD=Record\r\n"
-    "T_RECORDSTOP=Stop recording\r\n"
-    "T_HELP=Help\r\n"
-    "T_VIDEOSOURCE=Source\r\n"
-    "T_VIDEOFORMAT=Format\r\n"
-    "T_SAVEFOLDER=Folder\r\n"
-    "T_RECORDING=Recording\r\n"
-    "T_EXITREC_ERR=Stop the recording before closing\r\n"
-    "T_SWITCH_ERR=No camera switch while recording\r\n"
-    "T_NO_FREESPACE=The disk is full\r\n"
-    "T_RECORD_ERR=The recording could not start\r\n"
-    "T_RECORD_LOST=The recording lost its camera\r\n"
-    "T_RECORD_ABORT=The recording hit a stream error\r\n"
-    "T_SNAPSHOT_ERR=The picture could not be saved\r\n"
-    "T_CAMERA_LOST=The camera is gone\r\n";
-
 void WriteSolidBmp(const std::wstring& path, int w, int h, COLORREF c) {
     fw::Bitmap b(w, h);
     for (int y = 0; y < h; ++y)
@@ -72,148 +43,23 @@ void WriteSolidBmp(const std::wstring& path, int w, int h, COLORREF c) {
     ASSERT_TRUE(b.SaveToFile(path));
 }
 
-// Closes every message box of this process from another thread and keeps their texts,
-// so that a handler that shows one returns; a box it showed has been seen by then.
-class BoxWatcher {
-public:
-    BoxWatcher() : thread_([this] { Run(); }) {}
-    ~BoxWatcher() {
-        stop_ = true;
-        thread_.join();
-    }
-    std::vector<std::wstring> Texts() {
-        std::lock_guard<std::mutex> g(lock_);
-        return texts_;
-    }
-    std::vector<std::wstring> Captions() {
-        std::lock_guard<std::mutex> g(lock_);
-        return captions_;
-    }
-    // Each box's owner, and whether the owner took input while the box was up.
-    std::vector<std::pair<HWND, bool>> Owners() {
-        std::lock_guard<std::mutex> g(lock_);
-        return owners_;
-    }
-
-private:
-    static BOOL CALLBACK Visit(HWND h, LPARAM l) {
-        auto* self = reinterpret_cast<BoxWatcher*>(l);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(h, &pid);
-        wchar_t cls[32]{};
-        GetClassNameW(h, cls, 32);
-        if (pid == GetCurrentProcessId() && IsWindowVisible(h) && wcscmp(cls, L"#32770") == 0 &&
-            !self->seen_.count(h)) {
-            wchar_t text[1024]{};
-            GetDlgItemTextW(h, 0xFFFF, text, 1024);  // the text of a message box
-            wchar_t caption[256]{};
-            GetWindowTextW(h, caption, 256);
-            {
-                std::lock_guard<std::mutex> g(self->lock_);
-                self->texts_.push_back(text);
-                self->captions_.push_back(caption);
-                const HWND owner = GetWindow(h, GW_OWNER);
-                self->owners_.emplace_back(owner, owner && IsWindowEnabled(owner));
-            }
-            self->seen_.insert(h);
-            PostMessageW(h, WM_COMMAND, IDOK, 0);
-        }
-        return TRUE;
-    }
-    void Run() {
-        while (!stop_) {
-            EnumWindows(Visit, reinterpret_cast<LPARAM>(this));
-            Sleep(10);
-        }
-    }
-
-    std::atomic<bool> stop_{false};
-    std::mutex lock_;
-    std::vector<std::wstring> texts_, captions_;
-    std::vector<std::pair<HWND, bool>> owners_;
-    std::set<HWND> seen_;
-    std::thread thread_;
-};
-
+using apptest::Caption;
+using testsupport::MessageBoxWatcher;
 using testsupport::NearColour;
+using testsupport::PumpUntil;
 using testsupport::Rgb;
 using testsupport::ScreenMean;
 
-class MainWindow : public testing::Test {
+class MainWindow : public apptest::MainWindowTest {
 protected:
     void SetUp() override {
-        namespace fs = std::filesystem;
-        wchar_t tmp[MAX_PATH + 1]{};
-        GetTempPathW(MAX_PATH, tmp);
-        folder_ = std::wstring(tmp) + L"orvix-mainwindow-" +
-                  std::to_wstring(GetCurrentProcessId()) + L"\\";
-        std::error_code ec;
-        fs::remove_all(folder_, ec);
-        fs::create_directories(folder_ + L"images", ec);
-        {
-            std::ofstream out(fs::path(folder_ + L"texts.txt"), std::ios::binary);
-            out << kTexts;
-        }
-        const std::wstring images = folder_ + L"images\\";
+        const std::wstring images = folder.MakeFolder(L"images") + L"\\";
         WriteSolidBmp(images + L"Back_Big.bmp", 640, 40, kBigBarColor);
         WriteSolidBmp(images + L"Back_Small.bmp", 352, 40, kSmallBarColor);
         WriteSolidBmp(images + L"gbOpen.bmp", 116, 32, kOpenGlyphColor);
         WriteSolidBmp(images + L"gbPreviewOn.bmp", 116, 32, kPreviewOnColor);
         WriteSolidBmp(images + L"gbPreviewOff.bmp", 116, 32, kPreviewOffColor);
-
-        AppPath = WideToAnsiPath(folder_);
-        ASSERT_TRUE(LoadLanguageTexts(AppPath + "texts.txt"));
-        form = app.CreateForm<Tfrm_DADez>();
-        frm_DADez = form;
-        wnd = form->Handle();
-    }
-
-    void TearDown() override {
-        if (form) {
-            fw::CloseAction action = fw::CloseAction::Hide;
-            form->FormClose(action);
-            delete form;
-        }
-        app.ProcessMessages();
-        FreeLanguageTexts();
-        std::error_code ec;
-        std::filesystem::remove_all(folder_, ec);
-    }
-
-    static std::string WideToAnsiPath(const std::wstring& w) {
-        char buf[MAX_PATH * 2]{};
-        WideCharToMultiByte(CP_ACP, 0, w.c_str(), -1, buf, sizeof(buf), nullptr, nullptr);
-        return buf;
-    }
-
-    template <typename Pred>
-    bool PumpUntil(Pred pred, DWORD ms = 10000) {
-        const DWORD start = GetTickCount();
-        for (;;) {
-            app.ProcessMessages();
-            if (pred()) return true;
-            if (GetTickCount() - start >= ms) return false;
-            MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        }
-    }
-
-    // Shows the window and lets its start timer open the camera.
-    void ShowAndStart() {
-        form->Show();
-        ASSERT_TRUE(PumpUntil([&] { return form->IsPreviewing(); })) << "the preview did not start";
-        ASSERT_FALSE(form->tmrStart->Enabled());
-    }
-
-    SIZE ClientSize() const {
-        RECT rc{};
-        GetClientRect(wnd, &rc);
-        return SIZE{rc.right, rc.bottom};
-    }
-
-    RECT WindowRect() const {
-        RECT wr{};
-        GetWindowRect(wnd, &wr);
-        return wr;
+        CreateMainWindow(Texts::Test);
     }
 
     // Screen row of the bar's top edge.
@@ -223,49 +69,43 @@ protected:
         return p.y;
     }
 
-    // Waits until the picture area on the screen is the stand-in's forward picture (a
-    // blue checkerboard: blue well above red).
-    bool PictureShowsCamera() {
-        return PumpUntil([&] {
-            const Rgb m = ScreenMean(wnd, form->gcap->BoundsRect());
-            return m.b > m.r + 80 && m.b > 120;
-        });
-    }
-
-    std::vector<int> ButtonLefts() const {
-        std::vector<int> lefts;
-        for (TTntGButton* b : {form->gbOpenFolder, form->gbPreview, form->gbForward, form->gbLens,
-                               form->gbBackward, form->gbSnap, form->gbRecord})
-            lefts.push_back(b->Left());
-        return lefts;
-    }
-
+    // The bar right under the picture, its buttons where the layout of its size puts them.
     void ExpectBarBelowPicture() {
         const int barTop = form->gcap->Top() + form->gcap->Height() + 1;
         EXPECT_EQ(form->Image_Back->Top(), barTop);
         EXPECT_EQ(form->Image_Back->Width(), form->gcap->Width());
-        for (TTntGButton* b : {form->gbOpenFolder, form->gbPreview, form->gbForward, form->gbLens,
-                               form->gbBackward, form->gbSnap, form->gbRecord, form->gbHelp})
-            EXPECT_EQ(b->Top(), barTop + 5);
+        const ButtonBarPositions bar = ButtonBarLayout(form->ClientWidth() < 640, barTop);
+        const TTntGButton* row[] = {form->gbOpenFolder, form->gbPreview, form->gbForward,
+                                    form->gbLens,       form->gbBackward, form->gbSnap,
+                                    form->gbRecord};
+        for (size_t i = 0; i < bar.RowLefts.size(); ++i) {
+            EXPECT_EQ(row[i]->Left(), bar.RowLefts[i]) << i;
+            EXPECT_EQ(row[i]->Top(), bar.Top) << i;
+        }
+        EXPECT_EQ(form->gbHelp->Left(), bar.HelpLeft);
+        EXPECT_EQ(form->gbHelp->Top(), bar.Top);
         EXPECT_EQ(form->gbRecordOff->BoundsRect().left, form->gbRecord->BoundsRect().left);
         EXPECT_EQ(form->gbRecordOff->Top(), form->gbRecord->Top());
         EXPECT_EQ(form->gbRecordOff->Width(), form->gbRecord->Width());
         EXPECT_EQ(form->gbRecordOff->Height(), form->gbRecord->Height());
     }
 
-    testsupport::CameraConfig config;
-    fw::Application app;
-    Tfrm_DADez* form = nullptr;
-    HWND wnd = nullptr;
-
-private:
-    std::wstring folder_;
 };
 
-const std::vector<int> kBigLefts = {179, 225, 271, 307, 340, 386, 432};
-const std::vector<int> kSmallLefts = {20, 63, 106, 142, 175, 218, 261};
-
 }  // namespace
+
+TEST(ButtonBar, BothLayoutsFromTheBarsTopEdge) {
+    const ButtonBarPositions big = ButtonBarLayout(false, 481);
+    EXPECT_EQ(std::vector<int>(big.RowLefts.begin(), big.RowLefts.end()),
+              (std::vector<int>{179, 225, 271, 307, 340, 386, 432}));
+    EXPECT_EQ(big.HelpLeft, 604);
+    EXPECT_EQ(big.Top, 486);
+    const ButtonBarPositions small = ButtonBarLayout(true, 289);
+    EXPECT_EQ(std::vector<int>(small.RowLefts.begin(), small.RowLefts.end()),
+              (std::vector<int>{20, 63, 106, 142, 175, 218, 261}));
+    EXPECT_EQ(small.HelpLeft, 311);
+    EXPECT_EQ(small.Top, 294);
+}
 
 TEST(PictureArea, FramesLargerThan640x480BothWaysAreShownAt640x480) {
     auto area = [](int w, int h) {
@@ -294,8 +134,6 @@ TEST_F(MainWindow, StartsWithTheLivePictureAboveTheBigBar) {
     EXPECT_EQ(form->Image_Back->Height(), 40);
     ExpectBarBelowPicture();
     EXPECT_EQ(form->Image_Back->Top(), 481);
-    EXPECT_EQ(ButtonLefts(), kBigLefts);
-    EXPECT_EQ(form->gbHelp->Left(), 604);
 
     // The images folder's glyphs and big bar background are in use.
     EXPECT_EQ(form->Image_Back->Picture().Width(), 640);
@@ -344,8 +182,6 @@ TEST_F(MainWindow, TheWindowFollowsThePictureSizeAndKeepsItsCentre) {
     EXPECT_EQ(ClientSize().cy, 328);
     EXPECT_EQ(form->gcap->Width(), 352);
     EXPECT_EQ(form->gcap->Height(), 288);
-    EXPECT_EQ(ButtonLefts(), kSmallLefts);
-    EXPECT_EQ(form->gbHelp->Left(), 311);
     ExpectBarBelowPicture();
     EXPECT_EQ(form->Image_Back->Picture().Width(), 352);
     EXPECT_TRUE(PictureShowsCamera());
@@ -362,8 +198,6 @@ TEST_F(MainWindow, TheWindowFollowsThePictureSizeAndKeepsItsCentre) {
     EXPECT_EQ(form->gcap->Height(), 480);
     EXPECT_EQ(ClientSize().cx, 640);
     EXPECT_EQ(ClientSize().cy, 520);
-    EXPECT_EQ(ButtonLefts(), kBigLefts);
-    EXPECT_EQ(form->gbHelp->Left(), 604);
     EXPECT_EQ(form->Image_Back->Picture().Width(), 640);
     ExpectBarBelowPicture();
     EXPECT_NEAR(centre().x, smallCentre.x, 1);
@@ -377,7 +211,6 @@ TEST_F(MainWindow, TheWindowFollowsThePictureSizeAndKeepsItsCentre) {
     EXPECT_EQ(form->gcap->Height(), 480);
     EXPECT_EQ(ClientSize().cx, 720);
     EXPECT_EQ(ClientSize().cy, 520);
-    EXPECT_EQ(ButtonLefts(), kBigLefts);
     ExpectBarBelowPicture();
 
     EXPECT_NEAR(centre().x, bigCentre.x, 1);
@@ -457,11 +290,11 @@ TEST_F(MainWindow, TheTopStaysInTheWorkAreaAndMinimisingKeepsThePlace) {
 TEST_F(MainWindow, ABusyCameraAtTheStartShowsTheErrorAtOnce) {
     config.SetDword(vcam::kValueFailRun, 1);
     form->Show();
-    BoxWatcher boxes;
+    MessageBoxWatcher boxes;
     form->tmrStartTimer();
     ASSERT_EQ(boxes.Texts().size(), 1u);
     EXPECT_EQ(boxes.Texts()[0], L"The camera is in use\r\n\r\nClose the other program");
-    EXPECT_EQ(boxes.Captions()[0], L"Confirm");
+    EXPECT_EQ(boxes.Boxes()[0].caption, L"Confirm");
     EXPECT_FALSE(form->IsPreviewing());
     EXPECT_EQ(CameraRetryCount, 0);
     EXPECT_FALSE(form->tmrCamUse->Enabled()) << "no silent retry after a start-up failure";
@@ -475,13 +308,13 @@ TEST_F(MainWindow, AfterAResumeABusyCameraIsTriedFourTimesAndOnlyTheLastFailureI
     config.SetDword(vcam::kValueFailRun, 1);
     form->Show();
     {
-        BoxWatcher startBox;
+        MessageBoxWatcher startBox;
         form->tmrStartTimer();
         ASSERT_EQ(startBox.Texts().size(), 1u);
     }
     EXPECT_EQ(form->tmrCamUse->Interval(), 3000u);
 
-    BoxWatcher boxes;
+    MessageBoxWatcher boxes;
     SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
     for (int attempt = 1; attempt <= 3; ++attempt) {
         ASSERT_TRUE(form->tmrCamUse->Enabled()) << "no try " << attempt << " planned";
@@ -511,10 +344,10 @@ TEST_F(MainWindow, TheFirstSuccessfulTryEndsTheSeries) {
     config.SetDword(vcam::kValueFailRun, 1);
     form->Show();
     {
-        BoxWatcher startBox;
+        MessageBoxWatcher startBox;
         form->tmrStartTimer();
     }
-    BoxWatcher boxes;
+    MessageBoxWatcher boxes;
     SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
     form->tmrCamUseTimer();
     form->tmrCamUseTimer();
@@ -538,7 +371,7 @@ TEST_F(MainWindow, TheFirstSuccessfulTryEndsTheSeries) {
 // on screen (and recorded) before the call returns.
 TEST_F(MainWindow, TheSleepNoticeComesFromItsTimerAndOnlyOnce) {
     ShowAndStart();
-    BoxWatcher boxes;
+    MessageBoxWatcher boxes;
     EXPECT_EQ(SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0),
               static_cast<LRESULT>(BROADCAST_QUERY_DENY));
     EXPECT_TRUE(form->tmrShowMsg->Enabled());
@@ -605,11 +438,11 @@ TEST_F(MainWindow, AnUnpluggedCameraIsToldOnceAndComesBackWithTheDeviceChangeNot
     config.SetDword(vcam::kValueReturnAfterMs, 1500);
     // Only the system's notice can bring the picture back within the wait below.
     form->tmrCamReturn->SetInterval(600000);
-    BoxWatcher boxes;
+    MessageBoxWatcher boxes;
     ShowAndStart();
     ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); })) << "the loss was not told";
     EXPECT_EQ(boxes.Texts()[0], L"The camera is gone");
-    EXPECT_EQ(boxes.Captions()[0], L"Confirm");
+    EXPECT_EQ(boxes.Boxes()[0].caption, L"Confirm");
 
     ASSERT_TRUE(PumpUntil([&] { return form->IsPreviewing(); }, 20000)) << "no picture again";
     EXPECT_FALSE(form->CameraGone());
@@ -622,7 +455,7 @@ TEST_F(MainWindow, AnUnpluggedCameraIsToldOnceAndComesBackWithTheDeviceChangeNot
 TEST_F(MainWindow, WithoutADeviceChangeNoticeTheCheckFindsTheCameraBack) {
     config.SetDword(vcam::kValueLoseAfterMs, 300);
     config.SetDword(vcam::kValueReturnAfterMs, 5000);
-    BoxWatcher boxes;
+    MessageBoxWatcher boxes;
     ShowAndStart();
     ASSERT_TRUE(PumpUntil([&] { return form->CameraGone() && !boxes.Texts().empty(); }));
     EXPECT_EQ(boxes.Texts()[0], L"The camera is gone");
@@ -645,11 +478,9 @@ TEST_F(MainWindow, WithoutADeviceChangeNoticeTheCheckFindsTheCameraBack) {
 
     // The camera returns; its notice is taken out of the queue before the window sees it.
     MSG notice{};
-    const DWORD start = GetTickCount();
-    while (!PeekMessageW(&notice, wnd, WM_DEVICECHANGE, WM_DEVICECHANGE, PM_REMOVE) &&
-           GetTickCount() - start < 15000)
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_POSTMESSAGE);
-    ASSERT_EQ(notice.message, static_cast<UINT>(WM_DEVICECHANGE));
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] { return PeekMessageW(&notice, wnd, WM_DEVICECHANGE, WM_DEVICECHANGE, PM_REMOVE); },
+        15000));
     form->tmrCamReturnTimer();
     EXPECT_TRUE(form->IsPreviewing());
     EXPECT_FALSE(form->CameraGone());
@@ -661,38 +492,20 @@ TEST_F(MainWindow, WithoutADeviceChangeNoticeTheCheckFindsTheCameraBack) {
 
 // --- recording
 
-namespace {
-
-std::wstring Caption(HWND wnd) {
-    wchar_t text[512]{};
-    GetWindowTextW(wnd, text, 512);
-    return text;
-}
-
-}  // namespace
-
 class MainWindowRecording : public MainWindow {
 protected:
     void SetUp() override {
         MainWindow::SetUp();
-        wchar_t tmp[MAX_PATH + 1]{};
-        GetTempPathW(MAX_PATH, tmp);
-        movies =
-            std::wstring(tmp) + L"orvix-movies-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
         MoviePath = movies;
         form->gcap->VideoFileName = MoviePath + L"video_kv_.wmv";
     }
-    void TearDown() override {
-        MainWindow::TearDown();
-        std::error_code ec;
-        std::filesystem::remove_all(movies, ec);
-    }
-    std::wstring movies;
+    testsupport::TempFolder movieFolder{L"orvix_movies"};
+    const std::wstring movies = movieFolder.Path();
 };
 
 TEST_F(MainWindowRecording, TheCaptionRunsTheTimeAndTheStopButtonBringsThePreviewBack) {
     ShowAndStart();
-    BoxWatcher boxes;
+    MessageBoxWatcher boxes;
     form->gbRecordClick();
     ASSERT_TRUE(form->IsRecording());
     EXPECT_FALSE(form->gbRecord->Visible());
@@ -757,7 +570,7 @@ TEST_F(MainWindowRecording, TheCaptionRunsTheTimeAndTheStopButtonBringsThePrevie
 
 TEST_F(MainWindowRecording, TheFreeSpaceWatchFollowsTheFileBeingWritten) {
     ShowAndStart();
-    BoxWatcher boxes;
+    MessageBoxWatcher boxes;
     form->gbRecordClick();
     ASSERT_TRUE(form->IsRecording());
     ASSERT_TRUE(PumpUntil([&] { return RecordSeconds >= 1; }));
@@ -781,7 +594,7 @@ TEST_F(MainWindowRecording, ASmallDriveEndsTheRecordingAtTheNextCheckWithAReadab
     MoviePath = L"R:\\";
     form->gcap->VideoFileName = MoviePath + L"video_kv_.wmv";
     ShowAndStart();
-    BoxWatcher boxes;
+    MessageBoxWatcher boxes;
     form->gbRecordClick();
     ASSERT_TRUE(form->IsRecording());
     ASSERT_TRUE(PumpUntil([&] { return RecordingFolderFreeBytes(MoviePath) < 10240000; }, 30000));
@@ -856,13 +669,13 @@ TEST_F(MainWindowRecording, ARecordingThatCannotStartSaysSoAndTheWindowIsReadyAg
     ShowAndStart();
     {
         WriterMissing missing;
-        BoxWatcher boxes;
+        MessageBoxWatcher boxes;
         form->gbRecordClick();
         ASSERT_EQ(boxes.Texts().size(), 1u);
         EXPECT_EQ(boxes.Texts()[0], L"The recording could not start");
-        EXPECT_EQ(boxes.Captions()[0], L"Confirm");
-        EXPECT_EQ(boxes.Owners()[0].first, wnd);
-        EXPECT_FALSE(boxes.Owners()[0].second) << "the window took clicks under the box";
+        EXPECT_EQ(boxes.Boxes()[0].caption, L"Confirm");
+        EXPECT_EQ(boxes.Boxes()[0].owner, wnd);
+        EXPECT_FALSE(boxes.Boxes()[0].ownerEnabled) << "the window took clicks under the box";
         EXPECT_FALSE(form->IsRecording());
         EXPECT_TRUE(form->gbRecord->Visible());
         EXPECT_TRUE(form->gbRecord->Enabled());
@@ -888,12 +701,12 @@ TEST_F(MainWindowRecording, ACameraLostWhileRecordingIsToldAndEndsTheRecordingSt
     // preview's time is up.
     config.SetDword(vcam::kValueLoseAfterMs, 3000);
     ShowAndStart();
-    BoxWatcher boxes;
+    MessageBoxWatcher boxes;
     form->gbRecordClick();
     ASSERT_TRUE(form->IsRecording());
     ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); }, 15000)) << "nothing told";
     EXPECT_EQ(boxes.Texts()[0], L"The recording lost its camera");
-    EXPECT_EQ(boxes.Owners()[0].first, wnd);
+    EXPECT_EQ(boxes.Boxes()[0].owner, wnd);
     EXPECT_FALSE(form->IsRecording());
     EXPECT_TRUE(form->gbRecord->Visible());
     EXPECT_FALSE(form->gbRecordOff->Visible());
@@ -909,7 +722,7 @@ TEST_F(MainWindowRecording, ACameraLostWhileRecordingIsToldAndEndsTheRecordingSt
 TEST_F(MainWindowRecording, ARecordingThatAGraphErrorEndsIsToldAndThePreviewComesBack) {
     config.SetDword(vcam::kValueAbortAfterMs, 3000);
     ShowAndStart();
-    BoxWatcher boxes;
+    MessageBoxWatcher boxes;
     form->gbRecordClick();
     ASSERT_TRUE(form->IsRecording());
     ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); }, 15000)) << "nothing told";
@@ -927,7 +740,7 @@ TEST_F(MainWindow, TheCameraButtonsWaitForTheCameraAndAClickDuringTheStartWaitsF
     form->Show();
     for (TTntGButton* b : {form->gbRecord, form->gbSnap, form->gbForward, form->gbBackward})
         EXPECT_FALSE(b->Enabled());
-    BoxWatcher boxes;
+    MessageBoxWatcher boxes;
     bool clicked = false, enabledInside = true;
     // The device is chosen inside the opening, when the control services the queue.
     form->gcap->OnChangeDevice = [&] {
@@ -953,11 +766,11 @@ TEST_F(MainWindow, APictureThatCannotBeWrittenIsTold) {
     const std::wstring blocker = std::wstring(AnsiToWide(AppPath)) + L"blocker";
     std::ofstream(std::filesystem::path(blocker)) << "a file, not a folder";
     form->gcap->ImageFileName = blocker + L"\\image_kv_.jpg";
-    BoxWatcher boxes;
+    MessageBoxWatcher boxes;
     form->gbSnapClick();
     ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); })) << "nothing told";
     EXPECT_EQ(boxes.Texts()[0], L"The picture could not be saved");
-    EXPECT_EQ(boxes.Owners()[0].first, wnd);
+    EXPECT_EQ(boxes.Boxes()[0].owner, wnd);
     EXPECT_EQ(Caption(wnd), L"Orvix under test") << "a name was shown";
 }
 

@@ -1,5 +1,8 @@
 #include "ProcessHelpers.h"
 
+#include "app/ButtonBarLayout.h"
+#include "tests/support/Wait.h"
+
 #include <shellapi.h>
 #include <vector>
 
@@ -51,13 +54,15 @@ std::vector<HWND> VisibleWindowsOf(DWORD pid) {
 int CountVisibleWindows(DWORD pid) { return static_cast<int>(VisibleWindowsOf(pid).size()); }
 
 HWND RunningProgram::WaitForWindow(DWORD timeoutMs) const {
-    const DWORD start = GetTickCount();
-    do {
-        const std::vector<HWND> windows = VisibleWindowsOf(pid_);
-        if (!windows.empty()) return windows.front();
-        if (WaitForSingleObject(process_, 50) == WAIT_OBJECT_0) return nullptr;
-    } while (GetTickCount() - start < timeoutMs);
-    return nullptr;
+    HWND window = nullptr;
+    testsupport::WaitUntil(
+        [&] {
+            const std::vector<HWND> windows = VisibleWindowsOf(pid_);
+            if (!windows.empty()) window = windows.front();
+            return window || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
+        },
+        timeoutMs);
+    return window;
 }
 
 bool RunningProgram::WaitExit(DWORD timeoutMs, DWORD* exitCode) const {
@@ -106,21 +111,7 @@ bool CopyTree(const std::wstring& from, const std::wstring& to) {
 }  // namespace
 
 ProgramCopy::ProgramCopy() {
-    namespace fs = std::filesystem;
-    wchar_t tmp[MAX_PATH + 1]{};
-    GetTempPathW(MAX_PATH, tmp);
-    static unsigned serial = 0;
-    dir_ = std::wstring(tmp) + L"orvix-copy-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-           std::to_wstring(++serial) + L"\\";
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-    fs::create_directories(dir_, ec);
-    ok_ = CopyTree(StagedDir(), dir_) && fs::exists(dir_ + L"Orvix.exe");
-}
-
-ProgramCopy::~ProgramCopy() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    ok_ = CopyTree(StagedDir(), Dir()) && std::filesystem::exists(Exe());
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
@@ -132,39 +123,6 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);
-}
-
-namespace {
-// Counts the dialog boxes among pid's visible windows; asks each to close when close.
-int VisitDialogs(DWORD pid, bool close) {
-    int count = 0;
-    for (HWND h : VisibleWindowsOf(pid)) {
-        wchar_t cls[32]{};
-        GetClassNameW(h, cls, 32);
-        if (wcscmp(cls, L"#32770") == 0) {
-            ++count;
-            if (close) PostMessageW(h, WM_COMMAND, IDOK, 0);
-        }
-    }
-    return count;
-}
-}  // namespace
-
-int CountDialogs(DWORD pid) { return VisitDialogs(pid, false); }
-
-int CloseDialogs(DWORD pid) { return VisitDialogs(pid, true); }
-
-std::vector<std::wstring> DialogTexts(DWORD pid) {
-    std::vector<std::wstring> texts;
-    for (HWND h : VisibleWindowsOf(pid)) {
-        wchar_t cls[32]{};
-        GetClassNameW(h, cls, 32);
-        if (wcscmp(cls, L"#32770") != 0) continue;
-        wchar_t text[1024]{};
-        GetDlgItemTextW(h, 0xFFFF, text, 1024);  // a message box's text
-        texts.emplace_back(text);
-    }
-    return texts;
 }
 
 std::wstring Caption(HWND w) {
@@ -187,6 +145,14 @@ void ClickAt(HWND w, int x, int y) {
     in[2] = in[0];
     in[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
     SendInput(3, in, sizeof(INPUT));
+}
+
+void ClickBarButton(HWND w, BarButton button) {
+    RECT rc{};
+    GetClientRect(w, &rc);
+    const ButtonBarPositions bar = ButtonBarLayout(rc.right < 640, rc.bottom - 40);
+    ClickAt(w, bar.RowLefts[static_cast<size_t>(button)] + kBarButtonWidth / 2,
+            bar.Top + kBarButtonHeight / 2);
 }
 
 }  // namespace orvix_test

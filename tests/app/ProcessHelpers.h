@@ -4,11 +4,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/MessageBoxes.h"
+#include "tests/support/TempFolder.h"
 #include "tests/support/TestPaths.h"
+#include "tests/support/Wait.h"
 
 namespace orvix_test {
 
+using testsupport::AnswerMessageBoxes;
+using testsupport::MessageBoxesOf;
+using testsupport::MessageBoxTexts;
 using testsupport::TestBinDir;
+using testsupport::WaitUntil;
 // The staged program folder (<build>/Orvix), with a trailing separator.
 std::wstring StagedDir();
 
@@ -48,17 +55,16 @@ namespace orvix_test {
 class ProgramCopy {
 public:
     ProgramCopy();
-    ~ProgramCopy();
     ProgramCopy(const ProgramCopy&) = delete;
     ProgramCopy& operator=(const ProgramCopy&) = delete;
 
     bool Ok() const { return ok_; }
     // The copy's folder, with a trailing separator.
-    const std::wstring& Dir() const { return dir_; }
-    std::wstring Exe() const { return dir_ + L"Orvix.exe"; }
+    const std::wstring& Dir() const { return folder_.Path(); }
+    std::wstring Exe() const { return Dir() + L"Orvix.exe"; }
 
 private:
-    std::wstring dir_;
+    testsupport::TempFolder folder_{L"orvix_copy"};
     bool ok_ = false;
 };
 
@@ -66,27 +72,15 @@ private:
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 
-// Top-level dialog boxes (message boxes) that belong to pid.
-int CountDialogs(DWORD pid);
-// Closes every dialog box of pid; returns how many it closed.
-int CloseDialogs(DWORD pid);
-// The texts of pid's message boxes.
-std::vector<std::wstring> DialogTexts(DWORD pid);
-
 // The window's caption.
 std::wstring Caption(HWND w);
 // A real pointer click at a point of the window's client area.
 void ClickAt(HWND w, int x, int y);
-
-// Waits up to ms for pred(), polling.
-template <typename Pred>
-bool WaitFor(Pred pred, DWORD ms) {
-    const DWORD start = GetTickCount();
-    while (!pred()) {
-        if (GetTickCount() - start > ms) return false;
-        Sleep(20);
-    }
-    return true;
-}
+// The bar's buttons from the open-folder button to the record button, as the window's
+// layout places them.
+enum class BarButton { OpenFolder, Preview, Forward, Lens, Backward, Snap, Record };
+// A real pointer click at the centre of a button of the bar (the bottom 40 pixels of the
+// main window's client area).
+void ClickBarButton(HWND w, BarButton button);
 
 }  // namespace orvix_test

@@ -112,7 +112,7 @@ TEST_F(Program, WithoutItsLanguageFileEndsWithoutAWindowAndStartsAgainLater) {
     DWORD code = 12345;
     ASSERT_TRUE(p.WaitExit(kStartMs, &code)) << "the program kept running without texts";
     EXPECT_EQ(CountVisibleWindows(p.Pid()), 0);
-    EXPECT_EQ(CountDialogs(p.Pid()), 0);
+    EXPECT_TRUE(MessageBoxesOf(p.Pid()).empty());
 
     // The mutex went with it: a later start with the texts back works.
     ASSERT_TRUE(MoveFileW(away.c_str(), lang.c_str()));
@@ -162,7 +162,7 @@ TEST_F(Program, RefusesSuspendAndShowsTheNoticeOnlyOnce) {
                                     &answer));
     EXPECT_EQ(answer, static_cast<DWORD_PTR>(BROADCAST_QUERY_DENY));
     // Answered at once: the notice waits for the timer, never inside the message.
-    EXPECT_EQ(CountDialogs(p.Pid()), 0);
+    EXPECT_TRUE(MessageBoxesOf(p.Pid()).empty());
 
     ASSERT_TRUE(
         SendMessageTimeoutW(w, WM_POWER, 1 /* PWR_SUSPENDREQUEST */, 0, SMTO_BLOCK, 5000, &answer));
@@ -173,10 +173,10 @@ TEST_F(Program, RefusesSuspendAndShowsTheNoticeOnlyOnce) {
     PostMessageW(w, saver, 0xF170, 0);
     // The notice comes from the timer's tick; that it comes only once is shown in-process
     // by calling the timer's handler (MainWindowTest).
-    ASSERT_TRUE(WaitFor([&] { return CountDialogs(p.Pid()) > 0; }, 5000))
+    ASSERT_TRUE(WaitUntil([&] { return !MessageBoxesOf(p.Pid()).empty(); }, 5000))
         << "no notice after held-back commands";
-    CloseDialogs(p.Pid());
-    ASSERT_TRUE(WaitFor([&] { return CountDialogs(p.Pid()) == 0; }, 5000));
+    AnswerMessageBoxes(p.Pid());
+    ASSERT_TRUE(WaitUntil([&] { return MessageBoxesOf(p.Pid()).empty(); }, 5000));
     CloseAndExpectCleanEnd(p, w);
 }
 
@@ -209,10 +209,10 @@ TEST_F(Program, HoldsBackTheScreenSaverOfOtherProgramsWhileItRuns) {
     EXPECT_EQ(SendSysCommandFromAnotherProgram(L"F140", L"0"), 1u) << "screen saver not held back";
     EXPECT_EQ(SendSysCommandFromAnotherProgram(L"F170", L"2"), 1u) << "monitor off not held back";
     EXPECT_EQ(SendSysCommandFromAnotherProgram(L"F060", L"0"), 0u) << "SC_CLOSE was intercepted";
-    EXPECT_TRUE(WaitFor([&] { return CountDialogs(p.Pid()) == 1; }, 5000))
+    EXPECT_TRUE(WaitUntil([&] { return MessageBoxesOf(p.Pid()).size() == 1; }, 5000))
         << "the main window was not told";
-    CloseDialogs(p.Pid());
-    ASSERT_TRUE(WaitFor([&] { return CountDialogs(p.Pid()) == 0; }, 5000));
+    AnswerMessageBoxes(p.Pid());
+    ASSERT_TRUE(WaitUntil([&] { return MessageBoxesOf(p.Pid()).empty(); }, 5000));
     CloseAndExpectCleanEnd(p, w);
 
     // The hook went with the program.
@@ -290,9 +290,9 @@ TEST_F(Program, WithoutAnyCameraSaysSoAndEnds) {
     NoVideoDevices none;
     ASSERT_TRUE(none.Ok());
     ASSERT_TRUE(p.Start(copy.Exe()));
-    ASSERT_TRUE(WaitFor([&] { return CountDialogs(p.Pid()) > 0; }, kStartMs)) << "no message";
-    EXPECT_EQ(DialogTexts(p.Pid()), std::vector<std::wstring>{L"No camera found"});
-    CloseDialogs(p.Pid());
+    ASSERT_TRUE(WaitUntil([&] { return !MessageBoxesOf(p.Pid()).empty(); }, kStartMs)) << "no message";
+    EXPECT_EQ(MessageBoxTexts(p.Pid()), std::vector<std::wstring>{L"No camera found"});
+    AnswerMessageBoxes(p.Pid());
     DWORD code = 12345;
     ASSERT_TRUE(p.WaitExit(15000, &code)) << "the program kept running without a camera";
     EXPECT_EQ(code, 0u);
@@ -312,7 +312,7 @@ TEST_F(Program, TheBarShowsItsBuiltInPictureWithoutTheBackgroundFiles) {
     // picture's 352, stretched.
     testsupport::Rgb expected;
     ASSERT_TRUE(BmpMean(small, RECT{0, 2, 93, 38}, expected));
-    ASSERT_TRUE(WaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&] {
             const testsupport::Rgb m = testsupport::ScreenMean(w, RECT{0, 483, 170, 519});
             return std::abs(m.r - expected.r) < 12 && std::abs(m.g - expected.g) < 12 &&
@@ -354,14 +354,14 @@ TEST_F(Program, AnUnpluggedCameraIsToldOnceAndThePictureComesBackWithoutARestart
         const testsupport::Rgb m = testsupport::ScreenMean(w, corner);
         return m.b > m.r + 80 && m.b > 120;
     };
-    ASSERT_TRUE(WaitFor(live, kStartMs)) << "no live picture at the start";
-    ASSERT_TRUE(WaitFor([&] { return CountDialogs(p.Pid()) > 0; }, 15000)) << "loss not told";
-    EXPECT_EQ(DialogTexts(p.Pid()),
+    ASSERT_TRUE(WaitUntil(live, kStartMs)) << "no live picture at the start";
+    ASSERT_TRUE(WaitUntil([&] { return !MessageBoxesOf(p.Pid()).empty(); }, 15000)) << "loss not told";
+    EXPECT_EQ(MessageBoxTexts(p.Pid()),
               std::vector<std::wstring>{L"The camera was disconnected. The picture comes back by "
                                         L"itself when the camera is connected again."});
-    EXPECT_TRUE(WaitFor([&] { return !live(); }, 5000)) << "the last frame stays on the screen";
-    CloseDialogs(p.Pid());
-    ASSERT_TRUE(WaitFor(live, 20000)) << "the picture did not come back";
-    EXPECT_EQ(CountDialogs(p.Pid()), 0);
+    EXPECT_TRUE(WaitUntil([&] { return !live(); }, 5000)) << "the last frame stays on the screen";
+    AnswerMessageBoxes(p.Pid());
+    ASSERT_TRUE(WaitUntil(live, 20000)) << "the picture did not come back";
+    EXPECT_TRUE(MessageBoxesOf(p.Pid()).empty());
     CloseAndExpectCleanEnd(p, w);
 }

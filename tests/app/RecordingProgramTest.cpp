@@ -18,12 +18,6 @@ namespace {
 constexpr DWORD kStartMs = 20000;
 constexpr DWORD kWaitMs = 10000;
 
-// The bar's buttons: 29 x 32, 5 pixels below the top of the 40-pixel bar of a 520-high
-// client area.
-constexpr int kButtonY = 480 + 1 + 5 + 16;
-constexpr int kForwardButtonX = 271 + 14;
-constexpr int kRecordButtonX = 432 + 14;
-
 bool LivePicture(HWND w) {
     const testsupport::Rgb m = testsupport::ScreenMean(w, RECT{0, 0, 320, 240});
     return m.b > m.r + 80;
@@ -56,7 +50,7 @@ protected:
         ASSERT_TRUE(p.Start(copy.Exe()));
         w = p.WaitForWindow(kStartMs);
         ASSERT_NE(w, nullptr);
-        ASSERT_TRUE(WaitFor([&] { return LivePicture(w); }, kStartMs)) << "no live picture";
+        ASSERT_TRUE(WaitUntil([&] { return LivePicture(w); }, kStartMs)) << "no live picture";
     }
     void TearDown() override { SetWriterMissing(0); }
 
@@ -70,32 +64,32 @@ protected:
 
 TEST_F(RecordingProgram, AStartThatFailsIsToldAndTheWindowIsReadyToRecordAgain) {
     SetWriterMissing(1);
-    ClickAt(w, kRecordButtonX, kButtonY);
-    ASSERT_TRUE(WaitFor([&] { return !DialogTexts(p.Pid()).empty(); }, kWaitMs)) << "nothing told";
-    EXPECT_NE(DialogTexts(p.Pid())[0].find(L"recording could not be started"), std::wstring::npos);
-    EXPECT_EQ(CloseDialogs(p.Pid()), 1);
+    ClickBarButton(w, BarButton::Record);
+    ASSERT_TRUE(WaitUntil([&] { return !MessageBoxTexts(p.Pid()).empty(); }, kWaitMs)) << "nothing told";
+    EXPECT_NE(MessageBoxTexts(p.Pid())[0].find(L"recording could not be started"), std::wstring::npos);
+    EXPECT_EQ(AnswerMessageBoxes(p.Pid()), 1);
     EXPECT_EQ(Caption(w), L"Orvix");
-    EXPECT_TRUE(WaitFor([&] { return LivePicture(w); }, kWaitMs));
+    EXPECT_TRUE(WaitUntil([&] { return LivePicture(w); }, kWaitMs));
     EXPECT_TRUE(movies.Names().empty()) << "the failed start left a file";
 
     SetWriterMissing(0);
-    ClickAt(w, kRecordButtonX, kButtonY);
-    EXPECT_TRUE(WaitFor([&] { return Recording(w); }, kWaitMs)) << Caption(w).c_str();
+    ClickBarButton(w, BarButton::Record);
+    EXPECT_TRUE(WaitUntil([&] { return Recording(w); }, kWaitMs)) << Caption(w).c_str();
 }
 
 // Three clicks on a sensor button while recording open one box, modal to the window; the
 // end of the session finishes the file, which stays readable when the process is then
 // ended at once, as the system does.
 TEST_F(RecordingProgram, RefusedClicksOpenOneBoxAndTheSessionEndFinishesTheFile) {
-    ClickAt(w, kRecordButtonX, kButtonY);
-    ASSERT_TRUE(WaitFor([&] { return Recording(w); }, kWaitMs)) << Caption(w).c_str();
-    for (int i = 0; i < 3; ++i) ClickAt(w, kForwardButtonX, kButtonY);
-    ASSERT_TRUE(WaitFor([&] { return CountDialogs(p.Pid()) >= 1; }, kWaitMs));
+    ClickBarButton(w, BarButton::Record);
+    ASSERT_TRUE(WaitUntil([&] { return Recording(w); }, kWaitMs)) << Caption(w).c_str();
+    for (int i = 0; i < 3; ++i) ClickBarButton(w, BarButton::Forward);
+    ASSERT_TRUE(WaitUntil([&] { return MessageBoxesOf(p.Pid()).size() >= 1; }, kWaitMs));
     PressEnter();
-    EXPECT_TRUE(WaitFor([&] { return CountDialogs(p.Pid()) == 0; }, kWaitMs))
-        << CountDialogs(p.Pid()) << " boxes left after answering one";
-    CloseDialogs(p.Pid());
-    ASSERT_TRUE(WaitFor(
+    EXPECT_TRUE(WaitUntil([&] { return MessageBoxesOf(p.Pid()).empty(); }, kWaitMs))
+        << MessageBoxesOf(p.Pid()).size() << " boxes left after answering one";
+    AnswerMessageBoxes(p.Pid());
+    ASSERT_TRUE(WaitUntil(
         [&] { return Caption(w).find(L"Recording 00:00:02") != std::wstring::npos; }, kWaitMs));
 
     DWORD_PTR answer = 0;

@@ -1,63 +1,26 @@
 // The main window's side of a snapshot without a running camera: the saved name handed
 // over from another thread to the caption, the plain title restored by tmrErase, a late
 // report after the window has gone, and the command with the camera inactive.
-#include "app/u_CamForm.h"
+#include "MainWindowFixture.h"
 #include "capture/GDirectCapPin2.h"
-#include "common/u_GlobalDefine.h"
-#include "common/u_ResourceLib.h"
-#include "framework/Application.h"
-#include "tests/support/TempFolder.h"
 #include "ui/TntGButton.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <thread>
 
 namespace {
 
-const char kTexts[] = "APP_TITLE=Orvix under test\r\nT_CONFIRM=Confirm\r\nT_SNAPSHOT=Picture\r\n";
-
-std::wstring Caption(HWND w) {
-    wchar_t buf[512]{};
-    GetWindowTextW(w, buf, 512);
-    return buf;
-}
+using apptest::Caption;
+using testsupport::PumpUntil;
 
 bool EndsWith(const std::wstring& s, const std::wstring& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-class SnapshotCaption : public testing::Test {
+class SnapshotCaption : public apptest::MainWindowTest {
 protected:
-    void SetUp() override {
-        {
-            std::ofstream out((folder.Path() + L"texts.txt").c_str(), std::ios::binary);
-            out << kTexts;
-        }
-        char path[MAX_PATH * 2]{};
-        WideCharToMultiByte(CP_ACP, 0, folder.Path().c_str(), -1, path, sizeof(path), nullptr,
-                            nullptr);
-        AppPath = path;
-        ASSERT_TRUE(LoadLanguageTexts(AppPath + "texts.txt"));
-        form = app.CreateForm<Tfrm_DADez>();
-        frm_DADez = form;
-        wnd = form->Handle();
-    }
-
-    void TearDown() override {
-        CloseForm();
-        app.ProcessMessages();
-        FreeLanguageTexts();
-    }
-
-    void CloseForm() {
-        if (!form) return;
-        fw::CloseAction action = fw::CloseAction::Hide;
-        form->FormClose(action);
-        delete form;
-        form = nullptr;
-    }
+    void SetUp() override { CreateMainWindow(Texts::Test); }
 
     // A report as the capture control raises it: on a thread of its own.
     void ReportFromStream(const std::wstring& name) {
@@ -65,22 +28,6 @@ protected:
         std::thread stream([&] { handler(name); });
         stream.join();
     }
-
-    template <typename Pred>
-    bool PumpUntil(Pred pred, DWORD ms = 10000) {
-        const DWORD start = GetTickCount();
-        for (;;) {
-            app.ProcessMessages();
-            if (pred()) return true;
-            if (GetTickCount() - start >= ms) return false;
-            MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        }
-    }
-
-    testsupport::TempFolder folder{L"orvix_snapcaption"};
-    fw::Application app;
-    Tfrm_DADez* form = nullptr;
-    HWND wnd = nullptr;
 };
 
 }  // namespace
@@ -112,7 +59,7 @@ TEST_F(SnapshotCaption, NameFromTheStreamingThreadShowsAtTheRightAndThePlainTitl
 
 TEST_F(SnapshotCaption, ReportAfterTheWindowHasGoneChangesNothing) {
     const TSnapShotEvent handler = form->gcap->OnSnapShot;
-    CloseForm();
+    CloseMainWindow();
     std::thread stream([&] { handler(L"C:\\pictures\\image_kv_0.jpg"); });
     stream.join();
     app.ProcessMessages();

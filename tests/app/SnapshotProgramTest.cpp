@@ -40,11 +40,6 @@ int ClientHeight(HWND w) {
     return rc.bottom;
 }
 
-// The bar's buttons: 29 x 32, 5 pixels below the top of the 40-pixel bar.
-constexpr int kPreviewButtonX = 225 + 14;
-constexpr int kSnapButtonX = 386 + 14;
-int ButtonY(HWND w) { return ClientHeight(w) - 40 + 5 + 16; }
-
 bool LivePicture(HWND w) {
     const testsupport::Rgb m = testsupport::ScreenMean(w, RECT{0, 0, 320, 240});
     return m.b > m.r + 80;
@@ -70,13 +65,13 @@ protected:
 
     // Waits until the caption ends with name, then until it is the plain title again.
     void ExpectNameThenPlainTitle(HWND w, const std::wstring& name) {
-        ASSERT_TRUE(WaitFor([&] { return EndsWith(Caption(w), name); }, kWaitMs))
+        ASSERT_TRUE(WaitUntil([&] { return EndsWith(Caption(w), name); }, kWaitMs))
             << "caption: " << testing::PrintToString(Caption(w));
         const std::wstring shown = Caption(w);
         // The title on the left, the name pushed to the right end by blanks.
         EXPECT_EQ(shown.rfind(L"Orvix ", 0), 0u);
         EXPECT_GT(shown.size(), std::wstring(L"Orvix").size() + name.size() + 10);
-        EXPECT_TRUE(WaitFor([&] { return Caption(w) == L"Orvix"; }, kWaitMs))
+        EXPECT_TRUE(WaitUntil([&] { return Caption(w) == L"Orvix"; }, kWaitMs))
             << "caption: " << testing::PrintToString(Caption(w));
     }
 
@@ -91,36 +86,36 @@ TEST_F(SnapshotProgram, ButtonAndCameraKeyTakeNumberedPicturesOnlyWhileThePrevie
     ASSERT_TRUE(p.Start(copy.Exe()));
     HWND w = p.WaitForWindow(kStartMs);
     ASSERT_NE(w, nullptr);
-    ASSERT_TRUE(WaitFor([&] { return LivePicture(w); }, kStartMs)) << "no live picture";
+    ASSERT_TRUE(WaitUntil([&] { return LivePicture(w); }, kStartMs)) << "no live picture";
     EXPECT_EQ(Caption(w), L"Orvix");
 
-    ClickAt(w, kSnapButtonX, ButtonY(w));
-    ASSERT_TRUE(WaitFor([&] { return WholeJpeg(pictures.Path() + L"image_kv_0.jpg"); }, kWaitMs))
+    ClickBarButton(w, BarButton::Snap);
+    ASSERT_TRUE(WaitUntil([&] { return WholeJpeg(pictures.Path() + L"image_kv_0.jpg"); }, kWaitMs))
         << "no picture after the click";
     ExpectNameThenPlainTitle(w, L"image_kv_0.jpg");
 
-    ClickAt(w, kSnapButtonX, ButtonY(w));
-    ASSERT_TRUE(WaitFor([&] { return WholeJpeg(pictures.Path() + L"image_kv_1.jpg"); }, kWaitMs));
+    ClickBarButton(w, BarButton::Snap);
+    ASSERT_TRUE(WaitUntil([&] { return WholeJpeg(pictures.Path() + L"image_kv_1.jpg"); }, kWaitMs));
     ExpectNameThenPlainTitle(w, L"image_kv_1.jpg");
 
     PressCameraKey();
-    ASSERT_TRUE(WaitFor([&] { return WholeJpeg(pictures.Path() + L"image_kv_2.jpg"); }, kWaitMs))
+    ASSERT_TRUE(WaitUntil([&] { return WholeJpeg(pictures.Path() + L"image_kv_2.jpg"); }, kWaitMs))
         << "no picture after the camera key";
     ExpectNameThenPlainTitle(w, L"image_kv_2.jpg");
 
     // Preview off: the window shrinks to its bar; the key and the button take nothing.
-    ClickAt(w, kPreviewButtonX, ButtonY(w));
-    ASSERT_TRUE(WaitFor([&] { return ClientHeight(w) == 40; }, kWaitMs));
+    ClickBarButton(w, BarButton::Preview);
+    ASSERT_TRUE(WaitUntil([&] { return ClientHeight(w) == 40; }, kWaitMs));
     PressCameraKey();
-    ClickAt(w, kSnapButtonX, ButtonY(w));
+    ClickBarButton(w, BarButton::Snap);
     // Preview on again: a request kept from the stopped time would now be carried out
     // with the first frame and come before the next click's picture.
-    ClickAt(w, kPreviewButtonX, ButtonY(w));
-    ASSERT_TRUE(WaitFor([&] { return ClientHeight(w) > 40 && LivePicture(w); }, kStartMs));
-    ClickAt(w, kSnapButtonX, ButtonY(w));
-    ASSERT_TRUE(WaitFor(
+    ClickBarButton(w, BarButton::Preview);
+    ASSERT_TRUE(WaitUntil([&] { return ClientHeight(w) > 40 && LivePicture(w); }, kStartMs));
+    ClickBarButton(w, BarButton::Snap);
+    ASSERT_TRUE(WaitUntil(
         [&] { return pictures.Names().size() >= 4 && EndsWith(Caption(w), L".jpg"); }, kWaitMs));
-    EXPECT_TRUE(WaitFor([&] { return WholeJpeg(pictures.Path() + L"image_kv_3.jpg"); }, kWaitMs));
+    EXPECT_TRUE(WaitUntil([&] { return WholeJpeg(pictures.Path() + L"image_kv_3.jpg"); }, kWaitMs));
     EXPECT_EQ(pictures.Names(), (std::vector<std::wstring>{L"image_kv_0.jpg", L"image_kv_1.jpg",
                                                            L"image_kv_2.jpg", L"image_kv_3.jpg"}));
     EXPECT_TRUE(EndsWith(Caption(w), L"image_kv_3.jpg"));

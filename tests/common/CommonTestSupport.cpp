@@ -4,53 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-
-namespace {
-
-void RemoveTree(const std::wstring& Folder) {
-    const std::wstring base = ExtendedPath(Folder);
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((base + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring child = Folder + L"\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(child);
-            } else {
-                SetFileAttributesW(ExtendedPath(child).c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(ExtendedPath(child).c_str());
-            }
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-    }
-    RemoveDirectoryW(base.c_str());
-}
-
-}  // namespace
-
-ScratchFolder::ScratchFolder() {
-    static std::atomic<int> counter{0};
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    for (;;) {
-        path_ = std::string(temp) + "orvix-common-" + std::to_string(GetCurrentProcessId()) + "-" +
-                std::to_string(counter++);
-        if (CreateDirectoryA(path_.c_str(), nullptr)) break;
-    }
-    path_ += '\\';
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::wstring w = WidePath();
-    w.pop_back();
-    RemoveTree(w);
-}
-
-std::wstring ScratchFolder::WidePath() const { return AnsiToWide(path_); }
-
 std::vector<uint8_t> ReadBytes(const std::wstring& Path) {
     std::vector<uint8_t> bytes;
     HANDLE file =

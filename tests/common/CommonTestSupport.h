@@ -1,4 +1,4 @@
-// Shared helpers of the common-module tests: scratch folders and raw files.
+// Shared helpers of the common-module tests: raw files and encoded texts.
 #pragma once
 
 #include <windows.h>
@@ -7,23 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TempFolder.h"
 #include "tests/support/TestPaths.h"
-
-// A fresh, empty folder under the temporary folder, removed with its content at the end.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    // Path with a trailing separator, in the system code page.
-    const std::string& Path() const { return path_; }
-    std::wstring WidePath() const;
-
-private:
-    std::string path_;
-};
 
 std::vector<uint8_t> ReadBytes(const std::wstring& Path);
 void WriteBytes(const std::wstring& Path, const std::vector<uint8_t>& Bytes);

@@ -174,9 +174,9 @@ TEST(LanguageRobustness, ThousandsOfDamagedFilesInMemory) {
 }
 
 TEST(LanguageRobustness, DamagedFilesFromDisk) {
-    ScratchFolder folder;
+    testsupport::TempFolder folder{L"orvix_common"};
     std::mt19937 random(77);
-    const std::string path = folder.Path() + "Orvix_ENG.txt";
+    const std::string path = folder.AnsiPath() + "Orvix_ENG.txt";
     for (int i = 0; i < 150; ++i) {
         std::vector<uint8_t> bytes = Encode(SeedText(random), random);
         Mutate(bytes, random);

@@ -27,10 +27,10 @@ class LanguageTable : public ::testing::Test {
 protected:
     void TearDown() override { FreeLanguageTexts(); }
     std::string Write(const std::string& Name, const std::vector<uint8_t>& Bytes) {
-        WriteBytes(AnsiToWide(folder_.Path() + Name), Bytes);
-        return folder_.Path() + Name;
+        WriteBytes(AnsiToWide(folder_.AnsiPath() + Name), Bytes);
+        return folder_.AnsiPath() + Name;
     }
-    ScratchFolder folder_;
+    testsupport::TempFolder folder_{L"orvix_common"};
 };
 
 }  // namespace
@@ -137,9 +137,9 @@ TEST_F(LanguageTable, LoadLookUpAndFree) {
 TEST_F(LanguageTable, MissingOrUnreadableFileLeavesTheTableAlone) {
     ASSERT_TRUE(LoadLanguageTexts(Write("good.txt", Utf8(L"APP_TITLE=Orvix"))));
 
-    EXPECT_FALSE(LoadLanguageTexts(folder_.Path() + "missing.txt"));
+    EXPECT_FALSE(LoadLanguageTexts(folder_.AnsiPath() + "missing.txt"));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_FALSE(LoadLanguageTexts(folder_.Path())) << "a folder is not a language file";
+    EXPECT_FALSE(LoadLanguageTexts(folder_.AnsiPath())) << "a folder is not a language file";
     EXPECT_FALSE(LoadLanguageTexts(""));
 
     // Present but held open by a writer that shares nothing: a clean failure.
@@ -161,7 +161,7 @@ TEST_F(LanguageTable, MissingOrUnreadableFileLeavesTheTableAlone) {
 }
 
 TEST_F(LanguageTable, FileBeyondMaxPathLoads) {
-    std::wstring deep = folder_.WidePath();
+    std::wstring deep = folder_.Path();
     while (deep.size() < MAX_PATH + 20) deep += L"language-folder-of-some-length\\";
     MakeFolders(deep.substr(0, deep.size() - 1));
     WriteBytes(deep + L"Orvix_ENG.txt", Utf8(L"T_OK=deep"));
@@ -268,10 +268,10 @@ TEST(LanguageCode, AbbreviationTable) {
 }
 
 TEST(GlyphFiles, LoadOnlyWhatIsThereAndReadable) {
-    ScratchFolder folder;
+    testsupport::TempFolder folder{L"orvix_common"};
     fw::Bitmap source(4, 3);
     source.SetPixel(1, 2, RGB(200, 10, 30));
-    const std::string good = folder.Path() + "gbSnap.bmp";
+    const std::string good = folder.AnsiPath() + "gbSnap.bmp";
     ASSERT_TRUE(source.SaveToFile(AnsiToWide(good)));
 
     fw::Bitmap glyph;
@@ -281,10 +281,10 @@ TEST(GlyphFiles, LoadOnlyWhatIsThereAndReadable) {
     EXPECT_EQ(glyph.GetPixel(1, 2), RGB(200, 10, 30));
 
     // A missing file and a damaged one both leave the picture that was there.
-    EXPECT_FALSE(LoadGlyphFile(glyph, folder.Path() + "missing.bmp"));
-    WriteText(folder.Path() + "broken.bmp", "BM this is not a bitmap");
-    EXPECT_FALSE(LoadGlyphFile(glyph, folder.Path() + "broken.bmp"));
-    EXPECT_FALSE(LoadGlyphFile(glyph, folder.Path()));
+    EXPECT_FALSE(LoadGlyphFile(glyph, folder.AnsiPath() + "missing.bmp"));
+    WriteText(folder.AnsiPath() + "broken.bmp", "BM this is not a bitmap");
+    EXPECT_FALSE(LoadGlyphFile(glyph, folder.AnsiPath() + "broken.bmp"));
+    EXPECT_FALSE(LoadGlyphFile(glyph, folder.AnsiPath()));
     EXPECT_EQ(glyph.Width(), 4);
     EXPECT_EQ(glyph.GetPixel(1, 2), RGB(200, 10, 30));
 }

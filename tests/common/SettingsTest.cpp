@@ -23,7 +23,7 @@ protected:
         savedImage_ = ImagePath;
         savedMovie_ = MoviePath;
         savedVista_ = IsVista;
-        AppPath = folder_.Path();
+        AppPath = folder_.AnsiPath();
         IsVista = false;
     }
     void TearDown() override {
@@ -33,21 +33,21 @@ protected:
         IsVista = savedVista_;
     }
 
-    std::wstring IniPath() const { return folder_.WidePath() + L"Orvix.ini"; }
+    std::wstring IniPath() const { return folder_.Path() + L"Orvix.ini"; }
     std::wstring DefaultWithSeparator() const { return AnsiToWide(DefaultSaveFolder()) + L"\\"; }
     // A real folder inside the scratch folder, without a trailing separator.
     std::string MakeSubfolder(const std::string& Name) const {
-        const std::string path = folder_.Path() + Name;
+        const std::string path = folder_.AnsiPath() + Name;
         CreateDirectoryA(path.c_str(), nullptr);
         return path;
     }
     void WriteIni(const std::string& Content) const {
-        WriteText(folder_.Path() + "Orvix.ini", Content);
+        WriteText(folder_.AnsiPath() + "Orvix.ini", Content);
     }
     size_t FilesInFolder() const {
         size_t count = 0;
         WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW((folder_.WidePath() + L"*").c_str(), &data);
+        HANDLE find = FindFirstFileW((folder_.Path() + L"*").c_str(), &data);
         if (find == INVALID_HANDLE_VALUE) return 0;
         do {
             if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++count;
@@ -56,7 +56,7 @@ protected:
         return count;
     }
 
-    ScratchFolder folder_;
+    testsupport::TempFolder folder_{L"orvix_common"};
 
 private:
     std::string savedApp_;
@@ -101,17 +101,17 @@ TEST_F(SettingsFile, StoredFoldersWithAndWithoutSeparator) {
 
 TEST_F(SettingsFile, EachMissingFolderFallsBackOnItsOwn) {
     const std::string pictures = MakeSubfolder("pictures");
-    WriteIni("[Option]\r\nImageFolder=" + pictures + "\\\r\nMovieFolder=" + folder_.Path() +
+    WriteIni("[Option]\r\nImageFolder=" + pictures + "\\\r\nMovieFolder=" + folder_.AnsiPath() +
              "gone\\\r\n");
     LoadSettings();
     EXPECT_EQ(ImagePath, AnsiToWide(pictures + "\\"));
     EXPECT_EQ(MoviePath, DefaultWithSeparator());
 
     // A missing key, a key in another section and a file naming a file, not a folder.
-    WriteText(folder_.Path() + "plain.txt", "x");
+    WriteText(folder_.AnsiPath() + "plain.txt", "x");
     WriteIni("[Other]\r\nMovieFolder=" + pictures +
-             "\r\n[Option]\r\nImageFolder=" + folder_.Path() + "plain.txt\r\n");
-    AppPath = folder_.Path();
+             "\r\n[Option]\r\nImageFolder=" + folder_.AnsiPath() + "plain.txt\r\n");
+    AppPath = folder_.AnsiPath();
     LoadSettings();
     EXPECT_EQ(ImagePath, DefaultWithSeparator());
     EXPECT_EQ(MoviePath, DefaultWithSeparator());
@@ -120,7 +120,7 @@ TEST_F(SettingsFile, EachMissingFolderFallsBackOnItsOwn) {
 TEST_F(SettingsFile, LoadingLeavesTheFileByteForByte) {
     const std::string pictures = MakeSubfolder("pictures");
     const std::string content = "; mine\r\n[Option]\r\nImageFolder=" + pictures +
-                                "\r\nMovieFolder=" + folder_.Path() +
+                                "\r\nMovieFolder=" + folder_.AnsiPath() +
                                 "gone\r\n[Extra]\r\nkey=value\r\n";
     WriteIni(content);
     const std::vector<uint8_t> before = ReadBytes(IniPath());
@@ -139,7 +139,7 @@ TEST_F(SettingsFile, SaveWritesBothKeysAndKeepsOtherContent) {
     ASSERT_TRUE(SaveSettings());
 
     char value[MAX_PATH] = {};
-    const std::string ini = folder_.Path() + "Orvix.ini";
+    const std::string ini = folder_.AnsiPath() + "Orvix.ini";
     GetPrivateProfileStringA("Option", "ImageFolder", "", value, MAX_PATH, ini.c_str());
     EXPECT_EQ(std::string(value), pictures + "\\");
     GetPrivateProfileStringA("Option", "MovieFolder", "", value, MAX_PATH, ini.c_str());
@@ -188,14 +188,14 @@ TEST_F(SettingsFile, FailedSaveReportsAndLeavesTheOldFile) {
     EXPECT_EQ(FilesInFolder(), 1u) << "a temporary file was left behind";
 
     // A program folder that is not there at all.
-    AppPath = folder_.Path() + "missing\\";
+    AppPath = folder_.AnsiPath() + "missing\\";
     EXPECT_FALSE(SaveSettings());
-    EXPECT_FALSE(PathExists(folder_.WidePath() + L"missing"));
+    EXPECT_FALSE(PathExists(folder_.Path() + L"missing"));
 }
 
 TEST_F(SettingsFile, FoldersLongerThanMaxPath) {
     // A stored folder deeper than MAX_PATH is read whole and recognised as existing.
-    std::wstring deep = folder_.WidePath();
+    std::wstring deep = folder_.Path();
     while (deep.size() < MAX_PATH + 40) deep += L"a-rather-long-folder-name-for-depth\\";
     deep.pop_back();
     MakeFolders(deep);

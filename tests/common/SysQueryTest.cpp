@@ -74,8 +74,8 @@ TEST(SystemQueries, DocumentsFolder) {
     IsVista = savedVista;
 
     // The decision itself, with chosen shell answers.
-    ScratchFolder scratch;
-    const std::string base = scratch.Path();  // ends with a separator
+    testsupport::TempFolder scratch{L"orvix_common"};
+    const std::string base = scratch.AnsiPath();  // ends with a separator
     CreateDirectoryA((base + "Documents").c_str(), nullptr);
     folder = "kept";
     ResolveDocumentsFolder(base + "Documents", false, folder);

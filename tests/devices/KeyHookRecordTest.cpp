@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "devices/u_KBDHook.h"
+#include "tests/support/Wait.h"
 
 #include <thread>
 
@@ -86,13 +87,32 @@ TEST_F(KeyHookRecordTest, MessageSentFromAnotherThreadIsIgnored) {
     event.scanCode = 0x64;
     std::thread other(
         [&] { ::SendMessageW(hwnd, kKeyMessage, WM_KEYUP, reinterpret_cast<LPARAM>(&event)); });
-    // The sent message is delivered while this thread waits for the other one to end.
-    while (g_received.messages == 0 &&
-           ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10000, QS_SENDMESSAGE) == WAIT_OBJECT_0) {
-        MSG m;
-        ::PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
-    }
+    // The sent message is delivered while this thread waits.
+    testsupport::WaitUntil([] { return g_received.messages > 0; });
     other.join();
     EXPECT_EQ(g_received.messages, 1);
     EXPECT_EQ(g_received.accepted, 0);
+}
+
+namespace {
+KBDLLHOOKSTRUCT Key(DWORD scan, DWORD flags) {
+    KBDLLHOOKSTRUCT k{};
+    k.vkCode = 0xFF;
+    k.scanCode = scan;
+    k.flags = flags;
+    return k;
+}
+}  // namespace
+
+TEST(CameraKey, OnlyTheExtendedReleaseOfScanCode64TakesAPicture) {
+    EXPECT_TRUE(IsCameraKeyRelease(Key(0x64, LLKHF_EXTENDED | LLKHF_UP)));
+    // Other flag bits (injected, Alt) do not matter.
+    EXPECT_TRUE(IsCameraKeyRelease(Key(0x64, LLKHF_EXTENDED | LLKHF_UP | LLKHF_INJECTED)));
+    // Only the low byte of the scan code is compared.
+    EXPECT_TRUE(IsCameraKeyRelease(Key(0x164, LLKHF_EXTENDED | LLKHF_UP)));
+
+    EXPECT_FALSE(IsCameraKeyRelease(Key(0x64, LLKHF_EXTENDED))) << "key down";
+    EXPECT_FALSE(IsCameraKeyRelease(Key(0x64, LLKHF_UP))) << "not extended (F13)";
+    EXPECT_FALSE(IsCameraKeyRelease(Key(0x65, LLKHF_EXTENDED | LLKHF_UP)));
+    EXPECT_FALSE(IsCameraKeyRelease(Key(0x00, 0)));
 }

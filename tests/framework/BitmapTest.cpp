@@ -1,4 +1,5 @@
 #include "framework/Bitmap.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -14,24 +15,6 @@ namespace {
 
 class BitmapTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        wchar_t tmp[MAX_PATH];
-        ::GetTempPathW(MAX_PATH, tmp);
-        dir = std::wstring(tmp) + L"fw_bitmap_" + std::to_wstring(::GetCurrentProcessId()) + L"\\";
-        ::CreateDirectoryW(dir.c_str(), nullptr);
-    }
-    void TearDown() override {
-        WIN32_FIND_DATAW fd;
-        HANDLE h = ::FindFirstFileW((dir + L"*").c_str(), &fd);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                    ::DeleteFileW((dir + fd.cFileName).c_str());
-            } while (::FindNextFileW(h, &fd));
-            ::FindClose(h);
-        }
-        ::RemoveDirectoryW(dir.c_str());
-    }
     std::vector<std::uint8_t> ReadAll(const std::wstring& path) {
         std::vector<std::uint8_t> data;
         HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -51,7 +34,8 @@ protected:
         ::WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &n, nullptr);
         ::CloseHandle(h);
     }
-    std::wstring dir;
+    testsupport::TempFolder folder{L"fw_bitmap"};
+    const std::wstring dir = folder.Path();
 };
 
 // A .bmp file in memory: file header, BITMAPINFOHEADER, colour table, pixels.

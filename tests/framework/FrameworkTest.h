@@ -1,22 +1,21 @@
-// Shared fixture: a fresh application object per test and message pumping with
-// a bounded wait.
+// Shared fixture: a fresh application object per test, and witnesses that prove that
+// nothing more happens.
 #pragma once
 
 #include "framework/Application.h"
 #include "framework/Timer.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+using testsupport::PumpUntil;
+
 class FrameworkTest : public ::testing::Test {
 protected:
     void TearDown() override { app.ProcessMessages(); }
 
-    template <typename Pred>
-    bool PumpUntil(Pred pred, DWORD timeoutMs = 3000) {
-        return app.ProcessMessagesUntil(pred, timeoutMs);
-    }
     // "Nothing more happens" is proved by something that did happen afterwards:
     // a witness timer of this interval ticking `ticks` times (a timer of the same or a
     // shorter interval would have ticked meanwhile) ...

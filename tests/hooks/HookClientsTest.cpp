@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-using hooktest::PumpUntil;
+using testsupport::PumpUntil;
 using hooktest::TestWindow;
 
 namespace {

@@ -1,9 +1,10 @@
-// Shared pieces of the hook tests: helper processes next to the test program, plain
-// windows to receive notifications, and a bounded message pump.
+// Shared pieces of the hook tests: helper processes next to the test program and plain
+// windows to receive notifications.
 #pragma once
 
 #include "framework/WinHandles.h"
 #include "quillhook/SaverRecord.h"
+#include "tests/support/Wait.h"
 
 #include <windows.h>
 
@@ -93,22 +94,6 @@ private:
 
     fw::WindowHandle window_;
 };
-
-// Dispatches messages until done() holds or the time is up; returns done().
-inline bool PumpUntil(const std::function<bool()>& done, DWORD ms = 5000) {
-    DWORD start = GetTickCount();
-    while (!done()) {
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= ms) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    return true;
-}
 
 inline std::wstring Hex(unsigned long value) {
     wchar_t text[16];

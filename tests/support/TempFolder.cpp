@@ -1,5 +1,7 @@
 #include "tests/support/TempFolder.h"
 
+#include "common/u_PathUtil.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -8,8 +10,10 @@
 namespace testsupport {
 
 namespace {
+
 std::atomic<unsigned> counter{0};
-}
+
+}  // namespace
 
 TempFolder::TempFolder(const std::wstring& prefix) {
     wchar_t tmp[MAX_PATH];
@@ -21,6 +25,20 @@ TempFolder::TempFolder(const std::wstring& prefix) {
 }
 
 TempFolder::~TempFolder() { RemoveTree(path_); }
+
+std::string TempFolder::AnsiPath() const { return WideToAnsi(path_); }
+
+std::wstring TempFolder::MakeFolder(const std::wstring& relative) const {
+    const std::wstring full = path_ + relative;
+    for (size_t i = path_.size(); i <= full.size(); ++i)
+        if (i == full.size() || full[i] == L'\\')
+            ::CreateDirectoryW(ExtendedPath(full.substr(0, i)).c_str(), nullptr);
+    return full;
+}
+
+std::string TempFolder::MakeFolder(const std::string& relative) const {
+    return WideToAnsi(MakeFolder(AnsiToWide(relative)));
+}
 
 void TempFolder::Touch(const std::wstring& name) const {
     HANDLE h = ::CreateFileW((path_ + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -52,9 +70,9 @@ std::vector<std::wstring> TempFolder::Names() const {
 void RemoveTree(const std::wstring& folder) {
     std::wstring dir = folder;
     if (!dir.empty() && dir.back() != L'\\') dir += L'\\';
-    ::SetFileAttributesW(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::SetFileAttributesW(ExtendedPath(dir).c_str(), FILE_ATTRIBUTE_NORMAL);
     WIN32_FIND_DATAW fd;
-    HANDLE h = ::FindFirstFileW((dir + L"*").c_str(), &fd);
+    HANDLE h = ::FindFirstFileW(ExtendedPath(dir + L"*").c_str(), &fd);
     if (h != INVALID_HANDLE_VALUE) {
         do {
             const std::wstring n = fd.cFileName;
@@ -63,13 +81,13 @@ void RemoveTree(const std::wstring& folder) {
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveTree(full);
             } else {
-                ::SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(full.c_str());
+                ::SetFileAttributesW(ExtendedPath(full).c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(ExtendedPath(full).c_str());
             }
         } while (::FindNextFileW(h, &fd));
         ::FindClose(h);
     }
-    ::RemoveDirectoryW(dir.c_str());
+    ::RemoveDirectoryW(ExtendedPath(dir).c_str());
 }
 
 }  // namespace testsupport

@@ -35,7 +35,9 @@ bool WaitUntil(const std::function<bool()>& Pred, DWORD TimeoutMs) {
     const DWORD start = ::GetTickCount();
     while (!Pred()) {
         if (::GetTickCount() - start >= TimeoutMs) return false;
-        ::Sleep(10);
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_SENDMESSAGE, 0);
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
     return true;
 }

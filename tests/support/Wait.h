@@ -19,7 +19,9 @@ inline void PumpFor(DWORD Ms) {
     PumpUntil([] { return false; }, Ms);
 }
 
-// Polls Pred without touching this thread's queue, for threads that own no window.
+// Polls Pred without taking anything from this thread's queue, for threads that own no
+// window. Messages that other threads send to it are answered meanwhile (they wait for
+// it), posted ones stay queued.
 bool WaitUntil(const std::function<bool()>& Pred, DWORD TimeoutMs = 10000);
 
 }  // namespace testsupport

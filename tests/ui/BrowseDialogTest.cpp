@@ -72,7 +72,7 @@ class BrowseDialogTest : public UiTest {};
 }  // namespace
 
 TEST_F(BrowseDialogTest, SelectionGetsASeparatorOnlyForExistingFolders) {
-    ScratchFolder scratch;
+    testsupport::TempFolder scratch{L"orvix_ui"};
     const std::string folder = scratch.MakeFolder("Temp");
     TGBrowseDialog d(nullptr);
     d.SetSelection(folder);
@@ -80,7 +80,7 @@ TEST_F(BrowseDialogTest, SelectionGetsASeparatorOnlyForExistingFolders) {
     d.SetSelection(folder + "\\missing");
     EXPECT_EQ(d.Selection(), folder + "\\missing");
     // A file is not a folder.
-    const std::string file = scratch.Path() + "file.txt";
+    const std::string file = scratch.AnsiPath() + "file.txt";
     CloseHandle(CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     d.SetSelection(file);
     EXPECT_EQ(d.Selection(), file);
@@ -149,7 +149,7 @@ TEST_F(BrowseDialogTest, RootTableForBothPlatforms) {
 }
 
 TEST_F(BrowseDialogTest, ExistingFolderTest) {
-    ScratchFolder scratch;
+    testsupport::TempFolder scratch{L"orvix_ui"};
     const std::string folder = scratch.MakeFolder("one");
     EXPECT_TRUE(IsExistingFolder(folder));
     EXPECT_TRUE(IsExistingFolder(folder + "\\"));
@@ -161,9 +161,9 @@ TEST_F(BrowseDialogTest, ExistingFolderTest) {
     EXPECT_FALSE(IsExistingFolder(folder + "\\two"));
     EXPECT_FALSE(IsExistingFolder(""));
     EXPECT_FALSE(IsExistingFolder("\\"));
-    EXPECT_FALSE(IsExistingFolder(scratch.Path() + "*"));
-    EXPECT_FALSE(IsExistingFolder(scratch.Path() + "on?"));
-    const std::string file = scratch.Path() + "f.txt";
+    EXPECT_FALSE(IsExistingFolder(scratch.AnsiPath() + "*"));
+    EXPECT_FALSE(IsExistingFolder(scratch.AnsiPath() + "on?"));
+    const std::string file = scratch.AnsiPath() + "f.txt";
     CloseHandle(CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     EXPECT_FALSE(IsExistingFolder(file));
 
@@ -255,7 +255,7 @@ protected:
 
     fw::Form* owner = nullptr;
     TGBrowseDialog* dialog = nullptr;
-    ScratchFolder scratch;
+    testsupport::TempFolder scratch{L"orvix_ui"};
     std::string a, b;
 };
 
@@ -282,7 +282,7 @@ TEST_F(BrowseExecuteTest, OpensCentredWithTitleAndFittedStatusAndOkReturnsTheFol
             ASSERT_TRUE(statusLine);
             const std::string expected = TruncateText(statusLine, status);
             EXPECT_NE(expected, status);
-            EXPECT_TRUE(WaitFor([&] { return WideToAnsi(WindowText(statusLine)) == expected; }))
+            EXPECT_TRUE(WaitUntil([&] { return WideToAnsi(WindowText(statusLine)) == expected; }))
                 << WideToAnsi(WindowText(statusLine));
             Click(ButtonOf(w, IDOK));
             EXPECT_TRUE(WaitWindowGone(w));
@@ -308,7 +308,7 @@ TEST_F(BrowseExecuteTest, CancelRestoresTheSelectionAfterTheUserMovedIt) {
             HWND statusLine = StatusControlOf(w);
             ASSERT_TRUE(statusLine);
             // The browser starts at the selection and shows it in the status line.
-            EXPECT_TRUE(WaitFor([&] {
+            EXPECT_TRUE(WaitUntil([&] {
                 return WideToAnsi(WindowText(statusLine)) == CompactPath(statusLine, a);
             })) << WideToAnsi(WindowText(statusLine));
             HWND tree = Children(w, WC_TREEVIEWW).empty() ? nullptr : Children(w, WC_TREEVIEWW)[0];
@@ -324,7 +324,7 @@ TEST_F(BrowseExecuteTest, CancelRestoresTheSelectionAfterTheUserMovedIt) {
             ClientToScreen(tree, &p);
             ClickAt(p.x, p.y);
             PressKey(VK_UP);
-            EXPECT_TRUE(WaitFor(
+            EXPECT_TRUE(WaitUntil(
                 [&] { return WideToAnsi(WindowText(statusLine)) != CompactPath(statusLine, a); }));
             Click(ButtonOf(w, IDCANCEL));
             EXPECT_TRUE(WaitWindowGone(w));

@@ -44,7 +44,7 @@ protected:
         return result;
     }
 
-    ScratchFolder scratch;
+    testsupport::TempFolder scratch{L"orvix_ui"};
     std::string a, b, c;
 };
 
@@ -54,7 +54,7 @@ std::wstring W(const std::string& s) { return AnsiToWide(s); }
 bool StatusShows(HWND Browser, const std::string& Folder) {
     HWND status = StatusControlOf(Browser);
     return status &&
-           WaitFor([&] { return WideToAnsi(WindowText(status)) == CompactPath(status, Folder); });
+           WaitUntil([&] { return WideToAnsi(WindowText(status)) == CompactPath(status, Folder); });
 }
 
 // Moves the browser's tree selection one item down, as a user with the keyboard would.
@@ -71,7 +71,7 @@ void SelectNextInTree(HWND Browser) {
     ClientToScreen(tree, &p);
     ASSERT_TRUE(BringToFront(Browser));
     ClickAt(p.x, p.y);
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         GUITHREADINFO gi{};
         gi.cbSize = sizeof(gi);
         return GetGUIThreadInfo(GetWindowThreadProcessId(tree, nullptr), &gi) &&
@@ -122,7 +122,7 @@ TEST_F(OptionFormTest, TypedMissingFolderIsReplacedOnLeavingAndOkAddsTheSeparato
                     ASSERT_TRUE(f);
                     ReplaceEditText(ImageField(f), L"C:\\no\\such\\folder");
                     PressKey(VK_TAB);
-                    EXPECT_TRUE(WaitFor([&] { return WindowText(ImageField(f)) == W(a + "\\"); }))
+                    EXPECT_TRUE(WaitUntil([&] { return WindowText(ImageField(f)) == W(a + "\\"); }))
                         << WideToAnsi(WindowText(ImageField(f)));
                     ReplaceEditText(MovieField(f), W(c));
                     Click(OkButton(f));
@@ -154,7 +154,7 @@ TEST_F(OptionFormTest, OkRightAfterTypingTestsTheFieldFirst) {
 // A folder name the system code page cannot hold would be stored with other letters
 // (another folder, or none): the stored folder stays and the user is told, over the dialog.
 TEST_F(OptionFormTest, AFolderOutsideTheCodePageKeepsTheStoredOneAndIsTold) {
-    const std::wstring greek = W(scratch.Path()) + L"\\\x03A9mega";
+    const std::wstring greek = W(scratch.AnsiPath()) + L"\\\x03A9mega";
     ASSERT_TRUE(CreateDirectoryW(greek.c_str(), nullptr));
     scratch.MakeFolder("Omega");  // where a look-alike conversion would lead
     const std::wstring image = ImagePath;
@@ -197,7 +197,7 @@ TEST_F(OptionFormTest, FoldersLongerThanMaxPathAreKeptWhole) {
                     ReplaceEditText(ImageField(f), W(deep));
                     ReplaceEditText(MovieField(f), W(deep + "\\missing"));
                     PressKey(VK_TAB);
-                    EXPECT_TRUE(WaitFor([&] { return WindowText(MovieField(f)) == W(b + "\\"); }));
+                    EXPECT_TRUE(WaitUntil([&] { return WindowText(MovieField(f)) == W(b + "\\"); }));
                     Click(OkButton(f));
                     EXPECT_TRUE(WaitWindowGone(f));
                 });
@@ -247,7 +247,7 @@ TEST_F(OptionFormTest, BrowsingStartsAtTheStoredFolderEachTime) {
                     EXPECT_TRUE(StatusShows(browser, b));
                     Click(GetDlgItem(browser, IDOK));
                     ASSERT_TRUE(WaitWindowGone(browser));
-                    EXPECT_TRUE(WaitFor([&] { return WindowText(ImageField(f)) == W(b); }))
+                    EXPECT_TRUE(WaitUntil([&] { return WindowText(ImageField(f)) == W(b); }))
                         << WideToAnsi(WindowText(ImageField(f)));
 
                     // Again: the browser starts at the stored folder, not at the one just

@@ -19,13 +19,8 @@ class SelectFormTest : public UiTest {
 protected:
     void SetUp() override {
         UiTest::SetUp();
-        AppPath = scratch.Path();
+        AppPath = scratch.AnsiPath();
         sizes = {"1280 x 720", "160 x 120", "352 x 288", "320 x 240", "640 x 480"};
-        FrameSizeSource = [this] { return sizes; };
-    }
-    void TearDown() override {
-        FrameSizeSource = nullptr;
-        UiTest::TearDown();
     }
 
     // A form filled as ShowSelectForm fills it, shown without a modal loop.
@@ -33,6 +28,7 @@ protected:
         auto* f = fw::NewForm<Tfrm_SelectForm>(&app);
         for (int i = 0; i < Videos; ++i) f->cbVideo->AddItem(L"Camera " + std::to_wstring(i));
         for (int i = 0; i < Audios; ++i) f->cbAudio->AddItem(L"Microphone " + std::to_wstring(i));
+        f->SetFrameSizes(sizes);
         f->Show();
         return f;
     }
@@ -42,7 +38,7 @@ protected:
         return ChildWindowFromPointEx(Form, POINT{X, Y}, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
     }
 
-    ScratchFolder scratch;
+    testsupport::TempFolder scratch{L"orvix_ui"};
     std::vector<std::string> sizes;
 };
 
@@ -128,12 +124,6 @@ TEST_F(SelectFormTest, ListsWithoutEntries) {
     EXPECT_EQ(Items(f->cbResolution), (std::vector<std::wstring>{L"352 x 288", L"640 x 480"}));
     EXPECT_EQ(f->cbResolution->ItemIndex(), -1);
     delete f;
-
-    // Before the main window exists the list stays empty.
-    FrameSizeSource = nullptr;
-    f = OpenForm(1, 1);
-    EXPECT_EQ(f->cbResolution->Text(), L"NONE");
-    delete f;
 }
 
 TEST_F(SelectFormTest, GlyphFilesThatAreNotBitmapsDoNotStopTheDialog) {
@@ -152,7 +142,7 @@ TEST_F(SelectFormTest, UserPicksASizeAndDevicesWithKeysAndOk) {
     int32_t w = 640, h = 480, video = 0, audio = 0;
     RunWithUser(
         [&] {
-            ShowSelectForm({"Camera A", "Camera B"}, {"Microphone"}, w, h, video, audio);
+            ShowSelectForm({"Camera A", "Camera B"}, {"Microphone"}, sizes, w, h, video, audio);
         },
         [&] {
             HWND f = Form();
@@ -173,7 +163,7 @@ TEST_F(SelectFormTest, EscapeAndCancelGiveTheCallersValuesBack) {
         int32_t w = 640, h = 480, video = 7, audio = 0;
         RunWithUser(
             [&] {
-                ShowSelectForm({"Camera A", "Camera B"}, {"Microphone"}, w, h, video, audio);
+                ShowSelectForm({"Camera A", "Camera B"}, {"Microphone"}, sizes, w, h, video, audio);
             },
             [&] {
                 HWND f = Form();
@@ -197,7 +187,7 @@ TEST_F(SelectFormTest, EscapeAndCancelGiveTheCallersValuesBack) {
 // choice made before.
 TEST_F(SelectFormTest, EscapeOnAnOpenListClosesOnlyTheList) {
     int32_t w = 640, h = 480, video = 0, audio = 0;
-    RunWithUser([&] { ShowSelectForm({"Camera A"}, {"Microphone"}, w, h, video, audio); },
+    RunWithUser([&] { ShowSelectForm({"Camera A"}, {"Microphone"}, sizes, w, h, video, audio); },
                 [&] {
                     HWND f = Form();
                     ASSERT_TRUE(f);
@@ -206,11 +196,11 @@ TEST_F(SelectFormTest, EscapeOnAnOpenListClosesOnlyTheList) {
                     bool dropped = false;
                     for (int attempt = 0; attempt < 3 && !dropped; ++attempt) {
                         Click(sizes);
-                        dropped = WaitFor([&] { return Dropped(sizes); }, 2000);
+                        dropped = WaitUntil([&] { return Dropped(sizes); }, 2000);
                     }
                     ASSERT_TRUE(dropped);
                     PressKey(VK_ESCAPE);
-                    ASSERT_TRUE(WaitFor([&] { return !Dropped(sizes); }, 5000));
+                    ASSERT_TRUE(WaitUntil([&] { return !Dropped(sizes); }, 5000));
                     Click(At(f, 110, 205));
                     EXPECT_TRUE(WaitWindowGone(f));
                 });
@@ -223,7 +213,7 @@ TEST_F(SelectFormTest, OkWithoutUsableSizesOrAudioKeepsTheSizeAndReportsNoAudio)
     int32_t w = 640, h = 480, video = 5, audio = 0;
     RunWithUser(
         [&] {
-            ShowSelectForm({"Camera A", "Camera B"}, {}, w, h, video, audio);
+            ShowSelectForm({"Camera A", "Camera B"}, {}, sizes, w, h, video, audio);
         },
         [&] {
             HWND f = Form();

@@ -4,6 +4,7 @@
 #include "framework/Bitmap.h"
 #include "framework/Form.h"
 #include "framework/StdControls.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -557,6 +558,6 @@ TEST_F(OnFormTest, HintIsShownAsUnicodeText) {
     POINT p = form->ClientToScreen(POINT{50, 40});
     ::SetCursorPos(p.x, p.y);
     Send(WM_MOUSEMOVE, 0, 50, 40);
-    ASSERT_TRUE(app.ProcessMessagesUntil([&] { return app.HintShowing(); }, 3000));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return app.HintShowing(); }));
     EXPECT_EQ(app.HintText(), button->Hint);
 }

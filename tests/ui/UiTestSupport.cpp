@@ -7,81 +7,13 @@
 #include "tests/support/TestPaths.h"
 
 #include <atomic>
-#include <filesystem>
 #include <thread>
 
 namespace uitest {
 
-namespace fs = std::filesystem;
-
-namespace {
-
-// Removes a folder tree of any depth.
-void RemoveTree(const std::wstring& Dir) {
-    WIN32_FIND_DATAW d{};
-    HANDLE h = FindFirstFileW((ExtendedPath(Dir) + L"\\*").c_str(), &d);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = d.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = Dir + L"\\" + name;
-            if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else
-                DeleteFileW(ExtendedPath(path).c_str());
-        } while (FindNextFileW(h, &d));
-        FindClose(h);
-    }
-    RemoveDirectoryW(ExtendedPath(Dir).c_str());
-}
-
-}  // namespace
-
-ScratchFolder::ScratchFolder() {
-    static std::atomic<int> counter{0};
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring dir = std::wstring(temp) + L"orvix_ui_" +
-                             std::to_wstring(GetCurrentProcessId()) + L"_" +
-                             std::to_wstring(GetTickCount()) + L"_" + std::to_wstring(counter++);
-    RemoveTree(dir);
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    path_ = IncludeTrailingSeparator(WideToAnsi(dir));
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::string dir = path_;
-    dir.pop_back();
-    RemoveTree(AnsiToWide(dir));
-}
-
-std::string ScratchFolder::MakeFolder(const std::string& Relative) const {
-    const std::string path = path_ + Relative;
-    std::error_code ec;
-    fs::create_directories(ExtendedPath(AnsiToWide(path)), ec);
-    return path;
-}
-
 void UseEnglishTexts() {
     const std::wstring file = testsupport::TestBinDir() + L"..\\Orvix\\language\\Orvix_ENG.txt";
     ASSERT_TRUE(LoadLanguageTexts(WideToAnsi(file))) << "the staged English texts are missing";
-}
-
-bool WaitFor(const std::function<bool()>& Pred, DWORD TimeoutMs) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        if (Pred()) return true;
-        if (GetTickCount() - start >= TimeoutMs) return false;
-        // The thread's own queue is serviced: a window thread that sends it a message
-        // (focus and activation changes do) must not wait for ever.
-        MsgWaitForMultipleObjectsEx(0, nullptr, 20, QS_ALLINPUT, 0);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
 }
 
 namespace {
@@ -128,7 +60,7 @@ INPUT KeyInput(WORD vk, bool up) {
 
 HWND WaitForTopWindow(const std::wstring& Caption, const std::wstring& Class, DWORD TimeoutMs) {
     FindTop f{Caption, Class};
-    WaitFor(
+    WaitUntil(
         [&] {
             EnumWindows(FindTopProc, reinterpret_cast<LPARAM>(&f));
             return f.found != nullptr;
@@ -145,7 +77,7 @@ HWND WaitForActiveForm(const std::wstring& Caption, DWORD TimeoutMs) {
 }
 
 bool WaitWindowGone(HWND Window, DWORD TimeoutMs) {
-    return WaitFor([&] { return !IsWindow(Window) || !IsWindowVisible(Window); }, TimeoutMs);
+    return WaitUntil([&] { return !IsWindow(Window) || !IsWindowVisible(Window); }, TimeoutMs);
 }
 
 std::vector<HWND> Children(HWND Parent, const std::wstring& Class) {
@@ -220,7 +152,7 @@ bool SettledRect(HWND Window, RECT& R) {
     RECT last{};
     GetWindowRect(Window, &last);
     int same = 0;
-    WaitFor(
+    WaitUntil(
         [&] {
             RECT now{};
             GetWindowRect(Window, &now);
@@ -236,7 +168,7 @@ bool SettledRect(HWND Window, RECT& R) {
 }  // namespace
 
 bool BringToFront(HWND Top) {
-    if (!WaitFor([&] { return IsWindowVisible(Top) && IsWindowEnabled(Top); })) return false;
+    if (!WaitUntil([&] { return IsWindowVisible(Top) && IsWindowEnabled(Top); })) return false;
     RECT r{};
     SettledRect(Top, r);
     for (int attempt = 0; attempt < 4 && !IsFront(Top); ++attempt) {
@@ -250,9 +182,9 @@ bool BringToFront(HWND Top) {
             ClientToScreen(Top, &p);
             ClickAt(p.x, p.y);
         }
-        if (WaitFor([&] { return IsFront(Top); }, 2000)) break;
+        if (WaitUntil([&] { return IsFront(Top); }, 2000)) break;
         SetForegroundWindow(Top);
-        WaitFor([&] { return IsFront(Top); }, 1000);
+        WaitUntil([&] { return IsFront(Top); }, 1000);
     }
     return IsFront(Top);
 }
@@ -264,7 +196,7 @@ void Click(HWND Control) {
     }
     // A click on a window that is not yet shown, enabled, in place and in front is lost
     // or only activates it.
-    WaitFor([&] { return IsWindowVisible(Control) && IsWindowEnabled(Control); });
+    WaitUntil([&] { return IsWindowVisible(Control) && IsWindowEnabled(Control); });
     HWND top = GetAncestor(Control, GA_ROOT);
     if (top && !IsFront(top)) {
         EXPECT_TRUE(BringToFront(top)) << "the window did not come to the front";
@@ -329,7 +261,7 @@ bool HasFocus(HWND Window) {
 bool ClickToFocus(HWND Window) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         Click(Window);
-        if (WaitFor([&] { return HasFocus(Window); }, 3000)) return true;
+        if (WaitUntil([&] { return HasFocus(Window); }, 3000)) return true;
     }
     return false;
 }
@@ -344,14 +276,14 @@ bool ChooseInDropDown(HWND Combo, WORD Key) {
     bool dropped = false;
     for (int attempt = 0; attempt < 3 && !dropped; ++attempt) {
         Click(Combo);
-        dropped = WaitFor([&] { return Dropped(Combo); }, 2000);
+        dropped = WaitUntil([&] { return Dropped(Combo); }, 2000);
     }
     if (!dropped) return false;
     const LRESULT before = SendMessageW(Combo, CB_GETCURSEL, 0, 0);
     PressKey(Key);
-    WaitFor([&] { return SendMessageW(Combo, CB_GETCURSEL, 0, 0) != before; }, 3000);
+    WaitUntil([&] { return SendMessageW(Combo, CB_GETCURSEL, 0, 0) != before; }, 3000);
     PressKey(VK_RETURN);
-    return WaitFor([&] { return !Dropped(Combo); }, 5000);
+    return WaitUntil([&] { return !Dropped(Combo); }, 5000);
 }
 
 void ReplaceEditText(HWND Edit, const std::wstring& Text) {
@@ -360,7 +292,7 @@ void ReplaceEditText(HWND Edit, const std::wstring& Text) {
     PressKey(VK_END, true);
     PressKey(VK_DELETE);
     TypeText(Text);
-    ASSERT_TRUE(WaitFor([&] { return WindowText(Edit) == Text; })) << "typed text did not arrive";
+    ASSERT_TRUE(WaitUntil([&] { return WindowText(Edit) == Text; })) << "typed text did not arrive";
 }
 
 void RunWithUser(const std::function<void()>& Body, const std::function<void()>& Script) {
@@ -369,10 +301,10 @@ void RunWithUser(const std::function<void()>& Body, const std::function<void()>&
         Script();
         // Whatever the script left open is closed, so that the body can return; a body
         // that ends by itself is given time to do so.
-        WaitFor([&] { return done.load(); }, 10000);
+        WaitUntil([&] { return done.load(); }, 10000);
         while (!done) {
             EnumWindows(CloseAllProc, 0);
-            WaitFor([&] { return done.load(); }, 500);
+            WaitUntil([&] { return done.load(); }, 500);
         }
     });
     Body();

@@ -1,9 +1,11 @@
-// Helpers of the dialog tests: scratch folders, the program's English texts, and a
+// Helpers of the dialog tests: the program's English texts, and a
 // "user" that acts on the real windows from a second thread through the system's input
 // queue while the test thread runs a modal loop.
 #pragma once
 
 #include "framework/Application.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -15,27 +17,11 @@
 
 namespace uitest {
 
-// A fresh folder under the temporary folder, removed with its content at the end.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    // With a trailing separator, in the system code page.
-    const std::string& Path() const { return path_; }
-    // Creates a subfolder (any length) and returns its path without a trailing separator.
-    std::string MakeFolder(const std::string& Relative) const;
-
-private:
-    std::string path_;
-};
+using testsupport::PumpUntil;
+using testsupport::WaitUntil;
 
 // Loads the staged English language file and points AppPath at Folder.
 void UseEnglishTexts();
-
-// Waits (pumping nothing) until Pred holds; false after TimeoutMs.
-bool WaitFor(const std::function<bool()>& Pred, DWORD TimeoutMs = 10000);
 
 // A visible top-level window of this process with that caption (any class when Class
 // is empty), or null after the time-out.
@@ -81,11 +67,6 @@ class UiTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    // Services the queue until Pred holds.
-    bool PumpUntil(const std::function<bool()>& Pred, DWORD TimeoutMs = 10000) {
-        return app.ProcessMessagesUntil(Pred, TimeoutMs);
-    }
-
     fw::Application app;
     std::string savedAppPath;
     std::wstring savedImagePath, savedMoviePath;

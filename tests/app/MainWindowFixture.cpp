@@ -1,0 +1,107 @@
+#include "MainWindowFixture.h"
+
+#include "capture/GDirectCapPin2.h"
+#include "common/u_GlobalDefine.h"
+#include "common/u_PathUtil.h"
+#include "common/u_ResourceLib.h"
+#include "tests/support/ScreenPixels.h"
+#include "tests/support/TestPaths.h"
+
+#include <fstream>
+
+namespace apptest {
+
+namespace {
+
+const char kTestTexts[] =
+    "\xEF\xBB\xBF"
+    "APP_TITLE=Orvix under test\r\n"
+    "T_CONFIRM=Confirm\r\n"
+    "T_PREVIEW=Start the picture\r\n"
+    "T_PREVIEWSTOP=Stop the picture\r\n"
+    "T_PREVIEW_ERR=The camera is in use\r\n"
+    "T_PREVIEW_ERR2=Close the other program\r\n"
+    "T_NOVIDEO_DRV=No camera\r\n"
+    "T_STOPREC_ERR=Stop the recording first\r\n"
+    "T_OPENFOLDER=Open the folder\r\n"
+    "T_FORWARDCAM=Forward\r\n"
+    "T_BACKWARDCAM=Backward\r\n"
+    "T_SNAPSHOT=Picture\r\n"
+    "T_RECORD=Record\r\n"
+    "T_RECORDSTOP=Stop recording\r\n"
+    "T_HELP=Help\r\n"
+    "T_VIDEOSOURCE=Source\r\n"
+    "T_VIDEOFORMAT=Format\r\n"
+    "T_SAVEFOLDER=Folder\r\n"
+    "T_RECORDING=Recording\r\n"
+    "T_EXITREC_ERR=Stop the recording before closing\r\n"
+    "T_SWITCH_ERR=No camera switch while recording\r\n"
+    "T_NO_FREESPACE=The disk is full\r\n"
+    "T_RECORD_ERR=The recording could not start\r\n"
+    "T_RECORD_LOST=The recording lost its camera\r\n"
+    "T_RECORD_ABORT=The recording hit a stream error\r\n"
+    "T_SNAPSHOT_ERR=The picture could not be saved\r\n"
+    "T_CAMERA_LOST=The camera is gone\r\n";
+
+}  // namespace
+
+std::wstring Caption(HWND Window) {
+    wchar_t text[512]{};
+    GetWindowTextW(Window, text, 512);
+    return text;
+}
+
+void MainWindowTest::TearDown() {
+    CloseMainWindow();
+    app.ProcessMessages();
+    FreeLanguageTexts();
+}
+
+void MainWindowTest::CreateMainWindow(Texts texts) {
+    AppPath = folder.AnsiPath();
+    std::string file = AppPath + "texts.txt";
+    if (texts == Texts::Test)
+        std::ofstream(file, std::ios::binary) << kTestTexts;
+    else
+        file = WideToAnsi(testsupport::TestBinDir() + L"..\\Orvix\\language\\Orvix_ENG.txt");
+    ASSERT_TRUE(LoadLanguageTexts(file)) << file;
+    form = app.CreateForm<Tfrm_DADez>();
+    frm_DADez = form;
+    wnd = form->Handle();
+}
+
+void MainWindowTest::ShowAndStart() {
+    form->Show();
+    ASSERT_TRUE(PumpUntil([&] { return form->IsPreviewing(); }, 15000))
+        << "the preview did not start";
+    ASSERT_FALSE(form->tmrStart->Enabled());
+}
+
+void MainWindowTest::CloseMainWindow() {
+    if (!form) return;
+    fw::CloseAction action = fw::CloseAction::Hide;
+    form->FormClose(action);
+    delete form;
+    form = nullptr;
+}
+
+SIZE MainWindowTest::ClientSize() const {
+    RECT rc{};
+    GetClientRect(wnd, &rc);
+    return SIZE{rc.right, rc.bottom};
+}
+
+RECT MainWindowTest::WindowRect() const {
+    RECT wr{};
+    GetWindowRect(wnd, &wr);
+    return wr;
+}
+
+bool MainWindowTest::PictureShowsCamera() {
+    return PumpUntil([&] {
+        const testsupport::Rgb m = testsupport::ScreenMean(wnd, form->gcap->BoundsRect());
+        return m.b > m.r + 80 && m.b > 120;
+    });
+}
+
+}  // namespace apptest

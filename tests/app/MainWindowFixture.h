@@ -1,0 +1,56 @@
+// The main window in the test process, as the tests of its behaviour build it: a scratch
+// program folder, the language texts, the window, and its orderly end.
+#pragma once
+
+#include "app/u_CamForm.h"
+#include "framework/Application.h"
+#include "tests/support/CameraConfig.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/Wait.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+namespace apptest {
+
+using testsupport::PumpUntil;
+
+// The window's caption.
+std::wstring Caption(HWND Window);
+
+class MainWindowTest : public testing::Test {
+protected:
+    enum class Texts {
+        // A short language file of the tests' own ("Orvix under test", "Confirm", ...).
+        Test,
+        // The staged English language file, read through GetText.
+        English,
+    };
+
+    void TearDown() override;
+
+    // Loads the texts with the program folder (AppPath) at the scratch folder, then
+    // creates the window (not shown yet).
+    void CreateMainWindow(Texts texts);
+    // Shows the window and lets its start timer open the camera.
+    void ShowAndStart();
+    // Closes and frees the window, as the program's end does.
+    void CloseMainWindow();
+
+    SIZE ClientSize() const;
+    RECT WindowRect() const;
+    // Waits until the picture area on the screen shows the stand-in's forward picture (a
+    // blue checkerboard: blue well above red).
+    bool PictureShowsCamera();
+
+    testsupport::CameraConfig config;
+    testsupport::TempFolder folder{L"orvix_mainwindow"};
+    fw::Application app;
+    Tfrm_DADez* form = nullptr;
+    HWND wnd = nullptr;
+};
+
+}  // namespace apptest
