@@ -101,10 +101,7 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
     BorderStyle = fw::BorderStyle::Single;
     BorderIcons = fw::biSystemMenu | fw::biMinimize;
     Position = fw::FormPosition::Designed;  // centred by FormCreate itself
-    fw::Font f;
-    f.Name = L"MS Sans Serif";
-    f.Height = -13;
-    SetFont(f);
+    SetFont(fw::Font::OfCharHeight(13));
     SetClientSize(640, 520);
 
     gcap = new TGDirectCapPin2(this);

@@ -22,6 +22,13 @@ struct Font {
     TColor Color = clWindowText;
     FontStyles Style = 0;
 
+    // The default face with characters Pixels high.
+    static Font OfCharHeight(int Pixels) {
+        Font f;
+        f.Height = -Pixels;
+        return f;
+    }
+
     // Size in points at the screen's pixel density (sets Height).
     int Size() const;
     void SetSize(int points);

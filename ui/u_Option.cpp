@@ -7,13 +7,6 @@
 
 namespace {
 
-fw::Font DialogFont(int Height) {
-    fw::Font f;
-    f.Name = L"MS Sans Serif";
-    f.Height = -Height;
-    return f;
-}
-
 // Whether a name survives the system code page unchanged. The conversion would put
 // look-alike letters or '?' in place of the others: another folder, or none.
 bool FitsCodePage(const std::wstring& Text) {
@@ -62,13 +55,13 @@ Tfrm_Option::Tfrm_Option(fw::Component* Owner) : fw::Form(Owner) {
     BorderStyle = fw::BorderStyle::Single;
     BorderIcons = fw::biSystemMenu;
     Position = fw::FormPosition::ScreenCenter;
-    SetFont(DialogFont(11));
+    SetFont(fw::Font::OfCharHeight(11));
     SetClientSize(372, 213);
 
     auto label = [this](int Left, int Top) {
         auto* l = new fw::Label(this);
         l->SetParent(this);
-        l->SetFont(DialogFont(12));
+        l->SetFont(fw::Font::OfCharHeight(12));
         l->SetBounds(Left, Top, 100, 13);
         return l;
     };
@@ -82,7 +75,7 @@ Tfrm_Option::Tfrm_Option(fw::Component* Owner) : fw::Form(Owner) {
     auto button = [this](int Left, int Top, int Width, int Height, int Tab) {
         auto* b = new fw::Button(this);
         b->SetParent(this);
-        b->SetFont(DialogFont(12));
+        b->SetFont(fw::Font::OfCharHeight(12));
         b->SetBounds(Left, Top, Width, Height);
         b->TabOrder = Tab;
         return b;

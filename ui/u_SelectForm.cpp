@@ -18,13 +18,6 @@ int32_t SelAudioIndex = -1;
 
 namespace {
 
-fw::Font DialogFont(int Height) {
-    fw::Font f;
-    f.Name = L"MS Sans Serif";
-    f.Height = -Height;
-    return f;
-}
-
 // A decimal integer, blanks allowed in front only.
 bool ToInt(const std::string& Text, int32_t& Value) {
     const size_t start = Text.find_first_not_of(' ');
@@ -101,7 +94,7 @@ Tfrm_SelectForm::Tfrm_SelectForm(fw::Component* Owner) : fw::Form(Owner) {
     FormStyle = fw::FormStyle::StayOnTop;
     Position = fw::FormPosition::ScreenCenter;
     KeyPreview = true;
-    SetFont(DialogFont(13));
+    SetFont(fw::Font::OfCharHeight(13));
     SetClientSize(312, 233);
 
     auto label = [this](int Top) {
@@ -128,7 +121,7 @@ Tfrm_SelectForm::Tfrm_SelectForm(fw::Component* Owner) : fw::Form(Owner) {
     auto button = [this](int Left, int Tab) {
         auto* b = new fw::Button(this);
         b->SetParent(this);
-        b->SetFont(DialogFont(12));
+        b->SetFont(fw::Font::OfCharHeight(12));
         b->SetBounds(Left, 190, 65, 30);
         b->TabOrder = Tab;
         return b;

@@ -19,12 +19,8 @@
 
 #include <pbt.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
-#include <set>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -75,7 +71,7 @@ protected:
         EXPECT_EQ(form->Image_Back->Top(), barTop);
         EXPECT_EQ(form->Image_Back->Width(), form->gcap->Width());
         const ButtonBarPositions bar = ButtonBarLayout(form->ClientWidth() < 640, barTop);
-        const TTntGButton* row[] = {form->gbOpenFolder, form->gbPreview, form->gbForward,
+        const TTntGButton* row[] = {form->gbOpenFolder, form->gbPreview,  form->gbForward,
                                     form->gbLens,       form->gbBackward, form->gbSnap,
                                     form->gbRecord};
         for (size_t i = 0; i < bar.RowLefts.size(); ++i) {
@@ -89,7 +85,6 @@ protected:
         EXPECT_EQ(form->gbRecordOff->Width(), form->gbRecord->Width());
         EXPECT_EQ(form->gbRecordOff->Height(), form->gbRecord->Height());
     }
-
 };
 
 }  // namespace
@@ -560,11 +555,10 @@ TEST_F(MainWindowRecording, TheCaptionRunsTheTimeAndTheStopButtonBringsThePrevie
     EXPECT_EQ(form->gcap->FrameHeight(), VideoHeight);
     EXPECT_TRUE(PictureShowsCamera());
 
+    // What the file holds is the capture control's (tests/capture) and is read once
+    // through the whole program (RecordClickTest.sh): here only that it was written.
     const captest::MediaProbe p = captest::ProbeMedia(movies + L"video_kv_0.wmv");
     ASSERT_TRUE(p.ran);
-    EXPECT_EQ(p.VideoInt("width"), 320);
-    EXPECT_EQ(p.VideoInt("height"), 240);
-    EXPECT_EQ(p.AudioInt("sample_rate"), 44100);
     EXPECT_GT(p.VideoInt("nb_read_packets"), 10);
 }
 
@@ -611,12 +605,10 @@ TEST_F(MainWindowRecording, ASmallDriveEndsTheRecordingAtTheNextCheckWithAReadab
 }
 
 TEST(RecordingFreeSpace, DriveLettersAndFoldersWithoutOne) {
-    wchar_t tmp[MAX_PATH + 1]{};
-    GetTempPathW(MAX_PATH, tmp);
-    EXPECT_GT(RecordingFolderFreeBytes(tmp), 0);
+    const testsupport::TempFolder folder{L"orvix_space"};
+    EXPECT_GT(RecordingFolderFreeBytes(folder.Path()), 0);
     // Without a drive letter the folder itself is asked (a share is asked the same way).
-    std::wstring noLetter = tmp;
-    noLetter = L"\\\\?\\" + noLetter;
+    const std::wstring noLetter = L"\\\\?\\" + folder.Path();
     EXPECT_GT(RecordingFolderFreeBytes(noLetter), 0);
     EXPECT_EQ(RecordingFolderFreeBytes(L"Q:\\nothing\\"), -1);
     EXPECT_EQ(RecordingFolderFreeBytes(L""), -1);
@@ -638,37 +630,13 @@ TEST_F(MainWindowRecording, ASuspendEndsTheRecordingWithoutAPreviewRestartAndKee
     EXPECT_TRUE(captest::ProbeMedia(movies + L"video_kv_0.wmv").ran);
 }
 
-namespace {
-
-// Makes the WM ASF Writer unavailable, as on a system without it (the test doubles' switch).
-class WriterMissing {
-public:
-    WriterMissing() { Set(1); }
-    ~WriterMissing() { Set(0); }
-    static void Set(DWORD v) {
-        RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Orvix\\TestDoubles\\Missing",
-                        L"WM ASF Writer", REG_DWORD, &v, sizeof(v));
-    }
-};
-
-bool FolderHoldsFiles(const std::wstring& folder) {
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
-        (void)e;
-        return true;
-    }
-    return false;
-}
-
-}  // namespace
-
 // A recording that cannot start says so, leaves no file, and the window is ready to record
 // again: record button back, free-space watch off, plain caption, live picture. The box is
 // modal to the main window.
 TEST_F(MainWindowRecording, ARecordingThatCannotStartSaysSoAndTheWindowIsReadyAgain) {
     ShowAndStart();
     {
-        WriterMissing missing;
+        testsupport::AsfWriterMissing missing;
         MessageBoxWatcher boxes;
         form->gbRecordClick();
         ASSERT_EQ(boxes.Texts().size(), 1u);
@@ -686,7 +654,7 @@ TEST_F(MainWindowRecording, ARecordingThatCannotStartSaysSoAndTheWindowIsReadyAg
         EXPECT_TRUE(form->IsPreviewing());
         EXPECT_EQ(form->gcap->FrameWidth(), VideoWidth);
         EXPECT_TRUE(PictureShowsCamera());
-        EXPECT_FALSE(FolderHoldsFiles(movies)) << "a failed start left a file";
+        EXPECT_TRUE(movieFolder.Names().empty()) << "a failed start left a file";
     }
     // The writer is there again: the next click records.
     form->gbRecordClick();
@@ -755,7 +723,6 @@ TEST_F(MainWindow, TheCameraButtonsWaitForTheCameraAndAClickDuringTheStartWaitsF
     EXPECT_TRUE(form->IsPreviewing()) << "the click broke into the opening";
     // The click is carried out once the camera is open: the preview stops, without a box.
     ASSERT_TRUE(PumpUntil([&] { return !form->IsPreviewing(); }));
-    EXPECT_EQ(ClientSize().cy, 40);
     EXPECT_TRUE(boxes.Texts().empty());
 }
 

@@ -1,6 +1,7 @@
 #include "ProcessHelpers.h"
 
 #include "app/ButtonBarLayout.h"
+#include "tests/support/MessageBoxes.h"
 #include "tests/support/Wait.h"
 
 #include <shellapi.h>
@@ -29,35 +30,15 @@ bool RunningProgram::Start(const std::wstring& exe) {
     return true;
 }
 
-namespace {
-struct WindowList {
-    DWORD pid;
-    std::vector<HWND> windows;
-};
-
-BOOL CALLBACK CollectProc(HWND h, LPARAM l) {
-    auto* list = reinterpret_cast<WindowList*>(l);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(h, &pid);
-    if (pid == list->pid && IsWindowVisible(h)) list->windows.push_back(h);
-    return TRUE;
+int CountVisibleWindows(DWORD pid) {
+    return static_cast<int>(testsupport::VisibleWindowsOf(pid).size());
 }
-
-// Visible top-level windows of pid, in the system's enumeration order.
-std::vector<HWND> VisibleWindowsOf(DWORD pid) {
-    WindowList list{pid, {}};
-    EnumWindows(CollectProc, reinterpret_cast<LPARAM>(&list));
-    return list.windows;
-}
-}  // namespace
-
-int CountVisibleWindows(DWORD pid) { return static_cast<int>(VisibleWindowsOf(pid).size()); }
 
 HWND RunningProgram::WaitForWindow(DWORD timeoutMs) const {
     HWND window = nullptr;
     testsupport::WaitUntil(
         [&] {
-            const std::vector<HWND> windows = VisibleWindowsOf(pid_);
+            const std::vector<HWND> windows = testsupport::VisibleWindowsOf(pid_);
             if (!windows.empty()) window = windows.front();
             return window || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
         },
@@ -110,9 +91,7 @@ bool CopyTree(const std::wstring& from, const std::wstring& to) {
 }
 }  // namespace
 
-ProgramCopy::ProgramCopy() {
-    ok_ = CopyTree(StagedDir(), Dir()) && std::filesystem::exists(Exe());
-}
+ProgramCopy::ProgramCopy() { ok_ = CopyTree(StagedDir(), Dir()) && std::filesystem::exists(Exe()); }
 
 std::string ReadFileBytes(const std::wstring& path) {
     std::ifstream in(std::filesystem::path(path), std::ios::binary);

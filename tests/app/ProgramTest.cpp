@@ -290,7 +290,8 @@ TEST_F(Program, WithoutAnyCameraSaysSoAndEnds) {
     NoVideoDevices none;
     ASSERT_TRUE(none.Ok());
     ASSERT_TRUE(p.Start(copy.Exe()));
-    ASSERT_TRUE(WaitUntil([&] { return !MessageBoxesOf(p.Pid()).empty(); }, kStartMs)) << "no message";
+    ASSERT_TRUE(WaitUntil([&] { return !MessageBoxesOf(p.Pid()).empty(); }, kStartMs))
+        << "no message";
     EXPECT_EQ(MessageBoxTexts(p.Pid()), std::vector<std::wstring>{L"No camera found"});
     AnswerMessageBoxes(p.Pid());
     DWORD code = 12345;
@@ -355,7 +356,8 @@ TEST_F(Program, AnUnpluggedCameraIsToldOnceAndThePictureComesBackWithoutARestart
         return m.b > m.r + 80 && m.b > 120;
     };
     ASSERT_TRUE(WaitUntil(live, kStartMs)) << "no live picture at the start";
-    ASSERT_TRUE(WaitUntil([&] { return !MessageBoxesOf(p.Pid()).empty(); }, 15000)) << "loss not told";
+    ASSERT_TRUE(WaitUntil([&] { return !MessageBoxesOf(p.Pid()).empty(); }, 15000))
+        << "loss not told";
     EXPECT_EQ(MessageBoxTexts(p.Pid()),
               std::vector<std::wstring>{L"The camera was disconnected. The picture comes back by "
                                         L"itself when the camera is connected again."});

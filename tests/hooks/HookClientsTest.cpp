@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-using testsupport::PumpUntil;
 using hooktest::TestWindow;
+using testsupport::PumpUntil;
 
 namespace {
 

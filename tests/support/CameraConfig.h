@@ -1,4 +1,5 @@
-// The stand-in camera's configuration key, as the camera and capture tests set it up.
+// The stand-in camera's configuration key, as the camera and capture tests set it up, and
+// the test doubles' switch that takes the platform's media writer away.
 #pragma once
 
 #include <windows.h>
@@ -18,6 +19,22 @@ public:
     void SetString(const wchar_t* name, const wchar_t* value);
     // `fallback` when the value is missing.
     static DWORD ReadDword(const wchar_t* name, DWORD fallback);
+};
+
+// Takes the platform's WM ASF Writer away for the holder's life, as on a system without
+// it (the test doubles' switch, read by every process of the prefix).
+class AsfWriterMissing {
+public:
+    AsfWriterMissing() { Set(1); }
+    ~AsfWriterMissing() { Set(0); }
+    AsfWriterMissing(const AsfWriterMissing&) = delete;
+    AsfWriterMissing& operator=(const AsfWriterMissing&) = delete;
+
+private:
+    static void Set(DWORD missing) {
+        RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Orvix\\TestDoubles\\Missing",
+                        L"WM ASF Writer", REG_DWORD, &missing, sizeof(missing));
+    }
 };
 
 }  // namespace testsupport

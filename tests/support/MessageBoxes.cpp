@@ -14,26 +14,33 @@ constexpr int kTextId = 0xFFFF;
 bool IsMessageBox(HWND h) {
     wchar_t cls[32]{};
     GetClassNameW(h, cls, 32);
-    return IsWindowVisible(h) && wcscmp(cls, L"#32770") == 0 && GetDlgItem(h, kTextId);
+    return wcscmp(cls, L"#32770") == 0 && GetDlgItem(h, kTextId);
 }
 
 }  // namespace
 
-std::vector<HWND> MessageBoxesOf(DWORD Pid) {
+std::vector<HWND> VisibleWindowsOf(DWORD Pid) {
     struct Data {
         DWORD pid;
-        std::vector<HWND> boxes;
+        std::vector<HWND> windows;
     } data{Pid, {}};
     EnumWindows(
         [](HWND h, LPARAM l) CALLBACK -> BOOL {
             auto* d = reinterpret_cast<Data*>(l);
             DWORD pid = 0;
             GetWindowThreadProcessId(h, &pid);
-            if (pid == d->pid && IsMessageBox(h)) d->boxes.push_back(h);
+            if (pid == d->pid && IsWindowVisible(h)) d->windows.push_back(h);
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&data));
-    return data.boxes;
+    return data.windows;
+}
+
+std::vector<HWND> MessageBoxesOf(DWORD Pid) {
+    std::vector<HWND> boxes;
+    for (HWND h : VisibleWindowsOf(Pid))
+        if (IsMessageBox(h)) boxes.push_back(h);
+    return boxes;
 }
 
 std::wstring MessageBoxText(HWND Box) {

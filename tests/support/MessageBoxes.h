@@ -14,6 +14,8 @@
 
 namespace testsupport {
 
+// The visible top-level windows of process Pid, in z order.
+std::vector<HWND> VisibleWindowsOf(DWORD Pid);
 // The visible message boxes of process Pid, in z order.
 std::vector<HWND> MessageBoxesOf(DWORD Pid);
 // A message box's text.

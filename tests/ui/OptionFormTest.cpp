@@ -167,14 +167,8 @@ TEST_F(OptionFormTest, AFolderOutsideTheCodePageKeepsTheStoredOneAndIsTold) {
                     ASSERT_TRUE(dialog);
                     ReplaceEditText(ImageField(dialog), greek);
                     PressKey(VK_TAB);
-                    HWND box = WaitForTopWindow(GetText("T_CONFIRM"), L"#32770");
-                    ASSERT_TRUE(box) << "nothing told";
-                    owner = GetWindow(box, GW_OWNER);
-                    wchar_t text[512]{};
-                    GetDlgItemTextW(box, 0xFFFF, text, 512);
-                    told = text;
-                    PostMessageW(box, WM_COMMAND, IDOK, 0);
-                    ASSERT_TRUE(WaitWindowGone(box));
+                    told = AnswerMessageBox(&owner);
+                    ASSERT_FALSE(told.empty()) << "nothing told";
                     EXPECT_EQ(WindowText(ImageField(dialog)), image);
                     Click(OkButton(dialog));
                     EXPECT_TRUE(WaitWindowGone(dialog));
@@ -197,7 +191,8 @@ TEST_F(OptionFormTest, FoldersLongerThanMaxPathAreKeptWhole) {
                     ReplaceEditText(ImageField(f), W(deep));
                     ReplaceEditText(MovieField(f), W(deep + "\\missing"));
                     PressKey(VK_TAB);
-                    EXPECT_TRUE(WaitUntil([&] { return WindowText(MovieField(f)) == W(b + "\\"); }));
+                    EXPECT_TRUE(
+                        WaitUntil([&] { return WindowText(MovieField(f)) == W(b + "\\"); }));
                     Click(OkButton(f));
                     EXPECT_TRUE(WaitWindowGone(f));
                 });

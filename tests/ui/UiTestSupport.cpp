@@ -4,6 +4,7 @@
 #include "common/u_PathUtil.h"
 #include "common/u_ResourceLib.h"
 #include "ui/GDialogs.h"
+#include "tests/support/MessageBoxes.h"
 #include "tests/support/TestPaths.h"
 
 #include <atomic>
@@ -325,6 +326,23 @@ void UiTest::TearDown() {
     AppPath = savedAppPath;
     ImagePath = savedImagePath;
     MoviePath = savedMoviePath;
+}
+
+std::wstring AnswerMessageBox(HWND* Owner, DWORD TimeoutMs) {
+    HWND box = nullptr;
+    WaitUntil(
+        [&] {
+            const std::vector<HWND> boxes = testsupport::MessageBoxesOf(GetCurrentProcessId());
+            box = boxes.empty() ? nullptr : boxes.front();
+            return box != nullptr;
+        },
+        TimeoutMs);
+    if (!box) return L"";
+    if (Owner) *Owner = GetWindow(box, GW_OWNER);
+    const std::wstring text = testsupport::MessageBoxText(box);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitWindowGone(box)) << "the message box stayed";
+    return text;
 }
 
 HWND StatusControlOf(HWND Browser) {

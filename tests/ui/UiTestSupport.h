@@ -35,6 +35,9 @@ HWND WaitForActiveForm(const std::wstring& Caption, DWORD TimeoutMs = 10000);
 bool BringToFront(HWND Top);
 // Waits until the window is gone or hidden.
 bool WaitWindowGone(HWND Window, DWORD TimeoutMs = 10000);
+// Waits for a message box of this process, answers it with OK and waits for it to go;
+// gives its text (empty when none showed) and, through Owner, its owner window.
+std::wstring AnswerMessageBox(HWND* Owner = nullptr, DWORD TimeoutMs = 10000);
 // The status line of an open folder browser, or null.
 HWND StatusControlOf(HWND Browser);
 
