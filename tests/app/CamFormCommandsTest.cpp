@@ -127,30 +127,10 @@ TEST_F(CamFormCommands, SensorButtonsSwitchThePictureAndStoreTheSensor) {
 namespace {
 
 // Visible top-level windows of other processes whose caption contains Part.
-int OtherWindowsTitled(const std::wstring& Part) {
+std::vector<HWND> OtherWindowsTitled(const std::wstring& Part) {
     struct Data {
         std::wstring part;
-        int count = 0;
-    } data{Part};
-    EnumWindows(
-        [](HWND h, LPARAM l) CALLBACK -> BOOL {
-            auto* d = reinterpret_cast<Data*>(l);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(h, &pid);
-            if (pid != GetCurrentProcessId() && IsWindowVisible(h) &&
-                WindowText(h).find(d->part) != std::wstring::npos)
-                ++d->count;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&data));
-    return data.count;
-}
-
-// Closes the windows that OtherWindowsTitled counts and returns their processes.
-std::vector<DWORD> CloseOtherWindowsTitled(const std::wstring& Part) {
-    struct Data {
-        std::wstring part;
-        std::vector<DWORD> pids;
+        std::vector<HWND> found;
     } data{Part, {}};
     EnumWindows(
         [](HWND h, LPARAM l) CALLBACK -> BOOL {
@@ -158,14 +138,24 @@ std::vector<DWORD> CloseOtherWindowsTitled(const std::wstring& Part) {
             DWORD pid = 0;
             GetWindowThreadProcessId(h, &pid);
             if (pid != GetCurrentProcessId() && IsWindowVisible(h) &&
-                WindowText(h).find(d->part) != std::wstring::npos) {
-                PostMessageW(h, WM_CLOSE, 0, 0);
-                d->pids.push_back(pid);
-            }
+                WindowText(h).find(d->part) != std::wstring::npos)
+                d->found.push_back(h);
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&data));
-    return data.pids;
+    return data.found;
+}
+
+// Closes the windows that OtherWindowsTitled finds and returns their processes.
+std::vector<DWORD> CloseOtherWindowsTitled(const std::wstring& Part) {
+    std::vector<DWORD> pids;
+    for (HWND h : OtherWindowsTitled(Part)) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(h, &pid);
+        PostMessageW(h, WM_CLOSE, 0, 0);
+        pids.push_back(pid);
+    }
+    return pids;
 }
 
 // Waits until the processes that showed those windows have ended: one that lingers
@@ -203,10 +193,10 @@ TEST_F(CamFormCommands, OpenFolderStopsThePreviewAndCreatesTheFolders) {
     // The two file managers are closed again, and their processes waited for: left
     // running, they would cover the windows later tests click and keep the foreground.
     for (const wchar_t* tag : {L"pictures", L"clips"}) {
-        EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(tag) >= 1; }, 30000))
+        EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(tag).size() >= 1u; }, 30000))
             << "no file manager for " << WideToAnsi(tag);
         const std::vector<DWORD> pids = CloseOtherWindowsTitled(tag);
-        EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(tag) == 0; }, 15000));
+        EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(tag).size() == 0u; }, 15000));
         EXPECT_TRUE(ProcessesEnded(pids)) << "a file manager stayed running";
     }
     // Stopped as the preview button stops it (whose collapse to the bar MainWindowTest shows).
@@ -337,22 +327,23 @@ TEST_F(CamFormCommands, DeviceDialogRestartsThePreviewOnlyForAChange) {
 TEST_F(CamFormCommands, OpenFolderShowsEachDistinctFolderOnce) {
     ImagePath = MoviePath = AnsiToWide(folder.AnsiPath() + "orvix_same_folder\\");
     ClickControl(form->gbOpenFolder);
-    EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(L"orvix_same_folder") >= 1; }, 30000));
+    EXPECT_TRUE(
+        PumpUntil([&] { return OtherWindowsTitled(L"orvix_same_folder").size() >= 1u; }, 30000));
 
     ImagePath = AnsiToWide(folder.AnsiPath() + "orvix_folder_one\\");
     MoviePath = AnsiToWide(folder.AnsiPath() + "orvix_folder_two\\");
     ClickControl(form->gbOpenFolder);
-    EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(L"orvix_folder_") >= 2; }, 30000))
-        << "file-manager windows: " << OtherWindowsTitled(L"orvix_folder_");
+    EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(L"orvix_folder_").size() >= 2u; }, 30000))
+        << "file-manager windows: " << OtherWindowsTitled(L"orvix_folder_").size();
     // The shell handles the requests in order: once the later folders are up, a second
     // window for the equal ones would be too.
-    EXPECT_EQ(OtherWindowsTitled(L"orvix_same_folder"), 1);
-    EXPECT_EQ(OtherWindowsTitled(L"orvix_folder_one"), 1);
-    EXPECT_EQ(OtherWindowsTitled(L"orvix_folder_two"), 1);
+    EXPECT_EQ(OtherWindowsTitled(L"orvix_same_folder").size(), 1u);
+    EXPECT_EQ(OtherWindowsTitled(L"orvix_folder_one").size(), 1u);
+    EXPECT_EQ(OtherWindowsTitled(L"orvix_folder_two").size(), 1u);
     // Later tests click where these windows would stand.
     for (const wchar_t* tag : {L"orvix_same_folder", L"orvix_folder_"}) {
         const std::vector<DWORD> pids = CloseOtherWindowsTitled(tag);
-        EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(tag) == 0; }, 15000));
+        EXPECT_TRUE(PumpUntil([&] { return OtherWindowsTitled(tag).size() == 0u; }, 15000));
         EXPECT_TRUE(ProcessesEnded(pids)) << "a file manager stayed running";
     }
 }

@@ -1,6 +1,7 @@
 // Whole-program tests: a copy of the staged Orvix.exe started as a user starts it.
 #include "ProcessHelpers.h"
 #include "standins/vcam/VCamConfig.h"
+#include "tests/hooks/HookTestSupport.h"
 #include "tests/support/CameraConfig.h"
 #include "tests/support/ScreenPixels.h"
 
@@ -180,35 +181,15 @@ TEST_F(Program, RefusesSuspendAndShowsTheNoticeOnlyOnce) {
     CloseAndExpectCleanEnd(p, w);
 }
 
-namespace {
-// Runs the hook tests' helper that sends WM_SYSCOMMAND to a window of its own; its exit
-// code says whether the desktop's CBT hooks cancelled the command (1) or not (0).
-DWORD SendSysCommandFromAnotherProgram(const wchar_t* command, const wchar_t* param) {
-    std::wstring cmd = L"\"" + TestBinDir() + L"hooks_syscommand.exe\" " + command + L" " + param;
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
-        return 1000;
-    DWORD code = 1001;
-    if (WaitForSingleObject(pi.hProcess, 15000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(pi.hProcess, &code);
-    else
-        TerminateProcess(pi.hProcess, 1002);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
-}
-}  // namespace
-
 TEST_F(Program, HoldsBackTheScreenSaverOfOtherProgramsWhileItRuns) {
     HWND w = StartMain();
     ASSERT_NE(w, nullptr);
 
-    EXPECT_EQ(SendSysCommandFromAnotherProgram(L"F140", L"0"), 1u) << "screen saver not held back";
-    EXPECT_EQ(SendSysCommandFromAnotherProgram(L"F170", L"2"), 1u) << "monitor off not held back";
-    EXPECT_EQ(SendSysCommandFromAnotherProgram(L"F060", L"0"), 0u) << "SC_CLOSE was intercepted";
+    // The hook tests' helper sends the command to a window of its own; its exit code says
+    // whether the desktop's hooks cancelled it (1) or not (0).
+    EXPECT_EQ(hooktest::SysCommandElsewhere(SC_SCREENSAVE, 0), 1) << "screen saver not held back";
+    EXPECT_EQ(hooktest::SysCommandElsewhere(SC_MONITORPOWER, 2), 1) << "monitor off not held back";
+    EXPECT_EQ(hooktest::SysCommandElsewhere(SC_CLOSE, 0), 0) << "SC_CLOSE was intercepted";
     EXPECT_TRUE(WaitUntil([&] { return MessageBoxesOf(p.Pid()).size() == 1; }, 5000))
         << "the main window was not told";
     AnswerMessageBoxes(p.Pid());
@@ -216,7 +197,7 @@ TEST_F(Program, HoldsBackTheScreenSaverOfOtherProgramsWhileItRuns) {
     CloseAndExpectCleanEnd(p, w);
 
     // The hook went with the program.
-    EXPECT_EQ(SendSysCommandFromAnotherProgram(L"F140", L"0"), 0u);
+    EXPECT_EQ(hooktest::SysCommandElsewhere(SC_SCREENSAVE, 0), 0);
 }
 
 namespace {

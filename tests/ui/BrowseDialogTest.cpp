@@ -10,7 +10,6 @@
 #include <commctrl.h>
 
 #include <atomic>
-#include <cstring>
 
 using namespace uitest;
 
@@ -311,19 +310,7 @@ TEST_F(BrowseExecuteTest, CancelRestoresTheSelectionAfterTheUserMovedIt) {
             EXPECT_TRUE(WaitUntil([&] {
                 return WideToAnsi(WindowText(statusLine)) == CompactPath(statusLine, a);
             })) << WideToAnsi(WindowText(statusLine));
-            HWND tree = Children(w, WC_TREEVIEWW).empty() ? nullptr : Children(w, WC_TREEVIEWW)[0];
-            ASSERT_TRUE(tree);
-            // Click the selected item (the tree takes the focus), then go one up.
-            HTREEITEM item =
-                reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-            ASSERT_TRUE(item);
-            RECT r{};
-            std::memcpy(&r, &item, sizeof(item));  // the message takes the item in the rectangle
-            ASSERT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
-            POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-            ClientToScreen(tree, &p);
-            ClickAt(p.x, p.y);
-            PressKey(VK_UP);
+            MoveInBrowserTree(w, VK_UP);
             EXPECT_TRUE(WaitUntil(
                 [&] { return WideToAnsi(WindowText(statusLine)) != CompactPath(statusLine, a); }));
             Click(ButtonOf(w, IDCANCEL));

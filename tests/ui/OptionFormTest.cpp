@@ -9,8 +9,6 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <cstring>
-
 using namespace uitest;
 
 namespace {
@@ -55,29 +53,6 @@ bool StatusShows(HWND Browser, const std::string& Folder) {
     HWND status = StatusControlOf(Browser);
     return status &&
            WaitUntil([&] { return WideToAnsi(WindowText(status)) == CompactPath(status, Folder); });
-}
-
-// Moves the browser's tree selection one item down, as a user with the keyboard would.
-void SelectNextInTree(HWND Browser) {
-    const auto trees = Children(Browser, WC_TREEVIEWW);
-    ASSERT_FALSE(trees.empty());
-    HWND tree = trees[0];
-    auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-    ASSERT_TRUE(item);
-    RECT r{};
-    std::memcpy(&r, &item, sizeof(item));  // the message takes the item in the rectangle
-    ASSERT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
-    POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-    ClientToScreen(tree, &p);
-    ASSERT_TRUE(BringToFront(Browser));
-    ClickAt(p.x, p.y);
-    ASSERT_TRUE(WaitUntil([&] {
-        GUITHREADINFO gi{};
-        gi.cbSize = sizeof(gi);
-        return GetGUIThreadInfo(GetWindowThreadProcessId(tree, nullptr), &gi) &&
-               gi.hwndFocus == tree;
-    })) << "the tree did not take the focus";
-    PressKey(VK_DOWN);
 }
 
 }  // namespace
@@ -238,7 +213,7 @@ TEST_F(OptionFormTest, BrowsingStartsAtTheStoredFolderEachTime) {
                     HWND browser = WaitForTopWindow(title, L"#32770");
                     ASSERT_TRUE(browser) << "the folder browser did not open";
                     EXPECT_TRUE(StatusShows(browser, a)) << "not started at the stored folder";
-                    SelectNextInTree(browser);
+                    MoveInBrowserTree(browser, VK_DOWN);
                     EXPECT_TRUE(StatusShows(browser, b));
                     Click(GetDlgItem(browser, IDOK));
                     ASSERT_TRUE(WaitWindowGone(browser));

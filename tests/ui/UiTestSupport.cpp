@@ -7,7 +7,10 @@
 #include "tests/support/MessageBoxes.h"
 #include "tests/support/TestPaths.h"
 
+#include <commctrl.h>
+
 #include <atomic>
+#include <cstring>
 #include <thread>
 
 namespace uitest {
@@ -343,6 +346,28 @@ std::wstring AnswerMessageBox(HWND* Owner, DWORD TimeoutMs) {
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitWindowGone(box)) << "the message box stayed";
     return text;
+}
+
+void MoveInBrowserTree(HWND Browser, WORD Key) {
+    const auto trees = Children(Browser, WC_TREEVIEWW);
+    ASSERT_FALSE(trees.empty());
+    HWND tree = trees[0];
+    auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    ASSERT_TRUE(item);
+    RECT r{};
+    std::memcpy(&r, &item, sizeof(item));  // the message takes the item in the rectangle
+    ASSERT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
+    POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ClientToScreen(tree, &p);
+    ASSERT_TRUE(BringToFront(Browser));
+    ClickAt(p.x, p.y);
+    ASSERT_TRUE(WaitUntil([&] {
+        GUITHREADINFO gi{};
+        gi.cbSize = sizeof(gi);
+        return GetGUIThreadInfo(GetWindowThreadProcessId(tree, nullptr), &gi) &&
+               gi.hwndFocus == tree;
+    })) << "the tree did not take the focus";
+    PressKey(Key);
 }
 
 HWND StatusControlOf(HWND Browser) {

@@ -38,6 +38,9 @@ bool WaitWindowGone(HWND Window, DWORD TimeoutMs = 10000);
 // Waits for a message box of this process, answers it with OK and waits for it to go;
 // gives its text (empty when none showed) and, through Owner, its owner window.
 std::wstring AnswerMessageBox(HWND* Owner = nullptr, DWORD TimeoutMs = 10000);
+// Clicks the selected item of a folder browser's tree, so that the tree has the focus, and
+// moves the selection with Key, as a user with the keyboard would.
+void MoveInBrowserTree(HWND Browser, WORD Key);
 // The status line of an open folder browser, or null.
 HWND StatusControlOf(HWND Browser);
 
