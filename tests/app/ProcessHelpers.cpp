@@ -30,10 +30,6 @@ bool RunningProgram::Start(const std::wstring& exe) {
     return true;
 }
 
-int CountVisibleWindows(DWORD pid) {
-    return static_cast<int>(testsupport::VisibleWindowsOf(pid).size());
-}
-
 HWND RunningProgram::WaitForWindow(DWORD timeoutMs) const {
     HWND window = nullptr;
     testsupport::WaitUntil(

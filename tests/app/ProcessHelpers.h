@@ -43,9 +43,6 @@ private:
     DWORD pid_ = 0;
 };
 
-// Top-level visible windows that belong to pid.
-int CountVisibleWindows(DWORD pid);
-
 }  // namespace orvix_test
 
 namespace orvix_test {
