@@ -2,6 +2,7 @@
 // or the WM ASF Writer), starting and stopping it, the progress timer and the capture
 // file's preallocation and compaction.
 #include "capture/GDirectCapPin2.h"
+#include "capture/NumberedFiles.h"
 #include "capture/SilentAudioSource.h"
 #include "common/u_PathUtil.h"
 
