@@ -40,13 +40,6 @@ bool PathExists(const std::wstring& Path) {
     return GetFileAttributesW(ExtendedPath(Path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void MakeFolders(const std::wstring& Path) {
-    for (size_t p = 3; p <= Path.size(); ++p) {
-        if (p == Path.size() || Path[p] == L'\\')
-            CreateDirectoryW(ExtendedPath(Path.substr(0, p)).c_str(), nullptr);
-    }
-}
-
 std::vector<uint8_t> Utf16LE(const std::wstring& Text, bool Marker) {
     std::vector<uint8_t> out;
     if (Marker) out = {0xFF, 0xFE};

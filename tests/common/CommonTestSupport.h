@@ -15,9 +15,6 @@ void WriteBytes(const std::wstring& Path, const std::vector<uint8_t>& Bytes);
 void WriteText(const std::string& Path, const std::string& Bytes);
 bool PathExists(const std::wstring& Path);
 
-// Creates every folder along Path (any length).
-void MakeFolders(const std::wstring& Path);
-
 // Bytes of a text in the given encodings, with the marker where the encoding has one.
 std::vector<uint8_t> Utf16LE(const std::wstring& Text, bool Marker = true);
 std::vector<uint8_t> Utf16BE(const std::wstring& Text, bool Marker = true);

@@ -161,9 +161,11 @@ TEST_F(LanguageTable, MissingOrUnreadableFileLeavesTheTableAlone) {
 }
 
 TEST_F(LanguageTable, FileBeyondMaxPathLoads) {
-    std::wstring deep = folder_.Path();
-    while (deep.size() < MAX_PATH + 20) deep += L"language-folder-of-some-length\\";
-    MakeFolders(deep.substr(0, deep.size() - 1));
+    std::wstring relative;
+    while (folder_.Path().size() + relative.size() < MAX_PATH + 20)
+        relative += L"language-folder-of-some-length\\";
+    relative.pop_back();
+    const std::wstring deep = folder_.MakeFolder(relative) + L"\\";
     WriteBytes(deep + L"Orvix_ENG.txt", Utf8(L"T_OK=deep"));
     ASSERT_TRUE(LoadLanguageTexts(WideToAnsi(deep) + "Orvix_ENG.txt"));
     EXPECT_EQ(GetText("T_OK"), L"deep");

@@ -195,10 +195,11 @@ TEST_F(SettingsFile, FailedSaveReportsAndLeavesTheOldFile) {
 
 TEST_F(SettingsFile, FoldersLongerThanMaxPath) {
     // A stored folder deeper than MAX_PATH is read whole and recognised as existing.
-    std::wstring deep = folder_.Path();
-    while (deep.size() < MAX_PATH + 40) deep += L"a-rather-long-folder-name-for-depth\\";
-    deep.pop_back();
-    MakeFolders(deep);
+    std::wstring relative;
+    while (folder_.Path().size() + relative.size() < MAX_PATH + 40)
+        relative += L"a-rather-long-folder-name-for-depth\\";
+    relative.pop_back();
+    const std::wstring deep = folder_.MakeFolder(relative);
     ASSERT_TRUE(PathExists(deep));
     WriteIni("[Option]\r\nImageFolder=" + WideToAnsi(deep) + "\r\n");
     LoadSettings();
