@@ -3,6 +3,7 @@
 // file's preallocation and compaction.
 #include "capture/GDirectCapPin2.h"
 #include "capture/GraphDecisions.h"
+#include "capture/NumberedFiles.h"
 #include "capture/SilentAudioSource.h"
 #include "common/u_PathUtil.h"
 

@@ -62,36 +62,16 @@ void TGDirectCapPin2::SaveSnapshotFrame(uint32_t, BYTE*& Buffer, int32_t& Size) 
             request.Width = static_cast<int>(static_cast<uint32_t>(stream));
             request.Height = static_cast<int>(static_cast<uint32_t>(stream >> 32));
         }
-        std::wstring saved;
-        DWORD error = ERROR_INVALID_DATA;
-        if (Size > 0) {
-            const TPictureFormat format = PictureFormatOf(request.Template);
-            std::vector<uint8_t> file;
-            bool encoded = false;
-            if (format != TPictureFormat::None) {
-                const TFrameBitmap picture =
-                    FrameToBitmap(Buffer, request.Width, request.Height, Size);
-                if (format == TPictureFormat::Bitmap) {
-                    encoded = EncodeBitmapFile(picture, file);
-                } else {
-                    const int quality = JpegQualityForWidth(request.Width);
-                    encoded = EncodeJpegFile(picture, quality, file);
-                    if (encoded) JpegQuality_ = quality;
-                }
-            }
-            // An unusable frame, an unknown extension or a failed write leaves no file,
-            // and a file that is not there is not reported as saved.
-            if (encoded) {
-                error = ERROR_SUCCESS;
-                saved = WriteNewNumberedFile(request.Template, file, error);
-            }
-        }
-        if (!saved.empty()) {
+        const TSavedPicture saved =
+            SaveFramePicture(request.Template, Buffer, request.Width, request.Height, Size);
+        if (saved.JpegQuality) JpegQuality_ = saved.JpegQuality;
+        // A file that is not there is not reported as saved.
+        if (!saved.FileName.empty()) {
             const TSnapShotEvent handler = OnSnapShot;  // a copy: the handler may replace itself
-            if (handler) handler(saved);
+            if (handler) handler(saved.FileName);
         } else {
             const TSnapShotFailedEvent handler = OnSnapShotFailed;
-            if (handler) handler(error);
+            if (handler) handler(saved.Error);
         }
     } catch (...) {}
     SnapshotBusy_ = false;

@@ -1,6 +1,6 @@
 #include "capture/StillPicture.h"
 
-#include "common/u_PathUtil.h"
+#include "capture/NumberedFiles.h"
 
 #include <algorithm>
 #include <csetjmp>
@@ -29,12 +29,34 @@ TPictureFormat PictureFormatOf(const std::wstring& FileName) {
 
 int JpegQualityForWidth(int Width) { return Width <= 640 ? 90 : 75; }
 
+TFrameBitmap FrameToBitmap(const BYTE* Source, int Width, int Height, int32_t Size) {
+    TFrameBitmap picture;
+    if (!Source || Size <= 0 || Width <= 0 || Height <= 0) return picture;
+    const int64_t pixels = static_cast<int64_t>(Width) * Height;
+    const int64_t bytesPerPixel = Size / pixels;
+    if (bytesPerPixel < 1 || bytesPerPixel > 4) return picture;
+    const size_t rowBytes = static_cast<size_t>(Width) * static_cast<size_t>(bytesPerPixel);
+    const size_t padded = (rowBytes + 3) & ~static_cast<size_t>(3);
+    // Frames whose rows are padded like bitmap rows carry the padding in their size.
+    picture.Stride =
+        static_cast<uint64_t>(Size) >= static_cast<uint64_t>(padded) * static_cast<size_t>(Height)
+            ? padded
+            : rowBytes;
+    picture.Width = Width;
+    picture.Height = Height;
+    picture.BitCount = static_cast<int>(bytesPerPixel) * 8;
+    picture.Bottom = Source;
+    return picture;
+}
+
 bool EncodeBitmapFile(const TFrameBitmap& Picture, std::vector<uint8_t>& File) {
     File.clear();
     if (Picture.Empty()) return false;
     const DWORD colours = Picture.BitCount == 8 ? 256 : 0;
     const size_t header = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + colours * 4;
-    const size_t image = Picture.Stride * static_cast<size_t>(Picture.Height);
+    const size_t rowBytes = Picture.RowBytes();
+    const size_t padded = (rowBytes + 3) & ~static_cast<size_t>(3);
+    const size_t image = padded * static_cast<size_t>(Picture.Height);
     if (header + image > 0xFFFFFFFFu) return false;
     try {
         File.resize(header + image);
@@ -48,7 +70,7 @@ bool EncodeBitmapFile(const TFrameBitmap& Picture, std::vector<uint8_t>& File) {
     BITMAPINFOHEADER ih{};
     ih.biSize = sizeof(ih);
     ih.biWidth = Picture.Width;
-    ih.biHeight = Picture.Height;  // bottom-up, the form every reader takes
+    ih.biHeight = Picture.Height;  // bottom-up like the frame, the form every reader takes
     ih.biPlanes = 1;
     ih.biBitCount = static_cast<WORD>(Picture.BitCount);
     ih.biCompression = BI_RGB;
@@ -63,8 +85,9 @@ bool EncodeBitmapFile(const TFrameBitmap& Picture, std::vector<uint8_t>& File) {
         p[0] = p[1] = p[2] = static_cast<uint8_t>(i);
         p[3] = 0;
     }
-    for (int y = Picture.Height - 1; y >= 0; --y, p += Picture.Stride)
-        std::memcpy(p, Picture.Row(y), Picture.Stride);
+    // The padding bytes are zero already.
+    for (int y = Picture.Height - 1; y >= 0; --y, p += padded)
+        std::memcpy(p, Picture.Row(y), rowBytes);
     return true;
 }
 
@@ -110,10 +133,11 @@ constexpr size_t kJpegOutputStep = 65536;
     std::abort();  // error_exit never returns
 }
 
-// Grows the file past its Used bytes; false when there is no room or no memory.
-bool GrowOutput(VectorDestination& Dest, size_t Used) {
+// Grows the file past its Used bytes by Step or less; false when there is no room or no
+// memory.
+bool GrowOutput(VectorDestination& Dest, size_t Used, size_t Step = kJpegOutputStep) {
     if (Used >= Dest.room) return false;
-    const size_t step = std::min(kJpegOutputStep, Dest.room - Used);
+    const size_t step = std::min(Step, Dest.room - Used);
     try {
         Dest.file->resize(Used + step);
     } catch (...) {
@@ -132,8 +156,10 @@ void InitVectorDestination(j_compress_ptr Cinfo) {
 
 boolean EmptyVectorDestination(j_compress_ptr Cinfo) {
     auto& dest = *reinterpret_cast<VectorDestination*>(Cinfo->dest);
-    // Called with the whole buffer full.
-    if (!GrowOutput(dest, dest.file->size())) JpegOutOfMemory(Cinfo);
+    // Called with the whole buffer full: it doubles, so a large picture is not copied
+    // over and over.
+    const size_t used = dest.file->size();
+    if (!GrowOutput(dest, used, std::max(kJpegOutputStep, used))) JpegOutOfMemory(Cinfo);
     return TRUE;
 }
 
@@ -215,29 +241,22 @@ bool EncodeJpegFile(const TFrameBitmap& Picture, int Quality, std::vector<uint8_
     return false;
 }
 
-std::wstring WriteNewNumberedFile(const std::wstring& Template, const std::vector<uint8_t>& Data,
-                                  DWORD& Error) {
-    std::wstring name;
-    fw::Handle file = CreateUniqueFile(Template, name, Error);
-    if (!file) return {};
-    const uint8_t* p = Data.data();
-    size_t left = Data.size();
-    bool ok = true;
-    while (ok && left > 0) {
-        const DWORD chunk = static_cast<DWORD>(left < (1u << 30) ? left : (1u << 30));
-        DWORD written = 0;
-        ok = ::WriteFile(file.get(), p, chunk, &written, nullptr) && written == chunk;
-        if (!ok) Error = ::GetLastError();
-        p += written;
-        left -= written;
+TSavedPicture SaveFramePicture(const std::wstring& Template, const BYTE* Frame, int Width,
+                               int Height, int32_t Size) {
+    TSavedPicture saved;
+    saved.Error = ERROR_INVALID_DATA;
+    const TPictureFormat format = PictureFormatOf(Template);
+    if (format == TPictureFormat::None) return saved;
+    const TFrameBitmap picture = FrameToBitmap(Frame, Width, Height, Size);
+    std::vector<uint8_t> file;
+    if (format == TPictureFormat::Bitmap) {
+        if (!EncodeBitmapFile(picture, file)) return saved;
+    } else {
+        const int quality = JpegQualityForWidth(Width);
+        if (!EncodeJpegFile(picture, quality, file)) return saved;
+        saved.JpegQuality = quality;
     }
-    // A full disk may only show when the cached data reaches it at close.
-    if (!::CloseHandle(file.release()) && ok) {
-        ok = false;
-        Error = ::GetLastError();
-    }
-    if (ok) return name;
-    if (Error == ERROR_SUCCESS) Error = ERROR_WRITE_FAULT;
-    ::DeleteFileW(ExtendedPath(name).c_str());
-    return {};
+    saved.Error = ERROR_SUCCESS;
+    saved.FileName = WriteNewNumberedFile(Template, file.data(), file.size(), saved.Error);
+    return saved;
 }

@@ -1,7 +1,7 @@
 // Numbered names of saved pictures and recordings: the smallest free number from 0, the
 // names that do not count as taken, folder creation, and exclusive creation when several
 // writers share a folder.
-#include "capture/gDirectCapDefine2.h"
+#include "capture/NumberedFiles.h"
 #include "common/FolderProbe.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestPaths.h"

@@ -1,0 +1,145 @@
+#include "bench/support/BenchSupport.h"
+
+#include "capture/GDirectCapPin2.h"
+#include "standins/vcam/VCamConfig.h"
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+
+namespace bench {
+
+double Now() {
+    static const double freq = [] {
+        LARGE_INTEGER f;
+        ::QueryPerformanceFrequency(&f);
+        return static_cast<double>(f.QuadPart);
+    }();
+    LARGE_INTEGER c;
+    ::QueryPerformanceCounter(&c);
+    return static_cast<double>(c.QuadPart) * 1000.0 / freq;
+}
+
+double Percentile(std::vector<double> Values, double P) {
+    if (Values.empty()) return -1;
+    std::sort(Values.begin(), Values.end());
+    const size_t i = static_cast<size_t>(P * static_cast<double>(Values.size() - 1) + 0.5);
+    return Values[std::min(i, Values.size() - 1)];
+}
+
+std::string Format(const char* Fmt, ...) {
+    char buffer[512];
+    va_list args;
+    va_start(args, Fmt);
+    std::vsnprintf(buffer, sizeof(buffer), Fmt, args);
+    va_end(args);
+    return buffer;
+}
+
+void Goal(const std::string& What, const std::string& Figures, const std::string& GoalText,
+          bool Met) {
+    std::printf("%s: %s (goal %s) %s\n", What.c_str(), Figures.c_str(), GoalText.c_str(),
+                Met ? "MET" : "MISSED");
+    std::fflush(stdout);
+}
+
+bool RatioGoal(const char* What, double Ms, const char* Baseline, double BaseMs, double Most) {
+    const double ratio = BaseMs > 0 ? Ms / BaseMs : 0;
+    const bool met = ratio > 0 && ratio <= Most;
+    Goal(What, Format("%.3f ms, %s %.3f ms, ratio %.3f", Ms, Baseline, BaseMs, ratio),
+         Format("<= %.2f", Most), met);
+    return met;
+}
+
+bool PumpUntil(fw::Application& App, const std::function<bool()>& Pred, double TimeoutMs) {
+    const double start = Now();
+    for (;;) {
+        App.ProcessMessages();
+        if (Pred()) return true;
+        if (Now() - start >= TimeoutMs) return false;
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, 1, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+}
+
+DWORD FramesProduced() {
+    DWORD v = 0, size = sizeof(v);
+    if (::RegGetValueW(HKEY_CURRENT_USER, vcam::kConfigKey, vcam::kValueFramesProduced,
+                       RRF_RT_REG_DWORD, nullptr, &v, &size) != ERROR_SUCCESS)
+        return 0;
+    return v;
+}
+
+namespace {
+
+int IndexOf(const std::vector<std::string>& Names, const wchar_t* Name) {
+    std::string want;
+    for (const wchar_t* p = Name; *p; ++p) want.push_back(static_cast<char>(*p));
+    for (size_t i = 0; i < Names.size(); ++i) {
+        if (Names[i] == want) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+}  // namespace
+
+int CameraIndex(TGDirectCapPin2& Cap) {
+    return IndexOf(Cap.VideoDeviceNames(false), vcam::kCameraName);
+}
+
+int MicrophoneIndex(TGDirectCapPin2& Cap) {
+    return IndexOf(Cap.AudioDeviceNames(false), vcam::kMicrophoneName);
+}
+
+double ProcessCpuMs() {
+    FILETIME c, e, k, u;
+    ::GetProcessTimes(::GetCurrentProcess(), &c, &e, &k, &u);
+    const auto v = [](FILETIME f) {
+        return static_cast<double>((static_cast<ULONGLONG>(f.dwHighDateTime) << 32) |
+                                   f.dwLowDateTime);
+    };
+    return (v(k) + v(u)) / 10000.0;
+}
+
+bool PrivateBytes(size_t& Bytes) {
+    PROCESS_MEMORY_COUNTERS_EX pmc{};
+    pmc.cb = sizeof(pmc);
+    if (!::GetProcessMemoryInfo(::GetCurrentProcess(),
+                                reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof(pmc)) ||
+        pmc.PrivateUsage == 0)
+        return false;
+    Bytes = pmc.PrivateUsage;
+    return true;
+}
+
+bool HandleCount(DWORD& Count) {
+    Count = 0;
+    // A process always holds some handles: zero is a platform that does not count them.
+    return ::GetProcessHandleCount(::GetCurrentProcess(), &Count) && Count > 0;
+}
+
+std::wstring NewTempFolder(const wchar_t* Name) {
+    wchar_t tmp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, tmp);
+    const std::wstring dir =
+        std::wstring(tmp) + Name + L"_" + std::to_wstring(::GetCurrentProcessId()) + L"\\";
+    RemoveFolder(dir);
+    ::CreateDirectoryW(dir.c_str(), nullptr);
+    return dir;
+}
+
+void RemoveFolder(const std::wstring& Folder) {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = ::FindFirstFileW((Folder + L"*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                ::DeleteFileW((Folder + fd.cFileName).c_str());
+        } while (::FindNextFileW(h, &fd));
+        ::FindClose(h);
+    }
+    ::RemoveDirectoryW(Folder.c_str());
+}
+
+}  // namespace bench

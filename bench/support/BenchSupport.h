@@ -1,0 +1,57 @@
+// What the capture-side benchmarks share: a millisecond clock, medians and percentiles,
+// one line per goal ending in MET or MISSED, the message pump, the stand-in camera's
+// figures and the process's own use of CPU, memory and handles.
+#pragma once
+
+#include "framework/Application.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class TGDirectCapPin2;
+
+namespace bench {
+
+// Milliseconds on the performance counter.
+double Now();
+// The value at fraction P (0 to 1) of the sorted values; -1 when there are none.
+double Percentile(std::vector<double> Values, double P);
+inline double Median(std::vector<double> Values) { return Percentile(std::move(Values), 0.5); }
+
+// One goal's line: "<what>: <figures> (goal <goal>) MET" or "MISSED".
+void Goal(const std::string& What, const std::string& Figures, const std::string& GoalText,
+          bool Met);
+// A ratio against a baseline: "<what>: <ms> ms, <baseline> <ms> ms, ratio R (goal <= G)".
+// False when missed.
+bool RatioGoal(const char* What, double Ms, const char* Baseline, double BaseMs, double Most);
+// printf into a std::string.
+std::string Format(const char* Fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Services the window queue until Pred holds or TimeoutMs pass (Pred is looked at every
+// millisecond or so: it may depend on streaming threads, which post nothing).
+bool PumpUntil(fw::Application& App, const std::function<bool()>& Pred, double TimeoutMs);
+inline void PumpFor(fw::Application& App, double Ms) {
+    PumpUntil(App, [] { return false; }, Ms);
+}
+
+// Frames the stand-in camera produced in its last run.
+DWORD FramesProduced();
+// Index of the stand-in camera or microphone in the control's lists, or -1.
+int CameraIndex(TGDirectCapPin2& Cap);
+int MicrophoneIndex(TGDirectCapPin2& Cap);
+
+// CPU time (kernel and user) of the process so far, in ms.
+double ProcessCpuMs();
+// The process's private bytes and handle count; false for a figure the platform does not
+// answer (Wine answers a handle count of 0).
+bool PrivateBytes(size_t& Bytes);
+bool HandleCount(DWORD& Count);
+
+// A fresh folder under the temporary folder (with a trailing separator), and its removal.
+std::wstring NewTempFolder(const wchar_t* Name);
+void RemoveFolder(const std::wstring& Folder);
+
+}  // namespace bench

@@ -1,0 +1,202 @@
+#include "capture/NumberedFiles.h"
+
+#include "common/FolderProbe.h"
+#include "common/u_PathUtil.h"
+
+#include <cwctype>
+#include <vector>
+
+namespace {
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/' || c == L':'; }
+
+// Creates Folder and every missing parent. Failures are left to the file creation that
+// follows, which reports them.
+void ForceFolder(const std::wstring& Folder) {
+    std::wstring path = Folder;
+    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    if (path.empty()) return;
+    for (size_t i = 0; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != L'\\' && path[i] != L'/') continue;
+        const std::wstring prefix = path.substr(0, i);
+        // A drive or server part cannot be made and fails harmlessly.
+        if (prefix.empty() || prefix.back() == L'\\' || prefix.back() == L'/') continue;
+        ::CreateDirectoryW(ExtendedPath(prefix).c_str(), nullptr);
+    }
+}
+
+std::wstring ProgramFolderW() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return {};
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+wchar_t Fold(wchar_t c) {
+    if (c < 0x80) return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c;
+    return static_cast<wchar_t>(std::towupper(c));
+}
+
+bool SameIgnoringCase(const wchar_t* a, const wchar_t* b, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (a[i] != b[i] && Fold(a[i]) != Fold(b[i])) return false;
+    }
+    return true;
+}
+
+// Numbers already used in the folder: Taken[n] for n up to the count of listed names,
+// enough to hold the smallest free one (n names cannot take more than n numbers). False,
+// with the system's error, when the folder cannot be listed: a failed look is no proof
+// that a name is free.
+bool TakenNumbers(const TFileNameParts& P, std::vector<bool>& Taken, DWORD& Error) {
+    Taken.clear();
+    // A drive without its medium answers with a failure, not with the system's box.
+    NoCriticalErrorBoxes quiet;
+    const std::wstring pattern = ExtendedPath(P.Folder + P.Base + L"*" + P.Ext);
+    WIN32_FIND_DATAW fd;
+    fw::FindHandle find = FindFirstEntry(pattern, FindExSearchNameMatch, fd, Error);
+    if (!find) {
+        if (Error == ERROR_PATH_NOT_FOUND) {
+            // The folder is made on first use; listing first saves a look on every other
+            // one. Whether it could be made shows when the file is created.
+            ForceFolder(P.Folder);
+        } else if (Error != ERROR_FILE_NOT_FOUND && Error != ERROR_NO_MORE_FILES) {
+            return false;
+        }
+        Error = ERROR_SUCCESS;
+        Taken.assign(1, false);
+        return true;
+    }
+    std::vector<unsigned> numbers;
+    const size_t fixed = P.Base.size() + P.Ext.size();
+    do {
+        const wchar_t* name = fd.cFileName;
+        const size_t len = wcsnlen(name, MAX_PATH);
+        // The pattern also matches through short names and longer extensions: keep only
+        // base + decimal number without leading zeros + extension.
+        if (len <= fixed || len - fixed > 9) continue;
+        const wchar_t* digits = name + P.Base.size();
+        const size_t count = len - fixed;
+        if (count > 1 && digits[0] == L'0') continue;
+        unsigned value = 0;
+        bool ok = true;
+        for (size_t i = 0; i < count && ok; ++i) {
+            ok = digits[i] >= L'0' && digits[i] <= L'9';
+            value = value * 10 + static_cast<unsigned>(digits[i] - L'0');
+        }
+        if (!ok || !SameIgnoringCase(name, P.Base.c_str(), P.Base.size()) ||
+            !SameIgnoringCase(digits + count, P.Ext.c_str(), P.Ext.size()))
+            continue;
+        numbers.push_back(value);
+    } while (::FindNextFileW(find.get(), &fd));
+    Taken.assign(numbers.size() + 1, false);
+    for (unsigned n : numbers) {
+        if (n < Taken.size()) Taken[n] = true;
+    }
+    return true;
+}
+
+size_t NextFree(const std::vector<bool>& Taken, size_t From) {
+    size_t n = From;
+    while (n < Taken.size() && Taken[n]) ++n;
+    return n;
+}
+
+std::wstring Numbered(const TFileNameParts& P, size_t N) {
+    return P.Folder + P.Base + std::to_wstring(N) + P.Ext;
+}
+
+TFileNameParts PrepareFolder(const std::wstring& Template) {
+    TFileNameParts p = SplitFileTemplate(Template);
+    if (p.Folder.empty()) p.Folder = ProgramFolderW();
+    return p;
+}
+
+}  // namespace
+
+TFileNameParts SplitFileTemplate(const std::wstring& Template) {
+    TFileNameParts p;
+    size_t nameStart = 0;
+    for (size_t i = Template.size(); i > 0; --i) {
+        if (IsSeparator(Template[i - 1])) {
+            nameStart = i;
+            break;
+        }
+    }
+    p.Folder = Template.substr(0, nameStart);
+    const std::wstring name = Template.substr(nameStart);
+    const size_t dot = name.rfind(L'.');
+    if (dot == std::wstring::npos) {
+        p.Base = name;
+    } else {
+        p.Base = name.substr(0, dot);
+        p.Ext = name.substr(dot);
+    }
+    return p;
+}
+
+std::wstring UniqueFileName(const std::wstring& Template) {
+    const TFileNameParts p = PrepareFolder(Template);
+    std::vector<bool> taken;
+    DWORD error = ERROR_SUCCESS;
+    if (!TakenNumbers(p, taken, error)) return {};
+    return Numbered(p, NextFree(taken, 0));
+}
+
+fw::Handle CreateUniqueFile(const std::wstring& Template, std::wstring& FileName, DWORD& Error) {
+    FileName.clear();
+    Error = ERROR_SUCCESS;
+    const TFileNameParts p = PrepareFolder(Template);
+    std::vector<bool> taken;
+    if (!TakenNumbers(p, taken, Error)) return {};
+    size_t n = NextFree(taken, 0);
+    // Another writer can only take so many names between our tries.
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const std::wstring name = Numbered(p, n);
+        fw::Handle file(::CreateFileW(ExtendedPath(name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) {
+            FileName = name;
+            return file;
+        }
+        Error = ::GetLastError();
+        if (Error != ERROR_FILE_EXISTS && Error != ERROR_ALREADY_EXISTS) return {};
+        n = NextFree(taken, n + 1);
+    }
+    return {};
+}
+
+std::wstring WriteNewNumberedFile(const std::wstring& Template, const uint8_t* Data, size_t Size,
+                                  DWORD& Error) {
+    std::wstring name;
+    fw::Handle file = CreateUniqueFile(Template, name, Error);
+    if (!file) return {};
+    const uint8_t* p = Data;
+    size_t left = Size;
+    bool ok = true;
+    while (ok && left > 0) {
+        const DWORD chunk = static_cast<DWORD>(left < (1u << 30) ? left : (1u << 30));
+        DWORD written = 0;
+        ok = ::WriteFile(file.get(), p, chunk, &written, nullptr) && written == chunk;
+        if (!ok) Error = ::GetLastError();
+        p += written;
+        left -= written;
+    }
+    // A full disk may only show when the cached data reaches it at close.
+    if (!::CloseHandle(file.release()) && ok) {
+        ok = false;
+        Error = ::GetLastError();
+    }
+    if (ok) return name;
+    if (Error == ERROR_SUCCESS) Error = ERROR_WRITE_FAULT;
+    ::DeleteFileW(ExtendedPath(name).c_str());
+    return {};
+}
