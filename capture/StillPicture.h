@@ -21,9 +21,7 @@ struct TFrameBitmap {
     const uint8_t* Bottom = nullptr;  // the first row in memory: the picture's last
 
     bool Empty() const { return !Bottom; }
-    size_t RowBytes() const {
-        return static_cast<size_t>(Width) * static_cast<size_t>(BitCount / 8);
-    }
+    size_t RowBytes() const { return static_cast<size_t>(Width) * static_cast<size_t>(BitCount / 8); }
     const uint8_t* Row(int Y) const {
         return Bottom + static_cast<size_t>(Height - 1 - Y) * Stride;
     }
