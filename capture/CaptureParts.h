@@ -84,7 +84,12 @@ public:
     // Inside an operation (which may be waiting).
     bool Busy() const { return operations_ > 0; }
 
-    void Defer(DeferredChoice Choice) { deferred_.push_back(std::move(Choice)); }
+    // Keeps a device choice for the end of the running wait: true when one runs.
+    bool DeferWhilePumping(DeferredChoice Choice) {
+        if (!Pumping()) return false;
+        deferred_.push_back(std::move(Choice));
+        return true;
+    }
     std::optional<DeferredChoice> TakeDeferred();
     void DeferGraphEvents() { graphEvents_ = true; }
     bool TakeGraphEvents() { return std::exchange(graphEvents_, false); }

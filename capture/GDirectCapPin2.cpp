@@ -106,24 +106,23 @@ void TGDirectCapPin2::SetOnAudioPreview(TFProcessBuffer Handler) {
 // ---------------------------------------------------------------------------
 // Devices
 
-std::vector<std::string> TGDirectCapPin2::VideoDeviceNames(bool Refresh) {
-    if (Refresh || VideoDeviceList().empty()) {
+std::vector<std::string> TGDirectCapPin2::DeviceNames(const TCapDeviceList& List, bool Refresh) {
+    // One enumeration fills both lists.
+    if (Refresh || List.empty()) {
         PumpScope pumping(Guard_);
         RefreshDeviceLists();
     }
     std::vector<std::string> names;
-    for (const auto& d : VideoDeviceList()) names.push_back(d->Name);
+    for (const auto& d : List) names.push_back(d->Name);
     return names;
 }
 
+std::vector<std::string> TGDirectCapPin2::VideoDeviceNames(bool Refresh) {
+    return DeviceNames(VideoDeviceList(), Refresh);
+}
+
 std::vector<std::string> TGDirectCapPin2::AudioDeviceNames(bool Refresh) {
-    if (Refresh || AudioDeviceList().empty()) {
-        PumpScope pumping(Guard_);
-        RefreshDeviceLists();
-    }
-    std::vector<std::string> names;
-    for (const auto& d : AudioDeviceList()) names.push_back(d->Name);
-    return names;
+    return DeviceNames(AudioDeviceList(), Refresh);
 }
 
 namespace {
@@ -149,10 +148,7 @@ void TGDirectCapPin2::SelectCompressors(int VideoIndex, int AudioIndex) {
 }
 
 void TGDirectCapPin2::ChooseDevices(IMoniker* VideoMoniker, IMoniker* AudioMoniker) {
-    if (Guard_.Pumping()) {
-        Guard_.Defer({false, VideoMoniker, AudioMoniker});
-        return;
-    }
+    if (Guard_.DeferWhilePumping({false, VideoMoniker, AudioMoniker})) return;
     Operation operation(Guard_);
     VideoMoniker_ = VideoMoniker;
     AudioMoniker_ = AudioMoniker;
@@ -172,10 +168,7 @@ void TGDirectCapPin2::ChooseDevices(IMoniker* VideoMoniker, IMoniker* AudioMonik
 }
 
 void TGDirectCapPin2::ChooseCompressors(IMoniker* VideoMoniker, IMoniker* AudioMoniker) {
-    if (Guard_.Pumping()) {
-        Guard_.Defer({true, VideoMoniker, AudioMoniker});
-        return;
-    }
+    if (Guard_.DeferWhilePumping({true, VideoMoniker, AudioMoniker})) return;
     Operation operation(Guard_);
     VideoCompressorMoniker_ = VideoMoniker;
     AudioCompressorMoniker_ = AudioMoniker;

@@ -179,6 +179,7 @@ private:
     void Error(int Code) { Raise(OnError, Code); }
 
     // --- device choice and opening
+    std::vector<std::string> DeviceNames(const TCapDeviceList& List, bool Refresh);
     void ChooseDevices(IMoniker* VideoMoniker, IMoniker* AudioMoniker);
     void ChooseCompressors(IMoniker* VideoMoniker, IMoniker* AudioMoniker);
     // Stops what runs, takes the graph down and lets the devices go.

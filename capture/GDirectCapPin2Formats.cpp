@@ -110,6 +110,10 @@ int TGDirectCapPin2::ShowDeviceOption(int Kind) {
         PumpScope pumping(Guard_);
         return Show();
     };
+    // The object is held until its pages are closed.
+    const auto pages = [&](const ComPtr<IUnknown>& Object) {
+        return modal([&] { return ShowPages(Object.Get()); });
+    };
     const ComPtr<IAMVfwCaptureDialogs> captureDialogs = Devices_.CaptureDialogs;
     switch (Kind) {
         case OptionVideoFormat:
@@ -142,28 +146,19 @@ int TGDirectCapPin2::ShowDeviceOption(int Kind) {
             }
             break;
         }
-        case OptionVideoCaptureFilter: {
-            const ComPtr<IBaseFilter> filter = Devices_.Video;
-            result = modal([&] { return ShowPages(filter.Get()); });
+        case OptionVideoCaptureFilter:
+            result = pages(Devices_.Video);
             break;
-        }
-        case OptionTVTuner: {
-            const ComPtr<IUnknown> tuner =
-                FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMTVTuner);
-            result = modal([&] { return ShowPages(tuner.Get()); });
+        case OptionTVTuner:
+            result = pages(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMTVTuner));
             break;
-        }
-        case OptionAudioCaptureFilter: {
-            const ComPtr<IBaseFilter> filter = Devices_.Audio;
-            result = modal([&] { return ShowPages(filter.Get()); });
+        case OptionAudioCaptureFilter:
+            result = pages(Devices_.Audio);
             break;
-        }
         case OptionVideoCapturePin:
             PauseAround([&] {
                 TearDownGraph();
-                const ComPtr<IUnknown> config =
-                    FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig);
-                result = modal([&] { return ShowPages(config.Get()); });
+                result = pages(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig));
                 const ComPtr<IAMStreamConfig> stream = Devices_.VideoConfig;
                 if (!stream) return;
                 MediaTypePtr mt;
@@ -174,16 +169,11 @@ int TGDirectCapPin2::ShowDeviceOption(int Kind) {
         case OptionVideoPreviewPin:
             PauseAround([&] {
                 TearDownGraph();
-                const ComPtr<IUnknown> config =
-                    FindCaptureInterface(PIN_CATEGORY_PREVIEW, IID_IAMStreamConfig);
-                result = modal([&] { return ShowPages(config.Get()); });
+                result = pages(FindCaptureInterface(PIN_CATEGORY_PREVIEW, IID_IAMStreamConfig));
             });
             break;
         case OptionAudioCapturePin:
-            PauseAround([&] {
-                const ComPtr<IAMStreamConfig> config = Devices_.AudioConfig;
-                result = modal([&] { return ShowPages(config.Get()); });
-            });
+            PauseAround([&] { result = pages(Devices_.AudioConfig); });
             break;
         case OptionVideoCompress:
             PauseAround([&] {
@@ -191,16 +181,12 @@ int TGDirectCapPin2::ShowDeviceOption(int Kind) {
                     modal([&] { return dialogs->ShowDialog(VfwCompressDialog_Config, owner); });
                     result = 1;
                 } else {
-                    const ComPtr<IBaseFilter> filter = Devices_.VideoCompressor;
-                    result = modal([&] { return ShowPages(filter.Get()); });
+                    result = pages(Devices_.VideoCompressor);
                 }
             });
             break;
         case OptionAudioCompress:
-            PauseAround([&] {
-                const ComPtr<IBaseFilter> filter = Devices_.AudioCompressor;
-                result = modal([&] { return ShowPages(filter.Get()); });
-            });
+            PauseAround([&] { result = pages(Devices_.AudioCompressor); });
             break;
         default:
             break;
@@ -259,6 +245,24 @@ std::vector<std::string> TGDirectCapPin2::VideoSizeNames() const {
     return names;
 }
 
+namespace {
+
+// SetFormat with the device's own media type carrying Block as its format; the type keeps
+// its own block afterwards (the platform frees it).
+template <typename Block>
+HRESULT SetFormatWith(IAMStreamConfig* Config, AM_MEDIA_TYPE& Type, Block& Format) {
+    BYTE* const own = Type.pbFormat;
+    const ULONG ownSize = Type.cbFormat;
+    Type.pbFormat = reinterpret_cast<BYTE*>(&Format);
+    Type.cbFormat = sizeof(Format);
+    const HRESULT hr = Config->SetFormat(&Type);
+    Type.pbFormat = own;
+    Type.cbFormat = ownSize;
+    return hr;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Requested formats
 
@@ -309,13 +313,7 @@ bool TGDirectCapPin2::ApplyVideoFormat() {
         VideoFormat_.AvgTimePerFrame = VideoFrameRate_ > 0
                                            ? std::llround(10000000.0 / VideoFrameRate_)
                                            : current.AvgTimePerFrame;
-        BYTE* const own = mt->pbFormat;
-        const ULONG ownSize = mt->cbFormat;
-        mt->pbFormat = reinterpret_cast<BYTE*>(&VideoFormat_);
-        mt->cbFormat = sizeof(VideoFormat_);
-        ok = SUCCEEDED(Devices_.VideoConfig->SetFormat(mt.get()));
-        mt->pbFormat = own;
-        mt->cbFormat = ownSize;
+        ok = SUCCEEDED(SetFormatWith(Devices_.VideoConfig.Get(), *mt.get(), VideoFormat_));
         if (!ok) {
             // The device stays on its format: so do the stored record and the sizes the
             // grabber and the snapshots work with.
@@ -351,13 +349,7 @@ bool TGDirectCapPin2::ApplyAudioFormat() {
             AudioFormat_.nBlockAlign = static_cast<WORD>(AudioChannels_ * AudioBitsPerSample_ / 8);
             AudioFormat_.nAvgBytesPerSec =
                 static_cast<DWORD>(AudioSampleRate_) * AudioFormat_.nBlockAlign;
-            BYTE* const own = mt->pbFormat;
-            const ULONG ownSize = mt->cbFormat;
-            mt->pbFormat = reinterpret_cast<BYTE*>(&AudioFormat_);
-            mt->cbFormat = sizeof(AudioFormat_);
-            ok = SUCCEEDED(Devices_.AudioConfig->SetFormat(mt.get()));
-            mt->pbFormat = own;
-            mt->cbFormat = ownSize;
+            ok = SUCCEEDED(SetFormatWith(Devices_.AudioConfig.Get(), *mt.get(), AudioFormat_));
             if (!ok)
                 Error(ErrAudioFormat);
             else
