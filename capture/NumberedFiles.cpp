@@ -151,33 +151,74 @@ std::wstring UniqueFileName(const std::wstring& Template) {
     return Numbered(p, NextFree(taken, 0));
 }
 
-fw::Handle CreateUniqueFile(const std::wstring& Template, std::wstring& FileName, DWORD& Error) {
+TNumberedFileSearch::TNumberedFileSearch(const std::wstring& Template, bool Pooled)
+    : parts_(PrepareFolder(Template)) {
+    if (Pooled) done_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    // Without a pooled thread the listing runs here.
+    if (!done_ || !::QueueUserWorkItem(&ListOnPool, this, WT_EXECUTEDEFAULT)) {
+        done_.reset();
+        List();
+    }
+}
+
+TNumberedFileSearch::~TNumberedFileSearch() { Wait(); }
+
+DWORD WINAPI TNumberedFileSearch::ListOnPool(void* Self) {
+    auto* search = static_cast<TNumberedFileSearch*>(Self);
+    search->List();
+    ::SetEvent(search->done_.get());
+    return 0;
+}
+
+void TNumberedFileSearch::List() {
+    try {
+        listed_ = TakenNumbers(parts_, taken_, error_);
+    } catch (...) {  // out of memory for the numbers: a failed look proves nothing
+        listed_ = false;
+        error_ = ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+void TNumberedFileSearch::Wait() {
+    if (done_) {
+        ::WaitForSingleObject(done_.get(), INFINITE);
+        done_.reset();
+    }
+}
+
+fw::Handle TNumberedFileSearch::Create(std::wstring& FileName, DWORD& Error) {
+    Wait();
     FileName.clear();
-    Error = ERROR_SUCCESS;
-    const TFileNameParts p = PrepareFolder(Template);
-    std::vector<bool> taken;
-    if (!TakenNumbers(p, taken, Error)) return {};
-    size_t n = NextFree(taken, 0);
+    Error = error_;
+    if (!listed_) return {};
+    listed_ = false;  // once
+    size_t n = NextFree(taken_, 0);
     // Another writer can only take so many names between our tries.
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        const std::wstring name = Numbered(p, n);
+        const std::wstring name = Numbered(parts_, n);
         fw::Handle file(::CreateFileW(ExtendedPath(name).c_str(), GENERIC_WRITE, 0, nullptr,
                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file) {
             FileName = name;
+            Error = ERROR_SUCCESS;
             return file;
         }
         Error = ::GetLastError();
         if (Error != ERROR_FILE_EXISTS && Error != ERROR_ALREADY_EXISTS) return {};
-        n = NextFree(taken, n + 1);
+        n = NextFree(taken_, n + 1);
     }
     return {};
 }
 
-std::wstring WriteNewNumberedFile(const std::wstring& Template, const uint8_t* Data, size_t Size,
-                                  DWORD& Error) {
+fw::Handle CreateUniqueFile(const std::wstring& Template, std::wstring& FileName, DWORD& Error) {
+    TNumberedFileSearch search(Template, false);
+    return search.Create(FileName, Error);
+}
+
+std::wstring WriteNumberedFile(TNumberedFileSearch& Search, const uint8_t* Data, size_t Size,
+                               DWORD& Error) {
     std::wstring name;
-    fw::Handle file = CreateUniqueFile(Template, name, Error);
+    fw::Handle file = Search.Create(name, Error);
     if (!file) return {};
     const uint8_t* p = Data;
     size_t left = Size;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Template split into folder (with its trailing separator, or empty), base name and
 // extension (with its dot, or empty).
@@ -30,8 +31,35 @@ std::wstring UniqueFileName(const std::wstring& Template);
 // error code in Error.
 fw::Handle CreateUniqueFile(const std::wstring& Template, std::wstring& FileName, DWORD& Error);
 
-// Writes Data into a new file named by UniqueFileName(Template), created exclusively.
-// Returns the file's name, or empty when it could not be written whole; then nothing is
-// left behind and Error holds the system's reason.
-std::wstring WriteNewNumberedFile(const std::wstring& Template, const uint8_t* Data, size_t Size,
-                                  DWORD& Error);
+// The listing behind CreateUniqueFile, made at once or (Pooled) started on a pooled thread
+// so that it runs while the caller does other work (a picture's encoding); Create waits for
+// it. The numbers are those
+// of the moment of the listing, as with CreateUniqueFile: a name taken since is passed over
+// at the creation.
+class TNumberedFileSearch {
+public:
+    TNumberedFileSearch(const std::wstring& Template, bool Pooled);
+    ~TNumberedFileSearch();  // waits for the listing
+    TNumberedFileSearch(const TNumberedFileSearch&) = delete;
+    TNumberedFileSearch& operator=(const TNumberedFileSearch&) = delete;
+
+    // As CreateUniqueFile. Once only.
+    fw::Handle Create(std::wstring& FileName, DWORD& Error);
+
+private:
+    static DWORD WINAPI ListOnPool(void* Self);
+    void List();
+    void Wait();
+
+    TFileNameParts parts_;
+    std::vector<bool> taken_;
+    DWORD error_ = ERROR_SUCCESS;
+    bool listed_ = false;
+    fw::Handle done_;  // set when a pooled listing has ended; empty when it ran inline
+};
+
+// Writes Data into a new file that Search creates. Returns the file's name, or empty when
+// it could not be written whole; then nothing is left behind and Error holds the system's
+// reason.
+std::wstring WriteNumberedFile(TNumberedFileSearch& Search, const uint8_t* Data, size_t Size,
+                               DWORD& Error);

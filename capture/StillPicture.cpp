@@ -248,6 +248,9 @@ TSavedPicture SaveFramePicture(const std::wstring& Template, const BYTE* Frame, 
     const TPictureFormat format = PictureFormatOf(Template);
     if (format == TPictureFormat::None) return saved;
     const TFrameBitmap picture = FrameToBitmap(Frame, Width, Height, Size);
+    if (picture.Empty()) return saved;
+    // The folder is listed while the picture is encoded.
+    TNumberedFileSearch search(Template, true);
     std::vector<uint8_t> file;
     if (format == TPictureFormat::Bitmap) {
         if (!EncodeBitmapFile(picture, file)) return saved;
@@ -257,6 +260,6 @@ TSavedPicture SaveFramePicture(const std::wstring& Template, const BYTE* Frame, 
         saved.JpegQuality = quality;
     }
     saved.Error = ERROR_SUCCESS;
-    saved.FileName = WriteNewNumberedFile(Template, file.data(), file.size(), saved.Error);
+    saved.FileName = WriteNumberedFile(search, file.data(), file.size(), saved.Error);
     return saved;
 }

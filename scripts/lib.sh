@@ -81,6 +81,12 @@ wine_up() {
   # window; unmanaged windows, drawn by Wine itself, need no such wait.
   "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
     </dev/null >/dev/null 2>&1
+  # No sound driver: this machine has no sound card, and Wine's ALSA driver would print a
+  # page of "ALSA lib ..." lines from every program that looks for one. The stand-in
+  # microphone is a capture filter of ours and needs no driver; without one the sound
+  # devices are missing exactly as they are with ALSA and no card.
+  "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d '' /f \
+    </dev/null >/dev/null 2>&1
   # Start the prefix's services now, detached from our streams: started later by a test,
   # they would inherit CTest's output pipe and keep it open until the wineserver ends.
   "$WINE" wineboot </dev/null >/dev/null 2>&1
