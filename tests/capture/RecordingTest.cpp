@@ -135,12 +135,15 @@ TEST_F(RecordingTest, WmvFilesAreNumberedAndTheWriterGetsProfileNameModeAndBothI
 
 TEST_F(RecordingTest, AviAndMpgNamesGiveAviFilesWithVideoAndSound) {
     ASSERT_TRUE(Ready());
+    // More preallocation than an AVI capture file can have still records.
+    cap->BufferFileSize = 5000;
     for (const wchar_t* name : {L"clip_.avi", L"clip_.mpg"}) {
         SCOPED_TRACE(Narrow(name));
         cap->VideoFileName = Template(name);
         ASSERT_TRUE(Record(1500));
         const std::wstring file = cap->CaptureFileName();
         EXPECT_EQ(fs::path(file).filename().wstring().substr(0, 6), L"clip_0");
+        EXPECT_LT(fs::file_size(file), 2047ull * 1048576);
         // Compaction, where the platform has none, leaves the file as written.
         EXPECT_FALSE(fs::exists(file + L".compact"));
         const MediaProbe p = ProbeMedia(file);
@@ -231,16 +234,6 @@ TEST_F(RecordingTest, AStartAfterAStoppedRecordingWritesANewFileAndKeepsTheOld) 
     EXPECT_EQ(fs::path(cap->CaptureFileName()), folder / L"again_1.avi");
     EXPECT_EQ(FileBytes(old), oldBytes);
     EXPECT_TRUE(ProbeMedia(old).ran);
-    EXPECT_TRUE(ProbeMedia(cap->CaptureFileName()).ran);
-}
-
-TEST_F(RecordingTest, LargePreallocationRequestStillRecords) {
-    ASSERT_TRUE(Ready());
-    cap->VideoFileName = Template(L"big_.avi");
-    cap->BufferFileSize = 5000;
-    ASSERT_TRUE(Record(800));
-    const auto size = fs::file_size(cap->CaptureFileName());
-    EXPECT_LT(size, 2047ull * 1048576);
     EXPECT_TRUE(ProbeMedia(cap->CaptureFileName()).ran);
 }
 
