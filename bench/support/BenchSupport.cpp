@@ -1,6 +1,7 @@
 #include "bench/support/BenchSupport.h"
 
 #include "capture/GDirectCapPin2.h"
+#include "framework/Form.h"
 #include "standins/vcam/VCamConfig.h"
 
 #include <psapi.h>
@@ -51,6 +52,17 @@ bool RatioGoal(const char* What, double Ms, const char* Baseline, double BaseMs,
     Goal(What, Format("%.3f ms, %s %.3f ms, ratio %.3f", Ms, Baseline, BaseMs, ratio),
          Format("<= %.2f", Most), met);
     return met;
+}
+
+ControlOnForm NewControlOnForm(fw::Application& App, int Width, int Height) {
+    fw::Form* form = fw::NewForm<fw::Form>(&App);
+    form->SetClientSize(Width + 20, Height + 20);
+    auto* cap = new TGDirectCapPin2(form);
+    cap->SetParent(form);
+    cap->SetBounds(0, 0, Width, Height);
+    form->Show();
+    App.ProcessMessages();
+    return {form, cap};
 }
 
 bool PumpUntil(fw::Application& App, const std::function<bool()>& Pred, double TimeoutMs) {

@@ -12,8 +12,19 @@
 #include <vector>
 
 class TGDirectCapPin2;
+namespace fw {
+class Form;
+}
 
 namespace bench {
+
+// A shown form with one capture control of Width x Height on it, as the program hosts it;
+// deleting the form deletes the control.
+struct ControlOnForm {
+    fw::Form* Form;
+    TGDirectCapPin2* Cap;
+};
+ControlOnForm NewControlOnForm(fw::Application& App, int Width, int Height);
 
 // Milliseconds on the performance counter.
 double Now();
