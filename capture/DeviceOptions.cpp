@@ -1,7 +1,5 @@
 #include "capture/DeviceOptions.h"
 
-#include "capture/GDirectCapPin2.h"
-
 void TDeviceOptions::Add(int Kind, const std::string& Name) {
     if (static_cast<size_t>(count_) < items_.size())
         items_[static_cast<size_t>(count_)] = Entry{Name, Kind};
@@ -11,10 +9,10 @@ void TDeviceOptions::Add(int Kind, const std::string& Name) {
 }
 
 HRESULT TDeviceOptions::Execute(const std::string& Name) {
-    if (!owner_) return E_FAIL;
+    if (!show_) return E_FAIL;
     for (int i = 0; i < count_; ++i) {
         if (items_[static_cast<size_t>(i)].Name == Name)
-            return owner_->ShowDeviceOption(items_[static_cast<size_t>(i)].Kind);
+            return show_(items_[static_cast<size_t>(i)].Kind);
     }
     return E_FAIL;
 }

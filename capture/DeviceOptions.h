@@ -4,10 +4,10 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
-
-class TGDirectCapPin2;
 
 // Option kinds (the names are the entries' texts).
 enum : int {
@@ -32,19 +32,22 @@ public:
         int Kind = 0;
     };
 
-    explicit TDeviceOptions(TGDirectCapPin2* Owner) : owner_(Owner) {}
+    // Shows the dialog or pages of one kind; its result is what Execute returns.
+    using TShowOption = std::function<HRESULT(int Kind)>;
+
+    explicit TDeviceOptions(TShowOption Show) : show_(std::move(Show)) {}
 
     void Clear() { count_ = 0; }
     void Add(int Kind, const std::string& Name);
-    // Shows the first entry named exactly Name through the owner; E_FAIL without an
-    // owner or such an entry.
+    // Shows the first entry named exactly Name; E_FAIL without a way to show entries or
+    // without such an entry.
     HRESULT Execute(const std::string& Name);
     std::string NameOf(int Index) const;
     bool IsKind(int Index, int Kind) const;
     int Count() const { return count_; }
 
 private:
-    TGDirectCapPin2* owner_;
+    TShowOption show_;
     std::vector<Entry> items_;  // entries past count_ are kept for reuse
     int count_ = 0;
 };

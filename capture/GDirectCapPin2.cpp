@@ -1,6 +1,8 @@
 // The capture control: construction, properties, and the device choice and opening.
 #include "capture/GDirectCapPin2.h"
 
+#include "capture/GraphDecisions.h"
+
 #include "framework/Application.h"
 
 #include <algorithm>
@@ -20,21 +22,17 @@ int g_liveControls = 0;
 }  // namespace
 
 void TGDirectCapPin2::RunDeferred() {
-    if (Pumping_ > 0 || Operations_ > 0 || Destroying()) return;
+    if (Guard_.Busy() || Destroying()) return;
     auto alive = AliveToken();
-    while (!Deferred_.empty()) {
-        DeferredChoice choice = std::move(Deferred_.front());
-        Deferred_.erase(Deferred_.begin());
-        if (choice.Compressors)
-            ChooseCompressors(choice.Video.Get(), choice.Audio.Get());
+    while (auto choice = Guard_.TakeDeferred()) {
+        if (choice->Compressors)
+            ChooseCompressors(choice->Video.Get(), choice->Audio.Get());
         else
-            ChooseDevices(choice.Video.Get(), choice.Audio.Get());
+            ChooseDevices(choice->Video.Get(), choice->Audio.Get());
         if (alive.expired()) return;
     }
-    if (GraphEventsDeferred_) {
-        GraphEventsDeferred_ = false;
-        if (HandleAllocated()) ::PostMessageW(Handle(), WM_GRAPHNOTIFY, 0, 0);
-    }
+    if (Guard_.TakeGraphEvents() && HandleAllocated())
+        ::PostMessageW(Handle(), WM_GRAPHNOTIFY, 0, 0);
 }
 
 TGDirectCapPin2::TGDirectCapPin2(fw::Component* Owner) : WinControl(Owner) {
@@ -44,7 +42,6 @@ TGDirectCapPin2::TGDirectCapPin2(fw::Component* Owner) : WinControl(Owner) {
     SetBounds(0, 0, 160, 120);
     VideoCB_ = std::make_unique<TSampleGrabberCB>();
     AudioCB_ = std::make_unique<TSampleGrabberCB>();
-    Options_ = std::make_unique<TDeviceOptions>(this);
     CaptureTimer_ = new fw::Timer(this);
     CaptureTimer_->SetEnabled(false);
     CaptureTimer_->SetInterval(100);
@@ -61,19 +58,11 @@ TGDirectCapPin2::~TGDirectCapPin2() {
     AudioCB_->SetEnabled(false);
     StopPreview();
     StopCapture();
-    Deferred_.clear();
+    Guard_.Clear();
     ReleaseDevices();
     if (--g_liveControls == 0) ReleaseDeviceLists();
     CaptureTimer_ = nullptr;  // freed with the owned components
     WriteFpuControlWord(SavedFpuControlWord_);
-}
-
-void TGDirectCapPin2::Error(int Code) {
-    if (OnError && !Destroying()) OnError(Code);
-}
-
-void TGDirectCapPin2::Notify(const fw::NotifyEvent& Event) {
-    if (Event && !Destroying()) Event();
 }
 
 // ---------------------------------------------------------------------------
@@ -117,24 +106,23 @@ void TGDirectCapPin2::SetOnAudioPreview(TFProcessBuffer Handler) {
 // ---------------------------------------------------------------------------
 // Devices
 
-std::vector<std::string> TGDirectCapPin2::VideoDeviceNames(bool Refresh) {
-    if (Refresh || VideoDeviceList().empty()) {
-        PumpScope pumping(*this);
+std::vector<std::string> TGDirectCapPin2::DeviceNames(const TCapDeviceList& List, bool Refresh) {
+    // One enumeration fills both lists.
+    if (Refresh || List.empty()) {
+        PumpScope pumping(Guard_);
         RefreshDeviceLists();
     }
     std::vector<std::string> names;
-    for (const auto& d : VideoDeviceList()) names.push_back(d->Name);
+    for (const auto& d : List) names.push_back(d->Name);
     return names;
 }
 
+std::vector<std::string> TGDirectCapPin2::VideoDeviceNames(bool Refresh) {
+    return DeviceNames(VideoDeviceList(), Refresh);
+}
+
 std::vector<std::string> TGDirectCapPin2::AudioDeviceNames(bool Refresh) {
-    if (Refresh || AudioDeviceList().empty()) {
-        PumpScope pumping(*this);
-        RefreshDeviceLists();
-    }
-    std::vector<std::string> names;
-    for (const auto& d : AudioDeviceList()) names.push_back(d->Name);
-    return names;
+    return DeviceNames(AudioDeviceList(), Refresh);
 }
 
 namespace {
@@ -160,21 +148,15 @@ void TGDirectCapPin2::SelectCompressors(int VideoIndex, int AudioIndex) {
 }
 
 void TGDirectCapPin2::ChooseDevices(IMoniker* VideoMoniker, IMoniker* AudioMoniker) {
-    if (Pumping_ > 0) {
-        Deferred_.push_back({false, VideoMoniker, AudioMoniker});
-        return;
-    }
-    Operation operation(*this);
+    if (Guard_.DeferWhilePumping({false, VideoMoniker, AudioMoniker})) return;
+    Operation operation(Guard_);
     VideoMoniker_ = VideoMoniker;
     AudioMoniker_ = AudioMoniker;
     AudioWanted_ = AudioMoniker != nullptr;
-    StopCapture();
-    StopPreview();
-    if (PreviewGraphBuilt_ || CaptureGraphBuilt_) TearDownGraph();
-    ReleaseDevices();
+    CloseDevices();
     if (!VideoMoniker_ && !AudioMoniker_) {
         // Nothing open: no dialogs and no frame sizes to offer.
-        Options_->Clear();
+        Options_.Clear();
         VideoSizes_.clear();
         return;
     }
@@ -182,37 +164,36 @@ void TGDirectCapPin2::ChooseDevices(IMoniker* VideoMoniker, IMoniker* AudioMonik
     OpenDevices();
     BuildDeviceOptions();
     CollectVideoSizes();
-    Notify(OnChangeDevice);
+    Raise(OnChangeDevice);
 }
 
 void TGDirectCapPin2::ChooseCompressors(IMoniker* VideoMoniker, IMoniker* AudioMoniker) {
-    if (Pumping_ > 0) {
-        Deferred_.push_back({true, VideoMoniker, AudioMoniker});
-        return;
-    }
-    Operation operation(*this);
+    if (Guard_.DeferWhilePumping({true, VideoMoniker, AudioMoniker})) return;
+    Operation operation(Guard_);
     VideoCompressorMoniker_ = VideoMoniker;
     AudioCompressorMoniker_ = AudioMoniker;
     if (!VideoMoniker && !AudioMoniker) return;
     AudioWanted_ = AudioMoniker_ != nullptr;
-    StopCapture();
-    StopPreview();
-    if (PreviewGraphBuilt_ || CaptureGraphBuilt_) TearDownGraph();
-    ReleaseDevices();
+    CloseDevices();
     CreateGraph();
     OpenDevices();
 }
 
+void TGDirectCapPin2::CloseDevices() {
+    StopCapture();
+    StopPreview();
+    if (State_ != TGraphState::None) TearDownGraph();
+    ReleaseDevices();
+}
+
 bool TGDirectCapPin2::CreateGraph() {
-    if (!Graph_ && FAILED(::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                             IID_PPV_ARGS(&Graph_))))
+    if (!Graph_.Graph && FAILED(::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
+                                                   IID_PPV_ARGS(&Graph_.Graph))))
         return false;
-    if (!Builder_ && FAILED(::CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr,
-                                               CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&Builder_))))
+    if (!Graph_.Builder && FAILED(MakeCaptureGraphBuilder(Graph_.Graph.Get(), Graph_.Builder)))
         return false;
-    Builder_->SetFiltergraph(Graph_.Get());
     {
-        PumpScope pumping(*this);
+        PumpScope pumping(Guard_);
         RefreshDeviceLists();
         RefreshCompressorLists();
     }
@@ -220,148 +201,111 @@ bool TGDirectCapPin2::CreateGraph() {
 }
 
 bool TGDirectCapPin2::OpenDevices() {
-    if (!Builder_ && FAILED(::CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr,
-                                               CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&Builder_)))) {
+    if (!Graph_.Builder && FAILED(MakeCaptureGraphBuilder(Graph_.Graph.Get(), Graph_.Builder))) {
         Error(ErrCreateBuilder);
         return false;
     }
+    ICaptureGraphBuilder2* const builder = Graph_.Builder.Get();
+    TOpenDevices& d = Devices_;
     try {
-        VideoFilter_.Reset();
-        if (VideoMoniker_)
-            VideoMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&VideoFilter_));
-        if (!VideoFilter_) {
+        d.Video.Reset();
+        if (VideoMoniker_) VideoMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&d.Video));
+        if (!d.Video) {
             FiltersReady_ = false;
             Error(ErrOpenVideoDevice);
             return false;
         }
-        if (!Graph_ || FAILED(Graph_->AddFilter(VideoFilter_.Get(), nullptr))) {
+        if (!Graph_.Graph || FAILED(Graph_.Graph->AddFilter(d.Video.Get(), nullptr))) {
             FiltersReady_ = false;
             Error(ErrAddVideoFilter);
         }
         ComPtr<IUnknown> found =
             FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMVideoCompression);
-        VideoCompression_.Reset();
-        if (found) found.As(&VideoCompression_);
+        d.VideoCompression.Reset();
+        if (found) found.As(&d.VideoCompression);
         found = FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig);
-        VideoStreamConfig_.Reset();
-        if (found) found.As(&VideoStreamConfig_);
-        if (!VideoStreamConfig_) Error(ErrVideoStreamConfig);
+        d.VideoConfig.Reset();
+        if (found) found.As(&d.VideoConfig);
+        if (!d.VideoConfig) Error(ErrVideoStreamConfig);
 
         AudioUsable_ = true;
-        VfwCaptureDialogs_.Reset();
-        Builder_->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, VideoFilter_.Get(),
-                                IID_IAMVfwCaptureDialogs,
-                                reinterpret_cast<void**>(VfwCaptureDialogs_.GetAddressOf()));
+        d.CaptureDialogs.Reset();
+        builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, d.Video.Get(),
+                               IID_IAMVfwCaptureDialogs,
+                               reinterpret_cast<void**>(d.CaptureDialogs.GetAddressOf()));
 
         if (VideoCompressorMoniker_) {
-            VideoCompressorFilter_.Reset();
-            VfwCompressDialogs_.Reset();
-            if (SUCCEEDED(VideoCompressorMoniker_->BindToObject(
-                    nullptr, nullptr, IID_PPV_ARGS(&VideoCompressorFilter_))))
-                Builder_->FindInterface(
-                    &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, VideoCompressorFilter_.Get(),
-                    IID_IAMVfwCompressDialogs,
-                    reinterpret_cast<void**>(VfwCompressDialogs_.GetAddressOf()));
+            d.VideoCompressor.Reset();
+            d.CompressDialogs.Reset();
+            if (SUCCEEDED(VideoCompressorMoniker_->BindToObject(nullptr, nullptr,
+                                                                IID_PPV_ARGS(&d.VideoCompressor))))
+                builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
+                                       d.VideoCompressor.Get(), IID_IAMVfwCompressDialogs,
+                                       reinterpret_cast<void**>(d.CompressDialogs.GetAddressOf()));
         }
 
-        if (AudioUsable_) {
-            if (!AudioMoniker_) {
+        if (!AudioMoniker_) {
+            AudioWanted_ = false;
+        } else {
+            d.Audio.Reset();
+            AudioMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&d.Audio));
+            if (!d.Audio) {
                 AudioWanted_ = false;
+                Error(ErrOpenAudioDevice);
             } else {
-                AudioFilter_.Reset();
-                AudioMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&AudioFilter_));
-                if (!AudioFilter_) {
-                    AudioWanted_ = false;
-                    Error(ErrOpenAudioDevice);
-                } else {
-                    if (!Graph_ || FAILED(Graph_->AddFilter(AudioFilter_.Get(), nullptr)))
-                        Error(ErrAddAudioFilter);
-                    if (AudioCompressorMoniker_) {
-                        AudioCompressorFilter_.Reset();
-                        AudioCompressorMoniker_->BindToObject(
-                            nullptr, nullptr, IID_PPV_ARGS(&AudioCompressorFilter_));
-                    }
-                    AudioStreamConfig_.Reset();
-                    if (FAILED(Builder_->FindInterface(
-                            &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, AudioFilter_.Get(),
-                            IID_IAMStreamConfig,
-                            reinterpret_cast<void**>(AudioStreamConfig_.GetAddressOf()))))
-                        Error(ErrAudioStreamConfig);
+                if (!Graph_.Graph || FAILED(Graph_.Graph->AddFilter(d.Audio.Get(), nullptr)))
+                    Error(ErrAddAudioFilter);
+                if (AudioCompressorMoniker_) {
+                    d.AudioCompressor.Reset();
+                    AudioCompressorMoniker_->BindToObject(nullptr, nullptr,
+                                                          IID_PPV_ARGS(&d.AudioCompressor));
                 }
+                d.AudioConfig.Reset();
+                if (FAILED(builder->FindInterface(
+                        &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, d.Audio.Get(), IID_IAMStreamConfig,
+                        reinterpret_cast<void**>(d.AudioConfig.GetAddressOf()))))
+                    Error(ErrAudioStreamConfig);
             }
         }
-        SensorFilter_ = std::make_unique<TVMFilter>(VideoFilter_.Get());
+        d.Sensor = std::make_unique<TVMFilter>(d.Video.Get());
         return true;
     } catch (...) {
-        Graph_.Reset();
-        Builder_.Reset();
-        VideoFilter_.Reset();
-        AudioFilter_.Reset();
-        VideoCompressorFilter_.Reset();
-        AudioCompressorFilter_.Reset();
-        VideoStreamConfig_.Reset();
-        AudioStreamConfig_.Reset();
-        VideoCompression_.Reset();
-        VfwCaptureDialogs_.Reset();
-        PreviewGrabber_.Reset();
-        AudioGrabber_.Reset();
+        Graph_.Release();
+        Devices_.Release();
+        State_ = TGraphState::None;
         return false;
     }
 }
 
-void TGDirectCapPin2::DetachCallbacks() {
-    // The callback object dies with the control, the grabbers possibly later.
-    if (PreviewGrabber_) PreviewGrabber_->SetCallback(nullptr, 1);
-    if (AudioGrabber_) AudioGrabber_->SetCallback(nullptr, 0);
-    PreviewGrabber_.Reset();
-    AudioGrabber_.Reset();
-}
-
 void TGDirectCapPin2::ReleaseDevices() {
-    DetachCallbacks();
-    if (MediaEvent_) MediaEvent_->SetNotifyWindow(0, 0, 0);
-    if (VideoWindow_) {
-        // The renderer's window is our child: hand it back before the graph goes.
-        VideoWindow_->put_Visible(OAFALSE);
-        VideoWindow_->put_Owner(0);
-    }
-    SensorFilter_.reset();
-    VideoWindow_.Reset();
-    MediaEvent_.Reset();
-    DroppedFrames_.Reset();
-    PreviewGrabber_.Reset();
-    AudioGrabber_.Reset();
-    Mux_.Reset();
-    FileSink_.Reset();
-    ConfigAviMux_.Reset();
-    ConfigInterleaving_.Reset();
-    AsfWriter_.Reset();
-    VideoCompression_.Reset();
-    VideoStreamConfig_.Reset();
-    VfwCaptureDialogs_.Reset();
-    VfwCompressDialogs_.Reset();
-    AudioStreamConfig_.Reset();
-    VideoFilter_.Reset();
-    AudioFilter_.Reset();
-    VideoCompressorFilter_.Reset();
-    AudioCompressorFilter_.Reset();
-    Builder_.Reset();
-    Graph_.Reset();
+    // The chain first: the renderer's window is our child and goes back before the graph.
+    Graph_.Release();
+    Devices_.Release();
     AudioUsable_ = true;
     FiltersReady_ = true;
-    PreviewGraphBuilt_ = false;
-    CaptureGraphBuilt_ = false;
-    Capturing_ = false;
-    Previewing_ = false;
+    State_ = TGraphState::None;
     MasterStream_ = -1;
 }
 
 ComPtr<IUnknown> TGDirectCapPin2::FindCaptureInterface(const GUID& Category, REFIID Iid) {
     ComPtr<IUnknown> found;
-    if (!Builder_ || !VideoFilter_) return found;
-    if (FAILED(Builder_->FindInterface(&Category, &MEDIATYPE_Interleaved, VideoFilter_.Get(), Iid,
-                                       reinterpret_cast<void**>(found.GetAddressOf()))))
-        Builder_->FindInterface(&Category, &MEDIATYPE_Video, VideoFilter_.Get(), Iid,
-                                reinterpret_cast<void**>(found.ReleaseAndGetAddressOf()));
+    ICaptureGraphBuilder2* const builder = Graph_.Builder.Get();
+    IBaseFilter* const video = Devices_.Video.Get();
+    if (!builder || !video) return found;
+    if (FAILED(builder->FindInterface(&Category, &MEDIATYPE_Interleaved, video, Iid,
+                                      reinterpret_cast<void**>(found.GetAddressOf()))))
+        builder->FindInterface(&Category, &MEDIATYPE_Video, video, Iid,
+                               reinterpret_cast<void**>(found.ReleaseAndGetAddressOf()));
     return found;
+}
+
+std::vector<ComPtr<IBaseFilter>> TGDirectCapPin2::GraphFilters() const {
+    std::vector<ComPtr<IBaseFilter>> filters;
+    ComPtr<IEnumFilters> e;
+    if (!Graph_.Graph || FAILED(Graph_.Graph->EnumFilters(&e))) return filters;
+    ComPtr<IBaseFilter> f;
+    while (e->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        if (f) filters.push_back(f);
+    }
+    return filters;
 }

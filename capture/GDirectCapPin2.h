@@ -5,6 +5,7 @@
 #pragma once
 
 #include "capture/CapDevices.h"
+#include "capture/CaptureParts.h"
 #include "capture/ConfigAsfWriter.h"
 #include "capture/DeviceOptions.h"
 #include "capture/SampleGrabberCB.h"
@@ -118,11 +119,11 @@ public:
     bool SnapshotBusy() const { return SnapshotBusy_.load(); }
     // True while an operation of the control is under way (a message may be dispatched
     // from its waits): what would start or stop the camera again waits for its end.
-    bool Busy() const { return Operations_ > 0; }
+    bool Busy() const { return Guard_.Busy(); }
 
-    bool Previewing() const { return Previewing_; }
-    bool Capturing() const { return Capturing_; }
-    TVMFilter* SensorFilter() const { return SensorFilter_.get(); }
+    bool Previewing() const { return State_ == TGraphState::Previewing; }
+    bool Capturing() const { return State_ == TGraphState::Capturing; }
+    TVMFilter* SensorFilter() const { return Devices_.Sensor.get(); }
 
     // Requested formats (reach the device at the next graph build).
     int FrameWidth() const { return FrameWidth_; }
@@ -152,132 +153,107 @@ public:
     int ShowDeviceOption(int Kind);
     // Saves the next video frame (while a preview or a recording delivers frames).
     void SnapShot();
-    // The one-frame target that SnapShot arms, in the per-frame handler's shape; runs on
-    // the streaming thread. Writes the picture and raises OnSnapShot when it was written.
-    void SaveSnapshotFrame(uint32_t Frame, BYTE*& Buffer, int32_t& Size);
 
-    // --- engine steps (used by the operations above; open for tests and later wiring)
+    // The file of the last recording (reserved when its graph was built).
+    const std::wstring& CaptureFileName() const { return CaptureFileName_; }
+    // The named device dialogs of the open devices, in the order they were found.
+    const TDeviceOptions& DeviceOptions() const { return Options_; }
+    // The open video capture filter, none when no camera is open.
+    IBaseFilter* VideoCaptureFilter() const { return Devices_.Video.Get(); }
+    // The video callback object (frame count, armed picture).
+    TSampleGrabberCB& VideoCallback() { return *VideoCB_; }
+    // The filters in the graph as it stands, for tests to look at what was wired.
+    std::vector<Microsoft::WRL::ComPtr<IBaseFilter>> GraphFilters() const;
+
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    // Raises an event with a copy of its handler (a handler may replace itself); none
+    // while the control is being destroyed.
+    template <typename Handler, typename... Args>
+    void Raise(const Handler& Event, Args&&... Arguments) {
+        if (Destroying()) return;
+        const Handler handler = Event;
+        if (handler) handler(std::forward<Args>(Arguments)...);
+    }
+    void Error(int Code) { Raise(OnError, Code); }
+
+    // --- device choice and opening
+    std::vector<std::string> DeviceNames(const TCapDeviceList& List, bool Refresh);
     void ChooseDevices(IMoniker* VideoMoniker, IMoniker* AudioMoniker);
     void ChooseCompressors(IMoniker* VideoMoniker, IMoniker* AudioMoniker);
+    // Stops what runs, takes the graph down and lets the devices go.
+    void CloseDevices();
     bool CreateGraph();
     bool OpenDevices();
     void ReleaseDevices();
+    void RunDeferred();
+    // FindInterface on the capture category, interleaved first, then video.
+    Microsoft::WRL::ComPtr<IUnknown> FindCaptureInterface(const GUID& Category, REFIID Iid);
+
+    // --- preview graph
     bool BuildPreviewGraph();
     bool RenderPreviewStream();
-    bool WirePreviewPath(bool PreviewOnly);
+    // Wires the preview chain and, unless PreviewOnly, the recording's video. Present
+    // filters of the preview chain that would not join are reported.
+    struct TWiring {
+        bool Preview = false;    // every present filter of the preview chain joined
+        bool Recording = false;  // the video reaches the recording's writer
+    };
+    TWiring WirePreviewPath(bool PreviewOnly);
     void WirePreviewAudio();
     bool AttachVideoWindow();
     void FitVideoWindow();
+    void WatchGraphEvents();
     void TearDownGraph();
     // Creates a filter and adds it to the graph under Name; none when either fails.
     Microsoft::WRL::ComPtr<IBaseFilter> CreateFilter(const CLSID& Clsid, const wchar_t* Name);
     // The graph's filter of this name; where the platform names the builder's filters
     // otherwise, the first filter of the class the name stands for.
     Microsoft::WRL::ComPtr<IBaseFilter> FindFilterByName(const wchar_t* Name);
+    // Gives a grabber its media type and callback object (Kind: 0 samples, 1 buffers).
+    void SetUpGrabber(ISampleGrabber* Grabber, const AM_MEDIA_TYPE& Type,
+                      TSampleGrabberCB& Callback, long Kind);
+    void HandleGraphEvents();
+    void StopEachFilter();
+    bool CameraRuns();
+    void EnableCallbacks(bool Enabled);
+
+    // --- dialogs and formats
+    bool HasPages(IUnknown* Object);
+    HRESULT ShowPages(IUnknown* Object);
     void BuildDeviceOptions();
     void CollectVideoSizes();
     bool ApplyVideoFormat();
     bool ApplyAudioFormat();
-    void HandleGraphEvents();
-    // Recording steps.
-    bool BuildCaptureGraph();
-    bool PreallocateCaptureFile(uint32_t Megabytes);
-    void WireCaptureAudio();
-    void ApplyMasterStream(int Stream);
-    bool CompactCaptureFile();
-    void CaptureTimerTick();
-    const std::wstring& CaptureFileName() const { return CaptureFileName_; }
-    uint32_t ElapsedTime() const { return ElapsedTime_; }
-
-    IGraphBuilder* Graph() const { return Graph_.Get(); }
-    ICaptureGraphBuilder2* Builder() const { return Builder_.Get(); }
-    IBaseFilter* VideoCaptureFilter() const { return VideoFilter_.Get(); }
-    IBaseFilter* AudioCaptureFilter() const { return AudioFilter_.Get(); }
-    IAMStreamConfig* VideoStreamConfig() const { return VideoStreamConfig_.Get(); }
-    IVideoWindow* VideoWindow() const { return VideoWindow_.Get(); }
-    TDeviceOptions& DeviceOptions() { return *Options_; }
-    TSampleGrabberCB& VideoCallback() { return *VideoCB_; }
-    TSampleGrabberCB& AudioCallback() { return *AudioCB_; }
-    bool PreviewGraphBuilt() const { return PreviewGraphBuilt_; }
-    bool CaptureGraphBuilt() const { return CaptureGraphBuilt_; }
-    bool FiltersReady() const { return FiltersReady_; }
-    bool AudioWanted() const { return AudioWanted_; }
-    bool AudioUsable() const { return AudioUsable_; }
-    fw::Timer& CaptureTimer() { return *CaptureTimer_; }
-    // The x87 control word in force before the control was made.
-    uint16_t SavedFpuControlWord() const { return SavedFpuControlWord_; }
-
-    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
-
-private:
-    void Error(int Code);
-    void Notify(const fw::NotifyEvent& Event);
-    bool HasPages(IUnknown* Object);
-    HRESULT ShowPages(IUnknown* Object);
-    // FindInterface on the capture category, interleaved first, then video.
-    Microsoft::WRL::ComPtr<IUnknown> FindCaptureInterface(const GUID& Category, REFIID Iid);
     void PauseAround(const std::function<void()>& Body);
     void TakeDeviceVideoFormat();
-    void StopEachFilter();
-    bool CameraRuns();
+
+    // --- recording
+    bool BuildCaptureGraph();
+    bool PreallocateCaptureFile(uint32_t Megabytes);
     HRESULT AllocateCaptureFile(uint32_t Megabytes);
     bool MakeAviOutput();
     bool WireRecordingVideo(IPin* Source);
+    // Joins the microphone to the recording's writer; false when it could not.
+    bool WireCaptureAudio();
+    void ApplyMasterStream(int Stream);
+    bool CompactCaptureFile();
+    void CaptureTimerTick();
     bool ConnectPins(IPin* Out, IPin* In);
+
+    // --- still pictures
+    // The one-frame target that SnapShot arms, in the per-frame handler's shape; runs on
+    // the streaming thread. Writes the picture and raises OnSnapShot when it was written.
+    void SaveSnapshotFrame(uint32_t Frame, BYTE*& Buffer, int32_t& Size);
 
     // COM stays up on this thread for as long as the control holds COM objects.
     fw::ComInit Com_;
     uint16_t SavedFpuControlWord_ = 0;
 
-    // The control's own waits and builds service the message queue (the video window,
-    // the device enumeration, the wait for the camera, the device dialogs). An operation
-    // that a message asks for meanwhile is refused, and a device choice is kept and made
-    // once the running operation is over.
-    // A stretch during which the control services the message queue.
-    class PumpScope {
-    public:
-        explicit PumpScope(TGDirectCapPin2& Control) : c_(Control), alive_(Control.AliveToken()) {
-            ++c_.Pumping_;
-            ++c_.Operations_;
-        }
-        ~PumpScope() {
-            if (alive_.expired()) return;
-            --c_.Pumping_;
-            if (--c_.Operations_ == 0) c_.RunDeferred();
-        }
-        PumpScope(const PumpScope&) = delete;
-        PumpScope& operator=(const PumpScope&) = delete;
-
-    private:
-        TGDirectCapPin2& c_;
-        std::weak_ptr<void> alive_;
-    };
-    // An operation in progress: what was deferred meanwhile runs when the outermost ends.
-    class Operation {
-    public:
-        explicit Operation(TGDirectCapPin2& Control) : c_(Control), alive_(Control.AliveToken()) {
-            ++c_.Operations_;
-        }
-        ~Operation() {
-            if (!alive_.expired() && --c_.Operations_ == 0) c_.RunDeferred();
-        }
-        Operation(const Operation&) = delete;
-        Operation& operator=(const Operation&) = delete;
-
-    private:
-        TGDirectCapPin2& c_;
-        std::weak_ptr<void> alive_;
-    };
-    struct DeferredChoice {
-        bool Compressors = false;
-        Microsoft::WRL::ComPtr<IMoniker> Video, Audio;
-    };
-    void RunDeferred();
-    void DetachCallbacks();
-    int Pumping_ = 0;
-    int Operations_ = 0;
-    std::vector<DeferredChoice> Deferred_;
-    bool GraphEventsDeferred_ = false;
+    TReentrancyGuard Guard_{[this] { RunDeferred(); }};
+    using Operation = TReentrancyGuard::Operation;
+    using PumpScope = TReentrancyGuard::PumpScope;
 
     Microsoft::WRL::ComPtr<IMoniker> VideoMoniker_, AudioMoniker_;
     Microsoft::WRL::ComPtr<IMoniker> VideoCompressorMoniker_, AudioCompressorMoniker_;
@@ -285,38 +261,13 @@ private:
     bool AudioUsable_ = true;
     bool FiltersReady_ = true;
 
-    Microsoft::WRL::ComPtr<IBaseFilter> VideoFilter_, AudioFilter_;
-    Microsoft::WRL::ComPtr<IBaseFilter> VideoCompressorFilter_, AudioCompressorFilter_;
-    Microsoft::WRL::ComPtr<IAMVideoCompression> VideoCompression_;
-    Microsoft::WRL::ComPtr<IAMStreamConfig> VideoStreamConfig_;
-    Microsoft::WRL::ComPtr<IAMVfwCaptureDialogs> VfwCaptureDialogs_;
-    Microsoft::WRL::ComPtr<IAMVfwCompressDialogs> VfwCompressDialogs_;
-    Microsoft::WRL::ComPtr<IAMStreamConfig> AudioStreamConfig_;
-    std::unique_ptr<TVMFilter> SensorFilter_;
-
-    Microsoft::WRL::ComPtr<IGraphBuilder> Graph_;
-    Microsoft::WRL::ComPtr<ICaptureGraphBuilder2> Builder_;
-    Microsoft::WRL::ComPtr<IVideoWindow> VideoWindow_;
-    Microsoft::WRL::ComPtr<IMediaEventEx> MediaEvent_;
-    Microsoft::WRL::ComPtr<ISampleGrabber> PreviewGrabber_, AudioGrabber_;
-    Microsoft::WRL::ComPtr<IAMDroppedFrames> DroppedFrames_;
-    // Recording objects (filled by the recording graph).
-    Microsoft::WRL::ComPtr<IBaseFilter> Mux_, AsfWriter_;
-    Microsoft::WRL::ComPtr<IFileSinkFilter> FileSink_;
-    Microsoft::WRL::ComPtr<IConfigAviMux> ConfigAviMux_;
-    Microsoft::WRL::ComPtr<IConfigInterleaving> ConfigInterleaving_;
+    TOpenDevices Devices_;
+    TFilterGraph Graph_;
+    TGraphState State_ = TGraphState::None;
     int MasterStream_ = -1;
     std::wstring CaptureFileName_;
     uint32_t CaptureStartTime_ = 0;
     uint32_t ElapsedTime_ = 0;
-    // Whether the last recording wiring reached the file with video, resp. sound.
-    bool RecordingVideoWired_ = false;
-    bool RecordingAudioWired_ = false;
-
-    bool PreviewGraphBuilt_ = false;
-    bool CaptureGraphBuilt_ = false;
-    bool Previewing_ = false;
-    bool Capturing_ = false;
 
     double VideoFrameRate_ = 15.0;
     int VideoBitCount_ = 24;
@@ -352,6 +303,6 @@ private:
     TFProcessBuffer OnAudioPreview_;
     std::unique_ptr<TSampleGrabberCB> VideoCB_;
     std::unique_ptr<TSampleGrabberCB> AudioCB_;
-    std::unique_ptr<TDeviceOptions> Options_;
+    TDeviceOptions Options_{[this](int Kind) { return ShowDeviceOption(Kind); }};
     fw::Timer* CaptureTimer_ = nullptr;
 };

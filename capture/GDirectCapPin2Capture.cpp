@@ -2,6 +2,7 @@
 // or the WM ASF Writer), starting and stopping it, the progress timer and the capture
 // file's preallocation and compaction.
 #include "capture/GDirectCapPin2.h"
+#include "capture/GraphDecisions.h"
 #include "capture/NumberedFiles.h"
 #include "capture/SilentAudioSource.h"
 #include "common/u_PathUtil.h"
@@ -67,18 +68,16 @@ TCaptureFileKind CaptureFileKind(const std::wstring& FileName) {
 }
 
 bool TGDirectCapPin2::ConnectPins(IPin* Out, IPin* In) {
-    return Graph_ && Out && In && SUCCEEDED(Graph_->Connect(Out, In));
+    return Graph_.Graph && Out && In && SUCCEEDED(Graph_.Graph->Connect(Out, In));
 }
 
 HRESULT TGDirectCapPin2::AllocateCaptureFile(uint32_t Megabytes) {
     ::DeleteFileW(CaptureFileName_.c_str());
-    if (!Builder_) {
-        const HRESULT hr = ::CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr,
-                                              CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&Builder_));
+    if (!Graph_.Builder) {
+        const HRESULT hr = MakeCaptureGraphBuilder(Graph_.Graph.Get(), Graph_.Builder);
         if (FAILED(hr)) return hr;
-        if (Graph_) Builder_->SetFiltergraph(Graph_.Get());
     }
-    return Builder_->AllocCapFile(CaptureFileName_.c_str(), CaptureFileAllocation(Megabytes));
+    return Graph_.Builder->AllocCapFile(CaptureFileName_.c_str(), CaptureFileAllocation(Megabytes));
 }
 
 bool TGDirectCapPin2::PreallocateCaptureFile(uint32_t Megabytes) {
@@ -99,95 +98,88 @@ bool TGDirectCapPin2::MakeAviOutput() {
                     ConnectPins(FirstPin(mux.Get(), PINDIR_OUTPUT).Get(),
                                 FirstPin(writer.Get(), PINDIR_INPUT).Get());
     if (!ok) {
-        if (mux) Graph_->RemoveFilter(mux.Get());
-        if (writer) Graph_->RemoveFilter(writer.Get());
+        if (mux) Graph_.Graph->RemoveFilter(mux.Get());
+        if (writer) Graph_.Graph->RemoveFilter(writer.Get());
         return false;
     }
-    Mux_ = mux;
-    FileSink_ = sink;
+    Graph_.Chain.Mux = mux;
+    Graph_.Chain.FileSink = sink;
     return true;
 }
 
 void TGDirectCapPin2::ApplyMasterStream(int Stream) {
-    if (ConfigAviMux_ && SUCCEEDED(ConfigAviMux_->SetMasterStream(Stream)))
+    const ComPtr<IConfigAviMux>& config = Graph_.Chain.ConfigAviMux;
+    if (config && SUCCEEDED(config->SetMasterStream(Stream)))
         MasterStream_ = Stream;
     else
         Error(ErrMasterStream);
 }
 
-bool TGDirectCapPin2::WireRecordingVideo(IPin* Source) {
-    RecordingVideoWired_ = false;
-    if (AsfWriter_) {
-        // The writer's second input takes uncompressed video and encodes it by its
-        // profile; the first is the sound's.
-        ComPtr<IEnumPins> pins = PinsOf(AsfWriter_.Get());
-        ComPtr<IPin> first = FindPinByDirection(pins.Get(), PINDIR_INPUT);
-        ComPtr<IPin> second = NextPinAfter(pins.Get(), first.Get());
-        RecordingVideoWired_ = ConnectPins(Source, second.Get());
-    } else if (Mux_) {
-        IPin* feed = Source;
-        ComPtr<IPin> compressed;
-        if (VideoCompressorFilter_ &&
-            SUCCEEDED(Graph_->AddFilter(VideoCompressorFilter_.Get(), L"Video Compressor")) &&
-            ConnectPins(Source, FirstPin(VideoCompressorFilter_.Get(), PINDIR_INPUT).Get())) {
-            compressed = FirstPin(VideoCompressorFilter_.Get(), PINDIR_OUTPUT);
-            feed = compressed.Get();
-        }
-        RecordingVideoWired_ = ConnectPins(feed, FirstPin(Mux_.Get(), PINDIR_INPUT).Get());
-    }
-    return RecordingVideoWired_;
+namespace {
+
+// The writer's second input pin (the first is the sound's).
+ComPtr<IPin> SecondInput(IBaseFilter* Filter) {
+    ComPtr<IEnumPins> pins = PinsOf(Filter);
+    ComPtr<IPin> first = FindPinByDirection(pins.Get(), PINDIR_INPUT);
+    return NextPinAfter(pins.Get(), first.Get());
 }
 
-void TGDirectCapPin2::WireCaptureAudio() {
-    RecordingAudioWired_ = false;
-    if (!Graph_ || !AudioFilter_) return;
-    ComPtr<IPin> ao = FirstPin(AudioFilter_.Get(), PINDIR_OUTPUT);
-    if (AsfWriter_) {
+}  // namespace
+
+bool TGDirectCapPin2::WireRecordingVideo(IPin* Source) {
+    const TGraphChain& chain = Graph_.Chain;
+    if (chain.AsfWriter) {
+        // The writer's second input takes uncompressed video and encodes it by its
+        // profile; the first is the sound's.
+        return ConnectPins(Source, SecondInput(chain.AsfWriter.Get()).Get());
+    }
+    if (!chain.Mux) return false;
+    IPin* feed = Source;
+    ComPtr<IPin> compressed;
+    IBaseFilter* const compressor = Devices_.VideoCompressor.Get();
+    if (compressor && SUCCEEDED(Graph_.Graph->AddFilter(compressor, L"Video Compressor")) &&
+        ConnectPins(Source, FirstPin(compressor, PINDIR_INPUT).Get())) {
+        compressed = FirstPin(compressor, PINDIR_OUTPUT);
+        feed = compressed.Get();
+    }
+    return ConnectPins(feed, FirstPin(chain.Mux.Get(), PINDIR_INPUT).Get());
+}
+
+bool TGDirectCapPin2::WireCaptureAudio() {
+    if (!Graph_.Graph || !Devices_.Audio) return false;
+    TGraphChain& chain = Graph_.Chain;
+    ComPtr<IPin> ao = FirstPin(Devices_.Audio.Get(), PINDIR_OUTPUT);
+    bool wired = false;
+    if (chain.AsfWriter) {
         // Uncompressed sound to the writer's first input; the writer encodes it.
-        RecordingAudioWired_ =
-            ConnectPins(ao.Get(), FirstPin(AsfWriter_.Get(), PINDIR_INPUT).Get());
+        wired = ConnectPins(ao.Get(), FirstPin(chain.AsfWriter.Get(), PINDIR_INPUT).Get());
     } else {
-        ComPtr<IBaseFilter> mux = Mux_ ? Mux_ : FindFilterByName(L"Mux");
-        ComPtr<IEnumPins> pins = PinsOf(mux.Get());
-        ComPtr<IPin> first = FindPinByDirection(pins.Get(), PINDIR_INPUT);
-        ComPtr<IPin> second = NextPinAfter(pins.Get(), first.Get());
+        ComPtr<IBaseFilter> mux = chain.Mux ? chain.Mux : FindFilterByName(L"Mux");
         IPin* feed = ao.Get();
         ComPtr<IPin> compressed;
-        if (AudioCompressorFilter_ &&
-            SUCCEEDED(Graph_->AddFilter(AudioCompressorFilter_.Get(), L"Audio Compressor")) &&
-            ConnectPins(ao.Get(), FirstPin(AudioCompressorFilter_.Get(), PINDIR_INPUT).Get())) {
-            compressed = FirstPin(AudioCompressorFilter_.Get(), PINDIR_OUTPUT);
+        IBaseFilter* const compressor = Devices_.AudioCompressor.Get();
+        if (compressor && SUCCEEDED(Graph_.Graph->AddFilter(compressor, L"Audio Compressor")) &&
+            ConnectPins(ao.Get(), FirstPin(compressor, PINDIR_INPUT).Get())) {
+            compressed = FirstPin(compressor, PINDIR_OUTPUT);
             feed = compressed.Get();
         }
-        RecordingAudioWired_ = ConnectPins(feed, second.Get());
+        wired = ConnectPins(feed, SecondInput(mux.Get()).Get());
     }
-    if (AudioGrabber_) {
-        // A grabber kept from an earlier preview graph gets its type and callback again;
-        // nothing feeds it here.
-        AM_MEDIA_TYPE mt{};
-        mt.majortype = MEDIATYPE_Audio;
-        mt.subtype = MEDIASUBTYPE_PCM;
-        mt.bFixedSizeSamples = TRUE;
-        mt.formattype = FORMAT_WaveFormatEx;
-        mt.cbFormat = sizeof(AudioFormat_);
-        mt.pbFormat = reinterpret_cast<BYTE*>(&AudioFormat_);
-        if (FAILED(AudioGrabber_->SetMediaType(&mt))) Error(ErrGrabberMediaType);
-        AudioGrabber_->SetBufferSamples(FALSE);
-        AudioGrabber_->SetOneShot(FALSE);
-        AudioCB_->Handle = HandleAllocated() ? Handle() : nullptr;
-        AudioGrabber_->SetCallback(AudioCB_.get(), 0);
-    }
+    // A grabber kept from an earlier preview graph gets its type and callback again;
+    // nothing feeds it here.
+    SetUpGrabber(chain.AudioGrabber.Get(), AudioGrabberType(AudioFormat_), *AudioCB_, 0);
+    return wired;
 }
 
 bool TGDirectCapPin2::BuildCaptureGraph() {
     // Writing must keep up with the camera; nothing lowers the priority again.
     ::SetPriorityClass(::GetCurrentProcess(), HIGH_PRIORITY_CLASS);
-    if (Capturing_ || Previewing_) return false;
-    if (CaptureGraphBuilt_) return true;
-    if (!Graph_ || !VideoFilter_ || (AudioWanted_ && !AudioFilter_)) return false;
+    if (Capturing() || Previewing()) return false;
+    if (State_ == TGraphState::CaptureBuilt) return true;
+    if (!Graph_.Graph || !Devices_.Video || (AudioWanted_ && !Devices_.Audio)) return false;
     // A preview that could not play the microphone on a speaker gave up on sound; the
     // recording still takes it from the open microphone.
-    if (AudioMoniker_ && AudioFilter_) AudioWanted_ = true;
+    if (AudioMoniker_ && Devices_.Audio) AudioWanted_ = true;
     if (VideoFileName.empty()) VideoFileName = L"capture.avi";
     const TCaptureFileKind kind = CaptureFileKind(VideoFileName);
     // A name no writer here can write ends the attempt before anything is changed.
@@ -211,124 +203,106 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
             return false;
         }
     }
+    // Every way out before the end leaves no half-built graph behind.
+    const auto fail = [this](int code) {
+        if (code) Error(code);
+        TearDownGraph();
+        return false;
+    };
+    TGraphChain& chain = Graph_.Chain;
     try {
-        if (PreviewGraphBuilt_) TearDownGraph();
+        if (State_ == TGraphState::PreviewBuilt) TearDownGraph();
         if (VideoFormatChanged_) ApplyVideoFormat();
         if (AudioFormatChanged_) ApplyAudioFormat();
 
         if (kind == TCaptureFileKind::Avi) {
             ComPtr<IBaseFilter> mux;
             ComPtr<IFileSinkFilter> sink;
-            const HRESULT hr = Builder_->SetOutputFileName(&MEDIASUBTYPE_Avi,
-                                                           CaptureFileName_.c_str(), &mux, &sink);
+            const HRESULT hr = Graph_.Builder->SetOutputFileName(
+                &MEDIASUBTYPE_Avi, CaptureFileName_.c_str(), &mux, &sink);
             bool madeHere = false;
             if (hr == E_NOTIMPL) {
                 madeHere = MakeAviOutput();
-                if (!madeHere) {
-                    Error(ErrSetOutputFile);
-                    TearDownGraph();
-                    return false;
-                }
+                if (!madeHere) return fail(ErrSetOutputFile);
             } else if (FAILED(hr)) {
-                Error(ErrSetOutputFile);
-                TearDownGraph();
-                return false;
+                return fail(ErrSetOutputFile);
             } else {
-                Mux_ = mux;
-                FileSink_ = sink;
+                chain.Mux = mux;
+                chain.FileSink = sink;
             }
             ComPtr<IFileSinkFilter2> sink2;
-            if (FileSink_ && SUCCEEDED(FileSink_.As(&sink2))) sink2->SetMode(AM_FILE_OVERWRITE);
-            if (!Mux_) {
-                TearDownGraph();
-                return false;
-            }
-            ConfigAviMux_.Reset();
-            if (SUCCEEDED(Mux_.As(&ConfigAviMux_))) {
-                ConfigAviMux_->SetOutputCompatibilityIndex(TRUE);
+            if (chain.FileSink && SUCCEEDED(chain.FileSink.As(&sink2)))
+                sink2->SetMode(AM_FILE_OVERWRITE);
+            if (!chain.Mux) return fail(0);
+            chain.ConfigAviMux.Reset();
+            if (SUCCEEDED(chain.Mux.As(&chain.ConfigAviMux))) {
+                chain.ConfigAviMux->SetOutputCompatibilityIndex(TRUE);
                 ApplyMasterStream(AudioWanted_ ? 1 : -1);
             }
-            ConfigInterleaving_.Reset();
+            chain.ConfigInterleaving.Reset();
             // A multiplexer made here got its mode before it was joined to its writer.
-            if (SUCCEEDED(Mux_.As(&ConfigInterleaving_)) && !madeHere)
-                ConfigInterleaving_->put_Mode(INTERLEAVE_CAPTURE);
+            if (SUCCEEDED(chain.Mux.As(&chain.ConfigInterleaving)) && !madeHere)
+                chain.ConfigInterleaving->put_Mode(INTERLEAVE_CAPTURE);
         } else {
-            AsfWriter_ = CreateFilter(CLSID_WMAsfWriter, L"Asf Writer");
+            chain.AsfWriter = CreateFilter(CLSID_WMAsfWriter, L"Asf Writer");
             ComPtr<IFileSinkFilter> sink;
-            if (!AsfWriter_ || FAILED(AsfWriter_.As(&sink)) ||
-                FAILED(sink->SetFileName(CaptureFileName_.c_str(), nullptr))) {
-                Error(ErrSetOutputFile);
-                TearDownGraph();
-                return false;
-            }
+            if (!chain.AsfWriter || FAILED(chain.AsfWriter.As(&sink)) ||
+                FAILED(sink->SetFileName(CaptureFileName_.c_str(), nullptr)))
+                return fail(ErrSetOutputFile);
             ComPtr<IFileSinkFilter2> sink2;
-            if (SUCCEEDED(AsfWriter_.As(&sink2))) sink2->SetMode(AM_FILE_OVERWRITE);
+            if (SUCCEEDED(chain.AsfWriter.As(&sink2))) sink2->SetMode(AM_FILE_OVERWRITE);
             ComPtr<IConfigAsfWriter> config;
-            if (SUCCEEDED(AsfWriter_.As(&config)))
+            if (SUCCEEDED(chain.AsfWriter.As(&config)))
                 config->ConfigureFilterUsingProfileGuid(WMProfile_V80_HIGHVBRVideo);
         }
 
         // Video first: it takes the multiplexer's first input, the sound the next one.
-        RecordingVideoWired_ = RecordingAudioWired_ = false;
+        bool videoWired = false;
         if (WantPreview) {
             if (!RenderPreviewStream()) Error(ErrRenderPreview);
-            WirePreviewPath(false);
+            videoWired = WirePreviewPath(false).Recording;
         } else {
-            WireRecordingVideo(FirstPin(VideoFilter_.Get(), PINDIR_OUTPUT).Get());
+            videoWired = WireRecordingVideo(FirstPin(Devices_.Video.Get(), PINDIR_OUTPUT).Get());
         }
-        if (!RecordingVideoWired_) {
-            Error(ErrRenderCapture);
-            TearDownGraph();
-            return false;
-        }
+        if (!videoWired) return fail(ErrRenderCapture);
+        bool audioWired = false;
         if (AudioWanted_) {
-            WireCaptureAudio();
+            audioWired = WireCaptureAudio();
             // Missing sound never stops a recording: an AVI file gets video only, a
             // Windows Media file a silent sound track.
-            if (!RecordingAudioWired_) {
+            if (!audioWired) {
                 Error(ErrRenderCaptureAudio);
                 AudioWanted_ = false;
             }
         }
-        if (AsfWriter_ && !RecordingAudioWired_) FeedSilence(Graph_.Get(), AsfWriter_.Get());
+        if (chain.AsfWriter && !audioWired) FeedSilence(Graph_.Graph.Get(), chain.AsfWriter.Get());
         if (WantPreview && !AttachVideoWindow()) Error(ErrCaptureVideoWindow);
-        MediaEvent_.Reset();
-        if (SUCCEEDED(Graph_->QueryInterface(IID_IMediaEventEx,
-                                             reinterpret_cast<void**>(MediaEvent_.GetAddressOf()))))
-            MediaEvent_->SetNotifyWindow(reinterpret_cast<OAHWND>(Handle()), WM_GRAPHNOTIFY, 0);
-        CaptureGraphBuilt_ = true;
+        WatchGraphEvents();
+        State_ = TGraphState::CaptureBuilt;
         reserved.Keep = true;
         return true;
     } catch (...) {
-        TearDownGraph();
-        return false;
+        return fail(0);
     }
 }
 
 bool TGDirectCapPin2::StartCapture() {
     // Refused while recording, with the progress timer (and so the time limit) left on.
-    if (Capturing_) return false;
+    if (Capturing()) return false;
     // Asked for from a message that a build's wait dispatched: the graph under way is not
     // torn down beneath it.
-    if (Pumping_ > 0) return false;
+    if (Guard_.Pumping()) return false;
     CaptureTimer_->SetEnabled(false);
-    if (Previewing_) StopPreview();
+    if (Previewing()) StopPreview();
     // A recording graph left from the last recording would write into that recording's
     // file again: a fresh graph gets a new name (and a name reserved by a graph that never
     // ran is given up).
-    if (CaptureGraphBuilt_) {
+    if (State_ == TGraphState::CaptureBuilt) {
         DropEmptyFile(CaptureFileName_);
         TearDownGraph();
     }
-    if (!FiltersReady_ || !BuildCaptureGraph() || !CaptureGraphBuilt_) return false;
-    if (VideoMoniker_) {
-        VideoCB_->SetFrameCount(0);
-        VideoCB_->SetEnabled(true);
-    }
-    if (AudioMoniker_) {
-        AudioCB_->SetFrameCount(0);
-        AudioCB_->SetEnabled(true);
-    }
+    if (!FiltersReady_ || !BuildCaptureGraph() || State_ != TGraphState::CaptureBuilt) return false;
+    EnableCallbacks(true);
     const auto fail = [this](IMediaControl* control, int code) {
         if (control) control->Stop();
         StopEachFilter();
@@ -337,23 +311,23 @@ bool TGDirectCapPin2::StartCapture() {
         const std::wstring unused = CaptureFileName_;
         TearDownGraph();
         if (!unused.empty()) ::DeleteFileW(ExtendedPath(unused).c_str());
-        VideoCB_->SetEnabled(false);
-        AudioCB_->SetEnabled(false);
+        EnableCallbacks(false);
         if (code) Error(code);
         return false;
     };
+    ICaptureGraphBuilder2* const builder = Graph_.Builder.Get();
     REFERENCE_TIME never = MAXLONGLONG;
     const bool streamControl = SUCCEEDED(
-        Builder_->ControlStream(&PIN_CATEGORY_CAPTURE, nullptr, nullptr, &never, nullptr, 0, 0));
+        builder->ControlStream(&PIN_CATEGORY_CAPTURE, nullptr, nullptr, &never, nullptr, 0, 0));
     ComPtr<IMediaControl> control;
-    if (FAILED(Graph_.As(&control))) return fail(nullptr, ErrNoMediaControl);
+    if (FAILED(Graph_.Graph.As(&control))) return fail(nullptr, ErrNoMediaControl);
     NoteStreamFrameSize();
     try {
         if (streamControl) {
             // The preview flows at once; the file gets frames from the moment the
             // capture pin is let go.
             if (FAILED(control->Run()) || !CameraRuns()) return fail(control.Get(), ErrRunCapture);
-            Builder_->ControlStream(&PIN_CATEGORY_CAPTURE, nullptr, nullptr, nullptr, &never, 0, 0);
+            builder->ControlStream(&PIN_CATEGORY_CAPTURE, nullptr, nullptr, nullptr, &never, 0, 0);
         } else if (FAILED(control->Pause()) || FAILED(control->Run()) || !CameraRuns()) {
             return fail(control.Get(), ErrRunCapture);
         }
@@ -363,14 +337,14 @@ bool TGDirectCapPin2::StartCapture() {
     CaptureStartTime_ = ::timeGetTime();
     ElapsedTime_ = 0;
     CaptureTimer_->SetEnabled(true);
-    Capturing_ = true;
-    Notify(OnStartCapture);
+    State_ = TGraphState::Capturing;
+    Raise(OnStartCapture);
     return true;
 }
 
 void TGDirectCapPin2::CaptureTimerTick() {
     ElapsedTime_ = ::timeGetTime() - CaptureStartTime_;
-    if (!Capturing_) {
+    if (!Capturing()) {
         CaptureTimer_->SetEnabled(false);
         return;
     }
@@ -380,24 +354,22 @@ void TGDirectCapPin2::CaptureTimerTick() {
         if (!alive.expired() && WantPreview) StartPreview();
         return;
     }
-    const TCaptureEvent handler = OnCaptureProgress;
-    if (handler && !Destroying()) handler(ElapsedTime_ / 1000);
+    Raise(OnCaptureProgress, ElapsedTime_ / 1000);
 }
 
 bool TGDirectCapPin2::StopCapture() {
-    if (!CaptureGraphBuilt_ || !Capturing_) return false;
-    VideoCB_->SetEnabled(false);
-    AudioCB_->SetEnabled(false);
+    if (!Capturing()) return false;
+    EnableCallbacks(false);
     CaptureTimer_->SetEnabled(false);
-    Capturing_ = false;
+    State_ = TGraphState::CaptureBuilt;
     ComPtr<IMediaControl> control;
-    if (!Graph_ || FAILED(Graph_.As(&control)) || FAILED(control->Stop())) {
+    if (!Graph_.Graph || FAILED(Graph_.Graph.As(&control)) || FAILED(control->Stop())) {
         Error(ErrStopGraph);
         return false;
     }
     CompactCaptureFile();
     if (HandleAllocated()) Invalidate();
-    Notify(OnStopCapture);
+    Raise(OnStopCapture);
     return true;
 }
 
@@ -407,9 +379,7 @@ bool TGDirectCapPin2::CompactCaptureFile() {
         return false;
     try {
         ComPtr<ICaptureGraphBuilder2> builder;
-        if (FAILED(::CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                                      IID_PPV_ARGS(&builder))))
-            return false;
+        if (FAILED(MakeCaptureGraphBuilder(nullptr, builder))) return false;
         // A copy onto itself that fails halfway would destroy the recording: copy beside
         // it and put the copy in its place only when it is whole (Esc aborts with S_FALSE).
         const std::wstring copy = CaptureFileName_ + L".compact";

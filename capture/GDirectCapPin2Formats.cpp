@@ -40,78 +40,81 @@ HRESULT TGDirectCapPin2::ShowPages(IUnknown* Object) {
 }
 
 void TGDirectCapPin2::BuildDeviceOptions() {
-    Options_->Clear();
+    Options_.Clear();
     bool videoFormat = false;
-    if (VfwCaptureDialogs_) {
-        if (VfwCaptureDialogs_->HasDialog(VfwCaptureDialog_Format) == S_OK) {
-            Options_->Add(OptionVideoFormat, "Video Format");
+    if (Devices_.CaptureDialogs) {
+        if (Devices_.CaptureDialogs->HasDialog(VfwCaptureDialog_Format) == S_OK) {
+            Options_.Add(OptionVideoFormat, "Video Format");
             videoFormat = true;
         }
-        if (VfwCaptureDialogs_->HasDialog(VfwCaptureDialog_Source) == S_OK)
-            Options_->Add(OptionVideoSource, "Video Source");
-        if (VfwCaptureDialogs_->HasDialog(VfwCaptureDialog_Display) == S_OK)
-            Options_->Add(OptionVideoDisplay, "Video Display");
+        if (Devices_.CaptureDialogs->HasDialog(VfwCaptureDialog_Source) == S_OK)
+            Options_.Add(OptionVideoSource, "Video Source");
+        if (Devices_.CaptureDialogs->HasDialog(VfwCaptureDialog_Display) == S_OK)
+            Options_.Add(OptionVideoDisplay, "Video Display");
     }
-    if (HasPages(AudioFilter_.Get()))
-        Options_->Add(OptionAudioCaptureFilter, "Audio Capture Filter");
-    if (HasPages(VideoCompressorFilter_.Get()))
-        Options_->Add(OptionVideoCompress, "Video Compress");
-    if (HasPages(AudioCompressorFilter_.Get()))
-        Options_->Add(OptionAudioCompress, "Audio Compress");
-    if (!VideoFilter_ || videoFormat) return;
-    if (HasPages(VideoFilter_.Get()))
-        Options_->Add(OptionVideoCaptureFilter, "Video Capture Filter");
+    if (HasPages(Devices_.Audio.Get()))
+        Options_.Add(OptionAudioCaptureFilter, "Audio Capture Filter");
+    if (HasPages(Devices_.VideoCompressor.Get()))
+        Options_.Add(OptionVideoCompress, "Video Compress");
+    if (HasPages(Devices_.AudioCompressor.Get()))
+        Options_.Add(OptionAudioCompress, "Audio Compress");
+    if (!Devices_.Video || videoFormat) return;
+    if (HasPages(Devices_.Video.Get()))
+        Options_.Add(OptionVideoCaptureFilter, "Video Capture Filter");
     if (HasPages(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig).Get()))
-        Options_->Add(OptionVideoCapturePin, "Video Capture Pin");
+        Options_.Add(OptionVideoCapturePin, "Video Capture Pin");
     if (HasPages(FindCaptureInterface(PIN_CATEGORY_PREVIEW, IID_IAMStreamConfig).Get()))
-        Options_->Add(OptionVideoPreviewPin, "Video Preview Pin");
+        Options_.Add(OptionVideoPreviewPin, "Video Preview Pin");
     if (HasPages(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMTVTuner).Get()))
-        Options_->Add(OptionTVTuner, "TV Tuner");
-    if (AudioFilter_ && Builder_) {
-        ComPtr<IUnknown> config, tvAudio;
-        Builder_->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, AudioFilter_.Get(),
-                                IID_IAMStreamConfig,
-                                reinterpret_cast<void**>(config.GetAddressOf()));
-        if (HasPages(config.Get())) Options_->Add(OptionAudioCapturePin, "Audio Capture Pin");
-        Builder_->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, AudioFilter_.Get(),
-                                IID_IAMTVAudio, reinterpret_cast<void**>(tvAudio.GetAddressOf()));
-        if (HasPages(tvAudio.Get())) Options_->Add(OptionTVAudio, "TV Audio");
+        Options_.Add(OptionTVTuner, "TV Tuner");
+    if (Devices_.Audio && Graph_.Builder) {
+        if (HasPages(Devices_.AudioConfig.Get()))
+            Options_.Add(OptionAudioCapturePin, "Audio Capture Pin");
+        ComPtr<IUnknown> tvAudio;
+        Graph_.Builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, Devices_.Audio.Get(),
+                                      IID_IAMTVAudio,
+                                      reinterpret_cast<void**>(tvAudio.GetAddressOf()));
+        if (HasPages(tvAudio.Get())) Options_.Add(OptionTVAudio, "TV Audio");
     }
 }
 
 void TGDirectCapPin2::PauseAround(const std::function<void()>& Body) {
-    const bool wasPreviewing = Previewing_;
+    const bool wasPreviewing = Previewing();
     if (wasPreviewing) StopPreview();
     Body();
     if (wasPreviewing) StartPreview();
 }
 
 void TGDirectCapPin2::TakeDeviceVideoFormat() {
-    if (!VideoStreamConfig_) return;
+    if (!Devices_.VideoConfig) return;
     MediaTypePtr mt;
-    if (FAILED(VideoStreamConfig_->GetFormat(mt.put())) || !mt.VideoInfo()) return;
+    if (FAILED(Devices_.VideoConfig->GetFormat(mt.put())) || !mt.VideoInfo()) return;
     VideoFormat_ = *mt.VideoInfo();
     FrameWidth_ = VideoFormat_.bmiHeader.biWidth;
     FrameHeight_ = VideoFormat_.bmiHeader.biHeight;
     VideoBitCount_ = VideoFormat_.bmiHeader.biBitCount;
     VideoFormatChanged_ = true;
     FitVideoWindow();
-    Notify(OnVideoFormatChange);
+    Raise(OnVideoFormatChange);
 }
 
 int TGDirectCapPin2::ShowDeviceOption(int Kind) {
     int result = 1;
     // Not from inside another of the control's waits: it may be half way through a build.
-    if (!VideoFilter_ || Pumping_ > 0) return result;
-    Operation operation(*this);
+    if (!Devices_.Video || Guard_.Pumping()) return result;
+    Operation operation(Guard_);
     const HWND owner = Handle();
     // The dialogs run modal loops: every interface they are shown on is held here, and a
     // device choice made meanwhile waits until the dialog is closed.
     const auto modal = [this](const std::function<HRESULT()>& Show) {
-        PumpScope pumping(*this);
+        PumpScope pumping(Guard_);
         return Show();
     };
-    const ComPtr<IAMVfwCaptureDialogs> captureDialogs = VfwCaptureDialogs_;
+    // The object is held until its pages are closed.
+    const auto pages = [&](const ComPtr<IUnknown>& Object) {
+        return modal([&] { return ShowPages(Object.Get()); });
+    };
+    const ComPtr<IAMVfwCaptureDialogs> captureDialogs = Devices_.CaptureDialogs;
     switch (Kind) {
         case OptionVideoFormat:
             if (!captureDialogs) break;
@@ -120,7 +123,7 @@ int TGDirectCapPin2::ShowDeviceOption(int Kind) {
                         return captureDialogs->ShowDialog(VfwCaptureDialog_Format, owner);
                     }) == VFW_E_CANNOT_CONNECT)
                     TearDownGraph();
-                const ComPtr<IAMStreamConfig> config = VideoStreamConfig_;
+                const ComPtr<IAMStreamConfig> config = Devices_.VideoConfig;
                 if (!config) return;
                 MediaTypePtr mt;
                 result = config->GetFormat(mt.put());
@@ -130,7 +133,7 @@ int TGDirectCapPin2::ShowDeviceOption(int Kind) {
         case OptionVideoSource:
         case OptionVideoDisplay: {
             if (!captureDialogs) break;
-            const bool wasPreviewing = Previewing_;
+            const bool wasPreviewing = Previewing();
             if (wasPreviewing) StopPreview();
             const HRESULT hr = modal([&] {
                 return captureDialogs->ShowDialog(
@@ -143,29 +146,20 @@ int TGDirectCapPin2::ShowDeviceOption(int Kind) {
             }
             break;
         }
-        case OptionVideoCaptureFilter: {
-            const ComPtr<IBaseFilter> filter = VideoFilter_;
-            result = modal([&] { return ShowPages(filter.Get()); });
+        case OptionVideoCaptureFilter:
+            result = pages(Devices_.Video);
             break;
-        }
-        case OptionTVTuner: {
-            const ComPtr<IUnknown> tuner =
-                FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMTVTuner);
-            result = modal([&] { return ShowPages(tuner.Get()); });
+        case OptionTVTuner:
+            result = pages(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMTVTuner));
             break;
-        }
-        case OptionAudioCaptureFilter: {
-            const ComPtr<IBaseFilter> filter = AudioFilter_;
-            result = modal([&] { return ShowPages(filter.Get()); });
+        case OptionAudioCaptureFilter:
+            result = pages(Devices_.Audio);
             break;
-        }
         case OptionVideoCapturePin:
             PauseAround([&] {
                 TearDownGraph();
-                const ComPtr<IUnknown> config =
-                    FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig);
-                result = modal([&] { return ShowPages(config.Get()); });
-                const ComPtr<IAMStreamConfig> stream = VideoStreamConfig_;
+                result = pages(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig));
+                const ComPtr<IAMStreamConfig> stream = Devices_.VideoConfig;
                 if (!stream) return;
                 MediaTypePtr mt;
                 if (SUCCEEDED(stream->GetFormat(mt.put())) && mt.VideoInfo())
@@ -175,37 +169,24 @@ int TGDirectCapPin2::ShowDeviceOption(int Kind) {
         case OptionVideoPreviewPin:
             PauseAround([&] {
                 TearDownGraph();
-                const ComPtr<IUnknown> config =
-                    FindCaptureInterface(PIN_CATEGORY_PREVIEW, IID_IAMStreamConfig);
-                result = modal([&] { return ShowPages(config.Get()); });
+                result = pages(FindCaptureInterface(PIN_CATEGORY_PREVIEW, IID_IAMStreamConfig));
             });
             break;
         case OptionAudioCapturePin:
-            PauseAround([&] {
-                ComPtr<IUnknown> config;
-                if (Builder_ && AudioFilter_)
-                    Builder_->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio,
-                                            AudioFilter_.Get(), IID_IAMStreamConfig,
-                                            reinterpret_cast<void**>(config.GetAddressOf()));
-                result = modal([&] { return ShowPages(config.Get()); });
-            });
+            PauseAround([&] { result = pages(Devices_.AudioConfig); });
             break;
         case OptionVideoCompress:
             PauseAround([&] {
-                if (const ComPtr<IAMVfwCompressDialogs> dialogs = VfwCompressDialogs_) {
+                if (const ComPtr<IAMVfwCompressDialogs> dialogs = Devices_.CompressDialogs) {
                     modal([&] { return dialogs->ShowDialog(VfwCompressDialog_Config, owner); });
                     result = 1;
                 } else {
-                    const ComPtr<IBaseFilter> filter = VideoCompressorFilter_;
-                    result = modal([&] { return ShowPages(filter.Get()); });
+                    result = pages(Devices_.VideoCompressor);
                 }
             });
             break;
         case OptionAudioCompress:
-            PauseAround([&] {
-                const ComPtr<IBaseFilter> filter = AudioCompressorFilter_;
-                result = modal([&] { return ShowPages(filter.Get()); });
-            });
+            PauseAround([&] { result = pages(Devices_.AudioCompressor); });
             break;
         default:
             break;
@@ -214,9 +195,9 @@ int TGDirectCapPin2::ShowDeviceOption(int Kind) {
 }
 
 bool TGDirectCapPin2::ShowVideoSourcePage() {
-    for (int i = 0; i < Options_->Count(); ++i) {
-        if (Options_->IsKind(i, OptionVideoSource) || Options_->IsKind(i, OptionVideoCaptureFilter))
-            return Options_->Execute(Options_->NameOf(i)) == 0;
+    for (int i = 0; i < Options_.Count(); ++i) {
+        if (Options_.IsKind(i, OptionVideoSource) || Options_.IsKind(i, OptionVideoCaptureFilter))
+            return Options_.Execute(Options_.NameOf(i)) == 0;
     }
     return false;
 }
@@ -225,16 +206,16 @@ bool TGDirectCapPin2::ShowVideoSourcePage() {
 // Frame sizes
 
 void TGDirectCapPin2::CollectVideoSizes() {
-    VideoStreamConfig_.Reset();
-    if (Builder_ && VideoFilter_)
-        Builder_->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, VideoFilter_.Get(),
-                                IID_IAMStreamConfig,
-                                reinterpret_cast<void**>(VideoStreamConfig_.GetAddressOf()));
+    Devices_.VideoConfig.Reset();
+    if (Graph_.Builder && Devices_.Video)
+        Graph_.Builder->FindInterface(
+            &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, Devices_.Video.Get(), IID_IAMStreamConfig,
+            reinterpret_cast<void**>(Devices_.VideoConfig.GetAddressOf()));
     // Sizes of a previous device are never carried over to this one.
     VideoSizes_.clear();
-    if (!VideoStreamConfig_) return;
+    if (!Devices_.VideoConfig) return;
     int count = 0, size = 0;
-    if (FAILED(VideoStreamConfig_->GetNumberOfCapabilities(&count, &size)) || count <= 0) return;
+    if (FAILED(Devices_.VideoConfig->GetNumberOfCapabilities(&count, &size)) || count <= 0) return;
     VideoSizes_.assign(static_cast<size_t>(count), {0, 0});
     for (int i = 0; i < count; ++i) {
         // Room for any capability record the driver writes (audio ones are smaller).
@@ -244,7 +225,7 @@ void TGDirectCapPin2::CollectVideoSizes() {
         } caps{};
         if (size > static_cast<int>(sizeof(caps))) break;
         MediaTypePtr mt;
-        if (FAILED(VideoStreamConfig_->GetStreamCaps(i, mt.put(), caps.bytes))) continue;
+        if (FAILED(Devices_.VideoConfig->GetStreamCaps(i, mt.put(), caps.bytes))) continue;
         if (mt && mt->formattype == FORMAT_VideoInfo)
             VideoSizes_[static_cast<size_t>(i)] = {caps.video.MaxOutputSize.cx,
                                                    caps.video.MaxOutputSize.cy};
@@ -253,7 +234,7 @@ void TGDirectCapPin2::CollectVideoSizes() {
 
 std::vector<std::string> TGDirectCapPin2::VideoSizeNames() const {
     std::vector<std::string> names;
-    if (!VideoFilter_) return names;
+    if (!Devices_.Video) return names;
     for (const auto& [w, h] : VideoSizes_) {
         // A capability without a video format has no size to offer.
         if (w == 0 && h == 0) continue;
@@ -263,6 +244,24 @@ std::vector<std::string> TGDirectCapPin2::VideoSizeNames() const {
     }
     return names;
 }
+
+namespace {
+
+// SetFormat with the device's own media type carrying Block as its format; the type keeps
+// its own block afterwards (the platform frees it).
+template <typename Block>
+HRESULT SetFormatWith(IAMStreamConfig* Config, AM_MEDIA_TYPE& Type, Block& Format) {
+    BYTE* const own = Type.pbFormat;
+    const ULONG ownSize = Type.cbFormat;
+    Type.pbFormat = reinterpret_cast<BYTE*>(&Format);
+    Type.cbFormat = sizeof(Format);
+    const HRESULT hr = Config->SetFormat(&Type);
+    Type.pbFormat = own;
+    Type.cbFormat = ownSize;
+    return hr;
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Requested formats
@@ -292,11 +291,11 @@ void TGDirectCapPin2::SetAudioFormat(int SampleRate, int16_t Channels, int16_t B
 
 bool TGDirectCapPin2::ApplyVideoFormat() {
     MediaTypePtr mt;
-    if (!VideoStreamConfig_ || FAILED(VideoStreamConfig_->GetFormat(mt.put()))) {
+    if (!Devices_.VideoConfig || FAILED(Devices_.VideoConfig->GetFormat(mt.put()))) {
         VideoFormatChanged_ = false;
         return false;
     }
-    const bool wasPreviewing = Previewing_;
+    const bool wasPreviewing = Previewing();
     if (wasPreviewing) StopPreview();
     bool ok = false;
     if (const VIDEOINFOHEADER* device = mt.VideoInfo()) {
@@ -314,13 +313,7 @@ bool TGDirectCapPin2::ApplyVideoFormat() {
         VideoFormat_.AvgTimePerFrame = VideoFrameRate_ > 0
                                            ? std::llround(10000000.0 / VideoFrameRate_)
                                            : current.AvgTimePerFrame;
-        BYTE* const own = mt->pbFormat;
-        const ULONG ownSize = mt->cbFormat;
-        mt->pbFormat = reinterpret_cast<BYTE*>(&VideoFormat_);
-        mt->cbFormat = sizeof(VideoFormat_);
-        ok = SUCCEEDED(VideoStreamConfig_->SetFormat(mt.get()));
-        mt->pbFormat = own;
-        mt->cbFormat = ownSize;
+        ok = SUCCEEDED(SetFormatWith(Devices_.VideoConfig.Get(), *mt.get(), VideoFormat_));
         if (!ok) {
             // The device stays on its format: so do the stored record and the sizes the
             // grabber and the snapshots work with.
@@ -334,7 +327,7 @@ bool TGDirectCapPin2::ApplyVideoFormat() {
             FrameHeight_ = bmi.biHeight;
             VideoBitCount_ = bmi.biBitCount;
             FitVideoWindow();
-            Notify(OnVideoFormatChange);
+            Raise(OnVideoFormatChange);
         }
     }
     VideoFormatChanged_ = false;
@@ -346,7 +339,7 @@ bool TGDirectCapPin2::ApplyAudioFormat() {
     if (!AudioUsable_) return false;
     bool ok = false;
     MediaTypePtr mt;
-    if (AudioStreamConfig_ && SUCCEEDED(AudioStreamConfig_->GetFormat(mt.put())) && mt) {
+    if (Devices_.AudioConfig && SUCCEEDED(Devices_.AudioConfig->GetFormat(mt.put())) && mt) {
         if (mt->formattype == FORMAT_WaveFormatEx) {
             AudioFormat_ = WAVEFORMATEX{};
             AudioFormat_.wFormatTag = WAVE_FORMAT_PCM;
@@ -356,17 +349,11 @@ bool TGDirectCapPin2::ApplyAudioFormat() {
             AudioFormat_.nBlockAlign = static_cast<WORD>(AudioChannels_ * AudioBitsPerSample_ / 8);
             AudioFormat_.nAvgBytesPerSec =
                 static_cast<DWORD>(AudioSampleRate_) * AudioFormat_.nBlockAlign;
-            BYTE* const own = mt->pbFormat;
-            const ULONG ownSize = mt->cbFormat;
-            mt->pbFormat = reinterpret_cast<BYTE*>(&AudioFormat_);
-            mt->cbFormat = sizeof(AudioFormat_);
-            ok = SUCCEEDED(AudioStreamConfig_->SetFormat(mt.get()));
-            mt->pbFormat = own;
-            mt->cbFormat = ownSize;
+            ok = SUCCEEDED(SetFormatWith(Devices_.AudioConfig.Get(), *mt.get(), AudioFormat_));
             if (!ok)
                 Error(ErrAudioFormat);
             else
-                Notify(OnAudioFormatChange);
+                Raise(OnAudioFormatChange);
         }
         if (mt->majortype != MEDIATYPE_Audio) {
             AudioUsable_ = false;

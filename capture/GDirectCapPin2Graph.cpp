@@ -2,6 +2,8 @@
 // inside the control, running and stopping, and the graph's events.
 #include "capture/GDirectCapPin2.h"
 
+#include "capture/GraphDecisions.h"
+
 #include "framework/Application.h"
 
 #include <algorithm>
@@ -11,13 +13,6 @@
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-constexpr DWORD FourCC(char a, char b, char c, char d) {
-    return static_cast<DWORD>(static_cast<unsigned char>(a)) |
-           (static_cast<DWORD>(static_cast<unsigned char>(b)) << 8) |
-           (static_cast<DWORD>(static_cast<unsigned char>(c)) << 16) |
-           (static_cast<DWORD>(static_cast<unsigned char>(d)) << 24);
-}
 
 // Class ids the filter names stand for, for platforms whose capture graph builder names
 // the filters it adds "0001", "0002", ... instead of by their friendly names.
@@ -40,53 +35,53 @@ const NamedClass kNamedClasses[] = {
 
 ComPtr<IBaseFilter> TGDirectCapPin2::CreateFilter(const CLSID& Clsid, const wchar_t* Name) {
     ComPtr<IBaseFilter> filter;
-    if (!Graph_) return nullptr;
+    if (!Graph_.Graph) return nullptr;
     if (FAILED(::CoCreateInstance(Clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&filter))))
         return nullptr;
-    if (FAILED(Graph_->AddFilter(filter.Get(), Name))) return nullptr;
+    if (FAILED(Graph_.Graph->AddFilter(filter.Get(), Name))) return nullptr;
     return filter;
 }
 
 ComPtr<IBaseFilter> TGDirectCapPin2::FindFilterByName(const wchar_t* Name) {
     ComPtr<IBaseFilter> filter;
-    if (!Graph_) return nullptr;
-    if (SUCCEEDED(Graph_->FindFilterByName(Name, &filter)) && filter) return filter;
+    if (!Graph_.Graph) return nullptr;
+    if (SUCCEEDED(Graph_.Graph->FindFilterByName(Name, &filter)) && filter) return filter;
     const NamedClass* named = nullptr;
     for (const NamedClass& n : kNamedClasses) {
         if (wcscmp(n.name, Name) == 0) named = &n;
     }
     if (!named) return nullptr;
-    ComPtr<IEnumFilters> filters;
-    if (FAILED(Graph_->EnumFilters(&filters))) return nullptr;
-    while (filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+    for (const ComPtr<IBaseFilter>& f : GraphFilters()) {
         CLSID clsid;
-        if (!filter || FAILED(filter->GetClassID(&clsid))) continue;
+        if (FAILED(f->GetClassID(&clsid))) continue;
         for (const CLSID* c : named->clsids) {
-            if (c && *c == clsid) return filter;
+            if (c && *c == clsid) return f;
         }
     }
     return nullptr;
 }
 
 bool TGDirectCapPin2::RenderPreviewStream() {
-    if (!Builder_ || !VideoFilter_) return false;
-    HRESULT hr = Builder_->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Interleaved,
-                                        VideoFilter_.Get(), nullptr, nullptr);
+    ICaptureGraphBuilder2* const builder = Graph_.Builder.Get();
+    IBaseFilter* const video = Devices_.Video.Get();
+    if (!builder || !video) return false;
+    HRESULT hr = builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Interleaved, video,
+                                       nullptr, nullptr);
     if (hr != S_OK && hr != VFW_S_NOPREVIEWPIN)
-        hr = Builder_->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, VideoFilter_.Get(),
-                                    nullptr, nullptr);
+        hr =
+            builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, video, nullptr, nullptr);
     return hr == S_OK || hr == VFW_S_NOPREVIEWPIN;
 }
 
 bool TGDirectCapPin2::BuildPreviewGraph() {
     // Asked for from a message that one of the control's own waits dispatched: a build
     // may be half done, and a second one would render the camera twice.
-    if (Pumping_ > 0) return false;
-    if (Capturing_ || Previewing_) return false;
-    if (PreviewGraphBuilt_) return true;
-    if (!VideoFilter_ || (AudioWanted_ && !AudioFilter_)) return false;
-    Operation operation(*this);
-    if (CaptureGraphBuilt_) TearDownGraph();
+    if (Guard_.Pumping()) return false;
+    if (Capturing() || Previewing()) return false;
+    if (State_ == TGraphState::PreviewBuilt) return true;
+    if (!Devices_.Video || (AudioWanted_ && !Devices_.Audio)) return false;
+    Operation operation(Guard_);
+    if (State_ == TGraphState::CaptureBuilt) TearDownGraph();
     if (VideoFormatChanged_) ApplyVideoFormat();
     if (AudioFormatChanged_) ApplyAudioFormat();
     if (!RenderPreviewStream()) {
@@ -94,29 +89,63 @@ bool TGDirectCapPin2::BuildPreviewGraph() {
         return false;
     }
     if (AudioWanted_) {
-        if (FAILED(Builder_->RenderStream(nullptr, &MEDIATYPE_Interleaved, AudioFilter_.Get(),
-                                          nullptr, nullptr)) &&
-            FAILED(Builder_->RenderStream(nullptr, &MEDIATYPE_Audio, AudioFilter_.Get(), nullptr,
-                                          nullptr)))
+        ICaptureGraphBuilder2* const builder = Graph_.Builder.Get();
+        IBaseFilter* const audio = Devices_.Audio.Get();
+        if (FAILED(
+                builder->RenderStream(nullptr, &MEDIATYPE_Interleaved, audio, nullptr, nullptr)) &&
+            FAILED(builder->RenderStream(nullptr, &MEDIATYPE_Audio, audio, nullptr, nullptr)))
             AudioWanted_ = false;
     }
     WirePreviewPath(true);
     WirePreviewAudio();
     if (!AttachVideoWindow()) Error(ErrPreviewVideoWindow);
-    MediaEvent_.Reset();
-    if (SUCCEEDED(Graph_->QueryInterface(IID_IMediaEventEx,
-                                         reinterpret_cast<void**>(MediaEvent_.GetAddressOf()))))
-        MediaEvent_->SetNotifyWindow(reinterpret_cast<OAHWND>(Handle()), WM_GRAPHNOTIFY, 0);
-    PreviewGraphBuilt_ = true;
+    WatchGraphEvents();
+    State_ = TGraphState::PreviewBuilt;
     FiltersReady_ = true;
     return true;
 }
 
-bool TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
-    if (!Graph_) return false;
-    const auto connect = [this](IPin* out, IPin* in) -> HRESULT {
-        if (!out || !in) return E_POINTER;
-        return Graph_->Connect(out, in);
+void TGDirectCapPin2::WatchGraphEvents() {
+    TGraphChain& chain = Graph_.Chain;
+    chain.Events.Reset();
+    if (SUCCEEDED(Graph_.Graph->QueryInterface(
+            IID_IMediaEventEx, reinterpret_cast<void**>(chain.Events.GetAddressOf()))))
+        chain.Events->SetNotifyWindow(reinterpret_cast<OAHWND>(Handle()), WM_GRAPHNOTIFY, 0);
+}
+
+void TGDirectCapPin2::SetUpGrabber(ISampleGrabber* Grabber, const AM_MEDIA_TYPE& Type,
+                                   TSampleGrabberCB& Callback, long Kind) {
+    if (!Grabber) return;
+    if (FAILED(Grabber->SetMediaType(const_cast<AM_MEDIA_TYPE*>(&Type))))
+        Error(ErrGrabberMediaType);
+    Grabber->SetBufferSamples(FALSE);
+    Grabber->SetOneShot(FALSE);
+    Callback.Handle = HandleAllocated() ? Handle() : nullptr;
+    Grabber->SetCallback(&Callback, Kind);
+}
+
+namespace {
+
+// Out already feeds In: the capture graph builder joined them while rendering.
+bool AlreadyJoined(IPin* Out, IPin* In) {
+    ComPtr<IPin> peer;
+    return SUCCEEDED(Out->ConnectedTo(&peer)) && peer.Get() == In;
+}
+
+}  // namespace
+
+TGDirectCapPin2::TWiring TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
+    TWiring wiring;
+    IGraphBuilder* const graph = Graph_.Graph.Get();
+    if (!graph) return wiring;
+    // A missing filter has no pin to join and is passed over; present filters that will
+    // not join make an incomplete chain.
+    bool complete = true;
+    const auto connect = [&](IPin* out, IPin* in) {
+        if (!out || !in) return false;
+        if (AlreadyJoined(out, in) || SUCCEEDED(graph->Connect(out, in))) return true;
+        complete = false;
+        return false;
     };
 
     for (const wchar_t* name : {L"Color Space Converter", L"Video Renderer", L"AVI Decompressor",
@@ -125,12 +154,12 @@ bool TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
         for (int i = 0; i < 8; ++i) {
             ComPtr<IBaseFilter> f = FindFilterByName(name);
             // The recording's multiplexer is already joined to its file: it stays.
-            if (!f || (Mux_ && f.Get() == Mux_.Get()) || FAILED(Graph_->RemoveFilter(f.Get())))
-                break;
+            const IBaseFilter* mux = Graph_.Chain.Mux.Get();
+            if (!f || (mux && f.Get() == mux) || FAILED(graph->RemoveFilter(f.Get()))) break;
         }
     }
 
-    ComPtr<IEnumPins> cameraPins = PinsOf(VideoFilter_.Get());
+    ComPtr<IEnumPins> cameraPins = PinsOf(Devices_.Video.Get());
     ComPtr<IPin> c1 = FindPinByDirection(cameraPins.Get(), PINDIR_OUTPUT);
     ComPtr<IPin> c2 = NextPinAfter(cameraPins.Get(), c1.Get());
     bool stillPin = false;
@@ -142,26 +171,23 @@ bool TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
     ComPtr<IBaseFilter> tee = FindFilterByName(L"Smart Tee");
     if (!tee) tee = CreateFilter(CLSID_SmartTee, L"Smart Tee");
     ComPtr<IBaseFilter> grabber = CreateFilter(CLSID_SampleGrabber, L"Preview Video Grabber");
-    PreviewGrabber_.Reset();
-    if (grabber) grabber.As(&PreviewGrabber_);
+    Graph_.Chain.PreviewGrabber.Reset();
+    if (grabber) grabber.As(&Graph_.Chain.PreviewGrabber);
     ComPtr<IBaseFilter> converter = CreateFilter(CLSID_Colour, L"Preview Color Space Converter");
     ComPtr<IBaseFilter> renderer = CreateFilter(CLSID_VideoRenderer, L"Video Renderer");
-    if (!renderer) return false;
+    if (!renderer) return wiring;
 
     ComPtr<IBaseFilter> decoder;
-    if (VideoStreamConfig_) {
-        MediaTypePtr mt;
-        if (SUCCEEDED(VideoStreamConfig_->GetFormat(mt.put())) && mt.VideoInfo()) {
-            const DWORD code = mt.VideoInfo()->bmiHeader.biCompression;
-            if (code == FourCC('I', '4', '2', '0') || code == FourCC('Y', 'U', 'Y', '2') ||
-                code == FourCC('U', 'Y', 'V', 'Y')) {
-                decoder = CreateFilter(CLSID_AVIDec, L"AVI Decompressor");
-                if (stillPin) CreateFilter(CLSID_AVIDec, L"Still AVI Decompressor");
-            } else if (code == FourCC('M', 'J', 'P', 'G')) {
-                decoder = CreateFilter(CLSID_MjpegDec, L"MJPG Decompressor");
-                if (stillPin) CreateFilter(CLSID_AVIDec, L"Still AVI Decompressor");
-            }
-        }
+    MediaTypePtr format;
+    if (Devices_.VideoConfig && SUCCEEDED(Devices_.VideoConfig->GetFormat(format.put())) &&
+        format.VideoInfo()) {
+        const TDecoderKind kind = DecoderForFourCC(format.VideoInfo()->bmiHeader.biCompression);
+        if (kind == TDecoderKind::Avi)
+            decoder = CreateFilter(CLSID_AVIDec, L"AVI Decompressor");
+        else if (kind == TDecoderKind::Mjpeg)
+            decoder = CreateFilter(CLSID_MjpegDec, L"MJPG Decompressor");
+        if (kind != TDecoderKind::None && stillPin)
+            CreateFilter(CLSID_AVIDec, L"Still AVI Decompressor");
     }
 
     ComPtr<IEnumPins> teePins = PinsOf(tee.Get());
@@ -174,7 +200,7 @@ bool TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
     ComPtr<IPin> go = FirstPin(grabber.Get(), PINDIR_OUTPUT);
     // Without a tee the camera's second output feeds the chain.
     IPin* feed = tee ? t2.Get() : c2.Get();
-    if (tee && t2) Graph_->Disconnect(t2.Get());
+    if (tee && t2) graph->Disconnect(t2.Get());
     if (decoder) {
         connect(feed, FirstPin(decoder.Get(), PINDIR_INPUT).Get());
         connect(FirstPin(decoder.Get(), PINDIR_OUTPUT).Get(), gi.Get());
@@ -184,92 +210,56 @@ bool TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
 
     ComPtr<IPin> co = FirstPin(converter.Get(), PINDIR_OUTPUT);
     connect(go.Get(), FirstPin(converter.Get(), PINDIR_INPUT).Get());
-    if (FAILED(connect(co.Get(), FirstPin(renderer.Get(), PINDIR_INPUT).Get()))) {
-        Graph_->RemoveFilter(renderer.Get());
+    // The first try at the renderer is not the last: a renderer that would not join gets
+    // one fresh chance.
+    ComPtr<IPin> ri = FirstPin(renderer.Get(), PINDIR_INPUT);
+    if (!co || !ri || FAILED(graph->Connect(co.Get(), ri.Get()))) {
+        graph->RemoveFilter(renderer.Get());
         renderer = CreateFilter(CLSID_VideoRenderer, L"Video Renderer");
         connect(co.Get(), FirstPin(renderer.Get(), PINDIR_INPUT).Get());
     }
 
     // The tee's capture output (the camera's own without a tee) feeds the recording.
-    if (!PreviewOnly) WireRecordingVideo(tee ? t1.Get() : c1.Get());
+    if (!PreviewOnly) wiring.Recording = WireRecordingVideo(tee ? t1.Get() : c1.Get());
 
-    AM_MEDIA_TYPE mt{};
-    mt.majortype = MEDIATYPE_Video;
-    switch (VideoFormat_.bmiHeader.biBitCount) {
-        case 1:
-            mt.subtype = MEDIASUBTYPE_RGB1;
-            break;
-        case 4:
-            mt.subtype = MEDIASUBTYPE_RGB4;
-            break;
-        case 8:
-            mt.subtype = MEDIASUBTYPE_RGB8;
-            break;
-        case 16:
-            mt.subtype = MEDIASUBTYPE_RGB555;
-            break;
-        case 32:
-            mt.subtype = MEDIASUBTYPE_RGB32;
-            break;
-        default:
-            mt.subtype = MEDIASUBTYPE_RGB24;
-    }
-    mt.bFixedSizeSamples = TRUE;
-    mt.formattype = FORMAT_VideoInfo;
-    mt.cbFormat = sizeof(VideoFormat_);
-    mt.pbFormat = reinterpret_cast<BYTE*>(&VideoFormat_);
-    if (PreviewGrabber_) {
-        if (FAILED(PreviewGrabber_->SetMediaType(&mt))) Error(ErrGrabberMediaType);
-        PreviewGrabber_->SetBufferSamples(FALSE);
-        PreviewGrabber_->SetOneShot(FALSE);
-        VideoCB_->Handle = HandleAllocated() ? Handle() : nullptr;
-        PreviewGrabber_->SetCallback(VideoCB_.get(), 1);
-    }
-    return go && SUCCEEDED(Graph_->Render(go.Get()));
+    SetUpGrabber(Graph_.Chain.PreviewGrabber.Get(), VideoGrabberType(VideoFormat_), *VideoCB_, 1);
+    // Whatever the grabber's output is not joined to yet gets the platform's renderer.
+    if (go) graph->Render(go.Get());
+    if (!complete) Error(ErrRenderPreview);
+    wiring.Preview = complete;
+    return wiring;
 }
 
 void TGDirectCapPin2::WirePreviewAudio() {
-    if (!Graph_ || !AudioFilter_) return;
-    ComPtr<IPin> ao = FirstPin(AudioFilter_.Get(), PINDIR_OUTPUT);
+    IGraphBuilder* const graph = Graph_.Graph.Get();
+    if (!graph || !Devices_.Audio) return;
+    ComPtr<IPin> ao = FirstPin(Devices_.Audio.Get(), PINDIR_OUTPUT);
     ComPtr<IBaseFilter> grabber = CreateFilter(CLSID_SampleGrabber, L"Audio Grabber");
-    AudioGrabber_.Reset();
-    if (grabber) grabber.As(&AudioGrabber_);
+    Graph_.Chain.AudioGrabber.Reset();
+    if (grabber) grabber.As(&Graph_.Chain.AudioGrabber);
     ComPtr<IPin> ai = FirstPin(grabber.Get(), PINDIR_INPUT);
     ComPtr<IPin> ag = FirstPin(grabber.Get(), PINDIR_OUTPUT);
-    if (ao && ai) Graph_->Connect(ao.Get(), ai.Get());
+    if (ao && ai) graph->Connect(ao.Get(), ai.Get());
     ComPtr<IBaseFilter> sink = CreateFilter(CLSID_NullRenderer, L"Null Renderer");
     ComPtr<IPin> ni = FirstPin(sink.Get(), PINDIR_INPUT);
-    if (ag && ni) Graph_->Connect(ag.Get(), ni.Get());
-
-    AM_MEDIA_TYPE mt{};
-    mt.majortype = MEDIATYPE_Audio;
-    mt.subtype = MEDIASUBTYPE_PCM;
-    mt.bFixedSizeSamples = TRUE;
-    mt.formattype = FORMAT_WaveFormatEx;
-    mt.cbFormat = sizeof(AudioFormat_);
-    mt.pbFormat = reinterpret_cast<BYTE*>(&AudioFormat_);
-    if (AudioGrabber_) {
-        if (FAILED(AudioGrabber_->SetMediaType(&mt))) Error(ErrGrabberMediaType);
-        AudioGrabber_->SetBufferSamples(FALSE);
-        AudioGrabber_->SetOneShot(FALSE);
-        AudioCB_->Handle = HandleAllocated() ? Handle() : nullptr;
-        AudioGrabber_->SetCallback(AudioCB_.get(), 0);
-    }
-    if (ag) Graph_->Render(ag.Get());
+    if (ag && ni) graph->Connect(ag.Get(), ni.Get());
+    SetUpGrabber(Graph_.Chain.AudioGrabber.Get(), AudioGrabberType(AudioFormat_), *AudioCB_, 0);
+    if (ag) graph->Render(ag.Get());
 }
 
 bool TGDirectCapPin2::AttachVideoWindow() {
-    VideoWindow_.Reset();
-    if (!Graph_ || FAILED(Graph_->QueryInterface(
-                       IID_IVideoWindow, reinterpret_cast<void**>(VideoWindow_.GetAddressOf()))))
+    ComPtr<IVideoWindow>& window = Graph_.Chain.VideoWindow;
+    window.Reset();
+    if (!Graph_.Graph || FAILED(Graph_.Graph->QueryInterface(
+                             IID_IVideoWindow, reinterpret_cast<void**>(window.GetAddressOf()))))
         return false;
     const OAHWND self = reinterpret_cast<OAHWND>(Handle());
-    VideoWindow_->put_Owner(self);
-    VideoWindow_->put_WindowStyle(WS_CHILD | WS_CLIPSIBLINGS);
-    VideoWindow_->put_Visible(OATRUE);
-    VideoWindow_->put_MessageDrain(self);
+    window->put_Owner(self);
+    window->put_WindowStyle(WS_CHILD | WS_CLIPSIBLINGS);
+    window->put_Visible(OATRUE);
+    window->put_MessageDrain(self);
     {
-        PumpScope pumping(*this);
+        PumpScope pumping(Guard_);
         fw::App().ProcessMessages();
     }
     FitVideoWindow();
@@ -277,8 +267,8 @@ bool TGDirectCapPin2::AttachVideoWindow() {
 }
 
 void TGDirectCapPin2::FitVideoWindow() {
-    if (!VideoWindow_) return;
-    VideoWindow_->SetWindowPosition(0, 0, ClientWidth(), ClientHeight());
+    if (const ComPtr<IVideoWindow>& window = Graph_.Chain.VideoWindow)
+        window->SetWindowPosition(0, 0, ClientWidth(), ClientHeight());
 }
 
 LRESULT TGDirectCapPin2::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -294,13 +284,9 @@ LRESULT TGDirectCapPin2::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 void TGDirectCapPin2::StopEachFilter() {
     // After a failed Run some platforms leave the filters paused and ignore the graph's
     // Stop; a graph released in that state never lets go of its streaming threads.
-    if (!Graph_) return;
-    ComPtr<IEnumFilters> filters;
-    if (FAILED(Graph_->EnumFilters(&filters))) return;
-    ComPtr<IBaseFilter> f;
-    while (filters->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+    for (const ComPtr<IBaseFilter>& f : GraphFilters()) {
         FILTER_STATE state;
-        if (f && (FAILED(f->GetState(0, &state)) || state != State_Stopped)) f->Stop();
+        if (FAILED(f->GetState(0, &state)) || state != State_Stopped) f->Stop();
     }
 }
 
@@ -309,11 +295,11 @@ bool TGDirectCapPin2::CameraRuns() {
     // other filters afterwards, ignoring a camera that refuses to run (one that another
     // program holds, or one unplugged). The run counts once the camera itself runs; where
     // the graph runs its filters before returning, this holds at the first look.
-    if (!VideoFilter_) return true;
-    ComPtr<IBaseFilter> camera = VideoFilter_;
+    if (!Devices_.Video) return true;
+    ComPtr<IBaseFilter> camera = Devices_.Video;
     // A filter may need this thread during its start (a window of its own, a sent
     // message): sent messages are answered meanwhile, posted ones wait.
-    PumpScope pumping(*this);
+    PumpScope pumping(Guard_);
     // A busy machine can take well over half a second to start a camera; the wait ends as
     // soon as it runs, so a generous limit costs time only when the camera really refuses.
     constexpr DWORD kLimitMs = 2000;
@@ -330,21 +316,27 @@ bool TGDirectCapPin2::CameraRuns() {
     }
 }
 
+void TGDirectCapPin2::EnableCallbacks(bool Enabled) {
+    // Frames count from 1 again at each start; a callback object without its device stays
+    // off.
+    if (!Enabled || VideoMoniker_) {
+        if (Enabled) VideoCB_->SetFrameCount(0);
+        VideoCB_->SetEnabled(Enabled);
+    }
+    if (!Enabled || AudioMoniker_) {
+        if (Enabled) AudioCB_->SetFrameCount(0);
+        AudioCB_->SetEnabled(Enabled);
+    }
+}
+
 bool TGDirectCapPin2::StartPreview() {
-    if (Pumping_ > 0 || Previewing_) return false;
-    Operation operation(*this);
-    if (Capturing_) StopCapture();
-    if (!BuildPreviewGraph() || !PreviewGraphBuilt_ || !FiltersReady_) return false;
-    if (VideoMoniker_) {
-        VideoCB_->SetFrameCount(0);
-        VideoCB_->SetEnabled(true);
-    }
-    if (AudioMoniker_) {
-        AudioCB_->SetFrameCount(0);
-        AudioCB_->SetEnabled(true);
-    }
+    if (Guard_.Pumping() || Previewing()) return false;
+    Operation operation(Guard_);
+    if (Capturing()) StopCapture();
+    if (!BuildPreviewGraph() || State_ != TGraphState::PreviewBuilt || !FiltersReady_) return false;
+    EnableCallbacks(true);
     ComPtr<IMediaControl> control;
-    bool ran = SUCCEEDED(Graph_.As(&control));
+    bool ran = SUCCEEDED(Graph_.Graph.As(&control));
     NoteStreamFrameSize();
     if (ran && (FAILED(control->Run()) || !CameraRuns())) {
         control->Stop();
@@ -352,84 +344,60 @@ bool TGDirectCapPin2::StartPreview() {
         ran = false;
     }
     if (!ran) {
-        VideoCB_->SetEnabled(false);
-        AudioCB_->SetEnabled(false);
+        EnableCallbacks(false);
         Error(ErrRunPreview);
         return false;
     }
     auto alive = AliveToken();
-    Notify(OnStartPreview);
+    Raise(OnStartPreview);
     if (alive.expired()) return false;
-    Previewing_ = true;
+    State_ = TGraphState::Previewing;
     return true;
 }
 
 bool TGDirectCapPin2::StopPreview() {
-    if (!Previewing_) return false;
+    if (!Previewing()) return false;
     // A start in progress has not reported yet: it would report a preview already gone.
-    if (Pumping_ > 0) return false;
-    Operation operation(*this);
-    VideoCB_->SetEnabled(false);
-    AudioCB_->SetEnabled(false);
-    Previewing_ = false;
-    if (Graph_) {
+    if (Guard_.Pumping()) return false;
+    Operation operation(Guard_);
+    EnableCallbacks(false);
+    State_ = TGraphState::PreviewBuilt;
+    if (Graph_.Graph) {
         ComPtr<IMediaControl> control;
-        if (FAILED(Graph_.As(&control)) || FAILED(control->Stop())) {
+        if (FAILED(Graph_.Graph.As(&control)) || FAILED(control->Stop())) {
             Error(ErrStopGraph);
             return false;
         }
     }
     if (HandleAllocated()) Invalidate();
-    Notify(OnStopPreview);
+    Raise(OnStopPreview);
     return true;
 }
 
 void TGDirectCapPin2::TearDownGraph() {
-    if (Pumping_ > 0) return;
-    DetachCallbacks();
-    FileSink_.Reset();
-    ConfigAviMux_.Reset();
-    ConfigInterleaving_.Reset();
-    Mux_.Reset();
-    AsfWriter_.Reset();
-    if (VideoWindow_) {
-        VideoWindow_->put_Visible(OAFALSE);
-        VideoWindow_->put_Owner(0);
-    }
-    VideoWindow_.Reset();
-    if (MediaEvent_) MediaEvent_->SetNotifyWindow(0, 0, 0);
-    MediaEvent_.Reset();
-    DroppedFrames_.Reset();
+    if (Guard_.Pumping()) return;
+    Graph_.Chain.Release();
     // Back to what the devices' opening left: the devices alone. Filters that were never
     // connected go too, or each rebuild would add to them.
-    if (Graph_) {
-        std::vector<ComPtr<IBaseFilter>> added;
-        ComPtr<IEnumFilters> filters;
-        if (SUCCEEDED(Graph_->EnumFilters(&filters))) {
-            ComPtr<IBaseFilter> f;
-            while (filters->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-                if (f && f.Get() != VideoFilter_.Get() && f.Get() != AudioFilter_.Get())
-                    added.push_back(f);
-            }
-        }
-        for (const auto& f : added) Graph_->RemoveFilter(f.Get());
+    for (const ComPtr<IBaseFilter>& f : GraphFilters()) {
+        if (f.Get() != Devices_.Video.Get() && f.Get() != Devices_.Audio.Get())
+            Graph_.Graph->RemoveFilter(f.Get());
     }
-    CaptureGraphBuilt_ = false;
-    PreviewGraphBuilt_ = false;
+    State_ = TGraphState::None;
 }
 
 void TGDirectCapPin2::HandleGraphEvents() {
     // Read once the running operation is over: a handler may stop or restart the preview.
-    if (Pumping_ > 0) {
-        GraphEventsDeferred_ = true;
+    if (Guard_.Pumping()) {
+        Guard_.DeferGraphEvents();
         return;
     }
-    Operation operation(*this);
-    const bool wasCapturing = Capturing_;
-    const bool wasPreviewing = Previewing_;
-    if (!MediaEvent_) return;
+    Operation operation(Guard_);
+    const bool wasCapturing = Capturing();
+    const bool wasPreviewing = Previewing();
+    if (!Graph_.Chain.Events) return;
     // Held: a handler may tear the graph down while we read its events.
-    ComPtr<IMediaEventEx> events = MediaEvent_;
+    ComPtr<IMediaEventEx> events = Graph_.Chain.Events;
     long code = 0;
     LONG_PTR p1 = 0, p2 = 0;
     auto alive = AliveToken();
@@ -449,5 +417,6 @@ void TGDirectCapPin2::HandleGraphEvents() {
         events->FreeEventParams(code, p1, p2);
         if (alive.expired()) return;
     }
-    if ((Capturing_ != wasCapturing || Previewing_ != wasPreviewing) && WantPreview) StartPreview();
+    if ((Capturing() != wasCapturing || Previewing() != wasPreviewing) && WantPreview)
+        StartPreview();
 }

@@ -35,7 +35,8 @@ TGDirectCapPin2::SnapshotRequest TGDirectCapPin2::TakeSnapshotRequest() {
 void TGDirectCapPin2::NoteStreamFrameSize() {
     int width = FrameWidth_, height = FrameHeight_;
     AM_MEDIA_TYPE mt{};
-    if (PreviewGrabber_ && SUCCEEDED(PreviewGrabber_->GetConnectedMediaType(&mt))) {
+    if (Graph_.Chain.PreviewGrabber &&
+        SUCCEEDED(Graph_.Chain.PreviewGrabber->GetConnectedMediaType(&mt))) {
         if (mt.formattype == FORMAT_VideoInfo && mt.pbFormat &&
             mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
             const auto& bih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;

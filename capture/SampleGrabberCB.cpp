@@ -10,16 +10,20 @@ STDMETHODIMP TSampleGrabberCB::QueryInterface(REFIID riid, void** ppv) {
     return E_NOINTERFACE;
 }
 
-void TSampleGrabberCB::SetOnBuffer(TFProcessBuffer Handler) {
+void TSampleGrabberCB::Replace(std::shared_ptr<const TFProcessBuffer>& Slot,
+                               TFProcessBuffer Handler) {
     std::shared_ptr<const TFProcessBuffer> next;
     if (Handler) next = std::make_shared<const TFProcessBuffer>(std::move(Handler));
-    std::shared_ptr<const TFProcessBuffer> old;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        old.swap(onBuffer_);
-        onBuffer_ = std::move(next);
+        Slot.swap(next);
     }
-    // `old` goes here, outside the lock (a streaming thread may still hold its own copy).
+    // The old handler goes here, outside the lock (a streaming thread may still hold its
+    // own copy).
+}
+
+void TSampleGrabberCB::SetOnBuffer(TFProcessBuffer Handler) {
+    Replace(onBuffer_, std::move(Handler));
 }
 
 bool TSampleGrabberCB::HasOnBuffer() const {
@@ -28,14 +32,7 @@ bool TSampleGrabberCB::HasOnBuffer() const {
 }
 
 void TSampleGrabberCB::SetOnNextBuffer(TFProcessBuffer Handler) {
-    std::shared_ptr<const TFProcessBuffer> next;
-    if (Handler) next = std::make_shared<const TFProcessBuffer>(std::move(Handler));
-    std::shared_ptr<const TFProcessBuffer> old;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        old.swap(onNextBuffer_);
-        onNextBuffer_ = std::move(next);
-    }
+    Replace(onNextBuffer_, std::move(Handler));
 }
 
 bool TSampleGrabberCB::HasOnNextBuffer() const {

@@ -56,6 +56,8 @@ public:
     bool HasOnNextBuffer() const;
 
 private:
+    // Puts Handler in Slot under the lock.
+    void Replace(std::shared_ptr<const TFProcessBuffer>& Slot, TFProcessBuffer Handler);
     void Deliver(BYTE* Buffer, int32_t Size);
 
     std::atomic<bool> enabled_{false};

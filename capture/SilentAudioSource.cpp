@@ -71,6 +71,29 @@ wchar_t* CoTaskString(const wchar_t* s) {
     return out;
 }
 
+// The reference count of an object made with new and freed at its last release.
+class RefCount {
+public:
+    ULONG Add() { return static_cast<ULONG>(::InterlockedIncrement(&ref_)); }
+    // QueryInterface's answer: Object for an interface it Knows, with a reference added.
+    HRESULT Hand(bool Knows, void* Object, void** Out) {
+        if (!Out) return E_POINTER;
+        *Out = Knows ? Object : nullptr;
+        if (!Knows) return E_NOINTERFACE;
+        Add();
+        return S_OK;
+    }
+    // True when that was the last reference.
+    bool Drop(ULONG& Left) {
+        const LONG ref = ::InterlockedDecrement(&ref_);
+        Left = static_cast<ULONG>(ref);
+        return ref == 0;
+    }
+
+private:
+    LONG ref_ = 1;
+};
+
 // An enumerator over one item (the pin, or its media type); it holds the filter.
 template <typename Interface, typename Item>
 class OneItemEnumerator final : public Interface {
@@ -80,18 +103,13 @@ public:
         : iid_(iid), filter_(filter), give_(give), position_(position) {}
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != iid_) return E_NOINTERFACE;
-        *out = static_cast<Interface*>(this);
-        AddRef();
-        return S_OK;
+        return ref_.Hand(iid == IID_IUnknown || iid == iid_, static_cast<Interface*>(this), out);
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&ref_); }
+    STDMETHODIMP_(ULONG) AddRef() override { return ref_.Add(); }
     STDMETHODIMP_(ULONG) Release() override {
-        const LONG ref = ::InterlockedDecrement(&ref_);
-        if (ref == 0) delete this;
-        return static_cast<ULONG>(ref);
+        ULONG left = 0;
+        if (ref_.Drop(left)) delete this;
+        return left;
     }
     STDMETHODIMP Next(ULONG count, Item** items, ULONG* fetched) override {
         if (!items) return E_POINTER;
@@ -123,7 +141,7 @@ public:
 
 private:
     ~OneItemEnumerator() = default;
-    LONG ref_ = 1;
+    RefCount ref_;
     const IID iid_;
     ComPtr<IBaseFilter> filter_;
     Give give_;
@@ -178,20 +196,15 @@ public:
     SilentSource() : pin_(*this) {}
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IPersist && iid != IID_IMediaFilter &&
-            iid != IID_IBaseFilter)
-            return E_NOINTERFACE;
-        *out = static_cast<IBaseFilter*>(this);
-        AddRef();
-        return S_OK;
+        const bool knows = iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IMediaFilter ||
+                           iid == IID_IBaseFilter;
+        return ref_.Hand(knows, static_cast<IBaseFilter*>(this), out);
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&ref_); }
+    STDMETHODIMP_(ULONG) AddRef() override { return ref_.Add(); }
     STDMETHODIMP_(ULONG) Release() override {
-        const LONG ref = ::InterlockedDecrement(&ref_);
-        if (ref == 0) delete this;
-        return static_cast<ULONG>(ref);
+        ULONG left = 0;
+        if (ref_.Drop(left)) delete this;
+        return left;
     }
 
     STDMETHODIMP GetClassID(CLSID* clsid) override {
@@ -311,7 +324,7 @@ private:
     bool StreamTimeLocked(REFERENCE_TIME& now) const;
     void Stream();
 
-    LONG ref_ = 1;
+    RefCount ref_;
     SilentPin pin_;
     std::recursive_mutex lock_;
     std::condition_variable_any wake_;

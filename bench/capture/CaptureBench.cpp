@@ -170,13 +170,7 @@ int main(int argc, char** argv) {
     fw::ComInit com(COINIT_APARTMENTTHREADED);
     fw::Application app;
     ::RegDeleteTreeW(HKEY_CURRENT_USER, vcam::kConfigKey);
-    fw::Form* form = fw::NewForm<fw::Form>(&app);
-    form->SetClientSize(660, 500);
-    auto* cap = new TGDirectCapPin2(form);
-    cap->SetParent(form);
-    cap->SetBounds(0, 0, 640, 480);
-    form->Show();
-    app.ProcessMessages();
+    const auto [form, cap] = NewControlOnForm(app, 640, 480);
     const int camera = CameraIndex(*cap);
     if (camera < 0) {
         std::printf("the stand-in camera is not registered\n");

@@ -71,6 +71,7 @@ int main() {
     std::printf("CallNextHookEx alone:          %8.1f ns/call (median of %d rounds)\n",
                 Median(baseTimes), Rounds);
     std::printf("hook procedure, not intercepted: %6.1f ns/call\n", Median(hookTimes));
-    std::printf("ratio: %.3f (goal <= 1.1): %s\n", ratio, ratio <= 1.1 ? "met" : "MISSED");
+    std::printf("hook procedure against CallNextHookEx alone: ratio %.3f (goal <= 1.10) %s\n",
+                ratio, ratio <= 1.1 ? "MET" : "MISSED");
     return 0;
 }

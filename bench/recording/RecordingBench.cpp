@@ -22,12 +22,7 @@ using namespace bench;
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
     fw::Application app;
-    fw::Form* form = fw::NewForm<fw::Form>(&app);
-    form->SetClientSize(320, 240);
-    auto* cap = new TGDirectCapPin2(form);
-    cap->SetParent(form);
-    cap->SetBounds(0, 0, 320, 240);
-    form->Show();
+    const auto [form, cap] = NewControlOnForm(app, 320, 240);
     const int video = CameraIndex(*cap);
     const int audio = MicrophoneIndex(*cap);
     if (video < 0 || audio < 0) {

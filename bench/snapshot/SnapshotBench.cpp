@@ -105,13 +105,7 @@ void Touch(const std::wstring& name) {
 // 3. Pictures of the live stream, one at a time; ms from SnapShot to OnSnapShot.
 std::vector<double> ClickToFile(fw::Application& app, const std::wstring& dir, int count) {
     std::vector<double> latency;
-    fw::Form* form = fw::NewForm<fw::Form>(&app);
-    form->SetClientSize(660, 500);
-    auto* cap = new TGDirectCapPin2(form);
-    cap->SetParent(form);
-    cap->SetBounds(0, 0, 640, 480);
-    form->Show();
-    app.ProcessMessages();
+    const auto [form, cap] = NewControlOnForm(app, 640, 480);
     const int camera = CameraIndex(*cap);
     cap->SelectDevices(camera, -1);
     cap->SetVideoFormat(640, 480, 30, 24);

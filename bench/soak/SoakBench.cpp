@@ -3,7 +3,8 @@
 // 2 minutes a 20-s recording (.wmv at 320 x 240) after which the preview starts again. The
 // process's private bytes and handle count at the end of each 2-minute cycle are compared
 // with those after the first (goal: private bytes grow at most 1 MB, handles at most 10).
-// Usage: soak_bench.exe [minutes, default 10; at least two cycles are run]
+// Usage: soak_bench.exe (ORVIX_SOAK_MINUTES sets the length, 10 by default; at least two
+// cycles are run)
 #include "bench/support/BenchSupport.h"
 #include "capture/GDirectCapPin2.h"
 #include "framework/Form.h"
@@ -25,30 +26,26 @@ struct Figures {
     bool hasBytes = false, hasHandles = false;
     size_t bytes = 0;
     DWORD handles = 0;
+    const char* handleSource = "";
 };
 
 Figures Measure() {
     Figures f;
     f.hasBytes = PrivateBytes(f.bytes);
-    f.hasHandles = HandleCount(f.handles);
+    f.hasHandles = HandleCount(f.handles, f.handleSource);
     return f;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    const double minutes = argc > 1 ? std::atof(argv[1]) : 10.0;
+int main() {
+    const char* option = std::getenv("ORVIX_SOAK_MINUTES");
+    const double minutes = option ? std::atof(option) : 10.0;
     const int cycles = std::max(2, static_cast<int>(minutes * 60000 / kCycleMs + 0.5));
     fw::ComInit com(COINIT_APARTMENTTHREADED);
     fw::Application app;
     ::RegDeleteTreeW(HKEY_CURRENT_USER, vcam::kConfigKey);
-    fw::Form* form = fw::NewForm<fw::Form>(&app);
-    form->SetClientSize(660, 500);
-    auto* cap = new TGDirectCapPin2(form);
-    cap->SetParent(form);
-    cap->SetBounds(0, 0, 640, 480);
-    form->Show();
-    app.ProcessMessages();
+    const auto [form, cap] = NewControlOnForm(app, 640, 480);
     const int camera = CameraIndex(*cap), microphone = MicrophoneIndex(*cap);
     if (camera < 0 || microphone < 0) {
         std::printf("the stand-in camera or microphone is not registered\n");
@@ -102,9 +99,11 @@ int main(int argc, char** argv) {
             }
             PumpFor(app, std::min(100.0, std::max(1.0, nextSnap - Now())));
         }
-        (cycle == 0 ? first : last) = Measure();
-        std::printf("  cycle %d: %d pictures, %d recordings so far\n", cycle + 1, pictures.load(),
-                    recordings);
+        const Figures now = Measure();
+        (cycle == 0 ? first : last) = now;
+        std::printf("  cycle %d: %d pictures, %d recordings so far; %.0f KB private, %lu handles\n",
+                    cycle + 1, pictures.load(), recordings, now.bytes / 1024.0,
+                    static_cast<unsigned long>(now.handles));
         std::fflush(stdout);
     }
     cap->StopPreview();
@@ -124,7 +123,8 @@ int main(int argc, char** argv) {
             : std::string("private bytes: the platform gives no figure");
     const std::string handlesText =
         first.hasHandles && last.hasHandles
-            ? Format("handles %lu, then %lu, grew %ld", static_cast<unsigned long>(first.handles),
+            ? Format("handles (%s) %lu, then %lu, grew %ld", last.handleSource,
+                     static_cast<unsigned long>(first.handles),
                      static_cast<unsigned long>(last.handles), grewHandles)
             : std::string("handles: the platform gives no figure");
     const bool met = first.hasBytes && last.hasBytes && grewKb <= 1024.0 && first.hasHandles &&

@@ -12,8 +12,19 @@
 #include <vector>
 
 class TGDirectCapPin2;
+namespace fw {
+class Form;
+}
 
 namespace bench {
+
+// A shown form with one capture control of Width x Height on it, as the program hosts it;
+// deleting the form deletes the control.
+struct ControlOnForm {
+    fw::Form* Form;
+    TGDirectCapPin2* Cap;
+};
+ControlOnForm NewControlOnForm(fw::Application& App, int Width, int Height);
 
 // Milliseconds on the performance counter.
 double Now();
@@ -45,10 +56,11 @@ int MicrophoneIndex(TGDirectCapPin2& Cap);
 
 // CPU time (kernel and user) of the process so far, in ms.
 double ProcessCpuMs();
-// The process's private bytes and handle count; false for a figure the platform does not
-// answer (Wine answers a handle count of 0).
+// The process's private bytes (its commit charge) and handle count; false for a figure the
+// platform does not answer. Wine answers no handle count: the process's entries in the
+// system's handle list are counted then, and Source says which was used.
 bool PrivateBytes(size_t& Bytes);
-bool HandleCount(DWORD& Count);
+bool HandleCount(DWORD& Count, const char*& Source);
 
 // A fresh folder under the temporary folder (with a trailing separator), and its removal.
 std::wstring NewTempFolder(const wchar_t* Name);

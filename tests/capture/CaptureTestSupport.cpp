@@ -40,6 +40,7 @@ int IndexOf(const std::vector<std::string>& names, const wchar_t* name) {
 void CaptureFixture::SetUp() {
     form = fw::NewForm<fw::Form>(&app);
     form->SetClientSize(400, 320);
+    fpuBeforeControl = ReadFpuControlWord();
     cap = new TGDirectCapPin2(form);
     cap->SetParent(form);
     cap->SetBounds(0, 0, 320, 240);
@@ -102,26 +103,31 @@ bool CaptureFixture::WaitFrames(uint32_t count, DWORD timeoutMs) {
     return PumpUntil([&] { return frames.load() >= count; }, timeoutMs);
 }
 
+namespace {
+
+bool OfClass(IBaseFilter* f, const CLSID& clsid) {
+    CLSID c;
+    return SUCCEEDED(f->GetClassID(&c)) && c == clsid;
+}
+
+}  // namespace
+
 int CaptureFixture::CountFilters(const CLSID& clsid) {
     int n = 0;
-    if (!cap->Graph()) return 0;
-    Microsoft::WRL::ComPtr<IEnumFilters> e;
-    cap->Graph()->EnumFilters(&e);
-    Microsoft::WRL::ComPtr<IBaseFilter> f;
-    while (e && e->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        CLSID c;
-        if (SUCCEEDED(f->GetClassID(&c)) && c == clsid) ++n;
-    }
+    for (const auto& f : cap->GraphFilters()) n += OfClass(f.Get(), clsid) ? 1 : 0;
     return n;
+}
+
+Microsoft::WRL::ComPtr<IBaseFilter> CaptureFixture::GraphFilter(const CLSID& clsid) {
+    for (const auto& f : cap->GraphFilters()) {
+        if (OfClass(f.Get(), clsid)) return f;
+    }
+    return nullptr;
 }
 
 std::vector<std::wstring> CaptureFixture::FilterNames() {
     std::vector<std::wstring> names;
-    if (!cap->Graph()) return names;
-    Microsoft::WRL::ComPtr<IEnumFilters> e;
-    cap->Graph()->EnumFilters(&e);
-    Microsoft::WRL::ComPtr<IBaseFilter> f;
-    while (e && e->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+    for (const auto& f : cap->GraphFilters()) {
         FILTER_INFO info{};
         if (SUCCEEDED(f->QueryFilterInfo(&info))) {
             names.emplace_back(info.achName);

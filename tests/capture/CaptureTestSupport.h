@@ -7,6 +7,8 @@
 #include "framework/Form.h"
 #include "standins/vcam/VCamConfig.h"
 #include "tests/support/CameraConfig.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +20,9 @@
 namespace captest {
 
 using testsupport::CameraConfig;
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
+using testsupport::TempFolder;
 
 // Devices written straight into a category's registry instances, so that the system
 // device enumerator lists them (they cannot be opened). Removed on destruction.
@@ -50,29 +55,18 @@ protected:
     std::vector<std::string> Events();
     void ClearEvents();
     std::vector<int> Errors();
-    // Services the window queue until pred holds; pred may depend on streaming threads,
-    // which post nothing, so the queue is also looked at every few milliseconds.
-    template <typename Pred>
-    bool PumpUntil(Pred pred, DWORD timeoutMs = 3000) {
-        const DWORD start = ::GetTickCount();
-        for (;;) {
-            app.ProcessMessages();
-            if (pred()) return true;
-            if (::GetTickCount() - start >= timeoutMs) return false;
-            ::MsgWaitForMultipleObjectsEx(0, nullptr, 5, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        }
-    }
-    void PumpFor(DWORD ms) {
-        PumpUntil([] { return false; }, ms);
-    }
     // Waits until the video handler has seen `count` frames.
-    bool WaitFrames(uint32_t count, DWORD timeoutMs = 3000);
-    // Filters of the control's graph by class id (count).
+    bool WaitFrames(uint32_t count, DWORD timeoutMs = 10000);
+    // Filters of the control's graph of this class (count), and the names of all.
     int CountFilters(const CLSID& clsid);
     std::vector<std::wstring> FilterNames();
+    // The first filter of the control's graph of this class, none when there is none.
+    Microsoft::WRL::ComPtr<IBaseFilter> GraphFilter(const CLSID& clsid);
 
     CameraConfig config;
     fw::Application app;
+    // The floating-point control word before the control was made.
+    uint16_t fpuBeforeControl = 0;
     fw::Form* form = nullptr;
     TGDirectCapPin2* cap = nullptr;
     std::atomic<uint32_t> frames{0};

@@ -11,10 +11,15 @@ namespace {
 
 using FormatTest = CaptureFixture;
 
-VIDEOINFOHEADER DeviceFormat(IAMStreamConfig* config) {
+// The format the camera's capture output is set to, as the camera itself reports it.
+VIDEOINFOHEADER DeviceFormat(IBaseFilter* camera) {
+    ComPtr<IAMStreamConfig> config;
     MediaTypePtr mt;
     VIDEOINFOHEADER vih{};
-    if (config && SUCCEEDED(config->GetFormat(mt.put())) && mt.VideoInfo()) vih = *mt.VideoInfo();
+    ComPtr<IPin> out = FirstPin(camera, PINDIR_OUTPUT);
+    if (out && SUCCEEDED(out.As(&config)) && SUCCEEDED(config->GetFormat(mt.put())) &&
+        mt.VideoInfo())
+        vih = *mt.VideoInfo();
     return vih;
 }
 
@@ -26,12 +31,12 @@ TEST_F(FormatTest, RequestedFormatReachesTheCameraAtTheNextBuild) {
     ASSERT_TRUE(cap->StopPreview());
     cap->SetVideoFormat(352, 288, 15, 24);
     // Stored only: the camera keeps its format until a graph is built.
-    EXPECT_EQ(DeviceFormat(cap->VideoStreamConfig()).bmiHeader.biWidth, 320);
+    EXPECT_EQ(DeviceFormat(cap->VideoCaptureFilter()).bmiHeader.biWidth, 320);
     cap->SelectDevices(IndexOf(cap->VideoDeviceNames(false), vcam::kCameraName), -1);
     ClearEvents();
     ASSERT_TRUE(cap->StartPreview());
     EXPECT_EQ(Events(), (std::vector<std::string>{"VideoFormatChange", "StartPreview"}));
-    const VIDEOINFOHEADER vih = DeviceFormat(cap->VideoStreamConfig());
+    const VIDEOINFOHEADER vih = DeviceFormat(cap->VideoCaptureFilter());
     EXPECT_EQ(vih.bmiHeader.biWidth, 352);
     EXPECT_EQ(vih.bmiHeader.biHeight, 288);
     EXPECT_EQ(vih.AvgTimePerFrame, 666667);
@@ -42,7 +47,7 @@ TEST_F(FormatTest, RequestedFormatReachesTheCameraAtTheNextBuild) {
 
 TEST_F(FormatTest, RefusedSizeGivesCode15AndTheCamerasOwnSize) {
     ASSERT_TRUE(SelectCamera());
-    const VIDEOINFOHEADER before = DeviceFormat(cap->VideoStreamConfig());
+    const VIDEOINFOHEADER before = DeviceFormat(cap->VideoCaptureFilter());
     cap->SetVideoFormat(800, 600, 15, 24);
     ClearEvents();
     ASSERT_TRUE(cap->StartPreview());
@@ -58,7 +63,7 @@ TEST_F(FormatTest, RefusedSizeGivesCode15AndTheCamerasOwnSize) {
 TEST_F(FormatTest, Yuy2CameraRefusesA24BitHeaderAndKeepsItsDepth) {
     config.SetString(vcam::kValueSubtype, L"YUY2");
     ASSERT_TRUE(SelectCamera());
-    const VIDEOINFOHEADER before = DeviceFormat(cap->VideoStreamConfig());
+    const VIDEOINFOHEADER before = DeviceFormat(cap->VideoCaptureFilter());
     ASSERT_EQ(before.bmiHeader.biCompression, MAKEFOURCC('Y', 'U', 'Y', '2'));
     // The format reaches the device when the preview is built. (Wine cannot render YUY2:
     // there the build itself then stops with code 3.)
@@ -76,7 +81,7 @@ TEST_F(FormatTest, Yuy2CameraRefusesA24BitHeaderAndKeepsItsDepth) {
     cap->StartPreview();
     ASSERT_FALSE(Events().empty());
     EXPECT_EQ(Events().front(), "VideoFormatChange");
-    EXPECT_EQ(DeviceFormat(cap->VideoStreamConfig()).bmiHeader.biCompression,
+    EXPECT_EQ(DeviceFormat(cap->VideoCaptureFilter()).bmiHeader.biCompression,
               MAKEFOURCC('Y', 'U', 'Y', '2'));
     EXPECT_EQ(cap->StoredVideoFormat().bmiHeader.biSizeImage, 640u * 480u * 2u);
 }
@@ -139,8 +144,9 @@ TEST_F(FormatTest, OptionsRunThroughTheControlByExactName) {
     EXPECT_EQ(cap->ShowDeviceOption(OptionVideoCaptureFilter), 1);
     ASSERT_TRUE(SelectCamera());
     EXPECT_EQ(cap->ShowDeviceOption(99), 1);
-    EXPECT_EQ(cap->DeviceOptions().Execute("video capture filter"), E_FAIL);
-    EXPECT_EQ(cap->DeviceOptions().Execute("No Such Option"), E_FAIL);
+    TDeviceOptions options = cap->DeviceOptions();
+    EXPECT_EQ(options.Execute("video capture filter"), E_FAIL);
+    EXPECT_EQ(options.Execute("No Such Option"), E_FAIL);
 }
 
 TEST_F(FormatTest, StandInListsItsFilterPageFirstAndTheSourcePageOpensIt) {

@@ -1,5 +1,8 @@
 #include "tests/capture/MediaProbe.h"
 
+#include "tests/support/TempFolder.h"
+#include "tests/support/Wait.h"
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -40,15 +43,14 @@ bool RunUnixAndRead(const std::wstring& commandLine, const std::wstring& outFile
     if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                           &pi))
         return false;
-    const DWORD start = ::GetTickCount();
-    while (::GetTickCount() - start < 20000) {
-        std::ifstream in(std::filesystem::path(outFile), std::ios::binary);
-        output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        const size_t at = output.find(last);
-        if (at != std::string::npos && output.find('\n', at) != std::string::npos) return true;
-        ::Sleep(50);
-    }
-    return false;
+    return testsupport::WaitUntil(
+        [&] {
+            std::ifstream in(std::filesystem::path(outFile), std::ios::binary);
+            output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            const size_t at = output.find(last);
+            return at != std::string::npos && output.find('\n', at) != std::string::npos;
+        },
+        20000);
 }
 
 std::map<std::string, std::string> Fields(const std::string& line) {
@@ -94,18 +96,14 @@ MediaProbe ProbeMedia(const std::wstring& path) {
         L"-of compact=p=0 \"";
     cmd.append(unix.begin(), unix.end());
     cmd += L"\"";
-    wchar_t tmp[MAX_PATH], outFile[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, tmp);
-    if (!::GetTempFileNameW(tmp, L"prb", 0, outFile)) return probe;
-    ::DeleteFileW(outFile);
+    const testsupport::TempFolder dir(L"prb");
+    const std::wstring outFile = dir.Path() + L"probe.txt";
     const std::string unixOut = UnixPath(outFile);
     cmd += L" -o \"";
     cmd.append(unixOut.begin(), unixOut.end());
     cmd += L"\"";
     std::string out;
-    const bool ran = RunUnixAndRead(cmd, outFile, "format_name=", out);
-    ::DeleteFileW(outFile);
-    if (!ran) return probe;
+    if (!RunUnixAndRead(cmd, outFile, "format_name=", out)) return probe;
     std::stringstream lines(out);
     std::string line;
     while (std::getline(lines, line)) {

@@ -3,6 +3,7 @@
 // filters the wiring chooses.
 #include "tests/capture/CaptureTestSupport.h"
 
+#include "capture/GraphDecisions.h"
 #include "devices/VMFilter.h"
 
 #include <algorithm>
@@ -111,8 +112,8 @@ TEST_F(PreviewTest, StartTwiceAndStopWhenStopped) {
     EXPECT_EQ(state, State_Stopped);
 
     // The built graph is reused: the next start only runs it again, from frame 1.
-    IGraphBuilder* graph = cap->Graph();
-    EXPECT_TRUE(cap->PreviewGraphBuilt());
+    const auto built = cap->GraphFilters();
+    EXPECT_GT(built.size(), 1u);
     std::atomic<uint32_t> firstNumber{0};
     cap->SetOnVideoPreview([&](uint32_t number, BYTE*&, int32_t&) {
         uint32_t none = 0;
@@ -120,7 +121,7 @@ TEST_F(PreviewTest, StartTwiceAndStopWhenStopped) {
         ++frames;
     });
     ASSERT_TRUE(cap->StartPreview());
-    EXPECT_EQ(cap->Graph(), graph);
+    EXPECT_EQ(cap->GraphFilters(), built);
     EXPECT_TRUE(WaitFrames(stopped + 2));
     EXPECT_EQ(firstNumber.load(), 1u);
     cap->StopPreview();
@@ -173,15 +174,14 @@ TEST_F(PreviewTest, CameraThatWillNotRunGivesCode21AndLeavesNoBusyGraph) {
     EXPECT_EQ(std::count(events.begin(), events.end(), "StartPreview"), 0);
     EXPECT_FALSE(cap->Previewing());
     // The built graph stays; a second start only tries to run it again.
-    EXPECT_TRUE(cap->PreviewGraphBuilt());
+    const auto built = cap->GraphFilters();
+    EXPECT_GT(built.size(), 1u);
     EXPECT_FALSE(cap->StartPreview());
     EXPECT_EQ(Errors(), (std::vector<int>{21, 21}));
+    EXPECT_EQ(cap->GraphFilters(), built);
 
     // Every filter is stopped, so releasing the graph leaves no thread spinning.
-    ComPtr<IEnumFilters> filters;
-    cap->Graph()->EnumFilters(&filters);
-    ComPtr<IBaseFilter> f;
-    while (filters->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+    for (const auto& f : built) {
         FILTER_STATE state = State_Running;
         f->GetState(0, &state);
         EXPECT_EQ(state, State_Stopped);
@@ -227,33 +227,64 @@ TEST_F(PreviewTest, BuilderFiltersAreReusedAndTheChainIsComplete) {
     EXPECT_EQ(CountFilters(CLSID_VideoRenderer), 1);
 }
 
-// Wine cannot render YUY2 at all (the preview build stops with code 3 there), so the
-// decoder choice is checked on the wiring step itself.
-TEST_F(PreviewTest, Yuy2CameraGetsTheAviDecoderAndAStillPinASecondOne) {
-    config.SetString(vcam::kValueSubtype, L"YUY2");
-    config.SetDword(vcam::kValueStillPin, 1);
-    ASSERT_TRUE(SelectCamera());
-    cap->WirePreviewPath(true);
-    const auto names = FilterNames();
-    EXPECT_NE(std::find(names.begin(), names.end(), L"AVI Decompressor"), names.end());
-    EXPECT_NE(std::find(names.begin(), names.end(), L"Still AVI Decompressor"), names.end());
-    EXPECT_EQ(CountFilters(CLSID_AVIDec), 2);
-    // The camera's capture output feeds the Smart Tee.
-    ComPtr<IBaseFilter> tee;
-    ASSERT_EQ(cap->Graph()->FindFilterByName(L"Smart Tee", &tee), S_OK);
-    ComPtr<IPin> teeIn = FirstPin(tee.Get(), PINDIR_INPUT);
-    ComPtr<IPin> peer;
-    ASSERT_EQ(teeIn->ConnectedTo(&peer), S_OK);
-    EXPECT_EQ(PinName(peer.Get()), vcam::kCapturePinName);
+TEST(GraphDecisions, DecoderByCompressionCode) {
+    EXPECT_EQ(DecoderForFourCC(MAKEFOURCC('I', '4', '2', '0')), TDecoderKind::Avi);
+    EXPECT_EQ(DecoderForFourCC(MAKEFOURCC('Y', 'U', 'Y', '2')), TDecoderKind::Avi);
+    EXPECT_EQ(DecoderForFourCC(MAKEFOURCC('U', 'Y', 'V', 'Y')), TDecoderKind::Avi);
+    EXPECT_EQ(DecoderForFourCC(MAKEFOURCC('M', 'J', 'P', 'G')), TDecoderKind::Mjpeg);
+    EXPECT_EQ(DecoderForFourCC(BI_RGB), TDecoderKind::None);
+    EXPECT_EQ(DecoderForFourCC(MAKEFOURCC('Y', 'V', '1', '2')), TDecoderKind::None);
 }
 
-TEST_F(PreviewTest, Yuy2CameraWithoutStillPinGetsOneDecoder) {
+TEST(GraphDecisions, GrabberSubtypeByBitCount) {
+    EXPECT_EQ(RgbSubtypeForBitCount(1), MEDIASUBTYPE_RGB1);
+    EXPECT_EQ(RgbSubtypeForBitCount(4), MEDIASUBTYPE_RGB4);
+    EXPECT_EQ(RgbSubtypeForBitCount(8), MEDIASUBTYPE_RGB8);
+    EXPECT_EQ(RgbSubtypeForBitCount(16), MEDIASUBTYPE_RGB555);
+    EXPECT_EQ(RgbSubtypeForBitCount(32), MEDIASUBTYPE_RGB32);
+    for (int bits : {0, 12, 24, 48}) EXPECT_EQ(RgbSubtypeForBitCount(bits), MEDIASUBTYPE_RGB24);
+}
+
+// Wine cannot render YUY2 (a YUY2 preview stops with code 3 before its chain is wired), but
+// a recording wires the preview chain all the same: the decoder is chosen, the chain that
+// cannot feed it is reported with code 3 while its filters are still in the graph, and a
+// rebuild starts from the devices alone (decoders that were never joined go too).
+TEST_F(PreviewTest, Yuy2CameraGetsTheAviDecoderAndAStillPinASecondOne) {
     config.SetString(vcam::kValueSubtype, L"YUY2");
-    ASSERT_TRUE(SelectCamera());
-    cap->WirePreviewPath(true);
-    const auto names = FilterNames();
-    EXPECT_NE(std::find(names.begin(), names.end(), L"AVI Decompressor"), names.end());
-    EXPECT_EQ(std::find(names.begin(), names.end(), L"Still AVI Decompressor"), names.end());
+    TempFolder dir(L"yuy2");
+    for (DWORD still : {0u, 1u}) {
+        SCOPED_TRACE(still);
+        config.SetDword(vcam::kValueStillPin, still);
+        ASSERT_TRUE(SelectCamera());
+        cap->SetVideoFormat(320, 240, 15, 16);
+        cap->VideoFileName = dir.Path() + L"clip_.avi";
+        for (int round = 0; round < 2; ++round) {
+            SCOPED_TRACE(round);
+            std::vector<std::wstring> names;
+            int decoders = -1;
+            std::wstring teeFeed;
+            cap->OnError = [&](int code) {
+                if (code != ErrRenderPreview) return;
+                names = FilterNames();
+                decoders = CountFilters(CLSID_AVIDec);
+                ComPtr<IBaseFilter> tee = GraphFilter(CLSID_SmartTee);
+                ComPtr<IPin> peer;
+                if (tee && SUCCEEDED(FirstPin(tee.Get(), PINDIR_INPUT)->ConnectedTo(&peer)))
+                    teeFeed = PinName(peer.Get());
+            };
+            cap->StartCapture();
+            cap->StopCapture();
+            cap->OnError = nullptr;
+            const auto has = [&](const wchar_t* n) {
+                return std::find(names.begin(), names.end(), n) != names.end();
+            };
+            EXPECT_TRUE(has(L"AVI Decompressor"));
+            EXPECT_EQ(has(L"Still AVI Decompressor"), still == 1);
+            EXPECT_EQ(decoders, still == 1 ? 2 : 1);
+            // The camera's capture output feeds the Smart Tee.
+            EXPECT_EQ(teeFeed, vcam::kCapturePinName);
+        }
+    }
 }
 
 TEST_F(PreviewTest, StillPinOnAnRgbCameraAddsNoDecoder) {
@@ -287,40 +318,27 @@ TEST_F(PreviewTest, MicrophoneBuffersReachTheAudioHandler) {
     cap->StopPreview();
 }
 
+// A recording without preview takes the preview chain down: the camera stays, and
+// nothing but this test holds the removed renderer any more. The preview builds again.
 TEST_F(PreviewTest, TearDownRemovesEverythingDownstreamAndLetsGoOfIt) {
+    TempFolder dir(L"teardown");
     ASSERT_TRUE(SelectCamera());
     ASSERT_TRUE(cap->StartPreview());
     ASSERT_TRUE(cap->StopPreview());
-    ComPtr<IBaseFilter> renderer;
-    ASSERT_EQ(cap->Graph()->FindFilterByName(L"Video Renderer", &renderer), S_OK);
-    cap->TearDownGraph();
-    EXPECT_FALSE(cap->PreviewGraphBuilt());
-    EXPECT_EQ(FilterNames().size(), 1u);  // the camera stays
+    ComPtr<IBaseFilter> renderer = GraphFilter(CLSID_VideoRenderer);
+    ASSERT_TRUE(renderer);
+    cap->WantPreview = false;
+    cap->VideoFileName = dir.Path() + L"clip_.avi";
+    ASSERT_TRUE(cap->StartCapture());
+    EXPECT_EQ(CountFilters(CLSID_VideoRenderer), 0);
+    EXPECT_EQ(CountFilters(CLSID_SmartTee), 0);
     EXPECT_EQ(CountFilters(vcam::CLSID_OrvixTestCamera), 1);
-    // Nothing but this test holds the removed renderer any more.
     renderer->AddRef();
     EXPECT_EQ(renderer->Release(), 1u);
-    ComPtr<IPin> capture = FirstPin(cap->VideoCaptureFilter(), PINDIR_OUTPUT);
-    ComPtr<IPin> peer;
-    EXPECT_EQ(capture->ConnectedTo(&peer), VFW_E_NOT_CONNECTED);
-    // And the graph builds again.
+    ASSERT_TRUE(cap->StopCapture());
     ASSERT_TRUE(cap->StartPreview());
     EXPECT_TRUE(WaitFrames(frames.load() + 2));
-}
-
-// Filters that the wiring added but could not connect (here: decoders the platform cannot
-// feed) go with the rest, or every rebuild would add more of them.
-TEST_F(PreviewTest, TearDownAlsoRemovesTheFiltersThatWereNeverConnected) {
-    config.SetString(vcam::kValueSubtype, L"YUY2");
-    config.SetDword(vcam::kValueStillPin, 1);
-    ASSERT_TRUE(SelectCamera());
-    for (int round = 0; round < 2; ++round) {
-        cap->WirePreviewPath(true);
-        EXPECT_GE(CountFilters(CLSID_AVIDec), 1) << round;
-        cap->TearDownGraph();
-        EXPECT_EQ(FilterNames().size(), 1u) << round;
-        EXPECT_EQ(CountFilters(vcam::CLSID_OrvixTestCamera), 1) << round;
-    }
+    EXPECT_EQ(CountFilters(CLSID_VideoRenderer), 1);
 }
 
 namespace {

@@ -93,7 +93,8 @@ TEST_F(ReentrancyTest, DeviceChangeDuringThePreviewBuildIsMadeAfterIt) {
     EXPECT_LT(At(events, "StartPreview"), At(events, "StopPreview"));
     EXPECT_LT(At(events, "StopPreview"), At(events, "ChangeDevice"));
     EXPECT_FALSE(cap->Previewing());
-    EXPECT_FALSE(cap->PreviewGraphBuilt());
+    // The camera was opened again into a graph of its own alone.
+    EXPECT_EQ(FilterNames().size(), 1u);
 
     // The newly opened camera builds and shows frames like any other.
     const uint32_t before = frames.load();
@@ -116,18 +117,6 @@ TEST_F(ReentrancyTest, ClosingTheDevicesDuringThePreviewBuildIsMadeAfterIt) {
               (std::vector<std::string>{"VideoFormatChange", "StartPreview", "StopPreview"}));
     EXPECT_EQ(cap->VideoCaptureFilter(), nullptr);
     EXPECT_FALSE(cap->StartPreview());
-}
-
-// A graph teardown asked for during the build is refused: the build's chain stays whole.
-TEST_F(ReentrancyTest, TeardownDuringThePreviewBuildIsRefused) {
-    ASSERT_TRUE(SelectCamera());
-    ActionWindow probe;
-    probe.Post([&] { cap->TearDownGraph(); });
-    ClearEvents();
-    ASSERT_TRUE(cap->StartPreview());
-    EXPECT_TRUE(probe.Ran());
-    EXPECT_TRUE(cap->PreviewGraphBuilt());
-    EXPECT_TRUE(WaitFrames(frames.load() + 2));
 }
 
 // A recording asked for while the preview graph is built is refused: the build is not torn
