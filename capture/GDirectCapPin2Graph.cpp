@@ -132,6 +132,14 @@ bool AlreadyJoined(IPin* Out, IPin* In) {
     return SUCCEEDED(Out->ConnectedTo(&peer)) && peer.Get() == In;
 }
 
+// Renders an output pin that nothing takes yet. A joined pin is left alone: Windows refuses
+// to render it anyway, and Wine would search every registered filter first and leave
+// registry handles open on each search.
+void RenderIfFree(IGraphBuilder* Graph, IPin* Out) {
+    ComPtr<IPin> peer;
+    if (Out && Out->ConnectedTo(&peer) == VFW_E_NOT_CONNECTED) Graph->Render(Out);
+}
+
 }  // namespace
 
 TGDirectCapPin2::TWiring TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
@@ -224,7 +232,7 @@ TGDirectCapPin2::TWiring TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
 
     SetUpGrabber(Graph_.Chain.PreviewGrabber.Get(), VideoGrabberType(VideoFormat_), *VideoCB_, 1);
     // Whatever the grabber's output is not joined to yet gets the platform's renderer.
-    if (go) graph->Render(go.Get());
+    RenderIfFree(graph, go.Get());
     if (!complete) Error(ErrRenderPreview);
     wiring.Preview = complete;
     return wiring;
@@ -244,7 +252,7 @@ void TGDirectCapPin2::WirePreviewAudio() {
     ComPtr<IPin> ni = FirstPin(sink.Get(), PINDIR_INPUT);
     if (ag && ni) graph->Connect(ag.Get(), ni.Get());
     SetUpGrabber(Graph_.Chain.AudioGrabber.Get(), AudioGrabberType(AudioFormat_), *AudioCB_, 0);
-    if (ag) graph->Render(ag.Get());
+    RenderIfFree(graph, ag.Get());
 }
 
 bool TGDirectCapPin2::AttachVideoWindow() {

@@ -66,13 +66,10 @@ void TGDirectCapPin2::SaveSnapshotFrame(uint32_t, BYTE*& Buffer, int32_t& Size) 
             SaveFramePicture(request.Template, Buffer, request.Width, request.Height, Size);
         if (saved.JpegQuality) JpegQuality_ = saved.JpegQuality;
         // A file that is not there is not reported as saved.
-        if (!saved.FileName.empty()) {
-            const TSnapShotEvent handler = OnSnapShot;  // a copy: the handler may replace itself
-            if (handler) handler(saved.FileName);
-        } else {
-            const TSnapShotFailedEvent handler = OnSnapShotFailed;
-            if (handler) handler(saved.Error);
-        }
+        if (!saved.FileName.empty())
+            Raise(OnSnapShot, saved.FileName);
+        else
+            Raise(OnSnapShotFailed, saved.Error);
     } catch (...) {}
     SnapshotBusy_ = false;
 }
