@@ -138,10 +138,10 @@ std::wstring UniqueFileName(const std::wstring& Template) {
 
 TNumberedFileSearch::TNumberedFileSearch(const std::wstring& Template, bool Pooled)
     : parts_(PrepareFolder(Template)) {
-    if (Pooled) done_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    pending_ = Pooled;
     // Without a pooled thread the listing runs here.
-    if (!done_ || !::QueueUserWorkItem(&ListOnPool, this, WT_EXECUTEDEFAULT)) {
-        done_.reset();
+    if (!Pooled || !::QueueUserWorkItem(&ListOnPool, this, WT_EXECUTEDEFAULT)) {
+        pending_ = false;
         List();
     }
 }
@@ -151,7 +151,8 @@ TNumberedFileSearch::~TNumberedFileSearch() { Wait(); }
 DWORD WINAPI TNumberedFileSearch::ListOnPool(void* Self) {
     auto* search = static_cast<TNumberedFileSearch*>(Self);
     search->List();
-    ::SetEvent(search->done_.get());
+    // The last touch of the search: its owner may go as soon as it sees this.
+    search->pending_.store(false, std::memory_order_release);
     return 0;
 }
 
@@ -165,9 +166,15 @@ void TNumberedFileSearch::List() {
 }
 
 void TNumberedFileSearch::Wait() {
-    if (done_) {
-        ::WaitForSingleObject(done_.get(), INFINITE);
-        done_.reset();
+    // The listing mostly ends before the picture is encoded; a slow folder (a network
+    // share) is waited for without a kernel object made for every picture.
+    // A few milliseconds are given up in slices (a sleep would round up to a whole tick).
+    const DWORD start = ::GetTickCount();
+    while (pending_.load(std::memory_order_acquire)) {
+        if (::GetTickCount() - start < 5)
+            ::SwitchToThread();
+        else
+            ::Sleep(1);
     }
 }
 

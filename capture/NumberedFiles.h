@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -55,7 +56,7 @@ private:
     std::vector<bool> taken_;
     DWORD error_ = ERROR_SUCCESS;
     bool listed_ = false;
-    fw::Handle done_;  // set when a pooled listing has ended; empty when it ran inline
+    std::atomic<bool> pending_{false};  // a pooled listing has not ended yet
 };
 
 // Writes Data into a new file that Search creates. Returns the file's name, or empty when
