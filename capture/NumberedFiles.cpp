@@ -138,12 +138,13 @@ std::wstring UniqueFileName(const std::wstring& Template) {
 
 TNumberedFileSearch::TNumberedFileSearch(const std::wstring& Template, bool Pooled)
     : parts_(PrepareFolder(Template)) {
-    pending_ = Pooled;
-    // Without a pooled thread the listing runs here.
-    if (!Pooled || !::QueueUserWorkItem(&ListOnPool, this, WT_EXECUTEDEFAULT)) {
+    if (Pooled) {
+        pending_ = true;  // before the queueing: the pooled thread may end at once
+        if (::QueueUserWorkItem(&ListOnPool, this, WT_EXECUTEDEFAULT)) return;
         pending_ = false;
-        List();
     }
+    // Without a pooled thread the listing runs here.
+    List();
 }
 
 TNumberedFileSearch::~TNumberedFileSearch() { Wait(); }

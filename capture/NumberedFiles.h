@@ -34,9 +34,8 @@ fw::Handle CreateUniqueFile(const std::wstring& Template, std::wstring& FileName
 
 // The listing behind CreateUniqueFile, made at once or (Pooled) started on a pooled thread
 // so that it runs while the caller does other work (a picture's encoding); Create waits for
-// it. The numbers are those
-// of the moment of the listing, as with CreateUniqueFile: a name taken since is passed over
-// at the creation.
+// it. The numbers are those of the moment of the listing, as with CreateUniqueFile: a name
+// taken since is passed over at the creation.
 class TNumberedFileSearch {
 public:
     TNumberedFileSearch(const std::wstring& Template, bool Pooled);
