@@ -8,6 +8,7 @@
 #include "framework/Application.h"
 #include "standins/vcam/VCamConfig.h"
 #include "framework/WinHandles.h"
+#include "tests/support/Input.h"
 #include "tests/support/ScreenPixels.h"
 #include "tests/support/TestPaths.h"
 #include "tests/ui/UiTestSupport.h"
@@ -59,18 +60,7 @@ protected:
     void PickFromPictureMenu(int position) {
         RECT r{};
         GetWindowRect(form->gcap->Handle(), &r);
-        const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-        INPUT in[3] = {};
-        for (INPUT& i : in) {
-            i.type = INPUT_MOUSE;
-            i.mi.dx = ((r.left + r.right) / 2) * 65535 / (w - 1);
-            i.mi.dy = ((r.top + r.bottom) / 2) * 65535 / (h - 1);
-            i.mi.dwFlags = MOUSEEVENTF_ABSOLUTE;
-        }
-        in[0].mi.dwFlags |= MOUSEEVENTF_MOVE;
-        in[1].mi.dwFlags |= MOUSEEVENTF_RIGHTDOWN;
-        in[2].mi.dwFlags |= MOUSEEVENTF_RIGHTUP;
-        SendInput(3, in, sizeof(INPUT));
+        testsupport::SendClick((r.left + r.right) / 2, (r.top + r.bottom) / 2, true);
         ASSERT_TRUE(WaitUntil([] {
             return FindWindowW(L"#32768", nullptr) &&
                    IsWindowVisible(FindWindowW(L"#32768", nullptr));

@@ -4,6 +4,7 @@
 #include "common/u_GlobalDefine.h"
 #include "common/u_PathUtil.h"
 #include "common/u_ResourceLib.h"
+#include "tests/support/Input.h"
 #include "tests/support/ScreenPixels.h"
 #include "tests/support/TestPaths.h"
 
@@ -58,6 +59,9 @@ void MainWindowTest::TearDown() {
 }
 
 void MainWindowTest::CreateMainWindow(Texts texts) {
+    // A pointer left over the window's place would hover a button and show its hint over
+    // the picture.
+    ASSERT_TRUE(testsupport::ParkPointer());
     AppPath = folder.AnsiPath();
     std::string file = AppPath + "texts.txt";
     if (texts == Texts::Test)

@@ -1,6 +1,7 @@
 #include "ProcessHelpers.h"
 
 #include "app/ButtonBarLayout.h"
+#include "tests/support/Input.h"
 #include "tests/support/MessageBoxes.h"
 #include "tests/support/Wait.h"
 
@@ -19,6 +20,9 @@ std::wstring StagedDir() {
 RunningProgram::~RunningProgram() { Kill(); }
 
 bool RunningProgram::Start(const std::wstring& exe) {
+    // A pointer left over the window's place would hover a button and show its hint over
+    // the picture.
+    if (!testsupport::ParkPointer()) return false;
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
@@ -109,17 +113,7 @@ std::wstring Caption(HWND w) {
 void ClickAt(HWND w, int x, int y) {
     POINT p{x, y};
     ClientToScreen(w, &p);
-    const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
-    INPUT in[3]{};
-    in[0].type = INPUT_MOUSE;
-    in[0].mi.dx = static_cast<LONG>((p.x * 65536LL + sw / 2) / sw);
-    in[0].mi.dy = static_cast<LONG>((p.y * 65536LL + sh / 2) / sh);
-    in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    in[1] = in[0];
-    in[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
-    in[2] = in[0];
-    in[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
-    SendInput(3, in, sizeof(INPUT));
+    testsupport::SendClick(p.x, p.y);
 }
 
 void ClickBarButton(HWND w, BarButton button) {

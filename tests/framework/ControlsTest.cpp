@@ -4,6 +4,7 @@
 #include "framework/ExtControls.h"
 
 #include "FrameworkTest.h"
+#include "tests/support/Input.h"
 
 #include <string>
 #include <vector>
@@ -36,6 +37,7 @@ protected:
 class ControlsTest : public FrameworkTest {
 protected:
     void SetUp() override {
+        FrameworkTest::SetUp();
         form = fw::NewForm<fw::Form>(&app);
         form->SetClientSize(300, 200);
         form->SetBounds(40, 40, form->Width(), form->Height());
@@ -149,7 +151,7 @@ TEST_F(ControlsTest, HintOfTheControlUnderTheMouseShowsAfterThePause) {
     probe->ShowHint = true;
     // The real pointer goes there too, so the platform's leave tracking agrees.
     POINT p = form->ClientToScreen(POINT{30, 40});
-    ::SetCursorPos(p.x, p.y);
+    ASSERT_TRUE(testsupport::MovePointer(p.x, p.y));
     Send(WM_MOUSEMOVE, 0, 30, 40);
     ASSERT_TRUE(PumpUntil([&] { return app.HintShowing(); }));
     EXPECT_EQ(app.HintText(), L"Snapshot");

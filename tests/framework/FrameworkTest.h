@@ -4,6 +4,7 @@
 
 #include "framework/Application.h"
 #include "framework/Timer.h"
+#include "tests/support/Input.h"
 #include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,8 @@ using testsupport::PumpUntil;
 
 class FrameworkTest : public ::testing::Test {
 protected:
+    // The messages of each case are its own: no real pointer over its windows.
+    void SetUp() override { ASSERT_TRUE(testsupport::ParkPointer()); }
     void TearDown() override { app.ProcessMessages(); }
 
     // "Nothing more happens" is proved by something that did happen afterwards:

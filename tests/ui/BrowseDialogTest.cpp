@@ -365,7 +365,11 @@ TEST_F(BrowseExecuteTest, EditBoxOptionShowsTheEditBox) {
                 [&] {
                     HWND w = WaitForTopWindow(L"Orvix test browser");
                     ASSERT_TRUE(w);
-                    EXPECT_FALSE(Children(w, L"Edit").empty()) << "no edit box";
+                    const std::vector<HWND> edits = Children(w, L"Edit");
+                    ASSERT_FALSE(edits.empty()) << "no edit box";
+                    // The browser has taken the selection once its box shows the name.
+                    EXPECT_TRUE(WaitUntil([&] { return WindowText(edits[0]) == L"a"; }))
+                        << WideToAnsi(WindowText(edits[0]));
                     Click(ButtonOf(w, IDOK));
                     EXPECT_TRUE(WaitWindowGone(w));
                 });

@@ -4,6 +4,7 @@
 #include "framework/Bitmap.h"
 #include "framework/Form.h"
 #include "framework/StdControls.h"
+#include "tests/support/Input.h"
 #include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
@@ -435,6 +436,8 @@ namespace {
 class OnFormTest : public GlyphButtonTest {
 protected:
     void SetUp() override {
+        // The messages of each case are its own: no real pointer over the form.
+        ASSERT_TRUE(testsupport::ParkPointer());
         form = fw::NewForm<fw::Form>(&app);
         form->SetClientSize(200, 120);
         form->SetBounds(60, 60, form->Width(), form->Height());
@@ -556,7 +559,7 @@ TEST_F(OnFormTest, HintIsShownAsUnicodeText) {
     button->Hint = L"Aufnahme \u00fcber \u0421\u043d\u0438\u043c\u043e\u043a";
     button->ShowHint = true;
     POINT p = form->ClientToScreen(POINT{50, 40});
-    ::SetCursorPos(p.x, p.y);
+    ASSERT_TRUE(testsupport::MovePointer(p.x, p.y));
     Send(WM_MOUSEMOVE, 0, 50, 40);
     ASSERT_TRUE(testsupport::PumpUntil([&] { return app.HintShowing(); }));
     EXPECT_EQ(app.HintText(), button->Hint);

@@ -4,6 +4,7 @@
 #include "common/u_PathUtil.h"
 #include "common/u_ResourceLib.h"
 #include "ui/GDialogs.h"
+#include "tests/support/Input.h"
 #include "tests/support/MessageBoxes.h"
 #include "tests/support/TestPaths.h"
 
@@ -111,20 +112,7 @@ std::wstring WindowText(HWND Window) {
     return text;
 }
 
-void ClickAt(int X, int Y) {
-    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-    INPUT in[3] = {};
-    for (INPUT& i : in) {
-        i.type = INPUT_MOUSE;
-        i.mi.dx = X * 65535 / (w - 1);
-        i.mi.dy = Y * 65535 / (h - 1);
-        i.mi.dwFlags = MOUSEEVENTF_ABSOLUTE;
-    }
-    in[0].mi.dwFlags |= MOUSEEVENTF_MOVE;
-    in[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
-    in[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
-    Send(in, 3);
-}
+void ClickAt(int X, int Y) { testsupport::SendClick(X, Y); }
 
 namespace {
 
@@ -207,7 +195,14 @@ void Click(HWND Control) {
     }
     RECT r{};
     SettledRect(Control, r);
-    ClickAt((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    // Pressed only where the control itself is under the pointer: a window still coming
+    // up or not yet gone may cover it, and the press would act on that window instead.
+    const POINT c{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    EXPECT_TRUE(WaitUntil([&] {
+        const HWND hit = WindowFromPoint(c);
+        return hit == Control || IsChild(Control, hit);
+    })) << "another window covers the control";
+    ClickAt(c.x, c.y);
 }
 
 void ClickCloseBox(HWND Window) {
@@ -317,6 +312,8 @@ void RunWithUser(const std::function<void()>& Body, const std::function<void()>&
 }
 
 void UiTest::SetUp() {
+    // Windows shown under a pointer left there by an earlier program get its messages.
+    ASSERT_TRUE(testsupport::ParkPointer());
     savedAppPath = AppPath;
     savedImagePath = ImagePath;
     savedMoviePath = MoviePath;

@@ -1,0 +1,34 @@
+#include "tests/support/Input.h"
+
+#include "tests/support/Wait.h"
+
+namespace testsupport {
+
+void SendClick(int X, int Y, bool Right) {
+    const int w = ::GetSystemMetrics(SM_CXSCREEN), h = ::GetSystemMetrics(SM_CYSCREEN);
+    INPUT in[3]{};
+    const DWORD flags[3] = {0, Right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN,
+                            Right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP};
+    for (int i = 0; i < 3; ++i) {
+        in[i].type = INPUT_MOUSE;
+        // The normalised position whose pixel is exactly (X, Y): 0..65535 spans the screen.
+        in[i].mi.dx = static_cast<LONG>((X * 65536LL + w / 2) / w);
+        in[i].mi.dy = static_cast<LONG>((Y * 65536LL + h / 2) / h);
+        in[i].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags[i];
+    }
+    ::SendInput(3, in, sizeof(INPUT));
+}
+
+bool MovePointer(int X, int Y) {
+    ::SetCursorPos(X, Y);
+    return WaitUntil([&] {
+        POINT p{};
+        return ::GetCursorPos(&p) && p.x == X && p.y == Y;
+    });
+}
+
+bool ParkPointer() {
+    return MovePointer(::GetSystemMetrics(SM_CXSCREEN) - 1, ::GetSystemMetrics(SM_CYSCREEN) - 1);
+}
+
+}  // namespace testsupport
