@@ -357,6 +357,7 @@ TEST_F(RecordingTest, TheWriterDoubleRefusesAnOpenInputAndUntimedSamples) {
     ASSERT_HRESULT_SUCCEEDED(writer.As(&profile));
     EXPECT_EQ(profile->ConfigureFilterUsingProfileGuid(GUID_NULL), E_FAIL);
     EXPECT_EQ(profile->ConfigureFilterUsingProfileGuid(WMProfile_V80_HIGHVBRVideo), S_OK);
+    ASSERT_HRESULT_SUCCEEDED(sink->SetFileName((folder / L"strict.wmv").c_str(), nullptr));
     ComPtr<IEnumPins> pins = PinsOf(writer.Get());
     ComPtr<IPin> audioIn = FindPinByDirection(pins.Get(), PINDIR_INPUT);
     ComPtr<IPin> videoIn = NextPinAfter(pins.Get(), audioIn.Get());
