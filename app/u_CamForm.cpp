@@ -364,8 +364,6 @@ void Tfrm_DADez::FitToPicture() {
 }
 
 void Tfrm_DADez::WMWindowPosChanging(WINDOWPOS& wp) {
-    RECT work{};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     // Minimising and restoring are no moves of ours: the window comes back where it was.
     const bool stateChange = (wp.flags & kSwpStateChanged) || (hwnd_ && IsIconic(hwnd_));
     if (!stateChange && !(wp.flags & SWP_NOMOVE)) {
@@ -374,10 +372,16 @@ void Tfrm_DADez::WMWindowPosChanging(WINDOWPOS& wp) {
             wp.x += width / 2 - wp.cx / 2;
             wp.y += height / 2 - wp.cy / 2;
         }
-        if (wp.y < 0)
-            wp.y = 0;
-        else if (wp.y > work.bottom - height)
-            wp.y = work.bottom - height;
+        // Kept on the monitor of the new place, from its top to its work area's bottom
+        // (with one monitor: from 0 to above the taskbar).
+        const int newWidth = (wp.flags & SWP_NOSIZE) ? width : wp.cx;
+        const int newHeight = (wp.flags & SWP_NOSIZE) ? height : wp.cy;
+        const TMonitorAreas areas =
+            MonitorAreasAt(RECT{wp.x, wp.y, wp.x + newWidth, wp.y + newHeight});
+        if (wp.y < areas.Monitor.top)
+            wp.y = areas.Monitor.top;
+        else if (wp.y > areas.Work.bottom - height)
+            wp.y = areas.Work.bottom - height;
     }
     fw::Form::WMWindowPosChanging(wp);
 }

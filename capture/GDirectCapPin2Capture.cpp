@@ -72,12 +72,15 @@ bool TGDirectCapPin2::ConnectPins(IPin* Out, IPin* In) {
 }
 
 HRESULT TGDirectCapPin2::AllocateCaptureFile(uint32_t Megabytes) {
-    ::DeleteFileW(CaptureFileName_.c_str());
+    // Every name handed on is in the form the writers take past MAX_PATH (the reserved
+    // name may be that long: the folder can be).
+    const std::wstring name = ExtendedPath(CaptureFileName_);
+    ::DeleteFileW(name.c_str());
     if (!Graph_.Builder) {
         const HRESULT hr = MakeCaptureGraphBuilder(Graph_.Graph.Get(), Graph_.Builder);
         if (FAILED(hr)) return hr;
     }
-    return Graph_.Builder->AllocCapFile(CaptureFileName_.c_str(), CaptureFileAllocation(Megabytes));
+    return Graph_.Builder->AllocCapFile(name.c_str(), CaptureFileAllocation(Megabytes));
 }
 
 bool TGDirectCapPin2::PreallocateCaptureFile(uint32_t Megabytes) {
@@ -94,7 +97,7 @@ bool TGDirectCapPin2::MakeAviOutput() {
     ComPtr<IConfigInterleaving> interleaving;
     if (mux && SUCCEEDED(mux.As(&interleaving))) interleaving->put_Mode(INTERLEAVE_CAPTURE);
     const bool ok = mux && writer && SUCCEEDED(writer.As(&sink)) &&
-                    SUCCEEDED(sink->SetFileName(CaptureFileName_.c_str(), nullptr)) &&
+                    SUCCEEDED(sink->SetFileName(ExtendedPath(CaptureFileName_).c_str(), nullptr)) &&
                     ConnectPins(FirstPin(mux.Get(), PINDIR_OUTPUT).Get(),
                                 FirstPin(writer.Get(), PINDIR_INPUT).Get());
     if (!ok) {
@@ -219,7 +222,7 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
             ComPtr<IBaseFilter> mux;
             ComPtr<IFileSinkFilter> sink;
             const HRESULT hr = Graph_.Builder->SetOutputFileName(
-                &MEDIASUBTYPE_Avi, CaptureFileName_.c_str(), &mux, &sink);
+                &MEDIASUBTYPE_Avi, ExtendedPath(CaptureFileName_).c_str(), &mux, &sink);
             bool madeHere = false;
             if (hr == E_NOTIMPL) {
                 madeHere = MakeAviOutput();
@@ -247,13 +250,16 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
             chain.AsfWriter = CreateFilter(CLSID_WMAsfWriter, L"Asf Writer");
             ComPtr<IFileSinkFilter> sink;
             if (!chain.AsfWriter || FAILED(chain.AsfWriter.As(&sink)) ||
-                FAILED(sink->SetFileName(CaptureFileName_.c_str(), nullptr)))
+                FAILED(sink->SetFileName(ExtendedPath(CaptureFileName_).c_str(), nullptr)))
                 return fail(ErrSetOutputFile);
             ComPtr<IFileSinkFilter2> sink2;
             if (SUCCEEDED(chain.AsfWriter.As(&sink2))) sink2->SetMode(AM_FILE_OVERWRITE);
+            // A writer that cannot take the profile would write by a default of its own,
+            // or fail later with a less clear error: the writer cannot be set up.
             ComPtr<IConfigAsfWriter> config;
-            if (SUCCEEDED(chain.AsfWriter.As(&config)))
-                config->ConfigureFilterUsingProfileGuid(WMProfile_V80_HIGHVBRVideo);
+            if (FAILED(chain.AsfWriter.As(&config)) ||
+                FAILED(config->ConfigureFilterUsingProfileGuid(WMProfile_V80_HIGHVBRVideo)))
+                return fail(ErrSetOutputFile);
         }
 
         // Video first: it takes the multiplexer's first input, the sound the next one.
@@ -382,16 +388,15 @@ bool TGDirectCapPin2::CompactCaptureFile() {
         if (FAILED(MakeCaptureGraphBuilder(nullptr, builder))) return false;
         // A copy onto itself that fails halfway would destroy the recording: copy beside
         // it and put the copy in its place only when it is whole (Esc aborts with S_FALSE).
-        const std::wstring copy = CaptureFileName_ + L".compact";
+        std::wstring file = ExtendedPath(CaptureFileName_);
+        std::wstring copy = ExtendedPath(CaptureFileName_ + L".compact");
         ::DeleteFileW(copy.c_str());
-        const HRESULT hr =
-            builder->CopyCaptureFile(const_cast<wchar_t*>(CaptureFileName_.c_str()),
-                                     const_cast<wchar_t*>(copy.c_str()), TRUE, nullptr);
+        const HRESULT hr = builder->CopyCaptureFile(file.data(), copy.data(), TRUE, nullptr);
         WIN32_FILE_ATTRIBUTE_DATA data{};
         const bool whole = hr == S_OK &&
                            ::GetFileAttributesExW(copy.c_str(), GetFileExInfoStandard, &data) &&
                            (data.nFileSizeHigh != 0 || data.nFileSizeLow != 0);
-        if (whole && ::MoveFileExW(copy.c_str(), CaptureFileName_.c_str(),
+        if (whole && ::MoveFileExW(copy.c_str(), file.c_str(),
                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return true;
         ::DeleteFileW(copy.c_str());

@@ -21,8 +21,13 @@ configure_file(${PROJECT_SOURCE_DIR}/resources/OrvixVersion.h.in
                ${CMAKE_BINARY_DIR}/generated/OrvixVersion.h @ONLY)
 include_directories(${CMAKE_BINARY_DIR}/generated)
 
-set(ORVIX_STAGE_DIR ${CMAKE_BINARY_DIR}/Orvix)
-set(ORVIX_TEST_BIN ${CMAKE_BINARY_DIR}/tests-bin)
+# Given from outside for the 64-bit half that the 32-bit build makes (quillhook/).
+if(NOT DEFINED ORVIX_STAGE_DIR)
+  set(ORVIX_STAGE_DIR ${CMAKE_BINARY_DIR}/Orvix)
+endif()
+if(NOT DEFINED ORVIX_TEST_BIN)
+  set(ORVIX_TEST_BIN ${CMAKE_BINARY_DIR}/tests-bin)
+endif()
 file(MAKE_DIRECTORY ${ORVIX_STAGE_DIR} ${ORVIX_TEST_BIN})
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${ORVIX_TEST_BIN})
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${ORVIX_TEST_BIN})

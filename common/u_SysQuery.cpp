@@ -145,6 +145,23 @@ bool ThemeActive() {
     return isThemeActive && isThemeActive() != FALSE;
 }
 
+TMonitorAreas SystemMonitorAreas(const RECT& Bounds) {
+    TMonitorAreas areas;
+    MONITORINFO info{};
+    info.cbSize = sizeof(info);
+    if (GetMonitorInfoW(MonitorFromRect(&Bounds, MONITOR_DEFAULTTONEAREST), &info)) {
+        areas.Monitor = info.rcMonitor;
+        areas.Work = info.rcWork;
+    } else {
+        // Without an answer: the primary monitor, as systems with one monitor have it.
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &areas.Work, 0);
+        areas.Monitor = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    }
+    return areas;
+}
+
+TMonitorAreas (*MonitorAreasAt)(const RECT& Bounds) = &SystemMonitorAreas;
+
 int32_t CaptionTextAreaFrom(int32_t ClientWidth, int32_t ButtonWidth, int32_t EdgeWidth, bool Vista,
                             bool WindowsXP, bool Themed, int32_t ButtonsWidth) {
     const int32_t W = ClientWidth, B = ButtonWidth, E = EdgeWidth;

@@ -33,6 +33,17 @@ void ClearKeepAwake();
 
 bool ThemeActive();
 
+// The monitor a window with these bounds is on (the one it overlaps most, else the
+// nearest): its whole area and its work area (without the taskbar and docked bars).
+struct TMonitorAreas {
+    RECT Monitor{};
+    RECT Work{};
+};
+TMonitorAreas SystemMonitorAreas(const RECT& Bounds);
+// How the program asks (SystemMonitorAreas); tests put one here that answers for
+// monitors the test display lacks.
+extern TMonitorAreas (*MonitorAreasAt)(const RECT& Bounds);
+
 // Width in pixels of the part of Window's title bar where the caption can stand.
 int32_t GetCaptionTextArea(HWND Window);
 // The formula behind it. ButtonsWidth is the summed width of the minimize, maximize

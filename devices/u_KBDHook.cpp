@@ -16,9 +16,12 @@ void InstallKeyHook(HWND Window) {
 void RemoveKeyHook() { PellhookRemove(); }
 
 bool ReadKeyHookRecord(LPARAM lParam, KBDLLHOOKSTRUCT& Record) {
-    if ((::InSendMessageEx(nullptr) & ISMEX_SEND) != 0 || lParam == 0) return false;
-    // Any program allowed to post to the window can put any number here: copied through a
-    // call that reports an unreadable address instead of faulting on it.
+    // How the report arrives says nothing about it: the library hands it over from its own
+    // hook thread (a message sent from another thread), and Windows itself runs a
+    // low-level hook as a sent message. Any program allowed to post to the window can put
+    // any number here: copied through a call that reports an unreadable address instead
+    // of faulting on it, so a foreign number is at worst a readable record of our own.
+    if (lParam == 0) return false;
     SIZE_T read = 0;
     return ::ReadProcessMemory(::GetCurrentProcess(), reinterpret_cast<const void*>(lParam),
                                &Record, sizeof(Record), &read) &&

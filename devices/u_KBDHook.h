@@ -13,8 +13,8 @@ void InstallKeyHook(HWND Window);
 void RemoveKeyHook();
 
 // The event record of a "Pellhook" message, called from the window procedure that
-// received it. The library sends the record from this thread; a message sent from another
-// thread or process, or one whose lParam is not a readable record, gives false.
+// received it, however the message arrived (sent from another thread, as the library's
+// hook thread does, or posted). An lParam that is not a readable record gives false.
 bool ReadKeyHookRecord(LPARAM lParam, KBDLLHOOKSTRUCT& Record);
 
 // True for the key record of the camera key being released: scan code low byte 0x64,

@@ -1,14 +1,20 @@
 #include "devices/u_Quillhook.h"
 
+#include "devices/SaverHookHost.h"
 #include "quillhook/Quillhook.h"
 
 UINT SaverHookMessage = 0;
 
 void InstallSaverHook(HWND Window) {
-    if (Window && SaverHookMessage) HookCBTHook(Window, SaverHookMessage);
+    if (!Window || SaverHookMessage == 0) return;
+    // A refused install is not reported; only an install of ours gets its 64-bit half.
+    if (HookCBTHook(Window, SaverHookMessage)) StartSaverHookHost(Window, SaverHookMessage);
 }
 
-void RemoveSaverHook() { UnhookCBTHook(); }
+void RemoveSaverHook() {
+    StopSaverHookHost();
+    UnhookCBTHook();
+}
 
 namespace {
 

@@ -9,8 +9,10 @@
 extern UINT SaverHookMessage;
 
 // Installs with the main window's handle; skipped for window 0 or message 0. A refused
-// install (another program owns the hook) is not reported.
+// install (another program owns the hook) is not reported. A 32-bit program on 64-bit
+// Windows also starts the 64-bit half for the 64-bit programs (SaverHookHost.h).
 void InstallSaverHook(HWND Window);
+// Removes the hook (and its 64-bit half).
 void RemoveSaverHook();
 
 // Lets the hook's notices, posted from ordinary programs, reach the elevated Window: the

@@ -9,8 +9,6 @@ namespace quillhook {
 
 HHOOK CBTHookHandle = nullptr;
 
-namespace {
-
 bool ReadSaverRecord(SaverRecord& record) {
     fw::Handle mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, SaverRecordName));
     if (!mapping) return false;
@@ -21,8 +19,6 @@ bool ReadSaverRecord(SaverRecord& record) {
     std::memcpy(&record, view.get(), sizeof(record));
     return true;
 }
-
-}  // namespace
 
 LRESULT CALLBACK CBTHookProc(int code, WPARAM wParam, LPARAM lParam) {
     // Runs for every CBT event of every hooked thread: compare and pass on, nothing else.

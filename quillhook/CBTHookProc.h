@@ -12,4 +12,8 @@ extern HHOOK CBTHookHandle;
 
 LRESULT CALLBACK CBTHookProc(int code, WPARAM wParam, LPARAM lParam);
 
+struct SaverRecord;
+// Reads the shared record by name; false when there is none.
+bool ReadSaverRecord(SaverRecord& record);
+
 }  // namespace quillhook

@@ -4,6 +4,7 @@
 #include "quillhook/Quillhook.h"
 
 #include "quillhook/CBTHookProc.h"
+#include "quillhook/HookThread.h"
 #include "quillhook/SaverRecord.h"
 
 #include <sddl.h>
@@ -15,6 +16,9 @@ namespace {
 HINSTANCE LibraryInstance = nullptr;
 HANDLE RecordMapping = nullptr;
 void* RecordView = nullptr;
+// The hook lives on a thread of its own that only pumps messages: the system runs it there
+// for the programs of the other bitness, which then wait for that thread.
+hookthread::THookThread HookThread = {};
 
 // The installer runs elevated; the record's default security would then shut out the
 // ordinary processes in which the hook procedure mostly runs. Everyone may read it.
@@ -31,6 +35,12 @@ HANDLE CreateRecordMapping() {
     if (descriptor) LocalFree(descriptor);
     SetLastError(error);
     return mapping;
+}
+
+bool SetHook() {
+    quillhook::CBTHookHandle = hookthread::Start(HookThread, SetWindowsHookExA, WH_CBT,
+                                                 quillhook::CBTHookProc, LibraryInstance);
+    return quillhook::CBTHookHandle != nullptr;
 }
 
 void ReleaseRecord() {
@@ -72,15 +82,23 @@ extern "C" BOOL WINAPI HookCBTHook(HWND Window, UINT Message) {
         }
     }
 
-    quillhook::CBTHookHandle =
-        SetWindowsHookExA(WH_CBT, quillhook::CBTHookProc, LibraryInstance, 0);
-    return quillhook::CBTHookHandle ? TRUE : FALSE;
+    return SetHook() ? TRUE : FALSE;
+}
+
+extern "C" BOOL WINAPI JoinCBTHook(HWND Window, UINT Message) {
+    if (!Window || quillhook::CBTHookHandle) return FALSE;
+    // Only beside the installer that holds the record for this very window and message.
+    quillhook::SaverRecord record;
+    if (!quillhook::ReadSaverRecord(record) || record.window != quillhook::PackWindow(Window) ||
+        record.message != Message)
+        return FALSE;
+    return SetHook() ? TRUE : FALSE;
 }
 
 extern "C" BOOL WINAPI UnhookCBTHook() {
     ReleaseRecord();
     if (!quillhook::CBTHookHandle) return FALSE;
-    BOOL removed = UnhookWindowsHookEx(quillhook::CBTHookHandle);
+    const bool removed = hookthread::Stop(HookThread);
     quillhook::CBTHookHandle = nullptr;
     return removed ? TRUE : FALSE;
 }

@@ -3,19 +3,31 @@
 // event record (laid out as KBDLLHOOKSTRUCT). Entry points by ordinal only:
 //   1  install(window, message)
 //   2  remove()
+//
+// The system calls a low-level hook on the thread that installed it and drops a hook that
+// keeps it waiting (LowLevelHooksTimeout, Windows 7 and later). The window's thread is
+// often busy for a while (a filter graph being built or stopped), so the hook lives on a
+// thread of its own that does nothing but pump messages: the hook procedure hands the
+// event on without waiting and answers the system at once.
+
+#include "quillhook/HookThread.h"
 
 #include <windows.h>
+
+#include <new>
 
 namespace {
 
 HINSTANCE LibraryInstance = nullptr;
-HHOOK KeyboardHook = nullptr;
+
+// The target, read by the hook thread and set by the caller's thread.
+CRITICAL_SECTION TargetLock;
 HWND TargetWindow = nullptr;
 UINT TargetMessage = 0;
 
-// A window on another thread that stops answering must not stall the keyboard of the
-// whole desktop; the system itself drops low-level hooks that take too long.
-constexpr UINT DeliveryTimeoutMs = 200;
+// The hook on its thread; only the installing and removing thread touches these.
+hookthread::THookThread HookThread = {};
+HHOOK KeyboardHook = nullptr;
 
 bool IsOwnWindow(HWND window) {
     DWORD process = 0;
@@ -24,39 +36,65 @@ bool IsOwnWindow(HWND window) {
     return GetWindowThreadProcessId(window, &process) != 0 && process == GetCurrentProcessId();
 }
 
+// The window has handled the message: its record may go. Called on the hook thread when
+// it pumps, after the window procedure has returned.
+void CALLBACK RecordHandled(HWND, UINT, ULONG_PTR record, LRESULT) {
+    delete reinterpret_cast<KBDLLHOOKSTRUCT*>(record);
+}
+
 LRESULT CALLBACK KeyboardProc(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HC_ACTION && TargetWindow && IsOwnWindow(TargetWindow)) {
-        // A copy, so the window cannot alter what the next hook in the chain sees; it
-        // lives until the window has handled the message.
-        KBDLLHOOKSTRUCT event = *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
-        DWORD_PTR result = 0;
-        SendMessageTimeoutW(TargetWindow, TargetMessage, wParam, reinterpret_cast<LPARAM>(&event),
-                            SMTO_NORMAL | SMTO_ABORTIFHUNG, DeliveryTimeoutMs, &result);
+    if (code == HC_ACTION) {
+        EnterCriticalSection(&TargetLock);
+        const HWND window = TargetWindow;
+        const UINT message = TargetMessage;
+        LeaveCriticalSection(&TargetLock);
+        if (window && IsOwnWindow(window)) {
+            // A copy of our own, so the window cannot alter what the next hook in the chain
+            // sees; it lives until the window has handled the message. The message is sent
+            // without waiting for the window: events queue up in order while its thread is
+            // busy and reach it when it is free.
+            auto* record = new (std::nothrow)
+                KBDLLHOOKSTRUCT(*reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam));
+            if (record &&
+                !SendMessageCallbackW(window, message, wParam, reinterpret_cast<LPARAM>(record),
+                                      RecordHandled, reinterpret_cast<ULONG_PTR>(record)))
+                delete record;
+        }
     }
     return CallNextHookEx(KeyboardHook, code, wParam, lParam);
+}
+
+void SetTarget(HWND window, UINT message) {
+    EnterCriticalSection(&TargetLock);
+    TargetWindow = window;
+    TargetMessage = message;
+    LeaveCriticalSection(&TargetLock);
 }
 
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) LibraryInstance = instance;
+    if (reason == DLL_PROCESS_ATTACH) {
+        LibraryInstance = instance;
+        InitializeCriticalSection(&TargetLock);
+    }
     return TRUE;
 }
 
 // Ordinal 1. A second call only retargets the one hook, so nothing is delivered twice.
-// Low-level hooks run on the installing thread, which must pump messages.
+// Returns once the hook is in place.
 extern "C" void WINAPI PellhookInstall(HWND window, UINT message) {
     if (!window || !message) return;
-    TargetWindow = window;
-    TargetMessage = message;
+    SetTarget(window, message);
     if (!KeyboardHook)
-        KeyboardHook = SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardProc, LibraryInstance, 0);
+        KeyboardHook = hookthread::Start(HookThread, SetWindowsHookExW, WH_KEYBOARD_LL,
+                                         KeyboardProc, LibraryInstance);
 }
 
-// Ordinal 2. Harmless without a prior install.
+// Ordinal 2. Harmless without a prior install. Records of messages still on their way
+// stay valid: the window may handle them after this.
 extern "C" void WINAPI PellhookRemove() {
-    if (KeyboardHook) UnhookWindowsHookEx(KeyboardHook);
+    SetTarget(nullptr, 0);
+    hookthread::Stop(HookThread);
     KeyboardHook = nullptr;
-    TargetWindow = nullptr;
-    TargetMessage = 0;
 }

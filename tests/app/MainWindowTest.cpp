@@ -7,6 +7,7 @@
 #include "common/u_GlobalDefine.h"
 #include "common/u_PathUtil.h"
 #include "common/u_ResourceLib.h"
+#include "common/u_SysQuery.h"
 #include "framework/Application.h"
 #include "framework/Bitmap.h"
 #include "standins/vcam/VCamConfig.h"
@@ -21,6 +22,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -280,6 +282,37 @@ TEST_F(MainWindow, TheTopStaysInTheWorkAreaAndMinimisingKeepsThePlace) {
     EXPECT_TRUE(EqualRect(&placed, &restored))
         << "restored at " << restored.left << "," << restored.top << " instead of " << placed.left
         << "," << placed.top;
+}
+
+namespace {
+
+// Monitors as a desktop with two might have them: the primary one (its taskbar at the
+// bottom), a second one below it and a third one above it. The display here has one.
+TMonitorAreas ThreeMonitors(const RECT& bounds) {
+    const int middle = (bounds.top + bounds.bottom) / 2;
+    if (middle >= 1024) return {RECT{0, 1024, 1280, 2048}, RECT{0, 1024, 1280, 2008}};
+    if (middle < 0) return {RECT{0, -1024, 1280, 0}, RECT{0, -1024, 1280, 0}};
+    return {RECT{0, 0, 1280, 1024}, RECT{0, 0, 1280, 984}};
+}
+
+}  // namespace
+
+TEST_F(MainWindow, OnAnotherMonitorTheTopStaysInThatMonitorsArea) {
+    ShowAndStart();
+    struct Restore {
+        ~Restore() { MonitorAreasAt = &SystemMonitorAreas; }
+    } restore;
+    MonitorAreasAt = &ThreeMonitors;
+    const int height = WindowRect().bottom - WindowRect().top;
+    auto moveTo = [&](int top) {
+        SetWindowPos(wnd, nullptr, 40, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return WindowRect().top;
+    };
+    EXPECT_EQ(moveTo(1300), 1300) << "the monitor below";
+    EXPECT_EQ(moveTo(2000 - height / 2), 2008 - height) << "its taskbar";
+    EXPECT_EQ(moveTo(-900), -900) << "the monitor above";
+    EXPECT_EQ(moveTo(-height / 4), 0) << "mostly on the primary monitor";
+    EXPECT_EQ(moveTo(984 - height / 2), 984 - height);
 }
 
 TEST_F(MainWindow, ABusyCameraAtTheStartShowsTheErrorAtOnce) {
@@ -739,6 +772,31 @@ TEST_F(MainWindow, APictureThatCannotBeWrittenIsTold) {
     EXPECT_EQ(boxes.Texts()[0], L"The picture could not be saved");
     EXPECT_EQ(boxes.Boxes()[0].owner, wnd);
     EXPECT_EQ(Caption(wnd), L"Orvix under test") << "a name was shown";
+}
+
+// The camera key pressed while the window's thread is busy (as while a graph is built) is
+// not lost: its picture is taken once the thread is free again.
+TEST_F(MainWindow, TheCameraKeyWhileTheWindowIsBusyTakesItsPictureAfterwards) {
+    ShowAndStart();
+    const std::wstring pictures = folder.MakeFolder(L"keyshots");
+    form->gcap->ImageFileName = pictures + L"\\image_kv_.jpg";
+    const DWORD busySince = GetTickCount();
+    std::thread key([] {
+        INPUT in[2]{};
+        in[0].type = INPUT_KEYBOARD;
+        in[0].ki.wScan = 0x64;
+        in[0].ki.dwFlags = KEYEVENTF_SCANCODE | KEYEVENTF_EXTENDEDKEY;
+        in[1] = in[0];
+        in[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+        SendInput(2, in, sizeof(INPUT));
+    });
+    // This thread is the window's: it answers nothing until the key has gone by and two
+    // seconds have passed.
+    key.join();
+    const DWORD busy = GetTickCount() - busySince;
+    if (busy < 2000) Sleep(2000 - busy);
+    EXPECT_TRUE(PumpUntil([&] { return std::filesystem::exists(pictures + L"\\image_kv_0.jpg"); }))
+        << "the key was lost";
 }
 
 // Suspend and resume while the window is minimised: restored, it shows what is true, the

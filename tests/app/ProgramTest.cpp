@@ -184,8 +184,19 @@ TEST_F(Program, HoldsBackTheScreenSaverOfOtherProgramsWhileItRuns) {
 
     // The hook tests' helper sends the command to a window of its own; its exit code says
     // whether the desktop's hooks cancelled it (1) or not (0).
-    EXPECT_EQ(hooktest::SysCommandElsewhere(SC_SCREENSAVE, 0), 1) << "screen saver not held back";
-    EXPECT_EQ(hooktest::SysCommandElsewhere(SC_MONITORPOWER, 2), 1) << "monitor off not held back";
+    const bool wow64 = hooktest::Under64BitWindows();
+    if (!wow64) {
+        EXPECT_EQ(hooktest::SysCommandElsewhere(SC_SCREENSAVE, 0), 1)
+            << "screen saver not held back";
+        EXPECT_EQ(hooktest::SysCommandElsewhere(SC_MONITORPOWER, 2), 1)
+            << "monitor off not held back";
+    } else {
+        // The shipping 32-bit program on 64-bit Windows holds back the 64-bit programs'
+        // commands too, through its 64-bit half. (Wine ends the CBT chain of its 32-bit
+        // programs at that half, which it cannot run in them: HookClientsTest.)
+        EXPECT_EQ(hooktest::SysCommandIn64BitProgram(SC_SCREENSAVE, 0), 1);
+        EXPECT_EQ(hooktest::SysCommandIn64BitProgram(SC_MONITORPOWER, 2), 1);
+    }
     EXPECT_EQ(hooktest::SysCommandElsewhere(SC_CLOSE, 0), 0) << "SC_CLOSE was intercepted";
     EXPECT_TRUE(WaitUntil([&] { return MessageBoxesOf(p.Pid()).size() == 1; }, 5000))
         << "the main window was not told";
@@ -195,6 +206,26 @@ TEST_F(Program, HoldsBackTheScreenSaverOfOtherProgramsWhileItRuns) {
 
     // The hook went with the program.
     EXPECT_EQ(hooktest::SysCommandElsewhere(SC_SCREENSAVE, 0), 0);
+    if (wow64) {
+        EXPECT_EQ(hooktest::SysCommandIn64BitProgram(SC_SCREENSAVE, 0), 0);
+    }
+}
+
+// Ended hard, the program leaves no 64-bit half behind: the commands pass again.
+TEST_F(Program, KilledItLeavesNoHookHostBehind) {
+    if (!hooktest::Under64BitWindows()) GTEST_SKIP() << "only a 32-bit program on 64-bit Windows";
+    HWND w = StartMain();
+    ASSERT_NE(w, nullptr);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return hooktest::ChildrenNamed(p.Pid(), L"QuillhookHost.exe") == 1; }, 5000));
+    EXPECT_EQ(hooktest::SysCommandIn64BitProgram(SC_SCREENSAVE, 0), 1);
+    const DWORD orvix = p.Pid();
+    p.Kill();
+    EXPECT_TRUE(
+        WaitUntil([&] { return hooktest::ChildrenNamed(orvix, L"QuillhookHost.exe") == 0; }, 5000))
+        << "the host outlived the program";
+    EXPECT_EQ(hooktest::SysCommandIn64BitProgram(SC_SCREENSAVE, 0), 0);
+    EXPECT_EQ(hooktest::SysCommandElsewhere(SC_MONITORPOWER, 2), 0);
 }
 
 namespace {

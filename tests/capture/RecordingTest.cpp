@@ -5,6 +5,7 @@
 #include "tests/capture/MediaProbe.h"
 
 #include "capture/SilentAudioSource.h"
+#include "common/u_PathUtil.h"
 #include "framework/WinHandles.h"
 
 #include <algorithm>
@@ -306,8 +307,42 @@ TEST_F(RecordingTest, AStartTheCameraRefusesLeavesNoFile) {
     EXPECT_TRUE(!fs::exists(folder) || fs::is_empty(folder));
 }
 
-// The writer double is as strict as the documented writer: no pause with an input open,
-// no sample without a time stamp.
+// A writer that will not take the profile cannot be set up: the start ends with that code
+// before anything runs, and leaves no file.
+TEST_F(RecordingTest, AWriterThatRefusesTheProfileEndsTheStart) {
+    ASSERT_TRUE(Ready());
+    cap->VideoFileName = Template(L"video_kv_.wmv");
+    {
+        testsupport::AsfProfilesMissing missing;
+        EXPECT_FALSE(cap->StartCapture());
+    }
+    EXPECT_EQ(Errors(), std::vector<int>{ErrSetOutputFile});
+    EXPECT_FALSE(cap->Capturing());
+    EXPECT_TRUE(!fs::exists(folder) || fs::is_empty(folder));
+    EXPECT_TRUE(cap->StartPreview());
+}
+
+// Names past MAX_PATH reach the writers in the form they open (the doubles refuse a plain
+// one, as Windows does), and the files are written whole.
+TEST_F(RecordingTest, RecordingsIntoAFolderPastMaxPathAreWritten) {
+    ASSERT_TRUE(Ready());
+    const std::wstring deep =
+        dir.MakeFolder(std::wstring(120, L'd') + L"\\" + std::wstring(120, L'e')) + L"\\";
+    for (const wchar_t* name : {L"video_kv_.wmv", L"clip_.avi"}) {
+        SCOPED_TRACE(Narrow(name));
+        cap->VideoFileName = deep + name;
+        ASSERT_TRUE(Record(1500));
+        const std::wstring file = cap->CaptureFileName();
+        EXPECT_GE(file.size(), static_cast<size_t>(MAX_PATH));
+        const MediaProbe p = ProbeMedia(file);
+        ASSERT_TRUE(p.ran);
+        EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
+    }
+}
+
+// The writer double is as strict as the documented writer: only the profile it knows, no
+// pause with an input open or with a plain name past MAX_PATH, no sample without a time
+// stamp.
 TEST_F(RecordingTest, TheWriterDoubleRefusesAnOpenInputAndUntimedSamples) {
     ComPtr<IBaseFilter> writer, camera;
     ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(CLSID_WMAsfWriter, nullptr, CLSCTX_INPROC_SERVER,
@@ -317,6 +352,11 @@ TEST_F(RecordingTest, TheWriterDoubleRefusesAnOpenInputAndUntimedSamples) {
     ComPtr<IFileSinkFilter> sink;
     ASSERT_HRESULT_SUCCEEDED(writer.As(&sink));
     fs::create_directories(folder);
+    // Only the system profile whose inputs it has.
+    ComPtr<IConfigAsfWriter> profile;
+    ASSERT_HRESULT_SUCCEEDED(writer.As(&profile));
+    EXPECT_EQ(profile->ConfigureFilterUsingProfileGuid(GUID_NULL), E_FAIL);
+    EXPECT_EQ(profile->ConfigureFilterUsingProfileGuid(WMProfile_V80_HIGHVBRVideo), S_OK);
     ASSERT_HRESULT_SUCCEEDED(sink->SetFileName((folder / L"strict.wmv").c_str(), nullptr));
     ComPtr<IEnumPins> pins = PinsOf(writer.Get());
     ComPtr<IPin> audioIn = FindPinByDirection(pins.Get(), PINDIR_INPUT);
@@ -328,6 +368,15 @@ TEST_F(RecordingTest, TheWriterDoubleRefusesAnOpenInputAndUntimedSamples) {
     ComPtr<IBaseFilter> silence = CreateSilentAudioSource();
     ASSERT_HRESULT_SUCCEEDED(
         FirstPin(silence.Get(), PINDIR_OUTPUT)->Connect(audioIn.Get(), nullptr));
+    // A plain name past MAX_PATH cannot be opened; its "\\?\" form can.
+    const std::wstring deep =
+        dir.MakeFolder(std::wstring(130, L'd') + L"\\" + std::wstring(130, L'e')) + L"\\x.wmv";
+    ASSERT_HRESULT_SUCCEEDED(sink->SetFileName(deep.c_str(), nullptr));
+    EXPECT_EQ(writer->Pause(), HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
+    ASSERT_HRESULT_SUCCEEDED(sink->SetFileName(ExtendedPath(deep).c_str(), nullptr));
+    ASSERT_HRESULT_SUCCEEDED(writer->Pause());
+    writer->Stop();
+    ASSERT_HRESULT_SUCCEEDED(sink->SetFileName((folder / L"strict.wmv").c_str(), nullptr));
     ASSERT_HRESULT_SUCCEEDED(writer->Pause());
     ComPtr<IMemAllocator> allocator;
     ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(CLSID_MemoryAllocator, nullptr,

@@ -13,6 +13,15 @@ namespace doubles {
 namespace {
 
 constexpr wchar_t kRecord[] = L"AsfWriter";
+// A test's switch: REG_DWORD 1 under HKCU\Software\Orvix\TestDoubles\Missing named
+// "WM system profiles" makes the writer know no system profile at all.
+bool ProfilesMissing() {
+    DWORD value = 0, size = sizeof(value);
+    return ::RegGetValueW(HKEY_CURRENT_USER, L"Software\\Orvix\\TestDoubles\\Missing",
+                          L"WM system profiles", RRF_RT_REG_DWORD, nullptr, &value,
+                          &size) == ERROR_SUCCESS &&
+           value == 1;
+}
 constexpr int kAudioPin = 0;
 constexpr int kVideoPin = 1;
 
@@ -29,6 +38,9 @@ public:
     STDMETHODIMP ConfigureFilterUsingProfileId(DWORD) override { return E_NOTIMPL; }
     STDMETHODIMP GetCurrentProfileId(DWORD*) override { return E_NOTIMPL; }
     STDMETHODIMP ConfigureFilterUsingProfileGuid(REFGUID profile) override {
+        // Its inputs are those of the one system profile it knows (sound and video); any
+        // other is invalid to it, as a profile its runtime lacks is to the real writer.
+        if (profile != WMProfile_V80_HIGHVBRVideo || ProfilesMissing()) return E_FAIL;
         profile_ = profile;
         RecordString(kRecord, L"Profile", GuidText(profile));
         return S_OK;

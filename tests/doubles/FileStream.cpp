@@ -68,6 +68,10 @@ private:
 }  // namespace
 
 HRESULT CreateFileStream(const std::wstring& path, Microsoft::WRL::ComPtr<IStream>& stream) {
+    // Windows opens a plain name only up to MAX_PATH characters (with the terminator);
+    // longer ones need the "\\?\" form. Wine opens them either way.
+    if (path.size() >= MAX_PATH && path.compare(0, 4, L"\\\\?\\") != 0)
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                 nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(::GetLastError());

@@ -7,6 +7,7 @@
 #include "tests/support/Wait.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstring>
 #include <cwchar>
@@ -16,6 +17,7 @@
 
 namespace hooktest {
 
+// name may start with a subfolder ("x64\\hooks_syscommand").
 inline std::wstring HelperPath(const wchar_t* name) {
     wchar_t path[MAX_PATH] = {};
     DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -105,6 +107,37 @@ inline std::wstring Hex(unsigned long value) {
 // to a window of that process: 1 cancelled, 0 goes ahead.
 inline int SysCommandElsewhere(unsigned long command, unsigned long parameter) {
     return RunHelper(L"hooks_syscommand", Hex(command) + L" " + Hex(parameter));
+}
+
+// The same from a 64-bit program, for a 32-bit build on 64-bit Windows (its x64 folder
+// holds the 64-bit helper); -2 where there is none.
+inline int SysCommandIn64BitProgram(unsigned long command, unsigned long parameter) {
+    return RunHelper(L"x64\\hooks_syscommand", Hex(command) + L" " + Hex(parameter));
+}
+
+// A 32-bit test program on 64-bit Windows, where the 64-bit programs need a hook of their
+// own.
+inline bool Under64BitWindows() {
+    BOOL wow64 = FALSE;
+    return sizeof(void*) == 4 && IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+// Running processes started by `parent` from a program of this file name.
+inline int ChildrenNamed(DWORD parent, const wchar_t* exe) {
+    fw::Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return -1;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    int count = 0;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ParentProcessID == parent && _wcsicmp(entry.szExeFile, exe) == 0) {
+            // An entry may outlive its process for a moment: only a running one counts.
+            fw::Handle process(OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID));
+            if (process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) ++count;
+        }
+    }
+    return count;
 }
 
 inline std::optional<quillhook::SaverRecord> ReadRecord() {

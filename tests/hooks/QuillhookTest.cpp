@@ -174,6 +174,28 @@ TEST_F(QuillhookTest, RecordOfAVanishedWindowLetsTheCommandsGoAhead) {
     EXPECT_TRUE(UnhookCBTHook());
 }
 
+// The 64-bit half's install: only beside the installer that holds the record for the very
+// window and message, and its removal leaves that record to its owner.
+TEST_F(QuillhookTest, JoiningNeedsTheRecordOfThatWindowAndLeavesItToItsOwner) {
+    EXPECT_FALSE(JoinCBTHook(window.hwnd(), message)) << "no record";
+
+    SecondInstaller owner(window.hwnd(), message);
+    ASSERT_TRUE(owner.WaitInstalled());
+    TestWindow other;
+    EXPECT_FALSE(JoinCBTHook(other.hwnd(), message));
+    EXPECT_FALSE(JoinCBTHook(window.hwnd(), message + 1));
+    ASSERT_TRUE(JoinCBTHook(window.hwnd(), message));
+    EXPECT_FALSE(JoinCBTHook(window.hwnd(), message)) << "a second hook of this process";
+    EXPECT_EQ(SysCommandElsewhere(SC_SCREENSAVE, 0), 1);
+    EXPECT_TRUE(TakeNotification(window.hwnd()));
+
+    EXPECT_TRUE(UnhookCBTHook());
+    EXPECT_TRUE(RecordExists());
+    EXPECT_EQ(SysCommandElsewhere(SC_SCREENSAVE, 0), 1) << "the owner's hook";
+    EXPECT_EQ(owner.Finish(), 3);
+    EXPECT_FALSE(RecordExists());
+}
+
 TEST(SaverRecordTest, WindowHandlesSurviveThe32BitField) {
     // 64-bit window handles are sign-extended 32-bit values.
     HWND high = reinterpret_cast<HWND>(static_cast<intptr_t>(INT32_C(-0x7FFF0000)));

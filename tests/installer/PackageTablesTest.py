@@ -64,6 +64,10 @@ def package_files(msi):
     return files
 
 
+# The 64-bit host that the 32-bit program starts on 64-bit Windows, with its Quillhook.
+HALF64 = ["x64\\Quillhook.dll", "x64\\QuillhookHost.exe"]
+
+
 def pe_kind(path):
     """(optional header magic, machine) of a PE file."""
     with open(path, "rb") as f:
@@ -111,7 +115,9 @@ class Packages(unittest.TestCase):
 
     def test_same_files_as_the_staged_folder_and_the_64_bit_package(self):
         self.assertEqual(set(self.files32), staged_files(STAGE32))
-        self.assertEqual(set(self.files32), set(self.files64))
+        # The 32-bit program carries its 64-bit half besides; the 64-bit one needs none.
+        self.assertEqual(set(self.files32), set(self.files64) | set(HALF64))
+        self.assertFalse([f for f in self.files64 if f.lower().startswith("x64\\")])
         for must in ("Orvix.exe", "Quillhook.dll", "Pellhook.dll", "Orvix.ico"):
             self.assertIn(must, self.files32)
         self.assertFalse([f for f in self.files32 if "vcam" in f.lower()],
@@ -120,10 +126,12 @@ class Packages(unittest.TestCase):
     def test_binaries_are_32_bit_and_carry_the_version(self):
         installed = os.path.join(self.extracted, "Program Files", "Orvix")
         binaries = [f for f in self.files32 if f.lower().endswith((".exe", ".dll"))]
-        self.assertEqual(sorted(binaries), ["Orvix.exe", "Pellhook.dll", "Quillhook.dll"])
+        self.assertEqual(sorted(binaries),
+                         sorted(["Orvix.exe", "Pellhook.dll", "Quillhook.dll"] + HALF64))
         for rel in binaries:
             path = os.path.join(installed, *rel.split("\\"))
-            self.assertEqual(pe_kind(path), (0x10B, 0x14C), f"{rel} is not PE32 i386")
+            kind = (0x20B, 0x8664) if rel in HALF64 else (0x10B, 0x14C)
+            self.assertEqual(pe_kind(path), kind, f"{rel} has the wrong bitness")
             self.assertEqual(file_version(path), VERSION + ".0", rel)
         # ... and the 64-bit package holds 64-bit ones: the two folders are not mixed up.
         self.assertEqual(pe_kind(os.path.join(STAGE64, "Orvix.exe")), (0x20B, 0x8664))

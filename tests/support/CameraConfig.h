@@ -1,5 +1,5 @@
 // The stand-in camera's configuration key, as the camera and capture tests set it up, and
-// the test doubles' switch that takes the platform's media writer away.
+// the test doubles' switches that take pieces of the platform's media writer away.
 #pragma once
 
 #include <windows.h>
@@ -21,20 +21,33 @@ public:
     static DWORD ReadDword(const wchar_t* name, DWORD fallback);
 };
 
-// Takes the platform's WM ASF Writer away for the holder's life, as on a system without
-// it (the test doubles' switch, read by every process of the prefix).
-class AsfWriterMissing {
+// Takes a piece of the platform away for the holder's life (the test doubles' switches,
+// read by every process of the prefix).
+class PlatformPieceMissing {
 public:
-    AsfWriterMissing() { Set(1); }
-    ~AsfWriterMissing() { Set(0); }
-    AsfWriterMissing(const AsfWriterMissing&) = delete;
-    AsfWriterMissing& operator=(const AsfWriterMissing&) = delete;
+    explicit PlatformPieceMissing(const wchar_t* name) : name_(name) { Set(1); }
+    ~PlatformPieceMissing() { Set(0); }
+    PlatformPieceMissing(const PlatformPieceMissing&) = delete;
+    PlatformPieceMissing& operator=(const PlatformPieceMissing&) = delete;
 
 private:
-    static void Set(DWORD missing) {
-        RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Orvix\\TestDoubles\\Missing",
-                        L"WM ASF Writer", REG_DWORD, &missing, sizeof(missing));
+    void Set(DWORD missing) {
+        RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Orvix\\TestDoubles\\Missing", name_,
+                        REG_DWORD, &missing, sizeof(missing));
     }
+    const wchar_t* name_;
+};
+
+// The WM ASF Writer, as on a system without it.
+class AsfWriterMissing : public PlatformPieceMissing {
+public:
+    AsfWriterMissing() : PlatformPieceMissing(L"WM ASF Writer") {}
+};
+
+// The writer's system profiles: it refuses the one the program asks for.
+class AsfProfilesMissing : public PlatformPieceMissing {
+public:
+    AsfProfilesMissing() : PlatformPieceMissing(L"WM system profiles") {}
 };
 
 }  // namespace testsupport
