@@ -162,7 +162,7 @@ set(ORVIX_PCH_HEADERS <windows.h> <algorithm> <atomic> <cstdint> <cstring> <func
                       <memory> <string> <vector>)
 # Test code is compiled for the compiler's speed; the program code it drives is built as
 # it ships, in the libraries.
-set(ORVIX_TEST_OPTIMIZE -O1)
+set(ORVIX_TEST_OPTIMIZE -O0)
 
 function(_orvix_targets_under DIR OUT)
   get_property(_targets DIRECTORY ${DIR} PROPERTY BUILDSYSTEM_TARGETS)

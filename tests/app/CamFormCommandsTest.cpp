@@ -61,10 +61,20 @@ protected:
         RECT r{};
         GetWindowRect(form->gcap->Handle(), &r);
         testsupport::SendClick((r.left + r.right) / 2, (r.top + r.bottom) / 2, true);
-        ASSERT_TRUE(WaitUntil([] {
-            return FindWindowW(L"#32768", nullptr) &&
-                   IsWindowVisible(FindWindowW(L"#32768", nullptr));
+        HWND menu = nullptr;
+        ASSERT_TRUE(WaitUntil([&] {
+            menu = FindWindowW(L"#32768", nullptr);
+            return menu && IsWindowVisible(menu);
         })) << "the menu did not open";
+        // The menu opens under the pointer, which would pick the item it rests on: the
+        // keys count from no item picked.
+        ASSERT_TRUE(testsupport::ParkPointer());
+        const auto items = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
+        ASSERT_TRUE(WaitUntil([&] {
+            for (int i = 0; i < GetMenuItemCount(items); ++i)
+                if (GetMenuState(items, i, MF_BYPOSITION) & MF_HILITE) return false;
+            return true;
+        })) << "an item stayed picked";
         for (int i = 0; i < position; ++i) PressKey(VK_DOWN);
         PressKey(VK_RETURN);
     }
@@ -204,6 +214,8 @@ TEST_F(CamFormCommands, HelpWithoutItsFileSaysSoForTheButtonAndF1) {
         ClickAt(p.x, p.y);
         first = AnswerMessageBox();
         SetForegroundWindow(wnd);
+        ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == wnd; }))
+            << "the window did not come back to the front for the key";
         PressKey(VK_F1);
         second = AnswerMessageBox();
     });

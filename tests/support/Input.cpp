@@ -7,8 +7,8 @@ namespace testsupport {
 void SendClick(int X, int Y, bool Right) {
     const int w = ::GetSystemMetrics(SM_CXSCREEN), h = ::GetSystemMetrics(SM_CYSCREEN);
     INPUT in[3]{};
-    const DWORD flags[3] = {0, Right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN,
-                            Right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP};
+    const DWORD flags[3] = {0, static_cast<DWORD>(Right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN),
+                            static_cast<DWORD>(Right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP)};
     for (int i = 0; i < 3; ++i) {
         in[i].type = INPUT_MOUSE;
         // The normalised position whose pixel is exactly (X, Y): 0..65535 spans the screen.
