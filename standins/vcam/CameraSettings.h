@@ -4,10 +4,14 @@
 
 #include <windows.h>
 
+#include <vector>
+
+#include "standins/vcam/VideoFormats.h"
+
 namespace vcam {
 
 struct CameraSettings {
-    bool yuy2 = false;
+    std::vector<Layout> layouts = DefaultLayouts();  // in capability order
     bool stillPin = false;
     bool failRun = false;
     DWORD loseAfterMs = 0;

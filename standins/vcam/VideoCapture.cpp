@@ -1,9 +1,10 @@
-// The stand-in camera: a capture pin offering five frame sizes in RGB24 (or YUY2 when so
-// configured), an optional still pin named "Stop", and the driver's IAMVMControl whose
+// The stand-in camera: a capture pin offering six frame sizes in MJPG and YUY2 (or in one
+// configured layout), an optional still pin named "Stop", and the driver's IAMVMControl whose
 // sensor switch changes the test picture. The filter and its pins name one property page,
 // which shows the sensor and the format in use.
 #include <ocidl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <iterator>
@@ -18,6 +19,7 @@
 #include "standins/vcam/IAMVMControl.h"
 #include "standins/vcam/TestPicture.h"
 #include "standins/vcam/VCamConfig.h"
+#include "standins/vcam/VideoFormats.h"
 
 namespace vcam {
 
@@ -29,23 +31,12 @@ struct FrameSize {
 };
 
 // Capability order as IAMStreamConfig reports it.
-constexpr FrameSize kSizes[] = {{640, 480}, {352, 288}, {320, 240}, {160, 120}, {1280, 720}};
+constexpr FrameSize kSizes[] = {{640, 480}, {352, 288}, {320, 240}, {160, 120},
+                                 {1280, 720}, {1920, 1080}};
+constexpr int kSizeCount = static_cast<int>(std::size(kSizes));
 
-struct VideoSubtype {
-    GUID subtype;
-    DWORD compression;
-    WORD bitCount;
-};
-
-VideoSubtype SubtypeFor(bool yuy2) {
-    if (yuy2) {
-        return {MEDIASUBTYPE_YUY2, MAKEFOURCC('Y', 'U', 'Y', '2'), 16};
-    }
-    return {MEDIASUBTYPE_RGB24, BI_RGB, 24};
-}
-
-DWORD ImageBytes(const FrameSize& size, WORD bitCount) {
-    return static_cast<DWORD>(size.width) * static_cast<DWORD>(size.height) * bitCount / 8;
+DWORD ImageBytes(const FrameSize& size, const VideoSubtype& subtype) {
+    return ImageBytes(subtype.layout, size.width, size.height);
 }
 
 HRESULT GetCameraPages(CAUUID* pages) {
@@ -69,32 +60,34 @@ MediaType MakeVideoType(const FrameSize& size, const VideoSubtype& subtype,
     if (!vih) {
         return mt;
     }
-    const DWORD image = ImageBytes(size, subtype.bitCount);
+    const DWORD image = ImageBytes(size, subtype);
     // rcSource and rcTarget stay empty: the whole picture.
     vih->dwBitRate = static_cast<DWORD>(static_cast<ULONGLONG>(image) * 8 * 10000000 / interval);
     vih->AvgTimePerFrame = interval;
     vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     vih->bmiHeader.biWidth = size.width;
-    vih->bmiHeader.biHeight = size.height;  // RGB rows bottom-up
+    vih->bmiHeader.biHeight = size.height;  // RGB rows bottom-up; YUV always top-down
     vih->bmiHeader.biPlanes = 1;
     vih->bmiHeader.biBitCount = subtype.bitCount;
     vih->bmiHeader.biCompression = subtype.compression;
     vih->bmiHeader.biSizeImage = image;
     mt->majortype = MEDIATYPE_Video;
     mt->subtype = subtype.subtype;
-    mt->bFixedSizeSamples = TRUE;
+    // Each JPEG picture has its own length; every other layout a fixed one.
+    const bool compressed = subtype.layout == Layout::Mjpg;
+    mt->bFixedSizeSamples = compressed ? FALSE : TRUE;
     mt->bTemporalCompression = FALSE;
-    mt->lSampleSize = image;
+    mt->lSampleSize = compressed ? 0 : image;
     mt->formattype = FORMAT_VideoInfo;
     return mt;
 }
 
 class VideoPin final : public CapturePin, public ISpecifyPropertyPages {
 public:
-    VideoPin(CaptureFilter& filter, const wchar_t* name, const GUID& category, bool yuy2,
-             bool streams, const std::atomic<LONG>& sensor)
+    VideoPin(CaptureFilter& filter, const wchar_t* name, const GUID& category,
+             const std::vector<Layout>& layouts, bool streams, const std::atomic<LONG>& sensor)
         : CapturePin(filter, name, category),
-          subtype_(SubtypeFor(yuy2)),
+          layouts_(layouts),
           streams_(streams),
           sensor_(sensor) {}
 
@@ -114,11 +107,13 @@ public:
     STDMETHODIMP GetPages(CAUUID* pages) override { return GetCameraPages(pages); }
 
 protected:
-    int CapabilityCount() const override { return static_cast<int>(std::size(kSizes)); }
+    // Every frame size in each layout, layout by layout.
+    int CapabilityCount() const override { return static_cast<int>(layouts_.size()) * kSizeCount; }
     int CapabilitySize() const override { return sizeof(VIDEO_STREAM_CONFIG_CAPS); }
 
     MediaType Capability(int index, BYTE* caps) const override {
-        const FrameSize& size = kSizes[index];
+        const FrameSize& size = kSizes[index % kSizeCount];
+        const VideoSubtype& subtype = SubtypeOf(layouts_[index / kSizeCount]);
         if (caps) {
             VIDEO_STREAM_CONFIG_CAPS c{};
             c.guid = FORMAT_VideoInfo;
@@ -132,26 +127,27 @@ protected:
             c.MinFrameInterval = kMinFrameInterval;
             c.MaxFrameInterval = kMaxFrameInterval;
             const LONGLONG bitsPerFrame =
-                static_cast<LONGLONG>(ImageBytes(size, subtype_.bitCount)) * 8;
+                static_cast<LONGLONG>(ImageBytes(size, subtype)) * 8;
             c.MinBitsPerSecond = static_cast<LONG>(bitsPerFrame * 10000000 / kMaxFrameInterval);
             c.MaxBitsPerSecond = static_cast<LONG>(bitsPerFrame * 10000000 / kMinFrameInterval);
             std::memcpy(caps, &c, sizeof(c));
         }
-        return MakeVideoType(size, subtype_, kDefaultFrameInterval);
+        return MakeVideoType(size, subtype, kDefaultFrameInterval);
     }
 
-    // Offered means: this subtype and its compression code and bit depth, one of the five
-    // sizes (positive height), and a frame interval in range (0: the default). The image
+    // Offered means: one of the camera's subtypes with its compression code and bit depth,
+    // one of the sizes (positive height), and a frame interval in range (0: the default). The image
     // size and bit rate are recomputed.
     MediaType Normalize(const AM_MEDIA_TYPE& mt) const override {
-        if (mt.majortype != MEDIATYPE_Video || mt.subtype != subtype_.subtype ||
+        const VideoSubtype* subtype = SubtypeWithGuid(mt.subtype);
+        if (mt.majortype != MEDIATYPE_Video || !subtype || !Offers(subtype->layout) ||
             mt.formattype != FORMAT_VideoInfo || mt.cbFormat < sizeof(VIDEOINFOHEADER) ||
             !mt.pbFormat) {
             return MediaType();
         }
         const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
         const BITMAPINFOHEADER& bmi = vih->bmiHeader;
-        if (bmi.biCompression != subtype_.compression || bmi.biBitCount != subtype_.bitCount) {
+        if (bmi.biCompression != subtype->compression || bmi.biBitCount != subtype->bitCount) {
             return MediaType();
         }
         REFERENCE_TIME interval = vih->AvgTimePerFrame;
@@ -163,7 +159,7 @@ protected:
         }
         for (const FrameSize& size : kSizes) {
             if (bmi.biWidth == size.width && bmi.biHeight == size.height) {
-                return MakeVideoType(size, subtype_, interval);
+                return MakeVideoType(size, *subtype, interval);
             }
         }
         return MediaType();
@@ -184,8 +180,9 @@ protected:
     void BeginStream(const AM_MEDIA_TYPE& mt) override {
         const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
         interval_ = vih->AvgTimePerFrame > 0 ? vih->AvgTimePerFrame : kDefaultFrameInterval;
+        const VideoSubtype* subtype = SubtypeWithGuid(mt.subtype);
         picture_.Configure(vih->bmiHeader.biWidth, vih->bmiHeader.biHeight,
-                           mt.subtype == MEDIASUBTYPE_YUY2);
+                           subtype ? subtype->layout : Layout::Rgb24);
     }
 
     REFERENCE_TIME UnitStart(uint64_t k) const override {
@@ -197,12 +194,7 @@ protected:
     bool DeliverAtUnitEnd() const override { return false; }
 
     long FillUnit(uint64_t k, BYTE* data, long capacity) override {
-        const long bytes = picture_.FrameBytes();
-        if (capacity < bytes) {
-            return 0;
-        }
-        picture_.Render(k, sensor_.load() == kBackwardSensor, data);
-        return bytes;
+        return picture_.Render(k, sensor_.load() == kBackwardSensor, data, capacity);
     }
 
     void EndStream(uint64_t delivered) override {
@@ -210,7 +202,11 @@ protected:
     }
 
 private:
-    const VideoSubtype subtype_;
+    bool Offers(Layout layout) const {
+        return std::find(layouts_.begin(), layouts_.end(), layout) != layouts_.end();
+    }
+
+    const std::vector<Layout> layouts_;
     const bool streams_;
     const std::atomic<LONG>& sensor_;
     REFERENCE_TIME interval_ = kDefaultFrameInterval;  // streaming thread only
@@ -227,10 +223,10 @@ public:
         SetRunNoticeWindow(settings.runNoticeWindow);
         SetAbortAfterMs(settings.abortAfterMs);
         AddPin(std::make_unique<VideoPin>(*this, kCapturePinName, PIN_CATEGORY_CAPTURE,
-                                          settings.yuy2, true, sensor_));
+                                          settings.layouts, true, sensor_));
         if (settings.stillPin) {
             AddPin(std::make_unique<VideoPin>(*this, kStillPinName, PIN_CATEGORY_STILL,
-                                              settings.yuy2, false, sensor_));
+                                              settings.layouts, false, sensor_));
         }
     }
 

@@ -42,6 +42,18 @@ private:
 };
 
 int IndexOf(const std::vector<std::string>& names, const wchar_t* name);
+
+// A camera format as a USB camera offers it, with the bit depth its frames have.
+struct CameraFormat {
+    const wchar_t* subtype;  // the camera's Subtype value; null: its default formats (MJPG)
+    int16_t bits;
+    const char* name;
+};
+inline constexpr CameraFormat kCameraFormats[] = {{nullptr, 24, "MJPG (default)"},
+                                                  {L"YUY2", 16, "YUY2"},
+                                                  {L"I420", 12, "I420"},
+                                                  {L"UYVY", 16, "UYVY"},
+                                                  {L"RGB24", 24, "RGB24"}};
 std::string Narrow(const wchar_t* s);
 
 // A form with one capture control on it, and every event of the control logged.
@@ -52,6 +64,10 @@ protected:
 
     // Opens the stand-in camera (and microphone when asked); false when not listed.
     bool SelectCamera(bool withMicrophone = false);
+    // Configures the camera for this format (before SelectCamera).
+    void UseFormat(const CameraFormat& format);
+    // The class ids of the filters the Smart Tee's preview output feeds, in order.
+    std::vector<CLSID> PreviewChain();
     std::vector<std::string> Events();
     void ClearEvents();
     std::vector<int> Errors();

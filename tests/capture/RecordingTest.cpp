@@ -133,6 +133,29 @@ TEST_F(RecordingTest, WmvFilesAreNumberedAndTheWriterGetsProfileNameModeAndBothI
     EXPECT_EQ(ReadRecordDword(L"VideoFrames"), static_cast<DWORD>(framesInFile));
 }
 
+// Each camera format gives a Windows Media recording of 320 x 240 with sound; the formats
+// the writer does not take are decoded on the way.
+TEST_F(RecordingTest, EveryCameraFormatRecordsAReadableWmv) {
+    for (const CameraFormat& format : kCameraFormats) {
+        SCOPED_TRACE(format.name);
+        UseFormat(format);
+        ASSERT_TRUE(SelectCamera(true));
+        cap->SetAudioFormat(44100, 1, 16);
+        cap->SetVideoFormat(320, 240, 15.0, format.bits);
+        cap->VideoFileName = Template(L"video_kv_.wmv");
+        ASSERT_TRUE(cap->StartCapture());
+        const std::wstring file = cap->CaptureFileName();
+        ASSERT_TRUE(WaitFrames(frames.load() + 10));
+        ASSERT_TRUE(cap->StopCapture());
+        const MediaProbe p = ProbeMedia(file);
+        ASSERT_TRUE(p.ran) << fs::path(file).string();
+        EXPECT_EQ(p.VideoInt("width"), 320);
+        EXPECT_EQ(p.VideoInt("height"), 240);
+        EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
+        EXPECT_EQ(p.AudioInt("sample_rate"), 44100);
+    }
+}
+
 TEST_F(RecordingTest, AviAndMpgNamesGiveAviFilesWithVideoAndSound) {
     ASSERT_TRUE(Ready());
     // More preallocation than an AVI capture file can have still records.
