@@ -270,6 +270,7 @@ TEST_F(SnapshotTest, EveryCameraFormatGivesAnUprightPictureAtTheFrameSize) {
     cap->ImageFileName = dir.Path() + L"image_kv_.jpg";
     for (const CameraFormat& format : kCameraFormats) {
         for (const SIZE size : {SIZE{640, 480}, SIZE{1280, 720}}) {
+            if (!format.resizable && size.cx != 640) continue;
             SCOPED_TRACE(std::string(format.name) + " " + std::to_string(size.cx));
             UseFormat(format);
             ASSERT_TRUE(SelectCamera());
@@ -283,8 +284,8 @@ TEST_F(SnapshotTest, EveryCameraFormatGivesAnUprightPictureAtTheFrameSize) {
             cap->StopPreview();
             const Decoded picture = Decode(ReadAll(Saved().back()));
             ASSERT_TRUE(picture.ok);
-            EXPECT_EQ(picture.width, size.cx);
-            EXPECT_EQ(picture.height, size.cy);
+            ASSERT_EQ(picture.width, size.cx);
+            ASSERT_EQ(picture.height, size.cy);
             const Mean band = MeanOf(picture, 0, 0, size.cx, size.cy / 60);
             EXPECT_LT(std::abs(band.b - band.r), 25) << band.r << ' ' << band.g << ' ' << band.b;
             const Mean body = MeanOf(picture, 0, size.cy / 4, size.cx, size.cy);

@@ -197,7 +197,12 @@ extern "C" LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT msg, LPARA
         case ICM_DECOMPRESS_BEGIN: {
             const auto* in = reinterpret_cast<const BITMAPINFOHEADER*>(p1);
             const auto* out = reinterpret_cast<const BITMAPINFOHEADER*>(p2);
-            if (!codec || !InputOk(in) || !out || !OutputOk(in, out)) return ICERR_BADFORMAT;
+            if (!codec || !InputOk(in) || !out) return ICERR_BADFORMAT;
+            // Wine 8's AVI Decompressor begins with its input format in place of its output
+            // (it names the right one with each frame, where it is checked): that one header
+            // is let through here, any other that is not RGB of the input's size is refused.
+            const bool wineInputTwice = std::memcmp(in, out, sizeof(BITMAPINFOHEADER)) == 0;
+            if (!wineInputTwice && !OutputOk(in, out)) return ICERR_BADFORMAT;
             codec->begun = true;
             return ICERR_OK;
         }
