@@ -36,6 +36,7 @@ CameraSettings ReadCameraSettings() {
         if (const VideoSubtype* named = SubtypeNamed(subtype)) settings.layouts = {named->layout};
     }
     settings.stillPin = ReadDword(key.get(), kValueStillPin) != 0;
+    settings.previewPin = ReadDword(key.get(), kValuePreviewPin) != 0;
     settings.failRun = ReadDword(key.get(), kValueFailRun) != 0;
     settings.loseAfterMs = ReadDword(key.get(), kValueLoseAfterMs);
     settings.abortAfterMs = ReadDword(key.get(), kValueAbortAfterMs);

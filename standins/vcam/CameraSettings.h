@@ -13,6 +13,7 @@ namespace vcam {
 struct CameraSettings {
     std::vector<Layout> layouts = DefaultLayouts();  // in capability order
     bool stillPin = false;
+    bool previewPin = false;
     bool failRun = false;
     DWORD loseAfterMs = 0;
     DWORD abortAfterMs = 0;

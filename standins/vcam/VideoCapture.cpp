@@ -85,10 +85,10 @@ MediaType MakeVideoType(const FrameSize& size, const VideoSubtype& subtype,
 class VideoPin final : public CapturePin, public ISpecifyPropertyPages {
 public:
     VideoPin(CaptureFilter& filter, const wchar_t* name, const GUID& category,
-             const std::vector<Layout>& layouts, bool streams, const std::atomic<LONG>& sensor)
+             const std::vector<Layout>& layouts, bool triggered, const std::atomic<LONG>& sensor)
         : CapturePin(filter, name, category),
           layouts_(layouts),
-          streams_(streams),
+          triggered_(triggered),
           sensor_(sensor) {}
 
     // The stream format page is the camera's page too: a caller holding the pin's
@@ -175,7 +175,7 @@ protected:
     }
 
     long BufferCount() const override { return 3; }
-    bool Streams() const override { return streams_; }
+    bool TriggeredOnly() const override { return triggered_; }
 
     void BeginStream(const AM_MEDIA_TYPE& mt) override {
         const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
@@ -207,7 +207,7 @@ private:
     }
 
     const std::vector<Layout> layouts_;
-    const bool streams_;
+    const bool triggered_;
     const std::atomic<LONG>& sensor_;
     REFERENCE_TIME interval_ = kDefaultFrameInterval;  // streaming thread only
     TestPicture picture_;                              // streaming thread only
@@ -215,6 +215,7 @@ private:
 
 class CameraFilter final : public CaptureFilter,
                            public IAMVMControl,
+                           public IAMVideoControl,
                            public ISpecifyPropertyPages,
                            public IVCamStatus {
 public:
@@ -223,9 +224,15 @@ public:
         SetRunNoticeWindow(settings.runNoticeWindow);
         SetAbortAfterMs(settings.abortAfterMs);
         AddPin(std::make_unique<VideoPin>(*this, kCapturePinName, PIN_CATEGORY_CAPTURE,
-                                          settings.layouts, true, sensor_));
+                                          settings.layouts, false, sensor_));
         if (settings.stillPin) {
-            AddPin(std::make_unique<VideoPin>(*this, kStillPinName, PIN_CATEGORY_STILL,
+            auto still = std::make_unique<VideoPin>(*this, kStillPinName, PIN_CATEGORY_STILL,
+                                                    settings.layouts, true, sensor_);
+            still_ = still.get();
+            AddPin(std::move(still));
+        }
+        if (settings.previewPin) {
+            AddPin(std::make_unique<VideoPin>(*this, kPreviewPinName, PIN_CATEGORY_PREVIEW,
                                               settings.layouts, false, sensor_));
         }
     }
@@ -263,6 +270,36 @@ public:
     }
 
     STDMETHODIMP GetPages(CAUUID* pages) override { return GetCameraPages(pages); }
+
+    // IAMVideoControl: the still pin takes a trigger (one frame each); nothing else is
+    // switchable.
+    STDMETHODIMP GetCaps(IPin* pin, long* flags) override {
+        if (!pin || !flags) return E_POINTER;
+        if (!OwnsPin(pin)) return E_INVALIDARG;
+        *flags = IsStill(pin) ? VideoControlFlag_Trigger : 0;
+        return S_OK;
+    }
+    STDMETHODIMP SetMode(IPin* pin, long mode) override {
+        if (!pin) return E_POINTER;
+        if (!OwnsPin(pin)) return E_INVALIDARG;
+        const long supported = IsStill(pin) ? VideoControlFlag_Trigger : 0;
+        if (mode & ~supported) return E_INVALIDARG;
+        if (mode & VideoControlFlag_Trigger) still_->Trigger();
+        return S_OK;
+    }
+    STDMETHODIMP GetMode(IPin* pin, long* mode) override {
+        if (!pin || !mode) return E_POINTER;
+        if (!OwnsPin(pin)) return E_INVALIDARG;
+        *mode = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetCurrentActualFrameRate(IPin*, LONGLONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMaxAvailableFrameRate(IPin*, long, SIZE, LONGLONG*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetFrameRateList(IPin*, long, SIZE, long*, LONGLONG**) override {
+        return E_NOTIMPL;
+    }
 
     // The capture pin's format as IAMStreamConfig reports it: the connection's, else the one
     // set, else the first capability.
@@ -308,6 +345,11 @@ protected:
             AddRef();
             return S_OK;
         }
+        if (iid == IID_IAMVideoControl) {
+            *out = static_cast<IAMVideoControl*>(this);
+            AddRef();
+            return S_OK;
+        }
         if (iid == __uuidof(IVCamStatus)) {
             *out = static_cast<IVCamStatus*>(this);
             AddRef();
@@ -319,6 +361,17 @@ protected:
 private:
     ~CameraFilter() override = default;
 
+    bool OwnsPin(IPin* pin) {
+        PIN_INFO info{};
+        if (FAILED(pin->QueryPinInfo(&info))) return false;
+        if (info.pFilter) info.pFilter->Release();
+        return info.pFilter == static_cast<IBaseFilter*>(this);
+    }
+    bool IsStill(IPin* pin) const {
+        return still_ && pin == static_cast<IPin*>(static_cast<CapturePin*>(still_));
+    }
+
+    VideoPin* still_ = nullptr;  // owned by the pin list
     std::atomic<LONG> sensor_{1};  // the forward sensor until told otherwise
 };
 

@@ -260,8 +260,10 @@ TEST_F(CameraTest, PreviewWiredByTheCaptureGraphBuilderGoesThroughASmartTee) {
     EXPECT_EQ(graph.callback->LastData().size(), 640u * 480u * 3u);
 }
 
-TEST_F(CameraTest, StillPinNamedStopWhenConfigured) {
+// A still pin named "Stop" that sends one frame per trigger, and a separate preview pin.
+TEST_F(CameraTest, StillAndPreviewPinsWhenConfigured) {
     config_.SetDword(vcam::kValueStillPin, 1);
+    config_.SetDword(vcam::kValuePreviewPin, 1);
     ComPtr<IBaseFilter> camera = CreateCamera();
     ASSERT_TRUE(camera);
     ComPtr<IEnumPins> pins;
@@ -277,17 +279,43 @@ TEST_F(CameraTest, StillPinNamedStopWhenConfigured) {
         EXPECT_EQ(info.dir, PINDIR_OUTPUT);
         names.emplace_back(info.achName);
     }
-    ASSERT_EQ(names, (std::vector<std::wstring>{L"Capture", L"Stop"}));
-    ComPtr<IPin> still;
+    ASSERT_EQ(names, (std::vector<std::wstring>{L"Capture", L"Stop", L"Preview"}));
+    for (const auto& [name, expected] :
+         {std::pair{L"Stop", PIN_CATEGORY_STILL}, std::pair{L"Preview", PIN_CATEGORY_PREVIEW}}) {
+        ComPtr<IPin> found;
+        ASSERT_EQ(camera->FindPin(name, &found), S_OK);
+        ComPtr<IKsPropertySet> properties;
+        ASSERT_TRUE(SUCCEEDED(found.As(&properties)));
+        GUID category = GUID_NULL;
+        DWORD returned = 0;
+        ASSERT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0,
+                                  &category, sizeof(category), &returned),
+                  S_OK);
+        EXPECT_EQ(category, expected);
+        ComPtr<IAMStreamConfig> own;
+        EXPECT_TRUE(SUCCEEDED(found.As(&own)));
+    }
+
+    ComPtr<IAMVideoControl> control;
+    ASSERT_TRUE(SUCCEEDED(camera.As(&control)));
+    ComPtr<IPin> still, capture;
     ASSERT_EQ(camera->FindPin(L"Stop", &still), S_OK);
-    ComPtr<IKsPropertySet> properties;
-    ASSERT_TRUE(SUCCEEDED(still.As(&properties)));
-    GUID category = GUID_NULL;
-    DWORD returned = 0;
-    ASSERT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
-                              sizeof(category), &returned),
-              S_OK);
-    EXPECT_EQ(category, PIN_CATEGORY_STILL);
+    ASSERT_EQ(camera->FindPin(L"Capture", &capture), S_OK);
+    long caps = 0;
+    ASSERT_EQ(control->GetCaps(still.Get(), &caps), S_OK);
+    EXPECT_EQ(caps, VideoControlFlag_Trigger);
+    EXPECT_EQ(control->SetMode(capture.Get(), VideoControlFlag_Trigger), E_INVALIDARG);
+    CaptureGraph graph;
+    ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24, L"Stop"), S_OK);
+    ASSERT_TRUE(SUCCEEDED(graph.Run()));
+    for (size_t n = 1; n <= 2; ++n) {
+        ASSERT_EQ(control->SetMode(still.Get(), VideoControlFlag_Trigger), S_OK);
+        ASSERT_TRUE(graph.callback->WaitForCount(n, 5s));
+    }
+    ASSERT_EQ(graph.Stop(), S_OK);
+    // One frame per trigger, nothing in between (the still pin counts what it sent).
+    EXPECT_EQ(CameraConfig::ReadDword(vcam::kValueFramesProduced, 0), 2u);
+    EXPECT_EQ(graph.callback->Count(), 2u);
 }
 
 TEST_F(CameraTest, DeliversTimedFramesOfTheChosenFormatInRealTime) {
