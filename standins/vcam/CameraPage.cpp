@@ -13,6 +13,7 @@
 #include "framework/WinHandles.h"
 #include "standins/vcam/ComObject.h"
 #include "standins/vcam/VCamConfig.h"
+#include "standins/vcam/VideoFormats.h"
 
 namespace vcam {
 
@@ -212,12 +213,8 @@ std::wstring SensorText(LONG sensor) {
 }
 
 std::wstring FormatText(const VCamStatus& status) {
-    std::wstring subtype = L"?";
-    if (status.subtype == MEDIASUBTYPE_RGB24) {
-        subtype = L"RGB24";
-    } else if (status.subtype == MEDIASUBTYPE_YUY2) {
-        subtype = L"YUY2";
-    }
+    const VideoSubtype* known = SubtypeWithGuid(status.subtype);
+    const std::wstring subtype = known ? known->name : L"?";
     return L"Format: " + std::to_wstring(status.width) + L" x " + std::to_wstring(status.height) +
            L" " + subtype;
 }

@@ -32,9 +32,11 @@ CameraSettings ReadCameraSettings() {
     DWORD size = sizeof(subtype);
     if (RegGetValueW(key.get(), nullptr, kValueSubtype, RRF_RT_REG_SZ, nullptr, subtype, &size) ==
         ERROR_SUCCESS) {
-        settings.yuy2 = lstrcmpiW(subtype, L"YUY2") == 0;
+        // Any other text leaves the camera with its default formats.
+        if (const VideoSubtype* named = SubtypeNamed(subtype)) settings.layouts = {named->layout};
     }
     settings.stillPin = ReadDword(key.get(), kValueStillPin) != 0;
+    settings.previewPin = ReadDword(key.get(), kValuePreviewPin) != 0;
     settings.failRun = ReadDword(key.get(), kValueFailRun) != 0;
     settings.loseAfterMs = ReadDword(key.get(), kValueLoseAfterMs);
     settings.abortAfterMs = ReadDword(key.get(), kValueAbortAfterMs);

@@ -4,11 +4,16 @@
 
 #include <windows.h>
 
+#include <vector>
+
+#include "standins/vcam/VideoFormats.h"
+
 namespace vcam {
 
 struct CameraSettings {
-    bool yuy2 = false;
+    std::vector<Layout> layouts = DefaultLayouts();  // in capability order
     bool stillPin = false;
+    bool previewPin = false;
     bool failRun = false;
     DWORD loseAfterMs = 0;
     DWORD abortAfterMs = 0;

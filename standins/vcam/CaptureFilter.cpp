@@ -518,9 +518,10 @@ HRESULT CapturePin::Activate() {
         mt = connectionType_;
         stopping_ = false;
         inReceive_ = false;
+        triggers_ = 0;
     }
     HRESULT hr = allocator->Commit();
-    if (FAILED(hr) || !Streams()) {
+    if (FAILED(hr)) {
         return hr;
     }
     try {
@@ -561,11 +562,24 @@ void CapturePin::Deactivate() {
     }
 }
 
+void CapturePin::Trigger() {
+    {
+        std::lock_guard lock(filter_.DataLock());
+        ++triggers_;
+    }
+    filter_.Wake().notify_all();
+}
+
 bool CapturePin::WaitForUnit(uint64_t& k, bool& discontinuity) {
     std::unique_lock lock(filter_.DataLock());
     for (;;) {
         if (stopping_) {
             return false;
+        }
+        if (TriggeredOnly() && triggers_ == 0) {
+            discontinuity = true;  // each triggered frame stands alone
+            filter_.Wake().wait(lock);
+            continue;
         }
         REFERENCE_TIME now = 0;
         if (!filter_.StreamTimeLocked(now)) {
@@ -589,6 +603,7 @@ bool CapturePin::WaitForUnit(uint64_t& k, bool& discontinuity) {
                 k = latest;
                 discontinuity = true;
             }
+            if (TriggeredOnly()) --triggers_;
             return true;
         }
         const auto wait = std::chrono::microseconds((deadline - now + 9) / 10);

@@ -78,6 +78,9 @@ public:
     // Stopped -> paused: commits the allocator and starts the streaming thread. Called by
     // the filter with its control lock held.
     HRESULT Activate();
+    // The next frame is delivered by a pin that streams only on a trigger.
+    void Trigger();
+
     // Any state -> stopped: ends the streaming thread. Decommitting the allocator releases a
     // thread waiting in GetBuffer; a thread blocked in a paused downstream Receive is
     // released by flushing the downstream pin.
@@ -93,8 +96,8 @@ protected:
     virtual MediaType Normalize(const AM_MEDIA_TYPE& mt) const = 0;
     virtual long SampleBytes(const AM_MEDIA_TYPE& mt) const = 0;
     virtual long BufferCount() const = 0;
-    // A still pin carries frames only on a trigger; this camera has none, so it never streams.
-    virtual bool Streams() const { return true; }
+    // A still pin carries a frame only when triggered (Trigger), each at its moment.
+    virtual bool TriggeredOnly() const { return false; }
 
     // Streaming, on the pin's thread. Unit k (a frame, a buffer of sound) covers stream times
     // [UnitStart(k), UnitStart(k + 1)); UnitAt(t) is the unit that covers t. A unit is
@@ -133,6 +136,7 @@ private:
     MediaType format_;  // set through SetFormat; empty: every capability is offered
     bool stopping_ = false;
     bool inReceive_ = false;
+    unsigned triggers_ = 0;  // frames asked for of a triggered pin, not yet delivered
 
     std::thread thread_;  // touched only under the control lock
 };

@@ -31,17 +31,29 @@ inline constexpr wchar_t kPageClassName[] = L"Orvix Test Camera Property Page";
 inline constexpr int kPageSensorTextId = 1001;
 inline constexpr int kPageFormatTextId = 1002;
 
-// Output pin names. A camera with a still pin names it like the real driver does.
+// Output pin names, in pin order. A camera with a still pin names it like the real driver
+// does.
 inline constexpr wchar_t kCapturePinName[] = L"Capture";
 inline constexpr wchar_t kStillPinName[] = L"Stop";
+inline constexpr wchar_t kPreviewPinName[] = L"Preview";
 
 // HKEY_CURRENT_USER subkey holding the configuration and the read-back values.
 inline constexpr wchar_t kConfigKey[] = L"Software\\Orvix Test Camera";
 
-// REG_SZ "YUY2": the camera offers YUY2 instead of RGB24.
+// Formats. Without this value the camera offers what most USB cameras do: MJPG at every
+// frame size, then YUY2 at every frame size, MJPG 640 x 480 current. REG_SZ "RGB24",
+// "YUY2", "MJPG", "I420" or "UYVY" (any case) restricts it to that one format; any other
+// text leaves the default. Frame sizes, in this order: 640 x 480, 352 x 288, 320 x 240,
+// 160 x 120, 1280 x 720, 1920 x 1080. MJPG frames are baseline JPEG pictures (quality 75);
+// RGB24 frames bottom-up DIB rows; YUY2, UYVY and I420 top-down, BT.601 studio range.
 inline constexpr wchar_t kValueSubtype[] = L"Subtype";
-// REG_DWORD 1: the camera has a second output pin named "Stop" (still pin).
+// REG_DWORD 1: the camera has a second output pin named "Stop" (PIN_CATEGORY_STILL). It
+// delivers one frame each time the filter's IAMVideoControl::SetMode is given
+// VideoControlFlag_Trigger for it, and nothing otherwise.
 inline constexpr wchar_t kValueStillPin[] = L"StillPin";
+// REG_DWORD 1: the camera has a separate output pin named "Preview" (PIN_CATEGORY_PREVIEW),
+// after the still pin when there is one, with its own IAMStreamConfig and property page.
+inline constexpr wchar_t kValuePreviewPin[] = L"PreviewPin";
 // REG_DWORD 1: the camera's Run fails with kBusyResult, as when another program holds it.
 inline constexpr wchar_t kValueFailRun[] = L"FailRun";
 // REG_DWORD N > 0: N ms after the stream starts the camera is unplugged: it reports

@@ -1,9 +1,10 @@
-// The stand-in camera: a capture pin offering five frame sizes in RGB24 (or YUY2 when so
-// configured), an optional still pin named "Stop", and the driver's IAMVMControl whose
+// The stand-in camera: a capture pin offering six frame sizes in MJPG and YUY2 (or in one
+// configured layout), an optional still pin named "Stop", and the driver's IAMVMControl whose
 // sensor switch changes the test picture. The filter and its pins name one property page,
 // which shows the sensor and the format in use.
 #include <ocidl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <iterator>
@@ -18,6 +19,7 @@
 #include "standins/vcam/IAMVMControl.h"
 #include "standins/vcam/TestPicture.h"
 #include "standins/vcam/VCamConfig.h"
+#include "standins/vcam/VideoFormats.h"
 
 namespace vcam {
 
@@ -29,23 +31,12 @@ struct FrameSize {
 };
 
 // Capability order as IAMStreamConfig reports it.
-constexpr FrameSize kSizes[] = {{640, 480}, {352, 288}, {320, 240}, {160, 120}, {1280, 720}};
+constexpr FrameSize kSizes[] = {{640, 480}, {352, 288}, {320, 240}, {160, 120},
+                                 {1280, 720}, {1920, 1080}};
+constexpr int kSizeCount = static_cast<int>(std::size(kSizes));
 
-struct VideoSubtype {
-    GUID subtype;
-    DWORD compression;
-    WORD bitCount;
-};
-
-VideoSubtype SubtypeFor(bool yuy2) {
-    if (yuy2) {
-        return {MEDIASUBTYPE_YUY2, MAKEFOURCC('Y', 'U', 'Y', '2'), 16};
-    }
-    return {MEDIASUBTYPE_RGB24, BI_RGB, 24};
-}
-
-DWORD ImageBytes(const FrameSize& size, WORD bitCount) {
-    return static_cast<DWORD>(size.width) * static_cast<DWORD>(size.height) * bitCount / 8;
+DWORD ImageBytes(const FrameSize& size, const VideoSubtype& subtype) {
+    return ImageBytes(subtype.layout, size.width, size.height);
 }
 
 HRESULT GetCameraPages(CAUUID* pages) {
@@ -69,33 +60,35 @@ MediaType MakeVideoType(const FrameSize& size, const VideoSubtype& subtype,
     if (!vih) {
         return mt;
     }
-    const DWORD image = ImageBytes(size, subtype.bitCount);
+    const DWORD image = ImageBytes(size, subtype);
     // rcSource and rcTarget stay empty: the whole picture.
     vih->dwBitRate = static_cast<DWORD>(static_cast<ULONGLONG>(image) * 8 * 10000000 / interval);
     vih->AvgTimePerFrame = interval;
     vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     vih->bmiHeader.biWidth = size.width;
-    vih->bmiHeader.biHeight = size.height;  // RGB rows bottom-up
+    vih->bmiHeader.biHeight = size.height;  // RGB rows bottom-up; YUV always top-down
     vih->bmiHeader.biPlanes = 1;
     vih->bmiHeader.biBitCount = subtype.bitCount;
     vih->bmiHeader.biCompression = subtype.compression;
     vih->bmiHeader.biSizeImage = image;
     mt->majortype = MEDIATYPE_Video;
     mt->subtype = subtype.subtype;
-    mt->bFixedSizeSamples = TRUE;
+    // Each JPEG picture has its own length; every other layout a fixed one.
+    const bool compressed = subtype.layout == Layout::Mjpg;
+    mt->bFixedSizeSamples = compressed ? FALSE : TRUE;
     mt->bTemporalCompression = FALSE;
-    mt->lSampleSize = image;
+    mt->lSampleSize = compressed ? 0 : image;
     mt->formattype = FORMAT_VideoInfo;
     return mt;
 }
 
 class VideoPin final : public CapturePin, public ISpecifyPropertyPages {
 public:
-    VideoPin(CaptureFilter& filter, const wchar_t* name, const GUID& category, bool yuy2,
-             bool streams, const std::atomic<LONG>& sensor)
+    VideoPin(CaptureFilter& filter, const wchar_t* name, const GUID& category,
+             const std::vector<Layout>& layouts, bool triggered, const std::atomic<LONG>& sensor)
         : CapturePin(filter, name, category),
-          subtype_(SubtypeFor(yuy2)),
-          streams_(streams),
+          layouts_(layouts),
+          triggered_(triggered),
           sensor_(sensor) {}
 
     // The stream format page is the camera's page too: a caller holding the pin's
@@ -114,11 +107,13 @@ public:
     STDMETHODIMP GetPages(CAUUID* pages) override { return GetCameraPages(pages); }
 
 protected:
-    int CapabilityCount() const override { return static_cast<int>(std::size(kSizes)); }
+    // Every frame size in each layout, layout by layout.
+    int CapabilityCount() const override { return static_cast<int>(layouts_.size()) * kSizeCount; }
     int CapabilitySize() const override { return sizeof(VIDEO_STREAM_CONFIG_CAPS); }
 
     MediaType Capability(int index, BYTE* caps) const override {
-        const FrameSize& size = kSizes[index];
+        const FrameSize& size = kSizes[index % kSizeCount];
+        const VideoSubtype& subtype = SubtypeOf(layouts_[index / kSizeCount]);
         if (caps) {
             VIDEO_STREAM_CONFIG_CAPS c{};
             c.guid = FORMAT_VideoInfo;
@@ -132,26 +127,27 @@ protected:
             c.MinFrameInterval = kMinFrameInterval;
             c.MaxFrameInterval = kMaxFrameInterval;
             const LONGLONG bitsPerFrame =
-                static_cast<LONGLONG>(ImageBytes(size, subtype_.bitCount)) * 8;
+                static_cast<LONGLONG>(ImageBytes(size, subtype)) * 8;
             c.MinBitsPerSecond = static_cast<LONG>(bitsPerFrame * 10000000 / kMaxFrameInterval);
             c.MaxBitsPerSecond = static_cast<LONG>(bitsPerFrame * 10000000 / kMinFrameInterval);
             std::memcpy(caps, &c, sizeof(c));
         }
-        return MakeVideoType(size, subtype_, kDefaultFrameInterval);
+        return MakeVideoType(size, subtype, kDefaultFrameInterval);
     }
 
-    // Offered means: this subtype and its compression code and bit depth, one of the five
-    // sizes (positive height), and a frame interval in range (0: the default). The image
+    // Offered means: one of the camera's subtypes with its compression code and bit depth,
+    // one of the sizes (positive height), and a frame interval in range (0: the default). The image
     // size and bit rate are recomputed.
     MediaType Normalize(const AM_MEDIA_TYPE& mt) const override {
-        if (mt.majortype != MEDIATYPE_Video || mt.subtype != subtype_.subtype ||
+        const VideoSubtype* subtype = SubtypeWithGuid(mt.subtype);
+        if (mt.majortype != MEDIATYPE_Video || !subtype || !Offers(subtype->layout) ||
             mt.formattype != FORMAT_VideoInfo || mt.cbFormat < sizeof(VIDEOINFOHEADER) ||
             !mt.pbFormat) {
             return MediaType();
         }
         const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
         const BITMAPINFOHEADER& bmi = vih->bmiHeader;
-        if (bmi.biCompression != subtype_.compression || bmi.biBitCount != subtype_.bitCount) {
+        if (bmi.biCompression != subtype->compression || bmi.biBitCount != subtype->bitCount) {
             return MediaType();
         }
         REFERENCE_TIME interval = vih->AvgTimePerFrame;
@@ -163,7 +159,7 @@ protected:
         }
         for (const FrameSize& size : kSizes) {
             if (bmi.biWidth == size.width && bmi.biHeight == size.height) {
-                return MakeVideoType(size, subtype_, interval);
+                return MakeVideoType(size, *subtype, interval);
             }
         }
         return MediaType();
@@ -179,13 +175,14 @@ protected:
     }
 
     long BufferCount() const override { return 3; }
-    bool Streams() const override { return streams_; }
+    bool TriggeredOnly() const override { return triggered_; }
 
     void BeginStream(const AM_MEDIA_TYPE& mt) override {
         const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
         interval_ = vih->AvgTimePerFrame > 0 ? vih->AvgTimePerFrame : kDefaultFrameInterval;
+        const VideoSubtype* subtype = SubtypeWithGuid(mt.subtype);
         picture_.Configure(vih->bmiHeader.biWidth, vih->bmiHeader.biHeight,
-                           mt.subtype == MEDIASUBTYPE_YUY2);
+                           subtype ? subtype->layout : Layout::Rgb24);
     }
 
     REFERENCE_TIME UnitStart(uint64_t k) const override {
@@ -197,12 +194,7 @@ protected:
     bool DeliverAtUnitEnd() const override { return false; }
 
     long FillUnit(uint64_t k, BYTE* data, long capacity) override {
-        const long bytes = picture_.FrameBytes();
-        if (capacity < bytes) {
-            return 0;
-        }
-        picture_.Render(k, sensor_.load() == kBackwardSensor, data);
-        return bytes;
+        return picture_.Render(k, sensor_.load() == kBackwardSensor, data, capacity);
     }
 
     void EndStream(uint64_t delivered) override {
@@ -210,8 +202,12 @@ protected:
     }
 
 private:
-    const VideoSubtype subtype_;
-    const bool streams_;
+    bool Offers(Layout layout) const {
+        return std::find(layouts_.begin(), layouts_.end(), layout) != layouts_.end();
+    }
+
+    const std::vector<Layout> layouts_;
+    const bool triggered_;
     const std::atomic<LONG>& sensor_;
     REFERENCE_TIME interval_ = kDefaultFrameInterval;  // streaming thread only
     TestPicture picture_;                              // streaming thread only
@@ -219,6 +215,7 @@ private:
 
 class CameraFilter final : public CaptureFilter,
                            public IAMVMControl,
+                           public IAMVideoControl,
                            public ISpecifyPropertyPages,
                            public IVCamStatus {
 public:
@@ -227,10 +224,16 @@ public:
         SetRunNoticeWindow(settings.runNoticeWindow);
         SetAbortAfterMs(settings.abortAfterMs);
         AddPin(std::make_unique<VideoPin>(*this, kCapturePinName, PIN_CATEGORY_CAPTURE,
-                                          settings.yuy2, true, sensor_));
+                                          settings.layouts, false, sensor_));
         if (settings.stillPin) {
-            AddPin(std::make_unique<VideoPin>(*this, kStillPinName, PIN_CATEGORY_STILL,
-                                              settings.yuy2, false, sensor_));
+            auto still = std::make_unique<VideoPin>(*this, kStillPinName, PIN_CATEGORY_STILL,
+                                                    settings.layouts, true, sensor_);
+            still_ = still.get();
+            AddPin(std::move(still));
+        }
+        if (settings.previewPin) {
+            AddPin(std::make_unique<VideoPin>(*this, kPreviewPinName, PIN_CATEGORY_PREVIEW,
+                                              settings.layouts, false, sensor_));
         }
     }
 
@@ -267,6 +270,36 @@ public:
     }
 
     STDMETHODIMP GetPages(CAUUID* pages) override { return GetCameraPages(pages); }
+
+    // IAMVideoControl: the still pin takes a trigger (one frame each); nothing else is
+    // switchable.
+    STDMETHODIMP GetCaps(IPin* pin, long* flags) override {
+        if (!pin || !flags) return E_POINTER;
+        if (!OwnsPin(pin)) return E_INVALIDARG;
+        *flags = IsStill(pin) ? VideoControlFlag_Trigger : 0;
+        return S_OK;
+    }
+    STDMETHODIMP SetMode(IPin* pin, long mode) override {
+        if (!pin) return E_POINTER;
+        if (!OwnsPin(pin)) return E_INVALIDARG;
+        const long supported = IsStill(pin) ? VideoControlFlag_Trigger : 0;
+        if (mode & ~supported) return E_INVALIDARG;
+        if (mode & VideoControlFlag_Trigger) still_->Trigger();
+        return S_OK;
+    }
+    STDMETHODIMP GetMode(IPin* pin, long* mode) override {
+        if (!pin || !mode) return E_POINTER;
+        if (!OwnsPin(pin)) return E_INVALIDARG;
+        *mode = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetCurrentActualFrameRate(IPin*, LONGLONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMaxAvailableFrameRate(IPin*, long, SIZE, LONGLONG*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetFrameRateList(IPin*, long, SIZE, long*, LONGLONG**) override {
+        return E_NOTIMPL;
+    }
 
     // The capture pin's format as IAMStreamConfig reports it: the connection's, else the one
     // set, else the first capability.
@@ -312,6 +345,11 @@ protected:
             AddRef();
             return S_OK;
         }
+        if (iid == IID_IAMVideoControl) {
+            *out = static_cast<IAMVideoControl*>(this);
+            AddRef();
+            return S_OK;
+        }
         if (iid == __uuidof(IVCamStatus)) {
             *out = static_cast<IVCamStatus*>(this);
             AddRef();
@@ -323,6 +361,17 @@ protected:
 private:
     ~CameraFilter() override = default;
 
+    bool OwnsPin(IPin* pin) {
+        PIN_INFO info{};
+        if (FAILED(pin->QueryPinInfo(&info))) return false;
+        if (info.pFilter) info.pFilter->Release();
+        return info.pFilter == static_cast<IBaseFilter*>(this);
+    }
+    bool IsStill(IPin* pin) const {
+        return still_ && pin == static_cast<IPin*>(static_cast<CapturePin*>(still_));
+    }
+
+    VideoPin* still_ = nullptr;  // owned by the pin list
     std::atomic<LONG> sensor_{1};  // the forward sensor until told otherwise
 };
 

@@ -37,6 +37,35 @@ int IndexOf(const std::vector<std::string>& names, const wchar_t* name) {
     return -1;
 }
 
+void CaptureFixture::UseFormat(const CameraFormat& format) {
+    if (format.subtype)
+        config.SetString(vcam::kValueSubtype, format.subtype);
+    else
+        config.Remove(vcam::kValueSubtype);
+}
+
+std::vector<CLSID> CaptureFixture::PreviewChain() {
+    std::vector<CLSID> chain;
+    Microsoft::WRL::ComPtr<IBaseFilter> tee = GraphFilter(CLSID_SmartTee);
+    if (!tee) return chain;
+    Microsoft::WRL::ComPtr<IEnumPins> pins;
+    if (FAILED(tee->EnumPins(&pins))) return chain;
+    Microsoft::WRL::ComPtr<IPin> capture = FindPinByDirection(pins.Get(), PINDIR_OUTPUT);
+    Microsoft::WRL::ComPtr<IPin> out = NextPinAfter(pins.Get(), capture.Get());
+    for (int guard = 0; out && guard < 16; ++guard) {
+        Microsoft::WRL::ComPtr<IPin> peer;
+        PIN_INFO info{};
+        if (FAILED(out->ConnectedTo(&peer)) || FAILED(peer->QueryPinInfo(&info))) break;
+        Microsoft::WRL::ComPtr<IBaseFilter> next;
+        next.Attach(info.pFilter);
+        CLSID clsid{};
+        next->GetClassID(&clsid);
+        chain.push_back(clsid);
+        out = FirstPin(next.Get(), PINDIR_OUTPUT);
+    }
+    return chain;
+}
+
 void CaptureFixture::SetUp() {
     form = fw::NewForm<fw::Form>(&app);
     form->SetClientSize(400, 320);

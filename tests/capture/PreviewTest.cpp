@@ -245,10 +245,9 @@ TEST(GraphDecisions, GrabberSubtypeByBitCount) {
     for (int bits : {0, 12, 24, 48}) EXPECT_EQ(RgbSubtypeForBitCount(bits), MEDIASUBTYPE_RGB24);
 }
 
-// Wine cannot render YUY2 (a YUY2 preview stops with code 3 before its chain is wired), but
-// a recording wires the preview chain all the same: the decoder is chosen, the chain that
-// cannot feed it is reported with code 3 while its filters are still in the graph, and a
-// rebuild starts from the devices alone (decoders that were never joined go too).
+// A YUY2 camera gets the AVI decoder, and with a still pin a second one that nothing joins;
+// the preview and then the recording graph are each built from the devices alone (decoders
+// of the last graph go with it), and the camera's capture output feeds the Smart Tee.
 TEST_F(PreviewTest, Yuy2CameraGetsTheAviDecoderAndAStillPinASecondOne) {
     config.SetString(vcam::kValueSubtype, L"YUY2");
     TempFolder dir(L"yuy2");
@@ -260,29 +259,62 @@ TEST_F(PreviewTest, Yuy2CameraGetsTheAviDecoderAndAStillPinASecondOne) {
         cap->VideoFileName = dir.Path() + L"clip_.avi";
         for (int round = 0; round < 2; ++round) {
             SCOPED_TRACE(round);
-            std::vector<std::wstring> names;
-            int decoders = -1;
-            std::wstring teeFeed;
-            cap->OnError = [&](int code) {
-                if (code != ErrRenderPreview) return;
-                names = FilterNames();
-                decoders = CountFilters(CLSID_AVIDec);
-                ComPtr<IBaseFilter> tee = GraphFilter(CLSID_SmartTee);
-                ComPtr<IPin> peer;
-                if (tee && SUCCEEDED(FirstPin(tee.Get(), PINDIR_INPUT)->ConnectedTo(&peer)))
-                    teeFeed = PinName(peer.Get());
-            };
-            cap->StartCapture();
-            cap->StopCapture();
-            cap->OnError = nullptr;
+            ASSERT_TRUE(round == 0 ? cap->StartPreview() : cap->StartCapture());
+            const std::vector<std::wstring> names = FilterNames();
             const auto has = [&](const wchar_t* n) {
                 return std::find(names.begin(), names.end(), n) != names.end();
             };
             EXPECT_TRUE(has(L"AVI Decompressor"));
             EXPECT_EQ(has(L"Still AVI Decompressor"), still == 1);
-            EXPECT_EQ(decoders, still == 1 ? 2 : 1);
-            // The camera's capture output feeds the Smart Tee.
-            EXPECT_EQ(teeFeed, vcam::kCapturePinName);
+            EXPECT_EQ(CountFilters(CLSID_AVIDec), still == 1 ? 2 : 1);
+            ComPtr<IBaseFilter> tee = GraphFilter(CLSID_SmartTee);
+            ComPtr<IPin> peer;
+            ASSERT_TRUE(tee && SUCCEEDED(FirstPin(tee.Get(), PINDIR_INPUT)->ConnectedTo(&peer)));
+            EXPECT_EQ(PinName(peer.Get()), vcam::kCapturePinName);
+            if (round == 0)
+                cap->StopPreview();
+            else
+                cap->StopCapture();
+        }
+    }
+}
+
+// The cameras people own: each format at two sizes reaches the per-frame handler as RGB of
+// the frame's size (from the AVI decoder in its first RGB type, 32 bits: the grabber is
+// given its type only once it is joined), through the chain the format needs (MJPG the MJPEG decoder, the YUV
+// layouts the AVI decoder with the system's codec, RGB none), and the window shows each
+// sensor's picture.
+TEST_F(PreviewTest, EveryCameraFormatIsShownThroughTheChainItNeeds) {
+    for (const CameraFormat& format : kCameraFormats) {
+        for (const SIZE size : {SIZE{640, 480}, SIZE{1280, 720}}) {
+            if (!format.resizable && size.cx != 640) continue;
+            SCOPED_TRACE(std::string(format.name) + " " + std::to_string(size.cx));
+            UseFormat(format);
+            ASSERT_TRUE(SelectCamera());
+            cap->SensorFilter()->SelectSensor(1);
+            cap->SetVideoFormat(size.cx, size.cy, 15, format.bits);
+            ClearEvents();
+            ASSERT_TRUE(cap->StartPreview());
+            EXPECT_EQ(Errors(), format.resizable ? std::vector<int>{} : std::vector<int>{15});
+            const uint32_t before = frames.load();
+            ASSERT_TRUE(WaitFrames(before + 3));
+            EXPECT_EQ(lastSize.load(), size.cx * size.cy * (format.bits == 24 ? 3 : 4));
+            std::vector<CLSID> expected{CLSID_SampleGrabber, CLSID_Colour, CLSID_VideoRenderer};
+            if (!format.subtype) expected.insert(expected.begin(), CLSID_MjpegDec);
+            if (format.bits != 24) expected.insert(expected.begin(), CLSID_AVIDec);
+            EXPECT_EQ(PreviewChain(), expected);
+            Rgb forward;
+            EXPECT_TRUE(PumpUntil([&] {
+                forward = ScreenMean(cap->Handle());
+                return forward.b > forward.r + 20;
+            })) << forward.r << ' ' << forward.g << ' ' << forward.b;
+            cap->SensorFilter()->SelectSensor(vcam::kBackwardSensor);
+            Rgb backward;
+            EXPECT_TRUE(PumpUntil([&] {
+                backward = ScreenMean(cap->Handle());
+                return backward.r > backward.b + 20;
+            })) << backward.r << ' ' << backward.g << ' ' << backward.b;
+            cap->StopPreview();
         }
     }
 }

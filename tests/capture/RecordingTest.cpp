@@ -9,6 +9,7 @@
 #include "framework/WinHandles.h"
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -132,6 +133,63 @@ TEST_F(RecordingTest, WmvFilesAreNumberedAndTheWriterGetsProfileNameModeAndBothI
     EXPECT_NEAR(p.VideoDouble("duration"), framesInFile / 15.0, 0.1);
     EXPECT_NEAR(p.AudioSeconds(), p.VideoDouble("duration"), 1.0);
     EXPECT_EQ(ReadRecordDword(L"VideoFrames"), static_cast<DWORD>(framesInFile));
+}
+
+// Each camera format gives a Windows Media recording of 320 x 240 (an I420 camera: of its
+// own size) with sound; the formats the writer does not take are decoded on the way.
+TEST_F(RecordingTest, EveryCameraFormatRecordsAReadableWmv) {
+    for (const CameraFormat& format : kCameraFormats) {
+        SCOPED_TRACE(format.name);
+        UseFormat(format);
+        ASSERT_TRUE(SelectCamera(true));
+        cap->SetAudioFormat(44100, 1, 16);
+        cap->SetVideoFormat(320, 240, 15.0, format.bits);
+        cap->VideoFileName = Template(L"video_kv_.wmv");
+        ASSERT_TRUE(cap->StartCapture());
+        const std::wstring file = cap->CaptureFileName();
+        ASSERT_TRUE(WaitFrames(frames.load() + 10));
+        ASSERT_TRUE(cap->StopCapture());
+        const MediaProbe p = ProbeMedia(file);
+        ASSERT_TRUE(p.ran) << fs::path(file).string();
+        EXPECT_EQ(p.VideoInt("width"), format.resizable ? 320 : 640);
+        EXPECT_EQ(p.VideoInt("height"), format.resizable ? 240 : 480);
+        EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
+        EXPECT_EQ(p.AudioInt("sample_rate"), 44100);
+    }
+}
+
+// A camera with a still pin ("Stop") and one with a separate preview pin show the live
+// picture, take a picture and record, as a camera without either does.
+TEST_F(RecordingTest, StillAndPreviewPinCamerasPreviewSnapAndRecord) {
+    std::atomic<int> pictures{0};
+    cap->OnSnapShot = [&](const std::wstring& name) {
+        if (fs::exists(name)) ++pictures;
+    };
+    cap->ImageFileName = Template(L"image_kv_.jpg");
+    for (const wchar_t* pin : {vcam::kValueStillPin, vcam::kValuePreviewPin}) {
+        SCOPED_TRACE(fs::path(pin).string());
+        config.Remove(vcam::kValueSubtype);  // the default camera: MJPG
+        config.Remove(vcam::kValueStillPin);
+        config.SetDword(pin, 1);
+        ASSERT_TRUE(Ready());
+        ClearEvents();
+        ASSERT_TRUE(cap->StartPreview());
+        EXPECT_TRUE(Errors().empty());
+        ASSERT_TRUE(WaitFrames(frames.load() + 3));
+        const int before = pictures.load();
+        cap->SnapShot();
+        EXPECT_TRUE(PumpUntil([&] { return pictures.load() == before + 1; }));
+        cap->VideoFileName = Template(L"video_kv_.wmv");
+        ASSERT_TRUE(cap->StartCapture());
+        const std::wstring file = cap->CaptureFileName();
+        ASSERT_TRUE(WaitFrames(frames.load() + 10));
+        ASSERT_TRUE(cap->StopCapture());
+        const MediaProbe p = ProbeMedia(file);
+        ASSERT_TRUE(p.ran);
+        EXPECT_EQ(p.VideoInt("width"), 320);
+        EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
+        EXPECT_EQ(p.AudioInt("sample_rate"), 44100);
+    }
 }
 
 TEST_F(RecordingTest, AviAndMpgNamesGiveAviFilesWithVideoAndSound) {

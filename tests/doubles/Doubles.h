@@ -10,6 +10,8 @@ namespace doubles {
 HRESULT CreateAsfWriter(REFIID iid, void** out);
 HRESULT CreateFileWriter(REFIID iid, void** out);
 HRESULT CreateAviMux(REFIID iid, void** out);
+HRESULT CreateMjpegDec(REFIID iid, void** out);
+HRESULT CreateColour(REFIID iid, void** out);
 
 // Makes a T (starting with one reference) and hands out the asked-for interface.
 template <typename T>

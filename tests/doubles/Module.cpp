@@ -2,6 +2,7 @@
 // platform's class ids (in the test and run prefixes only).
 #include <dshow.h>
 #include <olectl.h>
+#include <wrl/client.h>
 
 #include <atomic>
 #include <string>
@@ -27,17 +28,50 @@ namespace {
 
 using CreateFunction = HRESULT (*)(REFIID, void**);
 
+// A filter the graph builder may pick by itself while it connects or renders: it is
+// listed with the platform filter's merit and pin types.
+struct Listing {
+    DWORD merit;
+    const GUID* inputSubtype;  // video; GUID_NULL: any
+};
+
 struct ComClass {
     const GUID* clsid;
     const wchar_t* name;
     CreateFunction create;
+    const Listing* listing;
 };
 
+const Listing kMjpegDecListing{MERIT_NORMAL, &MEDIASUBTYPE_MJPG};
+const Listing kColourListing{MERIT_UNLIKELY, &MEDIASUBTYPE_NULL};
+
 const ComClass kClasses[] = {
-    {&CLSID_WMAsfWriter, L"WM ASF Writer", &doubles::CreateAsfWriter},
-    {&CLSID_FileWriter, L"File writer", &doubles::CreateFileWriter},
-    {&CLSID_AviDest, L"AVI Mux", &doubles::CreateAviMux},
+    {&CLSID_WMAsfWriter, L"WM ASF Writer", &doubles::CreateAsfWriter, nullptr},
+    {&CLSID_FileWriter, L"File writer", &doubles::CreateFileWriter, nullptr},
+    {&CLSID_AviDest, L"AVI Mux", &doubles::CreateAviMux, nullptr},
+    {&CLSID_MjpegDec, L"MJPEG Decompressor", &doubles::CreateMjpegDec, &kMjpegDecListing},
+    {&CLSID_Colour, L"Color Space Converter", &doubles::CreateColour, &kColourListing},
 };
+
+HRESULT RegisterListing(IFilterMapper2* mapper, const ComClass& c) {
+    REGPINTYPES in{&MEDIATYPE_Video, c.listing->inputSubtype};
+    REGPINTYPES out{&MEDIATYPE_Video, &MEDIASUBTYPE_NULL};
+    REGFILTERPINS2 pins[2] = {};
+    pins[0].cInstances = 1;
+    pins[0].nMediaTypes = 1;
+    pins[0].lpMediaType = &in;
+    pins[1].dwFlags = REG_PINFLAG_B_OUTPUT;
+    pins[1].cInstances = 1;
+    pins[1].nMediaTypes = 1;
+    pins[1].lpMediaType = &out;
+    REGFILTER2 info{};
+    info.dwVersion = 2;
+    info.dwMerit = c.listing->merit;
+    info.cPins2 = 2;
+    info.rgPins2 = pins;
+    return mapper->RegisterFilter(*c.clsid, c.name, nullptr, &CLSID_LegacyAmFilterCategory,
+                                  nullptr, &info);
+}
 
 class ClassFactory final : public vcam::ComObject<IClassFactory> {
 public:
@@ -120,13 +154,30 @@ STDAPI DllRegisterServer() {
         if (SUCCEEDED(hr)) hr = SetString(key.get(), L"ThreadingModel", L"Both");
         if (FAILED(hr)) return hr;
     }
-    return S_OK;
+    fw::ComInit com(COINIT_APARTMENTTHREADED);
+    if (!com.ok()) return com.result();
+    Microsoft::WRL::ComPtr<IFilterMapper2> mapper;
+    HRESULT hr = ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_PPV_ARGS(&mapper));
+    for (const ComClass& c : kClasses) {
+        if (SUCCEEDED(hr) && c.listing) hr = RegisterListing(mapper.Get(), c);
+    }
+    return hr;
 }
 
 // The class ids are the platform's; where the platform has its own server (the file
 // writer) unregistering could only break it, so only our own server entry goes.
 STDAPI DllUnregisterServer() {
     const std::wstring module = ModulePath();
+    {
+        fw::ComInit com(COINIT_APARTMENTTHREADED);
+        Microsoft::WRL::ComPtr<IFilterMapper2> mapper;
+        if (com.ok() && SUCCEEDED(::CoCreateInstance(CLSID_FilterMapper2, nullptr,
+                                                     CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&mapper))))
+            for (const ComClass& c : kClasses)
+                if (c.listing)
+                    mapper->UnregisterFilter(&CLSID_LegacyAmFilterCategory, nullptr, *c.clsid);
+    }
     for (const ComClass& c : kClasses) {
         const std::wstring path = L"CLSID\\" + doubles::GuidText(*c.clsid) + L"\\InprocServer32";
         wchar_t value[MAX_PATH] = {};

@@ -105,7 +105,7 @@ TEST_F(CameraTest, SystemDeviceEnumeratorListsBothDevicesAndBindsThem) {
     EXPECT_TRUE(microphone);
 }
 
-TEST_F(CameraTest, OffersFiveSizesInOrderAsRgb24) {
+TEST_F(CameraTest, OffersSixSizesInOrderAsRgb24WhenConfigured) {
     ComPtr<IBaseFilter> camera = CreateCamera();
     ASSERT_TRUE(camera);
     ComPtr<IAMStreamConfig> config = StreamConfigOf(camera.Get());
@@ -113,9 +113,10 @@ TEST_F(CameraTest, OffersFiveSizesInOrderAsRgb24) {
     int count = 0;
     int size = 0;
     ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
-    ASSERT_EQ(count, 5);
+    ASSERT_EQ(count, 6);
     ASSERT_EQ(size, static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)));
-    const SIZE expected[] = {{640, 480}, {352, 288}, {320, 240}, {160, 120}, {1280, 720}};
+    const SIZE expected[] = {{640, 480}, {352, 288}, {320, 240},
+                             {160, 120}, {1280, 720}, {1920, 1080}};
     for (int i = 0; i < count; ++i) {
         VIDEO_STREAM_CONFIG_CAPS caps{};
         MediaTypeHolder holder{CapabilityAt(config.Get(), i, caps)};
@@ -133,7 +134,7 @@ TEST_F(CameraTest, OffersFiveSizesInOrderAsRgb24) {
     }
     AM_MEDIA_TYPE* beyond = nullptr;
     VIDEO_STREAM_CONFIG_CAPS caps{};
-    EXPECT_EQ(config->GetStreamCaps(5, &beyond, reinterpret_cast<BYTE*>(&caps)), S_FALSE);
+    EXPECT_EQ(config->GetStreamCaps(6, &beyond, reinterpret_cast<BYTE*>(&caps)), S_FALSE);
 
     MediaTypeHolder current;
     ASSERT_EQ(config->GetFormat(&current.mt), S_OK);
@@ -198,7 +199,7 @@ TEST_F(CameraTest, SetFormatTakesOnlyOfferedFormatsAndThenOffersJustThatOne) {
         MediaTypeHolder holder{mt};
         ++count;
     }
-    EXPECT_EQ(count, 5);
+    EXPECT_EQ(count, 6);
 }
 
 TEST_F(CameraTest, CapturePinReportsItsCategoryAndIsFoundLikeTheProgramFindsIt) {
@@ -259,8 +260,10 @@ TEST_F(CameraTest, PreviewWiredByTheCaptureGraphBuilderGoesThroughASmartTee) {
     EXPECT_EQ(graph.callback->LastData().size(), 640u * 480u * 3u);
 }
 
-TEST_F(CameraTest, StillPinNamedStopWhenConfigured) {
+// A still pin named "Stop" that sends one frame per trigger, and a separate preview pin.
+TEST_F(CameraTest, StillAndPreviewPinsWhenConfigured) {
     config_.SetDword(vcam::kValueStillPin, 1);
+    config_.SetDword(vcam::kValuePreviewPin, 1);
     ComPtr<IBaseFilter> camera = CreateCamera();
     ASSERT_TRUE(camera);
     ComPtr<IEnumPins> pins;
@@ -276,17 +279,43 @@ TEST_F(CameraTest, StillPinNamedStopWhenConfigured) {
         EXPECT_EQ(info.dir, PINDIR_OUTPUT);
         names.emplace_back(info.achName);
     }
-    ASSERT_EQ(names, (std::vector<std::wstring>{L"Capture", L"Stop"}));
-    ComPtr<IPin> still;
+    ASSERT_EQ(names, (std::vector<std::wstring>{L"Capture", L"Stop", L"Preview"}));
+    for (const auto& [name, expected] :
+         {std::pair{L"Stop", PIN_CATEGORY_STILL}, std::pair{L"Preview", PIN_CATEGORY_PREVIEW}}) {
+        ComPtr<IPin> found;
+        ASSERT_EQ(camera->FindPin(name, &found), S_OK);
+        ComPtr<IKsPropertySet> properties;
+        ASSERT_TRUE(SUCCEEDED(found.As(&properties)));
+        GUID category = GUID_NULL;
+        DWORD returned = 0;
+        ASSERT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0,
+                                  &category, sizeof(category), &returned),
+                  S_OK);
+        EXPECT_EQ(category, expected);
+        ComPtr<IAMStreamConfig> own;
+        EXPECT_TRUE(SUCCEEDED(found.As(&own)));
+    }
+
+    ComPtr<IAMVideoControl> control;
+    ASSERT_TRUE(SUCCEEDED(camera.As(&control)));
+    ComPtr<IPin> still, capture;
     ASSERT_EQ(camera->FindPin(L"Stop", &still), S_OK);
-    ComPtr<IKsPropertySet> properties;
-    ASSERT_TRUE(SUCCEEDED(still.As(&properties)));
-    GUID category = GUID_NULL;
-    DWORD returned = 0;
-    ASSERT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
-                              sizeof(category), &returned),
-              S_OK);
-    EXPECT_EQ(category, PIN_CATEGORY_STILL);
+    ASSERT_EQ(camera->FindPin(L"Capture", &capture), S_OK);
+    long caps = 0;
+    ASSERT_EQ(control->GetCaps(still.Get(), &caps), S_OK);
+    EXPECT_EQ(caps, VideoControlFlag_Trigger);
+    EXPECT_EQ(control->SetMode(capture.Get(), VideoControlFlag_Trigger), E_INVALIDARG);
+    CaptureGraph graph;
+    ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24, L"Stop"), S_OK);
+    ASSERT_TRUE(SUCCEEDED(graph.Run()));
+    for (size_t n = 1; n <= 2; ++n) {
+        ASSERT_EQ(control->SetMode(still.Get(), VideoControlFlag_Trigger), S_OK);
+        ASSERT_TRUE(graph.callback->WaitForCount(n, 5s));
+    }
+    ASSERT_EQ(graph.Stop(), S_OK);
+    // One frame per trigger, nothing in between (the still pin counts what it sent).
+    EXPECT_EQ(CameraConfig::ReadDword(vcam::kValueFramesProduced, 0), 2u);
+    EXPECT_EQ(graph.callback->Count(), 2u);
 }
 
 TEST_F(CameraTest, DeliversTimedFramesOfTheChosenFormatInRealTime) {
@@ -381,38 +410,95 @@ TEST_F(CameraTest, SensorSwitchInTheNineteenthSlotChangesThePicture) {
     EXPECT_EQ(typed->SetRegister(1, 2), E_NOTIMPL);
 }
 
-TEST_F(CameraTest, Yuy2WhenConfigured) {
-    config_.SetString(vcam::kValueSubtype, L"YUY2");
+// Like a USB camera: MJPG at every size first (and current), then YUY2; the MJPG frames
+// are baseline JPEG pictures, each of its own length.
+TEST_F(CameraTest, ByDefaultMjpgThenYuy2AndMjpgFramesAreBaselineJpegs) {
+    config_.Remove(vcam::kValueSubtype);
     ComPtr<IBaseFilter> camera = CreateCamera();
     ASSERT_TRUE(camera);
     ComPtr<IAMStreamConfig> config = StreamConfigOf(camera.Get());
+    int count = 0, size = 0;
+    ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+    ASSERT_EQ(count, 12);
+    for (int i = 0; i < count; ++i) {
+        VIDEO_STREAM_CONFIG_CAPS caps{};
+        MediaTypeHolder holder{CapabilityAt(config.Get(), i, caps)};
+        ASSERT_TRUE(holder.mt) << i;
+        EXPECT_EQ(holder.mt->subtype, i < 6 ? MEDIASUBTYPE_MJPG : MEDIASUBTYPE_YUY2) << i;
+        EXPECT_EQ(VihOf(*holder.mt).bmiHeader.biCompression,
+                  i < 6 ? MAKEFOURCC('M', 'J', 'P', 'G') : MAKEFOURCC('Y', 'U', 'Y', '2'));
+    }
     MediaTypeHolder current;
     ASSERT_EQ(config->GetFormat(&current.mt), S_OK);
-    EXPECT_EQ(current.mt->subtype, MEDIASUBTYPE_YUY2);
-    EXPECT_EQ(VihOf(*current.mt).bmiHeader.biCompression, MAKEFOURCC('Y', 'U', 'Y', '2'));
-    EXPECT_EQ(VihOf(*current.mt).bmiHeader.biBitCount, 16);
-
-    // RGB24 is not offered by this camera.
-    current.mt->subtype = MEDIASUBTYPE_RGB24;
-    EXPECT_TRUE(FAILED(config->SetFormat(current.mt)));
+    EXPECT_EQ(current.mt->subtype, MEDIASUBTYPE_MJPG);
+    EXPECT_EQ(VihOf(*current.mt).bmiHeader.biWidth, 640);
 
     CaptureGraph graph;
-    ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_YUY2), S_OK);
+    ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_MJPG), S_OK);
     ASSERT_TRUE(SUCCEEDED(graph.Run()));
     ASSERT_TRUE(graph.callback->WaitForCount(2, 5s));
     ASSERT_EQ(graph.Stop(), S_OK);
     const std::vector<BYTE> frame = graph.callback->LastData();
-    ASSERT_EQ(frame.size(), 640u * 480u * 2u);
-    // Y U Y V: the forward sensor's blue picture has blue-difference above the middle.
-    double cb = 0;
-    double cr = 0;
-    for (size_t i = 0; i + 3 < frame.size(); i += 4) {
-        cb += frame[i + 1];
-        cr += frame[i + 3];
+    ASSERT_GT(frame.size(), 4u);
+    EXPECT_LT(frame.size(), 640u * 480u);
+    EXPECT_EQ(frame[0], 0xFF);
+    EXPECT_EQ(frame[1], 0xD8);  // start of image
+    EXPECT_EQ(frame[frame.size() - 2], 0xFF);
+    EXPECT_EQ(frame[frame.size() - 1], 0xD9);  // end of image
+    bool baseline = false;
+    for (size_t i = 0; i + 1 < frame.size() && !baseline; ++i)
+        baseline = frame[i] == 0xFF && frame[i + 1] == 0xC0;  // start of a baseline frame
+    EXPECT_TRUE(baseline);
+}
+
+// Each YUV layout carries the forward sensor's blue picture: blue-difference above the
+// middle, red-difference below it, wherever the layout keeps them.
+TEST_F(CameraTest, YuvLayoutsWhenConfigured) {
+    struct Layout {
+        const wchar_t* name;
+        GUID subtype;
+        WORD bits;
+    };
+    const GUID i420 = {0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+    for (const Layout& layout : {Layout{L"YUY2", MEDIASUBTYPE_YUY2, 16},
+                                 Layout{L"UYVY", MEDIASUBTYPE_UYVY, 16}, Layout{L"I420", i420, 12}}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(layout.name)));
+        config_.SetString(vcam::kValueSubtype, layout.name);
+        ComPtr<IBaseFilter> camera = CreateCamera();
+        ASSERT_TRUE(camera);
+        ComPtr<IAMStreamConfig> config = StreamConfigOf(camera.Get());
+        MediaTypeHolder current;
+        ASSERT_EQ(config->GetFormat(&current.mt), S_OK);
+        EXPECT_EQ(current.mt->subtype, layout.subtype);
+        EXPECT_EQ(VihOf(*current.mt).bmiHeader.biBitCount, layout.bits);
+        // RGB24 is not offered by this camera.
+        current.mt->subtype = MEDIASUBTYPE_RGB24;
+        EXPECT_TRUE(FAILED(config->SetFormat(current.mt)));
+
+        CaptureGraph graph;
+        ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, layout.subtype), S_OK);
+        ASSERT_TRUE(SUCCEEDED(graph.Run()));
+        ASSERT_TRUE(graph.callback->WaitForCount(2, 5s));
+        ASSERT_EQ(graph.Stop(), S_OK);
+        const std::vector<BYTE> frame = graph.callback->LastData();
+        ASSERT_EQ(frame.size(), 640u * 480u * layout.bits / 8);
+        double cb = 0, cr = 0, n = 0;
+        if (layout.bits == 12) {
+            const size_t plane = 640 * 480 / 4;
+            for (size_t i = 0; i < plane; ++i, ++n) {
+                cb += frame[640 * 480 + i];
+                cr += frame[640 * 480 + plane + i];
+            }
+        } else {
+            const size_t u = layout.subtype == MEDIASUBTYPE_YUY2 ? 1 : 0;
+            for (size_t i = 0; i + 3 < frame.size(); i += 4, ++n) {
+                cb += frame[i + u];
+                cr += frame[i + u + 2];
+            }
+        }
+        EXPECT_GT(cb / n, 150.0);
+        EXPECT_LT(cr / n, 128.0);
     }
-    const double pairs = static_cast<double>(frame.size() / 4);
-    EXPECT_GT(cb / pairs, 150.0);
-    EXPECT_LT(cr / pairs, 128.0);
 }
 
 TEST_F(CameraTest, RunFailsWhileAnotherProgramHoldsTheCamera) {

@@ -122,7 +122,7 @@ CaptureGraph::~CaptureGraph() {
 }
 
 HRESULT CaptureGraph::BuildPreviewWithBuilder(IBaseFilter* sourceFilter) {
-    HRESULT hr = Build(sourceFilter, MEDIATYPE_Video, MEDIASUBTYPE_RGB24, false);
+    HRESULT hr = Build(sourceFilter, MEDIATYPE_Video, MEDIASUBTYPE_RGB24, nullptr);
     if (FAILED(hr)) {
         return hr;
     }
@@ -136,12 +136,8 @@ HRESULT CaptureGraph::BuildPreviewWithBuilder(IBaseFilter* sourceFilter) {
                                  grabberFilter.Get(), renderer.Get());
 }
 
-HRESULT CaptureGraph::Build(IBaseFilter* sourceFilter, const GUID& major, const GUID& subtype) {
-    return Build(sourceFilter, major, subtype, true);
-}
-
 HRESULT CaptureGraph::Build(IBaseFilter* sourceFilter, const GUID& major, const GUID& subtype,
-                            bool connect) {
+                            const wchar_t* pin) {
     source = sourceFilter;
     HRESULT hr =
         CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph));
@@ -178,11 +174,11 @@ HRESULT CaptureGraph::Build(IBaseFilter* sourceFilter, const GUID& major, const 
         FAILED(hr = graph->AddFilter(renderer.Get(), L"Null Renderer"))) {
         return hr;
     }
-    if (!connect) {
+    if (!pin) {
         return S_OK;
     }
     ComPtr<IPin> sourceOut;
-    if (FAILED(hr = source->FindPin(L"Capture", &sourceOut))) {
+    if (FAILED(hr = source->FindPin(pin, &sourceOut))) {
         return hr;
     }
     ComPtr<IPin> grabberIn = FindPinByDirection(grabberFilter.Get(), PINDIR_INPUT);

@@ -82,8 +82,10 @@ public:
     CaptureGraph(const CaptureGraph&) = delete;
     CaptureGraph& operator=(const CaptureGraph&) = delete;
 
-    // Adds the source and connects the chain; returns the first failure.
-    HRESULT Build(IBaseFilter* source, const GUID& major, const GUID& subtype);
+    // Adds the source and connects the chain from its output `pin`; returns the first
+    // failure. A null `pin` leaves the filters unconnected.
+    HRESULT Build(IBaseFilter* source, const GUID& major, const GUID& subtype,
+                  const wchar_t* pin = L"Capture");
     // The same filters, but wired by the capture graph builder as the program wires its
     // preview: RenderStream(PIN_CATEGORY_PREVIEW, MEDIATYPE_Video, source, grabber,
     // renderer). Returns RenderStream's result.
@@ -105,8 +107,6 @@ public:
     ComPtr<IBaseFilter> renderer;
     ComPtr<RecordingCallback> callback;
 
-private:
-    HRESULT Build(IBaseFilter* source, const GUID& major, const GUID& subtype, bool connect);
 };
 
 // Mean of each colour channel over an RGB24 frame (bytes in blue, green, red order).

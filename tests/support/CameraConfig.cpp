@@ -47,6 +47,7 @@ void PlugInCamera() {
 
 CameraConfig::CameraConfig() {
     RegDeleteTreeW(HKEY_CURRENT_USER, vcam::kConfigKey);
+    SetString(vcam::kValueSubtype, L"RGB24");
     PlugInCamera();
 }
 
@@ -62,6 +63,10 @@ void CameraConfig::SetDword(const wchar_t* name, DWORD value) {
 void CameraConfig::SetString(const wchar_t* name, const wchar_t* value) {
     RegSetKeyValueW(HKEY_CURRENT_USER, vcam::kConfigKey, name, REG_SZ, value,
                     static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+}
+
+void CameraConfig::Remove(const wchar_t* name) {
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, vcam::kConfigKey, name);
 }
 
 DWORD CameraConfig::ReadDword(const wchar_t* name, DWORD fallback) {

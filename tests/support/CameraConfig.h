@@ -6,8 +6,10 @@
 
 namespace testsupport {
 
-// Starts each test from an empty configuration key and removes it afterwards, with the
-// camera plugged in (listed by the system device enumerator) both times.
+// Starts each test from a configuration key that holds only Subtype "RGB24" (the one format
+// most tests were written for; a test of another format sets it, or removes it for the
+// camera's default formats) and removes the key afterwards, with the camera plugged in
+// (listed by the system device enumerator) both times.
 class CameraConfig {
 public:
     CameraConfig();
@@ -17,6 +19,7 @@ public:
 
     void SetDword(const wchar_t* name, DWORD value);
     void SetString(const wchar_t* name, const wchar_t* value);
+    void Remove(const wchar_t* name);
     // `fallback` when the value is missing.
     static DWORD ReadDword(const wchar_t* name, DWORD fallback);
 };
