@@ -123,12 +123,10 @@ public:
         if (!info) {
             return E_POINTER;
         }
-        const size_t bytes = sizeof(kPageTitle);
-        auto* title = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
-        if (!title) {
-            return E_OUTOFMEMORY;
+        LPOLESTR title = nullptr;
+        if (const HRESULT hr = GiveCoTaskString(kPageTitle, &title); FAILED(hr)) {
+            return hr;
         }
-        std::memcpy(title, kPageTitle, bytes);
         info->cb = sizeof(PROPPAGEINFO);
         info->pszTitle = title;
         info->size = kPageSize;

@@ -26,19 +26,6 @@ REFERENCE_TIME MonotonicNow() {
     return seconds * 10000000 + rest * 10000000 / frequency.QuadPart;
 }
 
-struct PinListTraits {
-    using Interface = IEnumPins;
-    using Out = IPin;
-    using Item = ComPtr<IPin>;  // each holds the filter
-    static HRESULT Give(const Item& pin, IPin** slot) {
-        *slot = pin.Get();
-        (*slot)->AddRef();
-        return S_OK;
-    }
-    static void TakeBack(IPin* pin) { pin->Release(); }
-};
-using PinEnumerator = ListEnumerator<PinListTraits>;
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -331,18 +318,7 @@ STDMETHODIMP CapturePin::QueryDirection(PIN_DIRECTION* dir) {
     return S_OK;
 }
 
-STDMETHODIMP CapturePin::QueryId(LPWSTR* id) {
-    if (!id) {
-        return E_POINTER;
-    }
-    const size_t bytes = (name_.size() + 1) * sizeof(wchar_t);
-    *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-    if (!*id) {
-        return E_OUTOFMEMORY;
-    }
-    std::memcpy(*id, name_.c_str(), bytes);
-    return S_OK;
-}
+STDMETHODIMP CapturePin::QueryId(LPWSTR* id) { return GiveCoTaskString(name_.c_str(), id); }
 
 STDMETHODIMP CapturePin::QueryAccept(const AM_MEDIA_TYPE* mt) {
     if (!mt) {

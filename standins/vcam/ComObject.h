@@ -4,12 +4,28 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include <cstring>
+#include <cwchar>
 #include <new>
 #include <utility>
 
 #include "standins/vcam/ComModule.h"
 
 namespace vcam {
+
+// A copy of `text` that the caller frees with CoTaskMemFree, as COM hands strings out.
+inline HRESULT GiveCoTaskString(const wchar_t* text, LPWSTR* out) {
+    if (!out) {
+        return E_POINTER;
+    }
+    const size_t bytes = (std::wcslen(text) + 1) * sizeof(wchar_t);
+    *out = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+    if (!*out) {
+        return E_OUTOFMEMORY;
+    }
+    std::memcpy(*out, text, bytes);
+    return S_OK;
+}
 
 // Answers QueryInterface with `object` when `iid` is IUnknown or one of `ids`.
 template <class Interface, class... Ids>

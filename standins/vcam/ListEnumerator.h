@@ -7,6 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include <strmif.h>
+#include <wrl/client.h>
+
 #include "standins/vcam/ComObject.h"
 
 namespace vcam {
@@ -76,5 +79,19 @@ private:
     const List items_;
     size_t position_;
 };
+
+// A filter's pins: each item holds its pin, and so the filter, for the enumerator's life.
+struct PinListTraits {
+    using Interface = IEnumPins;
+    using Out = IPin;
+    using Item = Microsoft::WRL::ComPtr<IPin>;
+    static HRESULT Give(const Item& pin, IPin** slot) {
+        *slot = pin.Get();
+        (*slot)->AddRef();
+        return S_OK;
+    }
+    static void TakeBack(IPin* pin) { pin->Release(); }
+};
+using PinEnumerator = ListEnumerator<PinListTraits>;
 
 }  // namespace vcam

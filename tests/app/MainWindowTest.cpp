@@ -11,6 +11,7 @@
 #include "framework/Application.h"
 #include "framework/Bitmap.h"
 #include "standins/vcam/VCamConfig.h"
+#include "tests/support/Input.h"
 #include "tests/support/MessageBoxes.h"
 #include "tests/support/ScreenPixels.h"
 #include "tests/capture/MediaProbe.h"
@@ -781,15 +782,7 @@ TEST_F(MainWindow, TheCameraKeyWhileTheWindowIsBusyTakesItsPictureAfterwards) {
     const std::wstring pictures = folder.MakeFolder(L"keyshots");
     form->gcap->ImageFileName = pictures + L"\\image_kv_.jpg";
     const DWORD busySince = GetTickCount();
-    std::thread key([] {
-        INPUT in[2]{};
-        in[0].type = INPUT_KEYBOARD;
-        in[0].ki.wScan = 0x64;
-        in[0].ki.dwFlags = KEYEVENTF_SCANCODE | KEYEVENTF_EXTENDEDKEY;
-        in[1] = in[0];
-        in[1].ki.dwFlags |= KEYEVENTF_KEYUP;
-        SendInput(2, in, sizeof(INPUT));
-    });
+    std::thread key(testsupport::SendCameraKey);
     // This thread is the window's: it answers nothing until the key has gone by and two
     // seconds have passed.
     key.join();

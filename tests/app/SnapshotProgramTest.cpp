@@ -3,6 +3,7 @@
 // caption shows each picture's name for a moment; with the preview stopped the key takes
 // nothing.
 #include "ProcessHelpers.h"
+#include "tests/support/Input.h"
 #include "tests/support/ScreenPixels.h"
 #include "tests/support/TempFolder.h"
 
@@ -21,17 +22,6 @@ constexpr DWORD kWaitMs = 10000;
 
 bool EndsWith(const std::wstring& s, const std::wstring& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// The camera's snapshot key: scan code 0x64, an extended key, pressed and released.
-void PressCameraKey() {
-    INPUT in[2]{};
-    in[0].type = INPUT_KEYBOARD;
-    in[0].ki.wScan = 0x64;
-    in[0].ki.dwFlags = KEYEVENTF_SCANCODE | KEYEVENTF_EXTENDEDKEY;
-    in[1] = in[0];
-    in[1].ki.dwFlags |= KEYEVENTF_KEYUP;
-    SendInput(2, in, sizeof(INPUT));
 }
 
 int ClientHeight(HWND w) {
@@ -98,7 +88,7 @@ TEST_F(SnapshotProgram, ButtonAndCameraKeyTakeNumberedPicturesOnlyWhileThePrevie
     ASSERT_TRUE(WaitUntil([&] { return WholeJpeg(pictures.Path() + L"image_kv_1.jpg"); }, kWaitMs));
     ExpectNameThenPlainTitle(w, L"image_kv_1.jpg");
 
-    PressCameraKey();
+    testsupport::SendCameraKey();
     ASSERT_TRUE(WaitUntil([&] { return WholeJpeg(pictures.Path() + L"image_kv_2.jpg"); }, kWaitMs))
         << "no picture after the camera key";
     ExpectNameThenPlainTitle(w, L"image_kv_2.jpg");
@@ -106,7 +96,7 @@ TEST_F(SnapshotProgram, ButtonAndCameraKeyTakeNumberedPicturesOnlyWhileThePrevie
     // Preview off: the window shrinks to its bar; the key and the button take nothing.
     ClickBarButton(w, BarButton::Preview);
     ASSERT_TRUE(WaitUntil([&] { return ClientHeight(w) == 40; }, kWaitMs));
-    PressCameraKey();
+    testsupport::SendCameraKey();
     ClickBarButton(w, BarButton::Snap);
     // Preview on again: a request kept from the stopped time would now be carried out
     // with the first frame and come before the next click's picture.

@@ -44,6 +44,25 @@ void CaptureFixture::UseFormat(const CameraFormat& format) {
         config.Remove(vcam::kValueSubtype);
 }
 
+void CaptureFixture::ForEachFormatAndSize(
+    const std::function<void(const CameraFormat&, SIZE)>& Body) {
+    for (const CameraFormat& format : kCameraFormats) {
+        for (const SIZE size : {SIZE{640, 480}, SIZE{1280, 720}}) {
+            if (!format.resizable && size.cx != 640) continue;
+            SCOPED_TRACE(std::string(format.name) + " " + std::to_string(size.cx));
+            UseFormat(format);
+            if (!SelectCamera()) {
+                ADD_FAILURE() << "the camera is not listed";
+                continue;
+            }
+            cap->SensorFilter()->SelectSensor(1);  // the forward sensor
+            cap->SetVideoFormat(size.cx, size.cy, 15, format.bits);
+            ClearEvents();
+            Body(format, size);
+        }
+    }
+}
+
 std::vector<CLSID> CaptureFixture::PreviewChain() {
     std::vector<CLSID> chain;
     Microsoft::WRL::ComPtr<IBaseFilter> tee = GraphFilter(CLSID_SmartTee);

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -69,6 +70,10 @@ protected:
     bool SelectCamera(bool withMicrophone = false);
     // Configures the camera for this format (before SelectCamera).
     void UseFormat(const CameraFormat& format);
+    // Runs Body for each camera format at 640 x 480 and, where the format can change its
+    // size, 1280 x 720: the camera opened in that format and size on its forward sensor,
+    // the events cleared.
+    void ForEachFormatAndSize(const std::function<void(const CameraFormat&, SIZE)>& Body);
     // The class ids of the filters the Smart Tee's preview output feeds, in order.
     std::vector<CLSID> PreviewChain();
     std::vector<std::string> Events();

@@ -281,42 +281,35 @@ TEST_F(PreviewTest, Yuy2CameraGetsTheAviDecoderAndAStillPinASecondOne) {
 
 // The cameras people own: each format at two sizes reaches the per-frame handler as RGB of
 // the frame's size (from the AVI decoder in its first RGB type, 32 bits: the grabber is
-// given its type only once it is joined), through the chain the format needs (MJPG the MJPEG decoder, the YUV
-// layouts the AVI decoder with the system's codec, RGB none), and the window shows each
-// sensor's picture.
+// given its type only once it is joined), through the chain the format needs (MJPG the
+// MJPEG decoder, the YUV layouts the AVI decoder with the system's codec, RGB none), and
+// the window shows each sensor's picture.
 TEST_F(PreviewTest, EveryCameraFormatIsShownThroughTheChainItNeeds) {
-    for (const CameraFormat& format : kCameraFormats) {
-        for (const SIZE size : {SIZE{640, 480}, SIZE{1280, 720}}) {
-            if (!format.resizable && size.cx != 640) continue;
-            SCOPED_TRACE(std::string(format.name) + " " + std::to_string(size.cx));
-            UseFormat(format);
-            ASSERT_TRUE(SelectCamera());
-            cap->SensorFilter()->SelectSensor(1);
-            cap->SetVideoFormat(size.cx, size.cy, 15, format.bits);
-            ClearEvents();
-            ASSERT_TRUE(cap->StartPreview());
-            EXPECT_EQ(Errors(), format.resizable ? std::vector<int>{} : std::vector<int>{15});
-            const uint32_t before = frames.load();
-            ASSERT_TRUE(WaitFrames(before + 3));
-            EXPECT_EQ(lastSize.load(), size.cx * size.cy * (format.bits == 24 ? 3 : 4));
-            std::vector<CLSID> expected{CLSID_SampleGrabber, CLSID_Colour, CLSID_VideoRenderer};
-            if (!format.subtype) expected.insert(expected.begin(), CLSID_MjpegDec);
-            if (format.bits != 24) expected.insert(expected.begin(), CLSID_AVIDec);
-            EXPECT_EQ(PreviewChain(), expected);
-            Rgb forward;
-            EXPECT_TRUE(PumpUntil([&] {
-                forward = ScreenMean(cap->Handle());
-                return forward.b > forward.r + 20;
-            })) << forward.r << ' ' << forward.g << ' ' << forward.b;
-            cap->SensorFilter()->SelectSensor(vcam::kBackwardSensor);
-            Rgb backward;
-            EXPECT_TRUE(PumpUntil([&] {
-                backward = ScreenMean(cap->Handle());
-                return backward.r > backward.b + 20;
-            })) << backward.r << ' ' << backward.g << ' ' << backward.b;
-            cap->StopPreview();
-        }
-    }
+    ForEachFormatAndSize([&](const CameraFormat& format, SIZE size) {
+        ASSERT_TRUE(cap->StartPreview());
+        EXPECT_EQ(Errors(), format.resizable ? std::vector<int>{} : std::vector<int>{15});
+        const uint32_t before = frames.load();
+        ASSERT_TRUE(WaitFrames(before + 3));
+        EXPECT_EQ(lastSize.load(), size.cx * size.cy * (format.bits == 24 ? 3 : 4));
+        std::vector<CLSID> expected{CLSID_SampleGrabber, CLSID_Colour, CLSID_VideoRenderer};
+        if (!format.subtype) expected.insert(expected.begin(), CLSID_MjpegDec);
+        if (format.bits != 24) expected.insert(expected.begin(), CLSID_AVIDec);
+        EXPECT_EQ(PreviewChain(), expected);
+        Rgb forward;
+        EXPECT_TRUE(PumpUntil([&] {
+            forward = ScreenMean(cap->Handle());
+            return forward.b > forward.r + 20;
+        })) << forward.r
+            << ' ' << forward.g << ' ' << forward.b;
+        cap->SensorFilter()->SelectSensor(vcam::kBackwardSensor);
+        Rgb backward;
+        EXPECT_TRUE(PumpUntil([&] {
+            backward = ScreenMean(cap->Handle());
+            return backward.r > backward.b + 20;
+        })) << backward.r
+            << ' ' << backward.g << ' ' << backward.b;
+        cap->StopPreview();
+    });
 }
 
 TEST_F(PreviewTest, StillPinOnAnRgbCameraAddsNoDecoder) {

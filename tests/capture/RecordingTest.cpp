@@ -66,6 +66,19 @@ protected:
 
     std::wstring Template(const wchar_t* name) { return (folder / name).wstring(); }
 
+    // Records until ten more frames have come and reads the file back; nothing read when
+    // the recording did not start.
+    MediaProbe RecordTenFrames() {
+        if (!cap->StartCapture()) {
+            ADD_FAILURE() << "the recording did not start";
+            return {};
+        }
+        const std::wstring file = cap->CaptureFileName();
+        EXPECT_TRUE(WaitFrames(frames.load() + 10));
+        EXPECT_TRUE(cap->StopCapture());
+        return ProbeMedia(file);
+    }
+
     // Records for about `ms` milliseconds; false when the recording did not start.
     bool Record(DWORD ms) {
         if (!cap->StartCapture()) return false;
@@ -145,12 +158,8 @@ TEST_F(RecordingTest, EveryCameraFormatRecordsAReadableWmv) {
         cap->SetAudioFormat(44100, 1, 16);
         cap->SetVideoFormat(320, 240, 15.0, format.bits);
         cap->VideoFileName = Template(L"video_kv_.wmv");
-        ASSERT_TRUE(cap->StartCapture());
-        const std::wstring file = cap->CaptureFileName();
-        ASSERT_TRUE(WaitFrames(frames.load() + 10));
-        ASSERT_TRUE(cap->StopCapture());
-        const MediaProbe p = ProbeMedia(file);
-        ASSERT_TRUE(p.ran) << fs::path(file).string();
+        const MediaProbe p = RecordTenFrames();
+        ASSERT_TRUE(p.ran);
         EXPECT_EQ(p.VideoInt("width"), format.resizable ? 320 : 640);
         EXPECT_EQ(p.VideoInt("height"), format.resizable ? 240 : 480);
         EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
@@ -180,11 +189,7 @@ TEST_F(RecordingTest, StillAndPreviewPinCamerasPreviewSnapAndRecord) {
         cap->SnapShot();
         EXPECT_TRUE(PumpUntil([&] { return pictures.load() == before + 1; }));
         cap->VideoFileName = Template(L"video_kv_.wmv");
-        ASSERT_TRUE(cap->StartCapture());
-        const std::wstring file = cap->CaptureFileName();
-        ASSERT_TRUE(WaitFrames(frames.load() + 10));
-        ASSERT_TRUE(cap->StopCapture());
-        const MediaProbe p = ProbeMedia(file);
+        const MediaProbe p = RecordTenFrames();
         ASSERT_TRUE(p.ran);
         EXPECT_EQ(p.VideoInt("width"), 320);
         EXPECT_GT(p.VideoInt("nb_read_packets"), 5);

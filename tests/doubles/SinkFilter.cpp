@@ -11,18 +11,7 @@ namespace doubles {
 
 namespace {
 
-struct PinListTraits {
-    using Interface = IEnumPins;
-    using Out = IPin;
-    using Item = ComPtr<IPin>;  // each holds the filter
-    static HRESULT Give(const Item& pin, IPin** slot) {
-        *slot = pin.Get();
-        (*slot)->AddRef();
-        return S_OK;
-    }
-    static void TakeBack(IPin* pin) { pin->Release(); }
-};
-using PinEnumerator = vcam::ListEnumerator<PinListTraits>;
+using vcam::PinEnumerator;
 
 // The pins propose no types: the upstream pin's types decide.
 struct NoTypesTraits {
@@ -33,12 +22,6 @@ struct NoTypesTraits {
     static void TakeBack(AM_MEDIA_TYPE*) {}
 };
 using NoTypesEnumerator = vcam::ListEnumerator<NoTypesTraits>;
-
-wchar_t* CoTaskString(const std::wstring& s) {
-    auto* out = static_cast<wchar_t*>(::CoTaskMemAlloc((s.size() + 1) * sizeof(wchar_t)));
-    if (out) memcpy(out, s.c_str(), (s.size() + 1) * sizeof(wchar_t));
-    return out;
-}
 
 }  // namespace
 
@@ -181,11 +164,7 @@ STDMETHODIMP SinkPin::QueryDirection(PIN_DIRECTION* dir) {
     return S_OK;
 }
 
-STDMETHODIMP SinkPin::QueryId(LPWSTR* id) {
-    if (!id) return E_POINTER;
-    *id = CoTaskString(name_);
-    return *id ? S_OK : E_OUTOFMEMORY;
-}
+STDMETHODIMP SinkPin::QueryId(LPWSTR* id) { return vcam::GiveCoTaskString(name_.c_str(), id); }
 
 STDMETHODIMP SinkPin::QueryAccept(const AM_MEDIA_TYPE* mt) {
     return mt && filter_.Accepts(index_, *mt) ? S_OK : S_FALSE;
@@ -381,9 +360,9 @@ STDMETHODIMP SinkFilter::SetFileName(LPCOLESTR name, const AM_MEDIA_TYPE*) {
 STDMETHODIMP SinkFilter::GetCurFile(LPOLESTR* name, AM_MEDIA_TYPE* mt) {
     if (!name) return E_POINTER;
     std::lock_guard<std::recursive_mutex> hold(lock_);
-    *name = fileName_.empty() ? nullptr : CoTaskString(fileName_);
     if (mt) *mt = AM_MEDIA_TYPE{};
-    return S_OK;
+    *name = nullptr;
+    return fileName_.empty() ? S_OK : vcam::GiveCoTaskString(fileName_.c_str(), name);
 }
 
 STDMETHODIMP SinkFilter::SetMode(DWORD flags) {

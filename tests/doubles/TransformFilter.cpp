@@ -13,27 +13,7 @@ namespace doubles {
 
 namespace {
 
-struct PinListTraits {
-    using Interface = IEnumPins;
-    using Out = IPin;
-    using Item = ComPtr<IPin>;  // each holds the filter
-    static HRESULT Give(const Item& pin, IPin** slot) {
-        *slot = pin.Get();
-        (*slot)->AddRef();
-        return S_OK;
-    }
-    static void TakeBack(IPin* pin) { pin->Release(); }
-};
-using PinEnumerator = vcam::ListEnumerator<PinListTraits>;
-
-HRESULT GiveString(const wchar_t* text, LPWSTR* out) {
-    if (!out) return E_POINTER;
-    const size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
-    *out = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-    if (!*out) return E_OUTOFMEMORY;
-    std::memcpy(*out, text, bytes);
-    return S_OK;
-}
+using vcam::PinEnumerator;
 
 HRESULT GiveConnectionType(const ComPtr<IPin>& peer, const MediaType& type, AM_MEDIA_TYPE* mt) {
     if (!mt) return E_POINTER;
@@ -132,7 +112,7 @@ STDMETHODIMP TransformInputPin::QueryDirection(PIN_DIRECTION* dir) {
     return S_OK;
 }
 
-STDMETHODIMP TransformInputPin::QueryId(LPWSTR* id) { return GiveString(L"In", id); }
+STDMETHODIMP TransformInputPin::QueryId(LPWSTR* id) { return vcam::GiveCoTaskString(L"In", id); }
 
 STDMETHODIMP TransformInputPin::QueryAccept(const AM_MEDIA_TYPE* mt) {
     if (!mt) return E_POINTER;
@@ -173,8 +153,7 @@ STDMETHODIMP TransformInputPin::EndFlush() {
     return next ? next->EndFlush() : S_OK;
 }
 
-STDMETHODIMP TransformInputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop,
-                                           double rate) {
+STDMETHODIMP TransformInputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
     ComPtr<IPin> next;
     {
         std::lock_guard hold(filter_.lock_);
@@ -358,7 +337,7 @@ STDMETHODIMP TransformOutputPin::QueryDirection(PIN_DIRECTION* dir) {
     return S_OK;
 }
 
-STDMETHODIMP TransformOutputPin::QueryId(LPWSTR* id) { return GiveString(L"Out", id); }
+STDMETHODIMP TransformOutputPin::QueryId(LPWSTR* id) { return vcam::GiveCoTaskString(L"Out", id); }
 
 STDMETHODIMP TransformOutputPin::QueryAccept(const AM_MEDIA_TYPE* mt) {
     if (!mt) return E_POINTER;

@@ -4,6 +4,7 @@
 #include "devices/u_KBDHook.h"
 #include "devices/u_Quillhook.h"
 #include "tests/hooks/HookTestSupport.h"
+#include "tests/support/Input.h"
 
 #include <gtest/gtest.h>
 
@@ -109,7 +110,7 @@ TEST_F(SaverClientTest, NoticesFromOrdinaryProgramsAreLetThroughOnVistaAndLater)
                       message + " 1"}));
 }
 
-constexpr BYTE CameraKeyScan = 0x64;
+constexpr BYTE CameraKeyScan = testsupport::kCameraKeyScan;
 
 struct KeyReport {
     BYTE scan;
@@ -144,16 +145,7 @@ protected:
     // thread, as a device would, and services this thread until both events went by.
     bool PressCameraKey() {
         seen = 0;
-        std::thread sender([] {
-            INPUT input[2] = {};
-            for (INPUT& in : input) {
-                in.type = INPUT_KEYBOARD;
-                in.ki.wScan = CameraKeyScan;
-                in.ki.dwFlags = KEYEVENTF_SCANCODE | KEYEVENTF_EXTENDEDKEY;
-            }
-            input[1].ki.dwFlags |= KEYEVENTF_KEYUP;
-            SendInput(2, input, sizeof(INPUT));
-        });
+        std::thread sender(testsupport::SendCameraKey);
         bool done = PumpUntil([this] { return seen >= 2; });
         sender.join();
         return done;

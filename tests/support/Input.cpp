@@ -7,8 +7,9 @@ namespace testsupport {
 void SendClick(int X, int Y, bool Right) {
     const int w = ::GetSystemMetrics(SM_CXSCREEN), h = ::GetSystemMetrics(SM_CYSCREEN);
     INPUT in[3]{};
-    const DWORD flags[3] = {0, static_cast<DWORD>(Right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN),
-                            static_cast<DWORD>(Right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP)};
+    const DWORD flags[3] = {
+        0, static_cast<DWORD>(Right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN),
+        static_cast<DWORD>(Right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP)};
     for (int i = 0; i < 3; ++i) {
         in[i].type = INPUT_MOUSE;
         // The normalised position whose pixel is exactly (X, Y): 0..65535 spans the screen.
@@ -17,6 +18,17 @@ void SendClick(int X, int Y, bool Right) {
         in[i].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags[i];
     }
     ::SendInput(3, in, sizeof(INPUT));
+}
+
+void SendCameraKey() {
+    INPUT in[2]{};
+    for (INPUT& i : in) {
+        i.type = INPUT_KEYBOARD;
+        i.ki.wScan = kCameraKeyScan;
+        i.ki.dwFlags = KEYEVENTF_SCANCODE | KEYEVENTF_EXTENDEDKEY;
+    }
+    in[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+    ::SendInput(2, in, sizeof(INPUT));
 }
 
 bool MovePointer(int X, int Y) {

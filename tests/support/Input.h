@@ -11,6 +11,11 @@ namespace testsupport {
 // earlier places late on a busy machine), so the press would land somewhere else.
 void SendClick(int X, int Y, bool Right = false);
 
+// The camera's snapshot key as the device sends it: scan code 0x64, an extended key,
+// pressed and released.
+inline constexpr WORD kCameraKeyScan = 0x64;
+void SendCameraKey();
+
 // Puts the real pointer at a screen point and waits until the system reports it there;
 // false when it never did.
 bool MovePointer(int X, int Y);
