@@ -32,11 +32,17 @@ void SendCameraKey() {
 }
 
 bool MovePointer(int X, int Y) {
-    ::SetCursorPos(X, Y);
-    return WaitUntil([&] {
+    const auto there = [&] {
         POINT p{};
         return ::GetCursorPos(&p) && p.x == X && p.y == Y;
-    });
+    };
+    // The display server may still report where the pointer was before (late, on a busy
+    // machine), which puts the cursor back there: the move is made again until it holds.
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        ::SetCursorPos(X, Y);
+        if (WaitUntil(there, 500)) return true;
+    }
+    return false;
 }
 
 bool ParkPointer() {
