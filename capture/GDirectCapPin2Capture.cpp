@@ -44,12 +44,13 @@ void DropEmptyFile(const std::wstring& FileName) {
 }
 
 // The recording's name, taken by creating its file exclusively, so that no existing file
-// is ever handed to a writer in overwrite mode. The empty file goes again unless Keep.
+// is ever handed to a writer in overwrite mode. Unless Keep, the file goes again whole:
+// it was made by this build and holds nothing recorded, at most preallocated space.
 struct NameReservation {
     std::wstring FileName;
     bool Keep = false;
     ~NameReservation() {
-        if (!Keep) DropEmptyFile(FileName);
+        if (!Keep && !FileName.empty()) ::DeleteFileW(ExtendedPath(FileName).c_str());
     }
 };
 

@@ -170,6 +170,7 @@ private:
 class MicrophoneFilter final : public CaptureFilter {
 public:
     MicrophoneFilter() : CaptureFilter(CLSID_OrvixTestMicrophone, false, 0) {
+        SetFailures(ReadDriverFailures(kFailMicrophone));
         AddPin(std::make_unique<AudioPin>(*this));
     }
 

@@ -46,6 +46,20 @@ CameraSettings ReadCameraSettings() {
     return settings;
 }
 
+DriverFailures ReadDriverFailures(DWORD device) {
+    DriverFailures failures;
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kConfigKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) {
+        return failures;
+    }
+    fw::RegKey key(raw);
+    failures.joinGraph = (ReadDword(key.get(), kValueFailJoinGraph) & device) != 0;
+    failures.noStreamConfig = (ReadDword(key.get(), kValueNoStreamConfig) & device) != 0;
+    failures.stop = (ReadDword(key.get(), kValueFailStop) & device) != 0;
+    failures.refuseFormat = (ReadDword(key.get(), kValueRefuseFormat) & device) != 0;
+    return failures;
+}
+
 void WriteSettingsDword(const wchar_t* name, DWORD value) {
     HKEY raw = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, kConfigKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw,

@@ -20,7 +20,16 @@ struct CameraSettings {
     HWND runNoticeWindow = nullptr;
 };
 
+// The failures asked of one device (kFailCamera or kFailMicrophone).
+struct DriverFailures {
+    bool joinGraph = false;
+    bool noStreamConfig = false;
+    bool stop = false;
+    bool refuseFormat = false;
+};
+
 CameraSettings ReadCameraSettings();
+DriverFailures ReadDriverFailures(DWORD device);
 // Creates the key when it is missing; a failure to write is ignored (nothing depends on it).
 void WriteSettingsDword(const wchar_t* name, DWORD value);
 

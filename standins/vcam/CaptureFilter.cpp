@@ -44,7 +44,7 @@ STDMETHODIMP CapturePin::QueryInterface(REFIID iid, void** out) {
         *out = static_cast<IPin*>(this);
     } else if (iid == IID_IKsPropertySet) {
         *out = static_cast<IKsPropertySet*>(this);
-    } else if (iid == IID_IAMStreamConfig) {
+    } else if (iid == IID_IAMStreamConfig && !filter_.Failures().noStreamConfig) {
         *out = static_cast<IAMStreamConfig*>(this);
     } else {
         *out = nullptr;
@@ -390,6 +390,9 @@ STDMETHODIMP CapturePin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
 
 STDMETHODIMP CapturePin::SetFormat(AM_MEDIA_TYPE* mt) {
     std::lock_guard control(filter_.ControlLock());
+    if (mt && filter_.Failures().refuseFormat) {
+        return VFW_E_INVALIDMEDIATYPE;
+    }
     MediaType wanted;  // empty: back to offering every capability
     if (mt) {
         wanted = Normalize(*mt);
@@ -698,7 +701,7 @@ void CaptureFilter::StopStreaming() {
 
 STDMETHODIMP CaptureFilter::Stop() {
     StopStreaming();
-    return S_OK;
+    return failures_.stop ? kStopErrorResult : S_OK;
 }
 
 HRESULT CaptureFilter::PauseFromStopped() {
@@ -856,6 +859,10 @@ STDMETHODIMP CaptureFilter::QueryFilterInfo(FILTER_INFO* info) {
 
 STDMETHODIMP CaptureFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
     std::lock_guard control(control_);
+    // Leaving a graph always succeeds: the graph goes away whatever the filter says.
+    if (graph && failures_.joinGraph) {
+        return E_FAIL;
+    }
     ComPtr<IMediaEventSink> sink;
     if (graph) {
         graph->QueryInterface(IID_PPV_ARGS(&sink));

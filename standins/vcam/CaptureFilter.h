@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "standins/vcam/CameraSettings.h"
 #include "standins/vcam/ComModule.h"
 #include "standins/vcam/MediaTypes.h"
 
@@ -178,6 +179,7 @@ public:
     bool CheckLossLocked(REFERENCE_TIME now, REFERENCE_TIME& deadline);
     // The same for a streaming error of the driver: true from its report until a stop.
     bool CheckAbortLocked(REFERENCE_TIME now, REFERENCE_TIME& deadline);
+    const DriverFailures& Failures() const { return failures_; }
 
 protected:
     CaptureFilter(const CLSID& clsid, bool failRun, DWORD loseAfterMs);
@@ -186,6 +188,7 @@ protected:
     void AddPin(std::unique_ptr<CapturePin> pin);
     void SetRunNoticeWindow(HWND window) { runNoticeWindow_ = window; }
     void SetAbortAfterMs(DWORD ms) { abortAfter_ = static_cast<REFERENCE_TIME>(ms) * 10000; }
+    void SetFailures(const DriverFailures& failures) { failures_ = failures; }
 
 private:
     // Starts the pins when stopped; nothing to do in any other state. Control lock held.
@@ -199,6 +202,7 @@ private:
     const REFERENCE_TIME loseAfter_;  // stream time of the device loss; 0: never
     REFERENCE_TIME abortAfter_ = 0;   // stream time of the streaming error; 0: never
     HWND runNoticeWindow_ = nullptr;
+    DriverFailures failures_;
     std::thread notice_;  // completes a start that waits for runNoticeWindow_
 
     std::recursive_mutex control_;

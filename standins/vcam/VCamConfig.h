@@ -79,6 +79,19 @@ inline constexpr wchar_t kValueRunNoticeWindow[] = L"RunNoticeWindow";
 inline constexpr UINT kRunNoticeMessage = WM_APP + 0x3A1;
 inline constexpr UINT kRunNoticeTimeoutMs = 5000;
 
+// Driver failures, for the errors the program must report. Each a REG_DWORD bit mask of
+// kFailCamera and kFailMicrophone, read when an instance is made:
+// FailJoinGraph: joining a filter graph fails (E_FAIL), so the graph cannot add the filter;
+// NoStreamConfig: the capture output has no IAMStreamConfig;
+// FailStop: Stop fails with kStopErrorResult (the filter has stopped streaming all the same);
+// RefuseFormat: IAMStreamConfig::SetFormat refuses every format (VFW_E_INVALIDMEDIATYPE).
+inline constexpr wchar_t kValueFailJoinGraph[] = L"FailJoinGraph";
+inline constexpr wchar_t kValueNoStreamConfig[] = L"NoStreamConfig";
+inline constexpr wchar_t kValueFailStop[] = L"FailStop";
+inline constexpr wchar_t kValueRefuseFormat[] = L"RefuseFormat";
+inline constexpr DWORD kFailCamera = 1;
+inline constexpr DWORD kFailMicrophone = 2;
+
 // Written by the camera: REG_DWORD, the last sensor number applied through IAMVMControl.
 inline constexpr wchar_t kValueLastSensor[] = L"LastSensor";
 // Written by the camera at Stop: REG_DWORD, frames delivered since the stream was started.
@@ -89,6 +102,7 @@ inline constexpr wchar_t kValueAudioBuffersProduced[] = L"AudioBuffersProduced";
 inline constexpr HRESULT kBusyResult = HRESULT_FROM_WIN32(ERROR_BUSY);
 inline constexpr HRESULT kGoneResult = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
 inline constexpr HRESULT kStreamErrorResult = HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
+inline constexpr HRESULT kStopErrorResult = HRESULT_FROM_WIN32(ERROR_IO_DEVICE);
 
 // Sensor numbers: 2 selects the backward sensor (a warm, orange picture with horizontal
 // stripes); every other number selects the forward sensor (a cool, blue checkerboard).

@@ -222,6 +222,7 @@ public:
     explicit CameraFilter(const CameraSettings& settings)
         : CaptureFilter(CLSID_OrvixTestCamera, settings.failRun, settings.loseAfterMs) {
         SetRunNoticeWindow(settings.runNoticeWindow);
+        SetFailures(ReadDriverFailures(kFailCamera));
         SetAbortAfterMs(settings.abortAfterMs);
         AddPin(std::make_unique<VideoPin>(*this, kCapturePinName, PIN_CATEGORY_CAPTURE,
                                           settings.layouts, false, sensor_));

@@ -26,11 +26,6 @@ using testsupport::WaitUntil;
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::wstring SensorId() {
     wchar_t value[32] = {};
     DWORD size = sizeof(value);
@@ -239,7 +234,7 @@ TEST_F(CamFormCommands, CancelledSaveFolderDialogChangesNothing) {
         Click(ChildWindowFromPointEx(f, POINT{280, 180}, CWP_SKIPINVISIBLE));
         EXPECT_TRUE(WaitWindowGone(f));
     });
-    EXPECT_EQ(ReadAll(ini), content);
+    EXPECT_EQ(testsupport::FileBytes(ini), content);
     EXPECT_EQ(form->gcap->ImageFileName, imageName);
     EXPECT_EQ(form->gcap->VideoFileName, videoName);
 }
@@ -252,7 +247,7 @@ TEST_F(CamFormCommands, AcceptedSaveFoldersAreStoredOrTheUserIsTold) {
             std::ofstream(ini, std::ios::binary) << "[Option]\r\n";
             SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_READONLY);
         }
-        const std::string before = ReadAll(ini);
+        const std::string before = testsupport::FileBytes(ini);
         std::wstring box;
         AsUser([&] {
             PickFromPictureMenu(3);
@@ -270,10 +265,10 @@ TEST_F(CamFormCommands, AcceptedSaveFoldersAreStoredOrTheUserIsTold) {
         EXPECT_EQ(form->gcap->VideoFileName, MoviePath + L"video_kv_.wmv");
         if (readOnly) {
             EXPECT_EQ(box, GetText("T_SAVESETTING_ERR"));
-            EXPECT_EQ(ReadAll(ini), before) << "a read-only settings file was changed";
+            EXPECT_EQ(testsupport::FileBytes(ini), before) << "a read-only settings file was changed";
             SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_NORMAL);
         } else {
-            const std::string stored = ReadAll(ini);
+            const std::string stored = testsupport::FileBytes(ini);
             EXPECT_NE(stored.find("ImageFolder=" + pictures + "\\"), std::string::npos) << stored;
             EXPECT_NE(stored.find("MovieFolder=" + WideToAnsi(MoviePath)), std::string::npos)
                 << stored;

@@ -93,11 +93,6 @@ bool CopyTree(const std::wstring& from, const std::wstring& to) {
 
 ProgramCopy::ProgramCopy() { ok_ = CopyTree(StagedDir(), Dir()) && std::filesystem::exists(Exe()); }
 
-std::string ReadFileBytes(const std::wstring& path) {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -66,7 +66,6 @@ private:
 };
 
 // Whole file contents; empty when unreadable.
-std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 
 // The window's caption.

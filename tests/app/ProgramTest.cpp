@@ -146,7 +146,7 @@ TEST_F(Program, LeavesTheSettingsFileAsItWas) {
     HWND w = StartMain();
     ASSERT_NE(w, nullptr);
     CloseAndExpectCleanEnd(p, w);
-    EXPECT_EQ(ReadFileBytes(ini), content);
+    EXPECT_EQ(testsupport::FileBytes(ini), content);
     const FILETIME after = WriteTime(ini);
     EXPECT_EQ(CompareFileTime(&before, &after), 0);
 }
@@ -311,7 +311,7 @@ TEST_F(Program, WithoutAnyCameraSaysSoAndEnds) {
 TEST_F(Program, TheBarShowsItsBuiltInPictureWithoutTheBackgroundFiles) {
     // The built-in picture is the small bar background; the files are taken away.
     const std::wstring images = copy.Dir() + L"images\\";
-    const std::string small = ReadFileBytes(images + L"Back_Small.bmp");
+    const std::string small = testsupport::FileBytes(images + L"Back_Small.bmp");
     ASSERT_FALSE(small.empty());
     ASSERT_TRUE(DeleteFileW((images + L"Back_Small.bmp").c_str()));
     ASSERT_TRUE(DeleteFileW((images + L"Back_Big.bmp").c_str()));

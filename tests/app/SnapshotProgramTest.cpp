@@ -37,7 +37,7 @@ bool LivePicture(HWND w) {
 
 // A whole JPEG file: starts with SOI and ends with EOI.
 bool WholeJpeg(const std::wstring& path) {
-    const std::string b = ReadFileBytes(path);
+    const std::string b = testsupport::FileBytes(path);
     return b.size() > 4 && static_cast<unsigned char>(b[0]) == 0xFF &&
            static_cast<unsigned char>(b[1]) == 0xD8 &&
            static_cast<unsigned char>(b[b.size() - 2]) == 0xFF &&

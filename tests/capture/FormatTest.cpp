@@ -111,6 +111,18 @@ TEST_F(FormatTest, AudioFormatIsAppliedAtTheBuild) {
     EXPECT_EQ(cap->StoredAudioFormat().nAvgBytesPerSec, 44100u);
 }
 
+// A microphone that refuses the format keeps its own and the preview goes on with it.
+TEST_F(FormatTest, RefusedAudioFormatGivesCode16) {
+    config.SetDword(vcam::kValueRefuseFormat, vcam::kFailMicrophone);
+    ASSERT_TRUE(SelectCamera(true));
+    cap->SetAudioFormat(22050, 1, 16);
+    ClearEvents();
+    ASSERT_TRUE(cap->StartPreview());
+    EXPECT_EQ(Errors(), (std::vector<int>{16}));
+    const auto events = Events();
+    EXPECT_EQ(std::find(events.begin(), events.end(), "AudioFormatChange"), events.end());
+}
+
 // A size the camera offers in two formats (the default camera: MJPG and YUY2) is named once.
 TEST_F(FormatTest, SizeNamesFollowTheCapabilitiesOnlyWithADevice) {
     EXPECT_TRUE(cap->VideoSizeNames().empty());

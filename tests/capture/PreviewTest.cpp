@@ -190,6 +190,20 @@ TEST_F(PreviewTest, CameraThatWillNotRunGivesCode21AndLeavesNoBusyGraph) {
     cap->SelectDevices(-1, -1);
 }
 
+// A driver whose Stop fails: the stop is reported with code 23 and no stop event, the
+// control no longer previews, and the next start runs the camera again.
+TEST_F(PreviewTest, CameraThatWillNotStopGivesCode23AndStartsAgain) {
+    config.SetDword(vcam::kValueFailStop, vcam::kFailCamera);
+    ASSERT_TRUE(SelectCamera());
+    ASSERT_TRUE(cap->StartPreview());
+    ClearEvents();
+    EXPECT_FALSE(cap->StopPreview());
+    EXPECT_EQ(Events(), (std::vector<std::string>{"Error23"}));
+    EXPECT_FALSE(cap->Previewing());
+    ASSERT_TRUE(cap->StartPreview());
+    EXPECT_TRUE(WaitFrames(frames.load() + 2));
+}
+
 TEST_F(PreviewTest, LostCameraReportsCode26AndThePreviewIsStartedAgain) {
     config.SetDword(vcam::kValueLoseAfterMs, 300);
     ASSERT_TRUE(SelectCamera());

@@ -12,7 +12,10 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <cstring>
 #include <iterator>
+#include <optional>
+#include <utility>
 
 using namespace captest;
 namespace fs = std::filesystem;
@@ -39,11 +42,6 @@ DWORD ReadRecordDword(const wchar_t* name, const wchar_t* dbl = L"AsfWriter") {
     ::RegGetValueW(HKEY_CURRENT_USER, RecordKey(dbl).c_str(), name, RRF_RT_REG_DWORD, nullptr,
                    &value, &size);
     return value;
-}
-
-std::string FileBytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 class RecordingTest : public CaptureFixture {
@@ -197,36 +195,76 @@ TEST_F(RecordingTest, StillAndPreviewPinCamerasPreviewSnapAndRecord) {
     }
 }
 
+// Through the capture graph builder's own AVI output, as on Windows, and through the one
+// made by hand where the builder has none (Wine's).
 TEST_F(RecordingTest, AviAndMpgNamesGiveAviFilesWithVideoAndSound) {
     ASSERT_TRUE(Ready());
     // More preallocation than an AVI capture file can have still records.
     cap->BufferFileSize = 5000;
-    for (const wchar_t* name : {L"clip_.avi", L"clip_.mpg"}) {
-        SCOPED_TRACE(Narrow(name));
-        cap->VideoFileName = Template(name);
-        ASSERT_TRUE(Record(1500));
-        const std::wstring file = cap->CaptureFileName();
-        EXPECT_EQ(fs::path(file).filename().wstring().substr(0, 6), L"clip_0");
-        EXPECT_LT(fs::file_size(file), 2047ull * 1048576);
-        // Compaction, where the platform has none, leaves the file as written.
-        EXPECT_FALSE(fs::exists(file + L".compact"));
-        const MediaProbe p = ProbeMedia(file);
-        ASSERT_TRUE(p.ran);
-        EXPECT_EQ(p.format, "avi");
-        EXPECT_EQ(p.VideoInt("width"), 320);
-        EXPECT_EQ(p.VideoInt("height"), 240);
-        EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
-        EXPECT_EQ(p.AudioInt("sample_rate"), 44100);
-        EXPECT_GT(p.AudioSeconds(), 0.5);
-        // With sound the multiplexer is told to time the file by it, with the old index.
-        EXPECT_EQ(ReadRecordDword(L"MasterStream", L"AviMux"), 1u);
-        EXPECT_EQ(ReadRecordDword(L"CompatibilityIndex", L"AviMux"), 1u);
-        EXPECT_EQ(ReadRecordDword(L"InterleavingMode", L"AviMux"),
-                  static_cast<DWORD>(INTERLEAVE_CAPTURE));
+    for (const bool windowsBuilder : {true, false}) {
+        std::optional<testsupport::BuilderMethodResult> noOutput, noAlloc, noCopy;
+        if (!windowsBuilder) {
+            noOutput.emplace(L"SetOutputFileName", E_NOTIMPL);
+            noAlloc.emplace(L"AllocCapFile", E_NOTIMPL);
+            noCopy.emplace(L"CopyCaptureFile", E_NOTIMPL);
+        }
+        for (const wchar_t* name : {L"clip_.avi", L"clip_.mpg"}) {
+            SCOPED_TRACE(Narrow(name) + (windowsBuilder ? " through the builder" : " by hand"));
+            ::RegDeleteTreeW(HKEY_CURRENT_USER, RecordKey(L"AviMux").c_str());
+            cap->VideoFileName = Template(name);
+            ASSERT_TRUE(Record(1500));
+            const std::wstring file = cap->CaptureFileName();
+            EXPECT_EQ(fs::path(file).filename().wstring().substr(0, 6), L"clip_0");
+            // What the file holds is the AVI data alone: no preallocated space after it.
+            const std::string bytes = testsupport::FileBytes(file);
+            ASSERT_GE(bytes.size(), 12u);
+            uint32_t riff = 0;
+            std::memcpy(&riff, bytes.data() + 4, 4);
+            EXPECT_EQ(bytes.size(), riff + 8ull);
+            EXPECT_FALSE(fs::exists(file + L".compact"));
+            const MediaProbe p = ProbeMedia(file);
+            ASSERT_TRUE(p.ran);
+            EXPECT_EQ(p.format, "avi");
+            EXPECT_EQ(p.VideoInt("width"), 320);
+            EXPECT_EQ(p.VideoInt("height"), 240);
+            EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
+            EXPECT_EQ(p.AudioInt("sample_rate"), 44100);
+            EXPECT_GT(p.AudioSeconds(), 0.5);
+            // With sound the multiplexer is told to time the file by it, with the old index.
+            EXPECT_EQ(ReadRecordDword(L"MasterStream", L"AviMux"), 1u);
+            EXPECT_EQ(ReadRecordDword(L"CompatibilityIndex", L"AviMux"), 1u);
+            EXPECT_EQ(ReadRecordDword(L"InterleavingMode", L"AviMux"),
+                      static_cast<DWORD>(INTERLEAVE_CAPTURE));
+            fs::remove(file);
+        }
     }
     // Codes of the build other than the master stream (which some multiplexers cannot
     // set) would mean a broken recording graph.
     for (int code : Errors()) EXPECT_EQ(code, ErrMasterStream);
+}
+
+// The builder's AVI facilities failing: an output that cannot be set up (code 1) or a file
+// that cannot be preallocated (code 25) ends the start with nothing left behind; a
+// compaction that fails keeps the recording as it was written.
+TEST_F(RecordingTest, BuilderFailuresEndTheStartOrKeepTheFileAsWritten) {
+    ASSERT_TRUE(Ready());
+    cap->VideoFileName = Template(L"clip_.avi");
+    for (const auto& [method, code] : {std::pair{L"SetOutputFileName", ErrSetOutputFile},
+                                       std::pair{L"AllocCapFile", ErrPreallocate}}) {
+        SCOPED_TRACE(Narrow(method));
+        testsupport::BuilderMethodResult failing(method, E_FAIL);
+        ClearEvents();
+        EXPECT_FALSE(cap->StartCapture());
+        EXPECT_EQ(Errors(), (std::vector<int>{code}));
+        EXPECT_FALSE(cap->Capturing());
+        EXPECT_TRUE(!fs::exists(folder) || fs::is_empty(folder));
+    }
+    testsupport::BuilderMethodResult failing(L"CopyCaptureFile", E_FAIL);
+    ASSERT_TRUE(Record(1000));
+    const std::wstring file = cap->CaptureFileName();
+    EXPECT_FALSE(fs::exists(file + L".compact"));
+    EXPECT_TRUE(ProbeMedia(file).ran);
+    EXPECT_TRUE(cap->StartPreview());
 }
 
 TEST_F(RecordingTest, AnotherExtensionFailsWithoutAnEventOrAFile) {
@@ -291,12 +329,12 @@ TEST_F(RecordingTest, AStartAfterAStoppedRecordingWritesANewFileAndKeepsTheOld) 
     EXPECT_EQ(fs::path(old), folder / L"again_0.avi");
     // The recording graph stays built until the next preview.
     ASSERT_EQ(CountFilters(CLSID_AviDest), 1);
-    const std::string oldBytes = FileBytes(old);
+    const std::string oldBytes = testsupport::FileBytes(old);
     ASSERT_FALSE(oldBytes.empty());
 
     ASSERT_TRUE(Record(1000));
     EXPECT_EQ(fs::path(cap->CaptureFileName()), folder / L"again_1.avi");
-    EXPECT_EQ(FileBytes(old), oldBytes);
+    EXPECT_EQ(testsupport::FileBytes(old), oldBytes);
     EXPECT_TRUE(ProbeMedia(old).ran);
     EXPECT_TRUE(ProbeMedia(cap->CaptureFileName()).ran);
 }

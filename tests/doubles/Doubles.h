@@ -12,6 +12,7 @@ HRESULT CreateFileWriter(REFIID iid, void** out);
 HRESULT CreateAviMux(REFIID iid, void** out);
 HRESULT CreateMjpegDec(REFIID iid, void** out);
 HRESULT CreateColour(REFIID iid, void** out);
+HRESULT CreateCaptureGraphBuilder(REFIID iid, void** out);
 
 // Makes a T (starting with one reference) and hands out the asked-for interface.
 template <typename T>

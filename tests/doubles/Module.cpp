@@ -51,6 +51,8 @@ const ComClass kClasses[] = {
     {&CLSID_AviDest, L"AVI Mux", &doubles::CreateAviMux, nullptr},
     {&CLSID_MjpegDec, L"MJPEG Decompressor", &doubles::CreateMjpegDec, &kMjpegDecListing},
     {&CLSID_Colour, L"Color Space Converter", &doubles::CreateColour, &kColourListing},
+    {&CLSID_CaptureGraphBuilder2, L"Capture Graph Builder", &doubles::CreateCaptureGraphBuilder,
+     nullptr},
 };
 
 HRESULT RegisterListing(IFilterMapper2* mapper, const ComClass& c) {

@@ -343,7 +343,7 @@ TEST_F(Installer, AHigherVersionReplacesTheInstalledOneAndRemovalKeepsTheUsersFi
     for (const auto& f : files)
         EXPECT_TRUE(Exists(InstallDir() + f.relPath)) << testing::PrintToString(f.relPath);
     EXPECT_EQ(Shortcuts().size(), 1u);
-    EXPECT_EQ(ReadFileBytes(ini), kSettings) << "the upgrade lost the user's settings";
+    EXPECT_EQ(testsupport::FileBytes(ini), kSettings) << "the upgrade lost the user's settings";
 
     // The older package does not replace the newer one.
     EXPECT_NE(Install(msi), 0u);
@@ -362,9 +362,9 @@ TEST_F(Installer, AHigherVersionReplacesTheInstalledOneAndRemovalKeepsTheUsersFi
         EXPECT_FALSE(Exists(path)) << "left behind: " << testing::PrintToString(f.relPath);
     }
     EXPECT_TRUE(Shortcuts().empty());
-    EXPECT_EQ(ReadFileBytes(ini), kSettings);
-    EXPECT_EQ(ReadFileBytes(picture), kPicture);
-    EXPECT_EQ(ReadFileBytes(insidePicture), kPicture);
+    EXPECT_EQ(testsupport::FileBytes(ini), kSettings);
+    EXPECT_EQ(testsupport::FileBytes(picture), kPicture);
+    EXPECT_EQ(testsupport::FileBytes(insidePicture), kPicture);
 }
 
 TEST_F(Installer, PutsEveryFileWhereItsTableSaysAndTheInstalledProgramStarts) {
@@ -382,7 +382,7 @@ TEST_F(Installer, PutsEveryFileWhereItsTableSaysAndTheInstalledProgramStarts) {
     for (const auto& f : files) {
         SCOPED_TRACE(testing::PrintToString(f.relPath));
         const std::wstring path = InstallDir() + f.relPath;
-        EXPECT_EQ(ReadFileBytes(path), ReadFileBytes(StagedDir() + f.relPath));
+        EXPECT_EQ(testsupport::FileBytes(path), testsupport::FileBytes(StagedDir() + f.relPath));
         EXPECT_EQ(fs::file_size(path), f.size);
         wchar_t where[MAX_PATH]{};
         DWORD len = MAX_PATH;

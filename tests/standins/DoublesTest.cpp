@@ -1,13 +1,20 @@
 // The platform pieces that Wine lacks, as the tests' doubles stand in for them: the Video
-// for Windows YUV codec found through Drivers32, and the MJPEG Decompressor and Color Space
-// Converter filters, each refusing what the real one refuses.
+// for Windows YUV codec found through Drivers32, the MJPEG Decompressor and Color Space
+// Converter filters, each refusing what the real one refuses, and the capture graph
+// builder's capture-file facilities.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <mmsystem.h>
 #include <vfw.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
 #include "tests/standins/VCamTestSupport.h"
+#include "tests/support/TempFolder.h"
 
 using namespace vcamtest;
 
@@ -54,4 +61,38 @@ TEST(YuvCodec, DecompressesYuy2ToBottomUpRgbBetweenBeginAndEnd) {
     EXPECT_LE(rgb[0], 2);    // first stored row: the bottom one, black
     EXPECT_GE(rgb[8], 253);  // last stored row: the top one, white
     ICClose(codec);
+}
+
+namespace {
+
+void Write(const std::wstring& path, const std::string& bytes, std::ios::openmode mode) {
+    std::ofstream out(std::filesystem::path(path), std::ios::binary | mode);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace
+
+// The capture graph builder's capture-file facilities as Windows documents them: a file
+// preallocated to its size, and a copy of just the AVI data at its start. Only AVI files
+// are copied, and a file cannot be copied onto itself.
+TEST(CaptureGraphBuilder, PreallocatesAndCopiesOnlyTheAviData) {
+    ComPtr<ICaptureGraphBuilder2> builder;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr,
+                                              CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&builder)));
+    testsupport::TempFolder dir{L"builder"};
+    std::wstring file = dir.Path() + L"capture.avi", copy = dir.Path() + L"copy.avi";
+    ASSERT_EQ(builder->AllocCapFile(file.c_str(), 1 << 20), S_OK);
+    EXPECT_EQ(std::filesystem::file_size(file), 1u << 20);
+
+    const std::string avi("RIFF\x0c\0\0\0AVI JUNK\0\0\0\0", 20);
+    Write(file, avi, std::ios::in | std::ios::out);  // into the preallocated space
+    EXPECT_EQ(builder->CopyCaptureFile(file.data(), copy.data(), FALSE, nullptr), S_OK);
+    EXPECT_EQ(testsupport::FileBytes(copy), avi);
+    EXPECT_EQ(builder->CopyCaptureFile(file.data(), file.data(), FALSE, nullptr), E_INVALIDARG);
+    EXPECT_EQ(std::filesystem::file_size(file), 1u << 20);
+
+    Write(file, "not a capture file", std::ios::trunc);
+    std::filesystem::remove(copy);
+    EXPECT_EQ(builder->CopyCaptureFile(file.data(), copy.data(), FALSE, nullptr), E_FAIL);
+    EXPECT_FALSE(std::filesystem::exists(copy));
 }

@@ -41,6 +41,24 @@ private:
     const wchar_t* name_;
 };
 
+// One of the capture graph builder's AVI capture-file methods ("SetOutputFileName",
+// "AllocCapFile", "CopyCaptureFile") returns `result` for the holder's life; E_NOTIMPL is
+// what Wine's own builder returns.
+class BuilderMethodResult {
+public:
+    BuilderMethodResult(const wchar_t* method, HRESULT result) : method_(method) {
+        const DWORD value = static_cast<DWORD>(result);
+        RegSetKeyValueW(HKEY_CURRENT_USER, kKey, method_, REG_DWORD, &value, sizeof(value));
+    }
+    ~BuilderMethodResult() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, method_); }
+    BuilderMethodResult(const BuilderMethodResult&) = delete;
+    BuilderMethodResult& operator=(const BuilderMethodResult&) = delete;
+
+private:
+    static constexpr wchar_t kKey[] = L"Software\\Orvix\\TestDoubles\\Builder";
+    const wchar_t* method_;
+};
+
 // The WM ASF Writer, as on a system without it.
 class AsfWriterMissing : public PlatformPieceMissing {
 public:

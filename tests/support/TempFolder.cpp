@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <fstream>
+#include <iterator>
 
 namespace testsupport {
 
@@ -88,6 +90,11 @@ void RemoveTree(const std::wstring& folder) {
         ::FindClose(h);
     }
     ::RemoveDirectoryW(ExtendedPath(dir).c_str());
+}
+
+std::string FileBytes(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace testsupport

@@ -2,6 +2,7 @@
 // holder goes.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -35,5 +36,8 @@ private:
 // Removes a folder and everything below it (read-only flags included), however long the
 // paths in it are.
 void RemoveTree(const std::wstring& folder);
+
+// The whole of a file, or nothing when it cannot be read.
+std::string FileBytes(const std::filesystem::path& file);
 
 }  // namespace testsupport
