@@ -306,9 +306,13 @@ bool TGDirectCapPin2::ApplyVideoFormat() {
         bmi.biSize = sizeof(BITMAPINFOHEADER);
         bmi.biWidth = FrameWidth_;
         bmi.biHeight = FrameHeight_;
-        bmi.biBitCount = static_cast<WORD>(VideoBitCount_);
+        // The depth picks among RGB layouts; a YUV or compressed layout has its own, and a
+        // device refuses any other (so a YUY2 or I420 camera would never change its size).
+        const bool rgb = current.bmiHeader.biCompression == BI_RGB ||
+                         current.bmiHeader.biCompression == BI_BITFIELDS;
+        bmi.biBitCount = rgb ? static_cast<WORD>(VideoBitCount_) : current.bmiHeader.biBitCount;
         bmi.biSizeImage = static_cast<DWORD>(
-            std::llabs(static_cast<long long>(FrameWidth_) * FrameHeight_ * VideoBitCount_ / 8));
+            std::llabs(static_cast<long long>(FrameWidth_) * FrameHeight_ * bmi.biBitCount / 8));
         // A rate of 0 or below has no frame interval: the device keeps its own.
         VideoFormat_.AvgTimePerFrame = VideoFrameRate_ > 0
                                            ? std::llround(10000000.0 / VideoFrameRate_)

@@ -262,7 +262,12 @@ bool TGDirectCapPin2::AttachVideoWindow() {
                              IID_IVideoWindow, reinterpret_cast<void**>(window.GetAddressOf()))))
         return false;
     const OAHWND self = reinterpret_cast<OAHWND>(Handle());
-    window->put_Owner(self);
+    // The graph always offers the interface; without a video renderer in it, taking the
+    // window fails.
+    if (FAILED(window->put_Owner(self))) {
+        window.Reset();
+        return false;
+    }
     window->put_WindowStyle(WS_CHILD | WS_CLIPSIBLINGS);
     window->put_Visible(OATRUE);
     window->put_MessageDrain(self);

@@ -101,7 +101,9 @@ TEST_F(SnapshotProgram, ButtonAndCameraKeyTakeNumberedPicturesOnlyWhileThePrevie
     // Preview on again: a request kept from the stopped time would now be carried out
     // with the first frame and come before the next click's picture.
     ClickBarButton(w, BarButton::Preview);
-    ASSERT_TRUE(WaitUntil([&] { return ClientHeight(w) > 40 && LivePicture(w); }, kStartMs));
+    ASSERT_TRUE(WaitUntil([&] { return ClientHeight(w) > 40 && LivePicture(w); }, kStartMs))
+        << "height " << ClientHeight(w) << ", caption " << testing::PrintToString(Caption(w))
+        << ", boxes " << testing::PrintToString(testsupport::MessageBoxTexts(p.Pid()));
     ClickBarButton(w, BarButton::Snap);
     ASSERT_TRUE(WaitUntil(
         [&] { return pictures.Names().size() >= 4 && EndsWith(Caption(w), L".jpg"); }, kWaitMs));

@@ -44,20 +44,17 @@ private:
 
 int IndexOf(const std::vector<std::string>& names, const wchar_t* name);
 
-// A camera format as a USB camera offers it, with the bit depth its frames have. The
-// control takes no 12-bit depth (it stores 24 instead), so an I420 camera refuses every
-// size asked for (code 15) and stays at its current one, 640 x 480.
+// A camera format as a USB camera offers it, with the bit depth its frames have.
 struct CameraFormat {
     const wchar_t* subtype;  // the camera's Subtype value; null: its default formats (MJPG)
     int16_t bits;
     const char* name;
-    bool resizable;
 };
-inline constexpr CameraFormat kCameraFormats[] = {{nullptr, 24, "MJPG (default)", true},
-                                                  {L"YUY2", 16, "YUY2", true},
-                                                  {L"I420", 12, "I420", false},
-                                                  {L"UYVY", 16, "UYVY", true},
-                                                  {L"RGB24", 24, "RGB24", true}};
+inline constexpr CameraFormat kCameraFormats[] = {{nullptr, 24, "MJPG (default)"},
+                                                  {L"YUY2", 16, "YUY2"},
+                                                  {L"I420", 12, "I420"},
+                                                  {L"UYVY", 16, "UYVY"},
+                                                  {L"RGB24", 24, "RGB24"}};
 std::string Narrow(const wchar_t* s);
 
 // A form with one capture control on it, and every event of the control logged.

@@ -13,6 +13,7 @@ HRESULT CreateAviMux(REFIID iid, void** out);
 HRESULT CreateMjpegDec(REFIID iid, void** out);
 HRESULT CreateColour(REFIID iid, void** out);
 HRESULT CreateCaptureGraphBuilder(REFIID iid, void** out);
+HRESULT CreateFilterGraph(REFIID iid, void** out);
 
 // Makes a T (starting with one reference) and hands out the asked-for interface.
 template <typename T>

@@ -53,6 +53,7 @@ const ComClass kClasses[] = {
     {&CLSID_Colour, L"Color Space Converter", &doubles::CreateColour, &kColourListing},
     {&CLSID_CaptureGraphBuilder2, L"Capture Graph Builder", &doubles::CreateCaptureGraphBuilder,
      nullptr},
+    {&CLSID_FilterGraph, L"Filter Graph", &doubles::CreateFilterGraph, nullptr},
 };
 
 HRESULT RegisterListing(IFilterMapper2* mapper, const ComClass& c) {

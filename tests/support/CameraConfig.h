@@ -28,17 +28,29 @@ public:
 // read by every process of the prefix).
 class PlatformPieceMissing {
 public:
-    explicit PlatformPieceMissing(const wchar_t* name) : name_(name) { Set(1); }
+    explicit PlatformPieceMissing(const wchar_t* name,
+                                  const wchar_t* key = L"Software\\Orvix\\TestDoubles\\Missing")
+        : name_(name), key_(key) {
+        Set(1);
+    }
     ~PlatformPieceMissing() { Set(0); }
     PlatformPieceMissing(const PlatformPieceMissing&) = delete;
     PlatformPieceMissing& operator=(const PlatformPieceMissing&) = delete;
 
 private:
     void Set(DWORD missing) {
-        RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Orvix\\TestDoubles\\Missing", name_,
-                        REG_DWORD, &missing, sizeof(missing));
+        RegSetKeyValueW(HKEY_CURRENT_USER, key_, name_, REG_DWORD, &missing, sizeof(missing));
     }
     const wchar_t* name_;
+    const wchar_t* key_;
+};
+
+// Filter graphs made for the holder's life lack "NoMediaControl" (the graph cannot be run)
+// or have "NoVideoRenderer" (the graph's video window reaches no renderer).
+class GraphLacking : public PlatformPieceMissing {
+public:
+    explicit GraphLacking(const wchar_t* what)
+        : PlatformPieceMissing(what, L"Software\\Orvix\\TestDoubles\\Graph") {}
 };
 
 // One of the capture graph builder's AVI capture-file methods ("SetOutputFileName",
