@@ -37,6 +37,9 @@ CameraSettings ReadCameraSettings() {
     }
     settings.stillPin = ReadDword(key.get(), kValueStillPin) != 0;
     settings.previewPin = ReadDword(key.get(), kValuePreviewPin) != 0;
+    settings.driverDialogs = ReadDword(key.get(), kValueDriverDialogs) != 0;
+    settings.formatDialogResult =
+        static_cast<HRESULT>(ReadDword(key.get(), kValueFormatDialogResult));
     settings.failRun = ReadDword(key.get(), kValueFailRun) != 0;
     settings.loseAfterMs = ReadDword(key.get(), kValueLoseAfterMs);
     settings.abortAfterMs = ReadDword(key.get(), kValueAbortAfterMs);

@@ -14,6 +14,8 @@ struct CameraSettings {
     std::vector<Layout> layouts = DefaultLayouts();  // in capability order
     bool stillPin = false;
     bool previewPin = false;
+    bool driverDialogs = false;
+    HRESULT formatDialogResult = S_OK;
     bool failRun = false;
     DWORD loseAfterMs = 0;
     DWORD abortAfterMs = 0;

@@ -46,6 +46,8 @@ STDMETHODIMP CapturePin::QueryInterface(REFIID iid, void** out) {
         *out = static_cast<IKsPropertySet*>(this);
     } else if (iid == IID_IAMStreamConfig && !filter_.Failures().noStreamConfig) {
         *out = static_cast<IAMStreamConfig*>(this);
+    } else if (iid == IID_IAMStreamControl) {
+        *out = static_cast<IAMStreamControl*>(this);
     } else {
         *out = nullptr;
         return E_NOINTERFACE;
@@ -170,6 +172,7 @@ HRESULT CapturePin::TryConnection(IPin* receivePin, const MediaType& mt) {
         std::lock_guard lock(filter_.DataLock());
         connected_ = receivePin;
         connectionType_ = mt;
+        streamControl_ = StreamControl{};
     }
     auto undo = [this] {
         ComPtr<IPin> peer;
@@ -598,6 +601,14 @@ void CapturePin::StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin
     uint64_t delivered = 0;
     bool discontinuity = true;
     while (WaitForUnit(k, discontinuity)) {
+        {
+            std::lock_guard lock(filter_.DataLock());
+            if (!PassesStreamControlLocked(k)) {
+                discontinuity = true;
+                ++k;
+                continue;
+            }
+        }
         ComPtr<IMediaSample> sample;
         BYTE* data = nullptr;
         // GetBuffer fails once the allocator is decommitted at Stop; the loop then ends at
@@ -635,6 +646,109 @@ void CapturePin::StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin
         ++k;
     }
     EndStream(delivered);
+}
+
+bool CapturePin::PassesStreamControlLocked(uint64_t k) {
+    StreamControl& c = streamControl_;
+    const REFERENCE_TIME t = filter_.RunStartLocked() + UnitStart(k);
+    const LONG_PTR self = reinterpret_cast<LONG_PTR>(static_cast<IPin*>(this));
+    bool passes = c.Flows(t);
+    if (c.stopPending && t >= c.stop) {
+        // The one frame after the stop that was asked for, or the single frame of a start
+        // and a stop at one time.
+        if (c.sendExtra || c.start == c.stop) passes = true;
+        c.stopPending = false;
+        if (c.stopCookie) filter_.NotifyLocked(EC_STREAM_CONTROL_STOPPED, self, c.stopCookie);
+    }
+    if (passes && c.startPending && t >= c.start) {
+        c.startPending = false;
+        if (c.startCookie) filter_.NotifyLocked(EC_STREAM_CONTROL_STARTED, self, c.startCookie);
+    }
+    return passes;
+}
+
+STDMETHODIMP CapturePin::StartAt(const REFERENCE_TIME* start, DWORD cookie) {
+    // Preview samples carry no times, so a preview pin cannot start at one.
+    if (start && *start != MAXLONGLONG && category_ == PIN_CATEGORY_PREVIEW) return E_INVALIDARG;
+    std::lock_guard lock(filter_.DataLock());
+    StreamControl& c = streamControl_;
+    c.startPending = false;
+    c.startCookie = 0;
+    if (!start) {
+        c.start = MINLONGLONG;
+        // Started now: a stop that has come already is over.
+        if (c.stop <= filter_.ReferenceNowLocked()) {
+            c.stop = MAXLONGLONG;
+            c.stopPending = false;
+            c.sendExtra = false;
+        }
+    } else if (*start == MAXLONGLONG) {
+        c.start = MAXLONGLONG;
+    } else {
+        c.start = *start;
+        c.startCookie = cookie;
+        c.startPending = true;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CapturePin::StopAt(const REFERENCE_TIME* stop, BOOL sendExtra, DWORD cookie) {
+    if (stop && *stop != MAXLONGLONG && category_ == PIN_CATEGORY_PREVIEW) return E_INVALIDARG;
+    std::lock_guard lock(filter_.DataLock());
+    StreamControl& c = streamControl_;
+    c.stopPending = false;
+    c.stopCookie = 0;
+    c.sendExtra = false;
+    if (!stop) {
+        c.stop = MINLONGLONG;
+    } else if (*stop == MAXLONGLONG) {
+        c.stop = MAXLONGLONG;
+    } else {
+        c.stop = *stop;
+        c.sendExtra = sendExtra != FALSE;
+        c.stopCookie = cookie;
+        c.stopPending = true;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CapturePin::GetInfo(AM_STREAM_INFO* info) {
+    if (!info) return E_POINTER;
+    std::lock_guard lock(filter_.DataLock());
+    const StreamControl& c = streamControl_;
+    *info = AM_STREAM_INFO{};
+    if (c.start != MINLONGLONG) {
+        info->dwFlags |= AM_STREAM_INFO_START_DEFINED;
+        info->tStart = c.start;
+        info->dwStartCookie = c.startCookie;
+    }
+    if (c.stop != MAXLONGLONG) {
+        info->dwFlags |= AM_STREAM_INFO_STOP_DEFINED;
+        info->tStop = c.stop;
+        info->dwStopCookie = c.stopCookie;
+        if (c.sendExtra) info->dwFlags |= AM_STREAM_INFO_STOP_SEND_EXTRA;
+    }
+    if (!c.Flows(filter_.ReferenceNowLocked())) info->dwFlags |= AM_STREAM_INFO_DISCARDING;
+    return S_OK;
+}
+
+HRESULT CapturePin::DropConnectionWithFormat(const AM_MEDIA_TYPE& mt) {
+    std::lock_guard control(filter_.ControlLock());
+    MediaType wanted = Normalize(mt);
+    if (wanted.Empty()) return VFW_E_INVALIDMEDIATYPE;
+    ComPtr<IPin> peer;
+    {
+        std::lock_guard lock(filter_.DataLock());
+        if (filter_.StateLocked() != State_Stopped) return VFW_E_NOT_STOPPED;
+        peer = connected_;
+    }
+    if (peer) {
+        peer->Disconnect();
+        Disconnect();
+    }
+    std::lock_guard lock(filter_.DataLock());
+    format_ = std::move(wanted);
+    return S_OK;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -887,6 +1001,18 @@ bool CaptureFilter::StreamTimeLocked(REFERENCE_TIME& now) const {
         now = MonotonicNow() - static_cast<REFERENCE_TIME>(runTick_);
     }
     return true;
+}
+
+REFERENCE_TIME CaptureFilter::ReferenceNowLocked() const {
+    REFERENCE_TIME now = 0;
+    if (StreamTimeLocked(now)) return start_ + now;
+    if (clock_ && SUCCEEDED(clock_->GetTime(&now))) return now;
+    return start_;
+}
+
+void CaptureFilter::NotifyLocked(long code, LONG_PTR param1, LONG_PTR param2) {
+    // Under the data lock, so that JoinFilterGraph cannot drop the weak sink meanwhile.
+    if (sink_) sink_->Notify(code, param1, param2);
 }
 
 bool CaptureFilter::CheckLossLocked(REFERENCE_TIME now, REFERENCE_TIME& deadline) {

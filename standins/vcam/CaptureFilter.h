@@ -32,7 +32,10 @@ using Microsoft::WRL::ComPtr;
 
 class CaptureFilter;
 
-class CapturePin : public IPin, public IKsPropertySet, public IAMStreamConfig {
+class CapturePin : public IPin,
+                   public IKsPropertySet,
+                   public IAMStreamConfig,
+                   public IAMStreamControl {
 public:
     CapturePin(CaptureFilter& filter, const wchar_t* name, const GUID& category);
     CapturePin(const CapturePin&) = delete;
@@ -74,7 +77,16 @@ public:
     STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
     STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) override;
 
+    // IAMStreamControl
+    STDMETHODIMP StartAt(const REFERENCE_TIME* start, DWORD cookie) override;
+    STDMETHODIMP StopAt(const REFERENCE_TIME* stop, BOOL sendExtra, DWORD cookie) override;
+    STDMETHODIMP GetInfo(AM_STREAM_INFO* info) override;
+
     const std::wstring& Name() const { return name_; }
+
+    // What a failed reconnection leaves: the pin and its peer unconnected, the pin set to
+    // `mt` (one of its capabilities). Fails unless stopped.
+    HRESULT DropConnectionWithFormat(const AM_MEDIA_TYPE& mt);
 
     // Stopped -> paused: commits the allocator and starts the streaming thread. Called by
     // the filter with its control lock held.
@@ -125,6 +137,26 @@ private:
     void StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin> input, MediaType mt);
     // Waits until unit k is due; false when the stream is to end.
     bool WaitForUnit(uint64_t& k, bool& discontinuity);
+    // Whether unit k goes downstream by the stream control's window; reports the start and
+    // the stop. Data lock held.
+    bool PassesStreamControlLocked(uint64_t k);
+
+    // StartAt and StopAt, in reference time. MINLONGLONG: at once; a start at MAXLONGLONG
+    // never comes, a stop at MAXLONGLONG is none.
+    struct StreamControl {
+        REFERENCE_TIME start = MINLONGLONG;
+        REFERENCE_TIME stop = MAXLONGLONG;
+        DWORD startCookie = 0;
+        DWORD stopCookie = 0;
+        bool sendExtra = false;
+        bool startPending = false;  // a timed start not reached yet
+        bool stopPending = false;   // a timed stop not reached yet
+        bool Flows(REFERENCE_TIME t) const {
+            // The later of the two decides: a stop before the start pauses the stream
+            // between them.
+            return start > stop ? (t < stop || t >= start) : (t >= start && t < stop);
+        }
+    };
 
     const std::wstring name_;
     const GUID category_;
@@ -137,7 +169,8 @@ private:
     MediaType format_;  // set through SetFormat; empty: every capability is offered
     bool stopping_ = false;
     bool inReceive_ = false;
-    unsigned triggers_ = 0;  // frames asked for of a triggered pin, not yet delivered
+    unsigned triggers_ = 0;        // frames asked for of a triggered pin, not yet delivered
+    StreamControl streamControl_;  // reset with each new connection
 
     std::thread thread_;  // touched only under the control lock
 };
@@ -180,6 +213,11 @@ public:
     // The same for a streaming error of the driver: true from its report until a stop.
     bool CheckAbortLocked(REFERENCE_TIME now, REFERENCE_TIME& deadline);
     const DriverFailures& Failures() const { return failures_; }
+    // Stream time 0 in reference time (the time given to Run), and the reference time now.
+    REFERENCE_TIME RunStartLocked() const { return start_; }
+    REFERENCE_TIME ReferenceNowLocked() const;
+    // Reports an event to the graph, when in one.
+    void NotifyLocked(long code, LONG_PTR param1, LONG_PTR param2);
 
 protected:
     CaptureFilter(const CLSID& clsid, bool failRun, DWORD loseAfterMs);

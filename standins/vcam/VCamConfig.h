@@ -31,6 +31,12 @@ inline constexpr wchar_t kPageClassName[] = L"Orvix Test Camera Property Page";
 inline constexpr int kPageSensorTextId = 1001;
 inline constexpr int kPageFormatTextId = 1002;
 
+// Every output pin has IAMStreamControl: StartAt and StopAt take a reference time (stream
+// time plus the time given to Run), NULL for now and MAXLONGLONG for never (a start) or no
+// stop; a start and a stop at one time deliver one frame; EC_STREAM_CONTROL_STARTED and
+// _STOPPED carry a non-zero cookie; the preview pin takes only NULL and MAXLONGLONG
+// (E_INVALIDARG otherwise). Frames outside the window are not delivered. A new connection
+// starts with no start or stop set.
 // Output pin names, in pin order. A camera with a still pin names it like the real driver
 // does.
 inline constexpr wchar_t kCapturePinName[] = L"Capture";
@@ -54,6 +60,26 @@ inline constexpr wchar_t kValueStillPin[] = L"StillPin";
 // REG_DWORD 1: the camera has a separate output pin named "Preview" (PIN_CATEGORY_PREVIEW),
 // after the still pin when there is one, with its own IAMStreamConfig and property page.
 inline constexpr wchar_t kValuePreviewPin[] = L"PreviewPin";
+// REG_DWORD 1: the camera has the driver dialogs of an old capture driver:
+// IAMVfwCaptureDialogs on the filter, with the format, source and display dialogs
+// (modal, owned by the window given, titled kFormatDialogTitle, kSourceDialogTitle and
+// kDisplayDialogTitle; S_OK on OK, S_FALSE on Cancel). The format dialog lists the frame
+// sizes of the current subtype ("640 x 480", capability order, the current one selected;
+// list control kDriverDialogListId) and sets the one chosen as SetFormat does; a new size
+// while the capture output is connected is a reconnection the chain downstream cannot
+// follow: the output is left unconnected with that format and the dialog returns
+// VFW_E_CANNOT_CONNECT. ShowDialog
+// refuses a dialog it does not have (E_INVALIDARG), a filter that is not stopped
+// (VFW_E_NOT_STOPPED) and a second dialog while one is open (E_UNEXPECTED).
+inline constexpr wchar_t kValueDriverDialogs[] = L"DriverDialogs";
+// REG_DWORD, an HRESULT: the format dialog's OK returns this instead of S_OK, and a failure
+// code leaves the capture output unconnected with the chosen format, as a failed
+// reconnection does (VFW_E_CANNOT_CONNECT is the one the program handles). 0: as usual.
+inline constexpr wchar_t kValueFormatDialogResult[] = L"FormatDialogResult";
+inline constexpr wchar_t kFormatDialogTitle[] = L"Orvix Test Camera Format";
+inline constexpr wchar_t kSourceDialogTitle[] = L"Orvix Test Camera Source";
+inline constexpr wchar_t kDisplayDialogTitle[] = L"Orvix Test Camera Display";
+inline constexpr int kDriverDialogListId = 1101;
 // REG_DWORD 1: the camera's Run fails with kBusyResult, as when another program holds it.
 inline constexpr wchar_t kValueFailRun[] = L"FailRun";
 // REG_DWORD N > 0: N ms after the stream starts the camera is unplugged: it reports

@@ -1,6 +1,6 @@
 // The stand-in camera: a capture pin offering six frame sizes in MJPG and YUY2 (or in one
-// configured layout), an optional still pin named "Stop", and the driver's IAMVMControl whose
-// sensor switch changes the test picture. The filter and its pins name one property page,
+// configured layout), an optional still pin named "Stop", the driver's IAMVMControl whose
+// sensor switch changes the test picture, and optionally an old driver's dialogs. The filter and its pins name one property page,
 // which shows the sensor and the format in use.
 #include <ocidl.h>
 
@@ -15,6 +15,7 @@
 #include "standins/vcam/CameraStatus.h"
 #include "standins/vcam/CaptureFilter.h"
 #include "standins/vcam/ComObject.h"
+#include "standins/vcam/DriverDialog.h"
 #include "standins/vcam/Filters.h"
 #include "standins/vcam/IAMVMControl.h"
 #include "standins/vcam/TestPicture.h"
@@ -215,17 +216,22 @@ private:
 
 class CameraFilter final : public CaptureFilter,
                            public IAMVMControl,
+                           public IAMVfwCaptureDialogs,
                            public IAMVideoControl,
                            public ISpecifyPropertyPages,
                            public IVCamStatus {
 public:
     explicit CameraFilter(const CameraSettings& settings)
-        : CaptureFilter(CLSID_OrvixTestCamera, settings.failRun, settings.loseAfterMs) {
+        : CaptureFilter(CLSID_OrvixTestCamera, settings.failRun, settings.loseAfterMs),
+          driverDialogs_(settings.driverDialogs),
+          formatDialogResult_(settings.formatDialogResult) {
         SetRunNoticeWindow(settings.runNoticeWindow);
         SetFailures(ReadDriverFailures(kFailCamera));
         SetAbortAfterMs(settings.abortAfterMs);
-        AddPin(std::make_unique<VideoPin>(*this, kCapturePinName, PIN_CATEGORY_CAPTURE,
-                                          settings.layouts, false, sensor_));
+        auto capture = std::make_unique<VideoPin>(*this, kCapturePinName, PIN_CATEGORY_CAPTURE,
+                                                  settings.layouts, false, sensor_);
+        capture_ = capture.get();
+        AddPin(std::move(capture));
         if (settings.stillPin) {
             auto still = std::make_unique<VideoPin>(*this, kStillPinName, PIN_CATEGORY_STILL,
                                                     settings.layouts, true, sensor_);
@@ -271,6 +277,29 @@ public:
     }
 
     STDMETHODIMP GetPages(CAUUID* pages) override { return GetCameraPages(pages); }
+
+    // IAMVfwCaptureDialogs
+    STDMETHODIMP HasDialog(int dialog) override { return Title(dialog) ? S_OK : S_FALSE; }
+    STDMETHODIMP ShowDialog(int dialog, HWND owner) override {
+        const wchar_t* title = Title(dialog);
+        if (!title) return E_INVALIDARG;
+        {
+            std::lock_guard lock(DataLock());
+            if (StateLocked() != State_Stopped) return VFW_E_NOT_STOPPED;
+        }
+        // The interface names no code for this: a driver has one dialog open at a time.
+        if (dialogOpen_.exchange(true)) return E_UNEXPECTED;
+        struct Closed {
+            std::atomic<bool>& open;
+            ~Closed() { open = false; }
+        } closed{dialogOpen_};
+        if (dialog != VfwCaptureDialog_Format) {
+            int none = 0;
+            return Answer(ShowDriverDialog(owner, title, {}, none));
+        }
+        return ShowFormatDialog(owner, title);
+    }
+    STDMETHODIMP SendDriverMessage(int, int, long, long) override { return E_NOTIMPL; }
 
     // IAMVideoControl: the still pin takes a trigger (one frame each); nothing else is
     // switchable.
@@ -346,6 +375,11 @@ protected:
             AddRef();
             return S_OK;
         }
+        if (iid == IID_IAMVfwCaptureDialogs && driverDialogs_) {
+            *out = static_cast<IAMVfwCaptureDialogs*>(this);
+            AddRef();
+            return S_OK;
+        }
         if (iid == IID_IAMVideoControl) {
             *out = static_cast<IAMVideoControl*>(this);
             AddRef();
@@ -372,6 +406,65 @@ private:
         return still_ && pin == static_cast<IPin*>(static_cast<CapturePin*>(still_));
     }
 
+    static const wchar_t* Title(int dialog) {
+        switch (dialog) {
+            case VfwCaptureDialog_Format: return kFormatDialogTitle;
+            case VfwCaptureDialog_Source: return kSourceDialogTitle;
+            case VfwCaptureDialog_Display: return kDisplayDialogTitle;
+            default: return nullptr;
+        }
+    }
+    static HRESULT Answer(INT_PTR button) {
+        if (button == IDOK) return S_OK;
+        if (button == IDCANCEL) return S_FALSE;
+        return E_FAIL;  // the dialog could not be made
+    }
+
+    // The frame sizes of the current subtype; the one chosen is set as SetFormat sets it.
+    HRESULT ShowFormatDialog(HWND owner, const wchar_t* title) {
+        AM_MEDIA_TYPE* current = nullptr;
+        HRESULT hr = capture_->GetFormat(&current);
+        if (FAILED(hr)) return hr;
+        const VideoSubtype* subtype = SubtypeWithGuid(current->subtype);
+        const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(current->pbFormat);
+        const REFERENCE_TIME interval = vih->AvgTimePerFrame;
+        std::vector<std::wstring> names;
+        int chosen = 0;
+        for (int i = 0; i < kSizeCount; ++i) {
+            names.push_back(std::to_wstring(kSizes[i].width) + L" x " +
+                            std::to_wstring(kSizes[i].height));
+            if (kSizes[i].width == vih->bmiHeader.biWidth &&
+                kSizes[i].height == vih->bmiHeader.biHeight)
+                chosen = i;
+        }
+        DeleteMediaType(current);
+        if (!subtype) return E_UNEXPECTED;
+        const int before = chosen;
+        const HRESULT answer = Answer(ShowDriverDialog(owner, title, names, chosen));
+        if (answer != S_OK) return answer;
+        MediaType wanted = MakeVideoType(kSizes[chosen], *subtype, interval);
+        if (FAILED(formatDialogResult_)) {
+            capture_->DropConnectionWithFormat(*wanted);
+            return formatDialogResult_;
+        }
+        // A new size on a connected output needs the whole chain downstream to follow.
+        // Wine's Smart Tee takes a new type at its input while its outputs keep the old one
+        // (measured), so the reconnection counts as the refusal the interface documents.
+        ComPtr<IPin> peer;
+        if (chosen != before && SUCCEEDED(capture_->ConnectedTo(&peer))) {
+            if (Failures().refuseFormat) return VFW_E_INVALIDMEDIATYPE;
+            capture_->DropConnectionWithFormat(*wanted);
+            return VFW_E_CANNOT_CONNECT;
+        }
+        hr = capture_->SetFormat(wanted.get());
+        if (FAILED(hr)) return hr;
+        return formatDialogResult_;
+    }
+
+    const bool driverDialogs_;
+    const HRESULT formatDialogResult_;
+    std::atomic<bool> dialogOpen_{false};
+    VideoPin* capture_ = nullptr;  // owned by the pin list
     VideoPin* still_ = nullptr;  // owned by the pin list
     std::atomic<LONG> sensor_{1};  // the forward sensor until told otherwise
 };

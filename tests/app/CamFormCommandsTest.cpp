@@ -368,3 +368,54 @@ TEST_F(CamFormCommands, HelpOpensTheLanguagesHelpFileInTheViewer) {
         EXPECT_TRUE(ProcessesEnded({pid})) << "the help viewer stayed running";
     }
 }
+
+namespace {
+
+// A camera with an old driver's dialogs, whose format dialog cannot reconnect.
+class CamFormDriverDialogs : public CamFormCommands {
+protected:
+    void SetUp() override {
+        config.SetDword(vcam::kValueDriverDialogs, 1);
+        config.SetDword(vcam::kValueFormatDialogResult, static_cast<DWORD>(VFW_E_CANNOT_CONNECT));
+        CamFormCommands::SetUp();
+    }
+};
+
+// The width of the camera's capture output as connected now; 0 when unconnected.
+LONG ConnectedWidth(IBaseFilter* camera) {
+    Microsoft::WRL::ComPtr<IPin> pin;
+    AM_MEDIA_TYPE mt{};
+    if (!camera || FAILED(camera->FindPin(vcam::kCapturePinName, &pin)) ||
+        FAILED(pin->ConnectionMediaType(&mt)))
+        return 0;
+    const LONG width = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader.biWidth;
+    CoTaskMemFree(mt.pbFormat);
+    if (mt.pUnk) mt.pUnk->Release();
+    return width;
+}
+
+}  // namespace
+
+TEST_F(CamFormDriverDialogs, VideoSourceIsTheDriversDialogAndAFailedFormatDialogLeavesALivePicture) {
+    AsUser([&] {
+        PickFromPictureMenu(1);
+        HWND d = WaitForActiveForm(vcam::kSourceDialogTitle);
+        ASSERT_TRUE(d) << "the driver's source dialog did not open";
+        PressKey(VK_RETURN);
+        EXPECT_TRUE(WaitWindowGone(d));
+    });
+    EXPECT_TRUE(PumpUntil([&] { return form->IsPreviewing(); }, 15000));
+    // The program has no menu entry for the driver's format dialog; the control shows it.
+    RunWithUser([&] { form->gcap->ShowDeviceOption(OptionVideoFormat); },
+                [&] {
+                    HWND d = WaitForActiveForm(vcam::kFormatDialogTitle);
+                    ASSERT_TRUE(d) << "the driver's format dialog did not open";
+                    PressKey(VK_DOWN);  // from the window's 640 x 480 to 352 x 288
+                    PressKey(VK_RETURN);
+                    EXPECT_TRUE(WaitWindowGone(d));
+                });
+    EXPECT_TRUE(form->IsPreviewing());
+    // A graph built anew: the camera runs connected at the size chosen.
+    EXPECT_EQ(ConnectedWidth(form->gcap->VideoCaptureFilter()), 352);
+    EXPECT_TRUE(PictureShowsCamera()) << "no live picture after the format dialog";
+}

@@ -1,6 +1,8 @@
 // Formats and dialogs: requested sizes reaching the camera at the next build, refusals,
-// the sizes the camera offers, the option list and the filter's property page.
+// the sizes the camera offers, the option list, the filter's and the pins' property pages
+// and a camera's driver dialogs, answered with real keys.
 #include "tests/capture/CaptureTestSupport.h"
+#include "tests/ui/UiTestSupport.h"
 
 #include <algorithm>
 #include <tuple>
@@ -11,6 +13,24 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 using FormatTest = CaptureFixture;
+
+// Shows option Kind while a user answers the dialog titled Title with Keys (the last one
+// closes it); the option's result, or -1 when the dialog did not open or stayed open.
+// Owner receives the dialog's owner window.
+int AnswerOption(TGDirectCapPin2* cap, int kind, const wchar_t* title,
+                 std::initializer_list<WORD> keys, HWND* owner = nullptr) {
+    int result = -1;
+    bool answered = false;
+    uitest::RunWithUser([&] { result = cap->ShowDeviceOption(kind); },
+                        [&] {
+                            HWND dialog = uitest::WaitForActiveForm(title);
+                            if (!dialog) return;
+                            if (owner) *owner = GetWindow(dialog, GW_OWNER);
+                            for (WORD key : keys) uitest::PressKey(key);
+                            answered = uitest::WaitWindowGone(dialog);
+                        });
+    return answered ? result : -1;
+}
 
 // The format the camera's capture output is set to, as the camera itself reports it.
 VIDEOINFOHEADER DeviceFormat(IBaseFilter* camera) {
@@ -192,4 +212,114 @@ TEST_F(FormatTest, StandInListsItsFilterPageFirstAndTheSourcePageOpensIt) {
     ASSERT_TRUE(cap->ShowVideoSourcePage());
     ::KillTimer(nullptr, timer);
     EXPECT_NE(frame, nullptr);
+}
+
+TEST_F(FormatTest, DriverDialogsAreListedAndTheSourcePageIsTheSourceDialog) {
+    config.SetDword(vcam::kValueDriverDialogs, 1);
+    ASSERT_TRUE(SelectCamera());
+    const TDeviceOptions& options = cap->DeviceOptions();
+    ASSERT_EQ(options.Count(), 3);
+    EXPECT_TRUE(options.IsKind(0, OptionVideoFormat));
+    EXPECT_TRUE(options.IsKind(1, OptionVideoSource));
+    EXPECT_TRUE(options.IsKind(2, OptionVideoDisplay));
+    ASSERT_TRUE(cap->StartPreview());
+    // Cancelled: the preview stays stopped and the result says it was not shown.
+    HWND owner = nullptr;
+    EXPECT_EQ(AnswerOption(cap, OptionVideoSource, vcam::kSourceDialogTitle, {VK_ESCAPE}, &owner),
+              1);
+    EXPECT_EQ(owner, form->Handle());
+    EXPECT_FALSE(cap->Previewing());
+    // Accepted: the preview runs again.
+    EXPECT_EQ(AnswerOption(cap, OptionVideoDisplay, vcam::kDisplayDialogTitle, {VK_RETURN}), 0);
+    EXPECT_FALSE(cap->Previewing()) << "the display dialog started a preview that was off";
+    ASSERT_TRUE(cap->StartPreview());
+    EXPECT_EQ(AnswerOption(cap, OptionVideoSource, vcam::kSourceDialogTitle, {VK_RETURN}), 0);
+    EXPECT_TRUE(cap->Previewing());
+    bool shown = false;
+    uitest::RunWithUser([&] { shown = cap->ShowVideoSourcePage(); },
+                        [&] {
+                            HWND dialog = uitest::WaitForActiveForm(vcam::kSourceDialogTitle);
+                            ASSERT_TRUE(dialog) << "the source page is not the source dialog";
+                            uitest::PressKey(VK_RETURN);
+                        });
+    EXPECT_TRUE(shown);
+}
+
+TEST_F(FormatTest, SizeChosenInTheFormatDialogBecomesTheVideoSize) {
+    config.SetDword(vcam::kValueDriverDialogs, 1);
+    ASSERT_TRUE(SelectCamera());
+    ClearEvents();
+    // Listed from 640 x 480, the current size: one down is 352 x 288.
+    EXPECT_EQ(AnswerOption(cap, OptionVideoFormat, vcam::kFormatDialogTitle, {VK_DOWN, VK_RETURN}),
+              0);
+    EXPECT_EQ(cap->FrameWidth(), 352);
+    EXPECT_EQ(cap->FrameHeight(), 288);
+    EXPECT_EQ(Events(), (std::vector<std::string>{"VideoFormatChange"}));
+    ASSERT_TRUE(cap->StartPreview());
+    ASSERT_TRUE(WaitFrames(2));
+    EXPECT_EQ(lastSize.load(), 352 * 288 * 3);
+    // While previewing, the chain built for the old size cannot follow: the graph is built
+    // anew at the new size. Cancelled, nothing changes.
+    EXPECT_EQ(AnswerOption(cap, OptionVideoFormat, vcam::kFormatDialogTitle, {VK_DOWN, VK_RETURN}),
+              0);
+    EXPECT_EQ(cap->FrameWidth(), 320);
+    frames = 0;
+    ASSERT_TRUE(WaitFrames(2));
+    EXPECT_EQ(lastSize.load(), 320 * 240 * 3);
+    AnswerOption(cap, OptionVideoFormat, vcam::kFormatDialogTitle, {VK_DOWN, VK_ESCAPE});
+    EXPECT_EQ(cap->FrameWidth(), 320);
+}
+
+TEST_F(FormatTest, FormatDialogThatCannotReconnectTearsTheGraphDownAndThePreviewGoesOn) {
+    config.SetDword(vcam::kValueDriverDialogs, 1);
+    config.SetDword(vcam::kValueFormatDialogResult, static_cast<DWORD>(VFW_E_CANNOT_CONNECT));
+    ASSERT_TRUE(SelectCamera());
+    ASSERT_TRUE(cap->StartPreview());
+    ASSERT_TRUE(WaitFrames(1));
+    // From 320 x 240, the control's first size, one down is 160 x 120; the camera is left
+    // unconnected, so only a graph built anew shows it.
+    EXPECT_EQ(AnswerOption(cap, OptionVideoFormat, vcam::kFormatDialogTitle, {VK_DOWN, VK_RETURN}),
+              0);
+    EXPECT_TRUE(cap->Previewing());
+    EXPECT_EQ(cap->FrameWidth(), 160);
+    frames = 0;
+    ASSERT_TRUE(WaitFrames(2)) << "no picture after the format dialog";
+    EXPECT_EQ(lastSize.load(), 160 * 120 * 3);
+}
+
+TEST_F(FormatTest, PreviewPinPagesComeWithTheGraphTornDown) {
+    config.SetDword(vcam::kValuePreviewPin, 1);
+    ASSERT_TRUE(SelectCamera());
+    int kind = -1;
+    for (int i = 0; i < cap->DeviceOptions().Count(); ++i)
+        if (cap->DeviceOptions().IsKind(i, OptionVideoPreviewPin)) kind = OptionVideoPreviewPin;
+    ASSERT_EQ(kind, OptionVideoPreviewPin) << "no preview pin entry";
+    ASSERT_TRUE(cap->StartPreview());
+    int result = -1;
+    bool pageShown = false, graphDown = false;
+    uitest::RunWithUser([&] { result = cap->ShowDeviceOption(OptionVideoPreviewPin); },
+                        [&] {
+                            HWND page = nullptr;
+                            ASSERT_TRUE(uitest::WaitUntil([&] {
+                                for (HWND top = GetTopWindow(nullptr); top;
+                                     top = GetWindow(top, GW_HWNDNEXT)) {
+                                    const auto found = uitest::Children(top, vcam::kPageClassName);
+                                    if (!found.empty() && IsWindowVisible(top)) {
+                                        page = top;
+                                        return true;
+                                    }
+                                }
+                                return false;
+                            })) << "the preview pin's page did not open";
+                            graphDown = !cap->Previewing();
+                            pageShown = true;
+                            ASSERT_TRUE(uitest::BringToFront(page));
+                            uitest::PressKey(VK_ESCAPE);
+                        });
+    EXPECT_TRUE(pageShown);
+    EXPECT_TRUE(graphDown);
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(cap->Previewing());
+    frames = 0;
+    EXPECT_TRUE(WaitFrames(2));
 }

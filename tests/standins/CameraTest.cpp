@@ -681,3 +681,119 @@ TEST_F(CameraTest, SetFormatOnAConnectedPinReconnectsWithTheNewSize) {
     ASSERT_EQ(graph.Stop(), S_OK);
     EXPECT_EQ(graph.callback->LastData().size(), 160u * 120u * 3u);
 }
+
+TEST_F(CameraTest, StreamControlOnEveryOutputPinDeliversOnlyInsideItsWindow) {
+    config_.SetDword(vcam::kValueStillPin, 1);
+    config_.SetDword(vcam::kValuePreviewPin, 1);
+    ComPtr<IBaseFilter> camera = CreateCamera();
+    ASSERT_TRUE(camera);
+    ComPtr<IEnumPins> pins;
+    ASSERT_EQ(camera->EnumPins(&pins), S_OK);
+    ComPtr<IPin> each;
+    int withControl = 0;
+    while (pins->Next(1, each.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        ComPtr<IAMStreamControl> c;
+        if (SUCCEEDED(each.As(&c))) ++withControl;
+    }
+    EXPECT_EQ(withControl, 3);
+    // Preview samples carry no times: only now and never.
+    ComPtr<IPin> previewPin;
+    ASSERT_EQ(camera->FindPin(vcam::kPreviewPinName, &previewPin), S_OK);
+    ComPtr<IAMStreamControl> preview;
+    ASSERT_EQ(previewPin.As(&preview), S_OK);
+    const REFERENCE_TIME never = MAXLONGLONG, frame = vcam::kDefaultFrameInterval;
+    const REFERENCE_TIME at = 5 * frame;
+    EXPECT_EQ(preview->StartAt(&at, 1), E_INVALIDARG);
+    EXPECT_EQ(preview->StopAt(&at, FALSE, 1), E_INVALIDARG);
+    ASSERT_EQ(preview->StartAt(&never, 0), S_OK);
+    AM_STREAM_INFO info{};
+    ASSERT_EQ(preview->GetInfo(&info), S_OK);
+    EXPECT_EQ(info.dwFlags, DWORD{AM_STREAM_INFO_START_DEFINED | AM_STREAM_INFO_DISCARDING});
+    EXPECT_EQ(info.tStart, never);
+    ASSERT_EQ(preview->StartAt(nullptr, 0), S_OK);
+    ASSERT_EQ(preview->GetInfo(&info), S_OK);
+    EXPECT_EQ(info.dwFlags, 0u);
+    EXPECT_EQ(preview->GetInfo(nullptr), E_POINTER);
+
+    CaptureGraph graph;
+    ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
+    ComPtr<IPin> capturePin;
+    ASSERT_EQ(camera->FindPin(vcam::kCapturePinName, &capturePin), S_OK);
+    ComPtr<IAMStreamControl> capture;
+    ASSERT_EQ(capturePin.As(&capture), S_OK);
+    // Frames 5 to 9 of the stream only.
+    const REFERENCE_TIME stop = 10 * frame;
+    ASSERT_EQ(capture->StartAt(&at, 5), S_OK);
+    ASSERT_EQ(capture->StopAt(&stop, FALSE, 6), S_OK);
+    ASSERT_EQ(capture->GetInfo(&info), S_OK);
+    EXPECT_EQ(info.dwFlags, DWORD{AM_STREAM_INFO_START_DEFINED | AM_STREAM_INFO_STOP_DEFINED |
+                                  AM_STREAM_INFO_DISCARDING});
+    EXPECT_EQ(info.tStart, at);
+    EXPECT_EQ(info.tStop, stop);
+    EXPECT_EQ(info.dwStartCookie, 5u);
+    EXPECT_EQ(info.dwStopCookie, 6u);
+    // Without a clock the stream time is the reference time (run from 0).
+    ASSERT_TRUE(SUCCEEDED(graph.renderer->Run(0)));
+    ASSERT_TRUE(SUCCEEDED(graph.grabberFilter->Run(0)));
+    ASSERT_EQ(camera->Run(0), S_OK);
+    EXPECT_TRUE(graph.WaitForEvent(EC_STREAM_CONTROL_STARTED, 5s));
+    EXPECT_TRUE(graph.WaitForEvent(EC_STREAM_CONTROL_STOPPED, 5s));
+    // Started again now, after the stop: frames come again, later than the stop.
+    ASSERT_EQ(capture->StartAt(nullptr, 0), S_OK);
+    const size_t windowed = graph.callback->Count();
+    ASSERT_TRUE(graph.callback->WaitForCount(windowed + 1, 5s));
+    graph.StopEachFilter();
+    const auto records = graph.callback->Records();
+    ASSERT_GE(windowed, 1u);
+    ASSERT_LE(windowed, 5u);
+    for (size_t i = 0; i < windowed; ++i) {
+        EXPECT_GE(records[i].start, at) << i;
+        EXPECT_LT(records[i].start, stop) << i;
+    }
+    EXPECT_GT(records[windowed].start, stop);
+}
+
+TEST_F(CameraTest, DriverDialogsOnlyWhenConfiguredAndAsStrictAsTheInterface) {
+    ComPtr<IBaseFilter> plain = CreateCamera();
+    ASSERT_TRUE(plain);
+    ComPtr<IAMVfwCaptureDialogs> none;
+    EXPECT_EQ(plain.As(&none), E_NOINTERFACE);
+
+    config_.SetDword(vcam::kValueDriverDialogs, 1);
+    ComPtr<IBaseFilter> camera = CreateCamera();
+    ASSERT_TRUE(camera);
+    ComPtr<IAMVfwCaptureDialogs> dialogs;
+    ASSERT_EQ(camera.As(&dialogs), S_OK);
+    for (int kind : {VfwCaptureDialog_Format, VfwCaptureDialog_Source, VfwCaptureDialog_Display})
+        EXPECT_EQ(dialogs->HasDialog(kind), S_OK) << kind;
+    EXPECT_EQ(dialogs->HasDialog(8), S_FALSE);
+    EXPECT_EQ(dialogs->ShowDialog(8, nullptr), E_INVALIDARG);
+    EXPECT_EQ(dialogs->SendDriverMessage(VfwCaptureDialog_Source, 0, 0, 0), E_NOTIMPL);
+
+    // While the source dialog is open a second one is refused; Cancel gives S_FALSE.
+    fw::WindowHandle owner(CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                     nullptr, nullptr, nullptr));
+    static IAMVfwCaptureDialogs* open;
+    static HRESULT second;
+    static HWND seenOwner;
+    open = dialogs.Get();
+    second = S_OK;
+    seenOwner = nullptr;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) CALLBACK {
+        HWND d = FindWindowW(nullptr, vcam::kSourceDialogTitle);
+        if (!d || !IsWindowVisible(d) || seenOwner) return;
+        seenOwner = GetWindow(d, GW_OWNER);
+        second = open->ShowDialog(VfwCaptureDialog_Display, nullptr);
+        PostMessageW(d, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_EQ(dialogs->ShowDialog(VfwCaptureDialog_Source, owner.get()), S_FALSE);
+    KillTimer(nullptr, timer);
+    EXPECT_EQ(second, E_UNEXPECTED);
+    EXPECT_EQ(seenOwner, owner.get());
+
+    CaptureGraph graph;
+    ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
+    ASSERT_TRUE(SUCCEEDED(graph.Run()));
+    EXPECT_EQ(dialogs->ShowDialog(VfwCaptureDialog_Format, owner.get()), VFW_E_NOT_STOPPED);
+    EXPECT_EQ(graph.Stop(), S_OK);
+}
