@@ -194,18 +194,20 @@ TEST_F(RecordingTest, StillAndPreviewPinCamerasPreviewSnapAndRecord) {
     }
 }
 
-// Through the capture graph builder's own AVI output, as on Windows, and through the one
-// made by hand where the builder has none (Wine's).
+// Through the capture graph builder's own AVI output and stream control, as on Windows,
+// and through the output made by hand and a plain run where the builder has neither
+// (Wine's).
 TEST_F(RecordingTest, AviAndMpgNamesGiveAviFilesWithVideoAndSound) {
     ASSERT_TRUE(Ready());
     // More preallocation than an AVI capture file can have still records.
     cap->BufferFileSize = 5000;
     for (const bool windowsBuilder : {true, false}) {
-        std::optional<testsupport::BuilderMethodResult> noOutput, noAlloc, noCopy;
+        std::optional<testsupport::BuilderMethodResult> noOutput, noAlloc, noCopy, noControl;
         if (!windowsBuilder) {
             noOutput.emplace(L"SetOutputFileName", E_NOTIMPL);
             noAlloc.emplace(L"AllocCapFile", E_NOTIMPL);
             noCopy.emplace(L"CopyCaptureFile", E_NOTIMPL);
+            noControl.emplace(L"ControlStream", E_NOTIMPL);
         }
         for (const wchar_t* name : {L"clip_.avi", L"clip_.mpg"}) {
             SCOPED_TRACE(Narrow(name) + (windowsBuilder ? " through the builder" : " by hand"));

@@ -1,9 +1,10 @@
 // The capture graph builder as Windows has it. Wine's builder (qcap.dll, served here
 // through its own class object) does all the work but the AVI capture-file facilities,
 // which it leaves out with E_NOTIMPL: SetOutputFileName, AllocCapFile and CopyCaptureFile
-// are done here as Windows documents them, so that the path the program takes on Windows
-// runs in the tests. A test's switch: a REG_DWORD under HKCU\Software\Orvix\TestDoubles\Builder
-// named as one of the three makes it return that HRESULT instead (E_NOTIMPL: as under Wine).
+// are done here as Windows documents them, and so is ControlStream for all the capture
+// filters of a graph, so that the path the program takes on Windows runs in the tests. A
+// test's switch: a REG_DWORD under HKCU\Software\Orvix\TestDoubles\Builder named as one of
+// the four makes it return that HRESULT instead (E_NOTIMPL: as under Wine).
 #include <dshow.h>
 #include <wrl/client.h>
 
@@ -88,10 +89,39 @@ public:
                               IBaseFilter* via, IBaseFilter* sink) override {
         return wine_->RenderStream(category, type, source, via, sink);
     }
+    // Sets the stream control of the output pins of that category (and major type) on the
+    // named filter, or on every filter of the graph when none is named; E_FAIL when no such
+    // pin has stream control. Wine leaves this out.
     STDMETHODIMP ControlStream(const GUID* category, const GUID* type, IBaseFilter* filter,
                                REFERENCE_TIME* start, REFERENCE_TIME* stop, WORD startCookie,
                                WORD stopCookie) override {
-        return wine_->ControlStream(category, type, filter, start, stop, startCookie, stopCookie);
+        if (!category) return E_POINTER;
+        if (const HRESULT forced = Forced(L"ControlStream"); forced != S_OK) return forced;
+        std::vector<ComPtr<IBaseFilter>> filters;
+        if (filter) {
+            filters.emplace_back(filter);
+        } else {
+            ComPtr<IGraphBuilder> graph;
+            ComPtr<IEnumFilters> all;
+            if (FAILED(wine_->GetFiltergraph(&graph)) || !graph || FAILED(graph->EnumFilters(&all)))
+                return E_FAIL;
+            ComPtr<IBaseFilter> f;
+            while (all->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) filters.push_back(f);
+        }
+        bool controlled = false;
+        for (const ComPtr<IBaseFilter>& f : filters) {
+            ComPtr<IPin> pin;
+            for (int i = 0; wine_->FindPin(f.Get(), PINDIR_OUTPUT, category, type, FALSE, i,
+                                           pin.ReleaseAndGetAddressOf()) == S_OK;
+                 ++i) {
+                ComPtr<IAMStreamControl> control;
+                if (FAILED(pin.As(&control))) continue;
+                control->StopAt(stop, FALSE, stopCookie);
+                control->StartAt(start, startCookie);
+                controlled = true;
+            }
+        }
+        return controlled ? S_OK : E_FAIL;
     }
     STDMETHODIMP FindPin(IUnknown* source, PIN_DIRECTION direction, const GUID* category,
                          const GUID* type, BOOL unconnected, int index, IPin** pin) override {

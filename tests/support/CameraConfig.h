@@ -53,9 +53,9 @@ public:
         : PlatformPieceMissing(what, L"Software\\Orvix\\TestDoubles\\Graph") {}
 };
 
-// One of the capture graph builder's AVI capture-file methods ("SetOutputFileName",
-// "AllocCapFile", "CopyCaptureFile") returns `result` for the holder's life; E_NOTIMPL is
-// what Wine's own builder returns.
+// One of the capture graph builder's methods that Wine leaves out ("SetOutputFileName",
+// "AllocCapFile", "CopyCaptureFile", "ControlStream") returns `result` for the holder's
+// life; E_NOTIMPL is what Wine's own builder returns.
 class BuilderMethodResult {
 public:
     BuilderMethodResult(const wchar_t* method, HRESULT result) : method_(method) {
