@@ -9,6 +9,7 @@
 #include "standins/vcam/VCamConfig.h"
 #include "framework/WinHandles.h"
 #include "tests/support/Input.h"
+#include "tests/support/MessageBoxes.h"
 #include "tests/support/ScreenPixels.h"
 #include "tests/support/TestPaths.h"
 #include "tests/ui/UiTestSupport.h"
@@ -33,6 +34,19 @@ std::wstring SensorId() {
                      value, &size) != ERROR_SUCCESS)
         return L"";
     return value;
+}
+
+// The visible top-level windows of this process, for a failure's message.
+std::string WindowsShown() {
+    std::string out;
+    for (HWND h : testsupport::VisibleWindowsOf(GetCurrentProcessId())) {
+        wchar_t title[128] = {}, cls[64] = {};
+        GetWindowTextW(h, title, 128);
+        GetClassNameW(h, cls, 64);
+        out += "[" + WideToAnsi(cls) + " \"" + WideToAnsi(title) + "\"" +
+               (h == GetForegroundWindow() ? " foreground" : "") + "] ";
+    }
+    return out;
 }
 
 class CamFormCommands : public apptest::MainWindowTest {
@@ -61,17 +75,18 @@ protected:
             menu = FindWindowW(L"#32768", nullptr);
             return menu && IsWindowVisible(menu);
         })) << "the menu did not open";
-        // The menu opens under the pointer, which would pick the item it rests on: the
-        // keys count from no item picked.
-        ASSERT_TRUE(testsupport::ParkPointer());
+        // Clicked on the item: the menu opens under the pointer, and on a busy machine a
+        // late report of the pointer's earlier place can pick another item under the keys.
         const auto items = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
-        ASSERT_TRUE(WaitUntil([&] {
-            for (int i = 0; i < GetMenuItemCount(items); ++i)
-                if (GetMenuState(items, i, MF_BYPOSITION) & MF_HILITE) return false;
-            return true;
-        })) << "an item stayed picked";
-        for (int i = 0; i < position; ++i) PressKey(VK_DOWN);
-        PressKey(VK_RETURN);
+        const int count = GetMenuItemCount(items);
+        int wanted = -1;
+        for (int i = 0, n = 0; i < count && wanted < 0; ++i)
+            if (!(GetMenuState(items, i, MF_BYPOSITION) & MF_SEPARATOR) && ++n == position)
+                wanted = i;
+        ASSERT_GE(wanted, 0) << "the menu has no entry " << position;
+        RECT item{};
+        ASSERT_TRUE(GetMenuItemRect(nullptr, items, static_cast<UINT>(wanted), &item));
+        testsupport::SendClick((item.left + item.right) / 2, (item.top + item.bottom) / 2);
     }
 
     // Runs Script as the user while the test thread services the window's messages.
@@ -228,7 +243,7 @@ TEST_F(CamFormCommands, CancelledSaveFolderDialogChangesNothing) {
     AsUser([&] {
         PickFromPictureMenu(3);  // Video Source, Video Format, Save Folder
         HWND f = WaitForActiveForm(GetText("T_FOLDER_SETTING"));
-        ASSERT_TRUE(f) << "the save-folder dialog did not open";
+        ASSERT_TRUE(f) << "the save-folder dialog did not open: " << WindowsShown();
         HWND field = ChildWindowFromPointEx(f, POINT{40, 80}, CWP_SKIPINVISIBLE);
         ReplaceEditText(field, AnsiToWide(other));
         Click(ChildWindowFromPointEx(f, POINT{280, 180}, CWP_SKIPINVISIBLE));
@@ -252,7 +267,7 @@ TEST_F(CamFormCommands, AcceptedSaveFoldersAreStoredOrTheUserIsTold) {
         AsUser([&] {
             PickFromPictureMenu(3);
             HWND f = WaitForActiveForm(GetText("T_FOLDER_SETTING"));
-            ASSERT_TRUE(f);
+            ASSERT_TRUE(f) << "the save-folder dialog did not open: " << WindowsShown();
             ReplaceEditText(ChildWindowFromPointEx(f, POINT{40, 80}, CWP_SKIPINVISIBLE),
                             AnsiToWide(pictures));
             Click(ChildWindowFromPointEx(f, POINT{200, 180}, CWP_SKIPINVISIBLE));

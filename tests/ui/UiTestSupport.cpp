@@ -249,11 +249,14 @@ void TypeText(const std::wstring& Text) {
 
 namespace {
 
+// Keys go to the focus of the thread whose window is in front: the window must hold both.
 bool HasFocus(HWND Window) {
     GUITHREADINFO gi{};
     gi.cbSize = sizeof(gi);
-    return GetGUIThreadInfo(GetWindowThreadProcessId(Window, nullptr), &gi) &&
-           (gi.hwndFocus == Window || IsChild(Window, gi.hwndFocus));
+    const DWORD thread = GetWindowThreadProcessId(Window, nullptr);
+    return GetGUIThreadInfo(thread, &gi) &&
+           (gi.hwndFocus == Window || IsChild(Window, gi.hwndFocus)) &&
+           GetWindowThreadProcessId(GetForegroundWindow(), nullptr) == thread;
 }
 
 // Clicks until the window has the focus (the first click may only activate its form).
@@ -291,7 +294,8 @@ void ReplaceEditText(HWND Edit, const std::wstring& Text) {
     PressKey(VK_END, true);
     PressKey(VK_DELETE);
     TypeText(Text);
-    ASSERT_TRUE(WaitUntil([&] { return WindowText(Edit) == Text; })) << "typed text did not arrive";
+    ASSERT_TRUE(WaitUntil([&] { return WindowText(Edit) == Text; }))
+        << "typed text did not arrive: " << testing::PrintToString(WindowText(Edit));
 }
 
 void RunWithUser(const std::function<void()>& Body, const std::function<void()>& Script) {
