@@ -238,13 +238,9 @@ private:
 }  // namespace
 
 HRESULT CreateCaptureGraphBuilder(REFIID iid, void** out) {
-    // Wine's builder, from its own DLL: its registration is ours in a test prefix.
-    static const auto getClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
-        reinterpret_cast<void*>(::GetProcAddress(::LoadLibraryW(L"qcap.dll"), "DllGetClassObject")));
-    if (!getClassObject) return REGDB_E_CLASSNOTREG;
     ComPtr<IClassFactory> factory;
     ComPtr<ICaptureGraphBuilder2> wine;
-    HRESULT hr = getClassObject(CLSID_CaptureGraphBuilder2, IID_PPV_ARGS(&factory));
+    HRESULT hr = PlatformClassObject(L"qcap.dll", CLSID_CaptureGraphBuilder2, &factory);
     if (SUCCEEDED(hr)) hr = factory->CreateInstance(nullptr, IID_PPV_ARGS(&wine));
     if (FAILED(hr)) return hr;
     return vcam::CreateObject<BuilderDouble>(iid, out, std::move(wine));

@@ -15,6 +15,10 @@ HRESULT CreateColour(REFIID iid, void** out);
 HRESULT CreateCaptureGraphBuilder(REFIID iid, void** out);
 HRESULT CreateFilterGraph(REFIID iid, void** out);
 
+// The class object of the platform's own class (Wine's), from its DLL: the class's
+// registration is ours in a test prefix.
+HRESULT PlatformClassObject(const wchar_t* dll, REFCLSID clsid, IClassFactory** factory);
+
 // Makes a T (starting with one reference) and hands out the asked-for interface.
 template <typename T>
 HRESULT CreateAndQuery(REFIID iid, void** out) {

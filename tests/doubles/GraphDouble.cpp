@@ -157,12 +157,8 @@ private:
 }  // namespace
 
 HRESULT CreateFilterGraph(REFIID iid, void** out) {
-    // Wine's graph, from its own DLL: its registration is ours in a test prefix.
-    static const auto getClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
-        reinterpret_cast<void*>(::GetProcAddress(::LoadLibraryW(L"quartz.dll"), "DllGetClassObject")));
-    if (!getClassObject) return REGDB_E_CLASSNOTREG;
     ComPtr<IClassFactory> factory;
-    HRESULT hr = getClassObject(CLSID_FilterGraph, IID_PPV_ARGS(&factory));
+    HRESULT hr = PlatformClassObject(L"quartz.dll", CLSID_FilterGraph, &factory);
     const bool noMediaControl = Switched(L"NoMediaControl"), noRenderer = Switched(L"NoVideoRenderer");
     if (FAILED(hr)) return hr;
     if (!noMediaControl && !noRenderer) return factory->CreateInstance(nullptr, iid, out);

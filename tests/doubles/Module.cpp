@@ -112,6 +112,20 @@ std::wstring ModulePath() {
 
 }  // namespace
 
+namespace doubles {
+
+HRESULT PlatformClassObject(const wchar_t* dll, REFCLSID clsid, IClassFactory** factory) {
+    using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+    const HMODULE module = ::LoadLibraryW(dll);  // kept: its objects outlive any call here
+    const auto get = module ? reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(
+                                  ::GetProcAddress(module, "DllGetClassObject")))
+                            : nullptr;
+    if (!get) return REGDB_E_CLASSNOTREG;
+    return get(clsid, IID_IClassFactory, reinterpret_cast<void**>(factory));
+}
+
+}  // namespace doubles
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
         vcam::g_module = instance;
