@@ -3,6 +3,7 @@
 #include "app/ButtonBarLayout.h"
 #include "tests/support/Input.h"
 #include "tests/support/MessageBoxes.h"
+#include "tests/support/ScreenPixels.h"
 #include "tests/support/Wait.h"
 
 #include <shellapi.h>
@@ -111,12 +112,27 @@ void ClickAt(HWND w, int x, int y) {
     testsupport::SendClick(p.x, p.y);
 }
 
-void ClickBarButton(HWND w, BarButton button) {
+namespace {
+
+POINT BarButtonCentre(HWND w, BarButton button) {
     RECT rc{};
     GetClientRect(w, &rc);
     const ButtonBarPositions bar = ButtonBarLayout(rc.right < 640, rc.bottom - 40);
-    ClickAt(w, bar.RowLefts[static_cast<size_t>(button)] + kBarButtonWidth / 2,
-            bar.Top + kBarButtonHeight / 2);
+    return POINT{bar.RowLefts[static_cast<size_t>(button)] + kBarButtonWidth / 2,
+                 bar.Top + kBarButtonHeight / 2};
+}
+
+}  // namespace
+
+void ClickBarButton(HWND w, BarButton button) {
+    const POINT c = BarButtonCentre(w, button);
+    ClickAt(w, c.x, c.y);
+}
+
+bool RecordButtonReady(HWND w) {
+    const POINT c = BarButtonCentre(w, BarButton::Record);
+    const testsupport::Rgb m = testsupport::ScreenMean(w, RECT{c.x - 5, c.y - 5, c.x + 5, c.y + 5});
+    return m.r > m.b + 60;
 }
 
 }  // namespace orvix_test

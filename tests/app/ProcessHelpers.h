@@ -78,5 +78,8 @@ enum class BarButton { OpenFolder, Preview, Forward, Lens, Backward, Snap, Recor
 // A real pointer click at the centre of a button of the bar (the bottom 40 pixels of the
 // main window's client area).
 void ClickBarButton(HWND w, BarButton button);
+// Whether the record button shows its red glyph, as it does once the camera is open and
+// it takes clicks (grey, it takes none).
+bool RecordButtonReady(HWND w);
 
 }  // namespace orvix_test

@@ -46,6 +46,10 @@ protected:
         w = p.WaitForWindow(kStartMs);
         ASSERT_NE(w, nullptr);
         ASSERT_TRUE(WaitUntil([&] { return LivePicture(w); }, kStartMs)) << "no live picture";
+        // The picture shows while the camera is still being opened; the button takes
+        // clicks once that has ended.
+        ASSERT_TRUE(WaitUntil([&] { return RecordButtonReady(w); }, kStartMs))
+            << "the record button stayed disabled";
     }
     TempFolder movies{L"orvix_movies"};
     ProgramCopy copy;
