@@ -85,6 +85,8 @@ TEST_F(SnapshotProgram, ButtonAndCameraKeyTakeNumberedPicturesOnlyWhileThePrevie
     HWND w = p.WaitForWindow(kStartMs);
     ASSERT_NE(w, nullptr);
     ASSERT_TRUE(WaitUntil([&] { return LivePicture(w); }, kStartMs)) << "no live picture";
+    // The camera buttons take clicks once the opening has ended, after the first picture.
+    ASSERT_TRUE(WaitUntil([&] { return RecordButtonReady(w); }, kStartMs));
     EXPECT_EQ(Caption(w), L"Orvix");
 
     ClickBarButton(w, BarButton::Snap);
