@@ -46,8 +46,8 @@ constexpr UINT kSwpStateChanged = 0x8000;
 // Posted by the streaming thread when a picture was saved (no parameters: the name waits
 // in the snapshot mailbox).
 constexpr UINT kSnapshotSavedMessage = WM_APP + 10;
-// A preview switch asked for while one is still under way, run once that one has ended.
-constexpr UINT kPreviewClickMessage = WM_APP + 11;
+// A stream error that the control has handled: does the picture run again?
+constexpr UINT kStreamErrorMessage = WM_APP + 11;
 // Posted by the streaming thread when a picture could not be saved (wParam: the reason).
 constexpr UINT kSnapshotFailedMessage = WM_APP + 21;
 // The camera was lost: the user is told once the capture control's event handling is over.
@@ -197,11 +197,8 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
     tmrChkSpace->OnTimer = [this] { tmrChkSpaceTimer(); };
     tmrCamReturn = makeTimer(kCameraReturnCheckMs);
     tmrCamReturn->OnTimer = [this] { tmrCamReturnTimer(); };
-    tmrRecordingEnded = makeTimer(50);
-    tmrRecordingEnded->OnTimer = [this] {
-        tmrRecordingEnded->SetEnabled(false);
-        PostMessageW(Handle(), kRecordingEndedMessage, 0, 0);
-    };
+    tmrSteps = makeTimer(50);
+    tmrSteps->OnTimer = [this] { RunHeldSteps(); };
 
     ConnectCommands();
 
@@ -288,7 +285,12 @@ void Tfrm_DADez::FormShow() {
 void Tfrm_DADez::FormCloseQuery(bool& canClose) {
     if (IsRecording()) {
         canClose = false;
-        ShowErrorBox(GetText("T_EXITREC_ERR"), GetText("T_CONFIRM"));
+        Tell(GetText("T_EXITREC_ERR"));
+    } else if (StepRunning_ || gcap->Busy()) {
+        // Asked for while the camera is being opened or released: carried out after that.
+        canClose = false;
+        CloseWanted_ = true;
+        tmrSteps->SetEnabled(true);
     }
 }
 
@@ -297,7 +299,9 @@ void Tfrm_DADez::FormClose(fw::CloseAction&) { ReleaseAll(); }
 void Tfrm_DADez::ReleaseAll() {
     tmrChkSpace->SetEnabled(false);
     tmrCamReturn->SetEnabled(false);
-    tmrRecordingEnded->SetEnabled(false);
+    tmrSteps->SetEnabled(false);
+    tmrCamUse->SetEnabled(false);
+    HeldSteps_.clear();
     CameraGone_ = false;
     if (IsPreviewing()) EndPreview(false);
     if (IsRecording()) EndRecording(false);
@@ -354,11 +358,20 @@ void Tfrm_DADez::FitVideoArea() {
 }
 
 void Tfrm_DADez::FitToPicture() {
-    if (IsCameraActive()) {
+    if (Minimised_ || IsIconic(Handle())) return;
+    const int barHeight = Image_Back->Height();
+    // The picture area stays while the picture is wanted, dark while the camera is gone or
+    // busy, so that it comes back where it was.
+    if (IsCameraActive() || PreviewWanted_) {
+        const SIZE area = PictureAreaSize(VideoWidth, VideoHeight);
+        if (gcap->Width() == area.cx && gcap->Height() == area.cy &&
+            ClientHeight() == area.cy + barHeight)
+            return;
         FitVideoArea();
     } else {
+        if (gcap->Height() == 0 && ClientHeight() == barHeight) return;
         gcap->SetHeight(0);
-        SetClientHeight(Image_Back->Height());
+        SetClientHeight(barHeight);
     }
     ArrangeButtonBar(ClientWidth() < kMaxPictureWidth);
 }
@@ -408,8 +421,13 @@ void Tfrm_DADez::BeginPreview() {
     // Nothing to record or take a picture of until the camera is open.
     for (TTntGButton* b : {gbRecord, gbSnap, gbForward, gbBackward}) b->SetEnabled(false);
     if (gcap->VideoDeviceNames(false).empty()) {
-        ShowErrorBox(GetText("T_NOVIDEO_DRV"), GetText("T_CONFIRM"));
-        fw::App().Terminate();
+        if (!StartedOnce_) {
+            ShowErrorBox(GetText("T_NOVIDEO_DRV"), GetText("T_CONFIRM"));
+            fw::App().Terminate();
+            return;
+        }
+        // Once running, the program does not end for a camera that has gone.
+        EnterCameraGone();
         return;
     }
     bool started = false;
@@ -419,89 +437,87 @@ void Tfrm_DADez::BeginPreview() {
     }
     if (started)
         CameraRetryCount = 0;
+    else if (CameraMissing())
+        EnterCameraGone();
     else if (CameraRetryCount == 0)
-        ShowErrorBox(GetText("T_PREVIEW_ERR") + L"\r\n\r\n" + GetText("T_PREVIEW_ERR2"),
-                     GetText("T_CONFIRM"));
+        Tell(GetText("T_PREVIEW_ERR") + L"\r\n\r\n" + GetText("T_PREVIEW_ERR2"));
     else
         tmrCamUse->SetEnabled(true);
 }
 
-void Tfrm_DADez::gbPreviewClick() {
-    // Opening and releasing the camera service the message queue, so a second click can
-    // arrive in the middle of a switch, when the capture control refuses to start: it is
-    // kept and carried out after this one.
-    if (PreviewSwitching_) {
-        PreviewClickPending_ = true;
-        return;
-    }
-    RunCameraSwitch([this] { SwitchPreview(); });
-}
-
-void Tfrm_DADez::RunCameraSwitch(const std::function<void()>& body) {
-    const bool outer = !PreviewSwitching_;
-    PreviewSwitching_ = true;
-    body();
-    if (!outer) return;
-    PreviewSwitching_ = false;
-    if (PreviewClickPending_) {
-        PreviewClickPending_ = false;
-        PostMessageW(Handle(), kPreviewClickMessage, 0, 0);
-    }
-}
+void Tfrm_DADez::gbPreviewClick() { RunCameraStep(CameraStep::PreviewSwitch); }
 
 void Tfrm_DADez::SwitchPreview() {
     if (IsRecording()) {
-        ShowErrorBox(GetText("T_STOPREC_ERR"), GetText("T_CONFIRM"));
+        Tell(GetText("T_STOPREC_ERR"));
         return;
     }
     if (IsPreviewing()) {
+        PreviewWanted_ = false;
         KeepWindowPos = true;
         EndPreview(true);
-        gbPreview->Hint = GetText("T_PREVIEW");
-        LoadButtonGlyph(gbPreview, "gbPreviewOn.bmp");
         // Lets the camera go for other programs.
         gcap->SelectDevices(-1, -1);
     } else if (CameraGone_) {
-        // Nothing to open until it is back (the device list has lost it meanwhile).
-        ShowErrorBox(GetTextOr("T_CAMERA_LOST", ERROR_DEVICE_NOT_CONNECTED), GetText("T_CONFIRM"));
-        return;
+        // Nothing to open until it is back (the device list has lost it meanwhile); the
+        // picture comes back by itself then.
+        PreviewWanted_ = true;
+        Tell(GetTextOr("T_CAMERA_LOST", ERROR_DEVICE_NOT_CONNECTED));
     } else {
+        PreviewWanted_ = true;
         KeepWindowPos = true;
         BeginPreview();
-        gbPreview->Hint = GetText("T_PREVIEWSTOP");
-        LoadButtonGlyph(gbPreview, "gbPreviewOff.bmp");
     }
-    UpdateButtons();
 }
 
-void Tfrm_DADez::UpdateButtons() {
-    const bool active = IsCameraActive();
-    gbRecord->SetEnabled(active);
-    gbSnap->SetEnabled(active);
-    gbForward->SetEnabled(active);
-    gbBackward->SetEnabled(active);
+void Tfrm_DADez::UpdateButtons() { ShowState(); }
+
+void Tfrm_DADez::ShowState(bool sizes) {
+    const bool recording = IsRecording();
+    // What the camera delivers right now: nothing while it is gone.
+    const bool live = IsCameraActive() && !CameraGone_;
+    gbRecordOff->SetVisible(recording);
+    gbRecordOff->SetEnabled(recording);
+    gbRecord->SetVisible(!recording);
+    gbRecord->SetEnabled(live && !recording);
+    gbSnap->SetEnabled(live && !recording);
+    gbForward->SetEnabled(live);
+    gbBackward->SetEnabled(live);
+    // The folders are not opened while a file is being written.
+    gbOpenFolder->SetEnabled(!recording);
+    // The glyph names the button's next action.
+    gbPreview->Hint = GetText(PreviewWanted_ ? "T_PREVIEWSTOP" : "T_PREVIEW");
+    if (PreviewGlyphIsStop_ != PreviewWanted_) {
+        PreviewGlyphIsStop_ = PreviewWanted_;
+        LoadButtonGlyph(gbPreview, PreviewWanted_ ? "gbPreviewOff.bmp" : "gbPreviewOn.bmp");
+    }
+    if (!recording && CaptionShowsRecording_) {
+        // A stop that the control could not report leaves no running time behind.
+        CaptionShowsRecording_ = false;
+        CaptionStatus.clear();
+        SetCaption(GetText("APP_TITLE"));
+    }
+    if (sizes) FitToPicture();
     Image_Back->Repaint();
 }
 
 void Tfrm_DADez::tmrStartTimer() {
     tmrStart->SetEnabled(false);
-    RunCameraSwitch([this] { BeginPreview(); });
+    PreviewWanted_ = VideoDeviceIndex >= 0;
+    RunCameraStep(CameraStep::Start);
     gbOpenFolder->Hint = GetText("T_OPENFOLDER");
-    gbPreview->Hint = GetText(VideoDeviceIndex < 0 ? "T_PREVIEW" : "T_PREVIEWSTOP");
     gbForward->Hint = GetText("T_FORWARDCAM");
     gbBackward->Hint = GetText("T_BACKWARDCAM");
     gbSnap->Hint = GetText("T_SNAPSHOT");
     gbRecord->Hint = GetText("T_RECORD");
     gbRecordOff->Hint = GetText("T_RECORDSTOP");
     gbHelp->Hint = GetText("T_HELP");
-    UpdateButtons();
+    ShowState();
 }
 
 void Tfrm_DADez::tmrCamUseTimer() {
     tmrCamUse->SetEnabled(false);
-    CameraRetryCount += 1;
-    if (CameraRetryCount > 3) CameraRetryCount = 0;
-    if (!IsPreviewing()) gbPreviewClick();
+    RunCameraStep(CameraStep::Retry);
 }
 
 void Tfrm_DADez::tmrShowMsgTimer() {
@@ -509,14 +525,22 @@ void Tfrm_DADez::tmrShowMsgTimer() {
     if (PreventNoticeShown) return;
     PreventNoticeShown = true;
     // No owner window: the box is centred on the screen, not on the main window.
-    MessageBoxW(nullptr, GetText("T_PREVENT_SAVE").c_str(), fw::App().Title().c_str(),
-                MB_OK | MB_TASKMODAL);
+    RunDialog([] {
+        MessageBoxW(nullptr, GetText("T_PREVENT_SAVE").c_str(), fw::App().Title().c_str(),
+                    MB_OK | MB_TASKMODAL);
+    });
 }
 
 void Tfrm_DADez::gcapError(int ErrCode) {
     if (ErrCode == ErrDeviceLost) CameraLost();
-    // Told once the window has followed the recording that the error ended.
-    if (ErrCode == ErrGraphAborted && RecordingEndedByControl_) RecordingAborted_ = true;
+    if (ErrCode == ErrGraphAborted) {
+        // Told once the window has followed the recording that the error ended; a preview
+        // that the control could not start again is told once its handling is over.
+        if (RecordingEndedByControl_)
+            RecordingAborted_ = true;
+        else
+            PostMessageW(Handle(), kStreamErrorMessage, 0, 0);
+    }
 }
 
 void Tfrm_DADez::CameraLost() {
@@ -524,47 +548,51 @@ void Tfrm_DADez::CameraLost() {
     if (CameraGone_) return;
     CameraGone_ = true;
     LossEndedRecording_ = RecordingEndedByControl_;
-    const std::vector<std::string> names = gcap->VideoDeviceNames(false);
-    LostCameraName_ = VideoDeviceIndex >= 0 && static_cast<size_t>(VideoDeviceIndex) < names.size()
-                          ? names[static_cast<size_t>(VideoDeviceIndex)]
-                          : std::string();
     tmrCamReturn->SetEnabled(true);
+    ShowState(false);
     PostMessageW(Handle(), kCameraLostMessage, 0, 0);
 }
 
-void Tfrm_DADez::tmrCamReturnTimer() {
-    if (!CameraGone_ || IsCameraActive()) {
-        // Started again some other way (the preview button).
-        CameraGone_ = false;
-        tmrCamReturn->SetEnabled(false);
-        return;
-    }
-    // Opening the camera services the message queue: a preview click meanwhile waits, as
-    // during a switch, and a second check does not start inside this one.
-    if (PreviewSwitching_) return;
-    RunCameraSwitch([this] {
-        if (!RestartLostCamera()) return;
-        CameraGone_ = false;
-        tmrCamReturn->SetEnabled(false);
-        UpdateButtons();
-    });
+void Tfrm_DADez::EnterCameraGone() {
+    if (CameraGone_) return;
+    CameraGone_ = true;
+    tmrCamReturn->SetEnabled(true);
+    // The camera's return brings the picture back; no retry of a busy camera meanwhile.
+    tmrCamUse->SetEnabled(false);
+    CameraRetryCount = 0;
+    Tell(GetTextOr("T_CAMERA_LOST", ERROR_DEVICE_NOT_CONNECTED));
 }
+
+bool Tfrm_DADez::CameraMissing() {
+    if (CameraName_.empty()) return false;
+    const std::vector<std::string> names = gcap->VideoDeviceNames(true);
+    return std::find(names.begin(), names.end(), CameraName_) == names.end();
+}
+
+void Tfrm_DADez::tmrCamReturnTimer() { RunCameraStep(CameraStep::ReturnCheck); }
 
 bool Tfrm_DADez::RestartLostCamera() {
     const std::vector<std::string> names = gcap->VideoDeviceNames(true);
-    const auto found = std::find(names.begin(), names.end(), LostCameraName_);
+    const auto found = CameraName_.empty() ? names.begin()
+                                           : std::find(names.begin(), names.end(), CameraName_);
     if (found == names.end()) return false;
     VideoDeviceIndex = static_cast<int>(found - names.begin());
+    // Back, but the preview was switched off meanwhile: nothing to open.
+    if (!PreviewWanted_) return true;
     fw::HourglassCursor wait;
     // A fresh device: the one from before the loss stays dead.
     return OpenCamera();
 }
 
 bool Tfrm_DADez::OpenCamera() {
+    const std::vector<std::string> names = gcap->VideoDeviceNames(false);
     gcap->SelectDevices(VideoDeviceIndex, AudioDeviceIndex);
     gcap->SetAudioFormat(44100, 1, 16);
     gcap->SetVideoFormat(VideoWidth, VideoHeight, 15.0, 24);
-    return gcap->StartPreview();
+    const bool started = gcap->StartPreview();
+    if (started && VideoDeviceIndex >= 0 && static_cast<size_t>(VideoDeviceIndex) < names.size())
+        CameraName_ = names[static_cast<size_t>(VideoDeviceIndex)];
+    return started;
 }
 
 void Tfrm_DADez::ShowHelp() {
@@ -573,7 +601,7 @@ void Tfrm_DADez::ShowHelp() {
         const std::wstring wide = AnsiToWide(path);
         ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     } else {
-        ShowErrorBox(GetText("T_NO_HELPFILE"), GetText("T_CONFIRM"));
+        Tell(GetText("T_NO_HELPFILE"));
     }
 }
 
@@ -584,13 +612,14 @@ void Tfrm_DADez::HandleKeyHookMessage(LPARAM lParam) {
 }
 
 void Tfrm_DADez::gbSnapClick() {
-    gbSnap->SetEnabled(false);
-    // Stays disabled until the next UpdateButtons: there is nothing to take a picture of.
-    if (!IsCameraActive()) return;
+    // Nothing to take a picture of: the button stays off until the camera is there.
+    if (!IsCameraActive()) {
+        gbSnap->SetEnabled(false);
+        return;
+    }
     const std::string click = AppPath + "Click.wav";
     if (FileExists(click)) sndPlaySoundA(click.c_str(), kClickSoundFlags);
     TakeSnapshot();
-    gbSnap->SetEnabled(true);
 }
 
 void Tfrm_DADez::TakeSnapshot() { gcap->SnapShot(); }
@@ -605,11 +634,9 @@ void Tfrm_DADez::gcapSnapShot(const std::wstring& FileName) {
 }
 
 void Tfrm_DADez::SnapshotFailed(DWORD Error) {
-    // Pictures failing in a row (the camera key held) are told once.
-    if (SnapshotErrorShowing_) return;
-    SnapshotErrorShowing_ = true;
-    ShowErrorBox(GetTextOr("T_SNAPSHOT_ERR", Error), GetText("T_CONFIRM"));
-    SnapshotErrorShowing_ = false;
+    // Pictures failing in a row (the camera key held) are told once: the same text is not
+    // shown again while it is on the screen.
+    Tell(GetTextOr("T_SNAPSHOT_ERR", Error));
 }
 
 void Tfrm_DADez::tmrEraseTimer() {
@@ -642,8 +669,7 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
                     break;
                 case PBT_APMSUSPEND:
                 case PBT_APMSTANDBY:
-                    if (IsRecording()) EndRecording(false);
-                    if (IsPreviewing()) gbPreviewClick();
+                    RunCameraStep(CameraStep::Suspend);
                     break;
                 default:
                     break;
@@ -694,16 +720,12 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     if (msg == kRecordingEndedMessage) {
         // Posted from the control's handling of the graph's events, which goes on to restart
-        // the preview and may dispatch this from its waits: the window follows once the
-        // control is done, or the two would open the camera inside each other.
-        if (gcap->Busy())
-            tmrRecordingEnded->SetEnabled(true);
-        else
-            RecordingEnded();
+        // the preview: the window follows once the control is done.
+        RunCameraStep(CameraStep::RecordingEnded);
         return 0;
     }
-    if (msg == kPreviewClickMessage) {
-        gbPreviewClick();
+    if (msg == kStreamErrorMessage) {
+        RunCameraStep(CameraStep::StreamError);
         return 0;
     }
     if (msg == kSnapshotFailedMessage) {
@@ -711,17 +733,11 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     if (msg == kCameraLostMessage) {
-        // The dead device goes, and with it the renderer's last frame: the picture area
-        // shows no picture that is not coming.
-        if (CameraGone_ && !IsCameraActive()) gcap->SelectDevices(-1, -1);
-        UpdateButtons();
-        const char* key = LossEndedRecording_ ? "T_RECORD_LOST" : "T_CAMERA_LOST";
-        LossEndedRecording_ = false;
-        ShowErrorBox(GetTextOr(key, ERROR_DEVICE_NOT_CONNECTED), GetText("T_CONFIRM"));
+        RunCameraStep(CameraStep::Lost);
         return 0;
     }
     if (msg == kCameraCheckMessage) {
-        if (CameraGone_) tmrCamReturnTimer();
+        if (CameraGone_) RunCameraStep(CameraStep::ReturnCheck);
         return 0;
     }
     if (msg == kSnapshotSavedMessage) {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class TGDirectCapPin2;
 class TTntGButton;
@@ -45,7 +46,6 @@ public:
     // While the chosen camera is gone: looks for it now and then, in case no device-change
     // notice comes.
     fw::Timer* tmrCamReturn;
-    fw::Timer* tmrRecordingEnded;
 
     // Set once the one-time notice that sleep is held off has been shown.
     bool PreventNoticeShown = false;
@@ -83,6 +83,8 @@ public:
     // A recording that the control ended by itself: the window follows.
     void RecordingEnded();
     void tmrChkSpaceTimer();
+    // The free-space watch: a recording on a disk that runs low is ended.
+    void CheckRecordingSpace();
     void gbPreviewClick();
     void UpdateButtons();
 
@@ -134,10 +136,67 @@ protected:
     void CreateParams(fw::CreateParams& params) override;
 
 private:
+    // What opens, closes or switches the camera, or starts or ends a recording. Each runs
+    // through RunCameraStep, one at a time: what asks for one while another is under way
+    // (the control services the message queue while it waits) or while a box or dialog is
+    // open waits and runs afterwards.
+    enum class CameraStep {
+        Start,
+        PreviewSwitch,
+        Retry,
+        ReturnCheck,
+        Lost,
+        StreamError,
+        FormatChange,
+        SourcePage,
+        Forward,
+        Backward,
+        Record,
+        StopRecording,
+        RecordingEnded,
+        LowSpace,
+        Suspend,
+    };
+    void RunCameraStep(CameraStep step);
+    void CarryOut(CameraStep step);
+    bool CanRunNow(CameraStep step) const;
+    // Runs the steps that waited, one per tick of tmrSteps, when nothing holds them.
+    void RunHeldSteps();
+    std::vector<CameraStep> HeldSteps_;
+    bool StepRunning_ = false;
+    // Boxes and dialogs of this window that are open.
+    int ModalDepth_ = 0;
+    fw::Timer* tmrSteps;
+    void RunDialog(const std::function<void()>& dialog);
+
+    // The error box, one at a time and never from inside a step: a text asked for
+    // meanwhile is shown after it, once, unless it is the one on the screen.
+    void Tell(const std::wstring& text);
+    void TellWaiting();
+    std::vector<std::wstring> WaitingTexts_;
+    std::wstring ShownText_;
+    bool Telling_ = false;
+
+    // The window's buttons, glyph, caption and picture area for the state of the camera
+    // and the control; run after every step and every event of the control.
+    void ShowState(bool sizes = true);
+    bool CaptionShowsRecording_ = false;
+    // The user's wish for the live picture (the preview button's last choice), which the
+    // camera's return, a retry and the button's glyph follow.
+    bool PreviewWanted_ = true;
+    bool PreviewGlyphIsStop_ = true;
+
     void SwitchPreview();
-    // Runs a step that opens or releases the camera: a preview click meanwhile waits for
-    // its end.
-    void RunCameraSwitch(const std::function<void()>& body);
+    // Opens the camera for the preview, or tells why not; FirstStart: no camera at all ends
+    // the program (later it is the camera-gone state).
+    void StartPreviewOrTell(bool firstStart);
+    void EnterCameraGone();
+    // The camera last opened is no longer in a fresh device list.
+    bool CameraMissing();
+    // The first start has run: from then on a missing camera no longer ends the program.
+    bool StartedOnce_ = false;
+    // A close asked for while a step was under way.
+    bool CloseWanted_ = false;
     // The bar, timer and picture of a window that records nothing; restartPreview brings
     // the live picture back at the window's frame size.
     void ShowNotRecording(bool restartPreview);
@@ -147,21 +206,19 @@ private:
     // camera); a graph error is told once the window has followed.
     bool RecordingEndedByControl_ = false;
     bool RecordingAborted_ = false;
-    bool SnapshotErrorShowing_ = false;
     bool Minimised_ = false;
     // The window's size and bar for the picture it shows (none while the camera is off).
     void FitToPicture();
     bool CameraGone_ = false;
     // The loss ended a recording: its one box says so.
     bool LossEndedRecording_ = false;
-    std::string LostCameraName_;
+    // The camera last opened, looked for by name when it has gone.
+    std::string CameraName_;
     // Posted when the control has ended a recording by itself.
     static constexpr UINT kRecordingEndedMessage = WM_APP + 20;
     bool RestartLostCamera();
     // Opens the chosen devices in the preview format and starts the live picture.
     bool OpenCamera();
-    bool PreviewSwitching_ = false;
-    bool PreviewClickPending_ = false;
     // Names of saved pictures on their way from the streaming thread to the window
     // thread. Shared with the capture control's handler, so that a late report after the
     // window has gone still finds it.

@@ -54,21 +54,9 @@ void Tfrm_DADez::ConnectCommands() {
     miSaveFolder->OnClick = [this] { miSaveFolderClick(); };
 }
 
-void Tfrm_DADez::gbForwardClick() {
-    if (IsRecording()) {
-        ShowErrorBox(GetText("T_SWITCH_ERR"), GetText("T_CONFIRM"));
-        return;
-    }
-    SelectForwardCamera();
-}
+void Tfrm_DADez::gbForwardClick() { RunCameraStep(CameraStep::Forward); }
 
-void Tfrm_DADez::gbBackwardClick() {
-    if (IsRecording()) {
-        ShowErrorBox(GetText("T_SWITCH_ERR"), GetText("T_CONFIRM"));
-        return;
-    }
-    SelectBackwardCamera();
-}
+void Tfrm_DADez::gbBackwardClick() { RunCameraStep(CameraStep::Backward); }
 
 void Tfrm_DADez::SelectForwardCamera() {
     if (TVMFilter* sensor = gcap->SensorFilter()) sensor->SelectSensor(1);
@@ -81,7 +69,7 @@ void Tfrm_DADez::SelectBackwardCamera() {
 void Tfrm_DADez::gbOpenFolderClick() {
     // The camera is let go first, as the preview button does: the window shrinks to its
     // bar and the preview button offers to start the preview again.
-    if (TwoSensorModel && IsPreviewing() && !IsRecording()) gbPreviewClick();
+    if (TwoSensorModel && IsPreviewing() && !IsRecording()) RunCameraStep(CameraStep::PreviewSwitch);
     OpenFolder(ImagePath);
     if (MoviePath != ImagePath) OpenFolder(MoviePath);
 }
@@ -95,40 +83,59 @@ void Tfrm_DADez::pmCamPopup() {
     miSaveFolder->Enabled = true;
 }
 
-void Tfrm_DADez::miVideoSourceClick() { ShowVideoSource(); }
+// The source dialog may rebuild the graph: it is a camera step of its own.
+void Tfrm_DADez::miVideoSourceClick() { RunCameraStep(CameraStep::SourcePage); }
 
 void Tfrm_DADez::ShowVideoSource() { gcap->ShowVideoSourcePage(); }
 
-void Tfrm_DADez::miVideoFormatClick() { SelectVideoFormat(); }
+// The dialog runs inside its step: the camera's return check and the busy camera's retry
+// wait until it is closed, so that nothing it shows or changes is out of date.
+void Tfrm_DADez::miVideoFormatClick() { RunCameraStep(CameraStep::FormatChange); }
 
 void Tfrm_DADez::SelectVideoFormat() {
     std::vector<std::string> video = gcap->VideoDeviceNames(true);
-    if (video.empty()) VideoDeviceIndex = -1;
     std::vector<std::string> audio = gcap->AudioDeviceNames(false);
     if (audio.empty()) AudioDeviceIndex = -1;
-    if (VideoDeviceIndex < 0 && AudioDeviceIndex < 0) return;
+    // A camera that is not there keeps its place: Cancel must not forget it.
+    const int32_t shownVideo = video.empty() ? -1 : VideoDeviceIndex;
+    if (shownVideo < 0 && AudioDeviceIndex < 0) return;
 
-    const int32_t width = VideoWidth, height = VideoHeight;
-    const int32_t videoIndex = VideoDeviceIndex, audioIndex = AudioDeviceIndex;
+    int32_t width = VideoWidth, height = VideoHeight;
+    int32_t videoIndex = shownVideo, audioIndex = AudioDeviceIndex;
+    const std::vector<std::string> names = video;
     // The dialog offers the sizes of the device this window's control has open.
-    ShowSelectForm(std::move(video), std::move(audio), gcap->VideoSizeNames(), VideoWidth,
-                   VideoHeight, VideoDeviceIndex, AudioDeviceIndex);
-    if (width == VideoWidth && height == VideoHeight && videoIndex == VideoDeviceIndex &&
+    ShowSelectForm(std::move(video), std::move(audio), gcap->VideoSizeNames(), width, height,
+                   videoIndex, audioIndex);
+    if (width == VideoWidth && height == VideoHeight && videoIndex == shownVideo &&
         audioIndex == AudioDeviceIndex)
         return;
-    RunCameraSwitch([this] {
-        EndPreview(false);
-        BeginPreview();
-    });
-    UpdateButtons();
+    VideoWidth = width;
+    VideoHeight = height;
+    AudioDeviceIndex = audioIndex;
+    if (videoIndex >= 0) {
+        VideoDeviceIndex = videoIndex;
+        // Another camera chosen while the last one is gone: that one is opened now.
+        if (CameraGone_ && static_cast<size_t>(videoIndex) < names.size() &&
+            names[static_cast<size_t>(videoIndex)] != CameraName_) {
+            CameraGone_ = false;
+            tmrCamReturn->SetEnabled(false);
+        }
+    }
+    PreviewWanted_ = true;
+    // A camera still gone opens at the new size when it is back.
+    if (CameraGone_) return;
+    EndPreview(false);
+    BeginPreview();
 }
 
 void Tfrm_DADez::miSaveFolderClick() {
-    if (ShowOptionForm() != fw::mrOk) return;
+    int result = 0;
+    RunDialog([&result] { result = ShowOptionForm(); });
+    if (result != fw::mrOk) return;
     // The folders apply to this run whether or not they could be stored.
     const bool saved = SaveSettings();
     const DWORD error = GetLastError();
     gcap->ImageFileName = ImagePath + L"image_kv_.jpg";
     gcap->VideoFileName = MoviePath + L"video_kv_.wmv";
-    if (!saved) ShowErrorBox(SettingsNotSavedText(error), GetText("T_CONFIRM"));
+    if (!saved) Tell(SettingsNotSavedText(error));
 }

@@ -30,14 +30,17 @@ int64_t RecordingFolderFreeBytes(const std::wstring& Folder) {
 
 void Tfrm_DADez::gbRecordClick() {
     gbSnap->SetEnabled(false);
-    if (!IsRecording()) BeginRecording();
+    RunCameraStep(CameraStep::Record);
 }
 
 void Tfrm_DADez::BeginRecording() {
     fw::HourglassCursor wait;
+    // While the recording starts: the stop button in the record button's place, not yet
+    // taking clicks.
     gbRecord->SetVisible(false);
     gbRecord->SetEnabled(false);
     gbRecordOff->SetVisible(true);
+    gbRecordOff->SetEnabled(false);
     gcap->StopPreview();
     gcap->SetAudioFormat(44100, 1, 16);
     gcap->SetVideoFormat(320, 240, gcap->VideoFrameRate(),
@@ -47,19 +50,15 @@ void Tfrm_DADez::BeginRecording() {
         // Nothing is recorded (no Windows Media writer, a camera that will not run): the
         // window must not claim otherwise.
         ShowNotRecording(true);
-        ShowErrorBox(GetTextOr("T_RECORD_ERR", ERROR_OPEN_FAILED), GetText("T_CONFIRM"));
+        Tell(GetTextOr("T_RECORD_ERR", ERROR_OPEN_FAILED));
         return;
     }
     RecordSeconds = 0;
     ShowRecordingTime();
     tmrChkSpace->SetEnabled(true);
-    gbRecordOff->SetEnabled(true);
 }
 
-void Tfrm_DADez::gcapStartCapture() {
-    // The folders are not opened while a file is being written.
-    gbOpenFolder->SetEnabled(false);
-}
+void Tfrm_DADez::gcapStartCapture() { ShowState(false); }
 
 void Tfrm_DADez::gcapCaptureProgress(uint32_t Sec) {
     RecordSeconds = Sec;
@@ -68,19 +67,14 @@ void Tfrm_DADez::gcapCaptureProgress(uint32_t Sec) {
 
 void Tfrm_DADez::ShowRecordingTime() {
     CaptionStatus = GetText("T_RECORDING") + L" " + AnsiToWide(SecondsToTimeText(RecordSeconds));
+    CaptionShowsRecording_ = true;
     SetCaption(ComposeCaption(Handle(), GetText("APP_TITLE"), CaptionStatus));
 }
 
-void Tfrm_DADez::gbRecordOffClick() {
-    if (IsRecording()) EndRecording(true);
-    gbSnap->SetEnabled(true);
-}
+void Tfrm_DADez::gbRecordOffClick() { RunCameraStep(CameraStep::StopRecording); }
 
 void Tfrm_DADez::EndRecording(bool restartPreview) {
     fw::HourglassCursor wait;
-    gbRecordOff->SetVisible(false);
-    gbRecordOff->SetEnabled(false);
-    gbRecord->SetVisible(true);
     tmrChkSpace->SetEnabled(false);
     EndingRecording_ = true;
     gcap->StopCapture();
@@ -91,12 +85,13 @@ void Tfrm_DADez::EndRecording(bool restartPreview) {
                              static_cast<int16_t>(gcap->VideoBitCount()));
         gcap->StartPreview();
     }
-    gbRecord->SetEnabled(true);
 }
 
 void Tfrm_DADez::gcapStopCapture() {
+    CaptionShowsRecording_ = false;
+    CaptionStatus.clear();
     SetCaption(GetText("APP_TITLE"));
-    gbOpenFolder->SetEnabled(true);
+    ShowState(false);
     // Ended by the control itself (the camera lost, an aborted graph, its time limit): the
     // window follows once the control's own handling is over.
     if (!EndingRecording_ && !RecordingEndedByControl_) {
@@ -113,17 +108,12 @@ void Tfrm_DADez::RecordingEnded() {
     // A lost camera is not asked for again here: it cannot run until it is back, and the
     // loss's one box says that the recording ended with it.
     ShowNotRecording(!CameraGone_);
-    if (aborted && !CameraGone_)
-        ShowErrorBox(GetTextOr("T_RECORD_ABORT", ERROR_GEN_FAILURE), GetText("T_CONFIRM"));
+    if (aborted && !CameraGone_) Tell(GetTextOr("T_RECORD_ABORT", ERROR_GEN_FAILURE));
 }
 
 void Tfrm_DADez::ShowNotRecording(bool restartPreview) {
     fw::HourglassCursor wait;
-    gbRecordOff->SetVisible(false);
-    gbRecordOff->SetEnabled(false);
-    gbRecord->SetVisible(true);
     tmrChkSpace->SetEnabled(false);
-    SetCaption(GetText("APP_TITLE"));
     // The control may have brought its preview back at the recording's frame size.
     if (restartPreview && (!IsPreviewing() || gcap->FrameWidth() != VideoWidth ||
                            gcap->FrameHeight() != VideoHeight)) {
@@ -133,11 +123,15 @@ void Tfrm_DADez::ShowNotRecording(bool restartPreview) {
                              static_cast<int16_t>(gcap->VideoBitCount()));
         gcap->StartPreview();
     }
-    UpdateButtons();
 }
 
 void Tfrm_DADez::tmrChkSpaceTimer() {
     tmrChkSpace->SetEnabled(false);
+    RunCameraStep(CameraStep::LowSpace);
+}
+
+void Tfrm_DADez::CheckRecordingSpace() {
+    if (!IsRecording()) return;
     // The folder of the file being written: the save folders may be changed meanwhile.
     const std::wstring& file = gcap->CaptureFileName();
     const size_t slash = file.find_last_of(L"\\/");
@@ -148,6 +142,5 @@ void Tfrm_DADez::tmrChkSpaceTimer() {
     }
     // Ended as the stop button ends it: the part written stays, the preview comes back.
     EndRecording(true);
-    gbSnap->SetEnabled(true);
-    ShowErrorBox(GetText("T_NO_FREESPACE"), GetText("T_CONFIRM"));
+    Tell(GetText("T_NO_FREESPACE"));
 }
