@@ -101,6 +101,43 @@ RECT MainWindowTest::WindowRect() const {
     return wr;
 }
 
+namespace {
+
+std::function<void(HWND)> g_inside;
+
+// The modal window of this thread over the disabled main window, if one is open.
+HWND OpenModalWindow() {
+    struct Search {
+        HWND main = nullptr, found = nullptr;
+    } search;
+    search.main = frm_DADez ? frm_DADez->Handle() : nullptr;
+    if (!search.main || IsWindowEnabled(search.main)) return nullptr;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND h, LPARAM p) {
+            auto* s = reinterpret_cast<Search*>(p);
+            if (h == s->main || !IsWindowVisible(h) || !IsWindowEnabled(h)) return TRUE;
+            s->found = h;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+}  // namespace
+
+void MainWindowTest::InsideNextModal(std::function<void(HWND)> inside) {
+    g_inside = std::move(inside);
+    SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR id, DWORD) {
+        HWND modal = OpenModalWindow();
+        if (!modal || !g_inside) return;
+        KillTimer(nullptr, id);
+        auto run = std::move(g_inside);
+        g_inside = nullptr;
+        run(modal);
+    });
+}
+
 bool MainWindowTest::PictureShowsCamera() {
     return PumpUntil([&] {
         const testsupport::Rgb m = testsupport::ScreenMean(wnd, form->gcap->BoundsRect());

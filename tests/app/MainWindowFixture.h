@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 namespace apptest {
@@ -45,6 +46,10 @@ protected:
     // Waits until the picture area on the screen shows the stand-in's forward picture (a
     // blue checkerboard: blue well above red).
     bool PictureShowsCamera();
+    // Runs Inside on this thread from within the next box or dialog that the window opens
+    // (its modal loop dispatches a thread timer's tick), given that box or dialog, which
+    // Inside must close. As a timer of the window firing inside the box would.
+    void InsideNextModal(std::function<void(HWND)> inside);
 
     testsupport::CameraConfig config;
     testsupport::TempFolder folder{L"orvix_mainwindow"};

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dbt.h>
 #include <pbt.h>
 
 #include <filesystem>
@@ -519,6 +520,132 @@ TEST_F(MainWindow, WithoutADeviceChangeNoticeTheCheckFindsTheCameraBack) {
     EXPECT_EQ(boxes.Texts().size(), 2u);
 }
 
+void MinimiseAndRestore(HWND wnd) {
+    ShowWindow(wnd, SW_MINIMIZE);
+    ASSERT_TRUE(PumpUntil([&] { return IsIconic(wnd) != FALSE; }));
+    ShowWindow(wnd, SW_RESTORE);
+    ASSERT_TRUE(PumpUntil([&] { return !IsIconic(wnd); }));
+}
+
+// Unplugged while the computer sleeps: the resume's retry finds the camera gone, which is
+// the camera-gone state (told once, the picture area dark, the camera buttons off), never
+// the program's end; a sleep meanwhile starts no retry series, and once the camera is back
+// the next sleep is retried as ever.
+TEST_F(MainWindow, ACameraUnpluggedDuringSleepIsGoneUntilItsReturnAndLaterSleepsAreAsEver) {
+    ShowAndStart();
+    MessageBoxWatcher boxes;
+    auto sleepAndWake = [&] {
+        SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+        SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+    };
+    SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+    config.Unplug();
+    SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+    ASSERT_TRUE(form->tmrCamUse->Enabled());
+    form->tmrCamUseTimer();
+    EXPECT_FALSE(app.Terminated());
+    EXPECT_TRUE(form->CameraGone());
+    EXPECT_FALSE(form->tmrCamUse->Enabled());
+    ExpectCameraButtons(form, false);
+    EXPECT_EQ(ClientSize().cy, 520) << "the picture area went";
+
+    sleepAndWake();
+    if (form->tmrCamUse->Enabled()) form->tmrCamUseTimer();
+    EXPECT_EQ(CameraRetryCount, 0) << "a series left open";
+    EXPECT_FALSE(app.Terminated());
+
+    config.PlugIn();
+    form->tmrCamReturnTimer();
+    ASSERT_TRUE(form->IsPreviewing());
+    ExpectCameraButtons(form, true);
+    sleepAndWake();
+    ASSERT_TRUE(form->tmrCamUse->Enabled()) << "no retry after the next sleep";
+    form->tmrCamUseTimer();
+    EXPECT_TRUE(form->IsPreviewing());
+    EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{L"The camera is gone"});
+}
+
+// While the camera is gone the window keeps its dark picture area, also through a
+// minimise, and the camera's return waits for a box that is open: one box at a time, the
+// picture back after it.
+TEST_F(MainWindow, WhileTheCameraIsGoneThePictureAreaStaysAndItsReturnWaitsForTheBox) {
+    config.SetDword(vcam::kValueLoseAfterMs, 300);
+    form->tmrCamReturn->SetInterval(600000);  // only the test's own checks
+    int boxes = 0;
+    InsideNextModal([&](HWND box) {
+        ++boxes;
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    ShowAndStart();
+    ASSERT_TRUE(PumpUntil([&] { return boxes == 1; })) << "the loss was not told";
+    ASSERT_TRUE(form->CameraGone());
+    MinimiseAndRestore(wnd);
+    EXPECT_EQ(ClientSize().cy, 520);
+    EXPECT_EQ(form->gbPreview->Hint, L"Stop the picture");
+
+    bool openedUnderTheBox = true;
+    InsideNextModal([&](HWND box) {
+        ++boxes;
+        config.PlugIn();
+        form->tmrCamReturnTimer();
+        SendMessageW(wnd, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+        openedUnderTheBox = form->IsPreviewing();
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    form->gbPreviewClick();  // says why there is no picture
+    EXPECT_EQ(boxes, 2);
+    EXPECT_FALSE(openedUnderTheBox);
+    ASSERT_TRUE(PumpUntil([&] { return form->IsPreviewing(); })) << "no picture after the box";
+    EXPECT_EQ(form->gcap->Height(), 480);
+    EXPECT_EQ(ClientSize().cy, 520);
+    ExpectCameraButtons(form, true);
+    EXPECT_TRUE(PictureShowsCamera());
+}
+
+// The device dialog opened while the camera is gone: the camera's return waits for the
+// dialog, and Cancel forgets nothing: the picture comes back, and stops and starts again.
+TEST_F(MainWindow, TheDeviceDialogHoldsTheCamerasReturnAndItsCancelForgetsNothing) {
+    config.SetDword(vcam::kValueLoseAfterMs, 300);
+    form->tmrCamReturn->SetInterval(600000);
+    MessageBoxWatcher boxes;
+    ShowAndStart();
+    ASSERT_TRUE(PumpUntil([&] { return form->CameraGone() && !boxes.Texts().empty(); }));
+    const int device = VideoDeviceIndex;
+    bool openedUnderTheDialog = true;
+    InsideNextModal([&](HWND dialog) {
+        config.PlugIn();
+        form->tmrCamReturnTimer();
+        openedUnderTheDialog = form->IsPreviewing();
+        PostMessageW(dialog, WM_CLOSE, 0, 0);
+    });
+    form->miVideoFormatClick();
+    EXPECT_FALSE(openedUnderTheDialog);
+    EXPECT_EQ(VideoDeviceIndex, device);
+    ASSERT_TRUE(PumpUntil([&] { return form->IsPreviewing(); })) << "no picture after the dialog";
+    form->gbPreviewClick();
+    form->gbPreviewClick();
+    EXPECT_TRUE(form->IsPreviewing());
+    EXPECT_TRUE(PictureShowsCamera());
+}
+
+// A stream error whose own restart fails (the camera went with it) is told, and leaves
+// nothing to record or photograph.
+TEST_F(MainWindow, AStreamErrorWhoseRestartFailsIsToldAndTurnsTheCameraButtonsOff) {
+    config.SetDword(vcam::kValueAbortAfterMs, 500);
+    const auto tell = form->gcap->OnError;
+    form->gcap->OnError = [&](int code) {
+        if (code == ErrGraphAborted) config.Unplug();
+        tell(code);
+    };
+    MessageBoxWatcher boxes;
+    ShowAndStart();
+    ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); }, 15000)) << "nothing told";
+    EXPECT_EQ(boxes.Texts()[0], L"The camera is gone");
+    EXPECT_FALSE(form->IsPreviewing());
+    ExpectCameraButtons(form, false);
+    EXPECT_FALSE(app.Terminated());
+}
+
 // --- recording
 
 class MainWindowRecording : public MainWindow {
@@ -653,6 +780,11 @@ TEST_F(MainWindowRecording, ASuspendEndsTheRecordingWithoutAPreviewRestartAndKee
     form->gbRecordClick();
     ASSERT_TRUE(form->IsRecording());
     ASSERT_TRUE(PumpUntil([&] { return RecordSeconds >= 1; }));
+    // A resume reported without a suspend: its retry leaves the recording alone, unasked.
+    MessageBoxWatcher boxes;
+    SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+    form->tmrCamUseTimer();
+    EXPECT_TRUE(form->IsRecording());
     const SIZE before = ClientSize();
     SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
     EXPECT_FALSE(form->IsRecording());
@@ -661,7 +793,48 @@ TEST_F(MainWindowRecording, ASuspendEndsTheRecordingWithoutAPreviewRestartAndKee
     EXPECT_EQ(after.cx, before.cx);
     EXPECT_EQ(after.cy, before.cy);
     EXPECT_EQ(Caption(wnd), L"Orvix under test");
+    // No picture: nothing to record until the resume's retry has brought it back.
+    EXPECT_TRUE(form->gbRecord->Visible());
+    ExpectCameraButtons(form, false);
+    EXPECT_TRUE(boxes.Texts().empty());
     EXPECT_TRUE(captest::ProbeMedia(movies + L"video_kv_0.wmv").ran);
+}
+
+// A stop that the camera fails still ends the recording's state: the plain caption, the
+// folders and the record button back.
+TEST_F(MainWindowRecording, AStopThatTheCameraFailsStillEndsTheRecordingState) {
+    config.SetDword(vcam::kValueFailStop, vcam::kFailCamera);
+    ShowAndStart();
+    form->gbRecordClick();
+    ASSERT_TRUE(form->IsRecording());
+    ASSERT_TRUE(PumpUntil([&] { return RecordSeconds >= 1; }));
+    form->gbRecordOffClick();
+    EXPECT_FALSE(form->IsRecording());
+    EXPECT_EQ(Caption(wnd), L"Orvix under test");
+    EXPECT_TRUE(form->gbOpenFolder->Enabled());
+    EXPECT_TRUE(form->gbRecord->Visible());
+    EXPECT_FALSE(form->gbRecordOff->Visible());
+}
+
+// A preview click that arrives while the stop button's restart of the preview services the
+// queue waits for the restart and then stops the picture, without a box.
+TEST_F(MainWindowRecording, APreviewClickDuringTheStopsRestartRunsAfterIt) {
+    ShowAndStart();
+    form->gbRecordClick();
+    ASSERT_TRUE(form->IsRecording());
+    MessageBoxWatcher boxes;
+    bool clicked = false;
+    form->gcap->OnChangeDevice = [&] {
+        if (clicked || form->IsRecording()) return;
+        clicked = true;
+        form->gbPreviewClick();
+    };
+    form->gbRecordOffClick();
+    ASSERT_TRUE(clicked);
+    ASSERT_TRUE(PumpUntil([&] { return !form->IsPreviewing() && form->gcap->Height() == 0; }));
+    EXPECT_FALSE(form->IsRecording());
+    ExpectCameraButtons(form, false);
+    EXPECT_TRUE(boxes.Texts().empty());
 }
 
 // A recording that cannot start says so, leaves no file, and the window is ready to record

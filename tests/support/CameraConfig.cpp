@@ -69,6 +69,24 @@ void CameraConfig::Remove(const wchar_t* name) {
     RegDeleteKeyValueW(HKEY_CURRENT_USER, vcam::kConfigKey, name);
 }
 
+void CameraConfig::Unplug() {
+    const ULONGLONG now = GetTickCount64();
+    RegSetKeyValueW(HKEY_CURRENT_USER, vcam::kConfigKey, vcam::kValueLostAt, REG_QWORD, &now,
+                    sizeof(now));
+    IFilterMapper2* mapper = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_PPV_ARGS(&mapper)))) {
+        mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, nullptr,
+                                 vcam::CLSID_OrvixTestCamera);
+        mapper->Release();
+    }
+}
+
+void CameraConfig::PlugIn() {
+    Remove(vcam::kValueLostAt);
+    PlugInCamera();
+}
+
 DWORD CameraConfig::ReadDword(const wchar_t* name, DWORD fallback) {
     DWORD value = 0;
     DWORD size = sizeof(value);

@@ -22,6 +22,11 @@ public:
     void Remove(const wchar_t* name);
     // `fallback` when the value is missing.
     static DWORD ReadDword(const wchar_t* name, DWORD fallback);
+    // The camera unplugged now, streaming or not (as during sleep), until PlugIn: it leaves
+    // the device enumeration and every instance's Run fails. PlugIn does not send the
+    // system's device-change notice.
+    void Unplug();
+    void PlugIn();
 };
 
 // Takes a piece of the platform away for the holder's life (the test doubles' switches,
