@@ -53,6 +53,7 @@ std::wstring Caption(HWND Window) {
 }
 
 void MainWindowTest::TearDown() {
+    InsideNextModal(nullptr);
     CloseMainWindow();
     app.ProcessMessages();
     FreeLanguageTexts();
@@ -104,38 +105,45 @@ RECT MainWindowTest::WindowRect() const {
 namespace {
 
 std::function<void(HWND)> g_inside;
+UINT_PTR g_insideTimer = 0;
 
 // The modal window of this thread over the disabled main window, if one is open.
+struct ModalSearch {
+    HWND main = nullptr, found = nullptr;
+};
+
+BOOL CALLBACK FindModal(HWND h, LPARAM p) {
+    auto* s = reinterpret_cast<ModalSearch*>(p);
+    if (h == s->main || !IsWindowVisible(h) || !IsWindowEnabled(h)) return TRUE;
+    s->found = h;
+    return FALSE;
+}
+
 HWND OpenModalWindow() {
-    struct Search {
-        HWND main = nullptr, found = nullptr;
-    } search;
+    ModalSearch search;
     search.main = frm_DADez ? frm_DADez->Handle() : nullptr;
     if (!search.main || IsWindowEnabled(search.main)) return nullptr;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND h, LPARAM p) {
-            auto* s = reinterpret_cast<Search*>(p);
-            if (h == s->main || !IsWindowVisible(h) || !IsWindowEnabled(h)) return TRUE;
-            s->found = h;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    EnumThreadWindows(GetCurrentThreadId(), &FindModal, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+void CALLBACK InsideTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND modal = OpenModalWindow();
+    if (!modal || !g_inside) return;
+    KillTimer(nullptr, id);
+    g_insideTimer = 0;
+    auto run = std::move(g_inside);
+    g_inside = nullptr;
+    run(modal);
 }
 
 }  // namespace
 
 void MainWindowTest::InsideNextModal(std::function<void(HWND)> inside) {
+    if (g_insideTimer) KillTimer(nullptr, g_insideTimer);
+    g_insideTimer = 0;
     g_inside = std::move(inside);
-    SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR id, DWORD) {
-        HWND modal = OpenModalWindow();
-        if (!modal || !g_inside) return;
-        KillTimer(nullptr, id);
-        auto run = std::move(g_inside);
-        g_inside = nullptr;
-        run(modal);
-    });
+    if (g_inside) g_insideTimer = SetTimer(nullptr, 0, 20, &InsideTimer);
 }
 
 bool MainWindowTest::PictureShowsCamera() {

@@ -48,7 +48,7 @@ protected:
     bool PictureShowsCamera();
     // Runs Inside on this thread from within the next box or dialog that the window opens
     // (its modal loop dispatches a thread timer's tick), given that box or dialog, which
-    // Inside must close. As a timer of the window firing inside the box would.
+    // Inside must close. As a timer of the window firing inside the box would. Null: none.
     void InsideNextModal(std::function<void(HWND)> inside);
 
     testsupport::CameraConfig config;
