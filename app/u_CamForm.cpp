@@ -694,6 +694,23 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
                 FitToPicture();
             }
             return result;
+        case WM_ENTERSIZEMOVE:
+        case WM_ENTERMENULOOP:
+        case WM_EXITSIZEMOVE:
+        case WM_EXITMENULOOP: {
+            // The window dragged or its menu open: a loop of the system's own, in which a
+            // camera step would resize the window under the pointer or change what the menu
+            // offers. Held like under a box.
+            bool& inLoop = (msg == WM_ENTERSIZEMOVE || msg == WM_EXITSIZEMOVE) ? InMoveLoop_
+                                                                               : InMenuLoop_;
+            const bool entering = msg == WM_ENTERSIZEMOVE || msg == WM_ENTERMENULOOP;
+            if (inLoop != entering) {
+                inLoop = entering;
+                ModalDepth_ += entering ? 1 : -1;
+                if (!entering) tmrSteps->SetEnabled(true);
+            }
+            return result;
+        }
         case WM_QUERYENDSESSION:
             // The session may end: a running recording is finished at WM_ENDSESSION.
             return TRUE;

@@ -164,8 +164,10 @@ private:
     void RunHeldSteps();
     std::vector<CameraStep> HeldSteps_;
     bool StepRunning_ = false;
-    // Boxes and dialogs of this window that are open.
+    // Boxes and dialogs of this window that are open, and the system's move and menu loops.
     int ModalDepth_ = 0;
+    bool InMoveLoop_ = false;
+    bool InMenuLoop_ = false;
     fw::Timer* tmrSteps;
     void RunDialog(const std::function<void()>& dialog);
 
