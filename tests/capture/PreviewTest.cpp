@@ -215,6 +215,16 @@ TEST_F(PreviewTest, AGraphWithoutAVideoRendererGivesCode14) {
     EXPECT_TRUE(WaitFrames(frames.load() + 2));
 }
 
+// A grabber that will not take its media type: the preview runs all the same and says so.
+TEST_F(PreviewTest, AGrabberThatRefusesItsMediaTypeGivesCode24) {
+    testsupport::GrabberRefusingMediaType refusing;
+    ASSERT_TRUE(SelectCamera());
+    ClearEvents();
+    EXPECT_TRUE(cap->StartPreview());
+    EXPECT_EQ(Errors(), std::vector<int>{ErrGrabberMediaType});
+    EXPECT_TRUE(WaitFrames(frames.load() + 2));
+}
+
 TEST_F(PreviewTest, LostCameraReportsCode26AndThePreviewIsStartedAgain) {
     config.SetDword(vcam::kValueLoseAfterMs, 300);
     ASSERT_TRUE(SelectCamera());

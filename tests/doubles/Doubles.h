@@ -14,6 +14,7 @@ HRESULT CreateMjpegDec(REFIID iid, void** out);
 HRESULT CreateColour(REFIID iid, void** out);
 HRESULT CreateCaptureGraphBuilder(REFIID iid, void** out);
 HRESULT CreateFilterGraph(REFIID iid, void** out);
+HRESULT CreateSampleGrabber(REFIID iid, void** out);
 
 // The class object of the platform's own class (Wine's), from its DLL: the class's
 // registration is ours in a test prefix.

@@ -12,6 +12,9 @@
 #include "tests/doubles/Doubles.h"
 #include "tests/doubles/SinkFilter.h"
 
+// qedit.h has no class id for the grabber; strmiids has it.
+extern "C" const CLSID CLSID_SampleGrabber;
+
 // The object count and module handle the shared COM helpers expect.
 namespace vcam {
 namespace {
@@ -54,6 +57,7 @@ const ComClass kClasses[] = {
     {&CLSID_CaptureGraphBuilder2, L"Capture Graph Builder", &doubles::CreateCaptureGraphBuilder,
      nullptr},
     {&CLSID_FilterGraph, L"Filter Graph", &doubles::CreateFilterGraph, nullptr},
+    {&CLSID_SampleGrabber, L"SampleGrabber", &doubles::CreateSampleGrabber, nullptr},
 };
 
 HRESULT RegisterListing(IFilterMapper2* mapper, const ComClass& c) {

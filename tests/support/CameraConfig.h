@@ -58,6 +58,13 @@ public:
         : PlatformPieceMissing(what, L"Software\\Orvix\\TestDoubles\\Graph") {}
 };
 
+// Sample grabbers made for the holder's life refuse the media type they are given.
+class GrabberRefusingMediaType : public PlatformPieceMissing {
+public:
+    GrabberRefusingMediaType()
+        : PlatformPieceMissing(L"RefuseMediaType", L"Software\\Orvix\\TestDoubles\\SampleGrabber") {}
+};
+
 // One of the capture graph builder's methods that Wine leaves out ("SetOutputFileName",
 // "AllocCapFile", "CopyCaptureFile", "ControlStream") returns `result` for the holder's
 // life; E_NOTIMPL is what Wine's own builder returns.
