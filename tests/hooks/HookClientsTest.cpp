@@ -54,7 +54,7 @@ TEST_F(SaverClientTest, InstallHoldsBackTheScreenSaverUntilRemoved) {
         // (QuillhookTest shows the 32-bit hook on its own), its 64-bit programs both.
         // The 64-bit programs, through the 64-bit half this install started.
         EXPECT_EQ(hooktest::ChildrenNamed(GetCurrentProcessId(), L"QuillhookHost.exe"), 1);
-        EXPECT_EQ(hooktest::SysCommandIn64BitProgram(SC_MONITORPOWER, 2), 1);
+        EXPECT_TRUE(hooktest::HeldBackIn64BitProgram(SC_MONITORPOWER, 2));
         auto notice = hooktest::TakeMessage(window.hwnd(), SaverHookMessage);
         ASSERT_TRUE(notice);
         EXPECT_EQ(notice->wParam, WPARAM{SC_MONITORPOWER});

@@ -115,6 +115,12 @@ inline int SysCommandIn64BitProgram(unsigned long command, unsigned long paramet
     return RunHelper(L"x64\\hooks_syscommand", Hex(command) + L" " + Hex(parameter));
 }
 
+// The 64-bit half is a process of its own that sets its hook a moment after it was
+// started: true once a 64-bit program's command is cancelled, asked until the time is up.
+inline bool HeldBackIn64BitProgram(unsigned long command, unsigned long parameter) {
+    return WaitUntil([&] { return SysCommandIn64BitProgram(command, parameter) == 1; }, 10000);
+}
+
 // A 32-bit test program on 64-bit Windows, where the 64-bit programs need a hook of their
 // own.
 inline bool Under64BitWindows() {
