@@ -2,12 +2,31 @@
 // ordered end.
 #include "app/u_CamForm.h"
 #include "common/u_GlobalDefine.h"
+#include "common/u_Log.h"
 #include "common/u_PathUtil.h"
 #include "common/u_ResourceLib.h"
 #include "framework/Application.h"
 #include "framework/WinHandles.h"
 
+#include "OrvixVersion.h"
+
 #include <objbase.h>
+
+namespace {
+
+// The version the system really is (the compatibility layer may tell the program another).
+std::string SystemVersionText() {
+    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    const auto get = reinterpret_cast<RtlGetVersionFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+    if (!get || get(&info) != 0) return "Windows (version unknown)";
+    return "Windows " + std::to_string(info.dwMajorVersion) + "." +
+           std::to_string(info.dwMinorVersion) + "." + std::to_string(info.dwBuildNumber);
+}
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     AppPath = GetProgramFolder();
@@ -23,9 +42,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         return 0;
     }
 
+    OpenLog(DefaultLogFolder());
     LanguageFile = GetLanguageFilePath();
+    Log("start", std::string("Orvix " ORVIX_VERSION_TEXT ", ") + SystemVersionText() +
+                     ", language file " + AnsiToUtf8(LanguageFile));
     // Without texts nothing can be shown.
-    if (!LoadLanguageTexts(LanguageFile)) return 0;
+    if (!LoadLanguageTexts(LanguageFile)) {
+        Log("start", "the language file could not be read: the program ends");
+        FlushLog();
+        return 0;
+    }
 
     {
         fw::ComInit com(COINIT_APARTMENTTHREADED);
@@ -35,5 +61,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     }
 
     FreeLanguageTexts();
+    Log("end", "the program ends");
+    FlushLog();
     return 0;
 }

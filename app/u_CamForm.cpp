@@ -3,6 +3,7 @@
 #include "app/ButtonBarLayout.h"
 #include "capture/GDirectCapPin2.h"
 #include "common/u_GlobalDefine.h"
+#include "common/u_Log.h"
 #include "common/u_PathUtil.h"
 #include "common/u_ResourceLib.h"
 #include "common/u_SysQuery.h"
@@ -402,6 +403,7 @@ void Tfrm_DADez::WMWindowPosChanging(WINDOWPOS& wp) {
 void Tfrm_DADez::EndPreview(bool collapse) {
     tmrChkSpace->SetEnabled(false);
     gcap->StopPreview();
+    Log("camera close", AnsiToUtf8(CameraName_));
     if (!collapse) return;
     const int barTop = Image_Back->Top() + Top();
     gcap->SetHeight(0);
@@ -422,6 +424,7 @@ void Tfrm_DADez::BeginPreview() {
     for (TTntGButton* b : {gbRecord, gbSnap, gbForward, gbBackward}) b->SetEnabled(false);
     if (gcap->VideoDeviceNames(false).empty()) {
         if (!StartedOnce_) {
+            Log("start", "no camera is listed: the program ends");
             ShowErrorBox(GetText("T_NOVIDEO_DRV"), GetText("T_CONFIRM"));
             fw::App().Terminate();
             return;
@@ -532,6 +535,7 @@ void Tfrm_DADez::tmrShowMsgTimer() {
 }
 
 void Tfrm_DADez::gcapError(int ErrCode) {
+    Log("capture", "error code " + std::to_string(ErrCode));
     if (ErrCode == ErrDeviceLost) CameraLost();
     if (ErrCode == ErrGraphAborted) {
         // Told once the window has followed the recording that the error ended; a preview
@@ -547,6 +551,7 @@ void Tfrm_DADez::CameraLost() {
     // The capture control tries the dead camera again at once; only the first loss is told.
     if (CameraGone_) return;
     CameraGone_ = true;
+    Log("camera lost", AnsiToUtf8(CameraName_));
     LossEndedRecording_ = RecordingEndedByControl_;
     tmrCamReturn->SetEnabled(true);
     ShowState(false);
@@ -556,6 +561,8 @@ void Tfrm_DADez::CameraLost() {
 void Tfrm_DADez::EnterCameraGone() {
     if (CameraGone_) return;
     CameraGone_ = true;
+    Log("camera lost",
+        CameraName_.empty() ? std::string("no camera listed") : AnsiToUtf8(CameraName_));
     tmrCamReturn->SetEnabled(true);
     // The camera's return brings the picture back; no retry of a busy camera meanwhile.
     tmrCamUse->SetEnabled(false);
@@ -573,10 +580,11 @@ void Tfrm_DADez::tmrCamReturnTimer() { RunCameraStep(CameraStep::ReturnCheck); }
 
 bool Tfrm_DADez::RestartLostCamera() {
     const std::vector<std::string> names = gcap->VideoDeviceNames(true);
-    const auto found = CameraName_.empty() ? names.begin()
-                                           : std::find(names.begin(), names.end(), CameraName_);
+    const auto found =
+        CameraName_.empty() ? names.begin() : std::find(names.begin(), names.end(), CameraName_);
     if (found == names.end()) return false;
     VideoDeviceIndex = static_cast<int>(found - names.begin());
+    Log("camera back", AnsiToUtf8(*found));
     // Back, but the preview was switched off meanwhile: nothing to open.
     if (!PreviewWanted_) return true;
     fw::HourglassCursor wait;
@@ -590,8 +598,14 @@ bool Tfrm_DADez::OpenCamera() {
     gcap->SetAudioFormat(44100, 1, 16);
     gcap->SetVideoFormat(VideoWidth, VideoHeight, 15.0, 24);
     const bool started = gcap->StartPreview();
-    if (started && VideoDeviceIndex >= 0 && static_cast<size_t>(VideoDeviceIndex) < names.size())
-        CameraName_ = names[static_cast<size_t>(VideoDeviceIndex)];
+    const bool listed =
+        VideoDeviceIndex >= 0 && static_cast<size_t>(VideoDeviceIndex) < names.size();
+    if (started && listed) CameraName_ = names[static_cast<size_t>(VideoDeviceIndex)];
+    Log("camera open", std::string(started ? "" : "failed: ") +
+                           (listed ? AnsiToUtf8(names[static_cast<size_t>(VideoDeviceIndex)])
+                                   : std::string("no camera chosen")) +
+                           ", " + std::to_string(gcap->FrameWidth()) + " x " +
+                           std::to_string(gcap->FrameHeight()));
     return started;
 }
 
@@ -701,8 +715,8 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
             // The window dragged or its menu open: a loop of the system's own, in which a
             // camera step would resize the window under the pointer or change what the menu
             // offers. Held like under a box.
-            bool& inLoop = (msg == WM_ENTERSIZEMOVE || msg == WM_EXITSIZEMOVE) ? InMoveLoop_
-                                                                               : InMenuLoop_;
+            bool& inLoop =
+                (msg == WM_ENTERSIZEMOVE || msg == WM_EXITSIZEMOVE) ? InMoveLoop_ : InMenuLoop_;
             const bool entering = msg == WM_ENTERSIZEMOVE || msg == WM_ENTERMENULOOP;
             if (inLoop != entering) {
                 inLoop = entering;
@@ -717,7 +731,11 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_ENDSESSION:
             // The system ends the process as soon as this returns, without a close: the
             // recording's file is finished and the camera and hooks let go here.
-            if (wParam) ReleaseAll();
+            if (wParam) {
+                Log("session end", "the system ends the program");
+                ReleaseAll();
+                FlushLog();
+            }
             return 0;
         case WM_DEVICECHANGE:
             // Posted on: the system may be sending this to every window and waiting.

@@ -159,6 +159,8 @@ private:
     };
     void RunCameraStep(CameraStep step);
     void CarryOut(CameraStep step);
+    // The cameras and microphones found, into the log at the start.
+    void LogDevices();
     bool CanRunNow(CameraStep step) const;
     // Runs the steps that waited, one per tick of tmrSteps, when nothing holds them.
     void RunHeldSteps();

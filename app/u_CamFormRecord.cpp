@@ -4,6 +4,7 @@
 
 #include "capture/GDirectCapPin2.h"
 #include "common/u_GlobalDefine.h"
+#include "common/u_Log.h"
 #include "common/u_PathUtil.h"
 #include "common/u_ResourceLib.h"
 #include "common/u_SysQuery.h"
@@ -58,7 +59,10 @@ void Tfrm_DADez::BeginRecording() {
     tmrChkSpace->SetEnabled(true);
 }
 
-void Tfrm_DADez::gcapStartCapture() { ShowState(false); }
+void Tfrm_DADez::gcapStartCapture() {
+    Log("recording", "started: " + ToUtf8(gcap->CaptureFileName()));
+    ShowState(false);
+}
 
 void Tfrm_DADez::gcapCaptureProgress(uint32_t Sec) {
     RecordSeconds = Sec;
@@ -88,6 +92,13 @@ void Tfrm_DADez::EndRecording(bool restartPreview) {
 }
 
 void Tfrm_DADez::gcapStopCapture() {
+    WIN32_FILE_ATTRIBUTE_DATA file{};
+    const std::wstring name = gcap->CaptureFileName();
+    const uint64_t bytes =
+        GetFileAttributesExW(ExtendedPath(name).c_str(), GetFileExInfoStandard, &file)
+            ? (uint64_t{file.nFileSizeHigh} << 32) | file.nFileSizeLow
+            : 0;
+    Log("recording", "ended: " + ToUtf8(name) + ", " + std::to_string(bytes) + " bytes");
     CaptionShowsRecording_ = false;
     CaptionStatus.clear();
     SetCaption(GetText("APP_TITLE"));

@@ -6,6 +6,7 @@
 
 #include "capture/GDirectCapPin2.h"
 #include "common/u_GlobalDefine.h"
+#include "common/u_Log.h"
 #include "common/u_ResourceLib.h"
 
 #include <algorithm>
@@ -53,6 +54,7 @@ void Tfrm_DADez::RunHeldSteps() {
 void Tfrm_DADez::CarryOut(CameraStep step) {
     switch (step) {
         case CameraStep::Start:
+            LogDevices();
             BeginPreview();
             StartedOnce_ = true;
             break;
@@ -151,4 +153,14 @@ void Tfrm_DADez::TellWaiting() {
         ShownText_.clear();
     }
     Telling_ = false;
+}
+
+void Tfrm_DADez::LogDevices() {
+    const auto list = [](const std::vector<std::string>& names) {
+        std::string text;
+        for (const std::string& name : names) text += (text.empty() ? "" : ", ") + AnsiToUtf8(name);
+        return text.empty() ? std::string("none") : text;
+    };
+    Log("devices", "cameras: " + list(gcap->VideoDeviceNames(false)) +
+                       "; microphones: " + list(gcap->AudioDeviceNames(false)));
 }
