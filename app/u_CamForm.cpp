@@ -173,6 +173,10 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
     gbRecordOff = makeButton(bar.RowLefts[6], kBarButtonWidth);
     gbRecordOff->SetVisible(false);
     gbRecordOff->OnClick = [this] { gbRecordOffClick(); };
+    KeyPreview = true;
+    OnKeyDown = [this](WORD& key, fw::ShiftState shift) {
+        if (BarKey(key, shift)) key = 0;
+    };
 
     pmCam = new fw::PopupMenu(this);
     miVideoSource = pmCam->AddItem(L"Video Source");
@@ -500,6 +504,7 @@ void Tfrm_DADez::ShowState(bool sizes) {
         CaptionStatus.clear();
         SetCaption(GetText("APP_TITLE"));
     }
+    KeepBarFocus();
     if (sizes) FitToPicture();
     Image_Back->Repaint();
 }
@@ -698,6 +703,19 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_KEYUP:
             if (wParam == VK_F1) ShowHelp();
             return 1;
+        case WM_CONTEXTMENU:
+            // Shift+F10 or the menu key with the focus on the window itself: the picture's
+            // menu, as a right click on the picture gives it.
+            if (reinterpret_cast<HWND>(wParam) == Handle() &&
+                static_cast<short>(LOWORD(lParam)) == -1 &&
+                static_cast<short>(HIWORD(lParam)) == -1)
+                ShowPictureMenu();
+            return result;
+        case WM_UPDATEUISTATE:
+        case WM_ACTIVATE:
+            // The focus rectangle follows the focus cues and the window's activation.
+            if (FocusedButton_) FocusedButton_->Invalidate();
+            return result;
         case WM_SIZE:
             // Sizes set while minimised (a suspend or resume stops or starts the picture)
             // reach only the icon: the window is fitted to what it shows when restored.

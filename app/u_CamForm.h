@@ -129,6 +129,14 @@ public:
     // The camera's snapshot key (reported by the keyboard hook) takes a picture.
     void HandleKeyHookMessage(LPARAM lParam);
 
+    // The keyboard: the button bar is the window's one tab stop (Tab and Shift+Tab in and
+    // out, the arrows, Home and End between its enabled buttons, Space and Enter press the
+    // focused one). True: key used. Shift+F10 and the menu key open the picture's menu
+    // (ShowPictureMenu, from the window's WM_CONTEXTMENU).
+    bool BarKey(WORD key, fw::ShiftState shift);
+    TTntGButton* FocusedBarButton() const { return FocusedButton_; }
+    void ShowPictureMenu();
+
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
     void WMWindowPosChanging(WINDOWPOS& wp) override;
 
@@ -136,6 +144,14 @@ protected:
     void CreateParams(fw::CreateParams& params) override;
 
 private:
+    // The bar's buttons shown and taking clicks, left to right.
+    std::vector<TTntGButton*> UsableBarButtons() const;
+    void FocusButton(TTntGButton* button);
+    // A focused button that was hidden hands the focus to the one in its place (record and
+    // stop swap), else to the next usable one.
+    void KeepBarFocus();
+    TTntGButton* FocusedButton_ = nullptr;
+
     // What opens, closes or switches the camera, or starts or ends a recording. Each runs
     // through RunCameraStep, one at a time: what asks for one while another is under way
     // (the control services the message queue while it waits) or while a box or dialog is

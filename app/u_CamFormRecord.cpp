@@ -42,6 +42,7 @@ void Tfrm_DADez::BeginRecording() {
     gbRecord->SetEnabled(false);
     gbRecordOff->SetVisible(true);
     gbRecordOff->SetEnabled(false);
+    KeepBarFocus();
     gcap->StopPreview();
     gcap->SetAudioFormat(44100, 1, 16);
     gcap->SetVideoFormat(320, 240, gcap->VideoFrameRate(),

@@ -486,4 +486,19 @@ void TTntGButton::Paint(fw::Canvas& Canvas) {
         PaintGlyph(Canvas);
     }
     if (FShowCaption && !FCaption.empty()) PaintCaption(Canvas);
+    // As a focused control does: only while its window is the active one.
+    if (FFocused && Parent() && Parent()->HandleAllocated() &&
+        ::GetActiveWindow() == ::GetAncestor(Parent()->Handle(), GA_ROOT) &&
+        !(::SendMessageW(Parent()->Handle(), WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS)) {
+        RECT R = fw::MakeRect(1, 1, Width() - 2, Height() - 2);
+        ::SetTextColor(Canvas.Handle(), RGB(0, 0, 0));
+        ::SetBkColor(Canvas.Handle(), RGB(255, 255, 255));
+        ::DrawFocusRect(Canvas.Handle(), &R);
+    }
+}
+
+void TTntGButton::SetFocused(bool Value) {
+    if (FFocused == Value) return;
+    FFocused = Value;
+    Invalidate();
 }

@@ -142,6 +142,10 @@ public:
     bool Pressed() const { return FPressed; }
     // Width of one image of the strip, as of the last paint.
     int ImageWidth() const { return FImageWidth; }
+    // The keyboard's focus within its bar, drawn as the system's focus rectangle while the
+    // parent window shows focus cues (once the keyboard has been used there).
+    bool Focused() const { return FFocused; }
+    void SetFocused(bool Value);
 
     // Only invalidates: the paint follows with the parent's.
     void Repaint() override;
@@ -172,6 +176,7 @@ private:
     TAutoSize FAutoSize = asNone;
     bool FHover = false;
     bool FPressed = false;
+    bool FFocused = false;
     int FImageWidth = 0;
     POINT FImagePos{0, 0};
     POINT FCaptionPos{0, 0};

@@ -723,6 +723,58 @@ TEST_F(MainWindowRecording, TheCaptionRunsTheTimeAndTheStopButtonBringsThePrevie
     EXPECT_GT(p.VideoInt("nb_read_packets"), 10);
 }
 
+namespace {
+RECT g_menuRect{};
+// Inside the menu's own loop: where the open menu is, then the menu closed.
+void CALLBACK NoteAndEndMenu(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND menu = FindWindowW(L"#32768", nullptr);
+    if (!menu || !IsWindowVisible(menu)) return;
+    KillTimer(nullptr, id);
+    GetWindowRect(menu, &g_menuRect);
+    EndMenu();
+}
+}  // namespace
+
+// The keyboard alone: the bar is one tab stop walked with the arrows over the buttons that
+// take clicks, Space and Enter press the focused one, the focus follows record to the stop
+// button in its place and back, and Shift+F10 opens the picture's menu over the picture.
+TEST_F(MainWindowRecording, TheKeyboardAloneRecordsAndOpensThePicturesMenu) {
+    ShowAndStart();
+    SetForegroundWindow(wnd);
+    ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == wnd; }));
+    const auto press = [&](WORD key, bool shift, TTntGButton* focus) {
+        testsupport::SendKey(key, shift);
+        return PumpUntil([&] { return form->FocusedBarButton() == focus; });
+    };
+    ASSERT_TRUE(press(VK_TAB, false, form->gbOpenFolder));
+    EXPECT_EQ(SendMessageW(wnd, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS, 0u);
+    ASSERT_TRUE(press(VK_RIGHT, false, form->gbPreview));
+    ASSERT_TRUE(press(VK_RIGHT, false, form->gbForward));
+    ASSERT_TRUE(press(VK_RIGHT, false, form->gbBackward)) << "the lens takes no clicks";
+    ASSERT_TRUE(press(VK_END, false, form->gbHelp));
+    ASSERT_TRUE(press(VK_LEFT, false, form->gbRecord));
+    testsupport::SendKey(VK_SPACE);
+    ASSERT_TRUE(PumpUntil([&] { return form->IsRecording() && form->gbRecordOff->Enabled(); }));
+    EXPECT_EQ(form->FocusedBarButton(), form->gbRecordOff);
+    testsupport::SendKey(VK_RETURN);
+    ASSERT_TRUE(PumpUntil([&] { return !form->IsRecording() && form->gbRecord->Enabled(); }));
+    EXPECT_EQ(form->FocusedBarButton(), form->gbRecord);
+    EXPECT_TRUE(FileExists(movies + L"video_kv_0.wmv"));
+    ASSERT_TRUE(press(VK_TAB, true, nullptr));
+
+    g_menuRect = RECT{};
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, &NoteAndEndMenu);
+    testsupport::SendKey(VK_F10, true);
+    EXPECT_TRUE(PumpUntil([&] { return g_menuRect.right > g_menuRect.left; }))
+        << "no menu from Shift+F10";
+    KillTimer(nullptr, timer);
+    RECT picture = form->gcap->BoundsRect();
+    MapWindowPoints(wnd, nullptr, reinterpret_cast<POINT*>(&picture), 2);
+    const POINT corner{g_menuRect.left, g_menuRect.top};
+    EXPECT_TRUE(PtInRect(&picture, corner)) << "the menu opened away from the picture";
+    EXPECT_FALSE(form->IsRecording());
+}
+
 TEST_F(MainWindowRecording, TheFreeSpaceWatchFollowsTheFileBeingWritten) {
     ShowAndStart();
     MessageBoxWatcher boxes;

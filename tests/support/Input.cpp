@@ -31,6 +31,23 @@ void SendCameraKey() {
     ::SendInput(2, in, sizeof(INPUT));
 }
 
+void SendKey(WORD VirtualKey, bool Shift) {
+    INPUT in[4]{};
+    int n = 0;
+    const auto key = [&](WORD vk, bool up) {
+        in[n].type = INPUT_KEYBOARD;
+        in[n].ki.wVk = vk;
+        in[n].ki.wScan = static_cast<WORD>(::MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+        in[n].ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+        ++n;
+    };
+    if (Shift) key(VK_SHIFT, false);
+    key(VirtualKey, false);
+    key(VirtualKey, true);
+    if (Shift) key(VK_SHIFT, true);
+    ::SendInput(static_cast<UINT>(n), in, sizeof(INPUT));
+}
+
 bool MovePointer(int X, int Y) {
     const auto there = [&] {
         POINT p{};

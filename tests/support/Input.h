@@ -16,6 +16,9 @@ void SendClick(int X, int Y, bool Right = false);
 inline constexpr WORD kCameraKeyScan = 0x64;
 void SendCameraKey();
 
+// A key pressed and released, as from the keyboard, with Shift held around it when asked.
+void SendKey(WORD VirtualKey, bool Shift = false);
+
 // Puts the real pointer at a screen point and waits until the system reports it there;
 // false when it never did.
 bool MovePointer(int X, int Y);
