@@ -217,6 +217,7 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
 Tfrm_DADez::~Tfrm_DADez() {
     // Pictures saved from here on are not shown.
     Snapshots_->window = nullptr;
+    ReleaseAccessible();
     if (frm_DADez == this) frm_DADez = nullptr;
 }
 
@@ -711,6 +712,9 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
                 static_cast<short>(HIWORD(lParam)) == -1)
                 ShowPictureMenu();
             return result;
+        case WM_GETOBJECT:
+            if (const LRESULT object = AnswerGetObject(wParam, lParam)) return object;
+            return result;
         case WM_UPDATEUISTATE:
         case WM_ACTIVATE:
             // The focus rectangle follows the focus cues and the window's activation.
@@ -775,6 +779,10 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         // Posted from the control's handling of the graph's events, which goes on to restart
         // the preview: the window follows once the control is done.
         RunCameraStep(CameraStep::RecordingEnded);
+        return 0;
+    }
+    if (msg == kAccessibleActionMessage) {
+        AccessibleAction(wParam, lParam);
         return 0;
     }
     if (msg == kStreamErrorMessage) {

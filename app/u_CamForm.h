@@ -8,6 +8,7 @@
 #include "framework/Timer.h"
 
 #include <windows.h>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@
 
 class TGDirectCapPin2;
 class TTntGButton;
+class TWindowAccessible;
 
 class Tfrm_DADez : public fw::Form {
 public:
@@ -137,6 +139,13 @@ public:
     TTntGButton* FocusedBarButton() const { return FocusedButton_; }
     void ShowPictureMenu();
 
+    // Accessibility tools see the bar's buttons in this order (child ids from 1) and then
+    // the picture. A press or focus they ask for comes back as this message (wParam 1: a
+    // press, 0: the focus; lParam the child id).
+    std::array<TTntGButton*, 9> BarButtonsInOrder() const;
+    int BarButtonId(const TTntGButton* button) const;  // CHILDID_SELF for none
+    static constexpr UINT kAccessibleActionMessage = WM_APP + 22;
+
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
     void WMWindowPosChanging(WINDOWPOS& wp) override;
 
@@ -151,6 +160,15 @@ private:
     // stop swap), else to the next usable one.
     void KeepBarFocus();
     TTntGButton* FocusedButton_ = nullptr;
+    LRESULT AnswerGetObject(WPARAM wParam, LPARAM lParam);
+    void ReleaseAccessible();
+    void AccessibleAction(WPARAM press, LPARAM id);
+    // Tells accessibility tools of each button shown or hidden, enabled or disabled since
+    // the last call, and of the bar's focus.
+    void AnnounceBarStates();
+    void AnnounceFocus();
+    TWindowAccessible* Accessible_ = nullptr;
+    std::array<uint8_t, 9> AnnouncedStates_{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
     // What opens, closes or switches the camera, or starts or ends a recording. Each runs
     // through RunCameraStep, one at a time: what asks for one while another is under way

@@ -69,7 +69,8 @@ void Tfrm_DADez::SelectBackwardCamera() {
 void Tfrm_DADez::gbOpenFolderClick() {
     // The camera is let go first, as the preview button does: the window shrinks to its
     // bar and the preview button offers to start the preview again.
-    if (TwoSensorModel && IsPreviewing() && !IsRecording()) RunCameraStep(CameraStep::PreviewSwitch);
+    if (TwoSensorModel && IsPreviewing() && !IsRecording())
+        RunCameraStep(CameraStep::PreviewSwitch);
     OpenFolder(ImagePath);
     if (MoviePath != ImagePath) OpenFolder(MoviePath);
 }

@@ -22,9 +22,11 @@ void Tfrm_DADez::FocusButton(TTntGButton* button) {
     if (FocusedButton_) FocusedButton_->SetFocused(false);
     FocusedButton_ = button;
     if (button) button->SetFocused(true);
+    AnnounceFocus();
 }
 
 void Tfrm_DADez::KeepBarFocus() {
+    AnnounceBarStates();
     if (!FocusedButton_ || FocusedButton_->Visible()) return;
     TTntGButton* hidden = FocusedButton_;
     for (TTntGButton* b : {gbRecord, gbRecordOff}) {

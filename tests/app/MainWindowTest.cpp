@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <dbt.h>
+#include <oleacc.h>
 #include <pbt.h>
 
 #include <filesystem>
@@ -773,6 +774,110 @@ TEST_F(MainWindowRecording, TheKeyboardAloneRecordsAndOpensThePicturesMenu) {
     const POINT corner{g_menuRect.left, g_menuRect.top};
     EXPECT_TRUE(PtInRect(&picture, corner)) << "the menu opened away from the picture";
     EXPECT_FALSE(form->IsRecording());
+}
+
+namespace {
+std::vector<LONG> g_focusEvents;
+void CALLBACK NoteFocusEvent(HWINEVENTHOOK, DWORD event, HWND, LONG object, LONG child, DWORD,
+                             DWORD) {
+    if (event == EVENT_OBJECT_FOCUS && object == OBJID_CLIENT) g_focusEvents.push_back(child);
+}
+VARIANT Child(long id) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = id;
+    return v;
+}
+std::wstring NameOf(IAccessible* a, long id) {
+    BSTR name = nullptr;
+    if (a->get_accName(Child(id), &name) != S_OK || !name) return L"(none)";
+    std::wstring text(name, SysStringLen(name));
+    SysFreeString(name);
+    return text;
+}
+long StateOf(IAccessible* a, long id) {
+    VARIANT state;
+    VariantInit(&state);
+    return a->get_accState(Child(id), &state) == S_OK ? state.lVal : -1;
+}
+}  // namespace
+
+// What a screen reader sees through the platform's accessibility interface: the buttons by
+// their hints, with their states as the camera opens and a recording runs, the picture,
+// a picture taken through a button's default action, and the bar's focus as events.
+TEST_F(MainWindowRecording, AScreenReaderNamesTheButtonsAndPressesThem) {
+    ShowAndStart();
+    IAccessible* acc = nullptr;
+    ASSERT_EQ(AccessibleObjectFromWindow(wnd, OBJID_CLIENT, __uuidof(IAccessible),
+                                         reinterpret_cast<void**>(&acc)),
+              S_OK);
+    long count = 0;
+    EXPECT_EQ(acc->get_accChildCount(&count), S_OK);
+    EXPECT_EQ(count, 10);
+    const long snap = form->BarButtonId(form->gbSnap), record = form->BarButtonId(form->gbRecord),
+               stop = form->BarButtonId(form->gbRecordOff), picture = 10;
+    EXPECT_EQ(NameOf(acc, snap), L"Picture");
+    EXPECT_EQ(NameOf(acc, form->BarButtonId(form->gbPreview)), L"Stop the picture");
+    VARIANT role;
+    VariantInit(&role);
+    ASSERT_EQ(acc->get_accRole(Child(snap), &role), S_OK);
+    EXPECT_EQ(role.lVal, ROLE_SYSTEM_PUSHBUTTON);
+    ASSERT_EQ(acc->get_accRole(Child(picture), &role), S_OK);
+    EXPECT_EQ(role.lVal, ROLE_SYSTEM_GRAPHIC);
+    // The test's language file is older than the accessibility texts: the system's word
+    // names the picture.
+    wchar_t graphic[64] = {};
+    GetRoleTextW(ROLE_SYSTEM_GRAPHIC, graphic, 64);
+    EXPECT_EQ(NameOf(acc, picture), graphic);
+    BSTR action = nullptr;
+    ASSERT_EQ(acc->get_accDefaultAction(Child(snap), &action), S_OK);
+    EXPECT_EQ(std::wstring(action), L"Press");
+    SysFreeString(action);
+    EXPECT_EQ(StateOf(acc, snap) & (STATE_SYSTEM_UNAVAILABLE | STATE_SYSTEM_INVISIBLE), 0);
+    EXPECT_NE(StateOf(acc, form->BarButtonId(form->gbLens)) & STATE_SYSTEM_UNAVAILABLE, 0);
+    EXPECT_NE(StateOf(acc, stop) & STATE_SYSTEM_INVISIBLE, 0);
+
+    const std::wstring pictures = folder.MakeFolder(L"readershots");
+    form->gcap->ImageFileName = pictures + L"\\image_kv_.jpg";
+    EXPECT_EQ(acc->accDoDefaultAction(Child(snap)), S_OK);
+    EXPECT_TRUE(PumpUntil([&] { return std::filesystem::exists(pictures + L"\\image_kv_0.jpg"); }))
+        << "the default action took no picture";
+
+    EXPECT_EQ(acc->accDoDefaultAction(Child(record)), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return form->IsRecording() && form->gbRecordOff->Enabled(); }));
+    EXPECT_NE(StateOf(acc, record) & STATE_SYSTEM_INVISIBLE, 0);
+    EXPECT_EQ(StateOf(acc, stop) & (STATE_SYSTEM_UNAVAILABLE | STATE_SYSTEM_INVISIBLE), 0);
+    EXPECT_NE(StateOf(acc, snap) & STATE_SYSTEM_UNAVAILABLE, 0);
+    EXPECT_EQ(acc->accDoDefaultAction(Child(snap)), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(acc->accDoDefaultAction(Child(stop)), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return !form->IsRecording() && form->gbRecord->Enabled(); }));
+
+    // The bar's focus, as a screen reader is told of it.
+    g_focusEvents.clear();
+    HWINEVENTHOOK hook =
+        SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_FOCUS, nullptr, &NoteFocusEvent,
+                        GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(hook, nullptr);
+    form->BarKey(VK_TAB, 0);
+    form->BarKey(VK_RIGHT, 0);
+    EXPECT_TRUE(PumpUntil([&] { return g_focusEvents.size() >= 2; }));
+    UnhookWinEvent(hook);
+    EXPECT_EQ(g_focusEvents, (std::vector<LONG>{form->BarButtonId(form->gbOpenFolder),
+                                                form->BarButtonId(form->gbPreview)}));
+    acc->Release();
+
+    // In the shipped English texts, which name the picture and the action themselves.
+    CloseMainWindow();
+    FreeLanguageTexts();
+    CreateMainWindow(Texts::English);
+    ShowAndStart();
+    ASSERT_EQ(AccessibleObjectFromWindow(wnd, OBJID_CLIENT, __uuidof(IAccessible),
+                                         reinterpret_cast<void**>(&acc)),
+              S_OK);
+    EXPECT_EQ(NameOf(acc, snap), L"Take a picture");
+    EXPECT_EQ(NameOf(acc, picture), L"Camera picture");
+    acc->Release();
 }
 
 TEST_F(MainWindowRecording, TheFreeSpaceWatchFollowsTheFileBeingWritten) {
