@@ -1,5 +1,6 @@
 #include "framework/Control.h"
 
+#include "framework/Accessible.h"
 #include "framework/Application.h"
 #include "framework/Form.h"
 #include "framework/GraphicControl.h"
@@ -342,6 +343,12 @@ LRESULT WinControl::DefaultHandler(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 LRESULT WinControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
+        case WM_GETOBJECT:
+            if (!AccessibleName.empty()) {
+                if (const LRESULT object = NamedClientObject(hwnd_, wParam, lParam, AccessibleName))
+                    return object;
+            }
+            break;
         case WM_COMMAND:
             if (lParam) {
                 WinControl* c = FromHandle(reinterpret_cast<HWND>(lParam));

@@ -151,6 +151,9 @@ public:
 
     int TabOrder = -1;  // -1: creation order
     bool TabStop = false;
+    // What accessibility tools name the window by, where no label window before it does
+    // (a windowless Label's text, say). Empty: the system's own name.
+    std::wstring AccessibleName;
     bool CanFocus() const;
     void SetFocus();
     bool Focused() const;

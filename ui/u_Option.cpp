@@ -3,6 +3,7 @@
 #include "common/u_GlobalDefine.h"
 #include "common/u_PathUtil.h"
 #include "common/u_ResourceLib.h"
+#include "framework/Accessible.h"
 #include "framework/Application.h"
 
 namespace {
@@ -122,6 +123,9 @@ void Tfrm_Option::FormShow() {
     lblSavePath->SetCaption(GetText("T_SAVEFOLDER"));
     lblImagePath->SetCaption(GetText("T_IMAGE_PATH"));
     lblMoviePath->SetCaption(GetText("T_MOVIE_PATH"));
+    // The labels have no windows: each field is named by its label for screen readers.
+    edImagePath->AccessibleName = fw::NameFromCaption(lblImagePath->Caption());
+    edMoviePath->AccessibleName = fw::NameFromCaption(lblMoviePath->Caption());
     btnImageFolder->SetCaption(GetText("T_SEARCH_PATH"));
     btnMovieFolder->SetCaption(GetText("T_SEARCH_PATH"));
     btnOk->SetCaption(GetText("T_OK"));

@@ -3,6 +3,7 @@
 #include "common/u_GlobalDefine.h"
 #include "common/u_PathUtil.h"
 #include "common/u_ResourceLib.h"
+#include "framework/Accessible.h"
 #include "framework/Application.h"
 #include "ui/TntGButton.h"
 
@@ -179,6 +180,10 @@ void Tfrm_SelectForm::FormShow() {
     lblResolution->SetCaption(GetText("T_RESOLUTION"));
     lblVideoDevice->SetCaption(GetText("T_VIDEODEVICE"));
     lblAudioDevice->SetCaption(GetText("T_AUDIODEVICE"));
+    // The labels have no windows: each list is named by its label for screen readers.
+    cbResolution->AccessibleName = fw::NameFromCaption(lblResolution->Caption());
+    cbVideo->AccessibleName = fw::NameFromCaption(lblVideoDevice->Caption());
+    cbAudio->AccessibleName = fw::NameFromCaption(lblAudioDevice->Caption());
     btnOk->SetCaption(GetText("T_OK"));
     btnCancel->SetCaption(GetText("T_CANCEL"));
 

@@ -299,23 +299,23 @@ TEST_F(BrowseExecuteTest, CancelRestoresTheSelectionAfterTheUserMovedIt) {
     std::vector<std::string> seen;
     dialog->OnSelectionChange = [&] { seen.push_back(dialog->Selection()); };
     bool result = true;
-    RunWithUser(
-        [&] { result = dialog->Execute(); },
-        [&] {
-            HWND w = WaitForTopWindow(L"Orvix test browser");
-            ASSERT_TRUE(w);
-            HWND statusLine = StatusControlOf(w);
-            ASSERT_TRUE(statusLine);
-            // The browser starts at the selection and shows it in the status line.
-            EXPECT_TRUE(WaitUntil([&] {
-                return WideToAnsi(WindowText(statusLine)) == CompactPath(statusLine, a);
-            })) << WideToAnsi(WindowText(statusLine));
-            MoveInBrowserTree(w, VK_UP);
-            EXPECT_TRUE(WaitUntil(
-                [&] { return WideToAnsi(WindowText(statusLine)) != CompactPath(statusLine, a); }));
-            Click(ButtonOf(w, IDCANCEL));
-            EXPECT_TRUE(WaitWindowGone(w));
-        });
+    RunWithUser([&] { result = dialog->Execute(); },
+                [&] {
+                    HWND w = WaitForTopWindow(L"Orvix test browser");
+                    ASSERT_TRUE(w);
+                    HWND statusLine = StatusControlOf(w);
+                    ASSERT_TRUE(statusLine);
+                    // The browser starts at the selection and shows it in the status line.
+                    EXPECT_TRUE(WaitUntil([&] {
+                        return WideToAnsi(WindowText(statusLine)) == CompactPath(statusLine, a);
+                    })) << WideToAnsi(WindowText(statusLine));
+                    MoveInBrowserTree(w, VK_UP);
+                    EXPECT_TRUE(WaitUntil([&] {
+                        return WideToAnsi(WindowText(statusLine)) != CompactPath(statusLine, a);
+                    }));
+                    Click(ButtonOf(w, IDCANCEL));
+                    EXPECT_TRUE(WaitWindowGone(w));
+                });
     EXPECT_FALSE(result);
     EXPECT_GE(seen.size(), 2u);
     EXPECT_EQ(dialog->Selection(), a + "\\");

@@ -78,6 +78,10 @@ TEST_F(OptionFormTest, LayoutAndTexts) {
     EXPECT_TRUE(f->GBD1->DisplaySelection());
     EXPECT_EQ(f->btnMovieFolder->BoundsRect().top, 126);
     EXPECT_EQ(f->edMoviePath->BoundsRect().left, 30);
+    // Screen readers name each field by its label, though the labels have no windows.
+    EXPECT_EQ(AccessibleNameOf(f->edImagePath->Handle()), GetText("T_IMAGE_PATH"));
+    EXPECT_EQ(AccessibleNameOf(f->edMoviePath->Handle()), GetText("T_MOVIE_PATH"));
+    EXPECT_EQ(AccessibleNameOf(f->btnOk->Handle()), GetText("T_OK"));
     // Tab order: picture field, its button, the recording button, the recording field.
     f->edImagePath->SetFocus();
     f->SelectNext(true);
@@ -159,18 +163,18 @@ TEST_F(OptionFormTest, FoldersLongerThanMaxPathAreKeptWhole) {
         std::string(100, 'p') + "\\" + std::string(100, 'q') + "\\" + std::string(90, 'r'));
     ASSERT_GT(deep.size(), static_cast<size_t>(MAX_PATH));
     int result = 0;
-    RunWithUser([&] { result = Show(); },
-                [&] {
-                    HWND f = Form();
-                    ASSERT_TRUE(f);
-                    ReplaceEditText(ImageField(f), W(deep));
-                    ReplaceEditText(MovieField(f), W(deep + "\\missing"));
-                    PressKey(VK_TAB);
-                    EXPECT_TRUE(
-                        WaitUntil([&] { return WindowText(MovieField(f)) == W(b + "\\"); }));
-                    Click(OkButton(f));
-                    EXPECT_TRUE(WaitWindowGone(f));
-                });
+    RunWithUser(
+        [&] { result = Show(); },
+        [&] {
+            HWND f = Form();
+            ASSERT_TRUE(f);
+            ReplaceEditText(ImageField(f), W(deep));
+            ReplaceEditText(MovieField(f), W(deep + "\\missing"));
+            PressKey(VK_TAB);
+            EXPECT_TRUE(WaitUntil([&] { return WindowText(MovieField(f)) == W(b + "\\"); }));
+            Click(OkButton(f));
+            EXPECT_TRUE(WaitWindowGone(f));
+        });
     EXPECT_EQ(result, 1);
     EXPECT_EQ(ImagePath, W(deep + "\\"));
     EXPECT_EQ(MoviePath, W(b + "\\"));

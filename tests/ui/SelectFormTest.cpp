@@ -96,6 +96,10 @@ TEST_F(SelectFormTest, LayoutListsAndStoredChoice) {
     EXPECT_EQ(f->cbVideo->ItemIndex(), 1);
     EXPECT_EQ(f->cbAudio->ItemIndex(), 0);  // -1 selects the first device
     EXPECT_TRUE(f->cbResolution->Enabled());
+    // Screen readers name each list by its label, though the labels have no windows.
+    EXPECT_EQ(AccessibleNameOf(f->cbResolution->Handle()), GetText("T_RESOLUTION"));
+    EXPECT_EQ(AccessibleNameOf(f->cbVideo->Handle()), GetText("T_VIDEODEVICE"));
+    EXPECT_EQ(AccessibleNameOf(f->cbAudio->Handle()), GetText("T_AUDIODEVICE"));
     // The decorative buttons lie under the push buttons.
     EXPECT_EQ(f->gbOk->Left(), f->btnOk->Left());
     EXPECT_EQ(f->gbCancel->Top(), f->btnCancel->Top());

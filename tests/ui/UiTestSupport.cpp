@@ -9,12 +9,30 @@
 #include "tests/support/TestPaths.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <atomic>
 #include <cstring>
 #include <thread>
 
 namespace uitest {
+
+std::wstring AccessibleNameOf(HWND Window) {
+    IAccessible* object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(Window, OBJID_CLIENT, __uuidof(IAccessible),
+                                          reinterpret_cast<void**>(&object))))
+        return L"(none)";
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    std::wstring text = L"(none)";
+    if (object->get_accName(self, &name) == S_OK && name) text.assign(name, SysStringLen(name));
+    SysFreeString(name);
+    object->Release();
+    return text;
+}
 
 void UseEnglishTexts() {
     const std::wstring file = testsupport::TestBinDir() + L"..\\Orvix\\language\\Orvix_ENG.txt";

@@ -20,6 +20,10 @@ namespace uitest {
 using testsupport::PumpUntil;
 using testsupport::WaitUntil;
 
+// The name accessibility tools read for a window (through its WM_GETOBJECT answer or the
+// system's own object); "(none)" when they get none.
+std::wstring AccessibleNameOf(HWND Window);
+
 // Loads the staged English language file and points AppPath at Folder.
 void UseEnglishTexts();
 
