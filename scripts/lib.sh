@@ -13,23 +13,28 @@ export LANG=C.UTF-8
 unset LC_ALL
 export WINEDEBUG=${WINEDEBUG:--all}
 
-# build_target win32|win64 [ON|OFF tests]: ON configures a folder built without its tests
-# again; OFF only means that the tests are not needed, so a folder that has them keeps them.
+# build_target win32|win64 [ON|OFF tests] [DIR [CMAKE ARGS...]]: ON configures a folder
+# built without its tests again; OFF only means that the tests are not needed, so a folder
+# that has them keeps them. DIR (default $build/TARGET) is the build folder; extra CMake
+# arguments (e.g. -DORVIX_COVERAGE=ON) configure it again each time, which changes nothing
+# when they are the same.
 build_target() {
-  local t=$1 tests=${2:-OFF} dir=$build/$1
-  if [ ! -f "$dir/Makefile" ] ||
+  local t=$1 tests=${2:-OFF} dir=${3:-$build/$1}
+  local name extra=("${@:4}")
+  name=$(basename "$dir")
+  if [ ! -f "$dir/Makefile" ] || [ ${#extra[@]} -gt 0 ] ||
      { [ "$tests" = ON ] && ! grep -qx "ORVIX_TESTS:BOOL=ON" "$dir/CMakeCache.txt" 2>/dev/null; }; then
     cmake -S "$root" -B "$dir" -G "Unix Makefiles" \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$t.cmake" \
       -DCMAKE_BUILD_TYPE=Release -DORVIX_TESTS="$tests" \
-      -DORVIX_DEPS_DIR="$build/deps" >"$build/configure-$t.log" 2>&1 ||
-      { cat "$build/configure-$t.log" >&2; return 1; }
+      -DORVIX_DEPS_DIR="$build/deps" "${extra[@]}" >"$build/configure-$name.log" 2>&1 ||
+      { cat "$build/configure-$name.log" >&2; return 1; }
   fi
   local rc
-  cmake --build "$dir" --parallel "$(nproc)" >"$build/build-$t.log" 2>&1
+  cmake --build "$dir" --parallel "$(nproc)" >"$build/build-$name.log" 2>&1
   rc=$?
   # Show warnings and errors, not the progress lines.
-  grep -v -E '^\[ *[0-9]+%\]|^(Consolidate|Scanning|Built target|-- |gmake|Writing CHM|chmcmd, )|^$' "$build/build-$t.log" || true
+  grep -v -E '^\[ *[0-9]+%\]|^(Consolidate|Scanning|Built target|-- |gmake|Writing CHM|chmcmd, )|^$' "$build/build-$name.log" || true
   return $rc
 }
 
@@ -124,4 +129,31 @@ register_com() {
     "$wine" "${regsvr32[@]}" /s "Z:${dll//\//\\}" </dev/null >/dev/null 2>&1 ||
       { echo "could not register $dll" >&2; return 1; }
   done <"$list"
+}
+
+# run_suite TARGET DIR PREFIX [CTEST ARGS...]: the suite of the build folder DIR in the
+# prefix PREFIX, with a display and wineserver of its own; run it in a subshell, whose
+# harness state (above) is its own. CTest's JUnit file and GoogleTest's XML files go to
+# DIR/test-results, which scripts/count-results.py counts.
+run_suite() {
+  local t=$1 dir=$2 prefix=$3 rc
+  shift 3
+  rm -rf "$dir/test-results"
+  mkdir -p "$dir/test-results"
+  trap wine_down EXIT
+  trap 'exit 143' TERM
+  SECONDS=0
+  wine_up "$prefix"
+  if [ "$t" = win32 ] && [ ! -d "$prefix/drive_c/windows/syswow64" ]; then
+    echo "$t: the prefix $prefix has no 32-bit half (syswow64)"
+    return 1
+  fi
+  register_com "$dir" "$t" || return 1
+  echo "== running the $t tests under $(basename "$(target_wine "$t")") (prefix ready in ${SECONDS} s)"
+  SECONDS=0
+  (cd "$dir" && ctest --output-on-failure --timeout "${ORVIX_TEST_TIMEOUT:-300}" \
+     --output-junit "$dir/test-results/ctest.junit" "$@")
+  rc=$?
+  echo "== $t tests ran in ${SECONDS} s"
+  return $rc
 }

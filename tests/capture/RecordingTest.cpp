@@ -448,6 +448,20 @@ TEST_F(RecordingTest, AWriterThatRefusesTheProfileEndsTheStart) {
     EXPECT_TRUE(cap->StartPreview());
 }
 
+// A recording folder that cannot be made (a file stands where it would be): the start
+// ends with code 1 before anything runs, and the control can preview again.
+TEST_F(RecordingTest, AFolderThatCannotBeMadeEndsTheStartWithCodeOne) {
+    ASSERT_TRUE(Ready());
+    dir.Touch(L"taken");
+    cap->VideoFileName = Template(L"taken\\video_kv_.wmv");
+    ClearEvents();
+    EXPECT_FALSE(cap->StartCapture());
+    EXPECT_EQ(Errors(), std::vector<int>{ErrSetOutputFile});
+    EXPECT_FALSE(cap->Capturing());
+    EXPECT_EQ(dir.Names(), std::vector<std::wstring>{L"taken"});
+    EXPECT_TRUE(cap->StartPreview());
+}
+
 // Names past MAX_PATH reach the writers in the form they open (the doubles refuse a plain
 // one, as Windows does), and the files are written whole.
 TEST_F(RecordingTest, RecordingsIntoAFolderPastMaxPathAreWritten) {
