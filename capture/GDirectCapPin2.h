@@ -123,6 +123,9 @@ public:
 
     bool Previewing() const { return State_ == TGraphState::Previewing; }
     bool Capturing() const { return State_ == TGraphState::Capturing; }
+    // From the start of StartCapture until it returns (its waits may dispatch messages):
+    // a StopCapture meanwhile ends that start, which then records nothing.
+    bool StartingCapture() const { return Start_.Running; }
     TVMFilter* SensorFilter() const { return Devices_.Sensor.get(); }
 
     // Requested formats (reach the device at the next graph build).
@@ -230,6 +233,9 @@ private:
     void TakeDeviceVideoFormat();
 
     // --- recording
+    // StartCapture's steps from the preview's stop to a running graph; false when the
+    // recording did not start (everything it made is gone again).
+    bool BeginCapture();
     bool BuildCaptureGraph();
     bool PreallocateCaptureFile(uint32_t Megabytes);
     HRESULT AllocateCaptureFile(uint32_t Megabytes);
@@ -265,6 +271,12 @@ private:
     TFilterGraph Graph_;
     TGraphState State_ = TGraphState::None;
     int MasterStream_ = -1;
+    // A recording start under way, and whether a StopCapture asked for its end meanwhile.
+    struct TCaptureStart {
+        bool Running = false;
+        bool StopAsked = false;
+    };
+    TCaptureStart Start_;
     std::wstring CaptureFileName_;
     uint32_t CaptureStartTime_ = 0;
     uint32_t ElapsedTime_ = 0;
