@@ -184,8 +184,10 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
     if (State_ == TGraphState::CaptureBuilt) return true;
     if (!Graph_.Graph || !Devices_.Video || (AudioWanted_ && !Devices_.Audio)) return false;
     // A preview that could not play the microphone on a speaker gave up on sound; the
-    // recording still takes it from the open microphone.
-    if (AudioMoniker_ && Devices_.Audio) AudioWanted_ = true;
+    // recording still takes it from the open microphone, unless that delivers no sound at
+    // all (its format is not audio), which would only raise code 4 and time the file by a
+    // sound stream it never gets.
+    if (AudioMoniker_ && Devices_.Audio && AudioUsable_) AudioWanted_ = true;
     if (VideoFileName.empty()) VideoFileName = L"capture.avi";
     const TCaptureFileKind kind = CaptureFileKind(VideoFileName);
     // A name no writer here can write ends the attempt before anything is changed.
