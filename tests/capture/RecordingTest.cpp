@@ -268,6 +268,23 @@ TEST_F(RecordingTest, BuilderFailuresEndTheStartOrKeepTheFileAsWritten) {
     EXPECT_TRUE(cap->StartPreview());
 }
 
+// A microphone whose format is not sound (a capture card's analog line input) is left out
+// of the preview, and the recording after it does not ask for it again: video only, not
+// timed by a sound stream, and no code.
+TEST_F(RecordingTest, AMicrophoneThatDeliversNoSoundStaysOutOfTheRecording) {
+    config.SetDword(vcam::kValueAnalogSound, 1);
+    ASSERT_TRUE(Ready());
+    cap->VideoFileName = Template(L"clip_.avi");
+    ASSERT_TRUE(cap->StartPreview());
+    ClearEvents();
+    ASSERT_TRUE(Record(1000));
+    EXPECT_EQ(Errors(), std::vector<int>{});
+    EXPECT_NE(ReadRecordDword(L"MasterStream", L"AviMux"), 1u);
+    const MediaProbe p = ProbeMedia(cap->CaptureFileName());
+    ASSERT_TRUE(p.ran);
+    EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
+}
+
 // Under a builder that cannot preallocate (Wine's), the name reserved for an AVI recording
 // stays taken while the graph is built, until the writer opens it.
 TEST_F(RecordingTest, AnAviNameStaysReservedWhileTheGraphIsBuilt) {
