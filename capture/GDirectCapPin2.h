@@ -151,6 +151,8 @@ public:
     bool StartPreview();
     bool StopPreview();
     bool StartCapture();
+    // Ends the recording; during a start (from one of its waits) it ends that start, which
+    // then returns false with no event and no file (true here, nothing raised yet).
     bool StopCapture();
     bool ShowVideoSourcePage();
     int ShowDeviceOption(int Kind);
