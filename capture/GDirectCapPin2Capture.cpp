@@ -75,8 +75,8 @@ bool TGDirectCapPin2::ConnectPins(IPin* Out, IPin* In) {
 
 HRESULT TGDirectCapPin2::AllocateCaptureFile(uint32_t Megabytes) {
     // Every name handed on is in the form the writers take past MAX_PATH (the reserved
-    // name may be that long: the folder can be).
-    // The reserved file stays: it keeps the name ours until the writer takes it over.
+    // name may be that long: the folder can be). The reserved file is not deleted first:
+    // it keeps the name ours until the writer takes it over.
     const std::wstring name = ExtendedPath(CaptureFileName_);
     if (!Graph_.Builder) {
         const HRESULT hr = MakeCaptureGraphBuilder(Graph_.Graph.Get(), Graph_.Builder);
