@@ -123,6 +123,9 @@ public:
 
     bool Previewing() const { return State_ == TGraphState::Previewing; }
     bool Capturing() const { return State_ == TGraphState::Capturing; }
+    // From the start of StartCapture until it returns (its waits may dispatch messages):
+    // a StopCapture meanwhile ends that start, which then records nothing.
+    bool StartingCapture() const { return Start_.Running; }
     TVMFilter* SensorFilter() const { return Devices_.Sensor.get(); }
 
     // Requested formats (reach the device at the next graph build).
@@ -148,6 +151,8 @@ public:
     bool StartPreview();
     bool StopPreview();
     bool StartCapture();
+    // Ends the recording; during a start (from one of its waits) it ends that start, which
+    // then returns false with no event and no file (true here, nothing raised yet).
     bool StopCapture();
     bool ShowVideoSourcePage();
     int ShowDeviceOption(int Kind);
@@ -230,6 +235,9 @@ private:
     void TakeDeviceVideoFormat();
 
     // --- recording
+    // StartCapture's steps from the preview's stop to a running graph; false when the
+    // recording did not start (everything it made is gone again).
+    bool BeginCapture();
     bool BuildCaptureGraph();
     bool PreallocateCaptureFile(uint32_t Megabytes);
     HRESULT AllocateCaptureFile(uint32_t Megabytes);
@@ -265,6 +273,12 @@ private:
     TFilterGraph Graph_;
     TGraphState State_ = TGraphState::None;
     int MasterStream_ = -1;
+    // A recording start under way, and whether a StopCapture asked for its end meanwhile.
+    struct TCaptureStart {
+        bool Running = false;
+        bool StopAsked = false;
+    };
+    TCaptureStart Start_;
     std::wstring CaptureFileName_;
     uint32_t CaptureStartTime_ = 0;
     uint32_t ElapsedTime_ = 0;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <climits>
 #include <cwctype>
+#include <utility>
 
 using Microsoft::WRL::ComPtr;
 
@@ -74,9 +75,9 @@ bool TGDirectCapPin2::ConnectPins(IPin* Out, IPin* In) {
 
 HRESULT TGDirectCapPin2::AllocateCaptureFile(uint32_t Megabytes) {
     // Every name handed on is in the form the writers take past MAX_PATH (the reserved
-    // name may be that long: the folder can be).
+    // name may be that long: the folder can be). The reserved file is not deleted first:
+    // it keeps the name ours until the writer takes it over.
     const std::wstring name = ExtendedPath(CaptureFileName_);
-    ::DeleteFileW(name.c_str());
     if (!Graph_.Builder) {
         const HRESULT hr = MakeCaptureGraphBuilder(Graph_.Graph.Get(), Graph_.Builder);
         if (FAILED(hr)) return hr;
@@ -176,14 +177,17 @@ bool TGDirectCapPin2::WireCaptureAudio() {
 }
 
 bool TGDirectCapPin2::BuildCaptureGraph() {
+    Operation operation(Guard_);
     // Writing must keep up with the camera; nothing lowers the priority again.
     ::SetPriorityClass(::GetCurrentProcess(), HIGH_PRIORITY_CLASS);
     if (Capturing() || Previewing()) return false;
     if (State_ == TGraphState::CaptureBuilt) return true;
     if (!Graph_.Graph || !Devices_.Video || (AudioWanted_ && !Devices_.Audio)) return false;
     // A preview that could not play the microphone on a speaker gave up on sound; the
-    // recording still takes it from the open microphone.
-    if (AudioMoniker_ && Devices_.Audio) AudioWanted_ = true;
+    // recording still takes it from the open microphone, unless that delivers no sound at
+    // all (its format is not audio), which would only raise code 4 and time the file by a
+    // sound stream it never gets.
+    if (AudioMoniker_ && Devices_.Audio && AudioUsable_) AudioWanted_ = true;
     if (VideoFileName.empty()) VideoFileName = L"capture.avi";
     const TCaptureFileKind kind = CaptureFileKind(VideoFileName);
     // A name no writer here can write ends the attempt before anything is changed.
@@ -296,11 +300,35 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
 bool TGDirectCapPin2::StartCapture() {
     // Refused while recording, with the progress timer (and so the time limit) left on.
     if (Capturing()) return false;
-    // Asked for from a message that a build's wait dispatched: the graph under way is not
-    // torn down beneath it.
-    if (Guard_.Pumping()) return false;
+    // Asked for from a message that a build's wait dispatched, or from a handler of this
+    // start: the graph under way is not torn down beneath it.
+    if (Guard_.Pumping() || Start_.Running) return false;
+    // One operation from here to the end: a device choice or graph event that one of the
+    // start's waits dispatches is made once the start is over, never under its build.
+    Operation operation(Guard_);
+    auto alive = AliveToken();
+    const bool wasPreviewing = Previewing();
+    Start_ = TCaptureStart{true, false};
+    const bool started = BeginCapture();
+    if (alive.expired()) return false;
+    const bool stopAsked = std::exchange(Start_, TCaptureStart{}).StopAsked;
+    if (!started) {
+        // Ended by a StopCapture meanwhile: back to the picture there was before.
+        if (stopAsked && wasPreviewing) StartPreview();
+        return false;
+    }
+    CaptureStartTime_ = ::timeGetTime();
+    ElapsedTime_ = 0;
+    CaptureTimer_->SetEnabled(true);
+    State_ = TGraphState::Capturing;
+    Raise(OnStartCapture);
+    return true;
+}
+
+bool TGDirectCapPin2::BeginCapture() {
     CaptureTimer_->SetEnabled(false);
     if (Previewing()) StopPreview();
+    if (Start_.StopAsked) return false;
     // A recording graph left from the last recording would write into that recording's
     // file again: a fresh graph gets a new name (and a name reserved by a graph that never
     // ran is given up).
@@ -319,10 +347,14 @@ bool TGDirectCapPin2::StartCapture() {
         TearDownGraph();
         if (!unused.empty()) ::DeleteFileW(ExtendedPath(unused).c_str());
         EnableCallbacks(false);
-        if (code) Error(code);
+        // A start ended on purpose is no failure.
+        if (code && !Start_.StopAsked) Error(code);
         return false;
     };
-    ICaptureGraphBuilder2* const builder = Graph_.Builder.Get();
+    // The build serviced the message queue: a StopCapture then ends the start here.
+    if (Start_.StopAsked) return fail(nullptr, 0);
+    // Held: the wait for the camera services the message queue.
+    const ComPtr<ICaptureGraphBuilder2> builder = Graph_.Builder;
     REFERENCE_TIME never = MAXLONGLONG;
     const bool streamControl = SUCCEEDED(
         builder->ControlStream(&PIN_CATEGORY_CAPTURE, nullptr, nullptr, &never, nullptr, 0, 0));
@@ -333,19 +365,16 @@ bool TGDirectCapPin2::StartCapture() {
         if (streamControl) {
             // The preview flows at once; the file gets frames from the moment the
             // capture pin is let go.
-            if (FAILED(control->Run()) || !CameraRuns()) return fail(control.Get(), ErrRunCapture);
+            if (FAILED(control->Run()) || !CameraRuns() || Start_.StopAsked)
+                return fail(control.Get(), ErrRunCapture);
             builder->ControlStream(&PIN_CATEGORY_CAPTURE, nullptr, nullptr, nullptr, &never, 0, 0);
-        } else if (FAILED(control->Pause()) || FAILED(control->Run()) || !CameraRuns()) {
+        } else if (FAILED(control->Pause()) || FAILED(control->Run()) || !CameraRuns() ||
+                   Start_.StopAsked) {
             return fail(control.Get(), ErrRunCapture);
         }
     } catch (...) {
         return fail(control.Get(), 0);
     }
-    CaptureStartTime_ = ::timeGetTime();
-    ElapsedTime_ = 0;
-    CaptureTimer_->SetEnabled(true);
-    State_ = TGraphState::Capturing;
-    Raise(OnStartCapture);
     return true;
 }
 
@@ -365,6 +394,12 @@ void TGDirectCapPin2::CaptureTimerTick() {
 }
 
 bool TGDirectCapPin2::StopCapture() {
+    if (Start_.Running) {
+        // A start still under way (this runs from one of its waits) ends as soon as that
+        // wait returns: nothing recorded, nothing reported, no file left.
+        Start_.StopAsked = true;
+        return true;
+    }
     if (!Capturing()) return false;
     EnableCallbacks(false);
     CaptureTimer_->SetEnabled(false);

@@ -320,6 +320,8 @@ bool TGDirectCapPin2::CameraRuns() {
     for (;;) {
         FILTER_STATE state;
         if (SUCCEEDED(camera->GetState(0, &state)) && state == State_Running) return true;
+        // A recording start that was asked to end meanwhile waits no longer.
+        if (Start_.StopAsked) return false;
         const DWORD waited = ::GetTickCount() - start;
         if (waited >= kLimitMs) return false;
         ::MsgWaitForMultipleObjectsEx(0, nullptr, std::min<DWORD>(2, kLimitMs - waited),
@@ -361,10 +363,9 @@ bool TGDirectCapPin2::StartPreview() {
         Error(ErrRunPreview);
         return false;
     }
-    auto alive = AliveToken();
-    Raise(OnStartPreview);
-    if (alive.expired()) return false;
+    // Reported once it is true: a handler that asks finds the preview running.
     State_ = TGraphState::Previewing;
+    Raise(OnStartPreview);
     return true;
 }
 
@@ -389,6 +390,8 @@ bool TGDirectCapPin2::StopPreview() {
 
 void TGDirectCapPin2::TearDownGraph() {
     if (Guard_.Pumping()) return;
+    // A running recording is finished first: its file is closed whole and its end said.
+    if (Capturing()) StopCapture();
     Graph_.Chain.Release();
     // Back to what the devices' opening left: the devices alone. Filters that were never
     // connected go too, or each rebuild would add to them.

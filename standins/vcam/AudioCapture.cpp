@@ -31,7 +31,7 @@ PcmFormat FormatAt(int index) {
             static_cast<WORD>(index % 2 ? 8 : 16)};
 }
 
-MediaType MakeAudioType(const PcmFormat& format) {
+MediaType MakeAudioType(const PcmFormat& format, const GUID& major = MEDIATYPE_Audio) {
     MediaType mt;
     auto* wfx = reinterpret_cast<WAVEFORMATEX*>(mt.AllocFormat(sizeof(WAVEFORMATEX)));
     if (!wfx) {
@@ -44,7 +44,7 @@ MediaType MakeAudioType(const PcmFormat& format) {
     wfx->nBlockAlign = static_cast<WORD>(format.channels * format.bits / 8);
     wfx->nAvgBytesPerSec = format.rate * wfx->nBlockAlign;
     wfx->cbSize = 0;
-    mt->majortype = MEDIATYPE_Audio;
+    mt->majortype = major;
     mt->subtype = MEDIASUBTYPE_PCM;
     mt->bFixedSizeSamples = TRUE;
     mt->bTemporalCompression = FALSE;
@@ -58,20 +58,23 @@ DWORD FramesPerBuffer(DWORD rate) { return rate / 20; }
 
 class AudioPin final : public CapturePin {
 public:
-    explicit AudioPin(CaptureFilter& filter)
-        : CapturePin(filter, kCapturePinName, PIN_CATEGORY_CAPTURE) {}
+    AudioPin(CaptureFilter& filter, bool analogFirst)
+        : CapturePin(filter, kCapturePinName, PIN_CATEGORY_CAPTURE), analogFirst_(analogFirst) {}
 
 protected:
     int CapabilityCount() const override {
-        return static_cast<int>(std::size(kRates)) * kFormatsPerRate;
+        return static_cast<int>(std::size(kRates)) * kFormatsPerRate + (analogFirst_ ? 1 : 0);
     }
     int CapabilitySize() const override { return sizeof(AUDIO_STREAM_CONFIG_CAPS); }
 
     MediaType Capability(int index, BYTE* caps) const override {
-        const PcmFormat format = FormatAt(index);
+        // The line signal comes first, in the layout of the first PCM format.
+        const bool analog = analogFirst_ && index == 0;
+        const PcmFormat format = FormatAt(analogFirst_ && index > 0 ? index - 1 : index);
+        const GUID& major = analog ? MEDIATYPE_AnalogAudio : MEDIATYPE_Audio;
         if (caps) {
             AUDIO_STREAM_CONFIG_CAPS c{};
-            c.guid = MEDIATYPE_Audio;
+            c.guid = major;
             c.MinimumChannels = c.MaximumChannels = format.channels;
             c.ChannelsGranularity = 1;
             c.MinimumBitsPerSample = c.MaximumBitsPerSample = format.bits;
@@ -80,13 +83,15 @@ protected:
             c.SampleFrequencyGranularity = 1;
             std::memcpy(caps, &c, sizeof(c));
         }
-        return MakeAudioType(format);
+        return MakeAudioType(format, major);
     }
 
     // Offered means PCM with one of the rates, 1 or 2 channels, 8 or 16 bits, and a block
-    // size and byte rate that agree with them.
+    // size and byte rate that agree with them (under the analog major type too, for a line
+    // input).
     MediaType Normalize(const AM_MEDIA_TYPE& mt) const override {
-        if (mt.majortype != MEDIATYPE_Audio || mt.subtype != MEDIASUBTYPE_PCM ||
+        const bool analog = analogFirst_ && mt.majortype == MEDIATYPE_AnalogAudio;
+        if ((mt.majortype != MEDIATYPE_Audio && !analog) || mt.subtype != MEDIASUBTYPE_PCM ||
             mt.formattype != FORMAT_WaveFormatEx || mt.cbFormat < sizeof(PCMWAVEFORMAT) ||
             !mt.pbFormat) {
             return MediaType();
@@ -102,7 +107,7 @@ protected:
         }
         for (DWORD rate : kRates) {
             if (wfx->nSamplesPerSec == rate) {
-                return MakeAudioType({rate, wfx->nChannels, wfx->wBitsPerSample});
+                return MakeAudioType({rate, wfx->nChannels, wfx->wBitsPerSample}, mt.majortype);
             }
         }
         return MediaType();
@@ -163,6 +168,7 @@ protected:
     }
 
 private:
+    const bool analogFirst_;
     PcmFormat format_{44100, 1, 16};  // streaming thread only
     DWORD frames_ = FramesPerBuffer(44100);
 };
@@ -171,7 +177,7 @@ class MicrophoneFilter final : public CaptureFilter {
 public:
     MicrophoneFilter() : CaptureFilter(CLSID_OrvixTestMicrophone, false, 0) {
         SetFailures(ReadDriverFailures(kFailMicrophone));
-        AddPin(std::make_unique<AudioPin>(*this));
+        AddPin(std::make_unique<AudioPin>(*this, ReadCameraSettings().analogSound));
     }
 
 private:

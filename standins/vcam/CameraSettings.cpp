@@ -46,6 +46,7 @@ CameraSettings ReadCameraSettings() {
     // Window handles fit 32 bits; sign-extended back.
     settings.runNoticeWindow = reinterpret_cast<HWND>(
         static_cast<intptr_t>(static_cast<int32_t>(ReadDword(key.get(), kValueRunNoticeWindow))));
+    settings.analogSound = ReadDword(key.get(), kValueAnalogSound) != 0;
     return settings;
 }
 

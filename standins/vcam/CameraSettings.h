@@ -20,6 +20,7 @@ struct CameraSettings {
     DWORD loseAfterMs = 0;
     DWORD abortAfterMs = 0;
     HWND runNoticeWindow = nullptr;
+    bool analogSound = false;  // the microphone's
 };
 
 // The failures asked of one device (kFailCamera or kFailMicrophone).

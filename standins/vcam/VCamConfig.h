@@ -105,6 +105,12 @@ inline constexpr wchar_t kValueRunNoticeWindow[] = L"RunNoticeWindow";
 inline constexpr UINT kRunNoticeMessage = WM_APP + 0x3A1;
 inline constexpr UINT kRunNoticeTimeoutMs = 5000;
 
+// REG_DWORD 1: the microphone is a capture card's line input: its capture pin lists the
+// analog line signal (MEDIATYPE_AnalogAudio, 44100 Hz mono 16 bits) before its PCM
+// formats, and that is its format until another is set. A format set with that major type
+// stays analog; while it is set only it connects, and no filter here takes analog sound.
+inline constexpr wchar_t kValueAnalogSound[] = L"AnalogSound";
+
 // Driver failures, for the errors the program must report. Each a REG_DWORD bit mask of
 // kFailCamera and kFailMicrophone, read when an instance is made:
 // FailJoinGraph: joining a filter graph fails (E_FAIL), so the graph cannot add the filter;

@@ -92,8 +92,15 @@ TEST_F(PreviewTest, AStreamErrorStartsThePreviewAgain) {
 TEST_F(PreviewTest, StartTwiceAndStopWhenStopped) {
     ASSERT_TRUE(SelectCamera());
     EXPECT_FALSE(cap->StopPreview());
+    // The start is reported once it is true.
+    bool previewingWhenReported = false;
+    cap->OnStartPreview = [&, logged = cap->OnStartPreview] {
+        previewingWhenReported = cap->Previewing();
+        logged();
+    };
     ClearEvents();
     ASSERT_TRUE(cap->StartPreview());
+    EXPECT_TRUE(previewingWhenReported);
     EXPECT_FALSE(cap->StartPreview());
     auto events = Events();
     EXPECT_EQ(std::count(events.begin(), events.end(), "StartPreview"), 1);

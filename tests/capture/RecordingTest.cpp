@@ -268,6 +268,72 @@ TEST_F(RecordingTest, BuilderFailuresEndTheStartOrKeepTheFileAsWritten) {
     EXPECT_TRUE(cap->StartPreview());
 }
 
+// A microphone whose format is not sound (a capture card's analog line input) is left out
+// of the preview, and the recording after it does not ask for it again: video only, not
+// timed by a sound stream, and no code.
+TEST_F(RecordingTest, AMicrophoneThatDeliversNoSoundStaysOutOfTheRecording) {
+    config.SetDword(vcam::kValueAnalogSound, 1);
+    ASSERT_TRUE(Ready());
+    cap->VideoFileName = Template(L"clip_.avi");
+    ASSERT_TRUE(cap->StartPreview());
+    ClearEvents();
+    ASSERT_TRUE(Record(1000));
+    EXPECT_EQ(Errors(), std::vector<int>{});
+    EXPECT_NE(ReadRecordDword(L"MasterStream", L"AviMux"), 1u);
+    const MediaProbe p = ProbeMedia(cap->CaptureFileName());
+    ASSERT_TRUE(p.ran);
+    EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
+}
+
+// Under a builder that cannot preallocate (Wine's), the name reserved for an AVI recording
+// stays taken while the graph is built, until the writer opens it.
+TEST_F(RecordingTest, AnAviNameStaysReservedWhileTheGraphIsBuilt) {
+    ASSERT_TRUE(Ready());
+    testsupport::BuilderMethodResult noAlloc(L"AllocCapFile", E_NOTIMPL);
+    cap->VideoFileName = Template(L"clip_.avi");
+    // The requested format is applied during the build, after the name was reserved.
+    bool reserved = false;
+    cap->OnVideoFormatChange = [&] { reserved = fs::exists(cap->CaptureFileName()); };
+    ASSERT_TRUE(Record(500));
+    EXPECT_TRUE(reserved);
+    EXPECT_TRUE(ProbeMedia(cap->CaptureFileName()).ran);
+}
+
+// The pin pages take the graph down: a recording running then is finished first, its
+// file whole and its end reported.
+TEST_F(RecordingTest, PinPagesDuringARecordingFinishItFirst) {
+    // The property frame is modal: a timer on this thread closes it.
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) CALLBACK {
+        ::EnumThreadWindows(
+            ::GetCurrentThreadId(),
+            [](HWND w, LPARAM) CALLBACK -> BOOL {
+                wchar_t cls[32] = {};
+                ::GetClassNameW(w, cls, 32);
+                if (wcscmp(cls, L"#32770") != 0 || !::IsWindowVisible(w)) return TRUE;
+                ::PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+                return FALSE;
+            },
+            0);
+    });
+    for (const int kind : {OptionVideoCapturePin, OptionVideoPreviewPin}) {
+        SCOPED_TRACE(kind);
+        ASSERT_TRUE(Ready());
+        cap->VideoFileName = Template(L"video_kv_.wmv");
+        ASSERT_TRUE(cap->StartCapture());
+        const std::wstring file = cap->CaptureFileName();
+        ASSERT_TRUE(WaitFrames(frames.load() + 10));
+        ClearEvents();
+        cap->ShowDeviceOption(kind);
+        EXPECT_FALSE(cap->Capturing());
+        const std::vector<std::string> events = Events();
+        EXPECT_EQ(std::count(events.begin(), events.end(), "StopCapture"), 1);
+        const MediaProbe p = ProbeMedia(file);
+        ASSERT_TRUE(p.ran);
+        EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
+    }
+    ::KillTimer(nullptr, timer);
+}
+
 TEST_F(RecordingTest, AnotherExtensionFailsWithoutAnEventOrAFile) {
     ASSERT_TRUE(Ready());
     cap->VideoFileName = Template(L"clip_.mov");

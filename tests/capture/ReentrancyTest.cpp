@@ -3,6 +3,7 @@
 // operation meanwhile. Each message is posted before the operation starts, so the first
 // pump inside it delivers the message.
 #include "tests/capture/CaptureTestSupport.h"
+#include "tests/capture/MediaProbe.h"
 
 #include <algorithm>
 #include <functional>
@@ -75,6 +76,68 @@ int At(const std::vector<std::string>& events, const std::string& e) {
 }
 
 }  // namespace
+
+// A device choice from a message while the recording graph is built (the video window's
+// attach services the queue) is made once the start is over: the recording starts on the
+// graph it was built on, then the choice ends it with a finished file.
+TEST_F(ReentrancyTest, DeviceChoiceDuringTheRecordingBuildIsMadeAfterTheStart) {
+    TempFolder dir{L"reent"};
+    for (const bool reopen : {false, true}) {
+        SCOPED_TRACE(reopen ? "reopened" : "closed");
+        ASSERT_TRUE(SelectCamera());
+        const int camera = IndexOf(cap->VideoDeviceNames(false), vcam::kCameraName);
+        cap->VideoFileName = dir.Path() + (reopen ? L"reopen_.avi" : L"close_.avi");
+        ActionWindow probe;
+        probe.Post([&] { cap->SelectDevices(reopen ? camera : -1, -1); });
+        ClearEvents();
+        EXPECT_TRUE(cap->StartCapture());
+        EXPECT_TRUE(probe.Ran());
+        EXPECT_FALSE(cap->Capturing());
+        const auto events = Events();
+        ASSERT_NE(At(events, "StartCapture"), -1);
+        EXPECT_LT(At(events, "StartCapture"), At(events, "StopCapture"));
+        if (reopen) {
+            EXPECT_LT(At(events, "StopCapture"), At(events, "ChangeDevice"));
+        }
+        EXPECT_EQ(cap->VideoCaptureFilter() != nullptr, reopen);
+        EXPECT_TRUE(ProbeMedia(cap->CaptureFileName()).ran);
+    }
+}
+
+// StopCapture while the start still waits (for the video window's attach, for the camera
+// to run) ends that start: nothing was recorded, so nothing is reported and no file is
+// left, and the preview there was before comes back.
+TEST_F(ReentrancyTest, StopCaptureDuringTheStartEndsItWithoutARecording) {
+    TempFolder dir{L"reent"};
+    ActionWindow probe;
+    config.SetDword(vcam::kValueRunNoticeWindow,
+                    static_cast<DWORD>(reinterpret_cast<uintptr_t>(probe.Handle())));
+    ASSERT_TRUE(SelectCamera());
+    cap->VideoFileName = dir.Path() + L"video_kv_.wmv";
+    for (const bool inTheCameraWait : {false, true}) {
+        SCOPED_TRACE(inTheCameraWait ? "waiting for the camera" : "attaching the window");
+        ASSERT_TRUE(cap->Previewing() || cap->StartPreview());
+        bool starting = false, stopped = false;
+        const auto stop = [&] {
+            starting = cap->StartingCapture();
+            stopped = cap->StopCapture();
+        };
+        if (inTheCameraWait)
+            probe.OnRunNotice = stop;
+        else
+            probe.Post(stop);
+        ClearEvents();
+        EXPECT_FALSE(cap->StartCapture());
+        EXPECT_TRUE(starting);
+        EXPECT_TRUE(stopped);
+        EXPECT_FALSE(cap->StartingCapture());
+        EXPECT_FALSE(cap->Capturing());
+        EXPECT_EQ(Events(), (std::vector<std::string>{"StopPreview", "StartPreview"}));
+        EXPECT_TRUE(cap->Previewing());
+        EXPECT_TRUE(dir.Names().empty());
+        EXPECT_TRUE(WaitFrames(frames.load() + 2));
+    }
+}
 
 // A device change from a message while the preview graph is built waits for the build:
 // the build completes on the graph it started with, and the change then stops the
