@@ -303,12 +303,16 @@ void Tfrm_DADez::FormCloseQuery(bool& canClose) {
 void Tfrm_DADez::FormClose(fw::CloseAction&) { ReleaseAll(); }
 
 void Tfrm_DADez::ReleaseAll() {
+    Released_ = true;
     tmrChkSpace->SetEnabled(false);
     tmrCamReturn->SetEnabled(false);
     tmrSteps->SetEnabled(false);
     tmrCamUse->SetEnabled(false);
     HeldSteps_.clear();
     CameraGone_ = false;
+    // A recording start still waiting for the camera (the end of the session came in one
+    // of its waits) ends without recording and without its file.
+    if (gcap->StartingCapture()) gcap->StopCapture();
     if (IsPreviewing()) EndPreview(false);
     if (IsRecording()) EndRecording(false);
     if (IsVista) ClearKeepAwake();

@@ -233,6 +233,9 @@ private:
     bool CameraMissing();
     // The first start has run: from then on a missing camera no longer ends the program.
     bool StartedOnce_ = false;
+    // Set once ReleaseAll has let the camera go (the close, the end of the session): a
+    // step still under way below it opens nothing again and tells nothing.
+    bool Released_ = false;
     // A close asked for while a step was under way.
     bool CloseWanted_ = false;
     // The bar, timer and picture of a window that records nothing; restartPreview brings

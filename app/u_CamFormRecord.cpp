@@ -49,6 +49,8 @@ void Tfrm_DADez::BeginRecording() {
                          static_cast<int16_t>(gcap->VideoBitCount()));
     gcap->SelectCompressors(VideoCompressorIndex, AudioCompressorIndex);
     if (!gcap->StartCapture()) {
+        // Ended by the end of the session while it waited for the camera: nothing to show.
+        if (Released_) return;
         // Nothing is recorded (no Windows Media writer, a camera that will not run): the
         // window must not claim otherwise.
         ShowNotRecording(true);

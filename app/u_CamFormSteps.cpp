@@ -20,6 +20,7 @@ bool Tfrm_DADez::CanRunNow(CameraStep step) const {
 }
 
 void Tfrm_DADez::RunCameraStep(CameraStep step) {
+    if (Released_) return;
     if (!CanRunNow(step)) {
         // Asked for twice meanwhile, it still runs once (a double click on a busy button).
         if (std::find(HeldSteps_.begin(), HeldSteps_.end(), step) == HeldSteps_.end())
@@ -30,6 +31,7 @@ void Tfrm_DADez::RunCameraStep(CameraStep step) {
     StepRunning_ = true;
     CarryOut(step);
     StepRunning_ = false;
+    if (Released_) return;
     ShowState();
     TellWaiting();
     if (!HeldSteps_.empty() || CloseWanted_) tmrSteps->SetEnabled(true);

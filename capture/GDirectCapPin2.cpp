@@ -2,6 +2,8 @@
 #include "capture/GDirectCapPin2.h"
 
 #include "capture/GraphDecisions.h"
+#include "common/u_Log.h"
+#include "common/u_PathUtil.h"
 
 #include "framework/Application.h"
 
@@ -200,6 +202,20 @@ bool TGDirectCapPin2::CreateGraph() {
     return !VideoDeviceList().empty() || !AudioDeviceList().empty();
 }
 
+void TGDirectCapPin2::Fail(int Code, std::string_view Call, HRESULT Result,
+                           std::wstring_view Subject) {
+    LogFailure("capture, code " + std::to_string(Code), Call, Result,
+               Subject.empty() ? std::wstring_view(CameraLabel()) : Subject);
+    Error(Code);
+}
+
+std::wstring TGDirectCapPin2::CameraLabel() const {
+    for (const auto& device : VideoDeviceList())
+        if (device && VideoMoniker_ && device->Moniker.Get() == VideoMoniker_.Get())
+            return AnsiToWide(device->Name);
+    return {};
+}
+
 bool TGDirectCapPin2::OpenDevices() {
     if (!Graph_.Builder && FAILED(MakeCaptureGraphBuilder(Graph_.Graph.Get(), Graph_.Builder))) {
         Error(ErrCreateBuilder);
@@ -209,10 +225,12 @@ bool TGDirectCapPin2::OpenDevices() {
     TOpenDevices& d = Devices_;
     try {
         d.Video.Reset();
-        if (VideoMoniker_) VideoMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&d.Video));
+        const HRESULT bound =
+            VideoMoniker_ ? VideoMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&d.Video))
+                          : E_POINTER;
         if (!d.Video) {
             FiltersReady_ = false;
-            Error(ErrOpenVideoDevice);
+            Fail(ErrOpenVideoDevice, "IMoniker::BindToObject", FAILED(bound) ? bound : E_FAIL);
             return false;
         }
         if (!Graph_.Graph || FAILED(Graph_.Graph->AddFilter(d.Video.Get(), nullptr))) {

@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -182,6 +183,11 @@ private:
         if (handler) handler(std::forward<Args>(Arguments)...);
     }
     void Error(int Code) { Raise(OnError, Code); }
+    // A platform call whose failure becomes the code: into the log with its result and
+    // the camera (or the file) concerned, then raised.
+    void Fail(int Code, std::string_view Call, HRESULT Result, std::wstring_view Subject = {});
+    // The camera chosen, by its name in the device list; empty when none is.
+    std::wstring CameraLabel() const;
 
     // --- device choice and opening
     std::vector<std::string> DeviceNames(const TCapDeviceList& List, bool Refresh);

@@ -3,6 +3,7 @@
 // file's preallocation and compaction.
 #include "capture/GDirectCapPin2.h"
 #include "capture/GraphDecisions.h"
+#include "common/u_Log.h"
 #include "capture/NumberedFiles.h"
 #include "capture/SilentAudioSource.h"
 #include "common/u_PathUtil.h"
@@ -196,7 +197,8 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
     {
         DWORD error = ERROR_SUCCESS;
         if (!CreateUniqueFile(VideoFileName, reserved.FileName, error)) {
-            Error(ErrSetOutputFile);
+            Fail(ErrSetOutputFile, "CreateFile of a new numbered name", HRESULT_FROM_WIN32(error),
+                 VideoFileName);
             return false;
         }
     }
@@ -254,9 +256,18 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
         } else {
             chain.AsfWriter = CreateFilter(CLSID_WMAsfWriter, L"Asf Writer");
             ComPtr<IFileSinkFilter> sink;
-            if (!chain.AsfWriter || FAILED(chain.AsfWriter.As(&sink)) ||
-                FAILED(sink->SetFileName(ExtendedPath(CaptureFileName_).c_str(), nullptr)))
+            if (!chain.AsfWriter) {
+                LogFailure("capture", "the Windows Media writer (WM ASF Writer)",
+                           REGDB_E_CLASSNOTREG, CaptureFileName_);
                 return fail(ErrSetOutputFile);
+            }
+            HRESULT named = chain.AsfWriter.As(&sink);
+            if (SUCCEEDED(named))
+                named = sink->SetFileName(ExtendedPath(CaptureFileName_).c_str(), nullptr);
+            if (FAILED(named)) {
+                LogFailure("capture", "IFileSinkFilter::SetFileName", named, CaptureFileName_);
+                return fail(ErrSetOutputFile);
+            }
             ComPtr<IFileSinkFilter2> sink2;
             if (SUCCEEDED(chain.AsfWriter.As(&sink2))) sink2->SetMode(AM_FILE_OVERWRITE);
             // A writer that cannot take the profile would write by a default of its own,

@@ -3,6 +3,7 @@
 #include "capture/GDirectCapPin2.h"
 
 #include "capture/GraphDecisions.h"
+#include "common/u_Log.h"
 
 #include "framework/Application.h"
 
@@ -353,14 +354,21 @@ bool TGDirectCapPin2::StartPreview() {
     ComPtr<IMediaControl> control;
     bool ran = SUCCEEDED(Graph_.Graph.As(&control));
     NoteStreamFrameSize();
-    if (ran && (FAILED(control->Run()) || !CameraRuns())) {
+    HRESULT result = ran ? control->Run() : E_NOINTERFACE;
+    if (ran && (FAILED(result) || !CameraRuns())) {
+        // A camera that never ran says why through its own state.
+        if (SUCCEEDED(result)) {
+            FILTER_STATE state;
+            result = Devices_.Video ? Devices_.Video->GetState(0, &state) : E_FAIL;
+            if (SUCCEEDED(result)) result = VFW_E_NOT_RUNNING;
+        }
         control->Stop();
         StopEachFilter();
         ran = false;
     }
     if (!ran) {
         EnableCallbacks(false);
-        Error(ErrRunPreview);
+        Fail(ErrRunPreview, "IMediaControl::Run", result);
         return false;
     }
     // Reported once it is true: a handler that asks finds the preview running.
@@ -424,11 +432,12 @@ void TGDirectCapPin2::HandleGraphEvents() {
             // ever; stopped, it is started again below.
             StopPreview();
             // Said, or a recording cut short would look like one stopped on purpose.
-            Error(ErrGraphAborted);
+            Fail(ErrGraphAborted, "the stream (EC_ERRORABORT)", static_cast<HRESULT>(p1));
         } else if (code == EC_DEVICE_LOST) {
             StopCapture();
             StopPreview();
-            Error(ErrDeviceLost);
+            Fail(ErrDeviceLost, "the camera's connection (EC_DEVICE_LOST)",
+                 HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
         }
         events->FreeEventParams(code, p1, p2);
         if (alive.expired()) return;

@@ -280,7 +280,8 @@ TEST_F(CamFormCommands, AcceptedSaveFoldersAreStoredOrTheUserIsTold) {
         EXPECT_EQ(form->gcap->VideoFileName, MoviePath + L"video_kv_.wmv");
         if (readOnly) {
             EXPECT_EQ(box, GetText("T_SAVESETTING_ERR"));
-            EXPECT_EQ(testsupport::FileBytes(ini), before) << "a read-only settings file was changed";
+            EXPECT_EQ(testsupport::FileBytes(ini), before)
+                << "a read-only settings file was changed";
             SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_NORMAL);
         } else {
             const std::string stored = testsupport::FileBytes(ini);
@@ -411,7 +412,8 @@ LONG ConnectedWidth(IBaseFilter* camera) {
 
 }  // namespace
 
-TEST_F(CamFormDriverDialogs, VideoSourceIsTheDriversDialogAndAFailedFormatDialogLeavesALivePicture) {
+TEST_F(CamFormDriverDialogs,
+       VideoSourceIsTheDriversDialogAndAFailedFormatDialogLeavesALivePicture) {
     AsUser([&] {
         PickFromPictureMenu(1);
         HWND d = WaitForActiveForm(vcam::kSourceDialogTitle);

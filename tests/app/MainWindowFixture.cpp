@@ -1,5 +1,7 @@
 #include "MainWindowFixture.h"
 
+#include "common/u_Log.h"
+
 #include "capture/GDirectCapPin2.h"
 #include "common/u_GlobalDefine.h"
 #include "common/u_PathUtil.h"
@@ -57,6 +59,14 @@ void MainWindowTest::TearDown() {
     CloseMainWindow();
     app.ProcessMessages();
     FreeLanguageTexts();
+    // Nothing more into the scratch folder, which goes with the test.
+    FlushLog();
+    OpenLog(L"");
+}
+
+std::string MainWindowTest::LogText() {
+    FlushLog();
+    return testsupport::FileBytes(folder.Path() + L"log\\Orvix.log");
 }
 
 void MainWindowTest::CreateMainWindow(Texts texts) {
@@ -70,6 +80,7 @@ void MainWindowTest::CreateMainWindow(Texts texts) {
     else
         file = WideToAnsi(testsupport::TestBinDir() + L"..\\Orvix\\language\\Orvix_ENG.txt");
     ASSERT_TRUE(LoadLanguageTexts(file)) << file;
+    OpenLog(folder.Path() + L"log\\");
     form = app.CreateForm<Tfrm_DADez>();
     frm_DADez = form;
     wnd = form->Handle();

@@ -50,6 +50,8 @@ protected:
     // (its modal loop dispatches a thread timer's tick), given that box or dialog, which
     // Inside must close. As a timer of the window firing inside the box would. Null: none.
     void InsideNextModal(std::function<void(HWND)> inside);
+    // The log the window has written in this test (its lines flushed first).
+    std::string LogText();
 
     testsupport::CameraConfig config;
     testsupport::TempFolder folder{L"orvix_mainwindow"};

@@ -333,6 +333,10 @@ TEST_F(MainWindow, ABusyCameraAtTheStartShowsTheErrorAtOnce) {
     EXPECT_EQ(form->gbPreview->Hint, L"Stop the picture");
     for (TTntGButton* b : {form->gbRecord, form->gbSnap, form->gbForward, form->gbBackward})
         EXPECT_FALSE(b->Enabled());
+    // The log says which call failed, how, and for which camera.
+    const std::string log = LogText();
+    EXPECT_NE(log.find("IMediaControl::Run failed: 0x"), std::string::npos) << log;
+    EXPECT_NE(log.find("camera open: failed: Orvix Test Camera"), std::string::npos) << log;
 }
 
 TEST_F(MainWindow, AfterAResumeABusyCameraIsTriedFourTimesAndOnlyTheLastFailureIsShown) {
@@ -880,6 +884,21 @@ TEST_F(MainWindowRecording, AScreenReaderNamesTheButtonsAndPressesThem) {
     acc->Release();
 }
 
+// The session ends while a recording start waits for the camera (the message comes in
+// one of its waits): the start records nothing, leaves no file and opens no box.
+TEST_F(MainWindowRecording, TheSessionEndDuringARecordingStartLeavesNoRecordingAndNoFile) {
+    ShowAndStart();
+    MessageBoxWatcher boxes;
+    PostMessageW(wnd, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    form->gbRecordClick();
+    app.ProcessMessages();
+    EXPECT_FALSE(form->IsRecording());
+    EXPECT_FALSE(form->IsPreviewing());
+    EXPECT_FALSE(form->gcap->StartingCapture());
+    EXPECT_TRUE(movieFolder.Names().empty()) << "a file was left behind";
+    EXPECT_TRUE(boxes.Texts().empty());
+}
+
 TEST_F(MainWindowRecording, TheFreeSpaceWatchFollowsTheFileBeingWritten) {
     ShowAndStart();
     MessageBoxWatcher boxes;
@@ -1019,6 +1038,8 @@ TEST_F(MainWindowRecording, ARecordingThatCannotStartSaysSoAndTheWindowIsReadyAg
         EXPECT_EQ(form->gcap->FrameWidth(), VideoWidth);
         EXPECT_TRUE(PictureShowsCamera());
         EXPECT_TRUE(movieFolder.Names().empty()) << "a failed start left a file";
+        const std::string log = LogText();
+        EXPECT_NE(log.find("(WM ASF Writer) failed: 0x80040154"), std::string::npos) << log;
     }
     // The writer is there again: the next click records.
     form->gbRecordClick();
@@ -1047,6 +1068,9 @@ TEST_F(MainWindowRecording, ACameraLostWhileRecordingIsToldAndEndsTheRecordingSt
     const captest::MediaProbe p = captest::ProbeMedia(movies + L"video_kv_0.wmv");
     ASSERT_TRUE(p.ran);
     EXPECT_GT(p.VideoInt("nb_read_packets"), 5);
+    const std::string log = LogText();
+    EXPECT_NE(log.find("(EC_DEVICE_LOST) failed: 0x8007048F"), std::string::npos) << log;
+    EXPECT_NE(log.find("recording: ended: "), std::string::npos) << log;
 }
 
 // A graph error that ends the recording is told after the window has left its recording

@@ -108,8 +108,8 @@ TEST_F(SnapshotProgram, ButtonAndCameraKeyTakeNumberedPicturesOnlyWhileThePrevie
     // in between would miss: the bar is waited for where it was.
     const int barTop = BarScreenTop(w);
     ClickBarButton(w, BarButton::Preview);
-    ASSERT_TRUE(WaitUntil([&] { return ClientHeight(w) == 40 && std::abs(BarScreenTop(w) - barTop) <= 3; },
-                          kWaitMs))
+    ASSERT_TRUE(WaitUntil(
+        [&] { return ClientHeight(w) == 40 && std::abs(BarScreenTop(w) - barTop) <= 3; }, kWaitMs))
         << "height " << ClientHeight(w) << ", bar at " << BarScreenTop(w) << " not " << barTop;
     testsupport::SendCameraKey();
     ClickBarButton(w, BarButton::Snap);
