@@ -42,6 +42,12 @@ void TGDirectCapPin2::NoteStreamFrameSize() {
             const auto& bih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
             width = bih.biWidth;
             height = bih.biHeight < 0 ? -bih.biHeight : bih.biHeight;
+            // A camera that cannot be told a size (no IAMStreamConfig) streams at its own,
+            // as one that refuses the size does: the sizes reported are its frames'.
+            if (!Devices_.VideoConfig) {
+                FrameWidth_ = width;
+                FrameHeight_ = height;
+            }
         }
         FreeMediaType(mt);
     }

@@ -66,6 +66,18 @@ TEST_F(FormatTest, RequestedFormatReachesTheCameraAtTheNextBuild) {
     EXPECT_EQ(lastSize.load(), 352 * 288 * 3);
 }
 
+// A camera without IAMStreamConfig cannot be told a size: it previews at its own, and the
+// sizes reported are the ones its frames have.
+TEST_F(FormatTest, ACameraWithoutStreamConfigKeepsItsOwnSize) {
+    config.SetDword(vcam::kValueNoStreamConfig, vcam::kFailCamera);
+    ASSERT_TRUE(SelectCamera());
+    cap->SetVideoFormat(352, 288, 15, 24);
+    ASSERT_TRUE(cap->StartPreview());
+    ASSERT_TRUE(WaitFrames(2));
+    EXPECT_EQ(lastSize.load(), cap->FrameWidth() * cap->FrameHeight() * 3)
+        << cap->FrameWidth() << " x " << cap->FrameHeight();
+}
+
 TEST_F(FormatTest, RefusedSizeGivesCode15AndTheCamerasOwnSize) {
     ASSERT_TRUE(SelectCamera());
     const VIDEOINFOHEADER before = DeviceFormat(cap->VideoCaptureFilter());
