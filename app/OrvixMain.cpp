@@ -21,9 +21,14 @@ std::string SystemVersionText() {
     info.dwOSVersionInfoSize = sizeof(info);
     const auto get = reinterpret_cast<RtlGetVersionFn>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
-    if (!get || get(&info) != 0) return "Windows (version unknown)";
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    const std::string bits = sizeof(void*) == 8 ? ", 64-bit"
+                             : wow64            ? ", 64-bit (a 32-bit program)"
+                                                : ", 32-bit";
+    if (!get || get(&info) != 0) return "Windows (version unknown)" + bits;
     return "Windows " + std::to_string(info.dwMajorVersion) + "." +
-           std::to_string(info.dwMinorVersion) + "." + std::to_string(info.dwBuildNumber);
+           std::to_string(info.dwMinorVersion) + "." + std::to_string(info.dwBuildNumber) + bits;
 }
 
 }  // namespace

@@ -611,11 +611,15 @@ bool Tfrm_DADez::OpenCamera() {
     const bool listed =
         VideoDeviceIndex >= 0 && static_cast<size_t>(VideoDeviceIndex) < names.size();
     if (started && listed) CameraName_ = names[static_cast<size_t>(VideoDeviceIndex)];
+    std::string sizes;
+    for (const auto& [w, h] : gcap->VideoSizes())
+        sizes += (sizes.empty() ? "" : ", ") + std::to_string(w) + " x " + std::to_string(h);
     Log("camera open", std::string(started ? "" : "failed: ") +
                            (listed ? AnsiToUtf8(names[static_cast<size_t>(VideoDeviceIndex)])
                                    : std::string("no camera chosen")) +
                            ", " + std::to_string(gcap->FrameWidth()) + " x " +
-                           std::to_string(gcap->FrameHeight()));
+                           std::to_string(gcap->FrameHeight()) +
+                           (sizes.empty() ? std::string() : " (offers " + sizes + ")"));
     return started;
 }
 

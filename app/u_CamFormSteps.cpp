@@ -142,6 +142,8 @@ void Tfrm_DADez::Tell(const std::wstring& text) {
         std::find(WaitingTexts_.begin(), WaitingTexts_.end(), text) != WaitingTexts_.end())
         return;
     WaitingTexts_.push_back(text);
+    // What the user was told, in the user's words, beside the reasons logged before it.
+    Log("told", ToUtf8(text));
     TellWaiting();
 }
 

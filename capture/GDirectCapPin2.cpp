@@ -217,9 +217,12 @@ std::wstring TGDirectCapPin2::CameraLabel() const {
 }
 
 bool TGDirectCapPin2::OpenDevices() {
-    if (!Graph_.Builder && FAILED(MakeCaptureGraphBuilder(Graph_.Graph.Get(), Graph_.Builder))) {
-        Error(ErrCreateBuilder);
-        return false;
+    if (!Graph_.Builder) {
+        const HRESULT made = MakeCaptureGraphBuilder(Graph_.Graph.Get(), Graph_.Builder);
+        if (FAILED(made)) {
+            Fail(ErrCreateBuilder, "the capture graph builder (CoCreateInstance)", made);
+            return false;
+        }
     }
     ICaptureGraphBuilder2* const builder = Graph_.Builder.Get();
     TOpenDevices& d = Devices_;
@@ -233,9 +236,11 @@ bool TGDirectCapPin2::OpenDevices() {
             Fail(ErrOpenVideoDevice, "IMoniker::BindToObject", FAILED(bound) ? bound : E_FAIL);
             return false;
         }
-        if (!Graph_.Graph || FAILED(Graph_.Graph->AddFilter(d.Video.Get(), nullptr))) {
+        const HRESULT added =
+            Graph_.Graph ? Graph_.Graph->AddFilter(d.Video.Get(), nullptr) : E_POINTER;
+        if (FAILED(added)) {
             FiltersReady_ = false;
-            Error(ErrAddVideoFilter);
+            Fail(ErrAddVideoFilter, "IFilterGraph::AddFilter", added);
         }
         ComPtr<IUnknown> found =
             FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMVideoCompression);
@@ -244,7 +249,8 @@ bool TGDirectCapPin2::OpenDevices() {
         found = FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig);
         d.VideoConfig.Reset();
         if (found) found.As(&d.VideoConfig);
-        if (!d.VideoConfig) Error(ErrVideoStreamConfig);
+        if (!d.VideoConfig)
+            Fail(ErrVideoStreamConfig, "IAMStreamConfig of the capture pin", E_NOINTERFACE);
 
         AudioUsable_ = true;
         d.CaptureDialogs.Reset();
@@ -266,28 +272,35 @@ bool TGDirectCapPin2::OpenDevices() {
             AudioWanted_ = false;
         } else {
             d.Audio.Reset();
-            AudioMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&d.Audio));
+            const HRESULT boundAudio =
+                AudioMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&d.Audio));
             if (!d.Audio) {
                 AudioWanted_ = false;
-                Error(ErrOpenAudioDevice);
+                Fail(ErrOpenAudioDevice, "IMoniker::BindToObject of the microphone",
+                     FAILED(boundAudio) ? boundAudio : E_FAIL);
             } else {
-                if (!Graph_.Graph || FAILED(Graph_.Graph->AddFilter(d.Audio.Get(), nullptr)))
-                    Error(ErrAddAudioFilter);
+                const HRESULT addedAudio =
+                    Graph_.Graph ? Graph_.Graph->AddFilter(d.Audio.Get(), nullptr) : E_POINTER;
+                if (FAILED(addedAudio))
+                    Fail(ErrAddAudioFilter, "IFilterGraph::AddFilter of the microphone",
+                         addedAudio);
                 if (AudioCompressorMoniker_) {
                     d.AudioCompressor.Reset();
                     AudioCompressorMoniker_->BindToObject(nullptr, nullptr,
                                                           IID_PPV_ARGS(&d.AudioCompressor));
                 }
                 d.AudioConfig.Reset();
-                if (FAILED(builder->FindInterface(
-                        &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, d.Audio.Get(), IID_IAMStreamConfig,
-                        reinterpret_cast<void**>(d.AudioConfig.GetAddressOf()))))
-                    Error(ErrAudioStreamConfig);
+                const HRESULT config = builder->FindInterface(
+                    &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, d.Audio.Get(), IID_IAMStreamConfig,
+                    reinterpret_cast<void**>(d.AudioConfig.GetAddressOf()));
+                if (FAILED(config))
+                    Fail(ErrAudioStreamConfig, "IAMStreamConfig of the microphone", config);
             }
         }
         d.Sensor = std::make_unique<TVMFilter>(d.Video.Get());
         return true;
     } catch (...) {
+        Log("capture", "the devices could not be opened: out of memory");
         Graph_.Release();
         Devices_.Release();
         State_ = TGraphState::None;

@@ -115,10 +115,11 @@ bool TGDirectCapPin2::MakeAviOutput() {
 
 void TGDirectCapPin2::ApplyMasterStream(int Stream) {
     const ComPtr<IConfigAviMux>& config = Graph_.Chain.ConfigAviMux;
-    if (config && SUCCEEDED(config->SetMasterStream(Stream)))
+    const HRESULT set = config ? config->SetMasterStream(Stream) : E_NOINTERFACE;
+    if (SUCCEEDED(set))
         MasterStream_ = Stream;
     else
-        Error(ErrMasterStream);
+        Fail(ErrMasterStream, "IConfigAviMux::SetMasterStream", set);
 }
 
 namespace {
@@ -209,7 +210,7 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
         const HRESULT hr = AllocateCaptureFile(BufferFileSize);
         // A platform without preallocation records into a growing file instead.
         if (hr != S_OK && hr != E_NOTIMPL) {
-            Error(ErrPreallocate);
+            Fail(ErrPreallocate, "ICaptureGraphBuilder2::AllocCapFile", hr, CaptureFileName_);
             return false;
         }
     }
@@ -240,6 +241,8 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
                 chain.Mux = mux;
                 chain.FileSink = sink;
             }
+            // The name was made empty for this file: overwriting it is what is wanted, and a
+            // writer without the mode writes over an empty file alike, so its answer is moot.
             ComPtr<IFileSinkFilter2> sink2;
             if (chain.FileSink && SUCCEEDED(chain.FileSink.As(&sink2)))
                 sink2->SetMode(AM_FILE_OVERWRITE);
@@ -268,20 +271,27 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
                 LogFailure("capture", "IFileSinkFilter::SetFileName", named, CaptureFileName_);
                 return fail(ErrSetOutputFile);
             }
+            // As for the AVI writer: the reserved name is empty, so the mode's answer is moot.
             ComPtr<IFileSinkFilter2> sink2;
             if (SUCCEEDED(chain.AsfWriter.As(&sink2))) sink2->SetMode(AM_FILE_OVERWRITE);
             // A writer that cannot take the profile would write by a default of its own,
             // or fail later with a less clear error: the writer cannot be set up.
             ComPtr<IConfigAsfWriter> config;
-            if (FAILED(chain.AsfWriter.As(&config)) ||
-                FAILED(config->ConfigureFilterUsingProfileGuid(WMProfile_V80_HIGHVBRVideo)))
+            HRESULT profiled = chain.AsfWriter.As(&config);
+            if (SUCCEEDED(profiled))
+                profiled = config->ConfigureFilterUsingProfileGuid(WMProfile_V80_HIGHVBRVideo);
+            if (FAILED(profiled)) {
+                LogFailure("capture", "IConfigAsfWriter::ConfigureFilterUsingProfileGuid", profiled,
+                           CaptureFileName_);
                 return fail(ErrSetOutputFile);
+            }
         }
 
         // Video first: it takes the multiplexer's first input, the sound the next one.
         bool videoWired = false;
         if (WantPreview) {
-            if (!RenderPreviewStream()) Error(ErrRenderPreview);
+            if (!RenderPreviewStream())
+                Fail(ErrRenderPreview, "the preview of the recording (RenderStream)", E_FAIL);
             videoWired = WirePreviewPath(false).Recording;
         } else {
             videoWired = WireRecordingVideo(FirstPin(Devices_.Video.Get(), PINDIR_OUTPUT).Get());
@@ -293,17 +303,20 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
             // Missing sound never stops a recording: an AVI file gets video only, a
             // Windows Media file a silent sound track.
             if (!audioWired) {
-                Error(ErrRenderCaptureAudio);
+                Fail(ErrRenderCaptureAudio, "the microphone's connection to the writer", E_FAIL);
                 AudioWanted_ = false;
             }
         }
         if (chain.AsfWriter && !audioWired) FeedSilence(Graph_.Graph.Get(), chain.AsfWriter.Get());
-        if (WantPreview && !AttachVideoWindow()) Error(ErrCaptureVideoWindow);
+        if (WantPreview && !AttachVideoWindow())
+            Fail(ErrCaptureVideoWindow, "IVideoWindow of the recording's preview", E_FAIL);
         WatchGraphEvents();
         State_ = TGraphState::CaptureBuilt;
         reserved.Keep = true;
         return true;
     } catch (...) {
+        // Only the allocator throws here (out of memory): nothing more to learn.
+        Log("capture", "the recording graph could not be built: out of memory");
         return fail(0);
     }
 }
@@ -384,6 +397,7 @@ bool TGDirectCapPin2::BeginCapture() {
             return fail(control.Get(), ErrRunCapture);
         }
     } catch (...) {
+        Log("capture", "the recording could not start: out of memory");
         return fail(control.Get(), 0);
     }
     return true;
@@ -416,8 +430,10 @@ bool TGDirectCapPin2::StopCapture() {
     CaptureTimer_->SetEnabled(false);
     State_ = TGraphState::CaptureBuilt;
     ComPtr<IMediaControl> control;
-    if (!Graph_.Graph || FAILED(Graph_.Graph.As(&control)) || FAILED(control->Stop())) {
-        Error(ErrStopGraph);
+    HRESULT stopped = Graph_.Graph ? Graph_.Graph.As(&control) : E_POINTER;
+    if (SUCCEEDED(stopped)) stopped = control->Stop();
+    if (FAILED(stopped)) {
+        Fail(ErrStopGraph, "IMediaControl::Stop of the recording", stopped, CaptureFileName_);
         return false;
     }
     CompactCaptureFile();
@@ -447,6 +463,11 @@ bool TGDirectCapPin2::CompactCaptureFile() {
                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return true;
         ::DeleteFileW(copy.c_str());
-    } catch (...) {}
+        // The recording stays as it was written, uncompacted but whole.
+        LogFailure("recording", "ICaptureGraphBuilder2::CopyCaptureFile", hr == S_OK ? E_FAIL : hr,
+                   CaptureFileName_);
+    } catch (...) {
+        // Out of memory for the paths: the recording stays as written.
+    }
     return false;
 }

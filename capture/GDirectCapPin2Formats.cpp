@@ -317,7 +317,8 @@ bool TGDirectCapPin2::ApplyVideoFormat() {
         VideoFormat_.AvgTimePerFrame = VideoFrameRate_ > 0
                                            ? std::llround(10000000.0 / VideoFrameRate_)
                                            : current.AvgTimePerFrame;
-        ok = SUCCEEDED(SetFormatWith(Devices_.VideoConfig.Get(), *mt.get(), VideoFormat_));
+        const HRESULT set = SetFormatWith(Devices_.VideoConfig.Get(), *mt.get(), VideoFormat_);
+        ok = SUCCEEDED(set);
         if (!ok) {
             // The device stays on its format: so do the stored record and the sizes the
             // grabber and the snapshots work with.
@@ -325,7 +326,7 @@ bool TGDirectCapPin2::ApplyVideoFormat() {
             FrameWidth_ = current.bmiHeader.biWidth;
             FrameHeight_ = current.bmiHeader.biHeight;
             VideoBitCount_ = current.bmiHeader.biBitCount;
-            Error(ErrVideoFormat);
+            Fail(ErrVideoFormat, "IAMStreamConfig::SetFormat", set);
         } else {
             FrameWidth_ = bmi.biWidth;
             FrameHeight_ = bmi.biHeight;
@@ -353,9 +354,10 @@ bool TGDirectCapPin2::ApplyAudioFormat() {
             AudioFormat_.nBlockAlign = static_cast<WORD>(AudioChannels_ * AudioBitsPerSample_ / 8);
             AudioFormat_.nAvgBytesPerSec =
                 static_cast<DWORD>(AudioSampleRate_) * AudioFormat_.nBlockAlign;
-            ok = SUCCEEDED(SetFormatWith(Devices_.AudioConfig.Get(), *mt.get(), AudioFormat_));
+            const HRESULT set = SetFormatWith(Devices_.AudioConfig.Get(), *mt.get(), AudioFormat_);
+            ok = SUCCEEDED(set);
             if (!ok)
-                Error(ErrAudioFormat);
+                Fail(ErrAudioFormat, "IAMStreamConfig::SetFormat of the microphone", set);
             else
                 Raise(OnAudioFormatChange);
         }

@@ -86,7 +86,7 @@ bool TGDirectCapPin2::BuildPreviewGraph() {
     if (VideoFormatChanged_) ApplyVideoFormat();
     if (AudioFormatChanged_) ApplyAudioFormat();
     if (!RenderPreviewStream()) {
-        Error(ErrRenderPreview);
+        Fail(ErrRenderPreview, "the preview's chain (RenderStream)", E_FAIL);
         return false;
     }
     if (AudioWanted_) {
@@ -99,7 +99,7 @@ bool TGDirectCapPin2::BuildPreviewGraph() {
     }
     WirePreviewPath(true);
     WirePreviewAudio();
-    if (!AttachVideoWindow()) Error(ErrPreviewVideoWindow);
+    if (!AttachVideoWindow()) Fail(ErrPreviewVideoWindow, "IVideoWindow of the preview", E_FAIL);
     WatchGraphEvents();
     State_ = TGraphState::PreviewBuilt;
     FiltersReady_ = true;
@@ -117,8 +117,8 @@ void TGDirectCapPin2::WatchGraphEvents() {
 void TGDirectCapPin2::SetUpGrabber(ISampleGrabber* Grabber, const AM_MEDIA_TYPE& Type,
                                    TSampleGrabberCB& Callback, long Kind) {
     if (!Grabber) return;
-    if (FAILED(Grabber->SetMediaType(const_cast<AM_MEDIA_TYPE*>(&Type))))
-        Error(ErrGrabberMediaType);
+    if (const HRESULT set = Grabber->SetMediaType(const_cast<AM_MEDIA_TYPE*>(&Type)); FAILED(set))
+        Fail(ErrGrabberMediaType, "ISampleGrabber::SetMediaType", set);
     Grabber->SetBufferSamples(FALSE);
     Grabber->SetOneShot(FALSE);
     Callback.Handle = HandleAllocated() ? Handle() : nullptr;
@@ -234,7 +234,7 @@ TGDirectCapPin2::TWiring TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
     SetUpGrabber(Graph_.Chain.PreviewGrabber.Get(), VideoGrabberType(VideoFormat_), *VideoCB_, 1);
     // Whatever the grabber's output is not joined to yet gets the platform's renderer.
     RenderIfFree(graph, go.Get());
-    if (!complete) Error(ErrRenderPreview);
+    if (!complete) Fail(ErrRenderPreview, "a connection of the preview's chain", E_FAIL);
     wiring.Preview = complete;
     return wiring;
 }
@@ -386,8 +386,10 @@ bool TGDirectCapPin2::StopPreview() {
     State_ = TGraphState::PreviewBuilt;
     if (Graph_.Graph) {
         ComPtr<IMediaControl> control;
-        if (FAILED(Graph_.Graph.As(&control)) || FAILED(control->Stop())) {
-            Error(ErrStopGraph);
+        HRESULT stopped = Graph_.Graph.As(&control);
+        if (SUCCEEDED(stopped)) stopped = control->Stop();
+        if (FAILED(stopped)) {
+            Fail(ErrStopGraph, "IMediaControl::Stop of the preview", stopped);
             return false;
         }
     }

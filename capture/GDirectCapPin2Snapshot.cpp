@@ -1,6 +1,7 @@
 // The capture control's still pictures: arming the video callback object for one frame and
 // saving that frame as a numbered picture file on the streaming thread.
 #include "capture/GDirectCapPin2.h"
+#include "common/u_Log.h"
 
 #include "capture/StillPicture.h"
 
@@ -76,6 +77,10 @@ void TGDirectCapPin2::SaveSnapshotFrame(uint32_t, BYTE*& Buffer, int32_t& Size) 
             Raise(OnSnapShot, saved.FileName);
         else
             Raise(OnSnapShotFailed, saved.Error);
-    } catch (...) {}
+    } catch (...) {
+        // Out of memory on the streaming thread: the frame goes on; the log is written by
+        // its own thread, so the stream does not wait for the disk.
+        Log("picture", "the picture could not be saved: out of memory");
+    }
     SnapshotBusy_ = false;
 }
