@@ -211,7 +211,8 @@ void TGDirectCapPin2::Fail(int Code, std::string_view Call, HRESULT Result,
 
 std::wstring TGDirectCapPin2::CameraLabel() const {
     for (const auto& device : VideoDeviceList())
-        if (device && VideoMoniker_ && device->Moniker.Get() == VideoMoniker_.Get())
+        if (device && device->Moniker && VideoMoniker_ &&
+            device->Moniker->IsEqual(VideoMoniker_.Get()) == S_OK)
             return AnsiToWide(device->Name);
     return {};
 }
