@@ -82,10 +82,3 @@ const VIDEOINFOHEADER* MediaTypePtr::VideoInfo() const {
         return nullptr;
     return reinterpret_cast<const VIDEOINFOHEADER*>(mt_->pbFormat);
 }
-
-const WAVEFORMATEX* MediaTypePtr::WaveFormat() const {
-    if (!mt_ || mt_->formattype != FORMAT_WaveFormatEx || !mt_->pbFormat ||
-        mt_->cbFormat < sizeof(WAVEFORMATEX) - sizeof(WORD))
-        return nullptr;
-    return reinterpret_cast<const WAVEFORMATEX*>(mt_->pbFormat);
-}

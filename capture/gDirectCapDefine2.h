@@ -64,8 +64,6 @@ public:
 
     // The format block as a VIDEOINFOHEADER when the type carries one, else null.
     const VIDEOINFOHEADER* VideoInfo() const;
-    // The format block as a WAVEFORMATEX when the type carries one, else null.
-    const WAVEFORMATEX* WaveFormat() const;
 
 private:
     AM_MEDIA_TYPE* mt_ = nullptr;
