@@ -5,6 +5,7 @@
 
 #include "capture/GDirectCapPin2.h"
 #include "common/u_ResourceLib.h"
+#include "framework/Accessible.h"
 #include "ui/TntGButton.h"
 
 #include <oleacc.h>
@@ -35,37 +36,18 @@ std::wstring AccessibleText(std::string_view key, const wchar_t* fallback, DWORD
 
 }  // namespace
 
-class TWindowAccessible final : public IAccessible {
+class TWindowAccessible final : public fw::CountedAccessible {
 public:
     explicit TWindowAccessible(Tfrm_DADez* form) : form_(form) {
         CreateStdAccessibleObject(form->Handle(), OBJID_CLIENT, __uuidof(IAccessible),
                                   reinterpret_cast<void**>(&standard_));
     }
-    ~TWindowAccessible() {
+    ~TWindowAccessible() override {
         if (standard_) standard_->Release();
     }
-    TWindowAccessible(const TWindowAccessible&) = delete;
-    TWindowAccessible& operator=(const TWindowAccessible&) = delete;
 
     // The window is going: clients that still hold the object get "not connected".
     void Disconnect() { form_ = nullptr; }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == __uuidof(IAccessible)) {
-            *out = static_cast<IAccessible*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG left = InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
 
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         if (!count) return E_POINTER;
@@ -293,7 +275,6 @@ private:
         return v.lVal >= CHILDID_SELF && v.lVal <= kPictureChild ? v.lVal : -1;
     }
 
-    LONG refs_ = 1;
     Tfrm_DADez* form_;
     IAccessible* standard_ = nullptr;
 };

@@ -1,36 +1,34 @@
 #include "framework/Accessible.h"
 
-#include <oleacc.h>
-
 namespace fw {
+
+HRESULT STDMETHODCALLTYPE CountedAccessible::QueryInterface(REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == __uuidof(IAccessible)) {
+        *out = static_cast<IAccessible*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE CountedAccessible::AddRef() { return InterlockedIncrement(&refs_); }
+
+ULONG STDMETHODCALLTYPE CountedAccessible::Release() {
+    const LONG left = InterlockedDecrement(&refs_);
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+}
 
 namespace {
 
 // The system's object for the window, asked for everything but the window's own name.
-class NamedAccessible final : public IAccessible {
+class NamedAccessible final : public CountedAccessible {
 public:
     NamedAccessible(IAccessible* standard, std::wstring name)
         : standard_(standard), name_(std::move(name)) {}
-    ~NamedAccessible() { standard_->Release(); }
-    NamedAccessible(const NamedAccessible&) = delete;
-    NamedAccessible& operator=(const NamedAccessible&) = delete;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == __uuidof(IAccessible)) {
-            *out = static_cast<IAccessible*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG left = InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
+    ~NamedAccessible() override { standard_->Release(); }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
         return standard_->GetTypeInfoCount(n);
     }
@@ -116,7 +114,6 @@ public:
     }
 
 private:
-    LONG refs_ = 1;
     IAccessible* standard_;
     std::wstring name_;
 };
