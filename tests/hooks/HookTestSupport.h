@@ -118,7 +118,8 @@ inline int SysCommandIn64BitProgram(unsigned long command, unsigned long paramet
 // The 64-bit half is a process of its own that sets its hook a moment after it was
 // started: true once a 64-bit program's command is cancelled, asked until the time is up.
 inline bool HeldBackIn64BitProgram(unsigned long command, unsigned long parameter) {
-    return WaitUntil([&] { return SysCommandIn64BitProgram(command, parameter) == 1; }, 10000);
+    return testsupport::WaitUntil([&] { return SysCommandIn64BitProgram(command, parameter) == 1; },
+                                  10000);
 }
 
 // A 32-bit test program on 64-bit Windows, where the 64-bit programs need a hook of their
