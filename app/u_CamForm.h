@@ -100,6 +100,9 @@ public:
     void CameraLost();
     void tmrCamReturnTimer();
     bool CameraGone() const { return CameraGone_; }
+    // No camera step is running or waiting, no box or dialog of the window is open and the
+    // capture control is not in the middle of an operation.
+    bool StepsIdle() const;
 
     // The snapshot command (the snapshot button and the camera key): shutter sound and
     // the capture control armed for the next frame.

@@ -10,6 +10,11 @@
 
 #include <algorithm>
 
+bool Tfrm_DADez::StepsIdle() const {
+    return HeldSteps_.empty() && !StepRunning_ && ModalDepth_ == 0 && WaitingTexts_.empty() &&
+           !gcap->Busy();
+}
+
 bool Tfrm_DADez::CanRunNow(CameraStep step) const {
     if (StepRunning_ || gcap->Busy()) return false;
     // A recording's own watch and a suspend do not wait for a box: a disk that fills up
