@@ -106,25 +106,25 @@ const KindInfo kKinds[] = {
     {Kind::Wait, "wait", 12},
     {Kind::Preview, "preview", 8},
     {Kind::Snapshot, "snapshot", 8},
-    {Kind::Record, "record", 0},
-    {Kind::StopRecording, "stop recording", 0},
-    {Kind::Forward, "forward", 0},
-    {Kind::Backward, "backward", 0},
-    {Kind::DeviceOk, "device dialog OK", 0},
-    {Kind::DeviceCancel, "device dialog Cancel", 0},
-    {Kind::SaveFolderOk, "save-folder dialog OK", 0},
-    {Kind::SaveFolderCancel, "save-folder dialog Cancel", 0},
-    {Kind::Help, "help", 0},
-    {Kind::Minimise, "minimise", 0},
-    {Kind::Restore, "restore", 0},
-    {Kind::Suspend, "suspend", 0},
-    {Kind::Resume, "resume", 0},
-    {Kind::EndSessionCancelled, "cancelled end of session", 0},
-    {Kind::Unplug, "unplug the camera", 0},
-    {Kind::PlugIn, "plug the camera in", 0},
-    {Kind::StreamErrors, "stream errors on/off", 0},
-    {Kind::BusyCamera, "camera busy/free", 0},
-    {Kind::DeviceChange, "device-change notice", 0},
+    {Kind::Record, "record", 5},
+    {Kind::StopRecording, "stop recording", 5},
+    {Kind::Forward, "forward", 3},
+    {Kind::Backward, "backward", 3},
+    {Kind::DeviceOk, "device dialog OK", 3},
+    {Kind::DeviceCancel, "device dialog Cancel", 2},
+    {Kind::SaveFolderOk, "save-folder dialog OK", 2},
+    {Kind::SaveFolderCancel, "save-folder dialog Cancel", 2},
+    {Kind::Help, "help", 2},
+    {Kind::Minimise, "minimise", 2},
+    {Kind::Restore, "restore", 3},
+    {Kind::Suspend, "suspend", 2},
+    {Kind::Resume, "resume", 3},
+    {Kind::EndSessionCancelled, "cancelled end of session", 2},
+    {Kind::Unplug, "unplug the camera", 2},
+    {Kind::PlugIn, "plug the camera in", 3},
+    {Kind::StreamErrors, "stream errors on/off", 1},
+    {Kind::BusyCamera, "camera busy/free", 2},
+    {Kind::DeviceChange, "device-change notice", 2},
 };
 
 const char* NameOf(Kind k) {
@@ -363,7 +363,10 @@ void CALLBACK AnswerTick(HWND, UINT, UINT_PTR, DWORD) {
         Answer(
             b,
             [b] {
-                g_answers.texts.push_back(testsupport::MessageBoxText(b));
+                const std::wstring caption = WindowCaption(b);
+                g_answers.texts.push_back(
+                    (caption == g_answers.confirmCaption ? L"" : caption + L": ") +
+                    testsupport::MessageBoxText(b));
                 PostMessageW(b, WM_COMMAND, IDOK, 0);
             },
             [b] { PostMessageW(b, WM_CLOSE, 0, 0); },
@@ -537,6 +540,10 @@ private:
     };
     RunState state_;
     int runs_ = 0;
+
+protected:
+    // Each event as it is done (ORVIX_SEQ_VERBOSE=1).
+    bool verbose_ = false;
 };
 
 void Sequences::StartRun() {
@@ -638,6 +645,7 @@ Sequences::Outcome Sequences::Run(const std::vector<Event>& events, bool report)
             std::string done = Describe(events[i - 1]);
             for (const std::wstring& t : g_answers.texts) done += " [box: " + Narrow(t) + "]";
             note(done, true);
+            if (report && verbose_) Print("  " + std::to_string(i) + ". " + done + "\n");
         }
         if (p) {
             out.at = i;
@@ -950,11 +958,10 @@ std::vector<Event> Sequences::Shorten(std::vector<Event> failing, const std::str
     return failing;
 }
 
-uint64_t EnvNumber(const wchar_t* name, uint64_t fallback, bool* given = nullptr) {
+uint64_t EnvNumber(const wchar_t* name, uint64_t fallback) {
     wchar_t text[64]{};
     const DWORD n = GetEnvironmentVariableW(name, text, 64);
     if (n == 0 || n >= 64) return fallback;
-    if (given) *given = true;
     return std::wcstoull(text, nullptr, 10);
 }
 
@@ -962,9 +969,10 @@ uint64_t EnvNumber(const wchar_t* name, uint64_t fallback, bool* given = nullptr
 
 TEST_F(Sequences, GeneratedEventsKeepTheWindowsInvariants) {
     // The suite's budget: fixed seeds, a few hundred events.
-    const uint64_t events = EnvNumber(L"ORVIX_SEQ_EVENTS", 240);
+    const uint64_t events = EnvNumber(L"ORVIX_SEQ_EVENTS", 300);
     const uint64_t firstSeed = EnvNumber(L"ORVIX_SEQ_SEED", 1);
     const DWORD shortenMs = static_cast<DWORD>(EnvNumber(L"ORVIX_SEQ_SHORTEN_S", 60) * 1000);
+    verbose_ = EnvNumber(L"ORVIX_SEQ_VERBOSE", 0) != 0;
     Watchdog watchdog;
     size_t ran = 0, violations = 0;
     for (uint64_t seed = firstSeed; ran < events; ++seed) {
