@@ -874,6 +874,7 @@ std::optional<Problem> Sequences::CheckWindow() {
         }
     }
     if (bad.empty()) return std::nullopt;
+    bad += " (caption \"" + Narrow(caption) + "\")";
     return Problem{"window", std::string("the window does not show the camera's state (") +
                                  (recording    ? "recording"
                                   : previewing ? "previewing"
