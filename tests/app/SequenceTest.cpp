@@ -25,6 +25,7 @@
 #include "tests/capture/MediaProbe.h"
 #include "tests/support/MessageBoxes.h"
 #include "tests/support/TempFolder.h"
+#include "tests/ui/UiTestSupport.h"
 #include "ui/TntGButton.h"
 #include "ui/u_Option.h"
 #include "ui/u_SelectForm.h"
@@ -79,6 +80,7 @@ enum class Kind {
     StopRecording,
     Forward,
     Backward,
+    OpenFolder,
     DeviceOk,
     DeviceCancel,
     SaveFolderOk,
@@ -110,6 +112,7 @@ const KindInfo kKinds[] = {
     {Kind::StopRecording, "stop recording", 5},
     {Kind::Forward, "forward", 3},
     {Kind::Backward, "backward", 3},
+    {Kind::OpenFolder, "open folder", 1},
     {Kind::DeviceOk, "device dialog OK", 3},
     {Kind::DeviceCancel, "device dialog Cancel", 2},
     {Kind::SaveFolderOk, "save-folder dialog OK", 2},
@@ -261,14 +264,27 @@ private:
     std::thread thread_;
 };
 
-// Services the window thread's queue until Pred holds or the time runs out.
+// Set when the window thread's queue delivered WM_QUIT: the program was told to end.
+bool g_quit = false;
+
+// Services the window thread's queue until Pred holds or the time runs out, looking at both
+// after every message: a queue that never runs empty (a timer due again before its handler
+// is done) still lets the time run out.
 bool Pump(const std::function<bool()>& pred, DWORD ms) {
-    return testsupport::PumpUntil(
-        [&] {
-            Beat();
-            return pred();
-        },
-        ms);
+    const DWORD start = GetTickCount();
+    for (;;) {
+        Beat();
+        MSG msg;
+        const bool got = PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
+        if (got && msg.message == WM_QUIT) g_quit = true;
+        if (got && msg.message != WM_QUIT) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (pred()) return true;
+        if (GetTickCount() - start >= ms) return false;
+        if (!got) MsgWaitForMultipleObjectsEx(0, nullptr, 5, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
 }
 
 // --- the answers to boxes and dialogs, given from a thread timer that runs inside their
@@ -519,6 +535,8 @@ protected:
         // The event after which it was found (0: the start), and what.
         size_t at = 0;
         std::optional<Problem> problem;
+        // Handles and memory after the start and at the end.
+        Usage first, last;
     };
     Outcome Run(const std::vector<Event>& events, bool report);
     // The shortest sequence found, within the time given, that still fails the same way
@@ -562,6 +580,7 @@ protected:
 
 void Sequences::StartRun() {
     state_ = RunState{};
+    g_quit = false;
     ++runs_;
     config.PlugIn();
     config.Remove(vcam::kValueFailRun);
@@ -667,6 +686,8 @@ Sequences::Outcome Sequences::Run(const std::vector<Event>& events, bool report)
             break;
         }
     }
+    out.first = state_.start;
+    out.last = CurrentUsage();
     EndRun();
     g_answers.trouble.reset();
     return out;
@@ -696,6 +717,24 @@ std::optional<Problem> Sequences::Do(const Event& e) {
         case Kind::Backward:
             if (Usable(form->gbBackward)) form->gbBackwardClick();
             break;
+        case Kind::OpenFolder: {
+            if (!Usable(form->gbOpenFolder)) break;
+            std::vector<std::wstring> shown{ImagePath};
+            if (MoviePath != ImagePath) shown.push_back(MoviePath);
+            form->gbOpenFolderClick();
+            // The file managers the shell starts are closed again (what they show is the
+            // shell's); one that does not come is no fault of the window's.
+            for (std::wstring f : shown) {
+                if (!f.empty() && f.back() == L'\\') f.pop_back();
+                const std::wstring name = f.substr(f.find_last_of(L'\\') + 1);
+                Pump([&] { return !uitest::OtherWindowsTitled(name).empty(); }, 20000);
+                const std::vector<DWORD> pids = uitest::CloseOtherWindowsTitled(name);
+                Pump([&] { return uitest::OtherWindowsTitled(name).empty(); }, 15000);
+                uitest::ProcessesEnded(pids);
+                Beat();
+            }
+            break;
+        }
         case Kind::DeviceOk:
         case Kind::DeviceCancel:
             if (!MenuReachable()) break;
@@ -780,7 +819,7 @@ std::optional<Problem> Sequences::Do(const Event& e) {
 }
 
 std::optional<Problem> Sequences::Check(bool last) {
-    if (app.Terminated()) return Problem{"alive", "the program was told to end"};
+    if (g_quit) return Problem{"alive", "the program was told to end"};
     if (!form || !IsWindow(wnd)) return Problem{"alive", "the window is gone"};
     if (auto p = CheckCamera()) return p;
     if (auto p = CheckWindow()) return p;
@@ -1016,7 +1055,10 @@ TEST_F(Sequences, GeneratedEventsKeepTheWindowsInvariants) {
         ran += std::max<size_t>(o.ran, 1);
         if (!o.problem) {
             Print(seedLine + ": ok in " + std::to_string((GetTickCount() - started) / 1000) +
-                  " s\n");
+                  " s; handles " + std::to_string(o.first.handles) + " to " +
+                  std::to_string(o.last.handles) + ", private memory " +
+                  std::to_string(o.first.memory >> 20) + " to " +
+                  std::to_string(o.last.memory >> 20) + " MB\n");
             continue;
         }
         ++violations;
