@@ -167,6 +167,7 @@ private:
     void RunHeldSteps();
     std::vector<CameraStep> HeldSteps_;
     bool StepRunning_ = false;
+    CameraStep RunningStep_ = CameraStep::Start;
     // Boxes and dialogs of this window that are open, and the system's move and menu loops.
     int ModalDepth_ = 0;
     bool InMoveLoop_ = false;

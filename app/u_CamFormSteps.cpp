@@ -32,6 +32,7 @@ void Tfrm_DADez::RunCameraStep(CameraStep step) {
         return;
     }
     StepRunning_ = true;
+    RunningStep_ = step;
     CarryOut(step);
     StepRunning_ = false;
     ShowState();
