@@ -586,7 +586,13 @@ bool Tfrm_DADez::CameraMissing() {
     return std::find(names.begin(), names.end(), CameraName_) == names.end();
 }
 
-void Tfrm_DADez::tmrCamReturnTimer() { RunCameraStep(CameraStep::ReturnCheck); }
+void Tfrm_DADez::tmrCamReturnTimer() {
+    // A look that falls inside the last look (still opening a camera that will not run) is
+    // not held for afterwards: the next tick looks again soon enough. One that falls inside
+    // another step (a dialog) waits for it.
+    if (StepRunning_ && RunningStep_ == CameraStep::ReturnCheck) return;
+    RunCameraStep(CameraStep::ReturnCheck);
+}
 
 bool Tfrm_DADez::RestartLostCamera() {
     const std::vector<std::string> names = gcap->VideoDeviceNames(true);

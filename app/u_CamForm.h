@@ -102,6 +102,9 @@ public:
     void CameraLost();
     void tmrCamReturnTimer();
     bool CameraGone() const { return CameraGone_; }
+    // No camera step is running or waiting, no box or dialog of the window is open and the
+    // capture control is not in the middle of an operation.
+    bool StepsIdle() const;
 
     // The snapshot command (the snapshot button and the camera key): shutter sound and
     // the capture control armed for the next frame.
@@ -200,6 +203,7 @@ private:
     void RunHeldSteps();
     std::vector<CameraStep> HeldSteps_;
     bool StepRunning_ = false;
+    CameraStep RunningStep_ = CameraStep::Start;
     // Boxes and dialogs of this window that are open, and the system's move and menu loops.
     int ModalDepth_ = 0;
     bool InMoveLoop_ = false;

@@ -11,6 +11,11 @@
 
 #include <algorithm>
 
+bool Tfrm_DADez::StepsIdle() const {
+    return HeldSteps_.empty() && !StepRunning_ && ModalDepth_ == 0 && WaitingTexts_.empty() &&
+           !gcap->Busy();
+}
+
 bool Tfrm_DADez::CanRunNow(CameraStep step) const {
     if (StepRunning_ || gcap->Busy()) return false;
     // A recording's own watch and a suspend do not wait for a box: a disk that fills up
@@ -29,6 +34,7 @@ void Tfrm_DADez::RunCameraStep(CameraStep step) {
         return;
     }
     StepRunning_ = true;
+    RunningStep_ = step;
     CarryOut(step);
     StepRunning_ = false;
     if (Released_) return;

@@ -1019,16 +1019,21 @@ bool CaptureFilter::CheckLossLocked(REFERENCE_TIME now, REFERENCE_TIME& deadline
     if (lost_) {
         return true;
     }
-    if (loseAfter_ <= 0 || lossSpent_) {
-        return false;
-    }
-    if (now < loseAfter_) {
-        deadline = std::min(deadline, loseAfter_);
-        return false;
-    }
-    if (!UnplugCamera()) {
-        lossSpent_ = true;  // this configuration's unplug is over: the camera came back
-        return false;
+    // Unplugged while streaming by something else (another instance's loss, a test): the
+    // device is gone for this instance too.
+    const bool unpluggedElsewhere = clsid_ == CLSID_OrvixTestCamera && CameraUnplugged();
+    if (!unpluggedElsewhere) {
+        if (loseAfter_ <= 0 || lossSpent_) {
+            return false;
+        }
+        if (now < loseAfter_) {
+            deadline = std::min(deadline, loseAfter_);
+            return false;
+        }
+        if (!UnplugCamera()) {
+            lossSpent_ = true;  // this configuration's unplug is over: the camera came back
+            return false;
+        }
     }
     lost_ = true;
     // Notified under the data lock so that JoinFilterGraph cannot drop the weak sink while

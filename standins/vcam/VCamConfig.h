@@ -84,7 +84,9 @@ inline constexpr int kDriverDialogListId = 1101;
 inline constexpr wchar_t kValueFailRun[] = L"FailRun";
 // REG_DWORD N > 0: N ms after the stream starts the camera is unplugged: it reports
 // EC_DEVICE_LOST and delivers nothing more, it leaves the system device enumeration, and
-// every Run of any instance in any process fails with kGoneResult, until it returns.
+// every Run of any instance in any process fails with kGoneResult, until it returns. Every
+// other instance that is streaming then (or when LostAt is written by anyone else) loses
+// the camera the same way, as the handles of one unplugged device do.
 inline constexpr wchar_t kValueLoseAfterMs[] = L"LoseAfterMs";
 // REG_DWORD N > 0: N ms after the stream starts the camera's driver fails: it reports
 // EC_ERRORABORT (kStreamErrorResult) and delivers nothing more until it is stopped. Once per

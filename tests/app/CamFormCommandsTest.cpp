@@ -7,7 +7,6 @@
 #include "common/u_ResourceLib.h"
 #include "framework/Application.h"
 #include "standins/vcam/VCamConfig.h"
-#include "framework/WinHandles.h"
 #include "tests/support/Input.h"
 #include "tests/support/MessageBoxes.h"
 #include "tests/support/ScreenPixels.h"
@@ -133,63 +132,6 @@ TEST_F(CamFormCommands, SensorButtonsSwitchThePictureAndStoreTheSensor) {
     EXPECT_TRUE(form->IsPreviewing());
     EXPECT_EQ(previewStarts, starts);
 }
-
-namespace {
-
-// Visible top-level windows of other processes whose caption contains Part.
-std::vector<HWND> OtherWindowsTitled(const std::wstring& Part) {
-    struct Data {
-        std::wstring part;
-        std::vector<HWND> found;
-    } data{Part, {}};
-    EnumWindows(
-        [](HWND h, LPARAM l) CALLBACK -> BOOL {
-            auto* d = reinterpret_cast<Data*>(l);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(h, &pid);
-            if (pid != GetCurrentProcessId() && IsWindowVisible(h) &&
-                WindowText(h).find(d->part) != std::wstring::npos)
-                d->found.push_back(h);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&data));
-    return data.found;
-}
-
-// Closes the windows that OtherWindowsTitled finds and returns their processes.
-std::vector<DWORD> CloseOtherWindowsTitled(const std::wstring& Part) {
-    std::vector<DWORD> pids;
-    for (HWND h : OtherWindowsTitled(Part)) {
-        DWORD pid = 0;
-        GetWindowThreadProcessId(h, &pid);
-        PostMessageW(h, WM_CLOSE, 0, 0);
-        pids.push_back(pid);
-    }
-    return pids;
-}
-
-// Waits until the processes that showed those windows have ended: one that lingers
-// keeps a claim on the foreground and the focus that later dialog tests need. The
-// desktop's own process is never waited for.
-bool ProcessesEnded(const std::vector<DWORD>& Pids, DWORD TimeoutMs = 15000) {
-    DWORD desktop = 0;
-    GetWindowThreadProcessId(GetDesktopWindow(), &desktop);
-    std::vector<fw::Handle> running;
-    for (DWORD pid : Pids) {
-        if (pid == desktop || pid == GetCurrentProcessId()) continue;
-        fw::Handle h(OpenProcess(SYNCHRONIZE, FALSE, pid));
-        if (h) running.push_back(std::move(h));  // not open: already gone
-    }
-    return WaitUntil(
-        [&] {
-            for (const fw::Handle& h : running)
-                if (WaitForSingleObject(h.get(), 0) != WAIT_OBJECT_0) return false;
-            return true;
-        },
-        TimeoutMs);
-}
-
-}  // namespace
 
 TEST_F(CamFormCommands, OpenFolderStopsThePreviewAndCreatesTheFolders) {
     const std::string pictures = folder.AnsiPath() + "new\\pictures\\";

@@ -528,6 +528,27 @@ TEST_F(MainWindow, WithoutADeviceChangeNoticeTheCheckFindsTheCameraBack) {
     EXPECT_EQ(boxes.Texts().size(), 2u);
 }
 
+// The camera is back but held by another program: a look that falls due while the last
+// one is still trying to open it waits for the next tick instead of following at once
+// (back to back, the window would never be free for anything else).
+TEST_F(MainWindow, AReturnCheckDueDuringTheLastOneWaitsForItsNextTick) {
+    form->tmrCamReturn->SetInterval(600000);  // only the looks below
+    MessageBoxWatcher boxes;
+    ShowAndStart();
+    config.Unplug();
+    ASSERT_TRUE(PumpUntil([&] { return form->CameraGone() && form->StepsIdle(); }, 15000));
+    config.PlugIn();
+    config.SetDword(vcam::kValueFailRun, 1);
+    int opens = 0;
+    form->gcap->OnChangeDevice = [&] {
+        if (++opens == 1) form->tmrCamReturnTimer();
+    };
+    form->tmrCamReturnTimer();
+    ASSERT_TRUE(PumpUntil([&] { return form->StepsIdle(); }));
+    EXPECT_EQ(opens, 1);
+    EXPECT_TRUE(form->CameraGone());
+}
+
 void MinimiseAndRestore(HWND wnd) {
     ShowWindow(wnd, SW_MINIMIZE);
     ASSERT_TRUE(PumpUntil([&] { return IsIconic(wnd) != FALSE; }));

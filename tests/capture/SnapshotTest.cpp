@@ -4,6 +4,7 @@
 // failures that must leave nothing behind (full disk, read-only drive, bad frame, bad
 // extension, a throwing handler).
 #include "tests/capture/CaptureTestSupport.h"
+#include "tests/capture/JpegDecode.h"
 
 #include "capture/StillPicture.h"
 #include "devices/VMFilter.h"
@@ -12,12 +13,9 @@
 #include "tests/support/TestPaths.h"
 
 #include <cmath>
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
-
-#include <jpeglib.h>
 
 using namespace captest;
 using testsupport::TempFolder;
@@ -70,53 +68,6 @@ int JpegQuality(const std::vector<uint8_t>& f) {
         i += 2 + len;
     }
     return -1;
-}
-
-struct Decoded {
-    int width = 0, height = 0;
-    std::vector<uint8_t> rgb;  // R, G, B top-down
-    bool ok = false;
-};
-
-struct DecodeFailure {
-    jpeg_error_mgr mgr;
-    std::jmp_buf jump;
-};
-
-[[noreturn]] void DecodeErrorExit(j_common_ptr c) {
-    std::longjmp(reinterpret_cast<DecodeFailure*>(c->err)->jump, 1);
-}
-
-bool DecodeInto(const std::vector<uint8_t>& file, Decoded& out) {
-    jpeg_decompress_struct cinfo;
-    DecodeFailure failure;
-    cinfo.err = jpeg_std_error(&failure.mgr);
-    failure.mgr.error_exit = DecodeErrorExit;
-    if (setjmp(failure.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        return false;
-    }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, file.data(), static_cast<unsigned long>(file.size()));
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&cinfo);
-    out.width = static_cast<int>(cinfo.output_width);
-    out.height = static_cast<int>(cinfo.output_height);
-    out.rgb.resize(static_cast<size_t>(out.width) * out.height * 3);
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = out.rgb.data() + static_cast<size_t>(cinfo.output_scanline) * out.width * 3;
-        jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    return true;
-}
-
-Decoded Decode(const std::vector<uint8_t>& file) {
-    Decoded d;
-    d.ok = !file.empty() && DecodeInto(file, d);
-    return d;
 }
 
 struct Mean {

@@ -572,6 +572,20 @@ TEST_F(CameraTest, AnUnplugReportsTheLossAndTakesTheCameraAwayForEveryInstance) 
     other.StopEachFilter();
 }
 
+TEST_F(CameraTest, AStreamingCameraUnpluggedFromOutsideReportsTheLoss) {
+    ComPtr<IBaseFilter> camera = CreateCamera();
+    ASSERT_TRUE(camera);
+    CaptureGraph graph;
+    ASSERT_EQ(graph.Build(camera.Get(), MEDIATYPE_Video, MEDIASUBTYPE_RGB24), S_OK);
+    ASSERT_TRUE(SUCCEEDED(graph.Run()));
+    ASSERT_TRUE(graph.callback->WaitForCount(2, 5s));
+    config_.Unplug();
+    ASSERT_TRUE(graph.WaitForEvent(EC_DEVICE_LOST, 5s));
+    const size_t atLoss = graph.callback->Count();
+    ASSERT_EQ(graph.Stop(), S_OK);
+    EXPECT_EQ(CameraConfig::ReadDword(vcam::kValueFramesProduced, 0), atLoss);
+}
+
 TEST_F(CameraTest, AnUnpluggedCameraReturnsListedWithTheDeviceChangeNotice) {
     // A hidden top-level window, as the program's, to receive the system's notice.
     fw::WindowHandle window(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr,

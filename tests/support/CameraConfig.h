@@ -23,8 +23,9 @@ public:
     // `fallback` when the value is missing.
     static DWORD ReadDword(const wchar_t* name, DWORD fallback);
     // The camera unplugged now, streaming or not (as during sleep), until PlugIn: it leaves
-    // the device enumeration and every instance's Run fails. PlugIn does not send the
-    // system's device-change notice.
+    // the device enumeration, a streaming instance reports the loss and delivers nothing
+    // more, and every instance's Run fails. PlugIn does not send the system's
+    // device-change notice.
     void Unplug();
     void PlugIn();
 };

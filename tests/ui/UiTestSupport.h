@@ -48,6 +48,16 @@ void MoveInBrowserTree(HWND Browser, WORD Key);
 // The status line of an open folder browser, or null.
 HWND StatusControlOf(HWND Browser);
 
+// Visible top-level windows of other processes whose caption contains Part (the file
+// manager and help viewer that the program starts).
+std::vector<HWND> OtherWindowsTitled(const std::wstring& Part);
+// Closes the windows that OtherWindowsTitled finds and returns their processes.
+std::vector<DWORD> CloseOtherWindowsTitled(const std::wstring& Part);
+// Waits until those processes have ended: one that lingers keeps a claim on the
+// foreground and the focus that later dialog tests need. The desktop's own process is
+// never waited for.
+bool ProcessesEnded(const std::vector<DWORD>& Pids, DWORD TimeoutMs = 15000);
+
 // Child windows (at any depth) of a class, in z order.
 std::vector<HWND> Children(HWND Parent, const std::wstring& Class);
 std::wstring WindowText(HWND Window);
