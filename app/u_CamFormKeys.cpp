@@ -8,12 +8,10 @@
 #include <algorithm>
 
 std::vector<TTntGButton*> Tfrm_DADez::UsableBarButtons() const {
+    // The bar's order is left to right.
     std::vector<TTntGButton*> usable;
-    for (TTntGButton* b : {gbOpenFolder, gbPreview, gbForward, gbLens, gbBackward, gbSnap, gbRecord,
-                           gbRecordOff, gbHelp})
+    for (TTntGButton* b : BarButtonsInOrder())
         if (b->Visible() && b->Enabled()) usable.push_back(b);
-    std::sort(usable.begin(), usable.end(),
-              [](TTntGButton* a, TTntGButton* b) { return a->Left() < b->Left(); });
     return usable;
 }
 
