@@ -38,6 +38,14 @@ struct ModuleInit {
     ~ModuleInit() { CaptionStatus.clear(); }
 } moduleInit;
 
+// The busy camera's two lines; a language file without them still says why.
+std::wstring CameraInUseText() {
+    std::wstring text = GetTextOr("T_PREVIEW_ERR", ERROR_BUSY);
+    const std::wstring advice = GetText("T_PREVIEW_ERR2");
+    if (!advice.empty()) text += L"\r\n\r\n" + advice;
+    return text;
+}
+
 constexpr UINT kBroadcastQueryDeny = 0x424D5144;  // BROADCAST_QUERY_DENY
 constexpr UINT kPwrSuspendRequest = 1;
 constexpr LRESULT kPwrFail = -1;
@@ -291,7 +299,7 @@ void Tfrm_DADez::FormShow() {
 void Tfrm_DADez::FormCloseQuery(bool& canClose) {
     if (IsRecording()) {
         canClose = false;
-        Tell(GetText("T_EXITREC_ERR"));
+        Tell(GetTextOr("T_EXITREC_ERR", ERROR_BUSY));
     } else if (StepRunning_ || gcap->Busy()) {
         // Asked for while the camera is being opened or released: carried out after that.
         canClose = false;
@@ -434,7 +442,7 @@ void Tfrm_DADez::BeginPreview() {
     if (gcap->VideoDeviceNames(false).empty()) {
         if (!StartedOnce_) {
             Log("start", "no camera is listed: the program ends");
-            ShowErrorBox(GetText("T_NOVIDEO_DRV"), GetText("T_CONFIRM"));
+            ShowErrorBox(GetTextOr("T_NOVIDEO_DRV", ERROR_DEV_NOT_EXIST), GetText("T_CONFIRM"));
             fw::App().Terminate();
             return;
         }
@@ -452,7 +460,7 @@ void Tfrm_DADez::BeginPreview() {
     else if (CameraMissing())
         EnterCameraGone();
     else if (CameraRetryCount == 0)
-        Tell(GetText("T_PREVIEW_ERR") + L"\r\n\r\n" + GetText("T_PREVIEW_ERR2"));
+        Tell(CameraInUseText());
     else
         tmrCamUse->SetEnabled(true);
 }
@@ -461,7 +469,7 @@ void Tfrm_DADez::gbPreviewClick() { RunCameraStep(CameraStep::PreviewSwitch); }
 
 void Tfrm_DADez::SwitchPreview() {
     if (IsRecording()) {
-        Tell(GetText("T_STOPREC_ERR"));
+        Tell(GetTextOr("T_STOPREC_ERR", ERROR_BUSY));
         return;
     }
     if (IsPreviewing()) {
@@ -641,7 +649,7 @@ void Tfrm_DADez::ShowHelp() {
         const std::wstring wide = AnsiToWide(path);
         ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     } else {
-        Tell(GetText("T_NO_HELPFILE"));
+        Tell(GetTextOr("T_NO_HELPFILE", ERROR_FILE_NOT_FOUND));
     }
 }
 
@@ -681,7 +689,12 @@ void Tfrm_DADez::SnapshotFailed(DWORD Error) {
 
 void Tfrm_DADez::tmrEraseTimer() {
     tmrErase->SetEnabled(false);
-    SetCaption(GetText("APP_TITLE"));
+    // During a recording the running time comes back at once, not with the next report:
+    // the plain title would say that nothing is being recorded.
+    if (CaptionShowsRecording_)
+        ShowRecordingTime();
+    else
+        SetCaption(GetText("APP_TITLE"));
 }
 
 void Tfrm_DADez::DeliverSnapshotName() {

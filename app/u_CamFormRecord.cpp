@@ -156,5 +156,5 @@ void Tfrm_DADez::CheckRecordingSpace() {
     }
     // Ended as the stop button ends it: the part written stays, the preview comes back.
     EndRecording(true);
-    Tell(GetText("T_NO_FREESPACE"));
+    Tell(GetTextOr("T_NO_FREESPACE", ERROR_DISK_FULL));
 }

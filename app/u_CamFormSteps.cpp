@@ -110,7 +110,7 @@ void Tfrm_DADez::CarryOut(CameraStep step) {
         case CameraStep::Forward:
         case CameraStep::Backward:
             if (IsRecording())
-                Tell(GetText("T_SWITCH_ERR"));
+                Tell(GetTextOr("T_SWITCH_ERR", ERROR_BUSY));
             else if (step == CameraStep::Forward)
                 SelectForwardCamera();
             else

@@ -1153,6 +1153,16 @@ TEST_F(MainWindow, APictureThatCannotBeWrittenIsTold) {
     EXPECT_EQ(Caption(wnd), L"Orvix under test") << "a name was shown";
 }
 
+// A language file without the key still tells the user something true: the system's text.
+TEST_F(MainWindow, AMissingTextIsToldInTheSystemsWords) {
+    ASSERT_TRUE(GetText("T_NO_HELPFILE").empty());
+    MessageBoxWatcher boxes;
+    form->ShowHelp();
+    ASSERT_EQ(boxes.Texts().size(), 1u) << "nothing told";
+    EXPECT_EQ(boxes.Texts()[0], GetTextOr("", ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(boxes.Texts()[0].empty());
+}
+
 // The camera key pressed while the window's thread is busy (as while a graph is built) is
 // not lost: its picture is taken once the thread is free again.
 TEST_F(MainWindow, TheCameraKeyWhileTheWindowIsBusyTakesItsPictureAfterwards) {

@@ -57,6 +57,16 @@ TEST_F(SnapshotCaption, NameFromTheStreamingThreadShowsAtTheRightAndThePlainTitl
     EXPECT_FALSE(form->tmrErase->Enabled());
 }
 
+TEST_F(SnapshotCaption, DuringARecordingTheRunningTimeComesBackInsteadOfThePlainTitle) {
+    form->gcapCaptureProgress(65);
+    const std::wstring recording = Caption(wnd);
+    ASSERT_TRUE(EndsWith(recording, L" 00:01:05")) << testing::PrintToString(recording);
+    ReportFromStream(L"C:\\pictures\\image_kv_7.jpg");
+    ASSERT_TRUE(PumpUntil([&] { return EndsWith(Caption(wnd), L" image_kv_7.jpg"); }));
+    form->tmrEraseTimer();
+    EXPECT_EQ(Caption(wnd), recording);
+}
+
 TEST_F(SnapshotCaption, ReportAfterTheWindowHasGoneChangesNothing) {
     const TSnapShotEvent handler = form->gcap->OnSnapShot;
     CloseMainWindow();
