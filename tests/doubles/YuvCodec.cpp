@@ -140,6 +140,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
         g_module = instance;
         DisableThreadLibraryCalls(instance);
+        // Loaded and freed again for every codec open and every search the AVI
+        // Decompressor makes, and each load of the statically linked thread library keeps
+        // a duplicated handle of the loading thread that its unload never closes. Kept
+        // loaded, as the system keeps its own codecs, it keeps one.
+        HMODULE self = nullptr;
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                           reinterpret_cast<LPCWSTR>(&g_module), &self);
     }
     return TRUE;
 }

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <string>
 
+#include "bench/support/BenchSupport.h"
 #include "tests/standins/VCamTestSupport.h"
 #include "tests/support/TempFolder.h"
 
@@ -61,6 +62,24 @@ TEST(YuvCodec, DecompressesYuy2ToBottomUpRgbBetweenBeginAndEnd) {
     EXPECT_LE(rgb[0], 2);    // first stored row: the bottom one, black
     EXPECT_GE(rgb[8], 253);  // last stored row: the top one, white
     ICClose(codec);
+}
+
+// The AVI Decompressor opens and closes the codec for every search and every graph: the
+// process keeps no handle from each of those.
+TEST(YuvCodec, OpenedAndClosedAgainAndAgainKeepsNoHandles) {
+    BITMAPINFOHEADER in = Header(640, 480, 16, kYuy2);
+    auto openAndClose = [&] {
+        HIC codec = ICLocate(ICTYPE_VIDEO, kYuy2, &in, nullptr, ICMODE_DECOMPRESS);
+        ASSERT_NE(codec, nullptr);
+        ICClose(codec);
+    };
+    openAndClose();
+    DWORD before = 0, after = 0;
+    const char* source = nullptr;
+    ASSERT_TRUE(bench::HandleCount(before, source));
+    for (int i = 0; i < 40; ++i) openAndClose();
+    ASSERT_TRUE(bench::HandleCount(after, source));
+    EXPECT_LE(after, before + 5) << source;
 }
 
 namespace {
