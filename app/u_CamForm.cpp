@@ -625,20 +625,14 @@ bool Tfrm_DADez::OpenCamera() {
     const bool listed =
         VideoDeviceIndex >= 0 && static_cast<size_t>(VideoDeviceIndex) < names.size();
     if (started && listed) CameraName_ = names[static_cast<size_t>(VideoDeviceIndex)];
-    // Each size once, though the camera may offer it in several layouts.
     std::string sizes;
-    std::vector<std::pair<int, int>> seen;
-    for (const auto& size : gcap->VideoSizes()) {
-        if (std::find(seen.begin(), seen.end(), size) != seen.end()) continue;
-        seen.push_back(size);
-        sizes += (sizes.empty() ? "" : ", ") + std::to_string(size.first) + " x " +
-                 std::to_string(size.second);
-    }
+    for (const std::string& size : gcap->VideoSizeNames())
+        sizes += (sizes.empty() ? "" : ", ") + size;
     Log("camera open", std::string(started ? "" : "failed: ") +
                            (listed ? AnsiToUtf8(names[static_cast<size_t>(VideoDeviceIndex)])
                                    : std::string("no camera chosen")) +
-                           ", " + std::to_string(gcap->FrameWidth()) + " x " +
-                           std::to_string(gcap->FrameHeight()) +
+                           ", " + std::to_string(gcap->Requested().FrameWidth) + " x " +
+                           std::to_string(gcap->Requested().FrameHeight) +
                            (sizes.empty() ? std::string() : " (offers " + sizes + ")"));
     return started;
 }

@@ -45,8 +45,8 @@ void Tfrm_DADez::BeginRecording() {
     KeepBarFocus();
     gcap->StopPreview();
     gcap->SetAudioFormat(44100, 1, 16);
-    gcap->SetVideoFormat(320, 240, gcap->VideoFrameRate(),
-                         static_cast<int16_t>(gcap->VideoBitCount()));
+    gcap->SetVideoFormat(320, 240, gcap->Requested().VideoFrameRate,
+                         static_cast<int16_t>(gcap->Requested().VideoBitCount));
     gcap->SelectCompressors(VideoCompressorIndex, AudioCompressorIndex);
     if (!gcap->StartCapture()) {
         // Ended by the end of the session while it waited for the camera: nothing to show.
@@ -88,8 +88,8 @@ void Tfrm_DADez::EndRecording(bool restartPreview) {
     EndingRecording_ = false;
     if (restartPreview) {
         gcap->SelectDevices(VideoDeviceIndex, AudioDeviceIndex);
-        gcap->SetVideoFormat(VideoWidth, VideoHeight, gcap->VideoFrameRate(),
-                             static_cast<int16_t>(gcap->VideoBitCount()));
+        gcap->SetVideoFormat(VideoWidth, VideoHeight, gcap->Requested().VideoFrameRate,
+                             static_cast<int16_t>(gcap->Requested().VideoBitCount));
         gcap->StartPreview();
     }
 }
@@ -129,12 +129,12 @@ void Tfrm_DADez::ShowNotRecording(bool restartPreview) {
     fw::HourglassCursor wait;
     tmrChkSpace->SetEnabled(false);
     // The control may have brought its preview back at the recording's frame size.
-    if (restartPreview && (!IsPreviewing() || gcap->FrameWidth() != VideoWidth ||
-                           gcap->FrameHeight() != VideoHeight)) {
+    if (restartPreview && (!IsPreviewing() || gcap->Requested().FrameWidth != VideoWidth ||
+                           gcap->Requested().FrameHeight != VideoHeight)) {
         gcap->StopPreview();
         gcap->SelectDevices(VideoDeviceIndex, AudioDeviceIndex);
-        gcap->SetVideoFormat(VideoWidth, VideoHeight, gcap->VideoFrameRate(),
-                             static_cast<int16_t>(gcap->VideoBitCount()));
+        gcap->SetVideoFormat(VideoWidth, VideoHeight, gcap->Requested().VideoFrameRate,
+                             static_cast<int16_t>(gcap->Requested().VideoBitCount));
         gcap->StartPreview();
     }
 }

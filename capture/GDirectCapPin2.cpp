@@ -71,8 +71,8 @@ TGDirectCapPin2::~TGDirectCapPin2() {
 // Properties
 
 void TGDirectCapPin2::SetVideoFrameRate(double Rate) {
-    VideoFrameRate_ = Rate > 30.0 ? 30.0 : Rate;
-    VideoFormatChanged_ = true;
+    Requested_.VideoFrameRate = Rate > 30.0 ? 30.0 : Rate;
+    Requested_.VideoChanged = true;
 }
 
 void TGDirectCapPin2::SetVideoBitCount(int Bits) {
@@ -83,12 +83,12 @@ void TGDirectCapPin2::SetVideoBitCount(int Bits) {
         case 16:
         case 24:
         case 32:
-            VideoBitCount_ = Bits;
+            Requested_.VideoBitCount = Bits;
             break;
         default:
-            VideoBitCount_ = 24;
+            Requested_.VideoBitCount = 24;
     }
-    VideoFormatChanged_ = true;
+    Requested_.VideoChanged = true;
 }
 
 void TGDirectCapPin2::SetCapTimeLimit(uint32_t Seconds) {
@@ -96,13 +96,11 @@ void TGDirectCapPin2::SetCapTimeLimit(uint32_t Seconds) {
 }
 
 void TGDirectCapPin2::SetOnVideoPreview(TFProcessBuffer Handler) {
-    OnVideoPreview_ = std::move(Handler);
-    VideoCB_->SetOnBuffer(OnVideoPreview_);
+    VideoCB_->SetOnBuffer(std::move(Handler));
 }
 
 void TGDirectCapPin2::SetOnAudioPreview(TFProcessBuffer Handler) {
-    OnAudioPreview_ = std::move(Handler);
-    AudioCB_->SetOnBuffer(OnAudioPreview_);
+    AudioCB_->SetOnBuffer(std::move(Handler));
 }
 
 // ---------------------------------------------------------------------------

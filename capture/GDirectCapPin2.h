@@ -78,16 +78,32 @@ uint64_t CaptureFileAllocation(uint32_t Megabytes);
 enum class TCaptureFileKind { None, Avi, Asf };
 TCaptureFileKind CaptureFileKind(const std::wstring& FileName);
 
+// What the next graph build asks of the devices (SetVideoFormat, SetAudioFormat and the
+// two video properties), with a mark for each format set since it was last applied.
+struct TRequestedFormats {
+    int FrameWidth = 320;
+    int FrameHeight = 240;
+    double VideoFrameRate = 15.0;
+    int VideoBitCount = 24;
+    bool VideoChanged = true;
+    int AudioSampleRate = 8000;
+    int AudioChannels = 1;
+    int AudioBitsPerSample = 16;
+    bool AudioChanged = true;
+};
+
+namespace captest {
+struct ControlProbe;
+}
+
 class TGDirectCapPin2 : public fw::WinControl {
 public:
     explicit TGDirectCapPin2(fw::Component* Owner);
     ~TGDirectCapPin2() override;
 
-    // --- properties
-    double VideoFrameRate() const { return VideoFrameRate_; }
+    // --- properties (VideoFrameRate and VideoBitCount are read in Requested())
     void SetVideoFrameRate(double Rate);  // above 30 stores 30
-    int VideoBitCount() const { return VideoBitCount_; }
-    void SetVideoBitCount(int Bits);  // 1, 4, 8, 16, 24, 32, else 24
+    void SetVideoBitCount(int Bits);      // 1, 4, 8, 16, 24, 32, else 24
     uint32_t CapTimeLimit() const { return CapTimeLimit_; }
     void SetCapTimeLimit(uint32_t Seconds);
     std::wstring ImageFileName = L"capture.bmp";
@@ -109,15 +125,9 @@ public:
     // left behind and no number is used); Error is the system's reason.
     TSnapShotFailedEvent OnSnapShotFailed;
     // Installed in the video (audio) callback object at once; runs on a streaming thread.
-    const TFProcessBuffer& OnVideoPreview() const { return OnVideoPreview_; }
     void SetOnVideoPreview(TFProcessBuffer Handler);
-    const TFProcessBuffer& OnAudioPreview() const { return OnAudioPreview_; }
     void SetOnAudioPreview(TFProcessBuffer Handler);
 
-    // JPEG quality of the last picture written as JPEG (90 until then).
-    int JpegQuality() const { return JpegQuality_.load(); }
-    // A picture is being saved on a streaming thread.
-    bool SnapshotBusy() const { return SnapshotBusy_.load(); }
     // True while an operation of the control is under way (a message may be dispatched
     // from its waits): what would start or stop the camera again waits for its end.
     bool Busy() const { return Guard_.Busy(); }
@@ -129,17 +139,7 @@ public:
     bool StartingCapture() const { return Start_.Running; }
     TVMFilter* SensorFilter() const { return Devices_.Sensor.get(); }
 
-    // Requested formats (reach the device at the next graph build).
-    int FrameWidth() const { return FrameWidth_; }
-    int FrameHeight() const { return FrameHeight_; }
-    int AudioSampleRate() const { return AudioSampleRate_; }
-    int AudioChannels() const { return AudioChannels_; }
-    int AudioBitsPerSample() const { return AudioBitsPerSample_; }
-    bool VideoFormatChanged() const { return VideoFormatChanged_; }
-    bool AudioFormatChanged() const { return AudioFormatChanged_; }
-    const VIDEOINFOHEADER& StoredVideoFormat() const { return VideoFormat_; }
-    const WAVEFORMATEX& StoredAudioFormat() const { return AudioFormat_; }
-    const std::vector<std::pair<int, int>>& VideoSizes() const { return VideoSizes_; }
+    const TRequestedFormats& Requested() const { return Requested_; }
 
     // --- operations
     std::vector<std::string> VideoDeviceNames(bool Refresh);
@@ -162,18 +162,14 @@ public:
 
     // The file of the last recording (reserved when its graph was built).
     const std::wstring& CaptureFileName() const { return CaptureFileName_; }
-    // The named device dialogs of the open devices, in the order they were found.
-    const TDeviceOptions& DeviceOptions() const { return Options_; }
-    // The open video capture filter, none when no camera is open.
-    IBaseFilter* VideoCaptureFilter() const { return Devices_.Video.Get(); }
-    // The video callback object (frame count, armed picture).
-    TSampleGrabberCB& VideoCallback() { return *VideoCB_; }
-    // The filters in the graph as it stands, for tests to look at what was wired.
-    std::vector<Microsoft::WRL::ComPtr<IBaseFilter>> GraphFilters() const;
 
+protected:
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    // The tests' view of the devices, graph and callbacks behind the surface.
+    friend struct captest::ControlProbe;
+
     // Raises an event with a copy of its handler (a handler may replace itself); none
     // while the control is being destroyed.
     template <typename Handler, typename... Args>
@@ -199,6 +195,8 @@ private:
     bool OpenDevices();
     void ReleaseDevices();
     void RunDeferred();
+    // The filters in the graph as it stands.
+    std::vector<Microsoft::WRL::ComPtr<IBaseFilter>> GraphFilters() const;
     // FindInterface on the capture category, interleaved first, then video.
     Microsoft::WRL::ComPtr<IUnknown> FindCaptureInterface(const GUID& Category, REFIID Iid);
 
@@ -289,16 +287,8 @@ private:
     uint32_t CaptureStartTime_ = 0;
     uint32_t ElapsedTime_ = 0;
 
-    double VideoFrameRate_ = 15.0;
-    int VideoBitCount_ = 24;
     uint32_t CapTimeLimit_ = 0;
-    int FrameWidth_ = 320;
-    int FrameHeight_ = 240;
-    bool VideoFormatChanged_ = true;
-    int AudioSampleRate_ = 8000;
-    int AudioChannels_ = 1;
-    int AudioBitsPerSample_ = 16;
-    bool AudioFormatChanged_ = true;
+    TRequestedFormats Requested_;
     VIDEOINFOHEADER VideoFormat_{};
     WAVEFORMATEX AudioFormat_{};
     std::vector<std::pair<int, int>> VideoSizes_;
@@ -319,8 +309,6 @@ private:
     std::atomic<bool> SnapshotBusy_{false};
     std::atomic<int> JpegQuality_{90};
 
-    TFProcessBuffer OnVideoPreview_;
-    TFProcessBuffer OnAudioPreview_;
     std::unique_ptr<TSampleGrabberCB> VideoCB_;
     std::unique_ptr<TSampleGrabberCB> AudioCB_;
     TDeviceOptions Options_{[this](int Kind) { return ShowDeviceOption(Kind); }};

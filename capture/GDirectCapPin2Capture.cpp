@@ -223,8 +223,8 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
     TGraphChain& chain = Graph_.Chain;
     try {
         if (State_ == TGraphState::PreviewBuilt) TearDownGraph();
-        if (VideoFormatChanged_) ApplyVideoFormat();
-        if (AudioFormatChanged_) ApplyAudioFormat();
+        if (Requested_.VideoChanged) ApplyVideoFormat();
+        if (Requested_.AudioChanged) ApplyAudioFormat();
 
         if (kind == TCaptureFileKind::Avi) {
             ComPtr<IBaseFilter> mux;

@@ -90,10 +90,10 @@ void TGDirectCapPin2::TakeDeviceVideoFormat() {
     MediaTypePtr mt;
     if (FAILED(Devices_.VideoConfig->GetFormat(mt.put())) || !mt.VideoInfo()) return;
     VideoFormat_ = *mt.VideoInfo();
-    FrameWidth_ = VideoFormat_.bmiHeader.biWidth;
-    FrameHeight_ = VideoFormat_.bmiHeader.biHeight;
-    VideoBitCount_ = VideoFormat_.bmiHeader.biBitCount;
-    VideoFormatChanged_ = true;
+    Requested_.FrameWidth = VideoFormat_.bmiHeader.biWidth;
+    Requested_.FrameHeight = VideoFormat_.bmiHeader.biHeight;
+    Requested_.VideoBitCount = VideoFormat_.bmiHeader.biBitCount;
+    Requested_.VideoChanged = true;
     FitVideoWindow();
     Raise(OnVideoFormatChange);
 }
@@ -267,8 +267,8 @@ HRESULT SetFormatWith(IAMStreamConfig* Config, AM_MEDIA_TYPE& Type, Block& Forma
 // Requested formats
 
 void TGDirectCapPin2::SetVideoFormat(int Width, int Height, double FrameRate, int16_t BitCount) {
-    FrameWidth_ = Width;
-    FrameHeight_ = Height;
+    Requested_.FrameWidth = Width;
+    Requested_.FrameHeight = Height;
     SetVideoBitCount(BitCount);
     SetVideoFrameRate(FrameRate);
 }
@@ -279,20 +279,20 @@ void TGDirectCapPin2::SetAudioFormat(int SampleRate, int16_t Channels, int16_t B
         case 11025:
         case 22050:
         case 44100:
-            AudioSampleRate_ = SampleRate;
+            Requested_.AudioSampleRate = SampleRate;
             break;
         default:
-            AudioSampleRate_ = 8000;
+            Requested_.AudioSampleRate = 8000;
     }
-    AudioChannels_ = (Channels == 1 || Channels == 2) ? Channels : 1;
-    AudioBitsPerSample_ = (BitsPerSample == 8 || BitsPerSample == 16) ? BitsPerSample : 8;
-    AudioFormatChanged_ = true;
+    Requested_.AudioChannels = (Channels == 1 || Channels == 2) ? Channels : 1;
+    Requested_.AudioBitsPerSample = (BitsPerSample == 8 || BitsPerSample == 16) ? BitsPerSample : 8;
+    Requested_.AudioChanged = true;
 }
 
 bool TGDirectCapPin2::ApplyVideoFormat() {
     MediaTypePtr mt;
     if (!Devices_.VideoConfig || FAILED(Devices_.VideoConfig->GetFormat(mt.put()))) {
-        VideoFormatChanged_ = false;
+        Requested_.VideoChanged = false;
         return false;
     }
     const bool wasPreviewing = Previewing();
@@ -304,18 +304,20 @@ bool TGDirectCapPin2::ApplyVideoFormat() {
         VideoFormat_.bmiHeader = current.bmiHeader;
         BITMAPINFOHEADER& bmi = VideoFormat_.bmiHeader;
         bmi.biSize = sizeof(BITMAPINFOHEADER);
-        bmi.biWidth = FrameWidth_;
-        bmi.biHeight = FrameHeight_;
+        bmi.biWidth = Requested_.FrameWidth;
+        bmi.biHeight = Requested_.FrameHeight;
         // The depth picks among RGB layouts; a YUV or compressed layout has its own, and a
         // device refuses any other (so a YUY2 or I420 camera would never change its size).
         const bool rgb = current.bmiHeader.biCompression == BI_RGB ||
                          current.bmiHeader.biCompression == BI_BITFIELDS;
-        bmi.biBitCount = rgb ? static_cast<WORD>(VideoBitCount_) : current.bmiHeader.biBitCount;
-        bmi.biSizeImage = static_cast<DWORD>(
-            std::llabs(static_cast<long long>(FrameWidth_) * FrameHeight_ * bmi.biBitCount / 8));
+        bmi.biBitCount =
+            rgb ? static_cast<WORD>(Requested_.VideoBitCount) : current.bmiHeader.biBitCount;
+        bmi.biSizeImage =
+            static_cast<DWORD>(std::llabs(static_cast<long long>(Requested_.FrameWidth) *
+                                          Requested_.FrameHeight * bmi.biBitCount / 8));
         // A rate of 0 or below has no frame interval: the device keeps its own.
-        VideoFormat_.AvgTimePerFrame = VideoFrameRate_ > 0
-                                           ? std::llround(10000000.0 / VideoFrameRate_)
+        VideoFormat_.AvgTimePerFrame = Requested_.VideoFrameRate > 0
+                                           ? std::llround(10000000.0 / Requested_.VideoFrameRate)
                                            : current.AvgTimePerFrame;
         const HRESULT set = SetFormatWith(Devices_.VideoConfig.Get(), *mt.get(), VideoFormat_);
         ok = SUCCEEDED(set);
@@ -323,19 +325,19 @@ bool TGDirectCapPin2::ApplyVideoFormat() {
             // The device stays on its format: so do the stored record and the sizes the
             // grabber and the snapshots work with.
             VideoFormat_ = current;
-            FrameWidth_ = current.bmiHeader.biWidth;
-            FrameHeight_ = current.bmiHeader.biHeight;
-            VideoBitCount_ = current.bmiHeader.biBitCount;
+            Requested_.FrameWidth = current.bmiHeader.biWidth;
+            Requested_.FrameHeight = current.bmiHeader.biHeight;
+            Requested_.VideoBitCount = current.bmiHeader.biBitCount;
             Fail(ErrVideoFormat, "IAMStreamConfig::SetFormat", set);
         } else {
-            FrameWidth_ = bmi.biWidth;
-            FrameHeight_ = bmi.biHeight;
-            VideoBitCount_ = bmi.biBitCount;
+            Requested_.FrameWidth = bmi.biWidth;
+            Requested_.FrameHeight = bmi.biHeight;
+            Requested_.VideoBitCount = bmi.biBitCount;
             FitVideoWindow();
             Raise(OnVideoFormatChange);
         }
     }
-    VideoFormatChanged_ = false;
+    Requested_.VideoChanged = false;
     if (wasPreviewing) StartPreview();
     return ok;
 }
@@ -348,12 +350,13 @@ bool TGDirectCapPin2::ApplyAudioFormat() {
         if (mt->formattype == FORMAT_WaveFormatEx) {
             AudioFormat_ = WAVEFORMATEX{};
             AudioFormat_.wFormatTag = WAVE_FORMAT_PCM;
-            AudioFormat_.nChannels = static_cast<WORD>(AudioChannels_);
-            AudioFormat_.nSamplesPerSec = static_cast<DWORD>(AudioSampleRate_);
-            AudioFormat_.wBitsPerSample = static_cast<WORD>(AudioBitsPerSample_);
-            AudioFormat_.nBlockAlign = static_cast<WORD>(AudioChannels_ * AudioBitsPerSample_ / 8);
+            AudioFormat_.nChannels = static_cast<WORD>(Requested_.AudioChannels);
+            AudioFormat_.nSamplesPerSec = static_cast<DWORD>(Requested_.AudioSampleRate);
+            AudioFormat_.wBitsPerSample = static_cast<WORD>(Requested_.AudioBitsPerSample);
+            AudioFormat_.nBlockAlign =
+                static_cast<WORD>(Requested_.AudioChannels * Requested_.AudioBitsPerSample / 8);
             AudioFormat_.nAvgBytesPerSec =
-                static_cast<DWORD>(AudioSampleRate_) * AudioFormat_.nBlockAlign;
+                static_cast<DWORD>(Requested_.AudioSampleRate) * AudioFormat_.nBlockAlign;
             const HRESULT set = SetFormatWith(Devices_.AudioConfig.Get(), *mt.get(), AudioFormat_);
             ok = SUCCEEDED(set);
             if (!ok)
@@ -366,6 +369,6 @@ bool TGDirectCapPin2::ApplyAudioFormat() {
             AudioWanted_ = false;
         }
     }
-    AudioFormatChanged_ = false;
+    Requested_.AudioChanged = false;
     return ok;
 }

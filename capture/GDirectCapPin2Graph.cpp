@@ -83,8 +83,8 @@ bool TGDirectCapPin2::BuildPreviewGraph() {
     if (!Devices_.Video || (AudioWanted_ && !Devices_.Audio)) return false;
     Operation operation(Guard_);
     if (State_ == TGraphState::CaptureBuilt) TearDownGraph();
-    if (VideoFormatChanged_) ApplyVideoFormat();
-    if (AudioFormatChanged_) ApplyAudioFormat();
+    if (Requested_.VideoChanged) ApplyVideoFormat();
+    if (Requested_.AudioChanged) ApplyAudioFormat();
     if (!RenderPreviewStream()) {
         Fail(ErrRenderPreview, "the preview's chain (RenderStream)", E_FAIL);
         return false;

@@ -12,7 +12,7 @@ void TGDirectCapPin2::SnapShot() {
     {
         std::lock_guard<std::mutex> guard(SnapshotLock_);
         SnapshotRequest_ = std::make_unique<SnapshotRequest>(
-            SnapshotRequest{ImageFileName, FrameWidth_, FrameHeight_});
+            SnapshotRequest{ImageFileName, Requested_.FrameWidth, Requested_.FrameHeight});
     }
     VideoCB_->SetOnNextBuffer([this](uint32_t Frame, BYTE*& Buffer, int32_t& Size) {
         SaveSnapshotFrame(Frame, Buffer, Size);
@@ -30,11 +30,11 @@ TGDirectCapPin2::SnapshotRequest TGDirectCapPin2::TakeSnapshotRequest() {
     }
     // Called without SnapShot: the control's own fields, on the caller's thread.
     return SnapshotRequest{ImageFileName.empty() ? std::wstring(L"capture.bmp") : ImageFileName,
-                           FrameWidth_, FrameHeight_};
+                           Requested_.FrameWidth, Requested_.FrameHeight};
 }
 
 void TGDirectCapPin2::NoteStreamFrameSize() {
-    int width = FrameWidth_, height = FrameHeight_;
+    int width = Requested_.FrameWidth, height = Requested_.FrameHeight;
     AM_MEDIA_TYPE mt{};
     if (Graph_.Chain.PreviewGrabber &&
         SUCCEEDED(Graph_.Chain.PreviewGrabber->GetConnectedMediaType(&mt))) {
@@ -46,8 +46,8 @@ void TGDirectCapPin2::NoteStreamFrameSize() {
             // A camera that cannot be told a size (no IAMStreamConfig) streams at its own,
             // as one that refuses the size does: the sizes reported are its frames'.
             if (!Devices_.VideoConfig) {
-                FrameWidth_ = width;
-                FrameHeight_ = height;
+                Requested_.FrameWidth = width;
+                Requested_.FrameHeight = height;
             }
         }
         FreeMediaType(mt);

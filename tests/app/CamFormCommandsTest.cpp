@@ -7,6 +7,7 @@
 #include "common/u_ResourceLib.h"
 #include "framework/Application.h"
 #include "standins/vcam/VCamConfig.h"
+#include "tests/capture/ControlProbe.h"
 #include "tests/support/Input.h"
 #include "tests/support/MessageBoxes.h"
 #include "tests/support/ScreenPixels.h"
@@ -268,7 +269,7 @@ TEST_F(CamFormCommands, DeviceDialogRestartsThePreviewOnlyForAChange) {
     EXPECT_TRUE(PumpUntil([&] { return previewStarts > starts && form->IsPreviewing(); }, 15000));
     EXPECT_EQ(VideoWidth, 352);
     EXPECT_EQ(VideoHeight, 288);
-    EXPECT_EQ(form->gcap->FrameWidth(), 352);
+    EXPECT_EQ(form->gcap->Requested().FrameWidth, 352);
     RECT rc{};
     GetClientRect(wnd, &rc);
     EXPECT_EQ(rc.right, 352);
@@ -375,6 +376,6 @@ TEST_F(CamFormDriverDialogs,
                 });
     EXPECT_TRUE(form->IsPreviewing());
     // A graph built anew: the camera runs connected at the size chosen.
-    EXPECT_EQ(ConnectedWidth(form->gcap->VideoCaptureFilter()), 352);
+    EXPECT_EQ(ConnectedWidth(captest::ControlProbe::VideoCaptureFilter(*form->gcap)), 352);
     EXPECT_TRUE(PictureShowsCamera()) << "no live picture after the format dialog";
 }

@@ -11,6 +11,7 @@
 #include "framework/Application.h"
 #include "framework/Bitmap.h"
 #include "standins/vcam/VCamConfig.h"
+#include "tests/capture/ControlProbe.h"
 #include "tests/support/Input.h"
 #include "tests/support/MessageBoxes.h"
 #include "tests/support/ScreenPixels.h"
@@ -230,7 +231,8 @@ TEST_F(MainWindow, PreviewSwitchCollapsesToTheBarAndGrowsUpwardAgain) {
     EXPECT_EQ(ClientSize().cy, 40);
     EXPECT_NEAR(BarScreenTop(), barTop, 2) << "the bar moved";
     EXPECT_FALSE(KeepWindowPos);
-    EXPECT_EQ(form->gcap->VideoCaptureFilter(), nullptr) << "the camera was not let go";
+    EXPECT_EQ(captest::ControlProbe::VideoCaptureFilter(*form->gcap), nullptr)
+        << "the camera was not let go";
     EXPECT_EQ(form->gbPreview->Hint, L"Start the picture");
     EXPECT_EQ(form->gbPreview->Glyphs().Glyph().GetPixel(0, 0), kPreviewOnColor);
     for (TTntGButton* b : {form->gbRecord, form->gbSnap, form->gbForward, form->gbBackward})
@@ -430,7 +432,7 @@ TEST_F(MainWindow, SuspendStopsThePreviewAndResumeBringsItBack) {
     SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
     EXPECT_FALSE(form->IsPreviewing());
     EXPECT_EQ(ClientSize().cy, 40);
-    EXPECT_EQ(form->gcap->VideoCaptureFilter(), nullptr);
+    EXPECT_EQ(captest::ControlProbe::VideoCaptureFilter(*form->gcap), nullptr);
 
     SendMessageW(wnd, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
     ASSERT_TRUE(form->tmrCamUse->Enabled());
@@ -741,8 +743,8 @@ TEST_F(MainWindowRecording, TheCaptionRunsTheTimeAndTheStopButtonBringsThePrevie
     EXPECT_TRUE(form->miVideoSource->Enabled);
     EXPECT_TRUE(form->miVideoFormat->Enabled);
     // The preview runs at the window's frame size again, not the recording's 320 x 240.
-    EXPECT_EQ(form->gcap->FrameWidth(), VideoWidth);
-    EXPECT_EQ(form->gcap->FrameHeight(), VideoHeight);
+    EXPECT_EQ(form->gcap->Requested().FrameWidth, VideoWidth);
+    EXPECT_EQ(form->gcap->Requested().FrameHeight, VideoHeight);
     EXPECT_TRUE(PictureShowsCamera());
 
     // What the file holds is the capture control's (tests/capture) and is read once
@@ -1059,7 +1061,7 @@ TEST_F(MainWindowRecording, ARecordingThatCannotStartSaysSoAndTheWindowIsReadyAg
         EXPECT_FALSE(form->tmrChkSpace->Enabled());
         EXPECT_EQ(Caption(wnd), L"Orvix under test");
         EXPECT_TRUE(form->IsPreviewing());
-        EXPECT_EQ(form->gcap->FrameWidth(), VideoWidth);
+        EXPECT_EQ(form->gcap->Requested().FrameWidth, VideoWidth);
         EXPECT_TRUE(PictureShowsCamera());
         EXPECT_TRUE(movieFolder.Names().empty()) << "a failed start left a file";
         const std::string log = LogText();

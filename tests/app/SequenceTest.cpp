@@ -990,8 +990,8 @@ std::optional<Problem> Sequences::CheckWindow() {
             expect(client.cx == area.cx && client.cy == area.cy + bar,
                    "the window is not the picture area and the bar");
             if (previewing) {
-                const SIZE frame =
-                    PictureAreaSize(form->gcap->FrameWidth(), form->gcap->FrameHeight());
+                const SIZE frame = PictureAreaSize(form->gcap->Requested().FrameWidth,
+                                                   form->gcap->Requested().FrameHeight);
                 expect(frame.cx == capW && frame.cy == capH,
                        "the preview's frames do not fit the picture area");
             }

@@ -3,6 +3,7 @@
 // report after the window has gone, and the command with the camera inactive.
 #include "MainWindowFixture.h"
 #include "capture/GDirectCapPin2.h"
+#include "tests/capture/ControlProbe.h"
 #include "ui/TntGButton.h"
 
 #include <gtest/gtest.h>
@@ -81,5 +82,5 @@ TEST_F(SnapshotCaption, CommandWithTheCameraInactiveLeavesTheButtonDisabled) {
     form->gbSnap->SetEnabled(true);
     form->gbSnapClick();
     EXPECT_FALSE(form->gbSnap->Enabled());
-    EXPECT_FALSE(form->gcap->VideoCallback().HasOnNextBuffer());
+    EXPECT_FALSE(captest::ControlProbe::VideoCallback(*form->gcap).HasOnNextBuffer());
 }

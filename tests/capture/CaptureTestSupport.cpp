@@ -1,6 +1,7 @@
 #include "tests/capture/CaptureTestSupport.h"
 
 #include "framework/WinHandles.h"
+#include "tests/capture/ControlProbe.h"
 
 namespace captest {
 
@@ -120,7 +121,7 @@ bool CaptureFixture::SelectCamera(bool withMicrophone) {
         withMicrophone ? IndexOf(cap->AudioDeviceNames(false), vcam::kMicrophoneName) : -1;
     if (video < 0 || (withMicrophone && audio < 0)) return false;
     cap->SelectDevices(video, audio);
-    return cap->VideoCaptureFilter() != nullptr;
+    return ControlProbe::VideoCaptureFilter(*cap) != nullptr;
 }
 
 void CaptureFixture::Log(const std::string& e) {
@@ -161,12 +162,12 @@ bool OfClass(IBaseFilter* f, const CLSID& clsid) {
 
 int CaptureFixture::CountFilters(const CLSID& clsid) {
     int n = 0;
-    for (const auto& f : cap->GraphFilters()) n += OfClass(f.Get(), clsid) ? 1 : 0;
+    for (const auto& f : ControlProbe::GraphFilters(*cap)) n += OfClass(f.Get(), clsid) ? 1 : 0;
     return n;
 }
 
 Microsoft::WRL::ComPtr<IBaseFilter> CaptureFixture::GraphFilter(const CLSID& clsid) {
-    for (const auto& f : cap->GraphFilters()) {
+    for (const auto& f : ControlProbe::GraphFilters(*cap)) {
         if (OfClass(f.Get(), clsid)) return f;
     }
     return nullptr;
@@ -174,7 +175,7 @@ Microsoft::WRL::ComPtr<IBaseFilter> CaptureFixture::GraphFilter(const CLSID& cls
 
 std::vector<std::wstring> CaptureFixture::FilterNames() {
     std::vector<std::wstring> names;
-    for (const auto& f : cap->GraphFilters()) {
+    for (const auto& f : ControlProbe::GraphFilters(*cap)) {
         FILTER_INFO info{};
         if (SUCCEEDED(f->QueryFilterInfo(&info))) {
             names.emplace_back(info.achName);

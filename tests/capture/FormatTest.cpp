@@ -2,6 +2,7 @@
 // the sizes the camera offers, the option list, the filter's and the pins' property pages
 // and a camera's driver dialogs, answered with real keys.
 #include "tests/capture/CaptureTestSupport.h"
+#include "tests/capture/ControlProbe.h"
 #include "tests/ui/UiTestSupport.h"
 
 #include <algorithm>
@@ -52,16 +53,16 @@ TEST_F(FormatTest, RequestedFormatReachesTheCameraAtTheNextBuild) {
     ASSERT_TRUE(cap->StopPreview());
     cap->SetVideoFormat(352, 288, 15, 24);
     // Stored only: the camera keeps its format until a graph is built.
-    EXPECT_EQ(DeviceFormat(cap->VideoCaptureFilter()).bmiHeader.biWidth, 320);
+    EXPECT_EQ(DeviceFormat(ControlProbe::VideoCaptureFilter(*cap)).bmiHeader.biWidth, 320);
     cap->SelectDevices(IndexOf(cap->VideoDeviceNames(false), vcam::kCameraName), -1);
     ClearEvents();
     ASSERT_TRUE(cap->StartPreview());
     EXPECT_EQ(Events(), (std::vector<std::string>{"VideoFormatChange", "StartPreview"}));
-    const VIDEOINFOHEADER vih = DeviceFormat(cap->VideoCaptureFilter());
+    const VIDEOINFOHEADER vih = DeviceFormat(ControlProbe::VideoCaptureFilter(*cap));
     EXPECT_EQ(vih.bmiHeader.biWidth, 352);
     EXPECT_EQ(vih.bmiHeader.biHeight, 288);
     EXPECT_EQ(vih.AvgTimePerFrame, 666667);
-    EXPECT_EQ(cap->StoredVideoFormat().bmiHeader.biSizeImage, 352u * 288u * 3u);
+    EXPECT_EQ(ControlProbe::StoredVideoFormat(*cap).bmiHeader.biSizeImage, 352u * 288u * 3u);
     ASSERT_TRUE(WaitFrames(2));
     EXPECT_EQ(lastSize.load(), 352 * 288 * 3);
 }
@@ -74,23 +75,23 @@ TEST_F(FormatTest, ACameraWithoutStreamConfigKeepsItsOwnSize) {
     cap->SetVideoFormat(352, 288, 15, 24);
     ASSERT_TRUE(cap->StartPreview());
     ASSERT_TRUE(WaitFrames(2));
-    EXPECT_EQ(lastSize.load(), cap->FrameWidth() * cap->FrameHeight() * 3)
-        << cap->FrameWidth() << " x " << cap->FrameHeight();
+    EXPECT_EQ(lastSize.load(), cap->Requested().FrameWidth * cap->Requested().FrameHeight * 3)
+        << cap->Requested().FrameWidth << " x " << cap->Requested().FrameHeight;
 }
 
 TEST_F(FormatTest, RefusedSizeGivesCode15AndTheCamerasOwnSize) {
     ASSERT_TRUE(SelectCamera());
-    const VIDEOINFOHEADER before = DeviceFormat(cap->VideoCaptureFilter());
+    const VIDEOINFOHEADER before = DeviceFormat(ControlProbe::VideoCaptureFilter(*cap));
     cap->SetVideoFormat(800, 600, 15, 24);
     ClearEvents();
     ASSERT_TRUE(cap->StartPreview());
     EXPECT_EQ(Events(), (std::vector<std::string>{"Error15", "StartPreview"}));
-    EXPECT_EQ(cap->FrameWidth(), before.bmiHeader.biWidth);
-    EXPECT_EQ(cap->FrameHeight(), before.bmiHeader.biHeight);
-    EXPECT_EQ(cap->VideoBitCount(), before.bmiHeader.biBitCount);
+    EXPECT_EQ(cap->Requested().FrameWidth, before.bmiHeader.biWidth);
+    EXPECT_EQ(cap->Requested().FrameHeight, before.bmiHeader.biHeight);
+    EXPECT_EQ(cap->Requested().VideoBitCount, before.bmiHeader.biBitCount);
     // The frames the handler sees match the size reported.
     ASSERT_TRUE(WaitFrames(2));
-    EXPECT_EQ(lastSize.load(), cap->FrameWidth() * cap->FrameHeight() * 3);
+    EXPECT_EQ(lastSize.load(), cap->Requested().FrameWidth * cap->Requested().FrameHeight * 3);
 }
 
 // The program asks for 24 bits; a YUV camera takes the size at its own depth.
@@ -101,17 +102,19 @@ TEST_F(FormatTest, YuvCamerasTakeTheSizeAtTheirOwnDepth) {
         SCOPED_TRACE(Narrow(name));
         config.SetString(vcam::kValueSubtype, name);
         ASSERT_TRUE(SelectCamera());
-        ASSERT_EQ(DeviceFormat(cap->VideoCaptureFilter()).bmiHeader.biCompression, fourcc);
+        ASSERT_EQ(DeviceFormat(ControlProbe::VideoCaptureFilter(*cap)).bmiHeader.biCompression,
+                  fourcc);
         cap->SetVideoFormat(320, 240, 15, 24);
         ClearEvents();
         cap->StartPreview();
         ASSERT_FALSE(Events().empty());
         EXPECT_EQ(Events().front(), "VideoFormatChange");
-        const VIDEOINFOHEADER now = DeviceFormat(cap->VideoCaptureFilter());
+        const VIDEOINFOHEADER now = DeviceFormat(ControlProbe::VideoCaptureFilter(*cap));
         EXPECT_EQ(now.bmiHeader.biCompression, fourcc);
         EXPECT_EQ(now.bmiHeader.biWidth, 320);
-        EXPECT_EQ(cap->VideoBitCount(), bits);
-        EXPECT_EQ(cap->StoredVideoFormat().bmiHeader.biSizeImage, 320u * 240u * bits / 8);
+        EXPECT_EQ(cap->Requested().VideoBitCount, bits);
+        EXPECT_EQ(ControlProbe::StoredVideoFormat(*cap).bmiHeader.biSizeImage,
+                  320u * 240u * bits / 8);
         cap->StopPreview();
     }
 }
@@ -123,22 +126,22 @@ TEST_F(FormatTest, AudioFormatIsAppliedAtTheBuild) {
     ASSERT_TRUE(cap->StartPreview());
     const auto events = Events();
     EXPECT_NE(std::find(events.begin(), events.end(), "AudioFormatChange"), events.end());
-    const WAVEFORMATEX& wf = cap->StoredAudioFormat();
+    const WAVEFORMATEX& wf = ControlProbe::StoredAudioFormat(*cap);
     EXPECT_EQ(wf.wFormatTag, WAVE_FORMAT_PCM);
     EXPECT_EQ(wf.nChannels, 1);
     EXPECT_EQ(wf.nSamplesPerSec, 44100u);
     EXPECT_EQ(wf.wBitsPerSample, 16);
     EXPECT_EQ(wf.nBlockAlign, 2);
     EXPECT_EQ(wf.nAvgBytesPerSec, 88200u);
-    EXPECT_FALSE(cap->AudioFormatChanged());
+    EXPECT_FALSE(cap->Requested().AudioChanged);
     // A new format waits for the next build, which the next device choice brings.
     cap->SetAudioFormat(22050, 2, 8);
-    EXPECT_EQ(cap->StoredAudioFormat().nSamplesPerSec, 44100u);
+    EXPECT_EQ(ControlProbe::StoredAudioFormat(*cap).nSamplesPerSec, 44100u);
     ASSERT_TRUE(SelectCamera(true));
     ASSERT_TRUE(cap->StartPreview());
-    EXPECT_EQ(cap->StoredAudioFormat().nSamplesPerSec, 22050u);
-    EXPECT_EQ(cap->StoredAudioFormat().nBlockAlign, 2);
-    EXPECT_EQ(cap->StoredAudioFormat().nAvgBytesPerSec, 44100u);
+    EXPECT_EQ(ControlProbe::StoredAudioFormat(*cap).nSamplesPerSec, 22050u);
+    EXPECT_EQ(ControlProbe::StoredAudioFormat(*cap).nBlockAlign, 2);
+    EXPECT_EQ(ControlProbe::StoredAudioFormat(*cap).nAvgBytesPerSec, 44100u);
 }
 
 // A microphone that refuses the format keeps its own and the preview goes on with it.
@@ -188,7 +191,7 @@ TEST_F(FormatTest, OptionsRunThroughTheControlByExactName) {
     EXPECT_EQ(cap->ShowDeviceOption(OptionVideoCaptureFilter), 1);
     ASSERT_TRUE(SelectCamera());
     EXPECT_EQ(cap->ShowDeviceOption(99), 1);
-    TDeviceOptions options = cap->DeviceOptions();
+    TDeviceOptions options = ControlProbe::DeviceOptions(*cap);
     EXPECT_EQ(options.Execute("video capture filter"), E_FAIL);
     EXPECT_EQ(options.Execute("No Such Option"), E_FAIL);
 }
@@ -196,12 +199,12 @@ TEST_F(FormatTest, OptionsRunThroughTheControlByExactName) {
 TEST_F(FormatTest, StandInListsItsFilterPageFirstAndTheSourcePageOpensIt) {
     ASSERT_TRUE(SelectCamera());
     ComPtr<ISpecifyPropertyPages> pages;
-    ASSERT_EQ(cap->VideoCaptureFilter()->QueryInterface(IID_PPV_ARGS(&pages)), S_OK);
-    ASSERT_GT(cap->DeviceOptions().Count(), 0);
-    EXPECT_EQ(cap->DeviceOptions().NameOf(0), "Video Capture Filter");
-    for (int i = 0; i < cap->DeviceOptions().Count(); ++i) {
-        EXPECT_FALSE(cap->DeviceOptions().IsKind(i, OptionVideoFormat));
-        EXPECT_FALSE(cap->DeviceOptions().IsKind(i, OptionVideoSource));
+    ASSERT_EQ(ControlProbe::VideoCaptureFilter(*cap)->QueryInterface(IID_PPV_ARGS(&pages)), S_OK);
+    ASSERT_GT(ControlProbe::DeviceOptions(*cap).Count(), 0);
+    EXPECT_EQ(ControlProbe::DeviceOptions(*cap).NameOf(0), "Video Capture Filter");
+    for (int i = 0; i < ControlProbe::DeviceOptions(*cap).Count(); ++i) {
+        EXPECT_FALSE(ControlProbe::DeviceOptions(*cap).IsKind(i, OptionVideoFormat));
+        EXPECT_FALSE(ControlProbe::DeviceOptions(*cap).IsKind(i, OptionVideoSource));
     }
     // The property frame is modal: a timer on this thread finds it and closes it.
     static HWND frame;
@@ -229,7 +232,7 @@ TEST_F(FormatTest, StandInListsItsFilterPageFirstAndTheSourcePageOpensIt) {
 TEST_F(FormatTest, DriverDialogsAreListedAndTheSourcePageIsTheSourceDialog) {
     config.SetDword(vcam::kValueDriverDialogs, 1);
     ASSERT_TRUE(SelectCamera());
-    const TDeviceOptions& options = cap->DeviceOptions();
+    const TDeviceOptions& options = ControlProbe::DeviceOptions(*cap);
     ASSERT_EQ(options.Count(), 3);
     EXPECT_TRUE(options.IsKind(0, OptionVideoFormat));
     EXPECT_TRUE(options.IsKind(1, OptionVideoSource));
@@ -264,8 +267,8 @@ TEST_F(FormatTest, SizeChosenInTheFormatDialogBecomesTheVideoSize) {
     // Listed from 640 x 480, the current size: one down is 352 x 288.
     EXPECT_EQ(AnswerOption(cap, OptionVideoFormat, vcam::kFormatDialogTitle, {VK_DOWN, VK_RETURN}),
               0);
-    EXPECT_EQ(cap->FrameWidth(), 352);
-    EXPECT_EQ(cap->FrameHeight(), 288);
+    EXPECT_EQ(cap->Requested().FrameWidth, 352);
+    EXPECT_EQ(cap->Requested().FrameHeight, 288);
     EXPECT_EQ(Events(), (std::vector<std::string>{"VideoFormatChange"}));
     ASSERT_TRUE(cap->StartPreview());
     ASSERT_TRUE(WaitFrames(2));
@@ -274,12 +277,12 @@ TEST_F(FormatTest, SizeChosenInTheFormatDialogBecomesTheVideoSize) {
     // anew at the new size. Cancelled, nothing changes.
     EXPECT_EQ(AnswerOption(cap, OptionVideoFormat, vcam::kFormatDialogTitle, {VK_DOWN, VK_RETURN}),
               0);
-    EXPECT_EQ(cap->FrameWidth(), 320);
+    EXPECT_EQ(cap->Requested().FrameWidth, 320);
     frames = 0;
     ASSERT_TRUE(WaitFrames(2));
     EXPECT_EQ(lastSize.load(), 320 * 240 * 3);
     AnswerOption(cap, OptionVideoFormat, vcam::kFormatDialogTitle, {VK_DOWN, VK_ESCAPE});
-    EXPECT_EQ(cap->FrameWidth(), 320);
+    EXPECT_EQ(cap->Requested().FrameWidth, 320);
 }
 
 TEST_F(FormatTest, FormatDialogThatCannotReconnectTearsTheGraphDownAndThePreviewGoesOn) {
@@ -293,7 +296,7 @@ TEST_F(FormatTest, FormatDialogThatCannotReconnectTearsTheGraphDownAndThePreview
     EXPECT_EQ(AnswerOption(cap, OptionVideoFormat, vcam::kFormatDialogTitle, {VK_DOWN, VK_RETURN}),
               0);
     EXPECT_TRUE(cap->Previewing());
-    EXPECT_EQ(cap->FrameWidth(), 160);
+    EXPECT_EQ(cap->Requested().FrameWidth, 160);
     frames = 0;
     ASSERT_TRUE(WaitFrames(2)) << "no picture after the format dialog";
     EXPECT_EQ(lastSize.load(), 160 * 120 * 3);
@@ -303,8 +306,9 @@ TEST_F(FormatTest, PreviewPinPagesComeWithTheGraphTornDown) {
     config.SetDword(vcam::kValuePreviewPin, 1);
     ASSERT_TRUE(SelectCamera());
     int kind = -1;
-    for (int i = 0; i < cap->DeviceOptions().Count(); ++i)
-        if (cap->DeviceOptions().IsKind(i, OptionVideoPreviewPin)) kind = OptionVideoPreviewPin;
+    for (int i = 0; i < ControlProbe::DeviceOptions(*cap).Count(); ++i)
+        if (ControlProbe::DeviceOptions(*cap).IsKind(i, OptionVideoPreviewPin))
+            kind = OptionVideoPreviewPin;
     ASSERT_EQ(kind, OptionVideoPreviewPin) << "no preview pin entry";
     ASSERT_TRUE(cap->StartPreview());
     int result = -1;

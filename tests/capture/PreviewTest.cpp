@@ -5,6 +5,7 @@
 
 #include "capture/GraphDecisions.h"
 #include "devices/VMFilter.h"
+#include "tests/capture/ControlProbe.h"
 
 #include <algorithm>
 
@@ -70,7 +71,7 @@ TEST_F(PreviewTest, FramesArriveAsRgb24OfTheRequestedSize) {
     ASSERT_TRUE(WaitFrames(3));
     EXPECT_EQ(lastSize.load(), 320 * 240 * 3);
     cap->StopPreview();
-    EXPECT_EQ(cap->VideoCallback().FrameCount(), frames.load());
+    EXPECT_EQ(ControlProbe::VideoCallback(*cap).FrameCount(), frames.load());
 }
 
 // A streaming error of the camera's driver ends the stream: the preview starts again
@@ -109,17 +110,17 @@ TEST_F(PreviewTest, StartTwiceAndStopWhenStopped) {
     ClearEvents();
     EXPECT_TRUE(cap->StopPreview());
     EXPECT_EQ(Events(), (std::vector<std::string>{"StopPreview"}));
-    EXPECT_FALSE(cap->VideoCallback().Enabled());
+    EXPECT_FALSE(ControlProbe::VideoCallback(*cap).Enabled());
     EXPECT_FALSE(cap->StopPreview());
     EXPECT_EQ(Events().size(), 1u);
     // Stopped means stopped: the camera itself no longer streams.
     const uint32_t stopped = frames.load();
     FILTER_STATE state = State_Running;
-    EXPECT_EQ(cap->VideoCaptureFilter()->GetState(0, &state), S_OK);
+    EXPECT_EQ(ControlProbe::VideoCaptureFilter(*cap)->GetState(0, &state), S_OK);
     EXPECT_EQ(state, State_Stopped);
 
     // The built graph is reused: the next start only runs it again, from frame 1.
-    const auto built = cap->GraphFilters();
+    const auto built = ControlProbe::GraphFilters(*cap);
     EXPECT_GT(built.size(), 1u);
     std::atomic<uint32_t> firstNumber{0};
     cap->SetOnVideoPreview([&](uint32_t number, BYTE*&, int32_t&) {
@@ -128,7 +129,7 @@ TEST_F(PreviewTest, StartTwiceAndStopWhenStopped) {
         ++frames;
     });
     ASSERT_TRUE(cap->StartPreview());
-    EXPECT_EQ(cap->GraphFilters(), built);
+    EXPECT_EQ(ControlProbe::GraphFilters(*cap), built);
     EXPECT_TRUE(WaitFrames(stopped + 2));
     EXPECT_EQ(firstNumber.load(), 1u);
     cap->StopPreview();
@@ -181,11 +182,11 @@ TEST_F(PreviewTest, CameraThatWillNotRunGivesCode21AndLeavesNoBusyGraph) {
     EXPECT_EQ(std::count(events.begin(), events.end(), "StartPreview"), 0);
     EXPECT_FALSE(cap->Previewing());
     // The built graph stays; a second start only tries to run it again.
-    const auto built = cap->GraphFilters();
+    const auto built = ControlProbe::GraphFilters(*cap);
     EXPECT_GT(built.size(), 1u);
     EXPECT_FALSE(cap->StartPreview());
     EXPECT_EQ(Errors(), (std::vector<int>{21, 21}));
-    EXPECT_EQ(cap->GraphFilters(), built);
+    EXPECT_EQ(ControlProbe::GraphFilters(*cap), built);
 
     // Every filter is stopped, so releasing the graph leaves no thread spinning.
     for (const auto& f : built) {
@@ -377,7 +378,7 @@ TEST_F(PreviewTest, MicrophoneBuffersReachTheAudioHandler) {
               (std::vector<std::string>{"VideoFormatChange", "AudioFormatChange", "StartPreview"}));
     EXPECT_TRUE(PumpUntil([&] { return buffers.load() >= 3; }));
     EXPECT_GT(size.load(), 0);
-    const WAVEFORMATEX& wf = cap->StoredAudioFormat();
+    const WAVEFORMATEX& wf = ControlProbe::StoredAudioFormat(*cap);
     EXPECT_EQ(wf.nSamplesPerSec, 44100u);
     EXPECT_EQ(wf.nBlockAlign, 2);
     EXPECT_EQ(wf.nAvgBytesPerSec, 88200u);

@@ -2,6 +2,7 @@
 // is given, what an independent reader finds in the files, the time limit, refusals, a
 // graph left from the last recording, and the pure decisions behind the recording graph.
 #include "tests/capture/CaptureTestSupport.h"
+#include "tests/capture/ControlProbe.h"
 #include "tests/capture/MediaProbe.h"
 
 #include "capture/SilentAudioSource.h"
@@ -146,7 +147,8 @@ TEST_F(RecordingTest, WmvFilesAreNumberedAndTheWriterGetsProfileNameModeAndBothI
     EXPECT_EQ(ReadRecordDword(L"VideoFrames"), static_cast<DWORD>(framesInFile));
 }
 
-// Each camera format gives a Windows Media recording of 320 x 240 with sound; the formats the writer does not take are decoded on the way.
+// Each camera format gives a Windows Media recording of 320 x 240 with sound; the formats the
+// writer does not take are decoded on the way.
 TEST_F(RecordingTest, EveryCameraFormatRecordsAReadableWmv) {
     for (const CameraFormat& format : kCameraFormats) {
         SCOPED_TRACE(format.name);
@@ -444,12 +446,12 @@ TEST_F(RecordingTest, ANameReservedByAStartThatFailedIsFreed) {
     ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER,
                                                 IID_PPV_ARGS(&taker)));
     FILTER_INFO info{};
-    ASSERT_HRESULT_SUCCEEDED(cap->VideoCaptureFilter()->QueryFilterInfo(&info));
+    ASSERT_HRESULT_SUCCEEDED(ControlProbe::VideoCaptureFilter(*cap)->QueryFilterInfo(&info));
     ComPtr<IFilterGraph> graph;
     graph.Attach(info.pGraph);
     ASSERT_TRUE(graph);
     ASSERT_HRESULT_SUCCEEDED(graph->AddFilter(taker.Get(), L"Taker"));
-    ComPtr<IPin> cameraOut = FirstPin(cap->VideoCaptureFilter(), PINDIR_OUTPUT);
+    ComPtr<IPin> cameraOut = FirstPin(ControlProbe::VideoCaptureFilter(*cap), PINDIR_OUTPUT);
     ComPtr<IPin> takerIn = FirstPin(taker.Get(), PINDIR_INPUT);
     ASSERT_HRESULT_SUCCEEDED(graph->ConnectDirect(cameraOut.Get(), takerIn.Get(), nullptr));
     EXPECT_FALSE(cap->StartCapture());

@@ -3,6 +3,7 @@
 // operation meanwhile. Each message is posted before the operation starts, so the first
 // pump inside it delivers the message.
 #include "tests/capture/CaptureTestSupport.h"
+#include "tests/capture/ControlProbe.h"
 #include "tests/capture/MediaProbe.h"
 
 #include <algorithm>
@@ -99,7 +100,7 @@ TEST_F(ReentrancyTest, DeviceChoiceDuringTheRecordingBuildIsMadeAfterTheStart) {
         if (reopen) {
             EXPECT_LT(At(events, "StopCapture"), At(events, "ChangeDevice"));
         }
-        EXPECT_EQ(cap->VideoCaptureFilter() != nullptr, reopen);
+        EXPECT_EQ(ControlProbe::VideoCaptureFilter(*cap) != nullptr, reopen);
         EXPECT_TRUE(ProbeMedia(cap->CaptureFileName()).ran);
     }
 }
@@ -178,7 +179,7 @@ TEST_F(ReentrancyTest, ClosingTheDevicesDuringThePreviewBuildIsMadeAfterIt) {
     EXPECT_TRUE(Errors().empty());
     EXPECT_EQ(Events(),
               (std::vector<std::string>{"VideoFormatChange", "StartPreview", "StopPreview"}));
-    EXPECT_EQ(cap->VideoCaptureFilter(), nullptr);
+    EXPECT_EQ(ControlProbe::VideoCaptureFilter(*cap), nullptr);
     EXPECT_FALSE(cap->StartPreview());
 }
 

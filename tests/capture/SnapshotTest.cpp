@@ -4,6 +4,7 @@
 // failures that must leave nothing behind (full disk, read-only drive, bad frame, bad
 // extension, a throwing handler).
 #include "tests/capture/CaptureTestSupport.h"
+#include "tests/capture/ControlProbe.h"
 #include "tests/capture/JpegDecode.h"
 
 #include "capture/StillPicture.h"
@@ -145,19 +146,22 @@ protected:
     }
     // Waits until the armed request has met a frame and the save is over.
     bool WaitRequestDone() {
-        return PumpUntil(
-            [&] { return !cap->VideoCallback().HasOnNextBuffer() && !cap->SnapshotBusy(); });
+        return PumpUntil([&] {
+            return !ControlProbe::VideoCallback(*cap).HasOnNextBuffer() &&
+                   !ControlProbe::SnapshotBusy(*cap);
+        });
     }
     // Hands a frame to the video callback object as the preview grabber does.
     void Deliver(std::vector<uint8_t>& frame) {
-        cap->VideoCallback().SetEnabled(true);
-        EXPECT_EQ(cap->VideoCallback().BufferCB(0.0, frame.data(), static_cast<long>(frame.size())),
+        ControlProbe::VideoCallback(*cap).SetEnabled(true);
+        EXPECT_EQ(ControlProbe::VideoCallback(*cap).BufferCB(0.0, frame.data(),
+                                                             static_cast<long>(frame.size())),
                   S_OK);
     }
     // One picture through SnapShot and one handed-in frame; the saved name or empty.
     std::wstring SnapFrame(std::vector<uint8_t>& frame) {
         const size_t before = Saved().size();
-        cap->VideoCallback().SetEnabled(true);
+        ControlProbe::VideoCallback(*cap).SetEnabled(true);
         cap->SnapShot();
         Deliver(frame);
         const auto names = Saved();
@@ -185,7 +189,7 @@ TEST_F(SnapshotTest, LiveCameraPicturesAreNumberedJpegsOfTheChosenSensor) {
     EXPECT_EQ(Saved()[0], folder + L"image_kv_0.jpg");
     const auto first = ReadAll(folder + L"image_kv_0.jpg");
     EXPECT_EQ(JpegQuality(first), 90);
-    EXPECT_EQ(cap->JpegQuality(), 90);
+    EXPECT_EQ(ControlProbe::JpegQuality(*cap), 90);
     const Decoded forward = Decode(first);
     ASSERT_TRUE(forward.ok);
     EXPECT_EQ(forward.width, 320);
@@ -248,7 +252,7 @@ TEST_F(SnapshotTest, APictureArmedBeforeASizeChangeIsSavedAtTheNewSize) {
     ASSERT_TRUE(WaitFrames(3));
     cap->StopPreview();
     // Armed while no frame flows, as between the stop and the restart at the new size.
-    cap->VideoCallback().SetEnabled(true);
+    ControlProbe::VideoCallback(*cap).SetEnabled(true);
     cap->SnapShot();
     cap->SetVideoFormat(640, 480, 30, 24);
     // Opened again, the camera gets the new size with the next graph.
@@ -286,7 +290,7 @@ TEST_F(SnapshotTest, PerFrameHandlerMissesOnlyTheSavedFrame) {
     }
     EXPECT_EQ(gaps, 1);
     EXPECT_EQ(numbers.front(), 1u);
-    EXPECT_FALSE(cap->SnapshotBusy());
+    EXPECT_FALSE(ControlProbe::SnapshotBusy(*cap));
 }
 
 TEST_F(SnapshotTest, NothingRunningNoPictureNoEvent) {
@@ -295,7 +299,7 @@ TEST_F(SnapshotTest, NothingRunningNoPictureNoEvent) {
     cap->SetVideoFormat(160, 120, 30, 24);
     cap->ImageFileName = dir.Path() + L"image_kv_.jpg";
     cap->SnapShot();
-    EXPECT_FALSE(cap->VideoCallback().HasOnNextBuffer());
+    EXPECT_FALSE(ControlProbe::VideoCallback(*cap).HasOnNextBuffer());
     // The dropped request is not carried out by a later preview either.
     ASSERT_TRUE(cap->StartPreview());
     ASSERT_TRUE(WaitFrames(5));
@@ -309,7 +313,7 @@ TEST_F(SnapshotTest, TwoRequestsBeforeAFrameGiveOnePictureAndTheNextFrameGoesOn)
     cap->SetVideoFormat(64, 48, 15, 24);
     cap->ImageFileName = dir.Path() + L"image_kv_.jpg";
     auto frame = MakeFrame(64, 48, 3, 64 * 3, [](int, int, uint8_t* p) { p[0] = 200; });
-    cap->VideoCallback().SetEnabled(true);
+    ControlProbe::VideoCallback(*cap).SetEnabled(true);
     cap->SnapShot();
     cap->SnapShot();
     Deliver(frame);
@@ -331,7 +335,7 @@ TEST_F(SnapshotTest, QualityIs90UpTo640PixelsWideAnd75Above) {
         const std::wstring name = SnapFrame(frame);
         ASSERT_FALSE(name.empty()) << w;
         EXPECT_EQ(JpegQuality(ReadAll(name)), q) << w;
-        EXPECT_EQ(cap->JpegQuality(), q);
+        EXPECT_EQ(ControlProbe::JpegQuality(*cap), q);
         const Decoded d = Decode(ReadAll(name));
         EXPECT_EQ(d.width, w);
         EXPECT_EQ(d.height, h);
@@ -491,8 +495,8 @@ TEST_F(SnapshotTest, UnusableFrameUnknownExtensionOrTooLongNameWritesNothingAndR
     EXPECT_TRUE(Saved().empty());
     EXPECT_TRUE(dir.Names().empty());
     // Every request was used up; the handler had none of those frames and has the next.
-    EXPECT_FALSE(cap->SnapshotBusy());
-    EXPECT_FALSE(cap->VideoCallback().HasOnNextBuffer());
+    EXPECT_FALSE(ControlProbe::SnapshotBusy(*cap));
+    EXPECT_FALSE(ControlProbe::VideoCallback(*cap).HasOnNextBuffer());
     EXPECT_TRUE(Seen().empty());
     Deliver(frame);
     EXPECT_EQ(Seen().size(), 1u);
@@ -514,11 +518,11 @@ TEST_F(SnapshotTest, HandlerThatThrowsDoesNotReachTheStream) {
         throw std::runtime_error("handler failed");
     };
     auto frame = MakeFrame(16, 16, 3, 48, [](int, int, uint8_t* p) { p[2] = 99; });
-    cap->VideoCallback().SetEnabled(true);
+    ControlProbe::VideoCallback(*cap).SetEnabled(true);
     cap->SnapShot();
     Deliver(frame);  // returns S_OK, nothing thrown
     EXPECT_EQ(calls, 1);
-    EXPECT_FALSE(cap->SnapshotBusy());
+    EXPECT_FALSE(ControlProbe::SnapshotBusy(*cap));
     cap->SnapShot();
     Deliver(frame);
     EXPECT_EQ(calls, 2);

@@ -1,6 +1,7 @@
 // The control's surface: construction and destruction, defaults, the property rules, the
 // per-frame handler swap while previewing, and recording's refusal while it is not wired.
 #include "tests/capture/CaptureTestSupport.h"
+#include "tests/capture/ControlProbe.h"
 
 #include <memory>
 
@@ -23,20 +24,20 @@ TEST(SurfaceConstruction, DefaultsAndTheFloatingPointControlWord) {
         EXPECT_EQ(cap.Width(), 160);
         EXPECT_EQ(cap.Height(), 120);
         EXPECT_EQ(cap.Color(), fw::clBlack);
-        EXPECT_EQ(cap.VideoFrameRate(), 15.0);
-        EXPECT_EQ(cap.VideoBitCount(), 24);
+        EXPECT_EQ(cap.Requested().VideoFrameRate, 15.0);
+        EXPECT_EQ(cap.Requested().VideoBitCount, 24);
         EXPECT_EQ(cap.ImageFileName, L"capture.bmp");
         EXPECT_EQ(cap.VideoFileName, L"capture.avi");
         EXPECT_TRUE(cap.WantPreview);
         EXPECT_EQ(cap.CapTimeLimit(), 0u);
         EXPECT_EQ(cap.BufferFileSize, 1u);
-        EXPECT_EQ(cap.FrameWidth(), 320);
-        EXPECT_EQ(cap.FrameHeight(), 240);
-        EXPECT_EQ(cap.AudioSampleRate(), 8000);
-        EXPECT_EQ(cap.AudioChannels(), 1);
-        EXPECT_EQ(cap.AudioBitsPerSample(), 16);
-        EXPECT_TRUE(cap.VideoFormatChanged());
-        EXPECT_TRUE(cap.AudioFormatChanged());
+        EXPECT_EQ(cap.Requested().FrameWidth, 320);
+        EXPECT_EQ(cap.Requested().FrameHeight, 240);
+        EXPECT_EQ(cap.Requested().AudioSampleRate, 8000);
+        EXPECT_EQ(cap.Requested().AudioChannels, 1);
+        EXPECT_EQ(cap.Requested().AudioBitsPerSample, 16);
+        EXPECT_TRUE(cap.Requested().VideoChanged);
+        EXPECT_TRUE(cap.Requested().AudioChanged);
         EXPECT_FALSE(cap.Previewing());
         EXPECT_FALSE(cap.Capturing());
         EXPECT_EQ(cap.SensorFilter(), nullptr);
@@ -52,18 +53,18 @@ TEST(SurfaceConstruction, DefaultsAndTheFloatingPointControlWord) {
 TEST_F(SurfaceTest, PropertyRules) {
     for (int bits : {1, 4, 8, 16, 24, 32}) {
         cap->SetVideoBitCount(bits);
-        EXPECT_EQ(cap->VideoBitCount(), bits);
+        EXPECT_EQ(cap->Requested().VideoBitCount, bits);
     }
     for (int bits : {0, 2, 12, 15, 33, -8}) {
         cap->SetVideoBitCount(bits);
-        EXPECT_EQ(cap->VideoBitCount(), 24) << bits;
+        EXPECT_EQ(cap->Requested().VideoBitCount, 24) << bits;
     }
     cap->SetVideoFrameRate(60);
-    EXPECT_EQ(cap->VideoFrameRate(), 30.0);
+    EXPECT_EQ(cap->Requested().VideoFrameRate, 30.0);
     cap->SetVideoFrameRate(30);
-    EXPECT_EQ(cap->VideoFrameRate(), 30.0);
+    EXPECT_EQ(cap->Requested().VideoFrameRate, 30.0);
     cap->SetVideoFrameRate(0.5);
-    EXPECT_EQ(cap->VideoFrameRate(), 0.5);
+    EXPECT_EQ(cap->Requested().VideoFrameRate, 0.5);
     cap->SetCapTimeLimit(4294967295u);
     EXPECT_EQ(cap->CapTimeLimit(), 4294957295u);
     cap->SetCapTimeLimit(4294957296u);
@@ -74,31 +75,31 @@ TEST_F(SurfaceTest, PropertyRules) {
     EXPECT_EQ(cap->CapTimeLimit(), 5u);
 
     cap->SetAudioFormat(48000, 3, 24);
-    EXPECT_EQ(cap->AudioSampleRate(), 8000);
-    EXPECT_EQ(cap->AudioChannels(), 1);
-    EXPECT_EQ(cap->AudioBitsPerSample(), 8);
+    EXPECT_EQ(cap->Requested().AudioSampleRate, 8000);
+    EXPECT_EQ(cap->Requested().AudioChannels, 1);
+    EXPECT_EQ(cap->Requested().AudioBitsPerSample, 8);
     cap->SetAudioFormat(22050, 2, 16);
-    EXPECT_EQ(cap->AudioSampleRate(), 22050);
-    EXPECT_EQ(cap->AudioChannels(), 2);
-    EXPECT_EQ(cap->AudioBitsPerSample(), 16);
+    EXPECT_EQ(cap->Requested().AudioSampleRate, 22050);
+    EXPECT_EQ(cap->Requested().AudioChannels, 2);
+    EXPECT_EQ(cap->Requested().AudioBitsPerSample, 16);
 
     cap->SetVideoFormat(123, 77, 45, 12);
-    EXPECT_EQ(cap->FrameWidth(), 123);
-    EXPECT_EQ(cap->FrameHeight(), 77);
-    EXPECT_EQ(cap->VideoFrameRate(), 30.0);
-    EXPECT_EQ(cap->VideoBitCount(), 24);
+    EXPECT_EQ(cap->Requested().FrameWidth, 123);
+    EXPECT_EQ(cap->Requested().FrameHeight, 77);
+    EXPECT_EQ(cap->Requested().VideoFrameRate, 30.0);
+    EXPECT_EQ(cap->Requested().VideoBitCount, 24);
     EXPECT_TRUE(Events().empty());
 }
 
 TEST_F(SurfaceTest, SettersMarkTheFormatsChangedAfterABuild) {
     ASSERT_TRUE(SelectCamera(true));
     ASSERT_TRUE(cap->StartPreview());
-    EXPECT_FALSE(cap->VideoFormatChanged());
-    EXPECT_FALSE(cap->AudioFormatChanged());
+    EXPECT_FALSE(cap->Requested().VideoChanged);
+    EXPECT_FALSE(cap->Requested().AudioChanged);
     cap->SetVideoBitCount(24);
-    EXPECT_TRUE(cap->VideoFormatChanged());
+    EXPECT_TRUE(cap->Requested().VideoChanged);
     cap->SetAudioFormat(8000, 1, 8);
-    EXPECT_TRUE(cap->AudioFormatChanged());
+    EXPECT_TRUE(cap->Requested().AudioChanged);
 }
 
 TEST_F(SurfaceTest, NewFrameHandlerTakesOverWhilePreviewing) {
@@ -119,8 +120,9 @@ TEST_F(SurfaceTest, NewFrameHandlerTakesOverWhilePreviewing) {
     const int stopped = seen.load();
     // Frames go on passing the callback object; by three more, a removed handler that
     // still ran would have shown.
-    const uint32_t counted = cap->VideoCallback().FrameCount();
-    ASSERT_TRUE(PumpUntil([&] { return cap->VideoCallback().FrameCount() >= counted + 3; }));
+    const uint32_t counted = ControlProbe::VideoCallback(*cap).FrameCount();
+    ASSERT_TRUE(
+        PumpUntil([&] { return ControlProbe::VideoCallback(*cap).FrameCount() >= counted + 3; }));
     EXPECT_LE(seen.load(), stopped + 1);
 }
 

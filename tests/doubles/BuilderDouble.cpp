@@ -66,7 +66,8 @@ ULONGLONG AviDataLength(HANDLE file) {
         to.QuadPart = static_cast<LONGLONG>(at);
         DWORD header[3] = {};
         if (at + sizeof(header) > total || !::SetFilePointerEx(file, to, nullptr, FILE_BEGIN) ||
-            !ReadExactly(file, header, sizeof(header)) || header[0] != mmioFOURCC('R', 'I', 'F', 'F') ||
+            !ReadExactly(file, header, sizeof(header)) ||
+            header[0] != mmioFOURCC('R', 'I', 'F', 'F') ||
             header[2] != (first ? mmioFOURCC('A', 'V', 'I', ' ') : mmioFOURCC('A', 'V', 'I', 'X')))
             return first ? 0 : at;
         const ULONGLONG next = at + 8 + header[1] + (header[1] & 1);
@@ -79,8 +80,12 @@ class BuilderDouble final : public vcam::ComObject<ICaptureGraphBuilder2> {
 public:
     explicit BuilderDouble(ComPtr<ICaptureGraphBuilder2> wine) : wine_(std::move(wine)) {}
 
-    STDMETHODIMP SetFiltergraph(IGraphBuilder* graph) override { return wine_->SetFiltergraph(graph); }
-    STDMETHODIMP GetFiltergraph(IGraphBuilder** graph) override { return wine_->GetFiltergraph(graph); }
+    STDMETHODIMP SetFiltergraph(IGraphBuilder* graph) override {
+        return wine_->SetFiltergraph(graph);
+    }
+    STDMETHODIMP GetFiltergraph(IGraphBuilder** graph) override {
+        return wine_->GetFiltergraph(graph);
+    }
     STDMETHODIMP FindInterface(const GUID* category, const GUID* type, IBaseFilter* filter,
                                REFIID iid, void** out) override {
         return wine_->FindInterface(category, type, filter, iid, out);
@@ -149,7 +154,8 @@ public:
                                                          : *type;
         ComPtr<IBaseFilter> made, writer;
         ComPtr<IFileSinkFilter> fileSink;
-        HRESULT hr = ::CoCreateInstance(muxClass, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&made));
+        HRESULT hr =
+            ::CoCreateInstance(muxClass, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&made));
         if (FAILED(hr)) return hr == REGDB_E_CLASSNOTREG ? E_INVALIDARG : hr;
         hr = graph->AddFilter(made.Get(), L"Mux");
         if (SUCCEEDED(hr)) {
@@ -188,7 +194,8 @@ public:
         if (!file) return HRESULT_FROM_WIN32(::GetLastError());
         LARGE_INTEGER end{};
         end.QuadPart = static_cast<LONGLONG>(size);
-        if (!::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) || !::SetEndOfFile(file.get()))
+        if (!::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) ||
+            !::SetEndOfFile(file.get()))
             return HRESULT_FROM_WIN32(::GetLastError());
         return S_OK;
     }

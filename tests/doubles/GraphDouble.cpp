@@ -114,7 +114,9 @@ public:
         return wine_->QueryInterface(iid, out);
     }
 
-    STDMETHODIMP AddFilter(IBaseFilter* f, LPCWSTR name) override { return wine_->AddFilter(f, name); }
+    STDMETHODIMP AddFilter(IBaseFilter* f, LPCWSTR name) override {
+        return wine_->AddFilter(f, name);
+    }
     STDMETHODIMP RemoveFilter(IBaseFilter* f) override { return wine_->RemoveFilter(f); }
     STDMETHODIMP EnumFilters(IEnumFilters** e) override { return wine_->EnumFilters(e); }
     STDMETHODIMP FindFilterByName(LPCWSTR name, IBaseFilter** f) override {
@@ -159,7 +161,8 @@ private:
 HRESULT CreateFilterGraph(REFIID iid, void** out) {
     ComPtr<IClassFactory> factory;
     HRESULT hr = PlatformClassObject(L"quartz.dll", CLSID_FilterGraph, &factory);
-    const bool noMediaControl = Switched(L"NoMediaControl"), noRenderer = Switched(L"NoVideoRenderer");
+    const bool noMediaControl = Switched(L"NoMediaControl"),
+               noRenderer = Switched(L"NoVideoRenderer");
     if (FAILED(hr)) return hr;
     if (!noMediaControl && !noRenderer) return factory->CreateInstance(nullptr, iid, out);
     ComPtr<IFilterGraph2> wine;

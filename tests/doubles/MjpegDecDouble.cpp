@@ -46,8 +46,8 @@ protected:
 
     std::vector<MediaType> OutputTypes(const AM_MEDIA_TYPE& in) const override {
         const VIDEOINFOHEADER* vih = VideoInfo(in);
-        const LONG height = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight
-                                                        : vih->bmiHeader.biHeight;
+        const LONG height =
+            vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
         std::vector<MediaType> types;
         for (const GUID* subtype : {&MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB32})
             types.push_back(

@@ -76,8 +76,8 @@ HRESULT RegisterListing(IFilterMapper2* mapper, const ComClass& c) {
     info.dwMerit = c.listing->merit;
     info.cPins2 = 2;
     info.rgPins2 = pins;
-    return mapper->RegisterFilter(*c.clsid, c.name, nullptr, &CLSID_LegacyAmFilterCategory,
-                                  nullptr, &info);
+    return mapper->RegisterFilter(*c.clsid, c.name, nullptr, &CLSID_LegacyAmFilterCategory, nullptr,
+                                  &info);
 }
 
 class ClassFactory final : public vcam::ComObject<IClassFactory> {

@@ -49,7 +49,8 @@ bool InputOk(const BITMAPINFOHEADER* in) {
 // 16-bit RGB is 5-5-5 unless its masks say 5-6-5.
 bool Is565(const BITMAPINFOHEADER& out) {
     if (out.biCompression != BI_BITFIELDS) return false;
-    const auto* masks = reinterpret_cast<const DWORD*>(reinterpret_cast<const BYTE*>(&out) + out.biSize);
+    const auto* masks =
+        reinterpret_cast<const DWORD*>(reinterpret_cast<const BYTE*>(&out) + out.biSize);
     return masks[0] == 0xF800 && masks[1] == 0x07E0 && masks[2] == 0x001F;
 }
 
@@ -215,7 +216,8 @@ extern "C" LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT msg, LPARA
         }
         case ICM_DECOMPRESS: {
             auto* job = reinterpret_cast<ICDECOMPRESS*>(p1);
-            if (!codec || !job || p2 < static_cast<LPARAM>(sizeof(ICDECOMPRESS))) return ICERR_BADPARAM;
+            if (!codec || !job || p2 < static_cast<LPARAM>(sizeof(ICDECOMPRESS)))
+                return ICERR_BADPARAM;
             // Frames are decompressed only between ICM_DECOMPRESS_BEGIN and _END.
             if (!codec->begun) return ICERR_ERROR;
             if (!InputOk(job->lpbiInput) || !job->lpbiOutput ||

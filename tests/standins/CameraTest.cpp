@@ -115,7 +115,7 @@ TEST_F(CameraTest, OffersSixSizesInOrderAsRgb24WhenConfigured) {
     ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
     ASSERT_EQ(count, 6);
     ASSERT_EQ(size, static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)));
-    const SIZE expected[] = {{640, 480}, {352, 288}, {320, 240},
+    const SIZE expected[] = {{640, 480}, {352, 288},  {320, 240},
                              {160, 120}, {1280, 720}, {1920, 1080}};
     for (int i = 0; i < count; ++i) {
         VIDEO_STREAM_CONFIG_CAPS caps{};
@@ -288,8 +288,8 @@ TEST_F(CameraTest, StillAndPreviewPinsWhenConfigured) {
         ASSERT_TRUE(SUCCEEDED(found.As(&properties)));
         GUID category = GUID_NULL;
         DWORD returned = 0;
-        ASSERT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0,
-                                  &category, sizeof(category), &returned),
+        ASSERT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
+                                  sizeof(category), &returned),
                   S_OK);
         EXPECT_EQ(category, expected);
         ComPtr<IAMStreamConfig> own;
@@ -459,9 +459,11 @@ TEST_F(CameraTest, YuvLayoutsWhenConfigured) {
         GUID subtype;
         WORD bits;
     };
-    const GUID i420 = {0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
-    for (const Layout& layout : {Layout{L"YUY2", MEDIASUBTYPE_YUY2, 16},
-                                 Layout{L"UYVY", MEDIASUBTYPE_UYVY, 16}, Layout{L"I420", i420, 12}}) {
+    const GUID i420 = {
+        0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+    for (const Layout& layout :
+         {Layout{L"YUY2", MEDIASUBTYPE_YUY2, 16}, Layout{L"UYVY", MEDIASUBTYPE_UYVY, 16},
+          Layout{L"I420", i420, 12}}) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(layout.name)));
         config_.SetString(vcam::kValueSubtype, layout.name);
         ComPtr<IBaseFilter> camera = CreateCamera();
@@ -786,7 +788,7 @@ TEST_F(CameraTest, DriverDialogsOnlyWhenConfiguredAndAsStrictAsTheInterface) {
 
     // While the source dialog is open a second one is refused; Cancel gives S_FALSE.
     fw::WindowHandle owner(CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP, 0, 0, 10, 10, nullptr,
-                                     nullptr, nullptr, nullptr));
+                                           nullptr, nullptr, nullptr));
     static IAMVfwCaptureDialogs* open;
     static HRESULT second;
     static HWND seenOwner;
