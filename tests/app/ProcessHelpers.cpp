@@ -9,7 +9,7 @@
 #include <shellapi.h>
 #include <vector>
 
-namespace orvix_test {
+namespace apptest {
 
 std::wstring StagedDir() {
     const std::wstring rel = TestBinDir() + L"..\\Orvix\\";
@@ -63,13 +63,13 @@ void RunningProgram::Kill() {
     process_ = nullptr;
 }
 
-}  // namespace orvix_test
+}  // namespace apptest
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
-namespace orvix_test {
+namespace apptest {
 
 namespace {
 // Copies the files and folders of from (trailing separator) into to (trailing separator).
@@ -135,4 +135,4 @@ bool RecordButtonReady(HWND w) {
     return m.r > m.b + 60;
 }
 
-}  // namespace orvix_test
+}  // namespace apptest

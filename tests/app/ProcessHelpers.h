@@ -9,7 +9,7 @@
 #include "tests/support/TestPaths.h"
 #include "tests/support/Wait.h"
 
-namespace orvix_test {
+namespace apptest {
 
 using testsupport::AnswerMessageBoxes;
 using testsupport::MessageBoxesOf;
@@ -43,9 +43,9 @@ private:
     DWORD pid_ = 0;
 };
 
-}  // namespace orvix_test
+}  // namespace apptest
 
-namespace orvix_test {
+namespace apptest {
 
 // A private copy of the staged program folder in a temporary folder, removed again when
 // the object goes; tests change its files without touching the staged folder.
@@ -82,4 +82,4 @@ void ClickBarButton(HWND w, BarButton button);
 // it takes clicks (grey, it takes none).
 bool RecordButtonReady(HWND w);
 
-}  // namespace orvix_test
+}  // namespace apptest

@@ -13,7 +13,7 @@
 
 #include <pbt.h>
 
-using namespace orvix_test;
+using namespace apptest;
 
 namespace {
 

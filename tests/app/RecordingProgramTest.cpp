@@ -11,7 +11,7 @@
 
 #include <string>
 
-using namespace orvix_test;
+using namespace apptest;
 using testsupport::TempFolder;
 
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-using namespace orvix_test;
+using namespace apptest;
 using testsupport::TempFolder;
 
 namespace {

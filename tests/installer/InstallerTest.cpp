@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-using namespace orvix_test;
+using namespace apptest;
 using Microsoft::WRL::ComPtr;
 namespace fs = std::filesystem;
 
