@@ -245,9 +245,19 @@ private:
     // recording did not start (everything it made is gone again).
     bool BeginCapture();
     bool BuildCaptureGraph();
+    // Takes a new numbered name for the recording (into Reserved, which owns it from
+    // then on) and preallocates an AVI file; false when either failed (raised).
+    bool ReserveCaptureFile(TCaptureFileKind Kind, std::wstring& Reserved);
     bool PreallocateCaptureFile(uint32_t Megabytes);
     HRESULT AllocateCaptureFile(uint32_t Megabytes);
+    // The recording's writer for an AVI file; false with the code to raise (0: none).
+    bool SetUpAviOutput(int& Code);
+    // The recording's writer for a Windows Media file; false when it cannot be set up.
+    bool SetUpAsfOutput();
     bool MakeAviOutput();
+    // The recording's video, then its sound (or silence for a Windows Media file) and
+    // the preview's window; false when the video does not reach the writer.
+    bool WireRecordingStreams();
     bool WireRecordingVideo(IPin* Source);
     // Joins the microphone to the recording's writer; false when it could not.
     bool WireCaptureAudio();
