@@ -212,6 +212,14 @@ private:
         bool Recording = false;  // the video reaches the recording's writer
     };
     TWiring WirePreviewPath(bool PreviewOnly);
+    // The converters, renderers, decoders and multiplexer an earlier chain left in the graph
+    // (the recording's multiplexer stays).
+    void RemoveStalePreviewFilters();
+    // The decoder the camera's format needs in the preview chain; none for a format the
+    // grabber takes as it is.
+    Microsoft::WRL::ComPtr<IBaseFilter> CreatePreviewDecoder(bool StillPin);
+    void JoinPreviewRenderer(IPin* ConverterOut, Microsoft::WRL::ComPtr<IBaseFilter>& Renderer,
+                             bool& Complete);
     void WirePreviewAudio();
     bool AttachVideoWindow();
     void FitVideoWindow();
