@@ -241,6 +241,14 @@ private:
     // --- dialogs and formats
     bool HasPages(IUnknown* Object);
     HRESULT ShowPages(IUnknown* Object);
+    // A dialog's modal loop; device choices made meanwhile wait until it is closed.
+    HRESULT RunModal(const std::function<HRESULT()>& Show);
+    // An object's property pages, the object held until they are closed.
+    HRESULT ShowPagesModal(const Microsoft::WRL::ComPtr<IUnknown>& Object);
+    // ShowDeviceOption's driver dialogs, pin pages and compressor settings.
+    int ShowCaptureDialog(int Kind, HWND Owner);
+    int ShowPinPages(int Kind);
+    int ShowCompressorOptions(int Kind, HWND Owner);
     void BuildDeviceOptions();
     void CollectVideoSizes();
     bool ApplyVideoFormat();
