@@ -197,6 +197,11 @@ private:
     void CloseDevices();
     bool CreateGraph();
     bool OpenDevices();
+    // OpenDevices' steps: the camera (false when it could not be opened), its compressor,
+    // the microphone and its compressor.
+    bool OpenVideoDevice();
+    void OpenVideoCompressor();
+    void OpenAudioDevice();
     void ReleaseDevices();
     void RunDeferred();
     // FindInterface on the capture category, interleaved first, then video.
