@@ -208,6 +208,9 @@ private:
     };
     void RunCameraStep(CameraStep step);
     void CarryOut(CameraStep step);
+    // The steps that follow the camera rather than the user: a retry of a busy camera, its
+    // loss and return, a stream error.
+    void CarryOutCameraEvent(CameraStep step);
     // The cameras and microphones found, into the log at the start.
     void LogDevices();
     bool CanRunNow(CameraStep step) const;
