@@ -94,7 +94,8 @@ struct DibLayout {
     bool topDown = false;
 };
 
-// Reads an OS/2 core header or a Windows info header of any later version.
+// Reads an OS/2 core header or a Windows info header of any later version; the height of
+// a top-down picture comes out positive, with topDown set.
 bool ReadDibHeader(const std::uint8_t* info, std::size_t total, DibLayout& l) {
     l.hdr = ReadU32(info);
     l.tableOffset = l.hdr;
@@ -109,6 +110,8 @@ bool ReadDibHeader(const std::uint8_t* info, std::size_t total, DibLayout& l) {
     if (l.hdr < 40 || l.hdr > 4096 || l.hdr > total) return false;
     l.w = static_cast<std::int32_t>(ReadU32(info + 4));
     l.h = static_cast<std::int32_t>(ReadU32(info + 8));
+    l.topDown = l.h < 0;
+    if (l.topDown) l.h = -l.h;
     if (ReadU16(info + 12) != 1) return false;
     l.bpp = ReadU16(info + 14);
     l.compression = ReadU32(info + 16);
@@ -129,9 +132,7 @@ bool ReadDibHeader(const std::uint8_t* info, std::size_t total, DibLayout& l) {
 }
 
 // Whether the size, depth and compression make a picture this loader decodes.
-bool SupportedLayout(DibLayout& l) {
-    l.topDown = l.h < 0;
-    if (l.topDown) l.h = -l.h;
+bool SupportedLayout(const DibLayout& l) {
     if (!ValidSize(l.w, l.h)) return false;
     switch (l.bpp) {
         case 1:
