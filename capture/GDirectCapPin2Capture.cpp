@@ -113,6 +113,75 @@ bool TGDirectCapPin2::MakeAviOutput() {
     return true;
 }
 
+bool TGDirectCapPin2::SetUpAviOutput(int& Code) {
+    TGraphChain& chain = Graph_.Chain;
+    Code = ErrSetOutputFile;
+    ComPtr<IBaseFilter> mux;
+    ComPtr<IFileSinkFilter> sink;
+    const HRESULT hr = Graph_.Builder->SetOutputFileName(
+        &MEDIASUBTYPE_Avi, ExtendedPath(CaptureFileName_).c_str(), &mux, &sink);
+    bool madeHere = false;
+    if (hr == E_NOTIMPL) {
+        madeHere = MakeAviOutput();
+        if (!madeHere) return false;
+    } else if (FAILED(hr)) {
+        return false;
+    } else {
+        chain.Mux = mux;
+        chain.FileSink = sink;
+    }
+    // The name was made empty for this file: overwriting it is what is wanted, and a
+    // writer without the mode writes over an empty file alike, so its answer is moot.
+    ComPtr<IFileSinkFilter2> sink2;
+    if (chain.FileSink && SUCCEEDED(chain.FileSink.As(&sink2))) sink2->SetMode(AM_FILE_OVERWRITE);
+    // A builder that took the name but gave no multiplexer: nothing to tell the user of.
+    Code = 0;
+    if (!chain.Mux) return false;
+    chain.ConfigAviMux.Reset();
+    if (SUCCEEDED(chain.Mux.As(&chain.ConfigAviMux))) {
+        chain.ConfigAviMux->SetOutputCompatibilityIndex(TRUE);
+        ApplyMasterStream(AudioWanted_ ? 1 : -1);
+    }
+    chain.ConfigInterleaving.Reset();
+    // A multiplexer made here got its mode before it was joined to its writer.
+    if (SUCCEEDED(chain.Mux.As(&chain.ConfigInterleaving)) && !madeHere)
+        chain.ConfigInterleaving->put_Mode(INTERLEAVE_CAPTURE);
+    return true;
+}
+
+bool TGDirectCapPin2::SetUpAsfOutput() {
+    TGraphChain& chain = Graph_.Chain;
+    chain.AsfWriter = CreateFilter(CLSID_WMAsfWriter, L"Asf Writer");
+    ComPtr<IFileSinkFilter> sink;
+    if (!chain.AsfWriter) {
+        LogFailure("capture", "the Windows Media writer (WM ASF Writer)", REGDB_E_CLASSNOTREG,
+                   CaptureFileName_);
+        return false;
+    }
+    HRESULT named = chain.AsfWriter.As(&sink);
+    if (SUCCEEDED(named))
+        named = sink->SetFileName(ExtendedPath(CaptureFileName_).c_str(), nullptr);
+    if (FAILED(named)) {
+        LogFailure("capture", "IFileSinkFilter::SetFileName", named, CaptureFileName_);
+        return false;
+    }
+    // As for the AVI writer: the reserved name is empty, so the mode's answer is moot.
+    ComPtr<IFileSinkFilter2> sink2;
+    if (SUCCEEDED(chain.AsfWriter.As(&sink2))) sink2->SetMode(AM_FILE_OVERWRITE);
+    // A writer that cannot take the profile would write by a default of its own,
+    // or fail later with a less clear error: the writer cannot be set up.
+    ComPtr<IConfigAsfWriter> config;
+    HRESULT profiled = chain.AsfWriter.As(&config);
+    if (SUCCEEDED(profiled))
+        profiled = config->ConfigureFilterUsingProfileGuid(WMProfile_V80_HIGHVBRVideo);
+    if (FAILED(profiled)) {
+        LogFailure("capture", "IConfigAsfWriter::ConfigureFilterUsingProfileGuid", profiled,
+                   CaptureFileName_);
+        return false;
+    }
+    return true;
+}
+
 void TGDirectCapPin2::ApplyMasterStream(int Stream) {
     const ComPtr<IConfigAviMux>& config = Graph_.Chain.ConfigAviMux;
     const HRESULT set = config ? config->SetMasterStream(Stream) : E_NOINTERFACE;
@@ -195,74 +264,6 @@ bool TGDirectCapPin2::ReserveCaptureFile(TCaptureFileKind Kind, std::wstring& Re
             Fail(ErrPreallocate, "ICaptureGraphBuilder2::AllocCapFile", hr, CaptureFileName_);
             return false;
         }
-    }
-    return true;
-}
-
-bool TGDirectCapPin2::SetUpAviOutput(int& Code) {
-    TGraphChain& chain = Graph_.Chain;
-    Code = ErrSetOutputFile;
-    ComPtr<IBaseFilter> mux;
-    ComPtr<IFileSinkFilter> sink;
-    const HRESULT hr = Graph_.Builder->SetOutputFileName(
-        &MEDIASUBTYPE_Avi, ExtendedPath(CaptureFileName_).c_str(), &mux, &sink);
-    bool madeHere = false;
-    if (hr == E_NOTIMPL) {
-        madeHere = MakeAviOutput();
-        if (!madeHere) return false;
-    } else if (FAILED(hr)) {
-        return false;
-    } else {
-        chain.Mux = mux;
-        chain.FileSink = sink;
-    }
-    // The name was made empty for this file: overwriting it is what is wanted, and a
-    // writer without the mode writes over an empty file alike, so its answer is moot.
-    ComPtr<IFileSinkFilter2> sink2;
-    if (chain.FileSink && SUCCEEDED(chain.FileSink.As(&sink2))) sink2->SetMode(AM_FILE_OVERWRITE);
-    Code = 0;
-    if (!chain.Mux) return false;
-    chain.ConfigAviMux.Reset();
-    if (SUCCEEDED(chain.Mux.As(&chain.ConfigAviMux))) {
-        chain.ConfigAviMux->SetOutputCompatibilityIndex(TRUE);
-        ApplyMasterStream(AudioWanted_ ? 1 : -1);
-    }
-    chain.ConfigInterleaving.Reset();
-    // A multiplexer made here got its mode before it was joined to its writer.
-    if (SUCCEEDED(chain.Mux.As(&chain.ConfigInterleaving)) && !madeHere)
-        chain.ConfigInterleaving->put_Mode(INTERLEAVE_CAPTURE);
-    return true;
-}
-
-bool TGDirectCapPin2::SetUpAsfOutput() {
-    TGraphChain& chain = Graph_.Chain;
-    chain.AsfWriter = CreateFilter(CLSID_WMAsfWriter, L"Asf Writer");
-    ComPtr<IFileSinkFilter> sink;
-    if (!chain.AsfWriter) {
-        LogFailure("capture", "the Windows Media writer (WM ASF Writer)", REGDB_E_CLASSNOTREG,
-                   CaptureFileName_);
-        return false;
-    }
-    HRESULT named = chain.AsfWriter.As(&sink);
-    if (SUCCEEDED(named))
-        named = sink->SetFileName(ExtendedPath(CaptureFileName_).c_str(), nullptr);
-    if (FAILED(named)) {
-        LogFailure("capture", "IFileSinkFilter::SetFileName", named, CaptureFileName_);
-        return false;
-    }
-    // As for the AVI writer: the reserved name is empty, so the mode's answer is moot.
-    ComPtr<IFileSinkFilter2> sink2;
-    if (SUCCEEDED(chain.AsfWriter.As(&sink2))) sink2->SetMode(AM_FILE_OVERWRITE);
-    // A writer that cannot take the profile would write by a default of its own,
-    // or fail later with a less clear error: the writer cannot be set up.
-    ComPtr<IConfigAsfWriter> config;
-    HRESULT profiled = chain.AsfWriter.As(&config);
-    if (SUCCEEDED(profiled))
-        profiled = config->ConfigureFilterUsingProfileGuid(WMProfile_V80_HIGHVBRVideo);
-    if (FAILED(profiled)) {
-        LogFailure("capture", "IConfigAsfWriter::ConfigureFilterUsingProfileGuid", profiled,
-                   CaptureFileName_);
-        return false;
     }
     return true;
 }
