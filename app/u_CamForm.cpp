@@ -745,7 +745,10 @@ void Tfrm_DADez::HandleWindowStateMessage(UINT msg, WPARAM wParam) {
                 FitToPicture();
             }
             return;
-        default: {
+        case WM_ENTERSIZEMOVE:
+        case WM_ENTERMENULOOP:
+        case WM_EXITSIZEMOVE:
+        case WM_EXITMENULOOP: {
             // The window dragged or its menu open: a loop of the system's own, in which a
             // camera step would resize the window under the pointer or change what the menu
             // offers. Held like under a box.
@@ -759,6 +762,8 @@ void Tfrm_DADez::HandleWindowStateMessage(UINT msg, WPARAM wParam) {
             }
             return;
         }
+        default:
+            return;
     }
 }
 
