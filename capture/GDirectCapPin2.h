@@ -223,6 +223,7 @@ private:
     // The decoder the camera's format needs in the preview chain; none for a format the
     // grabber takes as it is.
     Microsoft::WRL::ComPtr<IBaseFilter> CreatePreviewDecoder(bool StillPin);
+    // The converter's output to the renderer; a renderer that will not join is replaced once.
     void JoinPreviewRenderer(IPin* ConverterOut, Microsoft::WRL::ComPtr<IBaseFilter>& Renderer,
                              bool& Complete);
     void WirePreviewAudio();
