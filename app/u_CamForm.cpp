@@ -113,6 +113,19 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
     SetFont(fw::Font::OfCharHeight(13));
     SetClientSize(640, 520);
 
+    CreateCaptureControl();
+    CreateButtonBar();
+    CreateMenuAndTimers();
+    ConnectCommands();
+
+    OnCreate = [this] { FormCreate(); };
+    OnShow = [this] { FormShow(); };
+    OnCloseQuery = [this](bool& canClose) { FormCloseQuery(canClose); };
+    OnClose = [this](fw::CloseAction& action) { FormClose(action); };
+    OnCanResize = [this](int& w, int& h, bool& resize) { FormCanResize(w, h, resize); };
+}
+
+void Tfrm_DADez::CreateCaptureControl() {
     gcap = new TGDirectCapPin2(this);
     gcap->SetParent(this);
     gcap->SetBounds(0, 0, 640, 480);
@@ -145,7 +158,9 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
         if (HWND window = mailbox->window.load())
             PostMessageW(window, kSnapshotFailedMessage, error, 0);
     };
+}
 
+void Tfrm_DADez::CreateButtonBar() {
     Image_Back = new fw::Image(this);
     Image_Back->SetParent(this);
     Image_Back->Stretch = true;
@@ -185,7 +200,9 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
     OnKeyDown = [this](WORD& key, fw::ShiftState shift) {
         if (BarKey(key, shift)) key = 0;
     };
+}
 
+void Tfrm_DADez::CreateMenuAndTimers() {
     pmCam = new fw::PopupMenu(this);
     miVideoSource = pmCam->AddItem(L"Video Source");
     miVideoFormat = pmCam->AddItem(L"Video Format");
@@ -212,14 +229,6 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
     tmrCamReturn->OnTimer = [this] { tmrCamReturnTimer(); };
     tmrSteps = makeTimer(50);
     tmrSteps->OnTimer = [this] { RunHeldSteps(); };
-
-    ConnectCommands();
-
-    OnCreate = [this] { FormCreate(); };
-    OnShow = [this] { FormShow(); };
-    OnCloseQuery = [this](bool& canClose) { FormCloseQuery(canClose); };
-    OnClose = [this](fw::CloseAction& action) { FormClose(action); };
-    OnCanResize = [this](int& w, int& h, bool& resize) { FormCanResize(w, h, resize); };
 }
 
 Tfrm_DADez::~Tfrm_DADez() {
@@ -702,51 +711,37 @@ void Tfrm_DADez::DeliverSnapshotName() {
     gcapSnapShot(name);
 }
 
-LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
-    LRESULT result = fw::Form::WndProc(msg, wParam, lParam);
+LRESULT Tfrm_DADez::HandlePowerMessage(UINT msg, WPARAM wParam, LRESULT result) {
+    if (msg == WM_POWER) {
+        if (wParam != kPwrSuspendRequest) return result;
+        tmrShowMsg->SetEnabled(true);
+        return kPwrFail;
+    }
+    switch (wParam) {
+        case PBT_APMQUERYSUSPEND:
+            tmrShowMsg->SetEnabled(true);
+            return kBroadcastQueryDeny;
+        case PBT_APMRESUMESUSPEND:
+        case PBT_APMRESUMESTANDBY:
+            if (CameraRetryCount == 0) tmrCamUse->SetEnabled(true);
+            break;
+        case PBT_APMSUSPEND:
+        case PBT_APMSTANDBY:
+            RunCameraStep(CameraStep::Suspend);
+            break;
+        default:
+            break;
+    }
+    return result;
+}
+
+void Tfrm_DADez::HandleWindowStateMessage(UINT msg, WPARAM wParam) {
     switch (msg) {
-        case WM_POWERBROADCAST:
-            switch (wParam) {
-                case PBT_APMQUERYSUSPEND:
-                    tmrShowMsg->SetEnabled(true);
-                    return kBroadcastQueryDeny;
-                case PBT_APMRESUMESUSPEND:
-                case PBT_APMRESUMESTANDBY:
-                    if (CameraRetryCount == 0) tmrCamUse->SetEnabled(true);
-                    break;
-                case PBT_APMSUSPEND:
-                case PBT_APMSTANDBY:
-                    RunCameraStep(CameraStep::Suspend);
-                    break;
-                default:
-                    break;
-            }
-            return result;
-        case WM_POWER:
-            if (wParam == kPwrSuspendRequest) {
-                tmrShowMsg->SetEnabled(true);
-                return kPwrFail;
-            }
-            return result;
-        case WM_KEYUP:
-            if (wParam == VK_F1) ShowHelp();
-            return 1;
-        case WM_CONTEXTMENU:
-            // Shift+F10 or the menu key with the focus on the window itself: the picture's
-            // menu, as a right click on the picture gives it.
-            if (reinterpret_cast<HWND>(wParam) == Handle() &&
-                static_cast<short>(LOWORD(lParam)) == -1 &&
-                static_cast<short>(HIWORD(lParam)) == -1)
-                ShowPictureMenu();
-            return result;
-        case WM_GETOBJECT:
-            if (const LRESULT object = AnswerGetObject(wParam, lParam)) return object;
-            return result;
         case WM_UPDATEUISTATE:
         case WM_ACTIVATE:
             // The focus rectangle follows the focus cues and the window's activation.
             if (FocusedButton_) FocusedButton_->Invalidate();
-            return result;
+            return;
         case WM_SIZE:
             // Sizes set while minimised (a suspend or resume stops or starts the picture)
             // reach only the icon: the window is fitted to what it shows when restored.
@@ -756,7 +751,7 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
                 Minimised_ = false;
                 FitToPicture();
             }
-            return result;
+            return;
         case WM_ENTERSIZEMOVE:
         case WM_ENTERMENULOOP:
         case WM_EXITSIZEMOVE:
@@ -772,28 +767,35 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
                 ModalDepth_ += entering ? 1 : -1;
                 if (!entering) tmrSteps->SetEnabled(true);
             }
-            return result;
+            return;
         }
-        case WM_QUERYENDSESSION:
-            // The session may end: a running recording is finished at WM_ENDSESSION.
-            return TRUE;
-        case WM_ENDSESSION:
-            // The system ends the process as soon as this returns, without a close: the
-            // recording's file is finished and the camera and hooks let go here.
-            if (wParam) {
-                Log("session end", "the system ends the program");
-                ReleaseAll();
-                FlushLog();
-            }
-            return 0;
-        case WM_DEVICECHANGE:
-            // Posted on: the system may be sending this to every window and waiting.
-            if (wParam == DBT_DEVNODES_CHANGED && CameraGone_)
-                PostMessageW(Handle(), kCameraCheckMessage, 0, 0);
-            return TRUE;
         default:
-            break;
+            return;
     }
+}
+
+LRESULT Tfrm_DADez::HandleSessionMessage(UINT msg, WPARAM wParam) {
+    if (msg == WM_QUERYENDSESSION) {
+        // The session may end: a running recording is finished at WM_ENDSESSION.
+        return TRUE;
+    }
+    if (msg == WM_ENDSESSION) {
+        // The system ends the process as soon as this returns, without a close: the
+        // recording's file is finished and the camera and hooks let go here.
+        if (wParam) {
+            Log("session end", "the system ends the program");
+            ReleaseAll();
+            FlushLog();
+        }
+        return 0;
+    }
+    // WM_DEVICECHANGE, posted on: the system may be sending it to every window and waiting.
+    if (wParam == DBT_DEVNODES_CHANGED && CameraGone_)
+        PostMessageW(Handle(), kCameraCheckMessage, 0, 0);
+    return TRUE;
+}
+
+LRESULT Tfrm_DADez::HandleProgramMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT result) {
     if (SaverHookMessage != 0 && msg == SaverHookMessage) {
         tmrShowMsg->SetEnabled(true);
         return 1;
@@ -833,4 +835,42 @@ LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     return result;
+}
+
+LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = fw::Form::WndProc(msg, wParam, lParam);
+    switch (msg) {
+        case WM_POWERBROADCAST:
+        case WM_POWER:
+            return HandlePowerMessage(msg, wParam, result);
+        case WM_KEYUP:
+            if (wParam == VK_F1) ShowHelp();
+            return 1;
+        case WM_CONTEXTMENU:
+            // Shift+F10 or the menu key with the focus on the window itself: the picture's
+            // menu, as a right click on the picture gives it.
+            if (reinterpret_cast<HWND>(wParam) == Handle() &&
+                static_cast<short>(LOWORD(lParam)) == -1 &&
+                static_cast<short>(HIWORD(lParam)) == -1)
+                ShowPictureMenu();
+            return result;
+        case WM_GETOBJECT:
+            if (const LRESULT object = AnswerGetObject(wParam, lParam)) return object;
+            return result;
+        case WM_UPDATEUISTATE:
+        case WM_ACTIVATE:
+        case WM_SIZE:
+        case WM_ENTERSIZEMOVE:
+        case WM_ENTERMENULOOP:
+        case WM_EXITSIZEMOVE:
+        case WM_EXITMENULOOP:
+            HandleWindowStateMessage(msg, wParam);
+            return result;
+        case WM_QUERYENDSESSION:
+        case WM_ENDSESSION:
+        case WM_DEVICECHANGE:
+            return HandleSessionMessage(msg, wParam);
+        default:
+            return HandleProgramMessage(msg, wParam, lParam, result);
+    }
 }

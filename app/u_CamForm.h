@@ -156,6 +156,18 @@ protected:
     void CreateParams(fw::CreateParams& params) override;
 
 private:
+    // The constructor's parts: the capture control and its events, the bar image with its
+    // buttons, the picture's menu and the timers.
+    void CreateCaptureControl();
+    void CreateButtonBar();
+    void CreateMenuAndTimers();
+    // WndProc's message groups, handled after the framework's (result: its answer).
+    LRESULT HandlePowerMessage(UINT msg, WPARAM wParam, LRESULT result);
+    void HandleWindowStateMessage(UINT msg, WPARAM wParam);
+    LRESULT HandleSessionMessage(UINT msg, WPARAM wParam);
+    // The hook libraries' registered messages and the ones the window posts itself.
+    LRESULT HandleProgramMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT result);
+
     // The bar's buttons shown and taking clicks, left to right.
     std::vector<TTntGButton*> UsableBarButtons() const;
     void FocusButton(TTntGButton* button);
@@ -196,6 +208,9 @@ private:
     };
     void RunCameraStep(CameraStep step);
     void CarryOut(CameraStep step);
+    // The steps that follow the camera rather than the user: a retry of a busy camera, its
+    // loss and return, a stream error.
+    void CarryOutCameraEvent(CameraStep step);
     // The cameras and microphones found, into the log at the start.
     void LogDevices();
     bool CanRunNow(CameraStep step) const;

@@ -59,16 +59,8 @@ void Tfrm_DADez::RunHeldSteps() {
     if (!HeldSteps_.empty() || CloseWanted_) tmrSteps->SetEnabled(true);
 }
 
-void Tfrm_DADez::CarryOut(CameraStep step) {
+void Tfrm_DADez::CarryOutCameraEvent(CameraStep step) {
     switch (step) {
-        case CameraStep::Start:
-            LogDevices();
-            BeginPreview();
-            StartedOnce_ = true;
-            break;
-        case CameraStep::PreviewSwitch:
-            SwitchPreview();
-            break;
         case CameraStep::Retry:
             CameraRetryCount += 1;
             if (CameraRetryCount > 3) CameraRetryCount = 0;
@@ -100,6 +92,27 @@ void Tfrm_DADez::CarryOut(CameraStep step) {
             if (IsCameraActive() || CameraGone_ || !PreviewWanted_) break;
             CameraRetryCount = 0;
             BeginPreview();
+            break;
+        default:
+            break;
+    }
+}
+
+void Tfrm_DADez::CarryOut(CameraStep step) {
+    switch (step) {
+        case CameraStep::Start:
+            LogDevices();
+            BeginPreview();
+            StartedOnce_ = true;
+            break;
+        case CameraStep::PreviewSwitch:
+            SwitchPreview();
+            break;
+        case CameraStep::Retry:
+        case CameraStep::ReturnCheck:
+        case CameraStep::Lost:
+        case CameraStep::StreamError:
+            CarryOutCameraEvent(step);
             break;
         case CameraStep::FormatChange:
             SelectVideoFormat();

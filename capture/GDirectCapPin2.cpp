@@ -215,6 +215,69 @@ std::wstring TGDirectCapPin2::CameraLabel() const {
     return {};
 }
 
+bool TGDirectCapPin2::OpenVideoDevice() {
+    TOpenDevices& d = Devices_;
+    d.Video.Reset();
+    const HRESULT bound =
+        VideoMoniker_ ? VideoMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&d.Video))
+                      : E_POINTER;
+    if (!d.Video) {
+        FiltersReady_ = false;
+        Fail(ErrOpenVideoDevice, "IMoniker::BindToObject", FAILED(bound) ? bound : E_FAIL);
+        return false;
+    }
+    const HRESULT added =
+        Graph_.Graph ? Graph_.Graph->AddFilter(d.Video.Get(), nullptr) : E_POINTER;
+    if (FAILED(added)) {
+        FiltersReady_ = false;
+        Fail(ErrAddVideoFilter, "IFilterGraph::AddFilter", added);
+    }
+    ComPtr<IUnknown> found = FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMVideoCompression);
+    d.VideoCompression.Reset();
+    if (found) found.As(&d.VideoCompression);
+    found = FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig);
+    d.VideoConfig.Reset();
+    if (found) found.As(&d.VideoConfig);
+    if (!d.VideoConfig)
+        Fail(ErrVideoStreamConfig, "IAMStreamConfig of the capture pin", E_NOINTERFACE);
+    return true;
+}
+
+void TGDirectCapPin2::OpenVideoCompressor() {
+    TOpenDevices& d = Devices_;
+    d.VideoCompressor.Reset();
+    d.CompressDialogs.Reset();
+    if (SUCCEEDED(VideoCompressorMoniker_->BindToObject(nullptr, nullptr,
+                                                        IID_PPV_ARGS(&d.VideoCompressor))))
+        Graph_.Builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
+                                      d.VideoCompressor.Get(), IID_IAMVfwCompressDialogs,
+                                      reinterpret_cast<void**>(d.CompressDialogs.GetAddressOf()));
+}
+
+void TGDirectCapPin2::OpenAudioDevice() {
+    TOpenDevices& d = Devices_;
+    d.Audio.Reset();
+    const HRESULT bound = AudioMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&d.Audio));
+    if (!d.Audio) {
+        AudioWanted_ = false;
+        Fail(ErrOpenAudioDevice, "IMoniker::BindToObject of the microphone",
+             FAILED(bound) ? bound : E_FAIL);
+        return;
+    }
+    const HRESULT added =
+        Graph_.Graph ? Graph_.Graph->AddFilter(d.Audio.Get(), nullptr) : E_POINTER;
+    if (FAILED(added)) Fail(ErrAddAudioFilter, "IFilterGraph::AddFilter of the microphone", added);
+    if (AudioCompressorMoniker_) {
+        d.AudioCompressor.Reset();
+        AudioCompressorMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&d.AudioCompressor));
+    }
+    d.AudioConfig.Reset();
+    const HRESULT config = Graph_.Builder->FindInterface(
+        &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, d.Audio.Get(), IID_IAMStreamConfig,
+        reinterpret_cast<void**>(d.AudioConfig.GetAddressOf()));
+    if (FAILED(config)) Fail(ErrAudioStreamConfig, "IAMStreamConfig of the microphone", config);
+}
+
 bool TGDirectCapPin2::OpenDevices() {
     if (!Graph_.Builder) {
         const HRESULT made = MakeCaptureGraphBuilder(Graph_.Graph.Get(), Graph_.Builder);
@@ -223,79 +286,19 @@ bool TGDirectCapPin2::OpenDevices() {
             return false;
         }
     }
-    ICaptureGraphBuilder2* const builder = Graph_.Builder.Get();
     TOpenDevices& d = Devices_;
     try {
-        d.Video.Reset();
-        const HRESULT bound =
-            VideoMoniker_ ? VideoMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&d.Video))
-                          : E_POINTER;
-        if (!d.Video) {
-            FiltersReady_ = false;
-            Fail(ErrOpenVideoDevice, "IMoniker::BindToObject", FAILED(bound) ? bound : E_FAIL);
-            return false;
-        }
-        const HRESULT added =
-            Graph_.Graph ? Graph_.Graph->AddFilter(d.Video.Get(), nullptr) : E_POINTER;
-        if (FAILED(added)) {
-            FiltersReady_ = false;
-            Fail(ErrAddVideoFilter, "IFilterGraph::AddFilter", added);
-        }
-        ComPtr<IUnknown> found =
-            FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMVideoCompression);
-        d.VideoCompression.Reset();
-        if (found) found.As(&d.VideoCompression);
-        found = FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig);
-        d.VideoConfig.Reset();
-        if (found) found.As(&d.VideoConfig);
-        if (!d.VideoConfig)
-            Fail(ErrVideoStreamConfig, "IAMStreamConfig of the capture pin", E_NOINTERFACE);
-
+        if (!OpenVideoDevice()) return false;
         AudioUsable_ = true;
         d.CaptureDialogs.Reset();
-        builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, d.Video.Get(),
-                               IID_IAMVfwCaptureDialogs,
-                               reinterpret_cast<void**>(d.CaptureDialogs.GetAddressOf()));
-
-        if (VideoCompressorMoniker_) {
-            d.VideoCompressor.Reset();
-            d.CompressDialogs.Reset();
-            if (SUCCEEDED(VideoCompressorMoniker_->BindToObject(nullptr, nullptr,
-                                                                IID_PPV_ARGS(&d.VideoCompressor))))
-                builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
-                                       d.VideoCompressor.Get(), IID_IAMVfwCompressDialogs,
-                                       reinterpret_cast<void**>(d.CompressDialogs.GetAddressOf()));
-        }
-
-        if (!AudioMoniker_) {
+        Graph_.Builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, d.Video.Get(),
+                                      IID_IAMVfwCaptureDialogs,
+                                      reinterpret_cast<void**>(d.CaptureDialogs.GetAddressOf()));
+        if (VideoCompressorMoniker_) OpenVideoCompressor();
+        if (!AudioMoniker_)
             AudioWanted_ = false;
-        } else {
-            d.Audio.Reset();
-            const HRESULT boundAudio =
-                AudioMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&d.Audio));
-            if (!d.Audio) {
-                AudioWanted_ = false;
-                Fail(ErrOpenAudioDevice, "IMoniker::BindToObject of the microphone",
-                     FAILED(boundAudio) ? boundAudio : E_FAIL);
-            } else {
-                const HRESULT addedAudio =
-                    Graph_.Graph ? Graph_.Graph->AddFilter(d.Audio.Get(), nullptr) : E_POINTER;
-                if (FAILED(addedAudio))
-                    Fail(ErrAddAudioFilter, "IFilterGraph::AddFilter of the microphone",
-                         addedAudio);
-                if (AudioCompressorMoniker_) {
-                    d.AudioCompressor.Reset();
-                    AudioCompressorMoniker_->BindToObject(nullptr, nullptr,
-                                                          IID_PPV_ARGS(&d.AudioCompressor));
-                }
-                d.AudioConfig.Reset();
-                const HRESULT config = builder->FindInterface(
-                    &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, d.Audio.Get(), IID_IAMStreamConfig,
-                    reinterpret_cast<void**>(d.AudioConfig.GetAddressOf()));
-                if (FAILED(config))
-                    Fail(ErrAudioStreamConfig, "IAMStreamConfig of the microphone", config);
-            }
-        }
+        else
+            OpenAudioDevice();
         d.Sensor = std::make_unique<TVMFilter>(d.Video.Get());
         return true;
     } catch (...) {

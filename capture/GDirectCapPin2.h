@@ -193,6 +193,11 @@ private:
     void CloseDevices();
     bool CreateGraph();
     bool OpenDevices();
+    // OpenDevices' steps: the camera (false when it could not be opened), its compressor,
+    // the microphone and its compressor.
+    bool OpenVideoDevice();
+    void OpenVideoCompressor();
+    void OpenAudioDevice();
     void ReleaseDevices();
     void RunDeferred();
     // The filters in the graph as it stands.
@@ -210,6 +215,15 @@ private:
         bool Recording = false;  // the video reaches the recording's writer
     };
     TWiring WirePreviewPath(bool PreviewOnly);
+    // The converters, renderers, decoders and multiplexer an earlier chain left in the graph
+    // (the recording's multiplexer stays).
+    void RemoveStalePreviewFilters();
+    // The decoder the camera's format needs in the preview chain; none for a format the
+    // grabber takes as it is.
+    Microsoft::WRL::ComPtr<IBaseFilter> CreatePreviewDecoder(bool StillPin);
+    // The converter's output to the renderer; a renderer that will not join is replaced once.
+    void JoinPreviewRenderer(IPin* ConverterOut, Microsoft::WRL::ComPtr<IBaseFilter>& Renderer,
+                             bool& Complete);
     void WirePreviewAudio();
     bool AttachVideoWindow();
     void FitVideoWindow();
@@ -231,6 +245,14 @@ private:
     // --- dialogs and formats
     bool HasPages(IUnknown* Object);
     HRESULT ShowPages(IUnknown* Object);
+    // A dialog's modal loop; device choices made meanwhile wait until it is closed.
+    HRESULT RunModal(const std::function<HRESULT()>& Show);
+    // An object's property pages, the object held until they are closed.
+    HRESULT ShowPagesModal(const Microsoft::WRL::ComPtr<IUnknown>& Object);
+    // ShowDeviceOption's driver dialogs, pin pages and compressor settings.
+    int ShowCaptureDialog(int Kind, HWND Owner);
+    int ShowPinPages(int Kind);
+    int ShowCompressorOptions(int Kind, HWND Owner);
     void BuildDeviceOptions();
     void CollectVideoSizes();
     bool ApplyVideoFormat();
@@ -243,9 +265,19 @@ private:
     // recording did not start (everything it made is gone again).
     bool BeginCapture();
     bool BuildCaptureGraph();
+    // Takes a new numbered name for the recording (into Reserved, which owns it from
+    // then on) and preallocates an AVI file; false when either failed (raised).
+    bool ReserveCaptureFile(TCaptureFileKind Kind, std::wstring& Reserved);
     bool PreallocateCaptureFile(uint32_t Megabytes);
     HRESULT AllocateCaptureFile(uint32_t Megabytes);
+    // The recording's writer for an AVI file; false with the code to raise (0: none).
+    bool SetUpAviOutput(int& Code);
+    // The recording's writer for a Windows Media file; false when it cannot be set up.
+    bool SetUpAsfOutput();
     bool MakeAviOutput();
+    // The recording's video, then its sound (or silence for a Windows Media file) and
+    // the preview's window; false when the video does not reach the writer.
+    bool WireRecordingStreams();
     bool WireRecordingVideo(IPin* Source);
     // Joins the microphone to the recording's writer; false when it could not.
     bool WireCaptureAudio();

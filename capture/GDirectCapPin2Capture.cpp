@@ -113,6 +113,75 @@ bool TGDirectCapPin2::MakeAviOutput() {
     return true;
 }
 
+bool TGDirectCapPin2::SetUpAviOutput(int& Code) {
+    TGraphChain& chain = Graph_.Chain;
+    Code = ErrSetOutputFile;
+    ComPtr<IBaseFilter> mux;
+    ComPtr<IFileSinkFilter> sink;
+    const HRESULT hr = Graph_.Builder->SetOutputFileName(
+        &MEDIASUBTYPE_Avi, ExtendedPath(CaptureFileName_).c_str(), &mux, &sink);
+    bool madeHere = false;
+    if (hr == E_NOTIMPL) {
+        madeHere = MakeAviOutput();
+        if (!madeHere) return false;
+    } else if (FAILED(hr)) {
+        return false;
+    } else {
+        chain.Mux = mux;
+        chain.FileSink = sink;
+    }
+    // The name was made empty for this file: overwriting it is what is wanted, and a
+    // writer without the mode writes over an empty file alike, so its answer is moot.
+    ComPtr<IFileSinkFilter2> sink2;
+    if (chain.FileSink && SUCCEEDED(chain.FileSink.As(&sink2))) sink2->SetMode(AM_FILE_OVERWRITE);
+    // A builder that took the name but gave no multiplexer: nothing to tell the user of.
+    Code = 0;
+    if (!chain.Mux) return false;
+    chain.ConfigAviMux.Reset();
+    if (SUCCEEDED(chain.Mux.As(&chain.ConfigAviMux))) {
+        chain.ConfigAviMux->SetOutputCompatibilityIndex(TRUE);
+        ApplyMasterStream(AudioWanted_ ? 1 : -1);
+    }
+    chain.ConfigInterleaving.Reset();
+    // A multiplexer made here got its mode before it was joined to its writer.
+    if (SUCCEEDED(chain.Mux.As(&chain.ConfigInterleaving)) && !madeHere)
+        chain.ConfigInterleaving->put_Mode(INTERLEAVE_CAPTURE);
+    return true;
+}
+
+bool TGDirectCapPin2::SetUpAsfOutput() {
+    TGraphChain& chain = Graph_.Chain;
+    chain.AsfWriter = CreateFilter(CLSID_WMAsfWriter, L"Asf Writer");
+    ComPtr<IFileSinkFilter> sink;
+    if (!chain.AsfWriter) {
+        LogFailure("capture", "the Windows Media writer (WM ASF Writer)", REGDB_E_CLASSNOTREG,
+                   CaptureFileName_);
+        return false;
+    }
+    HRESULT named = chain.AsfWriter.As(&sink);
+    if (SUCCEEDED(named))
+        named = sink->SetFileName(ExtendedPath(CaptureFileName_).c_str(), nullptr);
+    if (FAILED(named)) {
+        LogFailure("capture", "IFileSinkFilter::SetFileName", named, CaptureFileName_);
+        return false;
+    }
+    // As for the AVI writer: the reserved name is empty, so the mode's answer is moot.
+    ComPtr<IFileSinkFilter2> sink2;
+    if (SUCCEEDED(chain.AsfWriter.As(&sink2))) sink2->SetMode(AM_FILE_OVERWRITE);
+    // A writer that cannot take the profile would write by a default of its own,
+    // or fail later with a less clear error: the writer cannot be set up.
+    ComPtr<IConfigAsfWriter> config;
+    HRESULT profiled = chain.AsfWriter.As(&config);
+    if (SUCCEEDED(profiled))
+        profiled = config->ConfigureFilterUsingProfileGuid(WMProfile_V80_HIGHVBRVideo);
+    if (FAILED(profiled)) {
+        LogFailure("capture", "IConfigAsfWriter::ConfigureFilterUsingProfileGuid", profiled,
+                   CaptureFileName_);
+        return false;
+    }
+    return true;
+}
+
 void TGDirectCapPin2::ApplyMasterStream(int Stream) {
     const ComPtr<IConfigAviMux>& config = Graph_.Chain.ConfigAviMux;
     const HRESULT set = config ? config->SetMasterStream(Stream) : E_NOINTERFACE;
@@ -178,6 +247,55 @@ bool TGDirectCapPin2::WireCaptureAudio() {
     return wired;
 }
 
+bool TGDirectCapPin2::ReserveCaptureFile(TCaptureFileKind Kind, std::wstring& Reserved) {
+    DWORD error = ERROR_SUCCESS;
+    if (!CreateUniqueFile(VideoFileName, Reserved, error)) {
+        Fail(ErrSetOutputFile, "CreateFile of a new numbered name", HRESULT_FROM_WIN32(error),
+             VideoFileName);
+        return false;
+    }
+    CaptureFileName_ = Reserved;
+    // Preallocation (and compaction) are AVI capture-file facilities; a name of another
+    // kind (the ASF writer makes its own file) gets none.
+    if (Kind == TCaptureFileKind::Avi && BufferFileSize != 0) {
+        const HRESULT hr = AllocateCaptureFile(BufferFileSize);
+        // A platform without preallocation records into a growing file instead.
+        if (hr != S_OK && hr != E_NOTIMPL) {
+            Fail(ErrPreallocate, "ICaptureGraphBuilder2::AllocCapFile", hr, CaptureFileName_);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TGDirectCapPin2::WireRecordingStreams() {
+    // Video first: it takes the multiplexer's first input, the sound the next one.
+    bool videoWired = false;
+    if (WantPreview) {
+        if (!RenderPreviewStream())
+            Fail(ErrRenderPreview, "the preview of the recording (RenderStream)", E_FAIL);
+        videoWired = WirePreviewPath(false).Recording;
+    } else {
+        videoWired = WireRecordingVideo(FirstPin(Devices_.Video.Get(), PINDIR_OUTPUT).Get());
+    }
+    if (!videoWired) return false;
+    bool audioWired = false;
+    if (AudioWanted_) {
+        audioWired = WireCaptureAudio();
+        // Missing sound never stops a recording: an AVI file gets video only, a
+        // Windows Media file a silent sound track.
+        if (!audioWired) {
+            Fail(ErrRenderCaptureAudio, "the microphone's connection to the writer", E_FAIL);
+            AudioWanted_ = false;
+        }
+    }
+    const TGraphChain& chain = Graph_.Chain;
+    if (chain.AsfWriter && !audioWired) FeedSilence(Graph_.Graph.Get(), chain.AsfWriter.Get());
+    if (WantPreview && !AttachVideoWindow())
+        Fail(ErrCaptureVideoWindow, "IVideoWindow of the recording's preview", E_FAIL);
+    return true;
+}
+
 bool TGDirectCapPin2::BuildCaptureGraph() {
     Operation operation(Guard_);
     // Writing must keep up with the camera; nothing lowers the priority again.
@@ -195,121 +313,21 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
     // A name no writer here can write ends the attempt before anything is changed.
     if (kind == TCaptureFileKind::None) return false;
     NameReservation reserved;
-    {
-        DWORD error = ERROR_SUCCESS;
-        if (!CreateUniqueFile(VideoFileName, reserved.FileName, error)) {
-            Fail(ErrSetOutputFile, "CreateFile of a new numbered name", HRESULT_FROM_WIN32(error),
-                 VideoFileName);
-            return false;
-        }
-    }
-    CaptureFileName_ = reserved.FileName;
-    // Preallocation (and compaction) are AVI capture-file facilities; a name of another
-    // kind (the ASF writer makes its own file) gets none.
-    if (kind == TCaptureFileKind::Avi && BufferFileSize != 0) {
-        const HRESULT hr = AllocateCaptureFile(BufferFileSize);
-        // A platform without preallocation records into a growing file instead.
-        if (hr != S_OK && hr != E_NOTIMPL) {
-            Fail(ErrPreallocate, "ICaptureGraphBuilder2::AllocCapFile", hr, CaptureFileName_);
-            return false;
-        }
-    }
+    if (!ReserveCaptureFile(kind, reserved.FileName)) return false;
     // Every way out before the end leaves no half-built graph behind.
     const auto fail = [this](int code) {
         if (code) Error(code);
         TearDownGraph();
         return false;
     };
-    TGraphChain& chain = Graph_.Chain;
     try {
         if (State_ == TGraphState::PreviewBuilt) TearDownGraph();
         if (Requested_.VideoChanged) ApplyVideoFormat();
         if (Requested_.AudioChanged) ApplyAudioFormat();
-
-        if (kind == TCaptureFileKind::Avi) {
-            ComPtr<IBaseFilter> mux;
-            ComPtr<IFileSinkFilter> sink;
-            const HRESULT hr = Graph_.Builder->SetOutputFileName(
-                &MEDIASUBTYPE_Avi, ExtendedPath(CaptureFileName_).c_str(), &mux, &sink);
-            bool madeHere = false;
-            if (hr == E_NOTIMPL) {
-                madeHere = MakeAviOutput();
-                if (!madeHere) return fail(ErrSetOutputFile);
-            } else if (FAILED(hr)) {
-                return fail(ErrSetOutputFile);
-            } else {
-                chain.Mux = mux;
-                chain.FileSink = sink;
-            }
-            // The name was made empty for this file: overwriting it is what is wanted, and a
-            // writer without the mode writes over an empty file alike, so its answer is moot.
-            ComPtr<IFileSinkFilter2> sink2;
-            if (chain.FileSink && SUCCEEDED(chain.FileSink.As(&sink2)))
-                sink2->SetMode(AM_FILE_OVERWRITE);
-            if (!chain.Mux) return fail(0);
-            chain.ConfigAviMux.Reset();
-            if (SUCCEEDED(chain.Mux.As(&chain.ConfigAviMux))) {
-                chain.ConfigAviMux->SetOutputCompatibilityIndex(TRUE);
-                ApplyMasterStream(AudioWanted_ ? 1 : -1);
-            }
-            chain.ConfigInterleaving.Reset();
-            // A multiplexer made here got its mode before it was joined to its writer.
-            if (SUCCEEDED(chain.Mux.As(&chain.ConfigInterleaving)) && !madeHere)
-                chain.ConfigInterleaving->put_Mode(INTERLEAVE_CAPTURE);
-        } else {
-            chain.AsfWriter = CreateFilter(CLSID_WMAsfWriter, L"Asf Writer");
-            ComPtr<IFileSinkFilter> sink;
-            if (!chain.AsfWriter) {
-                LogFailure("capture", "the Windows Media writer (WM ASF Writer)",
-                           REGDB_E_CLASSNOTREG, CaptureFileName_);
-                return fail(ErrSetOutputFile);
-            }
-            HRESULT named = chain.AsfWriter.As(&sink);
-            if (SUCCEEDED(named))
-                named = sink->SetFileName(ExtendedPath(CaptureFileName_).c_str(), nullptr);
-            if (FAILED(named)) {
-                LogFailure("capture", "IFileSinkFilter::SetFileName", named, CaptureFileName_);
-                return fail(ErrSetOutputFile);
-            }
-            // As for the AVI writer: the reserved name is empty, so the mode's answer is moot.
-            ComPtr<IFileSinkFilter2> sink2;
-            if (SUCCEEDED(chain.AsfWriter.As(&sink2))) sink2->SetMode(AM_FILE_OVERWRITE);
-            // A writer that cannot take the profile would write by a default of its own,
-            // or fail later with a less clear error: the writer cannot be set up.
-            ComPtr<IConfigAsfWriter> config;
-            HRESULT profiled = chain.AsfWriter.As(&config);
-            if (SUCCEEDED(profiled))
-                profiled = config->ConfigureFilterUsingProfileGuid(WMProfile_V80_HIGHVBRVideo);
-            if (FAILED(profiled)) {
-                LogFailure("capture", "IConfigAsfWriter::ConfigureFilterUsingProfileGuid", profiled,
-                           CaptureFileName_);
-                return fail(ErrSetOutputFile);
-            }
-        }
-
-        // Video first: it takes the multiplexer's first input, the sound the next one.
-        bool videoWired = false;
-        if (WantPreview) {
-            if (!RenderPreviewStream())
-                Fail(ErrRenderPreview, "the preview of the recording (RenderStream)", E_FAIL);
-            videoWired = WirePreviewPath(false).Recording;
-        } else {
-            videoWired = WireRecordingVideo(FirstPin(Devices_.Video.Get(), PINDIR_OUTPUT).Get());
-        }
-        if (!videoWired) return fail(ErrRenderCapture);
-        bool audioWired = false;
-        if (AudioWanted_) {
-            audioWired = WireCaptureAudio();
-            // Missing sound never stops a recording: an AVI file gets video only, a
-            // Windows Media file a silent sound track.
-            if (!audioWired) {
-                Fail(ErrRenderCaptureAudio, "the microphone's connection to the writer", E_FAIL);
-                AudioWanted_ = false;
-            }
-        }
-        if (chain.AsfWriter && !audioWired) FeedSilence(Graph_.Graph.Get(), chain.AsfWriter.Get());
-        if (WantPreview && !AttachVideoWindow())
-            Fail(ErrCaptureVideoWindow, "IVideoWindow of the recording's preview", E_FAIL);
+        int code = ErrSetOutputFile;
+        const bool output = kind == TCaptureFileKind::Avi ? SetUpAviOutput(code) : SetUpAsfOutput();
+        if (!output) return fail(code);
+        if (!WireRecordingStreams()) return fail(ErrRenderCapture);
         WatchGraphEvents();
         State_ = TGraphState::CaptureBuilt;
         reserved.Keep = true;

@@ -98,67 +98,56 @@ void TGDirectCapPin2::TakeDeviceVideoFormat() {
     Raise(OnVideoFormatChange);
 }
 
-int TGDirectCapPin2::ShowDeviceOption(int Kind) {
+// The dialogs run modal loops: every interface they are shown on is held by the caller,
+// and a device choice made meanwhile waits until the dialog is closed.
+HRESULT TGDirectCapPin2::RunModal(const std::function<HRESULT()>& Show) {
+    PumpScope pumping(Guard_);
+    return Show();
+}
+
+HRESULT TGDirectCapPin2::ShowPagesModal(const ComPtr<IUnknown>& Object) {
+    return RunModal([&] { return ShowPages(Object.Get()); });
+}
+
+int TGDirectCapPin2::ShowCaptureDialog(int Kind, HWND Owner) {
     int result = 1;
-    // Not from inside another of the control's waits: it may be half way through a build.
-    if (!Devices_.Video || Guard_.Pumping()) return result;
-    Operation operation(Guard_);
-    const HWND owner = Handle();
-    // The dialogs run modal loops: every interface they are shown on is held here, and a
-    // device choice made meanwhile waits until the dialog is closed.
-    const auto modal = [this](const std::function<HRESULT()>& Show) {
-        PumpScope pumping(Guard_);
-        return Show();
-    };
-    // The object is held until its pages are closed.
-    const auto pages = [&](const ComPtr<IUnknown>& Object) {
-        return modal([&] { return ShowPages(Object.Get()); });
-    };
     const ComPtr<IAMVfwCaptureDialogs> captureDialogs = Devices_.CaptureDialogs;
+    if (!captureDialogs) return result;
+    if (Kind == OptionVideoFormat) {
+        PauseAround([&] {
+            if (RunModal([&] {
+                    return captureDialogs->ShowDialog(VfwCaptureDialog_Format, Owner);
+                }) == VFW_E_CANNOT_CONNECT)
+                TearDownGraph();
+            const ComPtr<IAMStreamConfig> config = Devices_.VideoConfig;
+            if (!config) return;
+            MediaTypePtr mt;
+            result = config->GetFormat(mt.put());
+            if (SUCCEEDED(result) && mt.VideoInfo()) TakeDeviceVideoFormat();
+        });
+        return result;
+    }
+    const bool wasPreviewing = Previewing();
+    if (wasPreviewing) StopPreview();
+    const HRESULT hr = RunModal([&] {
+        return captureDialogs->ShowDialog(
+            Kind == OptionVideoSource ? VfwCaptureDialog_Source : VfwCaptureDialog_Display, Owner);
+    });
+    if (hr == S_OK) {
+        if (wasPreviewing) StartPreview();
+        result = 0;
+    }
+    return result;
+}
+
+int TGDirectCapPin2::ShowPinPages(int Kind) {
+    int result = 1;
     switch (Kind) {
-        case OptionVideoFormat:
-            if (!captureDialogs) break;
-            PauseAround([&] {
-                if (modal([&] {
-                        return captureDialogs->ShowDialog(VfwCaptureDialog_Format, owner);
-                    }) == VFW_E_CANNOT_CONNECT)
-                    TearDownGraph();
-                const ComPtr<IAMStreamConfig> config = Devices_.VideoConfig;
-                if (!config) return;
-                MediaTypePtr mt;
-                result = config->GetFormat(mt.put());
-                if (SUCCEEDED(result) && mt.VideoInfo()) TakeDeviceVideoFormat();
-            });
-            break;
-        case OptionVideoSource:
-        case OptionVideoDisplay: {
-            if (!captureDialogs) break;
-            const bool wasPreviewing = Previewing();
-            if (wasPreviewing) StopPreview();
-            const HRESULT hr = modal([&] {
-                return captureDialogs->ShowDialog(
-                    Kind == OptionVideoSource ? VfwCaptureDialog_Source : VfwCaptureDialog_Display,
-                    owner);
-            });
-            if (hr == S_OK) {
-                if (wasPreviewing) StartPreview();
-                result = 0;
-            }
-            break;
-        }
-        case OptionVideoCaptureFilter:
-            result = pages(Devices_.Video);
-            break;
-        case OptionTVTuner:
-            result = pages(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMTVTuner));
-            break;
-        case OptionAudioCaptureFilter:
-            result = pages(Devices_.Audio);
-            break;
         case OptionVideoCapturePin:
             PauseAround([&] {
                 TearDownGraph();
-                result = pages(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig));
+                result =
+                    ShowPagesModal(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig));
                 const ComPtr<IAMStreamConfig> stream = Devices_.VideoConfig;
                 if (!stream) return;
                 MediaTypePtr mt;
@@ -169,29 +158,60 @@ int TGDirectCapPin2::ShowDeviceOption(int Kind) {
         case OptionVideoPreviewPin:
             PauseAround([&] {
                 TearDownGraph();
-                result = pages(FindCaptureInterface(PIN_CATEGORY_PREVIEW, IID_IAMStreamConfig));
+                result =
+                    ShowPagesModal(FindCaptureInterface(PIN_CATEGORY_PREVIEW, IID_IAMStreamConfig));
             });
-            break;
-        case OptionAudioCapturePin:
-            PauseAround([&] { result = pages(Devices_.AudioConfig); });
-            break;
-        case OptionVideoCompress:
-            PauseAround([&] {
-                if (const ComPtr<IAMVfwCompressDialogs> dialogs = Devices_.CompressDialogs) {
-                    modal([&] { return dialogs->ShowDialog(VfwCompressDialog_Config, owner); });
-                    result = 1;
-                } else {
-                    result = pages(Devices_.VideoCompressor);
-                }
-            });
-            break;
-        case OptionAudioCompress:
-            PauseAround([&] { result = pages(Devices_.AudioCompressor); });
             break;
         default:
+            PauseAround([&] { result = ShowPagesModal(Devices_.AudioConfig); });
             break;
     }
     return result;
+}
+
+int TGDirectCapPin2::ShowCompressorOptions(int Kind, HWND Owner) {
+    int result = 1;
+    if (Kind == OptionAudioCompress) {
+        PauseAround([&] { result = ShowPagesModal(Devices_.AudioCompressor); });
+        return result;
+    }
+    PauseAround([&] {
+        if (const ComPtr<IAMVfwCompressDialogs> dialogs = Devices_.CompressDialogs) {
+            RunModal([&] { return dialogs->ShowDialog(VfwCompressDialog_Config, Owner); });
+            result = 1;
+        } else {
+            result = ShowPagesModal(Devices_.VideoCompressor);
+        }
+    });
+    return result;
+}
+
+int TGDirectCapPin2::ShowDeviceOption(int Kind) {
+    // Not from inside another of the control's waits: it may be half way through a build.
+    if (!Devices_.Video || Guard_.Pumping()) return 1;
+    Operation operation(Guard_);
+    const HWND owner = Handle();
+    switch (Kind) {
+        case OptionVideoFormat:
+        case OptionVideoSource:
+        case OptionVideoDisplay:
+            return ShowCaptureDialog(Kind, owner);
+        case OptionVideoCaptureFilter:
+            return ShowPagesModal(Devices_.Video);
+        case OptionTVTuner:
+            return ShowPagesModal(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMTVTuner));
+        case OptionAudioCaptureFilter:
+            return ShowPagesModal(Devices_.Audio);
+        case OptionVideoCapturePin:
+        case OptionVideoPreviewPin:
+        case OptionAudioCapturePin:
+            return ShowPinPages(Kind);
+        case OptionVideoCompress:
+        case OptionAudioCompress:
+            return ShowCompressorOptions(Kind, owner);
+        default:
+            return 1;
+    }
 }
 
 bool TGDirectCapPin2::ShowVideoSourcePage() {

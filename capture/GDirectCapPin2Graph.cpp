@@ -141,22 +141,24 @@ void RenderIfFree(IGraphBuilder* Graph, IPin* Out) {
     if (Out && Out->ConnectedTo(&peer) == VFW_E_NOT_CONNECTED) Graph->Render(Out);
 }
 
+// Joins two pins of the preview chain. A missing pin (its filter is missing) is passed
+// over; present pins that will not join make the chain incomplete.
+void JoinChainPins(IGraphBuilder* Graph, IPin* Out, IPin* In, bool& Complete) {
+    if (!Out || !In) return;
+    if (AlreadyJoined(Out, In) || SUCCEEDED(Graph->Connect(Out, In))) return;
+    Complete = false;
+}
+
+// The camera's still pin, by the names its driver gives it.
+bool IsStillPin(IPin* Pin) {
+    const std::wstring n = PinName(Pin);
+    return n == L"\uC815\uC9C0" || n == L"Stop";
+}
+
 }  // namespace
 
-TGDirectCapPin2::TWiring TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
-    TWiring wiring;
+void TGDirectCapPin2::RemoveStalePreviewFilters() {
     IGraphBuilder* const graph = Graph_.Graph.Get();
-    if (!graph) return wiring;
-    // A missing filter has no pin to join and is passed over; present filters that will
-    // not join make an incomplete chain.
-    bool complete = true;
-    const auto connect = [&](IPin* out, IPin* in) {
-        if (!out || !in) return false;
-        if (AlreadyJoined(out, in) || SUCCEEDED(graph->Connect(out, in))) return true;
-        complete = false;
-        return false;
-    };
-
     for (const wchar_t* name : {L"Color Space Converter", L"Video Renderer", L"AVI Decompressor",
                                 L"MJPEG Decompressor", L"Mux"}) {
         // Bounded: a filter the graph refuses to remove must not loop forever.
@@ -167,15 +169,48 @@ TGDirectCapPin2::TWiring TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
             if (!f || (mux && f.Get() == mux) || FAILED(graph->RemoveFilter(f.Get()))) break;
         }
     }
+}
+
+ComPtr<IBaseFilter> TGDirectCapPin2::CreatePreviewDecoder(bool StillPin) {
+    ComPtr<IBaseFilter> decoder;
+    MediaTypePtr format;
+    if (!Devices_.VideoConfig || FAILED(Devices_.VideoConfig->GetFormat(format.put())) ||
+        !format.VideoInfo())
+        return decoder;
+    const TDecoderKind kind = DecoderForFourCC(format.VideoInfo()->bmiHeader.biCompression);
+    if (kind == TDecoderKind::Avi)
+        decoder = CreateFilter(CLSID_AVIDec, L"AVI Decompressor");
+    else if (kind == TDecoderKind::Mjpeg)
+        decoder = CreateFilter(CLSID_MjpegDec, L"MJPG Decompressor");
+    if (kind != TDecoderKind::None && StillPin)
+        CreateFilter(CLSID_AVIDec, L"Still AVI Decompressor");
+    return decoder;
+}
+
+void TGDirectCapPin2::JoinPreviewRenderer(IPin* ConverterOut, ComPtr<IBaseFilter>& Renderer,
+                                          bool& Complete) {
+    IGraphBuilder* const graph = Graph_.Graph.Get();
+    // The first try at the renderer is not the last: a renderer that would not join gets
+    // one fresh chance.
+    ComPtr<IPin> ri = FirstPin(Renderer.Get(), PINDIR_INPUT);
+    if (ConverterOut && ri && SUCCEEDED(graph->Connect(ConverterOut, ri.Get()))) return;
+    graph->RemoveFilter(Renderer.Get());
+    Renderer = CreateFilter(CLSID_VideoRenderer, L"Video Renderer");
+    JoinChainPins(graph, ConverterOut, FirstPin(Renderer.Get(), PINDIR_INPUT).Get(), Complete);
+}
+
+TGDirectCapPin2::TWiring TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
+    TWiring wiring;
+    IGraphBuilder* const graph = Graph_.Graph.Get();
+    if (!graph) return wiring;
+    bool complete = true;
+    const auto connect = [&](IPin* out, IPin* in) { JoinChainPins(graph, out, in, complete); };
+    RemoveStalePreviewFilters();
 
     ComPtr<IEnumPins> cameraPins = PinsOf(Devices_.Video.Get());
     ComPtr<IPin> c1 = FindPinByDirection(cameraPins.Get(), PINDIR_OUTPUT);
     ComPtr<IPin> c2 = NextPinAfter(cameraPins.Get(), c1.Get());
-    bool stillPin = false;
-    if (c2) {
-        const std::wstring n = PinName(c2.Get());
-        stillPin = n == L"\uC815\uC9C0" || n == L"Stop";
-    }
+    const bool stillPin = c2 && IsStillPin(c2.Get());
 
     ComPtr<IBaseFilter> tee = FindFilterByName(L"Smart Tee");
     if (!tee) tee = CreateFilter(CLSID_SmartTee, L"Smart Tee");
@@ -185,19 +220,7 @@ TGDirectCapPin2::TWiring TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
     ComPtr<IBaseFilter> converter = CreateFilter(CLSID_Colour, L"Preview Color Space Converter");
     ComPtr<IBaseFilter> renderer = CreateFilter(CLSID_VideoRenderer, L"Video Renderer");
     if (!renderer) return wiring;
-
-    ComPtr<IBaseFilter> decoder;
-    MediaTypePtr format;
-    if (Devices_.VideoConfig && SUCCEEDED(Devices_.VideoConfig->GetFormat(format.put())) &&
-        format.VideoInfo()) {
-        const TDecoderKind kind = DecoderForFourCC(format.VideoInfo()->bmiHeader.biCompression);
-        if (kind == TDecoderKind::Avi)
-            decoder = CreateFilter(CLSID_AVIDec, L"AVI Decompressor");
-        else if (kind == TDecoderKind::Mjpeg)
-            decoder = CreateFilter(CLSID_MjpegDec, L"MJPG Decompressor");
-        if (kind != TDecoderKind::None && stillPin)
-            CreateFilter(CLSID_AVIDec, L"Still AVI Decompressor");
-    }
+    ComPtr<IBaseFilter> decoder = CreatePreviewDecoder(stillPin);
 
     ComPtr<IEnumPins> teePins = PinsOf(tee.Get());
     ComPtr<IPin> ti = FindPinByDirection(teePins.Get(), PINDIR_INPUT);
@@ -216,17 +239,9 @@ TGDirectCapPin2::TWiring TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
     } else {
         connect(feed, gi.Get());
     }
-
     ComPtr<IPin> co = FirstPin(converter.Get(), PINDIR_OUTPUT);
     connect(go.Get(), FirstPin(converter.Get(), PINDIR_INPUT).Get());
-    // The first try at the renderer is not the last: a renderer that would not join gets
-    // one fresh chance.
-    ComPtr<IPin> ri = FirstPin(renderer.Get(), PINDIR_INPUT);
-    if (!co || !ri || FAILED(graph->Connect(co.Get(), ri.Get()))) {
-        graph->RemoveFilter(renderer.Get());
-        renderer = CreateFilter(CLSID_VideoRenderer, L"Video Renderer");
-        connect(co.Get(), FirstPin(renderer.Get(), PINDIR_INPUT).Get());
-    }
+    JoinPreviewRenderer(co.Get(), renderer, complete);
 
     // The tee's capture output (the camera's own without a tee) feeds the recording.
     if (!PreviewOnly) wiring.Recording = WireRecordingVideo(tee ? t1.Get() : c1.Get());

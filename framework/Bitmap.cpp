@@ -82,6 +82,168 @@ Dib MakeDib(int w, int h, PixelFormat f) {
     return d;
 }
 
+// What a DIB header says of the picture that follows it.
+struct DibLayout {
+    std::uint32_t hdr = 0;
+    long long w = 0, h = 0;
+    int bpp = 0;
+    std::uint32_t compression = BI_RGB, clrUsed = 0;
+    std::size_t entrySize = 4;
+    std::uint32_t masks[4] = {0, 0, 0, 0};
+    std::size_t tableOffset = 0;
+    bool topDown = false;
+};
+
+// Reads an OS/2 core header or a Windows info header of any later version; the height of
+// a top-down picture comes out positive, with topDown set.
+bool ReadDibHeader(const std::uint8_t* info, std::size_t total, DibLayout& l) {
+    l.hdr = ReadU32(info);
+    l.tableOffset = l.hdr;
+    if (l.hdr == 12) {  // OS/2 core header
+        l.w = ReadU16(info + 4);
+        l.h = ReadU16(info + 6);
+        if (ReadU16(info + 8) != 1) return false;
+        l.bpp = ReadU16(info + 10);
+        l.entrySize = 3;
+        return !(l.bpp > 8 && l.bpp != 24);
+    }
+    if (l.hdr < 40 || l.hdr > 4096 || l.hdr > total) return false;
+    l.w = static_cast<std::int32_t>(ReadU32(info + 4));
+    l.h = static_cast<std::int32_t>(ReadU32(info + 8));
+    l.topDown = l.h < 0;
+    if (l.topDown) l.h = -l.h;
+    if (ReadU16(info + 12) != 1) return false;
+    l.bpp = ReadU16(info + 14);
+    l.compression = ReadU32(info + 16);
+    l.clrUsed = ReadU32(info + 32);
+    if (l.compression == BI_BITFIELDS) {
+        if (l.hdr == 40) {
+            if (total < 52) return false;
+            l.tableOffset += 12;
+        } else if (l.hdr < 52) {
+            return false;  // the three masks would run past the header
+        }
+        l.masks[0] = ReadU32(info + 40);
+        l.masks[1] = ReadU32(info + 44);
+        l.masks[2] = ReadU32(info + 48);
+        if (l.hdr >= 56) l.masks[3] = ReadU32(info + 52);
+    }
+    return true;
+}
+
+// Whether the size, depth and compression make a picture this loader decodes.
+bool SupportedLayout(const DibLayout& l) {
+    if (!ValidSize(l.w, l.h)) return false;
+    switch (l.bpp) {
+        case 1:
+        case 4:
+        case 8:
+        case 16:
+        case 24:
+        case 32:
+            break;
+        default:
+            return false;
+    }
+    switch (l.compression) {
+        case BI_RGB:
+            return true;
+        case BI_BITFIELDS:
+            if (l.bpp != 16 && l.bpp != 32) return false;
+            return l.masks[0] || l.masks[1] || l.masks[2];
+        case BI_RLE8:
+            return l.bpp == 8 && !l.topDown;
+        case BI_RLE4:
+            return l.bpp == 4 && !l.topDown;
+        default:
+            return false;  // embedded JPEG/PNG and the rest
+    }
+}
+
+std::vector<RGBQUAD> ReadColourTable(const std::uint8_t* info, const DibLayout& l,
+                                     std::size_t entries) {
+    std::vector<RGBQUAD> table(entries);
+    for (std::size_t i = 0; i < entries; ++i) {
+        const std::uint8_t* e = info + l.tableOffset + i * l.entrySize;
+        table[i].rgbBlue = e[0];
+        table[i].rgbGreen = e[1];
+        table[i].rgbRed = e[2];
+        table[i].rgbReserved = 0;
+    }
+    return table;
+}
+
+// RLE is decoded by GDI; the header handed over bounds it to the bytes that are really
+// there.
+bool DecodeRle(const Dib& d, const DibLayout& l, const std::uint8_t* info, const std::uint8_t* src,
+               std::size_t avail, const std::vector<RGBQUAD>& table) {
+    std::uint32_t sizeImage = l.hdr >= 40 ? ReadU32(info + 20) : 0;
+    if (sizeImage == 0 || sizeImage > avail) {
+        if (sizeImage > avail) return false;
+        sizeImage = static_cast<std::uint32_t>(avail);
+    }
+    const std::size_t entries = table.size();
+    std::vector<std::uint8_t> bi(sizeof(BITMAPINFOHEADER) + entries * sizeof(RGBQUAD));
+    auto* bih = reinterpret_cast<BITMAPINFOHEADER*>(bi.data());
+    bih->biSize = sizeof(BITMAPINFOHEADER);
+    bih->biWidth = static_cast<LONG>(l.w);
+    bih->biHeight = static_cast<LONG>(l.h);
+    bih->biPlanes = 1;
+    bih->biBitCount = static_cast<WORD>(l.bpp);
+    bih->biCompression = l.compression;
+    bih->biSizeImage = sizeImage;
+    bih->biClrUsed = static_cast<DWORD>(entries);
+    std::memcpy(bi.data() + sizeof(BITMAPINFOHEADER), table.data(), entries * sizeof(RGBQUAD));
+    std::vector<std::uint8_t> rle(src, src + sizeImage);
+    ScopedGetDC screen(nullptr);
+    if (!screen || ::SetDIBits(screen, d.bmp.get(), 0, static_cast<UINT>(l.h), rle.data(),
+                               reinterpret_cast<BITMAPINFO*>(bi.data()), DIB_RGB_COLORS) == 0)
+        return false;
+    ::GdiFlush();
+    return true;
+}
+
+// Uncompressed and bit-field rows, bottom-up unless the header says otherwise.
+void DecodeRows(const Dib& d, DibLayout l, const std::uint8_t* src, unsigned long long srcStride,
+                const std::vector<RGBQUAD>& table) {
+    const int W = static_cast<int>(l.w), H = static_cast<int>(l.h), bpp = l.bpp;
+    const int outBpp = bpp == 32 ? 4 : 3;
+    if (l.compression == BI_RGB && bpp == 16) {
+        l.masks[0] = 0x7C00;
+        l.masks[1] = 0x03E0;
+        l.masks[2] = 0x001F;
+    }
+    const Channel cr(l.masks[0]), cg(l.masks[1]), cb(l.masks[2]), ca(l.masks[3]);
+    const std::size_t entries = table.size();
+    for (int y = 0; y < H; ++y) {
+        const int srcRow = l.topDown ? y : H - 1 - y;
+        const std::uint8_t* s = src + srcStride * static_cast<unsigned long long>(srcRow);
+        std::uint8_t* o = d.bits + static_cast<size_t>(y) * d.stride;
+        if (l.compression == BI_RGB && (bpp == 24 || bpp == 32)) {
+            std::memcpy(o, s, static_cast<size_t>(W) * outBpp);
+            continue;
+        }
+        for (int x = 0; x < W; ++x, o += outBpp) {
+            if (bpp <= 8) {
+                const int perByte = 8 / bpp;
+                const std::uint8_t byte = s[x / perByte];
+                const int shift = 8 - bpp * (x % perByte + 1);
+                const unsigned idx = (byte >> shift) & ((1u << bpp) - 1);
+                const RGBQUAD q = idx < entries ? table[idx] : RGBQUAD{0, 0, 0, 0};
+                o[0] = q.rgbBlue;
+                o[1] = q.rgbGreen;
+                o[2] = q.rgbRed;
+            } else {
+                const std::uint32_t v = bpp == 16 ? ReadU16(s + x * 2) : ReadU32(s + x * 4);
+                o[0] = cb.Get(v);
+                o[1] = cg.Get(v);
+                o[2] = cr.Get(v);
+                if (outBpp == 4) o[3] = ca.Get(v);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 Bitmap::Bitmap(int width, int height, PixelFormat format) : format_(format) {
@@ -285,178 +447,48 @@ bool Bitmap::LoadPacked(const std::uint8_t* info, std::size_t infoSize, std::siz
                         std::size_t total) {
     (void)infoSize;
     if (total < 12) return false;
-    const std::uint32_t hdr = ReadU32(info);
-    long long w, h;
-    int bpp;
-    std::uint32_t compression = BI_RGB, clrUsed = 0;
-    std::size_t entrySize = 4;
-    std::uint32_t masks[4] = {0, 0, 0, 0};
-    std::size_t tableOffset = hdr;
-    if (hdr == 12) {  // OS/2 core header
-        w = ReadU16(info + 4);
-        h = ReadU16(info + 6);
-        if (ReadU16(info + 8) != 1) return false;
-        bpp = ReadU16(info + 10);
-        entrySize = 3;
-        if (bpp > 8 && bpp != 24) return false;
-    } else if (hdr >= 40 && hdr <= 4096 && hdr <= total) {
-        w = static_cast<std::int32_t>(ReadU32(info + 4));
-        h = static_cast<std::int32_t>(ReadU32(info + 8));
-        if (ReadU16(info + 12) != 1) return false;
-        bpp = ReadU16(info + 14);
-        compression = ReadU32(info + 16);
-        clrUsed = ReadU32(info + 32);
-        if (compression == BI_BITFIELDS) {
-            if (hdr == 40) {
-                if (total < 52) return false;
-                tableOffset += 12;
-            } else if (hdr < 52) {
-                return false;  // the three masks would run past the header
-            }
-            masks[0] = ReadU32(info + 40);
-            masks[1] = ReadU32(info + 44);
-            masks[2] = ReadU32(info + 48);
-            if (hdr >= 56) masks[3] = ReadU32(info + 52);
-        }
-    } else {
-        return false;
-    }
-
-    const bool topDown = h < 0;
-    if (topDown) h = -h;
-    if (!ValidSize(w, h)) return false;
-    switch (bpp) {
-        case 1:
-        case 4:
-        case 8:
-        case 16:
-        case 24:
-        case 32:
-            break;
-        default:
-            return false;
-    }
-    switch (compression) {
-        case BI_RGB:
-            break;
-        case BI_BITFIELDS:
-            if (bpp != 16 && bpp != 32) return false;
-            if (!masks[0] && !masks[1] && !masks[2]) return false;
-            break;
-        case BI_RLE8:
-            if (bpp != 8 || topDown) return false;
-            break;
-        case BI_RLE4:
-            if (bpp != 4 || topDown) return false;
-            break;
-        default:
-            return false;  // embedded JPEG/PNG and the rest
-    }
+    DibLayout l;
+    if (!ReadDibHeader(info, total, l) || !SupportedLayout(l)) return false;
 
     // Colour table.
     std::size_t entries = 0;
-    if (bpp <= 8) {
-        const std::uint32_t maxEntries = 1u << bpp;
-        if (clrUsed > maxEntries) return false;
-        entries = clrUsed ? clrUsed : maxEntries;
+    if (l.bpp <= 8) {
+        const std::uint32_t maxEntries = 1u << l.bpp;
+        if (l.clrUsed > maxEntries) return false;
+        entries = l.clrUsed ? l.clrUsed : maxEntries;
     }
-    const std::size_t tableEnd = tableOffset + entries * entrySize;
+    const std::size_t tableEnd = l.tableOffset + entries * l.entrySize;
     if (tableEnd > total) return false;
     if (bitsOffset == static_cast<std::size_t>(-1)) {
-        bitsOffset = tableEnd + (bpp > 8 ? static_cast<std::size_t>(clrUsed) * 4 : 0);
+        bitsOffset = tableEnd + (l.bpp > 8 ? static_cast<std::size_t>(l.clrUsed) * 4 : 0);
     }
-    if (bitsOffset < tableOffset || bitsOffset > total) return false;
+    if (bitsOffset < l.tableOffset || bitsOffset > total) return false;
     const std::uint8_t* src = info + bitsOffset;
     const std::size_t avail = total - bitsOffset;
+    const std::vector<RGBQUAD> table = ReadColourTable(info, l, entries);
 
-    std::vector<RGBQUAD> table(entries);
-    for (std::size_t i = 0; i < entries; ++i) {
-        const std::uint8_t* e = info + tableOffset + i * entrySize;
-        table[i].rgbBlue = e[0];
-        table[i].rgbGreen = e[1];
-        table[i].rgbRed = e[2];
-        table[i].rgbReserved = 0;
-    }
-
-    const unsigned long long srcStride = ((static_cast<unsigned long long>(w) * bpp + 31) / 32) * 4;
+    const unsigned long long srcStride =
+        ((static_cast<unsigned long long>(l.w) * l.bpp + 31) / 32) * 4;
     // A file cut short is refused before the picture is made: a few bytes claiming a huge
     // size would otherwise cost the whole picture's memory first.
-    const bool rle = compression == BI_RLE8 || compression == BI_RLE4;
-    if (!rle && srcStride * static_cast<unsigned long long>(h) > avail) return false;
+    const bool rle = l.compression == BI_RLE8 || l.compression == BI_RLE4;
+    if (!rle && srcStride * static_cast<unsigned long long>(l.h) > avail) return false;
 
-    const PixelFormat fmt = bpp == 32 ? PixelFormat::pf32bit : PixelFormat::pf24bit;
-    Dib d = MakeDib(static_cast<int>(w), static_cast<int>(h), fmt);
+    const PixelFormat fmt = l.bpp == 32 ? PixelFormat::pf32bit : PixelFormat::pf24bit;
+    Dib d = MakeDib(static_cast<int>(l.w), static_cast<int>(l.h), fmt);
     if (!d.bmp) return false;
-    const int W = static_cast<int>(w), H = static_cast<int>(h);
-    const int outBpp = BytesPerPixel(fmt);
-
     if (rle) {
-        // RLE is decoded by GDI; the header handed over bounds it to the bytes that
-        // are really there.
-        std::uint32_t sizeImage = hdr >= 40 ? ReadU32(info + 20) : 0;
-        if (sizeImage == 0 || sizeImage > avail) {
-            if (sizeImage > avail) return false;
-            sizeImage = static_cast<std::uint32_t>(avail);
-        }
-        std::vector<std::uint8_t> bi(sizeof(BITMAPINFOHEADER) + entries * sizeof(RGBQUAD));
-        auto* bih = reinterpret_cast<BITMAPINFOHEADER*>(bi.data());
-        bih->biSize = sizeof(BITMAPINFOHEADER);
-        bih->biWidth = W;
-        bih->biHeight = H;
-        bih->biPlanes = 1;
-        bih->biBitCount = static_cast<WORD>(bpp);
-        bih->biCompression = compression;
-        bih->biSizeImage = sizeImage;
-        bih->biClrUsed = static_cast<DWORD>(entries);
-        std::memcpy(bi.data() + sizeof(BITMAPINFOHEADER), table.data(), entries * sizeof(RGBQUAD));
-        std::vector<std::uint8_t> rle(src, src + sizeImage);
-        ScopedGetDC screen(nullptr);
-        if (!screen || ::SetDIBits(screen, d.bmp.get(), 0, static_cast<UINT>(H), rle.data(),
-                                   reinterpret_cast<BITMAPINFO*>(bi.data()), DIB_RGB_COLORS) == 0)
-            return false;
-        ::GdiFlush();
+        if (!DecodeRle(d, l, info, src, avail, table)) return false;
     } else {
-        if (compression == BI_RGB && bpp == 16) {
-            masks[0] = 0x7C00;
-            masks[1] = 0x03E0;
-            masks[2] = 0x001F;
-        }
-        const Channel cr(masks[0]), cg(masks[1]), cb(masks[2]), ca(masks[3]);
-        for (int y = 0; y < H; ++y) {
-            const int srcRow = topDown ? y : H - 1 - y;
-            const std::uint8_t* s = src + srcStride * static_cast<unsigned long long>(srcRow);
-            std::uint8_t* o = d.bits + static_cast<size_t>(y) * d.stride;
-            if (compression == BI_RGB && (bpp == 24 || bpp == 32)) {
-                std::memcpy(o, s, static_cast<size_t>(W) * outBpp);
-                continue;
-            }
-            for (int x = 0; x < W; ++x, o += outBpp) {
-                if (bpp <= 8) {
-                    const int perByte = 8 / bpp;
-                    const std::uint8_t byte = s[x / perByte];
-                    const int shift = 8 - bpp * (x % perByte + 1);
-                    const unsigned idx = (byte >> shift) & ((1u << bpp) - 1);
-                    const RGBQUAD q = idx < entries ? table[idx] : RGBQUAD{0, 0, 0, 0};
-                    o[0] = q.rgbBlue;
-                    o[1] = q.rgbGreen;
-                    o[2] = q.rgbRed;
-                } else {
-                    const std::uint32_t v = bpp == 16 ? ReadU16(s + x * 2) : ReadU32(s + x * 4);
-                    o[0] = cb.Get(v);
-                    o[1] = cg.Get(v);
-                    o[2] = cr.Get(v);
-                    if (outBpp == 4) o[3] = ca.Get(v);
-                }
-            }
-        }
+        DecodeRows(d, l, src, srcStride, table);
     }
 
     ReleaseCanvas();
     bmp_ = std::move(d.bmp);
     bits_ = d.bits;
     stride_ = d.stride;
-    width_ = W;
-    height_ = H;
+    width_ = static_cast<int>(l.w);
+    height_ = static_cast<int>(l.h);
     format_ = fmt;
     return true;
 }

@@ -358,19 +358,9 @@ LRESULT WinControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_WINDOWPOSCHANGING:
             WMWindowPosChanging(*reinterpret_cast<WINDOWPOS*>(lParam));
             break;
-        case WM_WINDOWPOSCHANGED: {
-            const LRESULT r = DefaultHandler(msg, wParam, lParam);  // sends WM_SIZE / WM_MOVE
-            if (hwnd_) SyncBoundsFromWindow();
-            return r;
-        }
-        case WM_SIZE: {
-            const LRESULT r = DefaultHandler(msg, wParam, lParam);
-            if (hwnd_) {
-                SyncBoundsFromWindow();
-                Realign();
-            }
-            return r;
-        }
+        case WM_WINDOWPOSCHANGED:
+        case WM_SIZE:
+            return HandleSizeMessage(msg, wParam, lParam);
         case WM_SETCURSOR:
             if (Application::Exists() && App().WaitCursorActive()) {
                 ::SetCursor(::LoadCursorW(nullptr, MAKEINTRESOURCEW(32514) /* IDC_WAIT */));
@@ -400,23 +390,11 @@ LRESULT WinControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_CAPTURECHANGED: {
             auto alive = AliveToken();
             const bool used = HandleMouse(msg, wParam, lParam);
-            if (alive.expired()) return 0;
-            if (used) return 0;
+            if (alive.expired() || used) return 0;
             break;
         }
         case WM_CONTEXTMENU:
-            if (reinterpret_cast<HWND>(wParam) == hwnd_) {
-                POINT screen{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-                Control* target = this;
-                if (screen.x == -1 && screen.y == -1) {  // from the keyboard
-                    screen = ClientToScreen(POINT{width_ / 2, height_ / 2});
-                } else if (ownClass_) {
-                    POINT c = screen;
-                    ::ScreenToClient(hwnd_, &c);
-                    if (Control* g = GraphicControlAt(c, false); g && g->PopupMenu) target = g;
-                }
-                if (target->ContextPopup(screen)) return 0;
-            }
+            if (reinterpret_cast<HWND>(wParam) == hwnd_ && HandleContextMenu(lParam)) return 0;
             break;
         default:
             break;
@@ -424,105 +402,47 @@ LRESULT WinControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     return DefaultHandler(msg, wParam, lParam);
 }
 
+LRESULT WinControl::HandleSizeMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    // WM_WINDOWPOSCHANGED's default handling sends WM_SIZE / WM_MOVE.
+    const LRESULT r = DefaultHandler(msg, wParam, lParam);
+    if (hwnd_) {
+        SyncBoundsFromWindow();
+        if (msg == WM_SIZE) Realign();
+    }
+    return r;
+}
+
+bool WinControl::HandleContextMenu(LPARAM lParam) {
+    POINT screen{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    Control* target = this;
+    if (screen.x == -1 && screen.y == -1) {  // from the keyboard
+        screen = ClientToScreen(POINT{width_ / 2, height_ / 2});
+    } else if (ownClass_) {
+        POINT c = screen;
+        ::ScreenToClient(hwnd_, &c);
+        if (Control* g = GraphicControlAt(c, false); g && g->PopupMenu) target = g;
+    }
+    return target->ContextPopup(screen);
+}
+
 bool WinControl::HandleMouse(UINT msg, WPARAM wParam, LPARAM lParam) {
     const POINT pt{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     const ShiftState shift = ShiftFromMouseKeys(wParam);
-    auto alive = AliveToken();
-
     switch (msg) {
-        case WM_MOUSEMOVE: {
-            if (!tracking_) {
-                TRACKMOUSEEVENT t{sizeof(t), TME_LEAVE, hwnd_, 0};
-                tracking_ = ::TrackMouseEvent(&t) != 0;
-            }
-            if (!selfHover_) {
-                selfHover_ = true;
-                MouseEnter();
-                if (alive.expired()) return true;
-            }
-            Control* under = ownClass_ ? GraphicControlAt(pt, true) : nullptr;
-            SetHover(under);
-            if (alive.expired()) return true;
-            Control* target = capture_;
-            if (!target && under && under->enabled_) target = under;
-            if (target) {
-                target->MouseMove(shift, pt.x - target->left_, pt.y - target->top_);
-            } else {
-                MouseMove(shift, pt.x, pt.y);
-            }
-            if (alive.expired()) return true;
-            App().MouseOverControl(under ? under : this);
-            return false;
-        }
+        case WM_MOUSEMOVE:
+            return HandleMouseMove(pt, shift);
         case WM_LBUTTONDOWN:
         case WM_RBUTTONDOWN:
         case WM_MBUTTONDOWN:
         case WM_LBUTTONDBLCLK:
         case WM_RBUTTONDBLCLK:
-        case WM_MBUTTONDBLCLK: {
-            App().CancelHint();
-            const MouseButton button = ButtonOf(msg);
-            bool dbl =
-                msg == WM_LBUTTONDBLCLK || msg == WM_RBUTTONDBLCLK || msg == WM_MBUTTONDBLCLK;
-            Control* g = ownClass_ ? (capture_ ? capture_ : GraphicControlAt(pt, false)) : nullptr;
-            if (g) {
-                auto* gc = static_cast<GraphicControl*>(g);
-                if (dbl && !gc->DoubleClicks) dbl = false;
-                capture_ = g;
-                if (::GetCapture() != hwnd_) ::SetCapture(hwnd_);
-                if (button == MouseButton::Left) gc->clicked_ = true;
-                auto gAlive = g->AliveToken();
-                if (dbl && button == MouseButton::Left) g->DblClick();
-                if (!gAlive.expired())
-                    g->MouseDown(button, shift | (dbl ? ssDouble : 0), pt.x - g->left_,
-                                 pt.y - g->top_);
-                return true;
-            }
-            if (ownClass_ && button == MouseButton::Left) {
-                selfClicked_ = true;
-                ::SetCapture(hwnd_);
-            }
-            if (dbl && button == MouseButton::Left) {
-                DblClick();
-                if (alive.expired()) return true;
-            }
-            MouseDown(button, shift | (dbl ? ssDouble : 0), pt.x, pt.y);
-            return false;
-        }
+        case WM_MBUTTONDBLCLK:
+            return HandleButtonDown(msg, pt, shift);
         case WM_LBUTTONUP:
         case WM_RBUTTONUP:
-        case WM_MBUTTONUP: {
-            const MouseButton button = ButtonOf(msg);
-            const bool anyHeld = (wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) != 0;
-            if (Control* g = capture_) {
-                auto* gc = static_cast<GraphicControl*>(g);
-                const bool clicked = button == MouseButton::Left && gc->clicked_;
-                if (button == MouseButton::Left) gc->clicked_ = false;
-                if (!anyHeld) {
-                    capture_ = nullptr;  // before ReleaseCapture: WM_CAPTURECHANGED comes at once
-                    if (::GetCapture() == hwnd_) ::ReleaseCapture();
-                }
-                auto gAlive = g->AliveToken();
-                const RECT gb = g->BoundsRect();
-                if (clicked && ::PtInRect(&gb, pt)) g->Click();
-                if (!gAlive.expired()) g->MouseUp(button, shift, pt.x - g->left_, pt.y - g->top_);
-                if (!alive.expired() && !capture_) SetHover(GraphicControlAt(pt, true));
-                return true;
-            }
-            const bool clicked = button == MouseButton::Left && selfClicked_;
-            if (button == MouseButton::Left) selfClicked_ = false;
-            if (clicked && ::GetCapture() == hwnd_) ::ReleaseCapture();
-            if (clicked) {
-                RECT rc;
-                ::GetClientRect(hwnd_, &rc);
-                if (::PtInRect(&rc, pt)) {
-                    Click();
-                    if (alive.expired()) return true;
-                }
-            }
-            MouseUp(button, shift, pt.x, pt.y);
-            return false;
-        }
+        case WM_MBUTTONUP:
+            return HandleButtonUp(msg, (wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) != 0, pt,
+                                  shift);
         case WM_CAPTURECHANGED:
             if (reinterpret_cast<HWND>(lParam) != hwnd_) {
                 if (capture_) static_cast<GraphicControl*>(capture_)->clicked_ = false;
@@ -531,19 +451,115 @@ bool WinControl::HandleMouse(UINT msg, WPARAM wParam, LPARAM lParam) {
             }
             return false;
         case WM_MOUSELEAVE:
-            tracking_ = false;
-            if (!capture_) SetHover(nullptr);
-            if (alive.expired()) return true;
-            if (selfHover_) {
-                selfHover_ = false;
-                MouseLeave();
-                if (alive.expired()) return true;
-            }
-            if (Application::Exists()) App().MouseLeft(this);
-            return false;
+            return HandleMouseLeave();
         default:
             return false;
     }
+}
+
+bool WinControl::HandleMouseMove(POINT pt, ShiftState shift) {
+    auto alive = AliveToken();
+    if (!tracking_) {
+        TRACKMOUSEEVENT t{sizeof(t), TME_LEAVE, hwnd_, 0};
+        tracking_ = ::TrackMouseEvent(&t) != 0;
+    }
+    if (!selfHover_) {
+        selfHover_ = true;
+        MouseEnter();
+        if (alive.expired()) return true;
+    }
+    Control* under = ownClass_ ? GraphicControlAt(pt, true) : nullptr;
+    SetHover(under);
+    if (alive.expired()) return true;
+    Control* target = capture_;
+    if (!target && under && under->enabled_) target = under;
+    if (target) {
+        target->MouseMove(shift, pt.x - target->left_, pt.y - target->top_);
+    } else {
+        MouseMove(shift, pt.x, pt.y);
+    }
+    if (alive.expired()) return true;
+    App().MouseOverControl(under ? under : this);
+    return false;
+}
+
+bool WinControl::HandleButtonDown(UINT msg, POINT pt, ShiftState shift) {
+    auto alive = AliveToken();
+    App().CancelHint();
+    const MouseButton button = ButtonOf(msg);
+    bool dbl = msg == WM_LBUTTONDBLCLK || msg == WM_RBUTTONDBLCLK || msg == WM_MBUTTONDBLCLK;
+    // A graphic child under the pointer (or holding the mouse) takes the press.
+    Control* g = ownClass_ ? (capture_ ? capture_ : GraphicControlAt(pt, false)) : nullptr;
+    if (g) {
+        auto* gc = static_cast<GraphicControl*>(g);
+        if (dbl && !gc->DoubleClicks) dbl = false;
+        capture_ = g;
+        if (::GetCapture() != hwnd_) ::SetCapture(hwnd_);
+        if (button == MouseButton::Left) gc->clicked_ = true;
+        auto gAlive = g->AliveToken();
+        if (dbl && button == MouseButton::Left) g->DblClick();
+        if (!gAlive.expired())
+            g->MouseDown(button, shift | (dbl ? ssDouble : 0), pt.x - g->left_, pt.y - g->top_);
+        return true;
+    }
+    if (ownClass_ && button == MouseButton::Left) {
+        selfClicked_ = true;
+        ::SetCapture(hwnd_);
+    }
+    if (dbl && button == MouseButton::Left) {
+        DblClick();
+        if (alive.expired()) return true;
+    }
+    MouseDown(button, shift | (dbl ? ssDouble : 0), pt.x, pt.y);
+    return false;
+}
+
+bool WinControl::HandleButtonUp(UINT msg, bool anyHeld, POINT pt, ShiftState shift) {
+    auto alive = AliveToken();
+    const MouseButton button = ButtonOf(msg);
+    // The graphic child that took the press takes the release, wherever it is.
+    if (Control* g = capture_) {
+        auto* gc = static_cast<GraphicControl*>(g);
+        const bool clicked = button == MouseButton::Left && gc->clicked_;
+        if (button == MouseButton::Left) gc->clicked_ = false;
+        if (!anyHeld) {
+            capture_ = nullptr;  // before ReleaseCapture: WM_CAPTURECHANGED comes at once
+            if (::GetCapture() == hwnd_) ::ReleaseCapture();
+        }
+        auto gAlive = g->AliveToken();
+        const RECT gb = g->BoundsRect();
+        if (clicked && ::PtInRect(&gb, pt)) g->Click();
+        if (!gAlive.expired()) g->MouseUp(button, shift, pt.x - g->left_, pt.y - g->top_);
+        if (!alive.expired() && !capture_) SetHover(GraphicControlAt(pt, true));
+        return true;
+    }
+    const bool clicked = button == MouseButton::Left && selfClicked_;
+    if (button == MouseButton::Left) selfClicked_ = false;
+    if (clicked && ::GetCapture() == hwnd_) ::ReleaseCapture();
+    if (clicked) {
+        RECT rc;
+        ::GetClientRect(hwnd_, &rc);
+        if (::PtInRect(&rc, pt)) {
+            Click();
+            if (alive.expired()) return true;
+        }
+    }
+    MouseUp(button, shift, pt.x, pt.y);
+    return false;
+}
+
+bool WinControl::HandleMouseLeave() {
+    auto alive = AliveToken();
+    tracking_ = false;
+    if (!capture_) SetHover(nullptr);
+    if (alive.expired()) return true;
+    if (selfHover_) {
+        selfHover_ = false;
+        MouseLeave();
+        if (alive.expired()) return true;
+    }
+    if (Application::Exists()) App().MouseLeft(this);
+    return false;
 }
 
 void WinControl::SetHover(Control* c) {

@@ -223,7 +223,18 @@ private:
     void AddChild(Control* c);
     void RemoveChild(Control* c);
     void CreateChildHandles();
+    // WM_WINDOWPOSCHANGED and WM_SIZE: the bounds follow the window's.
+    LRESULT HandleSizeMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+    // The menu of this control or of the graphic child under the point; true when shown.
+    bool HandleContextMenu(LPARAM lParam);
+    // The mouse messages, routed to the graphic children; true when one took the message
+    // (or the control is gone).
     bool HandleMouse(UINT msg, WPARAM wParam, LPARAM lParam);
+    bool HandleMouseMove(POINT pt, ShiftState shift);
+    bool HandleButtonDown(UINT msg, POINT pt, ShiftState shift);
+    // anyHeld: a button is still down after this release.
+    bool HandleButtonUp(UINT msg, bool anyHeld, POINT pt, ShiftState shift);
+    bool HandleMouseLeave();
     void SetHover(Control* c);
     void PaintOwnWindow();
     void PaintTo(HDC dc, const RECT& rc);

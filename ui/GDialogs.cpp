@@ -225,6 +225,44 @@ std::string TGBrowseDialog::FittedStatusText() const {
                                          : TruncateText(status, StatusText_);
 }
 
+bool TGBrowseDialog::Browse(HWND Parent, UINT Flags, std::string& Path, IdList& Returned) {
+    char* buffer = Malloc_ ? static_cast<char*>(Malloc_->Alloc(MAX_PATH)) : nullptr;
+    if (!buffer) return false;
+    bool confirmed = false;
+    buffer[0] = '\0';
+    fw::ComInit com(COINIT_APARTMENTTHREADED);
+    ITEMIDLIST* root = nullptr;
+    if (FAILED(::SHGetSpecialFolderLocation(Parent, RootFolderId(Root), &root))) root = nullptr;
+
+    BROWSEINFOA info{};
+    info.hwndOwner = Parent;
+    info.pidlRoot = root;
+    info.pszDisplayName = buffer;
+    info.lpszTitle = PromptText.c_str();
+    info.ulFlags = Flags;
+    info.lpfn = &TGBrowseDialog::BrowseCallback;
+    info.lParam = reinterpret_cast<LPARAM>(this);
+    {
+        NoCriticalErrorBoxes quiet;
+        Returned.reset(::SHBrowseForFolderA(&info));
+    }
+    if (Returned) {
+        if (Options_ & bfComputers) {
+            Path = std::string("\\\\") + buffer;
+            std::string fsPath;
+            if (PathFromIdList(Returned.get(), fsPath)) Path = fsPath;
+            confirmed = true;
+        } else {
+            // An item without a whole file-system path (a virtual folder, or a path
+            // the system cannot hand over whole) is not a folder to keep.
+            confirmed = PathFromIdList(Returned.get(), Path);
+        }
+    }
+    if (root) Malloc_->Free(root);
+    Malloc_->Free(buffer);
+    return confirmed;
+}
+
 bool TGBrowseDialog::Execute() {
     const HWND parent = ParentWindow();
     const std::string savedSelection = Selection_;
@@ -234,44 +272,9 @@ bool TGBrowseDialog::Execute() {
     if (Options_ & bfEditBox) flags |= BIF_VALIDATE;
     if (!StatusText_.empty() || DisplaySelection_) flags |= BIF_STATUSTEXT;
 
-    bool confirmed = false;
     std::string path;
     IdList returned;
-    char* buffer = Malloc_ ? static_cast<char*>(Malloc_->Alloc(MAX_PATH)) : nullptr;
-    if (buffer) {
-        buffer[0] = '\0';
-        fw::ComInit com(COINIT_APARTMENTTHREADED);
-        ITEMIDLIST* root = nullptr;
-        if (FAILED(::SHGetSpecialFolderLocation(parent, RootFolderId(Root), &root))) root = nullptr;
-
-        BROWSEINFOA info{};
-        info.hwndOwner = parent;
-        info.pidlRoot = root;
-        info.pszDisplayName = buffer;
-        info.lpszTitle = PromptText.c_str();
-        info.ulFlags = flags;
-        info.lpfn = &TGBrowseDialog::BrowseCallback;
-        info.lParam = reinterpret_cast<LPARAM>(this);
-        {
-            NoCriticalErrorBoxes quiet;
-            returned.reset(::SHBrowseForFolderA(&info));
-        }
-        if (returned) {
-            if (Options_ & bfComputers) {
-                path = std::string("\\\\") + buffer;
-                std::string fsPath;
-                if (PathFromIdList(returned.get(), fsPath)) path = fsPath;
-                confirmed = true;
-            } else {
-                // An item without a whole file-system path (a virtual folder, or a path
-                // the system cannot hand over whole) is not a folder to keep.
-                confirmed = PathFromIdList(returned.get(), path);
-            }
-        }
-        if (root) Malloc_->Free(root);
-        Malloc_->Free(buffer);
-    }
-
+    const bool confirmed = Browse(parent, flags, path, returned);
     if (confirmed) {
         Selection_ = path;
         Item_ = std::move(returned);

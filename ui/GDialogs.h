@@ -126,6 +126,8 @@ private:
     void ApplySelection();
     void SendStatusText();
     HWND ParentWindow() const;
+    // Shows the system's folder browser; true with the chosen folder's path and item.
+    bool Browse(HWND Parent, UINT Flags, std::string& Path, IdList& Returned);
 
     std::string Selection_;
     TBrowseFlags Options_ = bfDirectoriesOnly;

@@ -172,6 +172,86 @@ wchar_t AccelChar(const std::wstring& Caption) {
     return 0;
 }
 
+// What a button's layout is worked out from: the glyph image's width and height, the
+// caption's, and the distance between the two.
+struct TLayoutSizes {
+    int iw, gh, tw, th, d;
+};
+
+// The size AutoSize gives the button, into BW and BH; false when the button keeps its
+// size (BW and BH may still change: an empty glyph sizes to the caption alone).
+bool AutoSizeFor(TAutoSize Mode, const TLayoutSizes& S, TBmpLayout Layout, bool Transparent,
+                 int& BW, int& BH) {
+    const int MarginX = Transparent ? 2 : 32, MarginY = Transparent ? 2 : 16;
+    const bool Across = Layout == lyLeft || Layout == lyRight;
+    const bool Down = Layout == lyTop || Layout == lyBottom;
+    switch (Mode) {
+        case asNone:
+            return false;
+        case asGlyph:
+            if (S.iw <= 0) return false;
+            BW = S.iw;
+            BH = S.gh;
+            return true;
+        case asCaption:
+        case asBoth:
+            if (S.iw <= 0) {
+                BW = S.tw + MarginX;
+                BH = S.th + MarginY;
+                return false;
+            }
+            if (Mode == asCaption) {
+                BW = Across ? S.iw + S.d + S.tw : (S.tw > 0 ? S.tw : S.iw);
+                BH = Down ? S.gh + S.d + S.th : (S.th > 0 ? S.th : S.gh);
+            } else {
+                BW = Across ? S.iw + S.d + S.tw : std::max(S.iw, S.tw);
+                BH = Down ? S.gh + S.d + S.th : std::max(S.gh, S.th);
+            }
+            return true;
+    }
+    return false;
+}
+
+// Where the image and the caption go in a BW x BH layout of a button W wide.
+void PlaceImageAndCaption(TBmpLayout Layout, const TLayoutSizes& S, int BW, int BH, int W,
+                          POINT& Img, POINT& Cap) {
+    const int iw = S.iw, gh = S.gh, tw = S.tw, th = S.th, d = S.d;
+    const int CenteredX = iw < BW ? Half(BW - iw) : 0;
+    const int CenteredY = gh < BH ? Half(BH - gh) : 0;
+    switch (Layout) {
+        case lyLeft:
+            Img.x = iw + d + tw < BW ? Half(BW - iw - d - tw) : 0;
+            Img.y = CenteredY;
+            Cap.x = Img.x + iw + d;
+            Cap.y = Half(BH - th);
+            break;
+        case lyRight:
+            Img.x = iw + d + tw < BW ? W - Half(BW - iw - d - tw) - iw : BW - iw;
+            Img.y = CenteredY;
+            Cap.x = Img.x - tw - d;
+            Cap.y = Half(BH - th);
+            break;
+        case lyTop:
+            Img.x = CenteredX;
+            Img.y = gh + d + th < BH ? Half(BH - gh - d - th) : 0;
+            Cap.x = Half(BW - tw);
+            Cap.y = Img.y + gh + d;
+            break;
+        case lyBottom:
+            Img.x = CenteredX;
+            Img.y = gh + d + th < BH ? BH - Half(BH - gh - d - th) - gh : BH - gh;
+            Cap.x = Half(BW - tw);
+            Cap.y = Img.y - d - th;
+            break;
+        case lyCenter:
+            Img.x = CenteredX;
+            Img.y = CenteredY;
+            Cap.x = Half(BW - tw);
+            Cap.y = Half(BH - th);
+            break;
+    }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -270,91 +350,23 @@ int TTntGButton::StateImageIndex() const {
 
 void TTntGButton::ComputeLayout(fw::Canvas& Canvas) {
     const TGGlyph& G = *FGlyphs;
-    const int iw = FImageWidth;
-    const int gh = G.Glyph().Height();
-    const int d = G.Distance();
-    int tw = 0, th = 0;
+    TLayoutSizes S{FImageWidth, G.Glyph().Height(), 0, 0, G.Distance()};
     if (!FCaption.empty()) {
         const SIZE Ext = Canvas.TextExtent(FCaption);
-        tw = Ext.cx;
-        th = Ext.cy;
+        S.tw = Ext.cx;
+        S.th = Ext.cy;
     }
     const bool Transparent = FButtonEffects->FrameStyle() == fmTransparent;
-    const int MarginX = Transparent ? 2 : 32, MarginY = Transparent ? 2 : 16;
     const TBmpLayout Layout = G.Layout();
-    const bool Across = Layout == lyLeft || Layout == lyRight;
-    const bool Down = Layout == lyTop || Layout == lyBottom;
     const bool PushedIn = FPressed && FButtonEffects->PushDown;
 
     int BW = Width(), BH = Height();
-    bool Resize = false;
-    switch (FAutoSize) {
-        case asNone:
-            break;
-        case asGlyph:
-            if (iw > 0) {
-                BW = iw;
-                BH = gh;
-                Resize = true;
-            }
-            break;
-        case asCaption:
-        case asBoth:
-            if (iw <= 0) {
-                BW = tw + MarginX;
-                BH = th + MarginY;
-            } else if (FAutoSize == asCaption) {
-                BW = Across ? iw + d + tw : (tw > 0 ? tw : iw);
-                BH = Down ? gh + d + th : (th > 0 ? th : gh);
-                Resize = true;
-            } else {
-                BW = Across ? iw + d + tw : std::max(iw, tw);
-                BH = Down ? gh + d + th : std::max(gh, th);
-                Resize = true;
-            }
-            break;
-    }
-    if (Resize) {
+    if (AutoSizeFor(FAutoSize, S, Layout, Transparent, BW, BH)) {
         const int Grow = PushedIn ? 1 : 0;
         SetBounds(Left(), Top(), BW + Grow, BH + Grow);
     }
-    const int W = Width();
-
-    const int CenteredX = iw < BW ? Half(BW - iw) : 0;
-    const int CenteredY = gh < BH ? Half(BH - gh) : 0;
     POINT Img{0, 0}, Cap{0, 0};
-    switch (Layout) {
-        case lyLeft:
-            Img.x = iw + d + tw < BW ? Half(BW - iw - d - tw) : 0;
-            Img.y = CenteredY;
-            Cap.x = Img.x + iw + d;
-            Cap.y = Half(BH - th);
-            break;
-        case lyRight:
-            Img.x = iw + d + tw < BW ? W - Half(BW - iw - d - tw) - iw : BW - iw;
-            Img.y = CenteredY;
-            Cap.x = Img.x - tw - d;
-            Cap.y = Half(BH - th);
-            break;
-        case lyTop:
-            Img.x = CenteredX;
-            Img.y = gh + d + th < BH ? Half(BH - gh - d - th) : 0;
-            Cap.x = Half(BW - tw);
-            Cap.y = Img.y + gh + d;
-            break;
-        case lyBottom:
-            Img.x = CenteredX;
-            Img.y = gh + d + th < BH ? BH - Half(BH - gh - d - th) - gh : BH - gh;
-            Cap.x = Half(BW - tw);
-            Cap.y = Img.y - d - th;
-            break;
-        case lyCenter:
-            Img.x = CenteredX;
-            Img.y = CenteredY;
-            Cap.x = Half(BW - tw);
-            Cap.y = Half(BH - th);
-            break;
-    }
+    PlaceImageAndCaption(Layout, S, BW, BH, Width(), Img, Cap);
     if (PushedIn) {
         ++Img.x;
         ++Img.y;

@@ -58,6 +58,40 @@ void SetDecoration(TTntGButton* Button) {
     Button->ShowHint = true;
 }
 
+// The form's controls, in its one column of labels and lists above the buttons' row.
+fw::Label* AddLabel(fw::Form* Form, int Top) {
+    auto* l = new fw::Label(Form);
+    l->SetParent(Form);
+    l->SetBounds(30, Top, 250, 16);
+    return l;
+}
+
+fw::ComboBox* AddList(fw::Form* Form, int Top, int Tab) {
+    auto* c = new fw::ComboBox(Form);
+    c->SetParent(Form);
+    c->SetStyle(fw::ComboStyle::DropDownList);
+    c->SetBounds(30, Top, 250, 24);
+    c->TabOrder = Tab;
+    return c;
+}
+
+TTntGButton* AddDecoration(fw::Form* Form, int Left) {
+    auto* g = new TTntGButton(Form);
+    g->SetParent(Form);
+    g->SetBounds(Left, 190, 60, 26);
+    SetDecoration(g);
+    return g;
+}
+
+fw::Button* AddButton(fw::Form* Form, int Left, int Tab) {
+    auto* b = new fw::Button(Form);
+    b->SetParent(Form);
+    b->SetFont(fw::Font::OfCharHeight(12));
+    b->SetBounds(Left, 190, 65, 30);
+    b->TabOrder = Tab;
+    return b;
+}
+
 }  // namespace
 
 bool ParseResolution(const std::string& Text, int32_t& Width, int32_t& Height) {
@@ -98,47 +132,17 @@ Tfrm_SelectForm::Tfrm_SelectForm(fw::Component* Owner) : fw::Form(Owner) {
     SetFont(fw::Font::OfCharHeight(13));
     SetClientSize(312, 233);
 
-    auto label = [this](int Top) {
-        auto* l = new fw::Label(this);
-        l->SetParent(this);
-        l->SetBounds(30, Top, 250, 16);
-        return l;
-    };
-    auto combo = [this](int Top, int Tab) {
-        auto* c = new fw::ComboBox(this);
-        c->SetParent(this);
-        c->SetStyle(fw::ComboStyle::DropDownList);
-        c->SetBounds(30, Top, 250, 24);
-        c->TabOrder = Tab;
-        return c;
-    };
-    auto glyph = [this](int Left) {
-        auto* g = new TTntGButton(this);
-        g->SetParent(this);
-        g->SetBounds(Left, 190, 60, 26);
-        SetDecoration(g);
-        return g;
-    };
-    auto button = [this](int Left, int Tab) {
-        auto* b = new fw::Button(this);
-        b->SetParent(this);
-        b->SetFont(fw::Font::OfCharHeight(12));
-        b->SetBounds(Left, 190, 65, 30);
-        b->TabOrder = Tab;
-        return b;
-    };
-
-    lblResolution = label(15);
-    cbResolution = combo(35, 0);
-    lblVideoDevice = label(70);
-    cbVideo = combo(90, 1);
-    lblAudioDevice = label(125);
-    cbAudio = combo(145, 2);
+    lblResolution = AddLabel(this, 15);
+    cbResolution = AddList(this, 35, 0);
+    lblVideoDevice = AddLabel(this, 70);
+    cbVideo = AddList(this, 90, 1);
+    lblAudioDevice = AddLabel(this, 125);
+    cbAudio = AddList(this, 145, 2);
     // Decoration only: the push buttons are windows and so stay in front of them.
-    gbOk = glyph(80);
-    gbCancel = glyph(170);
-    btnOk = button(80, 3);
-    btnCancel = button(170, 4);
+    gbOk = AddDecoration(this, 80);
+    gbCancel = AddDecoration(this, 170);
+    btnOk = AddButton(this, 80, 3);
+    btnCancel = AddButton(this, 170, 4);
 
     OnCreate = [this] { FormCreate(); };
     OnShow = [this] { FormShow(); };

@@ -6,6 +6,7 @@
 #include "common/u_GlobalDefine.h"
 #include "common/u_PathUtil.h"
 #include "common/u_ResourceLib.h"
+#include "framework/Bitmap.h"
 #include "tests/support/Input.h"
 #include "tests/support/ScreenPixels.h"
 #include "tests/support/TestPaths.h"
@@ -48,10 +49,11 @@ const char kTestTexts[] =
 
 }  // namespace
 
-std::wstring Caption(HWND Window) {
-    wchar_t text[512]{};
-    GetWindowTextW(Window, text, 512);
-    return text;
+void WriteSolidBmp(const std::wstring& path, int w, int h, COLORREF c) {
+    fw::Bitmap b(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) b.SetPixel(x, y, c);
+    ASSERT_TRUE(b.SaveToFile(path));
 }
 
 void MainWindowTest::TearDown() {

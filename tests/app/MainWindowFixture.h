@@ -5,6 +5,7 @@
 #include "app/u_CamForm.h"
 #include "framework/Application.h"
 #include "tests/support/CameraConfig.h"
+#include "tests/support/MessageBoxes.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/Wait.h"
 
@@ -17,10 +18,12 @@
 
 namespace apptest {
 
+using testsupport::Caption;
 using testsupport::PumpUntil;
 
-// The window's caption.
-std::wstring Caption(HWND Window);
+// A bitmap file of one colour, as the tests put glyph strips and bar pictures into the
+// images folder.
+void WriteSolidBmp(const std::wstring& path, int w, int h, COLORREF c);
 
 class MainWindowTest : public testing::Test {
 protected:

@@ -9,7 +9,6 @@
 #include "common/u_ResourceLib.h"
 #include "common/u_SysQuery.h"
 #include "framework/Application.h"
-#include "framework/Bitmap.h"
 #include "standins/vcam/VCamConfig.h"
 #include "tests/capture/ControlProbe.h"
 #include "tests/support/Input.h"
@@ -39,14 +38,8 @@ constexpr COLORREF kOpenGlyphColor = RGB(10, 20, 230);
 constexpr COLORREF kPreviewOnColor = RGB(250, 250, 0);
 constexpr COLORREF kPreviewOffColor = RGB(0, 250, 250);
 
-void WriteSolidBmp(const std::wstring& path, int w, int h, COLORREF c) {
-    fw::Bitmap b(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) b.SetPixel(x, y, c);
-    ASSERT_TRUE(b.SaveToFile(path));
-}
-
 using apptest::Caption;
+using apptest::WriteSolidBmp;
 using testsupport::MessageBoxWatcher;
 using testsupport::NearColour;
 using testsupport::PumpUntil;

@@ -100,12 +100,6 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     return static_cast<bool>(out);
 }
 
-std::wstring Caption(HWND w) {
-    wchar_t buf[512]{};
-    GetWindowTextW(w, buf, 512);
-    return buf;
-}
-
 void ClickAt(HWND w, int x, int y) {
     POINT p{x, y};
     ClientToScreen(w, &p);
@@ -133,6 +127,11 @@ bool RecordButtonReady(HWND w) {
     const POINT c = BarButtonCentre(w, BarButton::Record);
     const testsupport::Rgb m = testsupport::ScreenMean(w, RECT{c.x - 5, c.y - 5, c.x + 5, c.y + 5});
     return m.r > m.b + 60;
+}
+
+bool LivePicture(HWND w) {
+    const testsupport::Rgb m = testsupport::ScreenMean(w, RECT{0, 0, 320, 240});
+    return m.b > m.r + 80;
 }
 
 }  // namespace apptest

@@ -12,6 +12,7 @@
 namespace apptest {
 
 using testsupport::AnswerMessageBoxes;
+using testsupport::Caption;
 using testsupport::MessageBoxesOf;
 using testsupport::MessageBoxTexts;
 using testsupport::TestBinDir;
@@ -68,8 +69,6 @@ private:
 // Whole file contents; empty when unreadable.
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 
-// The window's caption.
-std::wstring Caption(HWND w);
 // A real pointer click at a point of the window's client area.
 void ClickAt(HWND w, int x, int y);
 // The bar's buttons from the open-folder button to the record button, as the window's
@@ -81,5 +80,7 @@ void ClickBarButton(HWND w, BarButton button);
 // Whether the record button shows its red glyph, as it does once the camera is open and
 // it takes clicks (grey, it takes none).
 bool RecordButtonReady(HWND w);
+// The stand-in camera's forward picture (blue) in the top left 320 x 240 of the window.
+bool LivePicture(HWND w);
 
 }  // namespace apptest

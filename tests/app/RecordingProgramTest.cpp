@@ -4,7 +4,7 @@
 #include "ProcessHelpers.h"
 #include "tests/capture/MediaProbe.h"
 #include "tests/support/CameraConfig.h"
-#include "tests/support/ScreenPixels.h"
+#include "tests/support/Input.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -19,21 +19,7 @@ namespace {
 constexpr DWORD kStartMs = 20000;
 constexpr DWORD kWaitMs = 10000;
 
-bool LivePicture(HWND w) {
-    const testsupport::Rgb m = testsupport::ScreenMean(w, RECT{0, 0, 320, 240});
-    return m.b > m.r + 80;
-}
-
 bool Recording(HWND w) { return Caption(w).find(L"Recording 00:00:0") != std::wstring::npos; }
-
-void PressEnter() {
-    INPUT in[2]{};
-    in[0].type = INPUT_KEYBOARD;
-    in[0].ki.wVk = VK_RETURN;
-    in[1] = in[0];
-    in[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, in, sizeof(INPUT));
-}
 
 class RecordingProgram : public testing::Test {
 protected:
@@ -84,7 +70,7 @@ TEST_F(RecordingProgram, RefusedClicksOpenOneBoxAndTheSessionEndFinishesTheFile)
     ASSERT_TRUE(WaitUntil([&] { return Recording(w); }, kWaitMs)) << Caption(w).c_str();
     for (int i = 0; i < 3; ++i) ClickBarButton(w, BarButton::Forward);
     ASSERT_TRUE(WaitUntil([&] { return MessageBoxesOf(p.Pid()).size() >= 1; }, kWaitMs));
-    PressEnter();
+    testsupport::SendKey(VK_RETURN);
     EXPECT_TRUE(WaitUntil([&] { return MessageBoxesOf(p.Pid()).empty(); }, kWaitMs))
         << MessageBoxesOf(p.Pid()).size() << " boxes left after answering one";
     AnswerMessageBoxes(p.Pid());

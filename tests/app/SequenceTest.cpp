@@ -19,7 +19,6 @@
 #include "common/u_PathUtil.h"
 #include "common/u_ResourceLib.h"
 #include "framework/Application.h"
-#include "framework/Bitmap.h"
 #include "framework/WinHandles.h"
 #include "bench/support/BenchSupport.h"
 #include "standins/vcam/VCamConfig.h"
@@ -324,12 +323,6 @@ void Trouble(const std::string& tag, const std::string& what) {
     if (!g_answers.trouble) g_answers.trouble = Problem{tag, what};
 }
 
-std::wstring WindowCaption(HWND h) {
-    wchar_t text[256]{};
-    GetWindowTextW(h, text, 256);
-    return text;
-}
-
 // Once per window; a window still open long after its answer is closed, and is a
 // violation.
 void Answer(HWND h, const std::function<void()>& answer, const std::function<void()>& close,
@@ -396,7 +389,7 @@ void CALLBACK AnswerTick(HWND, UINT, UINT_PTR, DWORD) {
     const std::vector<HWND> boxes = testsupport::MessageBoxesOf(GetCurrentProcessId());
     std::vector<std::wstring> errorBoxes;
     for (HWND b : boxes)
-        if (WindowCaption(b) == g_answers.confirmCaption)
+        if (apptest::Caption(b) == g_answers.confirmCaption)
             errorBoxes.push_back(testsupport::MessageBoxText(b));
     if (errorBoxes.size() > 1) {
         std::string list;
@@ -407,7 +400,7 @@ void CALLBACK AnswerTick(HWND, UINT, UINT_PTR, DWORD) {
         Answer(
             b,
             [b] {
-                const std::wstring caption = WindowCaption(b);
+                const std::wstring caption = apptest::Caption(b);
                 g_answers.texts.push_back(
                     (caption == g_answers.confirmCaption ? L"" : caption + L": ") +
                     testsupport::MessageBoxText(b));
@@ -441,16 +434,9 @@ void CALLBACK AnswerTick(HWND, UINT, UINT_PTR, DWORD) {
             GetClassNameW(h, cls, 64);
             Answer(
                 h, [] {}, [h] { PostMessageW(h, WM_CLOSE, 0, 0); },
-                "an unknown window [" + Narrow(cls) + " \"" + Narrow(WindowCaption(h)) + "\"]");
+                "an unknown window [" + Narrow(cls) + " \"" + Narrow(apptest::Caption(h)) + "\"]");
         }
     }
-}
-
-void WriteSolidBmp(const std::wstring& path, int w, int h, COLORREF c) {
-    fw::Bitmap b(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) b.SetPixel(x, y, c);
-    ASSERT_TRUE(b.SaveToFile(path));
 }
 
 std::vector<uint8_t> ReadAll(const std::wstring& path) {
@@ -580,8 +566,8 @@ class Sequences : public apptest::MainWindowTest {
 protected:
     void SetUp() override {
         const std::wstring images = folder.MakeFolder(L"images") + L"\\";
-        WriteSolidBmp(images + L"gbPreviewOn.bmp", 116, 32, kStartGlyph);
-        WriteSolidBmp(images + L"gbPreviewOff.bmp", 116, 32, kStopGlyph);
+        apptest::WriteSolidBmp(images + L"gbPreviewOn.bmp", 116, 32, kStartGlyph);
+        apptest::WriteSolidBmp(images + L"gbPreviewOff.bmp", 116, 32, kStopGlyph);
         g_answerTimer = SetTimer(nullptr, 0, 25, &AnswerTick);
         Beat();
         g_eventStart = GetTickCount();

@@ -4,7 +4,6 @@
 // nothing.
 #include "ProcessHelpers.h"
 #include "tests/support/Input.h"
-#include "tests/support/ScreenPixels.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -36,11 +35,6 @@ int BarScreenTop(HWND w) {
     POINT p{0, ClientHeight(w) - 40};
     ClientToScreen(w, &p);
     return p.y;
-}
-
-bool LivePicture(HWND w) {
-    const testsupport::Rgb m = testsupport::ScreenMean(w, RECT{0, 0, 320, 240});
-    return m.b > m.r + 80;
 }
 
 // A whole JPEG file: starts with SOI and ends with EOI.

@@ -3,6 +3,7 @@
 // and a camera's driver dialogs, answered with real keys.
 #include "tests/capture/CaptureTestSupport.h"
 #include "tests/capture/ControlProbe.h"
+#include "tests/support/MessageBoxes.h"
 #include "tests/ui/UiTestSupport.h"
 
 #include <algorithm>
@@ -210,19 +211,10 @@ TEST_F(FormatTest, StandInListsItsFilterPageFirstAndTheSourcePageOpensIt) {
     static HWND frame;
     frame = nullptr;
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) CALLBACK {
-        ::EnumThreadWindows(
-            ::GetCurrentThreadId(),
-            [](HWND w, LPARAM) CALLBACK -> BOOL {
-                wchar_t cls[32] = {};
-                ::GetClassNameW(w, cls, 32);
-                if (wcscmp(cls, L"#32770") == 0 && ::IsWindowVisible(w)) {
-                    frame = w;
-                    ::PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            0);
+        if (HWND w = testsupport::VisibleDialogOfThisThread()) {
+            frame = w;
+            ::PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+        }
     });
     ASSERT_TRUE(cap->ShowVideoSourcePage());
     ::KillTimer(nullptr, timer);

@@ -2,61 +2,24 @@
 // control, starting and stopping, a camera that will not run or gets lost, and the
 // filters the wiring chooses.
 #include "tests/capture/CaptureTestSupport.h"
+#include "tests/capture/ControlProbe.h"
 
 #include "capture/GraphDecisions.h"
 #include "devices/VMFilter.h"
-#include "tests/capture/ControlProbe.h"
+#include "tests/support/ScreenPixels.h"
 
 #include <algorithm>
 
 using namespace captest;
 using Microsoft::WRL::ComPtr;
+using testsupport::Rgb;
+using testsupport::ScreenMean;
 
 namespace {
 
 using PreviewTest = CaptureFixture;
 
 HWND FirstChild(HWND parent) { return ::FindWindowExW(parent, nullptr, nullptr, nullptr); }
-
-struct Rgb {
-    double r = 0, g = 0, b = 0;
-};
-
-// Mean colour of the control's area as it is on the screen.
-Rgb ScreenMean(HWND hwnd) {
-    RECT rc;
-    ::GetClientRect(hwnd, &rc);
-    POINT origin{0, 0};
-    ::ClientToScreen(hwnd, &origin);
-    const int w = rc.right, h = rc.bottom;
-    fw::ScopedGetDC screen(nullptr);
-    fw::DcHandle mem(::CreateCompatibleDC(screen));
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    fw::BitmapHandle bmp(::CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
-    Rgb mean;
-    if (!bmp || !bits) return mean;
-    {
-        fw::ScopedSelectObject sel(mem.get(), bmp.get());
-        ::BitBlt(mem.get(), 0, 0, w, h, screen, origin.x, origin.y, SRCCOPY);
-    }
-    const auto* px = static_cast<const BYTE*>(bits);
-    const double n = static_cast<double>(w) * h;
-    for (int i = 0; i < w * h; ++i) {
-        mean.b += px[i * 4 + 0];
-        mean.g += px[i * 4 + 1];
-        mean.r += px[i * 4 + 2];
-    }
-    mean.r /= n;
-    mean.g /= n;
-    mean.b /= n;
-    return mean;
-}
 
 }  // namespace
 

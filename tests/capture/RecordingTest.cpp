@@ -4,6 +4,7 @@
 #include "tests/capture/CaptureTestSupport.h"
 #include "tests/capture/ControlProbe.h"
 #include "tests/capture/MediaProbe.h"
+#include "tests/support/MessageBoxes.h"
 
 #include "capture/SilentAudioSource.h"
 #include "common/u_PathUtil.h"
@@ -306,16 +307,8 @@ TEST_F(RecordingTest, AnAviNameStaysReservedWhileTheGraphIsBuilt) {
 TEST_F(RecordingTest, PinPagesDuringARecordingFinishItFirst) {
     // The property frame is modal: a timer on this thread closes it.
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) CALLBACK {
-        ::EnumThreadWindows(
-            ::GetCurrentThreadId(),
-            [](HWND w, LPARAM) CALLBACK -> BOOL {
-                wchar_t cls[32] = {};
-                ::GetClassNameW(w, cls, 32);
-                if (wcscmp(cls, L"#32770") != 0 || !::IsWindowVisible(w)) return TRUE;
-                ::PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
-                return FALSE;
-            },
-            0);
+        if (HWND w = testsupport::VisibleDialogOfThisThread())
+            ::PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
     });
     for (const int kind : {OptionVideoCapturePin, OptionVideoPreviewPin}) {
         SCOPED_TRACE(kind);

@@ -5,6 +5,7 @@
 #include "tests/capture/CaptureTestSupport.h"
 #include "tests/capture/ControlProbe.h"
 #include "tests/capture/MediaProbe.h"
+#include "tests/support/MessageBoxes.h"
 
 #include <algorithm>
 #include <functional>
@@ -271,21 +272,14 @@ TEST_F(ReentrancyTest, DeviceChangeInsideADeviceDialogIsMadeAfterTheDialog) {
     // The property frame is modal: a timer on this thread asks for the change inside it,
     // then closes it.
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) CALLBACK {
-        ::EnumThreadWindows(
-            ::GetCurrentThreadId(),
-            [](HWND w, LPARAM) CALLBACK -> BOOL {
-                wchar_t cls[32] = {};
-                ::GetClassNameW(w, cls, 32);
-                if (wcscmp(cls, L"#32770") != 0 || !::IsWindowVisible(w)) return TRUE;
-                if (!changeAsked) {
-                    changeAsked = true;
-                    target->SelectDevices(camera, -1);
-                    changedInside = changed();
-                }
-                ::PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
-                return FALSE;
-            },
-            0);
+        HWND w = testsupport::VisibleDialogOfThisThread();
+        if (!w) return;
+        if (!changeAsked) {
+            changeAsked = true;
+            target->SelectDevices(camera, -1);
+            changedInside = changed();
+        }
+        ::PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
     });
     cap->ShowDeviceOption(OptionVideoCaptureFilter);
     ::KillTimer(nullptr, timer);

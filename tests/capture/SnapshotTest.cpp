@@ -19,6 +19,7 @@
 #include <stdexcept>
 
 using namespace captest;
+using testsupport::FolderNames;
 using testsupport::TempFolder;
 
 namespace {
@@ -550,18 +551,6 @@ TEST_F(SnapshotTest, FullDiskAndReadOnlyDriveLeaveNoFileAndNoEvent) {
     cap->SetVideoFormat(640, 480, 30, 24);
     ASSERT_TRUE(cap->StartPreview());
     ASSERT_TRUE(WaitFrames(3));
-    const auto listing = [](const std::wstring& folder) {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW fd;
-        HANDLE h = ::FindFirstFileW((folder + L"*").c_str(), &fd);
-        if (h == INVALID_HANDLE_VALUE) return names;
-        do {
-            if (std::wstring(fd.cFileName) != L"." && std::wstring(fd.cFileName) != L"..")
-                names.push_back(fd.cFileName);
-        } while (::FindNextFileW(h, &fd));
-        ::FindClose(h);
-        return names;
-    };
     std::vector<std::wstring> templates;
     if (full) templates.push_back(L"O:\\image_kv_.jpg");
     if (readOnly) {
@@ -571,7 +560,7 @@ TEST_F(SnapshotTest, FullDiskAndReadOnlyDriveLeaveNoFileAndNoEvent) {
     for (const std::wstring& tpl : templates) {
         SCOPED_TRACE(std::string(tpl.begin(), tpl.end()));
         const std::wstring root = tpl.substr(0, 3);
-        const auto before = listing(root);
+        const auto before = FolderNames(root);
         cap->ImageFileName = tpl;
         const size_t failedBefore = Failed().size();
         cap->SnapShot();
@@ -582,7 +571,7 @@ TEST_F(SnapshotTest, FullDiskAndReadOnlyDriveLeaveNoFileAndNoEvent) {
         // The stream goes on and the per-frame handler has it.
         ASSERT_TRUE(WaitFrames(frames.load() + 3));
         EXPECT_TRUE(Saved().empty());
-        EXPECT_EQ(listing(root), before);
+        EXPECT_EQ(FolderNames(root), before);
     }
     // Where there is room the same picture is written, and it is larger than what the
     // full drive had left.

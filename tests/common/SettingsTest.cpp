@@ -44,18 +44,6 @@ protected:
     void WriteIni(const std::string& Content) const {
         WriteText(folder_.AnsiPath() + "Orvix.ini", Content);
     }
-    size_t FilesInFolder() const {
-        size_t count = 0;
-        WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW((folder_.Path() + L"*").c_str(), &data);
-        if (find == INVALID_HANDLE_VALUE) return 0;
-        do {
-            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++count;
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-        return count;
-    }
-
     testsupport::TempFolder folder_{L"orvix_common"};
 
 private:
@@ -87,7 +75,7 @@ TEST_F(SettingsFile, NoFileGivesDefaultsAndCreatesNothing) {
     EXPECT_EQ(MoviePath, DefaultWithSeparator());
     EXPECT_EQ(ImagePath.back(), L'\\');
     EXPECT_FALSE(PathExists(IniPath()));
-    EXPECT_EQ(FilesInFolder(), 0u);
+    EXPECT_TRUE(folder_.Names().empty());
 }
 
 TEST_F(SettingsFile, StoredFoldersWithAndWithoutSeparator) {
@@ -127,7 +115,7 @@ TEST_F(SettingsFile, LoadingLeavesTheFileByteForByte) {
     LoadSettings();
     LoadSettings();
     EXPECT_EQ(ReadBytes(IniPath()), before);
-    EXPECT_EQ(FilesInFolder(), 1u);
+    EXPECT_EQ(folder_.Names(), (std::vector<std::wstring>{L"Orvix.ini", L"pictures"}));
 }
 
 TEST_F(SettingsFile, SaveWritesBothKeysAndKeepsOtherContent) {
@@ -146,7 +134,8 @@ TEST_F(SettingsFile, SaveWritesBothKeysAndKeepsOtherContent) {
     EXPECT_EQ(std::string(value), clips + "\\");
     GetPrivateProfileStringA("Extra", "key", "", value, MAX_PATH, ini.c_str());
     EXPECT_EQ(std::string(value), "value");
-    EXPECT_EQ(FilesInFolder(), 1u) << "a temporary file was left behind";
+    EXPECT_EQ(folder_.Names(), (std::vector<std::wstring>{L"Orvix.ini", L"clips", L"pictures"}))
+        << "a temporary file was left behind";
 
     ImagePath.clear();
     MoviePath.clear();
@@ -174,7 +163,8 @@ TEST_F(SettingsFile, FailedSaveReportsAndLeavesTheOldFile) {
     EXPECT_FALSE(saved);
     EXPECT_NE(error, static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(ReadBytes(IniPath()), before);
-    EXPECT_EQ(FilesInFolder(), 1u) << "a temporary file was left behind";
+    EXPECT_EQ(folder_.Names(), (std::vector<std::wstring>{L"Orvix.ini", L"pictures"}))
+        << "a temporary file was left behind";
     SetFileAttributesW(IniPath().c_str(), FILE_ATTRIBUTE_NORMAL);
 
     // Held open by another program that shares nothing.
@@ -185,7 +175,8 @@ TEST_F(SettingsFile, FailedSaveReportsAndLeavesTheOldFile) {
     CloseHandle(holder);
     EXPECT_FALSE(savedLocked);
     EXPECT_EQ(ReadBytes(IniPath()), before);
-    EXPECT_EQ(FilesInFolder(), 1u) << "a temporary file was left behind";
+    EXPECT_EQ(folder_.Names(), (std::vector<std::wstring>{L"Orvix.ini", L"pictures"}))
+        << "a temporary file was left behind";
 
     // A program folder that is not there at all.
     AppPath = folder_.AnsiPath() + "missing\\";

@@ -19,6 +19,27 @@ bool IsMessageBox(HWND h) {
 
 }  // namespace
 
+std::wstring Caption(HWND Window) {
+    wchar_t text[512]{};
+    GetWindowTextW(Window, text, 512);
+    return text;
+}
+
+HWND VisibleDialogOfThisThread() {
+    HWND found = nullptr;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND h, LPARAM l) CALLBACK -> BOOL {
+            wchar_t cls[32]{};
+            GetClassNameW(h, cls, 32);
+            if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(h)) return TRUE;
+            *reinterpret_cast<HWND*>(l) = h;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 std::vector<HWND> VisibleWindowsOf(DWORD Pid) {
     struct Data {
         DWORD pid;

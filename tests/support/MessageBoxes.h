@@ -14,6 +14,8 @@
 
 namespace testsupport {
 
+// A window's caption, of this process or another.
+std::wstring Caption(HWND Window);
 // The visible top-level windows of process Pid, in z order.
 std::vector<HWND> VisibleWindowsOf(DWORD Pid);
 // The visible message boxes of process Pid, in z order.
@@ -24,6 +26,9 @@ std::wstring MessageBoxText(HWND Box);
 std::vector<std::wstring> MessageBoxTexts(DWORD Pid);
 // Answers each of Pid's message boxes with OK; returns how many there were.
 int AnswerMessageBoxes(DWORD Pid);
+// The first visible dialog window (a property frame, a box) of this thread, or null: for a
+// timer that answers a modal dialog from inside its loop.
+HWND VisibleDialogOfThisThread();
 
 // Answers every message box of this process with OK as soon as it shows and keeps what
 // it said: a box shown by a call that has returned has been seen by then.

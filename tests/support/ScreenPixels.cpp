@@ -40,6 +40,12 @@ Rgb ScreenMean(HWND wnd, const RECT& client) {
     return mean;
 }
 
+Rgb ScreenMean(HWND wnd) {
+    RECT client{};
+    GetClientRect(wnd, &client);
+    return ScreenMean(wnd, client);
+}
+
 bool NearColour(const Rgb& m, COLORREF c, double tolerance) {
     return std::abs(m.r - GetRValue(c)) <= tolerance && std::abs(m.g - GetGValue(c)) <= tolerance &&
            std::abs(m.b - GetBValue(c)) <= tolerance;

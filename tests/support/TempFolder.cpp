@@ -55,10 +55,12 @@ bool TempFolder::Has(const std::wstring& name) const {
     return ::GetFileAttributesW((path_ + name).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::vector<std::wstring> TempFolder::Names() const {
+std::vector<std::wstring> TempFolder::Names() const { return FolderNames(path_); }
+
+std::vector<std::wstring> FolderNames(const std::wstring& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW fd;
-    HANDLE h = ::FindFirstFileW((path_ + L"*").c_str(), &fd);
+    HANDLE h = ::FindFirstFileW((folder + L"*").c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE) return names;
     do {
         const std::wstring n = fd.cFileName;

@@ -37,6 +37,10 @@ private:
 // paths in it are.
 void RemoveTree(const std::wstring& folder);
 
+// Names of the files and folders in a folder (given with a trailing separator), sorted;
+// none when it cannot be listed.
+std::vector<std::wstring> FolderNames(const std::wstring& folder);
+
 // The whole of a file, or nothing when it cannot be read.
 std::string FileBytes(const std::filesystem::path& file);
 
