@@ -8,13 +8,13 @@
 // from the open-folder button to the record button (the stop-recording button stands on
 // the record button), the help button's, and their common top edge, 5 pixels into the
 // bar whose top edge is BarTop. Small: the bar of a picture narrower than 640 pixels.
-struct ButtonBarPositions {
+struct TButtonBarPositions {
     // gbOpenFolder, gbPreview, gbForward, gbLens, gbBackward, gbSnap, gbRecord.
     std::array<int, 7> RowLefts;
     int HelpLeft;
     int Top;
 };
-ButtonBarPositions ButtonBarLayout(bool Small, int BarTop);
+TButtonBarPositions ButtonBarLayout(bool Small, int BarTop);
 
 // A bar button's size (the lens and help buttons are narrower).
 constexpr int kBarButtonWidth = 29;

@@ -30,12 +30,12 @@ namespace {
 
 // Both message ids must be known before any window exists: the hook libraries are
 // handed them when the main window is created.
-struct ModuleInit {
-    ModuleInit() {
+struct TModuleInit {
+    TModuleInit() {
         KeyHookMessage = RegisterWindowMessageA("Pellhook");
         SaverHookMessage = RegisterWindowMessageA("Quillhook");
     }
-    ~ModuleInit() { CaptionStatus.clear(); }
+    ~TModuleInit() { CaptionStatus.clear(); }
 } moduleInit;
 
 // The busy camera's two lines; a language file without them still says why.
@@ -97,7 +97,7 @@ SIZE PictureAreaSize(int videoWidth, int videoHeight) {
 // The last saved picture's name, left by the streaming thread for the window thread. A
 // second picture before the window thread looks replaces the name: the caption shows the
 // latest one either way.
-struct Tfrm_DADez::SnapshotMailbox {
+struct Tfrm_DADez::TSnapshotMailbox {
     std::mutex lock;
     std::wstring name;
     bool pending = false;
@@ -105,7 +105,7 @@ struct Tfrm_DADez::SnapshotMailbox {
 };
 
 Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
-    : fw::Form(owner), Snapshots_(std::make_shared<SnapshotMailbox>()) {
+    : fw::Form(owner), snapshots_(std::make_shared<TSnapshotMailbox>()) {
     Name = L"frm_DADez";
     BorderStyle = fw::BorderStyle::Single;
     BorderIcons = fw::biSystemMenu | fw::biMinimize;
@@ -143,7 +143,7 @@ void Tfrm_DADez::CreateCaptureControl() {
     gcap->OnError = [this](int code) { gcapError(code); };
     // Raised on the streaming thread, which the graph's Stop waits for from the window
     // thread: the name is only posted, never sent.
-    gcap->OnSnapShot = [mailbox = Snapshots_](const std::wstring& fileName) {
+    gcap->OnSnapShot = [mailbox = snapshots_](const std::wstring& fileName) {
         HWND window = nullptr;
         {
             std::lock_guard<std::mutex> guard(mailbox->lock);
@@ -154,7 +154,7 @@ void Tfrm_DADez::CreateCaptureControl() {
         if (window) PostMessageW(window, kSnapshotSavedMessage, 0, 0);
     };
 
-    gcap->OnSnapShotFailed = [mailbox = Snapshots_](DWORD error) {
+    gcap->OnSnapShotFailed = [mailbox = snapshots_](DWORD error) {
         if (HWND window = mailbox->window.load())
             PostMessageW(window, kSnapshotFailedMessage, error, 0);
     };
@@ -169,7 +169,7 @@ void Tfrm_DADez::CreateButtonBar() {
     Image_Back->Picture().LoadFromResource(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_BACK));
 
     // Created after the bar image, so that they paint over it.
-    const ButtonBarPositions bar = ButtonBarLayout(false, Image_Back->Top());
+    const TButtonBarPositions bar = ButtonBarLayout(false, Image_Back->Top());
     auto makeButton = [this, &bar](int left, int width) {
         auto* b = new TTntGButton(this);
         b->SetParent(this);
@@ -233,7 +233,7 @@ void Tfrm_DADez::CreateMenuAndTimers() {
 
 Tfrm_DADez::~Tfrm_DADez() {
     // Pictures saved from here on are not shown.
-    Snapshots_->window = nullptr;
+    snapshots_->window = nullptr;
     ReleaseAccessible();
     if (frm_DADez == this) frm_DADez = nullptr;
 }
@@ -287,7 +287,7 @@ void Tfrm_DADez::FormCreate() {
     if (IsVista) SetKeepAwake();
 
     HWND wnd = Handle();
-    Snapshots_->window = wnd;
+    snapshots_->window = wnd;
     AllowSaverNotices(wnd);
     InstallSaverHook(wnd);
     InstallKeyHook(wnd);
@@ -309,10 +309,10 @@ void Tfrm_DADez::FormCloseQuery(bool& canClose) {
     if (IsRecording()) {
         canClose = false;
         Tell(GetTextOr("T_EXITREC_ERR", ERROR_BUSY));
-    } else if (StepRunning_ || gcap->Busy()) {
+    } else if (stepRunning_ || gcap->Busy()) {
         // Asked for while the camera is being opened or released: carried out after that.
         canClose = false;
-        CloseWanted_ = true;
+        closeWanted_ = true;
         tmrSteps->SetEnabled(true);
     }
 }
@@ -320,13 +320,13 @@ void Tfrm_DADez::FormCloseQuery(bool& canClose) {
 void Tfrm_DADez::FormClose(fw::CloseAction&) { ReleaseAll(); }
 
 void Tfrm_DADez::ReleaseAll() {
-    Released_ = true;
+    released_ = true;
     tmrChkSpace->SetEnabled(false);
     tmrCamReturn->SetEnabled(false);
     tmrSteps->SetEnabled(false);
     tmrCamUse->SetEnabled(false);
-    HeldSteps_.clear();
-    CameraGone_ = false;
+    heldSteps_.clear();
+    cameraGone_ = false;
     // A recording start still waiting for the camera (the end of the session came in one
     // of its waits) ends without recording and without its file.
     if (gcap->StartingCapture()) gcap->StopCapture();
@@ -365,7 +365,7 @@ void Tfrm_DADez::ArrangeButtonBar(bool small) {
 
     Image_Back->SetBounds(Image_Back->Left(), gcap->Top() + gcap->Height() + 1, gcap->Width(),
                           Image_Back->Height());
-    const ButtonBarPositions bar = ButtonBarLayout(small, Image_Back->Top());
+    const TButtonBarPositions bar = ButtonBarLayout(small, Image_Back->Top());
     TTntGButton* const row[] = {gbOpenFolder, gbPreview, gbForward, gbLens,
                                 gbBackward,   gbSnap,    gbRecord};
     for (size_t i = 0; i < std::size(row); ++i) {
@@ -385,11 +385,11 @@ void Tfrm_DADez::FitVideoArea() {
 }
 
 void Tfrm_DADez::FitToPicture() {
-    if (Minimised_ || IsIconic(Handle())) return;
+    if (minimised_ || IsIconic(Handle())) return;
     const int barHeight = Image_Back->Height();
     // The picture area stays while the picture is wanted, dark while the camera is gone or
     // busy, so that it comes back where it was.
-    if (IsCameraActive() || PreviewWanted_) {
+    if (IsCameraActive() || previewWanted_) {
         const SIZE area = PictureAreaSize(VideoWidth, VideoHeight);
         if (gcap->Width() == area.cx && gcap->Height() == area.cy &&
             ClientHeight() == area.cy + barHeight)
@@ -429,7 +429,7 @@ void Tfrm_DADez::WMWindowPosChanging(WINDOWPOS& wp) {
 void Tfrm_DADez::EndPreview(bool collapse) {
     tmrChkSpace->SetEnabled(false);
     gcap->StopPreview();
-    Log("camera close", AnsiToUtf8(CameraName_));
+    Log("camera close", AnsiToUtf8(cameraName_));
     if (!collapse) return;
     const int barTop = Image_Back->Top() + Top();
     gcap->SetHeight(0);
@@ -449,7 +449,7 @@ void Tfrm_DADez::BeginPreview() {
     // Nothing to record or take a picture of until the camera is open.
     for (TTntGButton* b : {gbRecord, gbSnap, gbForward, gbBackward}) b->SetEnabled(false);
     if (gcap->VideoDeviceNames(false).empty()) {
-        if (!StartedOnce_) {
+        if (!startedOnce_) {
             Log("start", "no camera is listed: the program ends");
             ShowErrorBox(GetTextOr("T_NOVIDEO_DRV", ERROR_DEV_NOT_EXIST), GetText("T_CONFIRM"));
             fw::App().Terminate();
@@ -474,7 +474,7 @@ void Tfrm_DADez::BeginPreview() {
         tmrCamUse->SetEnabled(true);
 }
 
-void Tfrm_DADez::gbPreviewClick() { RunCameraStep(CameraStep::PreviewSwitch); }
+void Tfrm_DADez::gbPreviewClick() { RunCameraStep(TCameraStep::PreviewSwitch); }
 
 void Tfrm_DADez::SwitchPreview() {
     if (IsRecording()) {
@@ -482,18 +482,18 @@ void Tfrm_DADez::SwitchPreview() {
         return;
     }
     if (IsPreviewing()) {
-        PreviewWanted_ = false;
+        previewWanted_ = false;
         KeepWindowPos = true;
         EndPreview(true);
         // Lets the camera go for other programs.
         gcap->SelectDevices(-1, -1);
-    } else if (CameraGone_) {
+    } else if (cameraGone_) {
         // Nothing to open until it is back (the device list has lost it meanwhile); the
         // picture comes back by itself then.
-        PreviewWanted_ = true;
+        previewWanted_ = true;
         Tell(GetTextOr("T_CAMERA_LOST", ERROR_DEVICE_NOT_CONNECTED));
     } else {
-        PreviewWanted_ = true;
+        previewWanted_ = true;
         KeepWindowPos = true;
         BeginPreview();
     }
@@ -504,7 +504,7 @@ void Tfrm_DADez::UpdateButtons() { ShowState(); }
 void Tfrm_DADez::ShowState(bool sizes) {
     const bool recording = IsRecording();
     // What the camera delivers right now: nothing while it is gone.
-    const bool live = IsCameraActive() && !CameraGone_;
+    const bool live = IsCameraActive() && !cameraGone_;
     gbRecordOff->SetVisible(recording);
     gbRecordOff->SetEnabled(recording);
     gbRecord->SetVisible(!recording);
@@ -515,14 +515,14 @@ void Tfrm_DADez::ShowState(bool sizes) {
     // The folders are not opened while a file is being written.
     gbOpenFolder->SetEnabled(!recording);
     // The glyph names the button's next action.
-    gbPreview->Hint = GetText(PreviewWanted_ ? "T_PREVIEWSTOP" : "T_PREVIEW");
-    if (PreviewGlyphIsStop_ != PreviewWanted_) {
-        PreviewGlyphIsStop_ = PreviewWanted_;
-        LoadButtonGlyph(gbPreview, PreviewWanted_ ? "gbPreviewOff.bmp" : "gbPreviewOn.bmp");
+    gbPreview->Hint = GetText(previewWanted_ ? "T_PREVIEWSTOP" : "T_PREVIEW");
+    if (previewGlyphIsStop_ != previewWanted_) {
+        previewGlyphIsStop_ = previewWanted_;
+        LoadButtonGlyph(gbPreview, previewWanted_ ? "gbPreviewOff.bmp" : "gbPreviewOn.bmp");
     }
-    if (!recording && CaptionShowsRecording_) {
+    if (!recording && captionShowsRecording_) {
         // A stop that the control could not report leaves no running time behind.
-        CaptionShowsRecording_ = false;
+        captionShowsRecording_ = false;
         CaptionStatus.clear();
         SetCaption(GetText("APP_TITLE"));
     }
@@ -533,8 +533,8 @@ void Tfrm_DADez::ShowState(bool sizes) {
 
 void Tfrm_DADez::tmrStartTimer() {
     tmrStart->SetEnabled(false);
-    PreviewWanted_ = VideoDeviceIndex >= 0;
-    RunCameraStep(CameraStep::Start);
+    previewWanted_ = VideoDeviceIndex >= 0;
+    RunCameraStep(TCameraStep::Start);
     gbOpenFolder->Hint = GetText("T_OPENFOLDER");
     gbForward->Hint = GetText("T_FORWARDCAM");
     gbBackward->Hint = GetText("T_BACKWARDCAM");
@@ -547,7 +547,7 @@ void Tfrm_DADez::tmrStartTimer() {
 
 void Tfrm_DADez::tmrCamUseTimer() {
     tmrCamUse->SetEnabled(false);
-    RunCameraStep(CameraStep::Retry);
+    RunCameraStep(TCameraStep::Retry);
 }
 
 void Tfrm_DADez::tmrShowMsgTimer() {
@@ -567,8 +567,8 @@ void Tfrm_DADez::gcapError(int ErrCode) {
     if (ErrCode == ErrGraphAborted) {
         // Told once the window has followed the recording that the error ended; a preview
         // that the control could not start again is told once its handling is over.
-        if (RecordingEndedByControl_)
-            RecordingAborted_ = true;
+        if (recordingEndedByControl_)
+            recordingAborted_ = true;
         else
             PostMessageW(Handle(), kStreamErrorMessage, 0, 0);
     }
@@ -576,20 +576,20 @@ void Tfrm_DADez::gcapError(int ErrCode) {
 
 void Tfrm_DADez::CameraLost() {
     // The capture control tries the dead camera again at once; only the first loss is told.
-    if (CameraGone_) return;
-    CameraGone_ = true;
-    Log("camera lost", AnsiToUtf8(CameraName_));
-    LossEndedRecording_ = RecordingEndedByControl_;
+    if (cameraGone_) return;
+    cameraGone_ = true;
+    Log("camera lost", AnsiToUtf8(cameraName_));
+    lossEndedRecording_ = recordingEndedByControl_;
     tmrCamReturn->SetEnabled(true);
     ShowState(false);
     PostMessageW(Handle(), kCameraLostMessage, 0, 0);
 }
 
 void Tfrm_DADez::EnterCameraGone() {
-    if (CameraGone_) return;
-    CameraGone_ = true;
+    if (cameraGone_) return;
+    cameraGone_ = true;
     Log("camera lost",
-        CameraName_.empty() ? std::string("no camera listed") : AnsiToUtf8(CameraName_));
+        cameraName_.empty() ? std::string("no camera listed") : AnsiToUtf8(cameraName_));
     tmrCamReturn->SetEnabled(true);
     // The camera's return brings the picture back; no retry of a busy camera meanwhile.
     tmrCamUse->SetEnabled(false);
@@ -598,28 +598,28 @@ void Tfrm_DADez::EnterCameraGone() {
 }
 
 bool Tfrm_DADez::CameraMissing() {
-    if (CameraName_.empty()) return false;
+    if (cameraName_.empty()) return false;
     const std::vector<std::string> names = gcap->VideoDeviceNames(true);
-    return std::find(names.begin(), names.end(), CameraName_) == names.end();
+    return std::find(names.begin(), names.end(), cameraName_) == names.end();
 }
 
 void Tfrm_DADez::tmrCamReturnTimer() {
     // A look that falls inside the last look (still opening a camera that will not run) is
     // not held for afterwards: the next tick looks again soon enough. One that falls inside
     // another step (a dialog) waits for it.
-    if (StepRunning_ && RunningStep_ == CameraStep::ReturnCheck) return;
-    RunCameraStep(CameraStep::ReturnCheck);
+    if (stepRunning_ && runningStep_ == TCameraStep::ReturnCheck) return;
+    RunCameraStep(TCameraStep::ReturnCheck);
 }
 
 bool Tfrm_DADez::RestartLostCamera() {
     const std::vector<std::string> names = gcap->VideoDeviceNames(true);
     const auto found =
-        CameraName_.empty() ? names.begin() : std::find(names.begin(), names.end(), CameraName_);
+        cameraName_.empty() ? names.begin() : std::find(names.begin(), names.end(), cameraName_);
     if (found == names.end()) return false;
     VideoDeviceIndex = static_cast<int>(found - names.begin());
     Log("camera back", AnsiToUtf8(*found));
     // Back, but the preview was switched off meanwhile: nothing to open.
-    if (!PreviewWanted_) return true;
+    if (!previewWanted_) return true;
     fw::HourglassCursor wait;
     // A fresh device: the one from before the loss stays dead.
     return OpenCamera();
@@ -633,7 +633,7 @@ bool Tfrm_DADez::OpenCamera() {
     const bool started = gcap->StartPreview();
     const bool listed =
         VideoDeviceIndex >= 0 && static_cast<size_t>(VideoDeviceIndex) < names.size();
-    if (started && listed) CameraName_ = names[static_cast<size_t>(VideoDeviceIndex)];
+    if (started && listed) cameraName_ = names[static_cast<size_t>(VideoDeviceIndex)];
     std::string sizes;
     for (const std::string& size : gcap->VideoSizeNames())
         sizes += (sizes.empty() ? "" : ", ") + size;
@@ -694,7 +694,7 @@ void Tfrm_DADez::tmrEraseTimer() {
     tmrErase->SetEnabled(false);
     // During a recording the running time comes back at once, not with the next report:
     // the plain title would say that nothing is being recorded.
-    if (CaptionShowsRecording_)
+    if (captionShowsRecording_)
         ShowRecordingTime();
     else
         SetCaption(GetText("APP_TITLE"));
@@ -703,10 +703,10 @@ void Tfrm_DADez::tmrEraseTimer() {
 void Tfrm_DADez::DeliverSnapshotName() {
     std::wstring name;
     {
-        std::lock_guard<std::mutex> guard(Snapshots_->lock);
-        if (!Snapshots_->pending) return;
-        Snapshots_->pending = false;
-        name.swap(Snapshots_->name);
+        std::lock_guard<std::mutex> guard(snapshots_->lock);
+        if (!snapshots_->pending) return;
+        snapshots_->pending = false;
+        name.swap(snapshots_->name);
     }
     gcapSnapShot(name);
 }
@@ -727,7 +727,7 @@ LRESULT Tfrm_DADez::HandlePowerMessage(UINT msg, WPARAM wParam, LRESULT result) 
             break;
         case PBT_APMSUSPEND:
         case PBT_APMSTANDBY:
-            RunCameraStep(CameraStep::Suspend);
+            RunCameraStep(TCameraStep::Suspend);
             break;
         default:
             break;
@@ -740,15 +740,15 @@ void Tfrm_DADez::HandleWindowStateMessage(UINT msg, WPARAM wParam) {
         case WM_UPDATEUISTATE:
         case WM_ACTIVATE:
             // The focus rectangle follows the focus cues and the window's activation.
-            if (FocusedButton_) FocusedButton_->Invalidate();
+            if (focusedButton_) focusedButton_->Invalidate();
             return;
         case WM_SIZE:
             // Sizes set while minimised (a suspend or resume stops or starts the picture)
             // reach only the icon: the window is fitted to what it shows when restored.
             if (wParam == SIZE_MINIMIZED) {
-                Minimised_ = true;
-            } else if (wParam == SIZE_RESTORED && Minimised_) {
-                Minimised_ = false;
+                minimised_ = true;
+            } else if (wParam == SIZE_RESTORED && minimised_) {
+                minimised_ = false;
                 FitToPicture();
             }
             return;
@@ -760,11 +760,11 @@ void Tfrm_DADez::HandleWindowStateMessage(UINT msg, WPARAM wParam) {
             // camera step would resize the window under the pointer or change what the menu
             // offers. Held like under a box.
             bool& inLoop =
-                (msg == WM_ENTERSIZEMOVE || msg == WM_EXITSIZEMOVE) ? InMoveLoop_ : InMenuLoop_;
+                (msg == WM_ENTERSIZEMOVE || msg == WM_EXITSIZEMOVE) ? inMoveLoop_ : inMenuLoop_;
             const bool entering = msg == WM_ENTERSIZEMOVE || msg == WM_ENTERMENULOOP;
             if (inLoop != entering) {
                 inLoop = entering;
-                ModalDepth_ += entering ? 1 : -1;
+                modalDepth_ += entering ? 1 : -1;
                 if (!entering) tmrSteps->SetEnabled(true);
             }
             return;
@@ -790,7 +790,7 @@ LRESULT Tfrm_DADez::HandleSessionMessage(UINT msg, WPARAM wParam) {
         return 0;
     }
     // WM_DEVICECHANGE, posted on: the system may be sending it to every window and waiting.
-    if (wParam == DBT_DEVNODES_CHANGED && CameraGone_)
+    if (wParam == DBT_DEVNODES_CHANGED && cameraGone_)
         PostMessageW(Handle(), kCameraCheckMessage, 0, 0);
     return TRUE;
 }
@@ -807,7 +807,7 @@ LRESULT Tfrm_DADez::HandleProgramMessage(UINT msg, WPARAM wParam, LPARAM lParam,
     if (msg == kRecordingEndedMessage) {
         // Posted from the control's handling of the graph's events, which goes on to restart
         // the preview: the window follows once the control is done.
-        RunCameraStep(CameraStep::RecordingEnded);
+        RunCameraStep(TCameraStep::RecordingEnded);
         return 0;
     }
     if (msg == kAccessibleActionMessage) {
@@ -815,7 +815,7 @@ LRESULT Tfrm_DADez::HandleProgramMessage(UINT msg, WPARAM wParam, LPARAM lParam,
         return 0;
     }
     if (msg == kStreamErrorMessage) {
-        RunCameraStep(CameraStep::StreamError);
+        RunCameraStep(TCameraStep::StreamError);
         return 0;
     }
     if (msg == kSnapshotFailedMessage) {
@@ -823,11 +823,11 @@ LRESULT Tfrm_DADez::HandleProgramMessage(UINT msg, WPARAM wParam, LPARAM lParam,
         return 0;
     }
     if (msg == kCameraLostMessage) {
-        RunCameraStep(CameraStep::Lost);
+        RunCameraStep(TCameraStep::Lost);
         return 0;
     }
     if (msg == kCameraCheckMessage) {
-        if (CameraGone_) RunCameraStep(CameraStep::ReturnCheck);
+        if (cameraGone_) RunCameraStep(TCameraStep::ReturnCheck);
         return 0;
     }
     if (msg == kSnapshotSavedMessage) {

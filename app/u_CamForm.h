@@ -101,7 +101,7 @@ public:
     void gcapError(int ErrCode);
     void CameraLost();
     void tmrCamReturnTimer();
-    bool CameraGone() const { return CameraGone_; }
+    bool CameraGone() const { return cameraGone_; }
     // No camera step is running or waiting, no box or dialog of the window is open and the
     // capture control is not in the middle of an operation.
     bool StepsIdle() const;
@@ -139,7 +139,7 @@ public:
     // focused one). True: key used. Shift+F10 and the menu key open the picture's menu
     // (ShowPictureMenu, from the window's WM_CONTEXTMENU).
     bool BarKey(WORD key, fw::ShiftState shift);
-    TTntGButton* FocusedBarButton() const { return FocusedButton_; }
+    TTntGButton* FocusedBarButton() const { return focusedButton_; }
     void ShowPictureMenu();
 
     // Accessibility tools see the bar's buttons in this order (child ids from 1) and then
@@ -174,7 +174,7 @@ private:
     // A focused button that was hidden hands the focus to the one in its place (record and
     // stop swap), else to the next usable one.
     void KeepBarFocus();
-    TTntGButton* FocusedButton_ = nullptr;
+    TTntGButton* focusedButton_ = nullptr;
     LRESULT AnswerGetObject(WPARAM wParam, LPARAM lParam);
     void ReleaseAccessible();
     void AccessibleAction(WPARAM press, LPARAM id);
@@ -182,14 +182,14 @@ private:
     // the last call, and of the bar's focus.
     void AnnounceBarStates();
     void AnnounceFocus();
-    TWindowAccessible* Accessible_ = nullptr;
-    std::array<uint8_t, 9> AnnouncedStates_{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    TWindowAccessible* accessible_ = nullptr;
+    std::array<uint8_t, 9> announcedStates_{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
     // What opens, closes or switches the camera, or starts or ends a recording. Each runs
     // through RunCameraStep, one at a time: what asks for one while another is under way
     // (the control services the message queue while it waits) or while a box or dialog is
     // open waits and runs afterwards.
-    enum class CameraStep {
+    enum class TCameraStep {
         Start,
         PreviewSwitch,
         Retry,
@@ -206,23 +206,23 @@ private:
         LowSpace,
         Suspend,
     };
-    void RunCameraStep(CameraStep step);
-    void CarryOut(CameraStep step);
+    void RunCameraStep(TCameraStep step);
+    void CarryOut(TCameraStep step);
     // The steps that follow the camera rather than the user: a retry of a busy camera, its
     // loss and return, a stream error.
-    void CarryOutCameraEvent(CameraStep step);
+    void CarryOutCameraEvent(TCameraStep step);
     // The cameras and microphones found, into the log at the start.
     void LogDevices();
-    bool CanRunNow(CameraStep step) const;
+    bool CanRunNow(TCameraStep step) const;
     // Runs the steps that waited, one per tick of tmrSteps, when nothing holds them.
     void RunHeldSteps();
-    std::vector<CameraStep> HeldSteps_;
-    bool StepRunning_ = false;
-    CameraStep RunningStep_ = CameraStep::Start;
+    std::vector<TCameraStep> heldSteps_;
+    bool stepRunning_ = false;
+    TCameraStep runningStep_ = TCameraStep::Start;
     // Boxes and dialogs of this window that are open, and the system's move and menu loops.
-    int ModalDepth_ = 0;
-    bool InMoveLoop_ = false;
-    bool InMenuLoop_ = false;
+    int modalDepth_ = 0;
+    bool inMoveLoop_ = false;
+    bool inMenuLoop_ = false;
     fw::Timer* tmrSteps;
     void RunDialog(const std::function<void()>& dialog);
 
@@ -230,18 +230,18 @@ private:
     // meanwhile is shown after it, once, unless it is the one on the screen.
     void Tell(const std::wstring& text);
     void TellWaiting();
-    std::vector<std::wstring> WaitingTexts_;
-    std::wstring ShownText_;
-    bool Telling_ = false;
+    std::vector<std::wstring> waitingTexts_;
+    std::wstring shownText_;
+    bool telling_ = false;
 
     // The window's buttons, glyph, caption and picture area for the state of the camera
     // and the control; run after every step and every event of the control.
     void ShowState(bool sizes = true);
-    bool CaptionShowsRecording_ = false;
+    bool captionShowsRecording_ = false;
     // The user's wish for the live picture (the preview button's last choice), which the
     // camera's return, a retry and the button's glyph follow.
-    bool PreviewWanted_ = true;
-    bool PreviewGlyphIsStop_ = true;
+    bool previewWanted_ = true;
+    bool previewGlyphIsStop_ = true;
 
     void SwitchPreview();
     // Opens the camera for the preview, or tells why not; FirstStart: no camera at all ends
@@ -251,29 +251,29 @@ private:
     // The camera last opened is no longer in a fresh device list.
     bool CameraMissing();
     // The first start has run: from then on a missing camera no longer ends the program.
-    bool StartedOnce_ = false;
+    bool startedOnce_ = false;
     // Set once ReleaseAll has let the camera go (the close, the end of the session): a
     // step still under way below it opens nothing again and tells nothing.
-    bool Released_ = false;
+    bool released_ = false;
     // A close asked for while a step was under way.
-    bool CloseWanted_ = false;
+    bool closeWanted_ = false;
     // The bar, timer and picture of a window that records nothing; restartPreview brings
     // the live picture back at the window's frame size.
     void ShowNotRecording(bool restartPreview);
     // Set while the window itself stops the recording.
-    bool EndingRecording_ = false;
+    bool endingRecording_ = false;
     // The control stopped a recording on its own (its time limit, a graph error, a lost
     // camera); a graph error is told once the window has followed.
-    bool RecordingEndedByControl_ = false;
-    bool RecordingAborted_ = false;
-    bool Minimised_ = false;
+    bool recordingEndedByControl_ = false;
+    bool recordingAborted_ = false;
+    bool minimised_ = false;
     // The window's size and bar for the picture it shows (none while the camera is off).
     void FitToPicture();
-    bool CameraGone_ = false;
+    bool cameraGone_ = false;
     // The loss ended a recording: its one box says so.
-    bool LossEndedRecording_ = false;
+    bool lossEndedRecording_ = false;
     // The camera last opened, looked for by name when it has gone.
-    std::string CameraName_;
+    std::string cameraName_;
     // Posted when the control has ended a recording by itself.
     static constexpr UINT kRecordingEndedMessage = WM_APP + 20;
     bool RestartLostCamera();
@@ -282,8 +282,8 @@ private:
     // Names of saved pictures on their way from the streaming thread to the window
     // thread. Shared with the capture control's handler, so that a late report after the
     // window has gone still finds it.
-    struct SnapshotMailbox;
-    std::shared_ptr<SnapshotMailbox> Snapshots_;
+    struct TSnapshotMailbox;
+    std::shared_ptr<TSnapshotMailbox> snapshots_;
     void DeliverSnapshotName();
     void ConnectCommands();
 };

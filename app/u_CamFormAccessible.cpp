@@ -286,15 +286,15 @@ std::array<TTntGButton*, 9> Tfrm_DADez::BarButtonsInOrder() const {
 
 LRESULT Tfrm_DADez::AnswerGetObject(WPARAM wParam, LPARAM lParam) {
     if (static_cast<LONG>(static_cast<DWORD>(lParam)) != OBJID_CLIENT) return 0;
-    if (!Accessible_) Accessible_ = new TWindowAccessible(this);
-    return LresultFromObject(__uuidof(IAccessible), wParam, Accessible_);
+    if (!accessible_) accessible_ = new TWindowAccessible(this);
+    return LresultFromObject(__uuidof(IAccessible), wParam, accessible_);
 }
 
 void Tfrm_DADez::ReleaseAccessible() {
-    if (!Accessible_) return;
-    Accessible_->Disconnect();
-    Accessible_->Release();
-    Accessible_ = nullptr;
+    if (!accessible_) return;
+    accessible_->Disconnect();
+    accessible_->Release();
+    accessible_ = nullptr;
 }
 
 void Tfrm_DADez::AccessibleAction(WPARAM press, LPARAM id) {
@@ -311,9 +311,9 @@ void Tfrm_DADez::AnnounceBarStates() {
     const auto all = BarButtonsInOrder();
     for (size_t i = 0; i < all.size(); ++i) {
         const uint8_t state = (all[i]->Visible() ? 1 : 0) | (all[i]->Enabled() ? 2 : 0);
-        if (state == AnnouncedStates_[i]) continue;
-        const bool first = AnnouncedStates_[i] == 0xFF;
-        AnnouncedStates_[i] = state;
+        if (state == announcedStates_[i]) continue;
+        const bool first = announcedStates_[i] == 0xFF;
+        announcedStates_[i] = state;
         if (!first && HandleAllocated())
             NotifyWinEvent(EVENT_OBJECT_STATECHANGE, Handle(), OBJID_CLIENT,
                            static_cast<LONG>(i) + 1);
@@ -328,5 +328,5 @@ int Tfrm_DADez::BarButtonId(const TTntGButton* button) const {
 
 void Tfrm_DADez::AnnounceFocus() {
     if (HandleAllocated())
-        NotifyWinEvent(EVENT_OBJECT_FOCUS, Handle(), OBJID_CLIENT, BarButtonId(FocusedButton_));
+        NotifyWinEvent(EVENT_OBJECT_FOCUS, Handle(), OBJID_CLIENT, BarButtonId(focusedButton_));
 }

@@ -54,9 +54,9 @@ void Tfrm_DADez::ConnectCommands() {
     miSaveFolder->OnClick = [this] { miSaveFolderClick(); };
 }
 
-void Tfrm_DADez::gbForwardClick() { RunCameraStep(CameraStep::Forward); }
+void Tfrm_DADez::gbForwardClick() { RunCameraStep(TCameraStep::Forward); }
 
-void Tfrm_DADez::gbBackwardClick() { RunCameraStep(CameraStep::Backward); }
+void Tfrm_DADez::gbBackwardClick() { RunCameraStep(TCameraStep::Backward); }
 
 void Tfrm_DADez::SelectForwardCamera() {
     if (TVMFilter* sensor = gcap->SensorFilter()) sensor->SelectSensor(1);
@@ -70,7 +70,7 @@ void Tfrm_DADez::gbOpenFolderClick() {
     // The camera is let go first, as the preview button does: the window shrinks to its
     // bar and the preview button offers to start the preview again.
     if (TwoSensorModel && IsPreviewing() && !IsRecording())
-        RunCameraStep(CameraStep::PreviewSwitch);
+        RunCameraStep(TCameraStep::PreviewSwitch);
     OpenFolder(ImagePath);
     if (MoviePath != ImagePath) OpenFolder(MoviePath);
 }
@@ -85,13 +85,13 @@ void Tfrm_DADez::pmCamPopup() {
 }
 
 // The source dialog may rebuild the graph: it is a camera step of its own.
-void Tfrm_DADez::miVideoSourceClick() { RunCameraStep(CameraStep::SourcePage); }
+void Tfrm_DADez::miVideoSourceClick() { RunCameraStep(TCameraStep::SourcePage); }
 
 void Tfrm_DADez::ShowVideoSource() { gcap->ShowVideoSourcePage(); }
 
 // The dialog runs inside its step: the camera's return check and the busy camera's retry
 // wait until it is closed, so that nothing it shows or changes is out of date.
-void Tfrm_DADez::miVideoFormatClick() { RunCameraStep(CameraStep::FormatChange); }
+void Tfrm_DADez::miVideoFormatClick() { RunCameraStep(TCameraStep::FormatChange); }
 
 void Tfrm_DADez::SelectVideoFormat() {
     std::vector<std::string> video = gcap->VideoDeviceNames(true);
@@ -116,15 +116,15 @@ void Tfrm_DADez::SelectVideoFormat() {
     if (videoIndex >= 0) {
         VideoDeviceIndex = videoIndex;
         // Another camera chosen while the last one is gone: that one is opened now.
-        if (CameraGone_ && static_cast<size_t>(videoIndex) < names.size() &&
-            names[static_cast<size_t>(videoIndex)] != CameraName_) {
-            CameraGone_ = false;
+        if (cameraGone_ && static_cast<size_t>(videoIndex) < names.size() &&
+            names[static_cast<size_t>(videoIndex)] != cameraName_) {
+            cameraGone_ = false;
             tmrCamReturn->SetEnabled(false);
         }
     }
-    PreviewWanted_ = true;
+    previewWanted_ = true;
     // A camera still gone opens at the new size when it is back.
-    if (CameraGone_) return;
+    if (cameraGone_) return;
     EndPreview(false);
     BeginPreview();
 }

@@ -16,17 +16,17 @@ std::vector<TTntGButton*> Tfrm_DADez::UsableBarButtons() const {
 }
 
 void Tfrm_DADez::FocusButton(TTntGButton* button) {
-    if (FocusedButton_ == button) return;
-    if (FocusedButton_) FocusedButton_->SetFocused(false);
-    FocusedButton_ = button;
+    if (focusedButton_ == button) return;
+    if (focusedButton_) focusedButton_->SetFocused(false);
+    focusedButton_ = button;
     if (button) button->SetFocused(true);
     AnnounceFocus();
 }
 
 void Tfrm_DADez::KeepBarFocus() {
     AnnounceBarStates();
-    if (!FocusedButton_ || FocusedButton_->Visible()) return;
-    TTntGButton* hidden = FocusedButton_;
+    if (!focusedButton_ || focusedButton_->Visible()) return;
+    TTntGButton* hidden = focusedButton_;
     for (TTntGButton* b : {gbRecord, gbRecordOff}) {
         if (b != hidden && b->Visible() && b->Left() == hidden->Left()) {
             FocusButton(b);
@@ -50,12 +50,12 @@ bool Tfrm_DADez::BarKey(WORD key, fw::ShiftState shift) {
     if (shift & (fw::ssCtrl | fw::ssAlt)) return false;
     const bool withShift = (shift & fw::ssShift) != 0;
     const std::vector<TTntGButton*> usable = UsableBarButtons();
-    const auto focused = std::find(usable.begin(), usable.end(), FocusedButton_);
+    const auto focused = std::find(usable.begin(), usable.end(), focusedButton_);
     switch (key) {
         case VK_TAB:
             // The keyboard is in use: from now on the window shows where its focus is.
             SendMessageW(Handle(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
-            if (FocusedButton_)
+            if (focusedButton_)
                 FocusButton(nullptr);
             else if (!usable.empty())
                 FocusButton(withShift ? usable.back() : usable.front());
@@ -66,7 +66,7 @@ bool Tfrm_DADez::BarKey(WORD key, fw::ShiftState shift) {
         case VK_DOWN:
         case VK_HOME:
         case VK_END: {
-            if (!FocusedButton_ || usable.empty()) return false;
+            if (!focusedButton_ || usable.empty()) return false;
             SendMessageW(Handle(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
             const int count = static_cast<int>(usable.size());
             int at = focused == usable.end() ? -1 : static_cast<int>(focused - usable.begin());
@@ -83,10 +83,10 @@ bool Tfrm_DADez::BarKey(WORD key, fw::ShiftState shift) {
         }
         case VK_SPACE:
         case VK_RETURN:
-            if (!FocusedButton_) return false;
+            if (!focusedButton_) return false;
             // A button that does not take clicks right now (the stop button while the
             // recording starts) keeps the focus and ignores the key.
-            if (focused != usable.end()) FocusedButton_->Click();
+            if (focused != usable.end()) focusedButton_->Click();
             return true;
         default:
             return false;

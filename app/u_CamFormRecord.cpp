@@ -31,7 +31,7 @@ int64_t RecordingFolderFreeBytes(const std::wstring& Folder) {
 
 void Tfrm_DADez::gbRecordClick() {
     gbSnap->SetEnabled(false);
-    RunCameraStep(CameraStep::Record);
+    RunCameraStep(TCameraStep::Record);
 }
 
 void Tfrm_DADez::BeginRecording() {
@@ -50,7 +50,7 @@ void Tfrm_DADez::BeginRecording() {
     gcap->SelectCompressors(VideoCompressorIndex, AudioCompressorIndex);
     if (!gcap->StartCapture()) {
         // Ended by the end of the session while it waited for the camera: nothing to show.
-        if (Released_) return;
+        if (released_) return;
         // Nothing is recorded (no Windows Media writer, a camera that will not run): the
         // window must not claim otherwise.
         ShowNotRecording(true);
@@ -74,18 +74,18 @@ void Tfrm_DADez::gcapCaptureProgress(uint32_t Sec) {
 
 void Tfrm_DADez::ShowRecordingTime() {
     CaptionStatus = GetText("T_RECORDING") + L" " + AnsiToWide(SecondsToTimeText(RecordSeconds));
-    CaptionShowsRecording_ = true;
+    captionShowsRecording_ = true;
     SetCaption(ComposeCaption(Handle(), GetText("APP_TITLE"), CaptionStatus));
 }
 
-void Tfrm_DADez::gbRecordOffClick() { RunCameraStep(CameraStep::StopRecording); }
+void Tfrm_DADez::gbRecordOffClick() { RunCameraStep(TCameraStep::StopRecording); }
 
 void Tfrm_DADez::EndRecording(bool restartPreview) {
     fw::HourglassCursor wait;
     tmrChkSpace->SetEnabled(false);
-    EndingRecording_ = true;
+    endingRecording_ = true;
     gcap->StopCapture();
-    EndingRecording_ = false;
+    endingRecording_ = false;
     if (restartPreview) {
         gcap->SelectDevices(VideoDeviceIndex, AudioDeviceIndex);
         gcap->SetVideoFormat(VideoWidth, VideoHeight, gcap->Requested().VideoFrameRate,
@@ -102,27 +102,27 @@ void Tfrm_DADez::gcapStopCapture() {
             ? (uint64_t{file.nFileSizeHigh} << 32) | file.nFileSizeLow
             : 0;
     Log("recording", "ended: " + ToUtf8(name) + ", " + std::to_string(bytes) + " bytes");
-    CaptionShowsRecording_ = false;
+    captionShowsRecording_ = false;
     CaptionStatus.clear();
     SetCaption(GetText("APP_TITLE"));
     ShowState(false);
     // Ended by the control itself (the camera lost, an aborted graph, its time limit): the
     // window follows once the control's own handling is over.
-    if (!EndingRecording_ && !RecordingEndedByControl_) {
-        RecordingEndedByControl_ = true;
+    if (!endingRecording_ && !recordingEndedByControl_) {
+        recordingEndedByControl_ = true;
         PostMessageW(Handle(), kRecordingEndedMessage, 0, 0);
     }
 }
 
 void Tfrm_DADez::RecordingEnded() {
-    if (!RecordingEndedByControl_) return;
-    RecordingEndedByControl_ = false;
-    const bool aborted = std::exchange(RecordingAborted_, false);
+    if (!recordingEndedByControl_) return;
+    recordingEndedByControl_ = false;
+    const bool aborted = std::exchange(recordingAborted_, false);
     if (IsRecording()) return;
     // A lost camera is not asked for again here: it cannot run until it is back, and the
     // loss's one box says that the recording ended with it.
-    ShowNotRecording(!CameraGone_);
-    if (aborted && !CameraGone_) Tell(GetTextOr("T_RECORD_ABORT", ERROR_GEN_FAILURE));
+    ShowNotRecording(!cameraGone_);
+    if (aborted && !cameraGone_) Tell(GetTextOr("T_RECORD_ABORT", ERROR_GEN_FAILURE));
 }
 
 void Tfrm_DADez::ShowNotRecording(bool restartPreview) {
@@ -141,7 +141,7 @@ void Tfrm_DADez::ShowNotRecording(bool restartPreview) {
 
 void Tfrm_DADez::tmrChkSpaceTimer() {
     tmrChkSpace->SetEnabled(false);
-    RunCameraStep(CameraStep::LowSpace);
+    RunCameraStep(TCameraStep::LowSpace);
 }
 
 void Tfrm_DADez::CheckRecordingSpace() {

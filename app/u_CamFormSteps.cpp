@@ -12,84 +12,84 @@
 #include <algorithm>
 
 bool Tfrm_DADez::StepsIdle() const {
-    return HeldSteps_.empty() && !StepRunning_ && ModalDepth_ == 0 && WaitingTexts_.empty() &&
+    return heldSteps_.empty() && !stepRunning_ && modalDepth_ == 0 && waitingTexts_.empty() &&
            !gcap->Busy();
 }
 
-bool Tfrm_DADez::CanRunNow(CameraStep step) const {
-    if (StepRunning_ || gcap->Busy()) return false;
+bool Tfrm_DADez::CanRunNow(TCameraStep step) const {
+    if (stepRunning_ || gcap->Busy()) return false;
     // A recording's own watch and a suspend do not wait for a box: a disk that fills up
     // still stops the recording, and the file is finished before the computer sleeps.
-    if (ModalDepth_ > 0) return step == CameraStep::LowSpace || step == CameraStep::Suspend;
+    if (modalDepth_ > 0) return step == TCameraStep::LowSpace || step == TCameraStep::Suspend;
     return true;
 }
 
-void Tfrm_DADez::RunCameraStep(CameraStep step) {
-    if (Released_) return;
+void Tfrm_DADez::RunCameraStep(TCameraStep step) {
+    if (released_) return;
     if (!CanRunNow(step)) {
         // Asked for twice meanwhile, it still runs once (a double click on a busy button).
-        if (std::find(HeldSteps_.begin(), HeldSteps_.end(), step) == HeldSteps_.end())
-            HeldSteps_.push_back(step);
+        if (std::find(heldSteps_.begin(), heldSteps_.end(), step) == heldSteps_.end())
+            heldSteps_.push_back(step);
         tmrSteps->SetEnabled(true);
         return;
     }
-    StepRunning_ = true;
-    RunningStep_ = step;
+    stepRunning_ = true;
+    runningStep_ = step;
     CarryOut(step);
-    StepRunning_ = false;
-    if (Released_) return;
+    stepRunning_ = false;
+    if (released_) return;
     ShowState();
     TellWaiting();
-    if (!HeldSteps_.empty() || CloseWanted_) tmrSteps->SetEnabled(true);
+    if (!heldSteps_.empty() || closeWanted_) tmrSteps->SetEnabled(true);
 }
 
 void Tfrm_DADez::RunHeldSteps() {
     tmrSteps->SetEnabled(false);
-    const auto runnable = std::find_if(HeldSteps_.begin(), HeldSteps_.end(),
-                                       [this](CameraStep s) { return CanRunNow(s); });
-    if (runnable != HeldSteps_.end()) {
-        const CameraStep step = *runnable;
-        HeldSteps_.erase(runnable);
+    const auto runnable = std::find_if(heldSteps_.begin(), heldSteps_.end(),
+                                       [this](TCameraStep s) { return CanRunNow(s); });
+    if (runnable != heldSteps_.end()) {
+        const TCameraStep step = *runnable;
+        heldSteps_.erase(runnable);
         RunCameraStep(step);
-    } else if (CloseWanted_ && HeldSteps_.empty() && !StepRunning_ && !gcap->Busy() &&
-               ModalDepth_ == 0) {
-        CloseWanted_ = false;
+    } else if (closeWanted_ && heldSteps_.empty() && !stepRunning_ && !gcap->Busy() &&
+               modalDepth_ == 0) {
+        closeWanted_ = false;
         PostMessageW(Handle(), WM_CLOSE, 0, 0);
     }
-    if (!HeldSteps_.empty() || CloseWanted_) tmrSteps->SetEnabled(true);
+    if (!heldSteps_.empty() || closeWanted_) tmrSteps->SetEnabled(true);
 }
 
-void Tfrm_DADez::CarryOutCameraEvent(CameraStep step) {
+void Tfrm_DADez::CarryOutCameraEvent(TCameraStep step) {
     switch (step) {
-        case CameraStep::Retry:
+        case TCameraStep::Retry:
             CameraRetryCount += 1;
             if (CameraRetryCount > 3) CameraRetryCount = 0;
             // A gone camera comes back by its own check; a recording is not the busy
             // camera's (and no click of the user's): the series ends without a box.
-            if (CameraGone_ || IsRecording()) {
+            if (cameraGone_ || IsRecording()) {
                 CameraRetryCount = 0;
                 break;
             }
             if (!IsPreviewing()) SwitchPreview();
             break;
-        case CameraStep::ReturnCheck:
-            if (CameraGone_ && !IsCameraActive() && !RestartLostCamera()) break;
-            CameraGone_ = false;
+        case TCameraStep::ReturnCheck:
+            if (cameraGone_ && !IsCameraActive() && !RestartLostCamera()) break;
+            cameraGone_ = false;
             tmrCamReturn->SetEnabled(false);
             break;
-        case CameraStep::Lost:
+        case TCameraStep::Lost:
             // The dead device goes, and with it the renderer's last frame: the picture area
             // shows no picture that is not coming.
-            if (!CameraGone_) break;
+            if (!cameraGone_) break;
             if (!IsCameraActive()) gcap->SelectDevices(-1, -1);
-            Tell(GetTextOr(LossEndedRecording_ ? "T_RECORD_LOST" : "T_CAMERA_LOST",
+            Tell(GetTextOr(lossEndedRecording_ ? "T_RECORD_LOST" : "T_CAMERA_LOST",
                            ERROR_DEVICE_NOT_CONNECTED));
-            LossEndedRecording_ = false;
+            lossEndedRecording_ = false;
             break;
-        case CameraStep::StreamError:
+        case TCameraStep::StreamError:
             // The control starts the preview again after a stream error; when that failed
             // too, the window tries once more and says so if the camera will not run.
-            if (IsCameraActive() || CameraGone_ || !PreviewWanted_) break;
+            if (IsCameraActive() || cameraGone_ || !previewWanted_) break;
             CameraRetryCount = 0;
             BeginPreview();
             break;
@@ -98,51 +98,51 @@ void Tfrm_DADez::CarryOutCameraEvent(CameraStep step) {
     }
 }
 
-void Tfrm_DADez::CarryOut(CameraStep step) {
+void Tfrm_DADez::CarryOut(TCameraStep step) {
     switch (step) {
-        case CameraStep::Start:
+        case TCameraStep::Start:
             LogDevices();
             BeginPreview();
-            StartedOnce_ = true;
+            startedOnce_ = true;
             break;
-        case CameraStep::PreviewSwitch:
+        case TCameraStep::PreviewSwitch:
             SwitchPreview();
             break;
-        case CameraStep::Retry:
-        case CameraStep::ReturnCheck:
-        case CameraStep::Lost:
-        case CameraStep::StreamError:
+        case TCameraStep::Retry:
+        case TCameraStep::ReturnCheck:
+        case TCameraStep::Lost:
+        case TCameraStep::StreamError:
             CarryOutCameraEvent(step);
             break;
-        case CameraStep::FormatChange:
+        case TCameraStep::FormatChange:
             SelectVideoFormat();
             break;
-        case CameraStep::SourcePage:
+        case TCameraStep::SourcePage:
             ShowVideoSource();
             break;
-        case CameraStep::Forward:
-        case CameraStep::Backward:
+        case TCameraStep::Forward:
+        case TCameraStep::Backward:
             if (IsRecording())
                 Tell(GetTextOr("T_SWITCH_ERR", ERROR_BUSY));
-            else if (step == CameraStep::Forward)
+            else if (step == TCameraStep::Forward)
                 SelectForwardCamera();
             else
                 SelectBackwardCamera();
             break;
-        case CameraStep::Record:
+        case TCameraStep::Record:
             // Held behind a step that stopped the picture: nothing to record any more.
-            if (!IsRecording() && IsPreviewing() && !CameraGone_) BeginRecording();
+            if (!IsRecording() && IsPreviewing() && !cameraGone_) BeginRecording();
             break;
-        case CameraStep::StopRecording:
+        case TCameraStep::StopRecording:
             if (IsRecording()) EndRecording(true);
             break;
-        case CameraStep::RecordingEnded:
+        case TCameraStep::RecordingEnded:
             RecordingEnded();
             break;
-        case CameraStep::LowSpace:
+        case TCameraStep::LowSpace:
             CheckRecordingSpace();
             break;
-        case CameraStep::Suspend:
+        case TCameraStep::Suspend:
             if (IsRecording()) EndRecording(false);
             if (IsPreviewing()) SwitchPreview();
             break;
@@ -150,32 +150,32 @@ void Tfrm_DADez::CarryOut(CameraStep step) {
 }
 
 void Tfrm_DADez::RunDialog(const std::function<void()>& dialog) {
-    ++ModalDepth_;
+    ++modalDepth_;
     dialog();
-    --ModalDepth_;
-    if (!HeldSteps_.empty() || CloseWanted_) tmrSteps->SetEnabled(true);
+    --modalDepth_;
+    if (!heldSteps_.empty() || closeWanted_) tmrSteps->SetEnabled(true);
 }
 
 void Tfrm_DADez::Tell(const std::wstring& text) {
-    if (text == ShownText_ ||
-        std::find(WaitingTexts_.begin(), WaitingTexts_.end(), text) != WaitingTexts_.end())
+    if (text == shownText_ ||
+        std::find(waitingTexts_.begin(), waitingTexts_.end(), text) != waitingTexts_.end())
         return;
-    WaitingTexts_.push_back(text);
+    waitingTexts_.push_back(text);
     // What the user was told, in the user's words, beside the reasons logged before it.
     Log("told", ToUtf8(text));
     TellWaiting();
 }
 
 void Tfrm_DADez::TellWaiting() {
-    if (Telling_ || StepRunning_) return;
-    Telling_ = true;
-    while (!WaitingTexts_.empty()) {
-        ShownText_ = WaitingTexts_.front();
-        WaitingTexts_.erase(WaitingTexts_.begin());
-        RunDialog([this] { ShowErrorBox(ShownText_, GetText("T_CONFIRM")); });
-        ShownText_.clear();
+    if (telling_ || stepRunning_) return;
+    telling_ = true;
+    while (!waitingTexts_.empty()) {
+        shownText_ = waitingTexts_.front();
+        waitingTexts_.erase(waitingTexts_.begin());
+        RunDialog([this] { ShowErrorBox(shownText_, GetText("T_CONFIRM")); });
+        shownText_.clear();
     }
-    Telling_ = false;
+    telling_ = false;
 }
 
 void Tfrm_DADez::LogDevices() {

@@ -26,20 +26,20 @@ void TGraphChain::Release() {
     *this = TGraphChain{};
 }
 
-std::optional<TReentrancyGuard::DeferredChoice> TReentrancyGuard::TakeDeferred() {
+std::optional<TReentrancyGuard::TDeferredChoice> TReentrancyGuard::TakeDeferred() {
     if (deferred_.empty()) return std::nullopt;
-    DeferredChoice choice = std::move(deferred_.front());
+    TDeferredChoice choice = std::move(deferred_.front());
     deferred_.erase(deferred_.begin());
     return choice;
 }
 
-TReentrancyGuard::Operation::Operation(TReentrancyGuard& Guard, bool Pumps)
+TReentrancyGuard::TOperation::TOperation(TReentrancyGuard& Guard, bool Pumps)
     : guard_(Guard), alive_(Guard.alive_), pumps_(Pumps) {
     if (pumps_) ++guard_.pumping_;
     ++guard_.operations_;
 }
 
-TReentrancyGuard::Operation::~Operation() {
+TReentrancyGuard::TOperation::~TOperation() {
     if (alive_.expired()) return;
     if (pumps_) --guard_.pumping_;
     if (--guard_.operations_ == 0 && guard_.onIdle_) guard_.onIdle_();

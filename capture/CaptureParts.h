@@ -69,7 +69,7 @@ enum class TGraphState { None, PreviewBuilt, Previewing, CaptureBuilt, Capturing
 // running operation is over.
 class TReentrancyGuard {
 public:
-    struct DeferredChoice {
+    struct TDeferredChoice {
         bool Compressors = false;
         Microsoft::WRL::ComPtr<IMoniker> Video, Audio;
     };
@@ -85,12 +85,12 @@ public:
     bool Busy() const { return operations_ > 0; }
 
     // Keeps a device choice for the end of the running wait: true when one runs.
-    bool DeferWhilePumping(DeferredChoice Choice) {
+    bool DeferWhilePumping(TDeferredChoice Choice) {
         if (!Pumping()) return false;
         deferred_.push_back(std::move(Choice));
         return true;
     }
-    std::optional<DeferredChoice> TakeDeferred();
+    std::optional<TDeferredChoice> TakeDeferred();
     void DeferGraphEvents() { graphEvents_ = true; }
     bool TakeGraphEvents() { return std::exchange(graphEvents_, false); }
     void Clear() {
@@ -99,12 +99,12 @@ public:
     }
 
     // An operation in progress: what was deferred meanwhile runs when the outermost ends.
-    class Operation {
+    class TOperation {
     public:
-        explicit Operation(TReentrancyGuard& Guard, bool Pumps = false);
-        ~Operation();
-        Operation(const Operation&) = delete;
-        Operation& operator=(const Operation&) = delete;
+        explicit TOperation(TReentrancyGuard& Guard, bool Pumps = false);
+        ~TOperation();
+        TOperation(const TOperation&) = delete;
+        TOperation& operator=(const TOperation&) = delete;
 
     private:
         TReentrancyGuard& guard_;
@@ -112,15 +112,15 @@ public:
         bool pumps_;
     };
     // A stretch during which the control services the message queue.
-    class PumpScope : public Operation {
+    class TPumpScope : public TOperation {
     public:
-        explicit PumpScope(TReentrancyGuard& Guard) : Operation(Guard, true) {}
+        explicit TPumpScope(TReentrancyGuard& Guard) : TOperation(Guard, true) {}
     };
 
 private:
     int pumping_ = 0;
     int operations_ = 0;
-    std::vector<DeferredChoice> deferred_;
+    std::vector<TDeferredChoice> deferred_;
     bool graphEvents_ = false;
     std::function<void()> onIdle_;
     // Expires with the guard (and so with the control): a scope that outlives the control

@@ -2,9 +2,9 @@
 
 void TDeviceOptions::Add(int Kind, const std::string& Name) {
     if (static_cast<size_t>(count_) < items_.size())
-        items_[static_cast<size_t>(count_)] = Entry{Name, Kind};
+        items_[static_cast<size_t>(count_)] = TEntry{Name, Kind};
     else
-        items_.push_back(Entry{Name, Kind});
+        items_.push_back(TEntry{Name, Kind});
     ++count_;
 }
 

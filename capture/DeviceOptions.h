@@ -27,7 +27,7 @@ enum : int {
 
 class TDeviceOptions {
 public:
-    struct Entry {
+    struct TEntry {
         std::string Name;
         int Kind = 0;
     };
@@ -48,6 +48,6 @@ public:
 
 private:
     TShowOption show_;
-    std::vector<Entry> items_;  // entries past count_ are kept for reuse
+    std::vector<TEntry> items_;  // entries past count_ are kept for reuse
     int count_ = 0;
 };

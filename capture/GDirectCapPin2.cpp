@@ -24,30 +24,30 @@ int g_liveControls = 0;
 }  // namespace
 
 void TGDirectCapPin2::RunDeferred() {
-    if (Guard_.Busy() || Destroying()) return;
+    if (guard_.Busy() || Destroying()) return;
     auto alive = AliveToken();
-    while (auto choice = Guard_.TakeDeferred()) {
+    while (auto choice = guard_.TakeDeferred()) {
         if (choice->Compressors)
             ChooseCompressors(choice->Video.Get(), choice->Audio.Get());
         else
             ChooseDevices(choice->Video.Get(), choice->Audio.Get());
         if (alive.expired()) return;
     }
-    if (Guard_.TakeGraphEvents() && HandleAllocated())
+    if (guard_.TakeGraphEvents() && HandleAllocated())
         ::PostMessageW(Handle(), WM_GRAPHNOTIFY, 0, 0);
 }
 
 TGDirectCapPin2::TGDirectCapPin2(fw::Component* Owner) : WinControl(Owner) {
-    SavedFpuControlWord_ = ReadFpuControlWord();
+    savedFpuControlWord_ = ReadFpuControlWord();
     WriteFpuControlWord(kCaptureFpuControlWord);
     SetColor(fw::clBlack);
     SetBounds(0, 0, 160, 120);
-    VideoCB_ = std::make_unique<TSampleGrabberCB>();
-    AudioCB_ = std::make_unique<TSampleGrabberCB>();
-    CaptureTimer_ = new fw::Timer(this);
-    CaptureTimer_->SetEnabled(false);
-    CaptureTimer_->SetInterval(100);
-    CaptureTimer_->OnTimer = [this] { CaptureTimerTick(); };
+    videoCB_ = std::make_unique<TSampleGrabberCB>();
+    audioCB_ = std::make_unique<TSampleGrabberCB>();
+    captureTimer_ = new fw::Timer(this);
+    captureTimer_->SetEnabled(false);
+    captureTimer_->SetInterval(100);
+    captureTimer_->OnTimer = [this] { CaptureTimerTick(); };
     ++g_liveControls;
     ReleaseDevices();
     CreateGraph();
@@ -56,23 +56,23 @@ TGDirectCapPin2::TGDirectCapPin2(fw::Component* Owner) : WinControl(Owner) {
 TGDirectCapPin2::~TGDirectCapPin2() {
     // The owner may be half gone already: no events from here on.
     MarkDestroying();
-    VideoCB_->SetEnabled(false);
-    AudioCB_->SetEnabled(false);
+    videoCB_->SetEnabled(false);
+    audioCB_->SetEnabled(false);
     StopPreview();
     StopCapture();
-    Guard_.Clear();
+    guard_.Clear();
     ReleaseDevices();
     if (--g_liveControls == 0) ReleaseDeviceLists();
-    CaptureTimer_ = nullptr;  // freed with the owned components
-    WriteFpuControlWord(SavedFpuControlWord_);
+    captureTimer_ = nullptr;  // freed with the owned components
+    WriteFpuControlWord(savedFpuControlWord_);
 }
 
 // ---------------------------------------------------------------------------
 // Properties
 
 void TGDirectCapPin2::SetVideoFrameRate(double Rate) {
-    Requested_.VideoFrameRate = Rate > 30.0 ? 30.0 : Rate;
-    Requested_.VideoChanged = true;
+    requested_.VideoFrameRate = Rate > 30.0 ? 30.0 : Rate;
+    requested_.VideoChanged = true;
 }
 
 void TGDirectCapPin2::SetVideoBitCount(int Bits) {
@@ -83,24 +83,24 @@ void TGDirectCapPin2::SetVideoBitCount(int Bits) {
         case 16:
         case 24:
         case 32:
-            Requested_.VideoBitCount = Bits;
+            requested_.VideoBitCount = Bits;
             break;
         default:
-            Requested_.VideoBitCount = 24;
+            requested_.VideoBitCount = 24;
     }
-    Requested_.VideoChanged = true;
+    requested_.VideoChanged = true;
 }
 
 void TGDirectCapPin2::SetCapTimeLimit(uint32_t Seconds) {
-    CapTimeLimit_ = std::min(Seconds, MaxCapTimeLimit);
+    capTimeLimit_ = std::min(Seconds, MaxCapTimeLimit);
 }
 
 void TGDirectCapPin2::SetOnVideoPreview(TFProcessBuffer Handler) {
-    VideoCB_->SetOnBuffer(std::move(Handler));
+    videoCB_->SetOnBuffer(std::move(Handler));
 }
 
 void TGDirectCapPin2::SetOnAudioPreview(TFProcessBuffer Handler) {
-    AudioCB_->SetOnBuffer(std::move(Handler));
+    audioCB_->SetOnBuffer(std::move(Handler));
 }
 
 // ---------------------------------------------------------------------------
@@ -109,7 +109,7 @@ void TGDirectCapPin2::SetOnAudioPreview(TFProcessBuffer Handler) {
 std::vector<std::string> TGDirectCapPin2::DeviceNames(const TCapDeviceList& List, bool Refresh) {
     // One enumeration fills both lists.
     if (Refresh || List.empty()) {
-        PumpScope pumping(Guard_);
+        TPumpScope pumping(guard_);
         RefreshDeviceLists();
     }
     std::vector<std::string> names;
@@ -148,16 +148,16 @@ void TGDirectCapPin2::SelectCompressors(int VideoIndex, int AudioIndex) {
 }
 
 void TGDirectCapPin2::ChooseDevices(IMoniker* VideoMoniker, IMoniker* AudioMoniker) {
-    if (Guard_.DeferWhilePumping({false, VideoMoniker, AudioMoniker})) return;
-    Operation operation(Guard_);
-    VideoMoniker_ = VideoMoniker;
-    AudioMoniker_ = AudioMoniker;
-    AudioWanted_ = AudioMoniker != nullptr;
+    if (guard_.DeferWhilePumping({false, VideoMoniker, AudioMoniker})) return;
+    TOperation operation(guard_);
+    videoMoniker_ = VideoMoniker;
+    audioMoniker_ = AudioMoniker;
+    audioWanted_ = AudioMoniker != nullptr;
     CloseDevices();
-    if (!VideoMoniker_ && !AudioMoniker_) {
+    if (!videoMoniker_ && !audioMoniker_) {
         // Nothing open: no dialogs and no frame sizes to offer.
-        Options_.Clear();
-        VideoSizes_.clear();
+        options_.Clear();
+        videoSizes_.clear();
         return;
     }
     CreateGraph();
@@ -168,12 +168,12 @@ void TGDirectCapPin2::ChooseDevices(IMoniker* VideoMoniker, IMoniker* AudioMonik
 }
 
 void TGDirectCapPin2::ChooseCompressors(IMoniker* VideoMoniker, IMoniker* AudioMoniker) {
-    if (Guard_.DeferWhilePumping({true, VideoMoniker, AudioMoniker})) return;
-    Operation operation(Guard_);
-    VideoCompressorMoniker_ = VideoMoniker;
-    AudioCompressorMoniker_ = AudioMoniker;
+    if (guard_.DeferWhilePumping({true, VideoMoniker, AudioMoniker})) return;
+    TOperation operation(guard_);
+    videoCompressorMoniker_ = VideoMoniker;
+    audioCompressorMoniker_ = AudioMoniker;
     if (!VideoMoniker && !AudioMoniker) return;
-    AudioWanted_ = AudioMoniker_ != nullptr;
+    audioWanted_ = audioMoniker_ != nullptr;
     CloseDevices();
     CreateGraph();
     OpenDevices();
@@ -182,18 +182,18 @@ void TGDirectCapPin2::ChooseCompressors(IMoniker* VideoMoniker, IMoniker* AudioM
 void TGDirectCapPin2::CloseDevices() {
     StopCapture();
     StopPreview();
-    if (State_ != TGraphState::None) TearDownGraph();
+    if (state_ != TGraphState::None) TearDownGraph();
     ReleaseDevices();
 }
 
 bool TGDirectCapPin2::CreateGraph() {
-    if (!Graph_.Graph && FAILED(::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                                   IID_PPV_ARGS(&Graph_.Graph))))
+    if (!graph_.Graph && FAILED(::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
+                                                   IID_PPV_ARGS(&graph_.Graph))))
         return false;
-    if (!Graph_.Builder && FAILED(MakeCaptureGraphBuilder(Graph_.Graph.Get(), Graph_.Builder)))
+    if (!graph_.Builder && FAILED(MakeCaptureGraphBuilder(graph_.Graph.Get(), graph_.Builder)))
         return false;
     {
-        PumpScope pumping(Guard_);
+        TPumpScope pumping(guard_);
         RefreshDeviceLists();
         RefreshCompressorLists();
     }
@@ -209,27 +209,27 @@ void TGDirectCapPin2::Fail(int Code, std::string_view Call, HRESULT Result,
 
 std::wstring TGDirectCapPin2::CameraLabel() const {
     for (const auto& device : VideoDeviceList())
-        if (device && device->Moniker && VideoMoniker_ &&
-            device->Moniker->IsEqual(VideoMoniker_.Get()) == S_OK)
+        if (device && device->Moniker && videoMoniker_ &&
+            device->Moniker->IsEqual(videoMoniker_.Get()) == S_OK)
             return AnsiToWide(device->Name);
     return {};
 }
 
 bool TGDirectCapPin2::OpenVideoDevice() {
-    TOpenDevices& d = Devices_;
+    TOpenDevices& d = devices_;
     d.Video.Reset();
     const HRESULT bound =
-        VideoMoniker_ ? VideoMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&d.Video))
+        videoMoniker_ ? videoMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&d.Video))
                       : E_POINTER;
     if (!d.Video) {
-        FiltersReady_ = false;
+        filtersReady_ = false;
         Fail(ErrOpenVideoDevice, "IMoniker::BindToObject", FAILED(bound) ? bound : E_FAIL);
         return false;
     }
     const HRESULT added =
-        Graph_.Graph ? Graph_.Graph->AddFilter(d.Video.Get(), nullptr) : E_POINTER;
+        graph_.Graph ? graph_.Graph->AddFilter(d.Video.Get(), nullptr) : E_POINTER;
     if (FAILED(added)) {
-        FiltersReady_ = false;
+        filtersReady_ = false;
         Fail(ErrAddVideoFilter, "IFilterGraph::AddFilter", added);
     }
     ComPtr<IUnknown> found = FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMVideoCompression);
@@ -244,86 +244,86 @@ bool TGDirectCapPin2::OpenVideoDevice() {
 }
 
 void TGDirectCapPin2::OpenVideoCompressor() {
-    TOpenDevices& d = Devices_;
+    TOpenDevices& d = devices_;
     d.VideoCompressor.Reset();
     d.CompressDialogs.Reset();
-    if (SUCCEEDED(VideoCompressorMoniker_->BindToObject(nullptr, nullptr,
+    if (SUCCEEDED(videoCompressorMoniker_->BindToObject(nullptr, nullptr,
                                                         IID_PPV_ARGS(&d.VideoCompressor))))
-        Graph_.Builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
+        graph_.Builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
                                       d.VideoCompressor.Get(), IID_IAMVfwCompressDialogs,
                                       reinterpret_cast<void**>(d.CompressDialogs.GetAddressOf()));
 }
 
 void TGDirectCapPin2::OpenAudioDevice() {
-    TOpenDevices& d = Devices_;
+    TOpenDevices& d = devices_;
     d.Audio.Reset();
-    const HRESULT bound = AudioMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&d.Audio));
+    const HRESULT bound = audioMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&d.Audio));
     if (!d.Audio) {
-        AudioWanted_ = false;
+        audioWanted_ = false;
         Fail(ErrOpenAudioDevice, "IMoniker::BindToObject of the microphone",
              FAILED(bound) ? bound : E_FAIL);
         return;
     }
     const HRESULT added =
-        Graph_.Graph ? Graph_.Graph->AddFilter(d.Audio.Get(), nullptr) : E_POINTER;
+        graph_.Graph ? graph_.Graph->AddFilter(d.Audio.Get(), nullptr) : E_POINTER;
     if (FAILED(added)) Fail(ErrAddAudioFilter, "IFilterGraph::AddFilter of the microphone", added);
-    if (AudioCompressorMoniker_) {
+    if (audioCompressorMoniker_) {
         d.AudioCompressor.Reset();
-        AudioCompressorMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&d.AudioCompressor));
+        audioCompressorMoniker_->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&d.AudioCompressor));
     }
     d.AudioConfig.Reset();
-    const HRESULT config = Graph_.Builder->FindInterface(
+    const HRESULT config = graph_.Builder->FindInterface(
         &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, d.Audio.Get(), IID_IAMStreamConfig,
         reinterpret_cast<void**>(d.AudioConfig.GetAddressOf()));
     if (FAILED(config)) Fail(ErrAudioStreamConfig, "IAMStreamConfig of the microphone", config);
 }
 
 bool TGDirectCapPin2::OpenDevices() {
-    if (!Graph_.Builder) {
-        const HRESULT made = MakeCaptureGraphBuilder(Graph_.Graph.Get(), Graph_.Builder);
+    if (!graph_.Builder) {
+        const HRESULT made = MakeCaptureGraphBuilder(graph_.Graph.Get(), graph_.Builder);
         if (FAILED(made)) {
             Fail(ErrCreateBuilder, "the capture graph builder (CoCreateInstance)", made);
             return false;
         }
     }
-    TOpenDevices& d = Devices_;
+    TOpenDevices& d = devices_;
     try {
         if (!OpenVideoDevice()) return false;
-        AudioUsable_ = true;
+        audioUsable_ = true;
         d.CaptureDialogs.Reset();
-        Graph_.Builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, d.Video.Get(),
+        graph_.Builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, d.Video.Get(),
                                       IID_IAMVfwCaptureDialogs,
                                       reinterpret_cast<void**>(d.CaptureDialogs.GetAddressOf()));
-        if (VideoCompressorMoniker_) OpenVideoCompressor();
-        if (!AudioMoniker_)
-            AudioWanted_ = false;
+        if (videoCompressorMoniker_) OpenVideoCompressor();
+        if (!audioMoniker_)
+            audioWanted_ = false;
         else
             OpenAudioDevice();
         d.Sensor = std::make_unique<TVMFilter>(d.Video.Get());
         return true;
     } catch (...) {
         Log("capture", "the devices could not be opened: out of memory");
-        Graph_.Release();
-        Devices_.Release();
-        State_ = TGraphState::None;
+        graph_.Release();
+        devices_.Release();
+        state_ = TGraphState::None;
         return false;
     }
 }
 
 void TGDirectCapPin2::ReleaseDevices() {
     // The chain first: the renderer's window is our child and goes back before the graph.
-    Graph_.Release();
-    Devices_.Release();
-    AudioUsable_ = true;
-    FiltersReady_ = true;
-    State_ = TGraphState::None;
-    MasterStream_ = -1;
+    graph_.Release();
+    devices_.Release();
+    audioUsable_ = true;
+    filtersReady_ = true;
+    state_ = TGraphState::None;
+    masterStream_ = -1;
 }
 
 ComPtr<IUnknown> TGDirectCapPin2::FindCaptureInterface(const GUID& Category, REFIID Iid) {
     ComPtr<IUnknown> found;
-    ICaptureGraphBuilder2* const builder = Graph_.Builder.Get();
-    IBaseFilter* const video = Devices_.Video.Get();
+    ICaptureGraphBuilder2* const builder = graph_.Builder.Get();
+    IBaseFilter* const video = devices_.Video.Get();
     if (!builder || !video) return found;
     if (FAILED(builder->FindInterface(&Category, &MEDIATYPE_Interleaved, video, Iid,
                                       reinterpret_cast<void**>(found.GetAddressOf()))))
@@ -335,7 +335,7 @@ ComPtr<IUnknown> TGDirectCapPin2::FindCaptureInterface(const GUID& Category, REF
 std::vector<ComPtr<IBaseFilter>> TGDirectCapPin2::GraphFilters() const {
     std::vector<ComPtr<IBaseFilter>> filters;
     ComPtr<IEnumFilters> e;
-    if (!Graph_.Graph || FAILED(Graph_.Graph->EnumFilters(&e))) return filters;
+    if (!graph_.Graph || FAILED(graph_.Graph->EnumFilters(&e))) return filters;
     ComPtr<IBaseFilter> f;
     while (e->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
         if (f) filters.push_back(f);

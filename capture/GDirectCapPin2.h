@@ -104,7 +104,7 @@ public:
     // --- properties (VideoFrameRate and VideoBitCount are read in Requested())
     void SetVideoFrameRate(double Rate);  // above 30 stores 30
     void SetVideoBitCount(int Bits);      // 1, 4, 8, 16, 24, 32, else 24
-    uint32_t CapTimeLimit() const { return CapTimeLimit_; }
+    uint32_t CapTimeLimit() const { return capTimeLimit_; }
     void SetCapTimeLimit(uint32_t Seconds);
     std::wstring ImageFileName = L"capture.bmp";
     std::wstring VideoFileName = L"capture.avi";
@@ -130,16 +130,16 @@ public:
 
     // True while an operation of the control is under way (a message may be dispatched
     // from its waits): what would start or stop the camera again waits for its end.
-    bool Busy() const { return Guard_.Busy(); }
+    bool Busy() const { return guard_.Busy(); }
 
-    bool Previewing() const { return State_ == TGraphState::Previewing; }
-    bool Capturing() const { return State_ == TGraphState::Capturing; }
+    bool Previewing() const { return state_ == TGraphState::Previewing; }
+    bool Capturing() const { return state_ == TGraphState::Capturing; }
     // From the start of StartCapture until it returns (its waits may dispatch messages):
     // a StopCapture meanwhile ends that start, which then records nothing.
-    bool StartingCapture() const { return Start_.Running; }
-    TVMFilter* SensorFilter() const { return Devices_.Sensor.get(); }
+    bool StartingCapture() const { return start_.Running; }
+    TVMFilter* SensorFilter() const { return devices_.Sensor.get(); }
 
-    const TRequestedFormats& Requested() const { return Requested_; }
+    const TRequestedFormats& Requested() const { return requested_; }
 
     // --- operations
     std::vector<std::string> VideoDeviceNames(bool Refresh);
@@ -161,7 +161,7 @@ public:
     void SnapShot();
 
     // The file of the last recording (reserved when its graph was built).
-    const std::wstring& CaptureFileName() const { return CaptureFileName_; }
+    const std::wstring& CaptureFileName() const { return captureFileName_; }
 
 protected:
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -292,57 +292,57 @@ private:
     void SaveSnapshotFrame(uint32_t Frame, BYTE*& Buffer, int32_t& Size);
 
     // COM stays up on this thread for as long as the control holds COM objects.
-    fw::ComInit Com_;
-    uint16_t SavedFpuControlWord_ = 0;
+    fw::ComInit com_;
+    uint16_t savedFpuControlWord_ = 0;
 
-    TReentrancyGuard Guard_{[this] { RunDeferred(); }};
-    using Operation = TReentrancyGuard::Operation;
-    using PumpScope = TReentrancyGuard::PumpScope;
+    TReentrancyGuard guard_{[this] { RunDeferred(); }};
+    using TOperation = TReentrancyGuard::TOperation;
+    using TPumpScope = TReentrancyGuard::TPumpScope;
 
-    Microsoft::WRL::ComPtr<IMoniker> VideoMoniker_, AudioMoniker_;
-    Microsoft::WRL::ComPtr<IMoniker> VideoCompressorMoniker_, AudioCompressorMoniker_;
-    bool AudioWanted_ = false;
-    bool AudioUsable_ = true;
-    bool FiltersReady_ = true;
+    Microsoft::WRL::ComPtr<IMoniker> videoMoniker_, audioMoniker_;
+    Microsoft::WRL::ComPtr<IMoniker> videoCompressorMoniker_, audioCompressorMoniker_;
+    bool audioWanted_ = false;
+    bool audioUsable_ = true;
+    bool filtersReady_ = true;
 
-    TOpenDevices Devices_;
-    TFilterGraph Graph_;
-    TGraphState State_ = TGraphState::None;
-    int MasterStream_ = -1;
+    TOpenDevices devices_;
+    TFilterGraph graph_;
+    TGraphState state_ = TGraphState::None;
+    int masterStream_ = -1;
     // A recording start under way, and whether a StopCapture asked for its end meanwhile.
     struct TCaptureStart {
         bool Running = false;
         bool StopAsked = false;
     };
-    TCaptureStart Start_;
-    std::wstring CaptureFileName_;
-    uint32_t CaptureStartTime_ = 0;
-    uint32_t ElapsedTime_ = 0;
+    TCaptureStart start_;
+    std::wstring captureFileName_;
+    uint32_t captureStartTime_ = 0;
+    uint32_t elapsedTime_ = 0;
 
-    uint32_t CapTimeLimit_ = 0;
-    TRequestedFormats Requested_;
-    VIDEOINFOHEADER VideoFormat_{};
-    WAVEFORMATEX AudioFormat_{};
-    std::vector<std::pair<int, int>> VideoSizes_;
+    uint32_t capTimeLimit_ = 0;
+    TRequestedFormats requested_;
+    VIDEOINFOHEADER videoFormat_{};
+    WAVEFORMATEX audioFormat_{};
+    std::vector<std::pair<int, int>> videoSizes_;
 
     // What SnapShot saw on the window thread, for the streaming thread that saves.
-    struct SnapshotRequest {
+    struct TSnapshotRequest {
         std::wstring Template;
         int Width = 0;
         int Height = 0;
     };
-    SnapshotRequest TakeSnapshotRequest();
+    TSnapshotRequest TakeSnapshotRequest();
     // The size of the frames the running graph delivers (width in the low half), noted
     // before it runs: a picture armed before a size change is saved at the new size.
     void NoteStreamFrameSize();
-    std::atomic<uint64_t> StreamFrameSize_{0};
-    std::mutex SnapshotLock_;
-    std::unique_ptr<SnapshotRequest> SnapshotRequest_;
-    std::atomic<bool> SnapshotBusy_{false};
-    std::atomic<int> JpegQuality_{90};
+    std::atomic<uint64_t> streamFrameSize_{0};
+    std::mutex snapshotLock_;
+    std::unique_ptr<TSnapshotRequest> snapshotRequest_;
+    std::atomic<bool> snapshotBusy_{false};
+    std::atomic<int> jpegQuality_{90};
 
-    std::unique_ptr<TSampleGrabberCB> VideoCB_;
-    std::unique_ptr<TSampleGrabberCB> AudioCB_;
-    TDeviceOptions Options_{[this](int Kind) { return ShowDeviceOption(Kind); }};
-    fw::Timer* CaptureTimer_ = nullptr;
+    std::unique_ptr<TSampleGrabberCB> videoCB_;
+    std::unique_ptr<TSampleGrabberCB> audioCB_;
+    TDeviceOptions options_{[this](int Kind) { return ShowDeviceOption(Kind); }};
+    fw::Timer* captureTimer_ = nullptr;
 };

@@ -48,10 +48,10 @@ void DropEmptyFile(const std::wstring& FileName) {
 // The recording's name, taken by creating its file exclusively, so that no existing file
 // is ever handed to a writer in overwrite mode. Unless Keep, the file goes again whole:
 // it was made by this build and holds nothing recorded, at most preallocated space.
-struct NameReservation {
+struct TNameReservation {
     std::wstring FileName;
     bool Keep = false;
-    ~NameReservation() {
+    ~TNameReservation() {
         if (!Keep && !FileName.empty()) ::DeleteFileW(ExtendedPath(FileName).c_str());
     }
 };
@@ -71,19 +71,19 @@ TCaptureFileKind CaptureFileKind(const std::wstring& FileName) {
 }
 
 bool TGDirectCapPin2::ConnectPins(IPin* Out, IPin* In) {
-    return Graph_.Graph && Out && In && SUCCEEDED(Graph_.Graph->Connect(Out, In));
+    return graph_.Graph && Out && In && SUCCEEDED(graph_.Graph->Connect(Out, In));
 }
 
 HRESULT TGDirectCapPin2::AllocateCaptureFile(uint32_t Megabytes) {
     // Every name handed on is in the form the writers take past MAX_PATH (the reserved
     // name may be that long: the folder can be). The reserved file is not deleted first:
     // it keeps the name ours until the writer takes it over.
-    const std::wstring name = ExtendedPath(CaptureFileName_);
-    if (!Graph_.Builder) {
-        const HRESULT hr = MakeCaptureGraphBuilder(Graph_.Graph.Get(), Graph_.Builder);
+    const std::wstring name = ExtendedPath(captureFileName_);
+    if (!graph_.Builder) {
+        const HRESULT hr = MakeCaptureGraphBuilder(graph_.Graph.Get(), graph_.Builder);
         if (FAILED(hr)) return hr;
     }
-    return Graph_.Builder->AllocCapFile(name.c_str(), CaptureFileAllocation(Megabytes));
+    return graph_.Builder->AllocCapFile(name.c_str(), CaptureFileAllocation(Megabytes));
 }
 
 bool TGDirectCapPin2::PreallocateCaptureFile(uint32_t Megabytes) {
@@ -100,26 +100,26 @@ bool TGDirectCapPin2::MakeAviOutput() {
     ComPtr<IConfigInterleaving> interleaving;
     if (mux && SUCCEEDED(mux.As(&interleaving))) interleaving->put_Mode(INTERLEAVE_CAPTURE);
     const bool ok = mux && writer && SUCCEEDED(writer.As(&sink)) &&
-                    SUCCEEDED(sink->SetFileName(ExtendedPath(CaptureFileName_).c_str(), nullptr)) &&
+                    SUCCEEDED(sink->SetFileName(ExtendedPath(captureFileName_).c_str(), nullptr)) &&
                     ConnectPins(FirstPin(mux.Get(), PINDIR_OUTPUT).Get(),
                                 FirstPin(writer.Get(), PINDIR_INPUT).Get());
     if (!ok) {
-        if (mux) Graph_.Graph->RemoveFilter(mux.Get());
-        if (writer) Graph_.Graph->RemoveFilter(writer.Get());
+        if (mux) graph_.Graph->RemoveFilter(mux.Get());
+        if (writer) graph_.Graph->RemoveFilter(writer.Get());
         return false;
     }
-    Graph_.Chain.Mux = mux;
-    Graph_.Chain.FileSink = sink;
+    graph_.Chain.Mux = mux;
+    graph_.Chain.FileSink = sink;
     return true;
 }
 
 bool TGDirectCapPin2::SetUpAviOutput(int& Code) {
-    TGraphChain& chain = Graph_.Chain;
+    TGraphChain& chain = graph_.Chain;
     Code = ErrSetOutputFile;
     ComPtr<IBaseFilter> mux;
     ComPtr<IFileSinkFilter> sink;
-    const HRESULT hr = Graph_.Builder->SetOutputFileName(
-        &MEDIASUBTYPE_Avi, ExtendedPath(CaptureFileName_).c_str(), &mux, &sink);
+    const HRESULT hr = graph_.Builder->SetOutputFileName(
+        &MEDIASUBTYPE_Avi, ExtendedPath(captureFileName_).c_str(), &mux, &sink);
     bool madeHere = false;
     if (hr == E_NOTIMPL) {
         madeHere = MakeAviOutput();
@@ -140,7 +140,7 @@ bool TGDirectCapPin2::SetUpAviOutput(int& Code) {
     chain.ConfigAviMux.Reset();
     if (SUCCEEDED(chain.Mux.As(&chain.ConfigAviMux))) {
         chain.ConfigAviMux->SetOutputCompatibilityIndex(TRUE);
-        ApplyMasterStream(AudioWanted_ ? 1 : -1);
+        ApplyMasterStream(audioWanted_ ? 1 : -1);
     }
     chain.ConfigInterleaving.Reset();
     // A multiplexer made here got its mode before it was joined to its writer.
@@ -150,19 +150,19 @@ bool TGDirectCapPin2::SetUpAviOutput(int& Code) {
 }
 
 bool TGDirectCapPin2::SetUpAsfOutput() {
-    TGraphChain& chain = Graph_.Chain;
+    TGraphChain& chain = graph_.Chain;
     chain.AsfWriter = CreateFilter(CLSID_WMAsfWriter, L"Asf Writer");
     ComPtr<IFileSinkFilter> sink;
     if (!chain.AsfWriter) {
         LogFailure("capture", "the Windows Media writer (WM ASF Writer)", REGDB_E_CLASSNOTREG,
-                   CaptureFileName_);
+                   captureFileName_);
         return false;
     }
     HRESULT named = chain.AsfWriter.As(&sink);
     if (SUCCEEDED(named))
-        named = sink->SetFileName(ExtendedPath(CaptureFileName_).c_str(), nullptr);
+        named = sink->SetFileName(ExtendedPath(captureFileName_).c_str(), nullptr);
     if (FAILED(named)) {
-        LogFailure("capture", "IFileSinkFilter::SetFileName", named, CaptureFileName_);
+        LogFailure("capture", "IFileSinkFilter::SetFileName", named, captureFileName_);
         return false;
     }
     // As for the AVI writer: the reserved name is empty, so the mode's answer is moot.
@@ -176,17 +176,17 @@ bool TGDirectCapPin2::SetUpAsfOutput() {
         profiled = config->ConfigureFilterUsingProfileGuid(WMProfile_V80_HIGHVBRVideo);
     if (FAILED(profiled)) {
         LogFailure("capture", "IConfigAsfWriter::ConfigureFilterUsingProfileGuid", profiled,
-                   CaptureFileName_);
+                   captureFileName_);
         return false;
     }
     return true;
 }
 
 void TGDirectCapPin2::ApplyMasterStream(int Stream) {
-    const ComPtr<IConfigAviMux>& config = Graph_.Chain.ConfigAviMux;
+    const ComPtr<IConfigAviMux>& config = graph_.Chain.ConfigAviMux;
     const HRESULT set = config ? config->SetMasterStream(Stream) : E_NOINTERFACE;
     if (SUCCEEDED(set))
-        MasterStream_ = Stream;
+        masterStream_ = Stream;
     else
         Fail(ErrMasterStream, "IConfigAviMux::SetMasterStream", set);
 }
@@ -203,7 +203,7 @@ ComPtr<IPin> SecondInput(IBaseFilter* Filter) {
 }  // namespace
 
 bool TGDirectCapPin2::WireRecordingVideo(IPin* Source) {
-    const TGraphChain& chain = Graph_.Chain;
+    const TGraphChain& chain = graph_.Chain;
     if (chain.AsfWriter) {
         // The writer's second input takes uncompressed video and encodes it by its
         // profile; the first is the sound's.
@@ -212,8 +212,8 @@ bool TGDirectCapPin2::WireRecordingVideo(IPin* Source) {
     if (!chain.Mux) return false;
     IPin* feed = Source;
     ComPtr<IPin> compressed;
-    IBaseFilter* const compressor = Devices_.VideoCompressor.Get();
-    if (compressor && SUCCEEDED(Graph_.Graph->AddFilter(compressor, L"Video Compressor")) &&
+    IBaseFilter* const compressor = devices_.VideoCompressor.Get();
+    if (compressor && SUCCEEDED(graph_.Graph->AddFilter(compressor, L"Video Compressor")) &&
         ConnectPins(Source, FirstPin(compressor, PINDIR_INPUT).Get())) {
         compressed = FirstPin(compressor, PINDIR_OUTPUT);
         feed = compressed.Get();
@@ -222,9 +222,9 @@ bool TGDirectCapPin2::WireRecordingVideo(IPin* Source) {
 }
 
 bool TGDirectCapPin2::WireCaptureAudio() {
-    if (!Graph_.Graph || !Devices_.Audio) return false;
-    TGraphChain& chain = Graph_.Chain;
-    ComPtr<IPin> ao = FirstPin(Devices_.Audio.Get(), PINDIR_OUTPUT);
+    if (!graph_.Graph || !devices_.Audio) return false;
+    TGraphChain& chain = graph_.Chain;
+    ComPtr<IPin> ao = FirstPin(devices_.Audio.Get(), PINDIR_OUTPUT);
     bool wired = false;
     if (chain.AsfWriter) {
         // Uncompressed sound to the writer's first input; the writer encodes it.
@@ -233,8 +233,8 @@ bool TGDirectCapPin2::WireCaptureAudio() {
         ComPtr<IBaseFilter> mux = chain.Mux ? chain.Mux : FindFilterByName(L"Mux");
         IPin* feed = ao.Get();
         ComPtr<IPin> compressed;
-        IBaseFilter* const compressor = Devices_.AudioCompressor.Get();
-        if (compressor && SUCCEEDED(Graph_.Graph->AddFilter(compressor, L"Audio Compressor")) &&
+        IBaseFilter* const compressor = devices_.AudioCompressor.Get();
+        if (compressor && SUCCEEDED(graph_.Graph->AddFilter(compressor, L"Audio Compressor")) &&
             ConnectPins(ao.Get(), FirstPin(compressor, PINDIR_INPUT).Get())) {
             compressed = FirstPin(compressor, PINDIR_OUTPUT);
             feed = compressed.Get();
@@ -243,7 +243,7 @@ bool TGDirectCapPin2::WireCaptureAudio() {
     }
     // A grabber kept from an earlier preview graph gets its type and callback again;
     // nothing feeds it here.
-    SetUpGrabber(chain.AudioGrabber.Get(), AudioGrabberType(AudioFormat_), *AudioCB_, 0);
+    SetUpGrabber(chain.AudioGrabber.Get(), AudioGrabberType(audioFormat_), *audioCB_, 0);
     return wired;
 }
 
@@ -254,14 +254,14 @@ bool TGDirectCapPin2::ReserveCaptureFile(TCaptureFileKind Kind, std::wstring& Re
              VideoFileName);
         return false;
     }
-    CaptureFileName_ = Reserved;
+    captureFileName_ = Reserved;
     // Preallocation (and compaction) are AVI capture-file facilities; a name of another
     // kind (the ASF writer makes its own file) gets none.
     if (Kind == TCaptureFileKind::Avi && BufferFileSize != 0) {
         const HRESULT hr = AllocateCaptureFile(BufferFileSize);
         // A platform without preallocation records into a growing file instead.
         if (hr != S_OK && hr != E_NOTIMPL) {
-            Fail(ErrPreallocate, "ICaptureGraphBuilder2::AllocCapFile", hr, CaptureFileName_);
+            Fail(ErrPreallocate, "ICaptureGraphBuilder2::AllocCapFile", hr, captureFileName_);
             return false;
         }
     }
@@ -276,43 +276,43 @@ bool TGDirectCapPin2::WireRecordingStreams() {
             Fail(ErrRenderPreview, "the preview of the recording (RenderStream)", E_FAIL);
         videoWired = WirePreviewPath(false).Recording;
     } else {
-        videoWired = WireRecordingVideo(FirstPin(Devices_.Video.Get(), PINDIR_OUTPUT).Get());
+        videoWired = WireRecordingVideo(FirstPin(devices_.Video.Get(), PINDIR_OUTPUT).Get());
     }
     if (!videoWired) return false;
     bool audioWired = false;
-    if (AudioWanted_) {
+    if (audioWanted_) {
         audioWired = WireCaptureAudio();
         // Missing sound never stops a recording: an AVI file gets video only, a
         // Windows Media file a silent sound track.
         if (!audioWired) {
             Fail(ErrRenderCaptureAudio, "the microphone's connection to the writer", E_FAIL);
-            AudioWanted_ = false;
+            audioWanted_ = false;
         }
     }
-    const TGraphChain& chain = Graph_.Chain;
-    if (chain.AsfWriter && !audioWired) FeedSilence(Graph_.Graph.Get(), chain.AsfWriter.Get());
+    const TGraphChain& chain = graph_.Chain;
+    if (chain.AsfWriter && !audioWired) FeedSilence(graph_.Graph.Get(), chain.AsfWriter.Get());
     if (WantPreview && !AttachVideoWindow())
         Fail(ErrCaptureVideoWindow, "IVideoWindow of the recording's preview", E_FAIL);
     return true;
 }
 
 bool TGDirectCapPin2::BuildCaptureGraph() {
-    Operation operation(Guard_);
+    TOperation operation(guard_);
     // Writing must keep up with the camera; nothing lowers the priority again.
     ::SetPriorityClass(::GetCurrentProcess(), HIGH_PRIORITY_CLASS);
     if (Capturing() || Previewing()) return false;
-    if (State_ == TGraphState::CaptureBuilt) return true;
-    if (!Graph_.Graph || !Devices_.Video || (AudioWanted_ && !Devices_.Audio)) return false;
+    if (state_ == TGraphState::CaptureBuilt) return true;
+    if (!graph_.Graph || !devices_.Video || (audioWanted_ && !devices_.Audio)) return false;
     // A preview that could not play the microphone on a speaker gave up on sound; the
     // recording still takes it from the open microphone, unless that delivers no sound at
     // all (its format is not audio), which would only raise code 4 and time the file by a
     // sound stream it never gets.
-    if (AudioMoniker_ && Devices_.Audio && AudioUsable_) AudioWanted_ = true;
+    if (audioMoniker_ && devices_.Audio && audioUsable_) audioWanted_ = true;
     if (VideoFileName.empty()) VideoFileName = L"capture.avi";
     const TCaptureFileKind kind = CaptureFileKind(VideoFileName);
     // A name no writer here can write ends the attempt before anything is changed.
     if (kind == TCaptureFileKind::None) return false;
-    NameReservation reserved;
+    TNameReservation reserved;
     if (!ReserveCaptureFile(kind, reserved.FileName)) return false;
     // Every way out before the end leaves no half-built graph behind.
     const auto fail = [this](int code) {
@@ -321,15 +321,15 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
         return false;
     };
     try {
-        if (State_ == TGraphState::PreviewBuilt) TearDownGraph();
-        if (Requested_.VideoChanged) ApplyVideoFormat();
-        if (Requested_.AudioChanged) ApplyAudioFormat();
+        if (state_ == TGraphState::PreviewBuilt) TearDownGraph();
+        if (requested_.VideoChanged) ApplyVideoFormat();
+        if (requested_.AudioChanged) ApplyAudioFormat();
         int code = ErrSetOutputFile;
         const bool output = kind == TCaptureFileKind::Avi ? SetUpAviOutput(code) : SetUpAsfOutput();
         if (!output) return fail(code);
         if (!WireRecordingStreams()) return fail(ErrRenderCapture);
         WatchGraphEvents();
-        State_ = TGraphState::CaptureBuilt;
+        state_ = TGraphState::CaptureBuilt;
         reserved.Keep = true;
         return true;
     } catch (...) {
@@ -344,74 +344,74 @@ bool TGDirectCapPin2::StartCapture() {
     if (Capturing()) return false;
     // Asked for from a message that a build's wait dispatched, or from a handler of this
     // start: the graph under way is not torn down beneath it.
-    if (Guard_.Pumping() || Start_.Running) return false;
+    if (guard_.Pumping() || start_.Running) return false;
     // One operation from here to the end: a device choice or graph event that one of the
     // start's waits dispatches is made once the start is over, never under its build.
-    Operation operation(Guard_);
+    TOperation operation(guard_);
     auto alive = AliveToken();
     const bool wasPreviewing = Previewing();
-    Start_ = TCaptureStart{true, false};
+    start_ = TCaptureStart{true, false};
     const bool started = BeginCapture();
     if (alive.expired()) return false;
-    const bool stopAsked = std::exchange(Start_, TCaptureStart{}).StopAsked;
+    const bool stopAsked = std::exchange(start_, TCaptureStart{}).StopAsked;
     if (!started) {
         // Ended by a StopCapture meanwhile: back to the picture there was before.
         if (stopAsked && wasPreviewing) StartPreview();
         return false;
     }
-    CaptureStartTime_ = ::timeGetTime();
-    ElapsedTime_ = 0;
-    CaptureTimer_->SetEnabled(true);
-    State_ = TGraphState::Capturing;
+    captureStartTime_ = ::timeGetTime();
+    elapsedTime_ = 0;
+    captureTimer_->SetEnabled(true);
+    state_ = TGraphState::Capturing;
     Raise(OnStartCapture);
     return true;
 }
 
 bool TGDirectCapPin2::BeginCapture() {
-    CaptureTimer_->SetEnabled(false);
+    captureTimer_->SetEnabled(false);
     if (Previewing()) StopPreview();
-    if (Start_.StopAsked) return false;
+    if (start_.StopAsked) return false;
     // A recording graph left from the last recording would write into that recording's
     // file again: a fresh graph gets a new name (and a name reserved by a graph that never
     // ran is given up).
-    if (State_ == TGraphState::CaptureBuilt) {
-        DropEmptyFile(CaptureFileName_);
+    if (state_ == TGraphState::CaptureBuilt) {
+        DropEmptyFile(captureFileName_);
         TearDownGraph();
     }
-    if (!FiltersReady_ || !BuildCaptureGraph() || State_ != TGraphState::CaptureBuilt) return false;
+    if (!filtersReady_ || !BuildCaptureGraph() || state_ != TGraphState::CaptureBuilt) return false;
     EnableCallbacks(true);
     const auto fail = [this](IMediaControl* control, int code) {
         if (control) control->Stop();
         StopEachFilter();
         // Nothing was recorded, but a writer that got as far as pausing has put a header
         // into the reserved file: the writers let go of it and it goes whole.
-        const std::wstring unused = CaptureFileName_;
+        const std::wstring unused = captureFileName_;
         TearDownGraph();
         if (!unused.empty()) ::DeleteFileW(ExtendedPath(unused).c_str());
         EnableCallbacks(false);
         // A start ended on purpose is no failure.
-        if (code && !Start_.StopAsked) Error(code);
+        if (code && !start_.StopAsked) Error(code);
         return false;
     };
     // The build serviced the message queue: a StopCapture then ends the start here.
-    if (Start_.StopAsked) return fail(nullptr, 0);
+    if (start_.StopAsked) return fail(nullptr, 0);
     // Held: the wait for the camera services the message queue.
-    const ComPtr<ICaptureGraphBuilder2> builder = Graph_.Builder;
+    const ComPtr<ICaptureGraphBuilder2> builder = graph_.Builder;
     REFERENCE_TIME never = MAXLONGLONG;
     const bool streamControl = SUCCEEDED(
         builder->ControlStream(&PIN_CATEGORY_CAPTURE, nullptr, nullptr, &never, nullptr, 0, 0));
     ComPtr<IMediaControl> control;
-    if (FAILED(Graph_.Graph.As(&control))) return fail(nullptr, ErrNoMediaControl);
+    if (FAILED(graph_.Graph.As(&control))) return fail(nullptr, ErrNoMediaControl);
     NoteStreamFrameSize();
     try {
         if (streamControl) {
             // The preview flows at once; the file gets frames from the moment the
             // capture pin is let go.
-            if (FAILED(control->Run()) || !CameraRuns() || Start_.StopAsked)
+            if (FAILED(control->Run()) || !CameraRuns() || start_.StopAsked)
                 return fail(control.Get(), ErrRunCapture);
             builder->ControlStream(&PIN_CATEGORY_CAPTURE, nullptr, nullptr, nullptr, &never, 0, 0);
         } else if (FAILED(control->Pause()) || FAILED(control->Run()) || !CameraRuns() ||
-                   Start_.StopAsked) {
+                   start_.StopAsked) {
             return fail(control.Get(), ErrRunCapture);
         }
     } catch (...) {
@@ -422,36 +422,36 @@ bool TGDirectCapPin2::BeginCapture() {
 }
 
 void TGDirectCapPin2::CaptureTimerTick() {
-    ElapsedTime_ = ::timeGetTime() - CaptureStartTime_;
+    elapsedTime_ = ::timeGetTime() - captureStartTime_;
     if (!Capturing()) {
-        CaptureTimer_->SetEnabled(false);
+        captureTimer_->SetEnabled(false);
         return;
     }
-    if (CapTimeLimit_ != 0 && ElapsedTime_ / 1000 >= CapTimeLimit_) {
+    if (capTimeLimit_ != 0 && elapsedTime_ / 1000 >= capTimeLimit_) {
         auto alive = AliveToken();
         StopCapture();
         if (!alive.expired() && WantPreview) StartPreview();
         return;
     }
-    Raise(OnCaptureProgress, ElapsedTime_ / 1000);
+    Raise(OnCaptureProgress, elapsedTime_ / 1000);
 }
 
 bool TGDirectCapPin2::StopCapture() {
-    if (Start_.Running) {
+    if (start_.Running) {
         // A start still under way (this runs from one of its waits) ends as soon as that
         // wait returns: nothing recorded, nothing reported, no file left.
-        Start_.StopAsked = true;
+        start_.StopAsked = true;
         return true;
     }
     if (!Capturing()) return false;
     EnableCallbacks(false);
-    CaptureTimer_->SetEnabled(false);
-    State_ = TGraphState::CaptureBuilt;
+    captureTimer_->SetEnabled(false);
+    state_ = TGraphState::CaptureBuilt;
     ComPtr<IMediaControl> control;
-    HRESULT stopped = Graph_.Graph ? Graph_.Graph.As(&control) : E_POINTER;
+    HRESULT stopped = graph_.Graph ? graph_.Graph.As(&control) : E_POINTER;
     if (SUCCEEDED(stopped)) stopped = control->Stop();
     if (FAILED(stopped)) {
-        Fail(ErrStopGraph, "IMediaControl::Stop of the recording", stopped, CaptureFileName_);
+        Fail(ErrStopGraph, "IMediaControl::Stop of the recording", stopped, captureFileName_);
         return false;
     }
     CompactCaptureFile();
@@ -462,15 +462,15 @@ bool TGDirectCapPin2::StopCapture() {
 
 bool TGDirectCapPin2::CompactCaptureFile() {
     // Compaction copies an AVI capture file; a Windows Media file is written final.
-    if (CaptureFileName_.empty() || CaptureFileKind(CaptureFileName_) != TCaptureFileKind::Avi)
+    if (captureFileName_.empty() || CaptureFileKind(captureFileName_) != TCaptureFileKind::Avi)
         return false;
     try {
         ComPtr<ICaptureGraphBuilder2> builder;
         if (FAILED(MakeCaptureGraphBuilder(nullptr, builder))) return false;
         // A copy onto itself that fails halfway would destroy the recording: copy beside
         // it and put the copy in its place only when it is whole (Esc aborts with S_FALSE).
-        std::wstring file = ExtendedPath(CaptureFileName_);
-        std::wstring copy = ExtendedPath(CaptureFileName_ + L".compact");
+        std::wstring file = ExtendedPath(captureFileName_);
+        std::wstring copy = ExtendedPath(captureFileName_ + L".compact");
         ::DeleteFileW(copy.c_str());
         const HRESULT hr = builder->CopyCaptureFile(file.data(), copy.data(), TRUE, nullptr);
         WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -483,7 +483,7 @@ bool TGDirectCapPin2::CompactCaptureFile() {
         ::DeleteFileW(copy.c_str());
         // The recording stays as it was written, uncompacted but whole.
         LogFailure("recording", "ICaptureGraphBuilder2::CopyCaptureFile", hr == S_OK ? E_FAIL : hr,
-                   CaptureFileName_);
+                   captureFileName_);
     } catch (...) {
         // Out of memory for the paths: the recording stays as written.
     }

@@ -40,41 +40,41 @@ HRESULT TGDirectCapPin2::ShowPages(IUnknown* Object) {
 }
 
 void TGDirectCapPin2::BuildDeviceOptions() {
-    Options_.Clear();
+    options_.Clear();
     bool videoFormat = false;
-    if (Devices_.CaptureDialogs) {
-        if (Devices_.CaptureDialogs->HasDialog(VfwCaptureDialog_Format) == S_OK) {
-            Options_.Add(OptionVideoFormat, "Video Format");
+    if (devices_.CaptureDialogs) {
+        if (devices_.CaptureDialogs->HasDialog(VfwCaptureDialog_Format) == S_OK) {
+            options_.Add(OptionVideoFormat, "Video Format");
             videoFormat = true;
         }
-        if (Devices_.CaptureDialogs->HasDialog(VfwCaptureDialog_Source) == S_OK)
-            Options_.Add(OptionVideoSource, "Video Source");
-        if (Devices_.CaptureDialogs->HasDialog(VfwCaptureDialog_Display) == S_OK)
-            Options_.Add(OptionVideoDisplay, "Video Display");
+        if (devices_.CaptureDialogs->HasDialog(VfwCaptureDialog_Source) == S_OK)
+            options_.Add(OptionVideoSource, "Video Source");
+        if (devices_.CaptureDialogs->HasDialog(VfwCaptureDialog_Display) == S_OK)
+            options_.Add(OptionVideoDisplay, "Video Display");
     }
-    if (HasPages(Devices_.Audio.Get()))
-        Options_.Add(OptionAudioCaptureFilter, "Audio Capture Filter");
-    if (HasPages(Devices_.VideoCompressor.Get()))
-        Options_.Add(OptionVideoCompress, "Video Compress");
-    if (HasPages(Devices_.AudioCompressor.Get()))
-        Options_.Add(OptionAudioCompress, "Audio Compress");
-    if (!Devices_.Video || videoFormat) return;
-    if (HasPages(Devices_.Video.Get()))
-        Options_.Add(OptionVideoCaptureFilter, "Video Capture Filter");
+    if (HasPages(devices_.Audio.Get()))
+        options_.Add(OptionAudioCaptureFilter, "Audio Capture Filter");
+    if (HasPages(devices_.VideoCompressor.Get()))
+        options_.Add(OptionVideoCompress, "Video Compress");
+    if (HasPages(devices_.AudioCompressor.Get()))
+        options_.Add(OptionAudioCompress, "Audio Compress");
+    if (!devices_.Video || videoFormat) return;
+    if (HasPages(devices_.Video.Get()))
+        options_.Add(OptionVideoCaptureFilter, "Video Capture Filter");
     if (HasPages(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig).Get()))
-        Options_.Add(OptionVideoCapturePin, "Video Capture Pin");
+        options_.Add(OptionVideoCapturePin, "Video Capture Pin");
     if (HasPages(FindCaptureInterface(PIN_CATEGORY_PREVIEW, IID_IAMStreamConfig).Get()))
-        Options_.Add(OptionVideoPreviewPin, "Video Preview Pin");
+        options_.Add(OptionVideoPreviewPin, "Video Preview Pin");
     if (HasPages(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMTVTuner).Get()))
-        Options_.Add(OptionTVTuner, "TV Tuner");
-    if (Devices_.Audio && Graph_.Builder) {
-        if (HasPages(Devices_.AudioConfig.Get()))
-            Options_.Add(OptionAudioCapturePin, "Audio Capture Pin");
+        options_.Add(OptionTVTuner, "TV Tuner");
+    if (devices_.Audio && graph_.Builder) {
+        if (HasPages(devices_.AudioConfig.Get()))
+            options_.Add(OptionAudioCapturePin, "Audio Capture Pin");
         ComPtr<IUnknown> tvAudio;
-        Graph_.Builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, Devices_.Audio.Get(),
+        graph_.Builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, devices_.Audio.Get(),
                                       IID_IAMTVAudio,
                                       reinterpret_cast<void**>(tvAudio.GetAddressOf()));
-        if (HasPages(tvAudio.Get())) Options_.Add(OptionTVAudio, "TV Audio");
+        if (HasPages(tvAudio.Get())) options_.Add(OptionTVAudio, "TV Audio");
     }
 }
 
@@ -86,14 +86,14 @@ void TGDirectCapPin2::PauseAround(const std::function<void()>& Body) {
 }
 
 void TGDirectCapPin2::TakeDeviceVideoFormat() {
-    if (!Devices_.VideoConfig) return;
-    MediaTypePtr mt;
-    if (FAILED(Devices_.VideoConfig->GetFormat(mt.put())) || !mt.VideoInfo()) return;
-    VideoFormat_ = *mt.VideoInfo();
-    Requested_.FrameWidth = VideoFormat_.bmiHeader.biWidth;
-    Requested_.FrameHeight = VideoFormat_.bmiHeader.biHeight;
-    Requested_.VideoBitCount = VideoFormat_.bmiHeader.biBitCount;
-    Requested_.VideoChanged = true;
+    if (!devices_.VideoConfig) return;
+    TMediaTypePtr mt;
+    if (FAILED(devices_.VideoConfig->GetFormat(mt.put())) || !mt.VideoInfo()) return;
+    videoFormat_ = *mt.VideoInfo();
+    requested_.FrameWidth = videoFormat_.bmiHeader.biWidth;
+    requested_.FrameHeight = videoFormat_.bmiHeader.biHeight;
+    requested_.VideoBitCount = videoFormat_.bmiHeader.biBitCount;
+    requested_.VideoChanged = true;
     FitVideoWindow();
     Raise(OnVideoFormatChange);
 }
@@ -101,7 +101,7 @@ void TGDirectCapPin2::TakeDeviceVideoFormat() {
 // The dialogs run modal loops: every interface they are shown on is held by the caller,
 // and a device choice made meanwhile waits until the dialog is closed.
 HRESULT TGDirectCapPin2::RunModal(const std::function<HRESULT()>& Show) {
-    PumpScope pumping(Guard_);
+    TPumpScope pumping(guard_);
     return Show();
 }
 
@@ -111,7 +111,7 @@ HRESULT TGDirectCapPin2::ShowPagesModal(const ComPtr<IUnknown>& Object) {
 
 int TGDirectCapPin2::ShowCaptureDialog(int Kind, HWND Owner) {
     int result = 1;
-    const ComPtr<IAMVfwCaptureDialogs> captureDialogs = Devices_.CaptureDialogs;
+    const ComPtr<IAMVfwCaptureDialogs> captureDialogs = devices_.CaptureDialogs;
     if (!captureDialogs) return result;
     if (Kind == OptionVideoFormat) {
         PauseAround([&] {
@@ -119,9 +119,9 @@ int TGDirectCapPin2::ShowCaptureDialog(int Kind, HWND Owner) {
                     return captureDialogs->ShowDialog(VfwCaptureDialog_Format, Owner);
                 }) == VFW_E_CANNOT_CONNECT)
                 TearDownGraph();
-            const ComPtr<IAMStreamConfig> config = Devices_.VideoConfig;
+            const ComPtr<IAMStreamConfig> config = devices_.VideoConfig;
             if (!config) return;
-            MediaTypePtr mt;
+            TMediaTypePtr mt;
             result = config->GetFormat(mt.put());
             if (SUCCEEDED(result) && mt.VideoInfo()) TakeDeviceVideoFormat();
         });
@@ -148,9 +148,9 @@ int TGDirectCapPin2::ShowPinPages(int Kind) {
                 TearDownGraph();
                 result =
                     ShowPagesModal(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMStreamConfig));
-                const ComPtr<IAMStreamConfig> stream = Devices_.VideoConfig;
+                const ComPtr<IAMStreamConfig> stream = devices_.VideoConfig;
                 if (!stream) return;
-                MediaTypePtr mt;
+                TMediaTypePtr mt;
                 if (SUCCEEDED(stream->GetFormat(mt.put())) && mt.VideoInfo())
                     TakeDeviceVideoFormat();
             });
@@ -163,7 +163,7 @@ int TGDirectCapPin2::ShowPinPages(int Kind) {
             });
             break;
         default:
-            PauseAround([&] { result = ShowPagesModal(Devices_.AudioConfig); });
+            PauseAround([&] { result = ShowPagesModal(devices_.AudioConfig); });
             break;
     }
     return result;
@@ -172,15 +172,15 @@ int TGDirectCapPin2::ShowPinPages(int Kind) {
 int TGDirectCapPin2::ShowCompressorOptions(int Kind, HWND Owner) {
     int result = 1;
     if (Kind == OptionAudioCompress) {
-        PauseAround([&] { result = ShowPagesModal(Devices_.AudioCompressor); });
+        PauseAround([&] { result = ShowPagesModal(devices_.AudioCompressor); });
         return result;
     }
     PauseAround([&] {
-        if (const ComPtr<IAMVfwCompressDialogs> dialogs = Devices_.CompressDialogs) {
+        if (const ComPtr<IAMVfwCompressDialogs> dialogs = devices_.CompressDialogs) {
             RunModal([&] { return dialogs->ShowDialog(VfwCompressDialog_Config, Owner); });
             result = 1;
         } else {
-            result = ShowPagesModal(Devices_.VideoCompressor);
+            result = ShowPagesModal(devices_.VideoCompressor);
         }
     });
     return result;
@@ -188,8 +188,8 @@ int TGDirectCapPin2::ShowCompressorOptions(int Kind, HWND Owner) {
 
 int TGDirectCapPin2::ShowDeviceOption(int Kind) {
     // Not from inside another of the control's waits: it may be half way through a build.
-    if (!Devices_.Video || Guard_.Pumping()) return 1;
-    Operation operation(Guard_);
+    if (!devices_.Video || guard_.Pumping()) return 1;
+    TOperation operation(guard_);
     const HWND owner = Handle();
     switch (Kind) {
         case OptionVideoFormat:
@@ -197,11 +197,11 @@ int TGDirectCapPin2::ShowDeviceOption(int Kind) {
         case OptionVideoDisplay:
             return ShowCaptureDialog(Kind, owner);
         case OptionVideoCaptureFilter:
-            return ShowPagesModal(Devices_.Video);
+            return ShowPagesModal(devices_.Video);
         case OptionTVTuner:
             return ShowPagesModal(FindCaptureInterface(PIN_CATEGORY_CAPTURE, IID_IAMTVTuner));
         case OptionAudioCaptureFilter:
-            return ShowPagesModal(Devices_.Audio);
+            return ShowPagesModal(devices_.Audio);
         case OptionVideoCapturePin:
         case OptionVideoPreviewPin:
         case OptionAudioCapturePin:
@@ -215,9 +215,9 @@ int TGDirectCapPin2::ShowDeviceOption(int Kind) {
 }
 
 bool TGDirectCapPin2::ShowVideoSourcePage() {
-    for (int i = 0; i < Options_.Count(); ++i) {
-        if (Options_.IsKind(i, OptionVideoSource) || Options_.IsKind(i, OptionVideoCaptureFilter))
-            return Options_.Execute(Options_.NameOf(i)) == 0;
+    for (int i = 0; i < options_.Count(); ++i) {
+        if (options_.IsKind(i, OptionVideoSource) || options_.IsKind(i, OptionVideoCaptureFilter))
+            return options_.Execute(options_.NameOf(i)) == 0;
     }
     return false;
 }
@@ -226,17 +226,17 @@ bool TGDirectCapPin2::ShowVideoSourcePage() {
 // Frame sizes
 
 void TGDirectCapPin2::CollectVideoSizes() {
-    Devices_.VideoConfig.Reset();
-    if (Graph_.Builder && Devices_.Video)
-        Graph_.Builder->FindInterface(
-            &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, Devices_.Video.Get(), IID_IAMStreamConfig,
-            reinterpret_cast<void**>(Devices_.VideoConfig.GetAddressOf()));
+    devices_.VideoConfig.Reset();
+    if (graph_.Builder && devices_.Video)
+        graph_.Builder->FindInterface(
+            &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, devices_.Video.Get(), IID_IAMStreamConfig,
+            reinterpret_cast<void**>(devices_.VideoConfig.GetAddressOf()));
     // Sizes of a previous device are never carried over to this one.
-    VideoSizes_.clear();
-    if (!Devices_.VideoConfig) return;
+    videoSizes_.clear();
+    if (!devices_.VideoConfig) return;
     int count = 0, size = 0;
-    if (FAILED(Devices_.VideoConfig->GetNumberOfCapabilities(&count, &size)) || count <= 0) return;
-    VideoSizes_.assign(static_cast<size_t>(count), {0, 0});
+    if (FAILED(devices_.VideoConfig->GetNumberOfCapabilities(&count, &size)) || count <= 0) return;
+    videoSizes_.assign(static_cast<size_t>(count), {0, 0});
     for (int i = 0; i < count; ++i) {
         // Room for any capability record the driver writes (audio ones are smaller).
         union {
@@ -244,18 +244,18 @@ void TGDirectCapPin2::CollectVideoSizes() {
             BYTE bytes[512];
         } caps{};
         if (size > static_cast<int>(sizeof(caps))) break;
-        MediaTypePtr mt;
-        if (FAILED(Devices_.VideoConfig->GetStreamCaps(i, mt.put(), caps.bytes))) continue;
+        TMediaTypePtr mt;
+        if (FAILED(devices_.VideoConfig->GetStreamCaps(i, mt.put(), caps.bytes))) continue;
         if (mt && mt->formattype == FORMAT_VideoInfo)
-            VideoSizes_[static_cast<size_t>(i)] = {caps.video.MaxOutputSize.cx,
+            videoSizes_[static_cast<size_t>(i)] = {caps.video.MaxOutputSize.cx,
                                                    caps.video.MaxOutputSize.cy};
     }
 }
 
 std::vector<std::string> TGDirectCapPin2::VideoSizeNames() const {
     std::vector<std::string> names;
-    if (!Devices_.Video) return names;
-    for (const auto& [w, h] : VideoSizes_) {
+    if (!devices_.Video) return names;
+    for (const auto& [w, h] : videoSizes_) {
         // A capability without a video format has no size to offer.
         if (w == 0 && h == 0) continue;
         std::string text = std::to_string(w) + " x " + std::to_string(h);
@@ -287,8 +287,8 @@ HRESULT SetFormatWith(IAMStreamConfig* Config, AM_MEDIA_TYPE& Type, Block& Forma
 // Requested formats
 
 void TGDirectCapPin2::SetVideoFormat(int Width, int Height, double FrameRate, int16_t BitCount) {
-    Requested_.FrameWidth = Width;
-    Requested_.FrameHeight = Height;
+    requested_.FrameWidth = Width;
+    requested_.FrameHeight = Height;
     SetVideoBitCount(BitCount);
     SetVideoFrameRate(FrameRate);
 }
@@ -299,20 +299,20 @@ void TGDirectCapPin2::SetAudioFormat(int SampleRate, int16_t Channels, int16_t B
         case 11025:
         case 22050:
         case 44100:
-            Requested_.AudioSampleRate = SampleRate;
+            requested_.AudioSampleRate = SampleRate;
             break;
         default:
-            Requested_.AudioSampleRate = 8000;
+            requested_.AudioSampleRate = 8000;
     }
-    Requested_.AudioChannels = (Channels == 1 || Channels == 2) ? Channels : 1;
-    Requested_.AudioBitsPerSample = (BitsPerSample == 8 || BitsPerSample == 16) ? BitsPerSample : 8;
-    Requested_.AudioChanged = true;
+    requested_.AudioChannels = (Channels == 1 || Channels == 2) ? Channels : 1;
+    requested_.AudioBitsPerSample = (BitsPerSample == 8 || BitsPerSample == 16) ? BitsPerSample : 8;
+    requested_.AudioChanged = true;
 }
 
 bool TGDirectCapPin2::ApplyVideoFormat() {
-    MediaTypePtr mt;
-    if (!Devices_.VideoConfig || FAILED(Devices_.VideoConfig->GetFormat(mt.put()))) {
-        Requested_.VideoChanged = false;
+    TMediaTypePtr mt;
+    if (!devices_.VideoConfig || FAILED(devices_.VideoConfig->GetFormat(mt.put()))) {
+        requested_.VideoChanged = false;
         return false;
     }
     const bool wasPreviewing = Previewing();
@@ -320,64 +320,64 @@ bool TGDirectCapPin2::ApplyVideoFormat() {
     bool ok = false;
     if (const VIDEOINFOHEADER* device = mt.VideoInfo()) {
         const VIDEOINFOHEADER current = *device;
-        VideoFormat_ = VIDEOINFOHEADER{};
-        VideoFormat_.bmiHeader = current.bmiHeader;
-        BITMAPINFOHEADER& bmi = VideoFormat_.bmiHeader;
+        videoFormat_ = VIDEOINFOHEADER{};
+        videoFormat_.bmiHeader = current.bmiHeader;
+        BITMAPINFOHEADER& bmi = videoFormat_.bmiHeader;
         bmi.biSize = sizeof(BITMAPINFOHEADER);
-        bmi.biWidth = Requested_.FrameWidth;
-        bmi.biHeight = Requested_.FrameHeight;
+        bmi.biWidth = requested_.FrameWidth;
+        bmi.biHeight = requested_.FrameHeight;
         // The depth picks among RGB layouts; a YUV or compressed layout has its own, and a
         // device refuses any other (so a YUY2 or I420 camera would never change its size).
         const bool rgb = current.bmiHeader.biCompression == BI_RGB ||
                          current.bmiHeader.biCompression == BI_BITFIELDS;
         bmi.biBitCount =
-            rgb ? static_cast<WORD>(Requested_.VideoBitCount) : current.bmiHeader.biBitCount;
+            rgb ? static_cast<WORD>(requested_.VideoBitCount) : current.bmiHeader.biBitCount;
         bmi.biSizeImage =
-            static_cast<DWORD>(std::llabs(static_cast<long long>(Requested_.FrameWidth) *
-                                          Requested_.FrameHeight * bmi.biBitCount / 8));
+            static_cast<DWORD>(std::llabs(static_cast<long long>(requested_.FrameWidth) *
+                                          requested_.FrameHeight * bmi.biBitCount / 8));
         // A rate of 0 or below has no frame interval: the device keeps its own.
-        VideoFormat_.AvgTimePerFrame = Requested_.VideoFrameRate > 0
-                                           ? std::llround(10000000.0 / Requested_.VideoFrameRate)
+        videoFormat_.AvgTimePerFrame = requested_.VideoFrameRate > 0
+                                           ? std::llround(10000000.0 / requested_.VideoFrameRate)
                                            : current.AvgTimePerFrame;
-        const HRESULT set = SetFormatWith(Devices_.VideoConfig.Get(), *mt.get(), VideoFormat_);
+        const HRESULT set = SetFormatWith(devices_.VideoConfig.Get(), *mt.get(), videoFormat_);
         ok = SUCCEEDED(set);
         if (!ok) {
             // The device stays on its format: so do the stored record and the sizes the
             // grabber and the snapshots work with.
-            VideoFormat_ = current;
-            Requested_.FrameWidth = current.bmiHeader.biWidth;
-            Requested_.FrameHeight = current.bmiHeader.biHeight;
-            Requested_.VideoBitCount = current.bmiHeader.biBitCount;
+            videoFormat_ = current;
+            requested_.FrameWidth = current.bmiHeader.biWidth;
+            requested_.FrameHeight = current.bmiHeader.biHeight;
+            requested_.VideoBitCount = current.bmiHeader.biBitCount;
             Fail(ErrVideoFormat, "IAMStreamConfig::SetFormat", set);
         } else {
-            Requested_.FrameWidth = bmi.biWidth;
-            Requested_.FrameHeight = bmi.biHeight;
-            Requested_.VideoBitCount = bmi.biBitCount;
+            requested_.FrameWidth = bmi.biWidth;
+            requested_.FrameHeight = bmi.biHeight;
+            requested_.VideoBitCount = bmi.biBitCount;
             FitVideoWindow();
             Raise(OnVideoFormatChange);
         }
     }
-    Requested_.VideoChanged = false;
+    requested_.VideoChanged = false;
     if (wasPreviewing) StartPreview();
     return ok;
 }
 
 bool TGDirectCapPin2::ApplyAudioFormat() {
-    if (!AudioUsable_) return false;
+    if (!audioUsable_) return false;
     bool ok = false;
-    MediaTypePtr mt;
-    if (Devices_.AudioConfig && SUCCEEDED(Devices_.AudioConfig->GetFormat(mt.put())) && mt) {
+    TMediaTypePtr mt;
+    if (devices_.AudioConfig && SUCCEEDED(devices_.AudioConfig->GetFormat(mt.put())) && mt) {
         if (mt->formattype == FORMAT_WaveFormatEx) {
-            AudioFormat_ = WAVEFORMATEX{};
-            AudioFormat_.wFormatTag = WAVE_FORMAT_PCM;
-            AudioFormat_.nChannels = static_cast<WORD>(Requested_.AudioChannels);
-            AudioFormat_.nSamplesPerSec = static_cast<DWORD>(Requested_.AudioSampleRate);
-            AudioFormat_.wBitsPerSample = static_cast<WORD>(Requested_.AudioBitsPerSample);
-            AudioFormat_.nBlockAlign =
-                static_cast<WORD>(Requested_.AudioChannels * Requested_.AudioBitsPerSample / 8);
-            AudioFormat_.nAvgBytesPerSec =
-                static_cast<DWORD>(Requested_.AudioSampleRate) * AudioFormat_.nBlockAlign;
-            const HRESULT set = SetFormatWith(Devices_.AudioConfig.Get(), *mt.get(), AudioFormat_);
+            audioFormat_ = WAVEFORMATEX{};
+            audioFormat_.wFormatTag = WAVE_FORMAT_PCM;
+            audioFormat_.nChannels = static_cast<WORD>(requested_.AudioChannels);
+            audioFormat_.nSamplesPerSec = static_cast<DWORD>(requested_.AudioSampleRate);
+            audioFormat_.wBitsPerSample = static_cast<WORD>(requested_.AudioBitsPerSample);
+            audioFormat_.nBlockAlign =
+                static_cast<WORD>(requested_.AudioChannels * requested_.AudioBitsPerSample / 8);
+            audioFormat_.nAvgBytesPerSec =
+                static_cast<DWORD>(requested_.AudioSampleRate) * audioFormat_.nBlockAlign;
+            const HRESULT set = SetFormatWith(devices_.AudioConfig.Get(), *mt.get(), audioFormat_);
             ok = SUCCEEDED(set);
             if (!ok)
                 Fail(ErrAudioFormat, "IAMStreamConfig::SetFormat of the microphone", set);
@@ -385,10 +385,10 @@ bool TGDirectCapPin2::ApplyAudioFormat() {
                 Raise(OnAudioFormatChange);
         }
         if (mt->majortype != MEDIATYPE_Audio) {
-            AudioUsable_ = false;
-            AudioWanted_ = false;
+            audioUsable_ = false;
+            audioWanted_ = false;
         }
     }
-    Requested_.AudioChanged = false;
+    requested_.AudioChanged = false;
     return ok;
 }

@@ -17,11 +17,11 @@ namespace {
 
 // Class ids the filter names stand for, for platforms whose capture graph builder names
 // the filters it adds "0001", "0002", ... instead of by their friendly names.
-struct NamedClass {
+struct TNamedClass {
     const wchar_t* name;
     const CLSID* clsids[4];
 };
-const NamedClass kNamedClasses[] = {
+const TNamedClass kNamedClasses[] = {
     {L"Color Space Converter", {&CLSID_Colour, nullptr, nullptr, nullptr}},
     {L"Video Renderer",
      {&CLSID_VideoRenderer, &CLSID_VideoMixingRenderer, &CLSID_VideoRendererDefault,
@@ -36,19 +36,19 @@ const NamedClass kNamedClasses[] = {
 
 ComPtr<IBaseFilter> TGDirectCapPin2::CreateFilter(const CLSID& Clsid, const wchar_t* Name) {
     ComPtr<IBaseFilter> filter;
-    if (!Graph_.Graph) return nullptr;
+    if (!graph_.Graph) return nullptr;
     if (FAILED(::CoCreateInstance(Clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&filter))))
         return nullptr;
-    if (FAILED(Graph_.Graph->AddFilter(filter.Get(), Name))) return nullptr;
+    if (FAILED(graph_.Graph->AddFilter(filter.Get(), Name))) return nullptr;
     return filter;
 }
 
 ComPtr<IBaseFilter> TGDirectCapPin2::FindFilterByName(const wchar_t* Name) {
     ComPtr<IBaseFilter> filter;
-    if (!Graph_.Graph) return nullptr;
-    if (SUCCEEDED(Graph_.Graph->FindFilterByName(Name, &filter)) && filter) return filter;
-    const NamedClass* named = nullptr;
-    for (const NamedClass& n : kNamedClasses) {
+    if (!graph_.Graph) return nullptr;
+    if (SUCCEEDED(graph_.Graph->FindFilterByName(Name, &filter)) && filter) return filter;
+    const TNamedClass* named = nullptr;
+    for (const TNamedClass& n : kNamedClasses) {
         if (wcscmp(n.name, Name) == 0) named = &n;
     }
     if (!named) return nullptr;
@@ -63,8 +63,8 @@ ComPtr<IBaseFilter> TGDirectCapPin2::FindFilterByName(const wchar_t* Name) {
 }
 
 bool TGDirectCapPin2::RenderPreviewStream() {
-    ICaptureGraphBuilder2* const builder = Graph_.Builder.Get();
-    IBaseFilter* const video = Devices_.Video.Get();
+    ICaptureGraphBuilder2* const builder = graph_.Builder.Get();
+    IBaseFilter* const video = devices_.Video.Get();
     if (!builder || !video) return false;
     HRESULT hr = builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Interleaved, video,
                                        nullptr, nullptr);
@@ -77,39 +77,39 @@ bool TGDirectCapPin2::RenderPreviewStream() {
 bool TGDirectCapPin2::BuildPreviewGraph() {
     // Asked for from a message that one of the control's own waits dispatched: a build
     // may be half done, and a second one would render the camera twice.
-    if (Guard_.Pumping()) return false;
+    if (guard_.Pumping()) return false;
     if (Capturing() || Previewing()) return false;
-    if (State_ == TGraphState::PreviewBuilt) return true;
-    if (!Devices_.Video || (AudioWanted_ && !Devices_.Audio)) return false;
-    Operation operation(Guard_);
-    if (State_ == TGraphState::CaptureBuilt) TearDownGraph();
-    if (Requested_.VideoChanged) ApplyVideoFormat();
-    if (Requested_.AudioChanged) ApplyAudioFormat();
+    if (state_ == TGraphState::PreviewBuilt) return true;
+    if (!devices_.Video || (audioWanted_ && !devices_.Audio)) return false;
+    TOperation operation(guard_);
+    if (state_ == TGraphState::CaptureBuilt) TearDownGraph();
+    if (requested_.VideoChanged) ApplyVideoFormat();
+    if (requested_.AudioChanged) ApplyAudioFormat();
     if (!RenderPreviewStream()) {
         Fail(ErrRenderPreview, "the preview's chain (RenderStream)", E_FAIL);
         return false;
     }
-    if (AudioWanted_) {
-        ICaptureGraphBuilder2* const builder = Graph_.Builder.Get();
-        IBaseFilter* const audio = Devices_.Audio.Get();
+    if (audioWanted_) {
+        ICaptureGraphBuilder2* const builder = graph_.Builder.Get();
+        IBaseFilter* const audio = devices_.Audio.Get();
         if (FAILED(
                 builder->RenderStream(nullptr, &MEDIATYPE_Interleaved, audio, nullptr, nullptr)) &&
             FAILED(builder->RenderStream(nullptr, &MEDIATYPE_Audio, audio, nullptr, nullptr)))
-            AudioWanted_ = false;
+            audioWanted_ = false;
     }
     WirePreviewPath(true);
     WirePreviewAudio();
     if (!AttachVideoWindow()) Fail(ErrPreviewVideoWindow, "IVideoWindow of the preview", E_FAIL);
     WatchGraphEvents();
-    State_ = TGraphState::PreviewBuilt;
-    FiltersReady_ = true;
+    state_ = TGraphState::PreviewBuilt;
+    filtersReady_ = true;
     return true;
 }
 
 void TGDirectCapPin2::WatchGraphEvents() {
-    TGraphChain& chain = Graph_.Chain;
+    TGraphChain& chain = graph_.Chain;
     chain.Events.Reset();
-    if (SUCCEEDED(Graph_.Graph->QueryInterface(
+    if (SUCCEEDED(graph_.Graph->QueryInterface(
             IID_IMediaEventEx, reinterpret_cast<void**>(chain.Events.GetAddressOf()))))
         chain.Events->SetNotifyWindow(reinterpret_cast<OAHWND>(Handle()), WM_GRAPHNOTIFY, 0);
 }
@@ -158,14 +158,14 @@ bool IsStillPin(IPin* Pin) {
 }  // namespace
 
 void TGDirectCapPin2::RemoveStalePreviewFilters() {
-    IGraphBuilder* const graph = Graph_.Graph.Get();
+    IGraphBuilder* const graph = graph_.Graph.Get();
     for (const wchar_t* name : {L"Color Space Converter", L"Video Renderer", L"AVI Decompressor",
                                 L"MJPEG Decompressor", L"Mux"}) {
         // Bounded: a filter the graph refuses to remove must not loop forever.
         for (int i = 0; i < 8; ++i) {
             ComPtr<IBaseFilter> f = FindFilterByName(name);
             // The recording's multiplexer is already joined to its file: it stays.
-            const IBaseFilter* mux = Graph_.Chain.Mux.Get();
+            const IBaseFilter* mux = graph_.Chain.Mux.Get();
             if (!f || (mux && f.Get() == mux) || FAILED(graph->RemoveFilter(f.Get()))) break;
         }
     }
@@ -173,8 +173,8 @@ void TGDirectCapPin2::RemoveStalePreviewFilters() {
 
 ComPtr<IBaseFilter> TGDirectCapPin2::CreatePreviewDecoder(bool StillPin) {
     ComPtr<IBaseFilter> decoder;
-    MediaTypePtr format;
-    if (!Devices_.VideoConfig || FAILED(Devices_.VideoConfig->GetFormat(format.put())) ||
+    TMediaTypePtr format;
+    if (!devices_.VideoConfig || FAILED(devices_.VideoConfig->GetFormat(format.put())) ||
         !format.VideoInfo())
         return decoder;
     const TDecoderKind kind = DecoderForFourCC(format.VideoInfo()->bmiHeader.biCompression);
@@ -189,7 +189,7 @@ ComPtr<IBaseFilter> TGDirectCapPin2::CreatePreviewDecoder(bool StillPin) {
 
 void TGDirectCapPin2::JoinPreviewRenderer(IPin* ConverterOut, ComPtr<IBaseFilter>& Renderer,
                                           bool& Complete) {
-    IGraphBuilder* const graph = Graph_.Graph.Get();
+    IGraphBuilder* const graph = graph_.Graph.Get();
     // The first try at the renderer is not the last: a renderer that would not join gets
     // one fresh chance.
     ComPtr<IPin> ri = FirstPin(Renderer.Get(), PINDIR_INPUT);
@@ -201,13 +201,13 @@ void TGDirectCapPin2::JoinPreviewRenderer(IPin* ConverterOut, ComPtr<IBaseFilter
 
 TGDirectCapPin2::TWiring TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
     TWiring wiring;
-    IGraphBuilder* const graph = Graph_.Graph.Get();
+    IGraphBuilder* const graph = graph_.Graph.Get();
     if (!graph) return wiring;
     bool complete = true;
     const auto connect = [&](IPin* out, IPin* in) { JoinChainPins(graph, out, in, complete); };
     RemoveStalePreviewFilters();
 
-    ComPtr<IEnumPins> cameraPins = PinsOf(Devices_.Video.Get());
+    ComPtr<IEnumPins> cameraPins = PinsOf(devices_.Video.Get());
     ComPtr<IPin> c1 = FindPinByDirection(cameraPins.Get(), PINDIR_OUTPUT);
     ComPtr<IPin> c2 = NextPinAfter(cameraPins.Get(), c1.Get());
     const bool stillPin = c2 && IsStillPin(c2.Get());
@@ -215,8 +215,8 @@ TGDirectCapPin2::TWiring TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
     ComPtr<IBaseFilter> tee = FindFilterByName(L"Smart Tee");
     if (!tee) tee = CreateFilter(CLSID_SmartTee, L"Smart Tee");
     ComPtr<IBaseFilter> grabber = CreateFilter(CLSID_SampleGrabber, L"Preview Video Grabber");
-    Graph_.Chain.PreviewGrabber.Reset();
-    if (grabber) grabber.As(&Graph_.Chain.PreviewGrabber);
+    graph_.Chain.PreviewGrabber.Reset();
+    if (grabber) grabber.As(&graph_.Chain.PreviewGrabber);
     ComPtr<IBaseFilter> converter = CreateFilter(CLSID_Colour, L"Preview Color Space Converter");
     ComPtr<IBaseFilter> renderer = CreateFilter(CLSID_VideoRenderer, L"Video Renderer");
     if (!renderer) return wiring;
@@ -246,7 +246,7 @@ TGDirectCapPin2::TWiring TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
     // The tee's capture output (the camera's own without a tee) feeds the recording.
     if (!PreviewOnly) wiring.Recording = WireRecordingVideo(tee ? t1.Get() : c1.Get());
 
-    SetUpGrabber(Graph_.Chain.PreviewGrabber.Get(), VideoGrabberType(VideoFormat_), *VideoCB_, 1);
+    SetUpGrabber(graph_.Chain.PreviewGrabber.Get(), VideoGrabberType(videoFormat_), *videoCB_, 1);
     // Whatever the grabber's output is not joined to yet gets the platform's renderer.
     RenderIfFree(graph, go.Get());
     if (!complete) Fail(ErrRenderPreview, "a connection of the preview's chain", E_FAIL);
@@ -255,26 +255,26 @@ TGDirectCapPin2::TWiring TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
 }
 
 void TGDirectCapPin2::WirePreviewAudio() {
-    IGraphBuilder* const graph = Graph_.Graph.Get();
-    if (!graph || !Devices_.Audio) return;
-    ComPtr<IPin> ao = FirstPin(Devices_.Audio.Get(), PINDIR_OUTPUT);
+    IGraphBuilder* const graph = graph_.Graph.Get();
+    if (!graph || !devices_.Audio) return;
+    ComPtr<IPin> ao = FirstPin(devices_.Audio.Get(), PINDIR_OUTPUT);
     ComPtr<IBaseFilter> grabber = CreateFilter(CLSID_SampleGrabber, L"Audio Grabber");
-    Graph_.Chain.AudioGrabber.Reset();
-    if (grabber) grabber.As(&Graph_.Chain.AudioGrabber);
+    graph_.Chain.AudioGrabber.Reset();
+    if (grabber) grabber.As(&graph_.Chain.AudioGrabber);
     ComPtr<IPin> ai = FirstPin(grabber.Get(), PINDIR_INPUT);
     ComPtr<IPin> ag = FirstPin(grabber.Get(), PINDIR_OUTPUT);
     if (ao && ai) graph->Connect(ao.Get(), ai.Get());
     ComPtr<IBaseFilter> sink = CreateFilter(CLSID_NullRenderer, L"Null Renderer");
     ComPtr<IPin> ni = FirstPin(sink.Get(), PINDIR_INPUT);
     if (ag && ni) graph->Connect(ag.Get(), ni.Get());
-    SetUpGrabber(Graph_.Chain.AudioGrabber.Get(), AudioGrabberType(AudioFormat_), *AudioCB_, 0);
+    SetUpGrabber(graph_.Chain.AudioGrabber.Get(), AudioGrabberType(audioFormat_), *audioCB_, 0);
     RenderIfFree(graph, ag.Get());
 }
 
 bool TGDirectCapPin2::AttachVideoWindow() {
-    ComPtr<IVideoWindow>& window = Graph_.Chain.VideoWindow;
+    ComPtr<IVideoWindow>& window = graph_.Chain.VideoWindow;
     window.Reset();
-    if (!Graph_.Graph || FAILED(Graph_.Graph->QueryInterface(
+    if (!graph_.Graph || FAILED(graph_.Graph->QueryInterface(
                              IID_IVideoWindow, reinterpret_cast<void**>(window.GetAddressOf()))))
         return false;
     const OAHWND self = reinterpret_cast<OAHWND>(Handle());
@@ -288,7 +288,7 @@ bool TGDirectCapPin2::AttachVideoWindow() {
     window->put_Visible(OATRUE);
     window->put_MessageDrain(self);
     {
-        PumpScope pumping(Guard_);
+        TPumpScope pumping(guard_);
         fw::App().ProcessMessages();
     }
     FitVideoWindow();
@@ -296,7 +296,7 @@ bool TGDirectCapPin2::AttachVideoWindow() {
 }
 
 void TGDirectCapPin2::FitVideoWindow() {
-    if (const ComPtr<IVideoWindow>& window = Graph_.Chain.VideoWindow)
+    if (const ComPtr<IVideoWindow>& window = graph_.Chain.VideoWindow)
         window->SetWindowPosition(0, 0, ClientWidth(), ClientHeight());
 }
 
@@ -324,11 +324,11 @@ bool TGDirectCapPin2::CameraRuns() {
     // other filters afterwards, ignoring a camera that refuses to run (one that another
     // program holds, or one unplugged). The run counts once the camera itself runs; where
     // the graph runs its filters before returning, this holds at the first look.
-    if (!Devices_.Video) return true;
-    ComPtr<IBaseFilter> camera = Devices_.Video;
+    if (!devices_.Video) return true;
+    ComPtr<IBaseFilter> camera = devices_.Video;
     // A filter may need this thread during its start (a window of its own, a sent
     // message): sent messages are answered meanwhile, posted ones wait.
-    PumpScope pumping(Guard_);
+    TPumpScope pumping(guard_);
     // A busy machine can take well over half a second to start a camera; the wait ends as
     // soon as it runs, so a generous limit costs time only when the camera really refuses.
     constexpr DWORD kLimitMs = 2000;
@@ -337,7 +337,7 @@ bool TGDirectCapPin2::CameraRuns() {
         FILTER_STATE state;
         if (SUCCEEDED(camera->GetState(0, &state)) && state == State_Running) return true;
         // A recording start that was asked to end meanwhile waits no longer.
-        if (Start_.StopAsked) return false;
+        if (start_.StopAsked) return false;
         const DWORD waited = ::GetTickCount() - start;
         if (waited >= kLimitMs) return false;
         ::MsgWaitForMultipleObjectsEx(0, nullptr, std::min<DWORD>(2, kLimitMs - waited),
@@ -350,31 +350,31 @@ bool TGDirectCapPin2::CameraRuns() {
 void TGDirectCapPin2::EnableCallbacks(bool Enabled) {
     // Frames count from 1 again at each start; a callback object without its device stays
     // off.
-    if (!Enabled || VideoMoniker_) {
-        if (Enabled) VideoCB_->SetFrameCount(0);
-        VideoCB_->SetEnabled(Enabled);
+    if (!Enabled || videoMoniker_) {
+        if (Enabled) videoCB_->SetFrameCount(0);
+        videoCB_->SetEnabled(Enabled);
     }
-    if (!Enabled || AudioMoniker_) {
-        if (Enabled) AudioCB_->SetFrameCount(0);
-        AudioCB_->SetEnabled(Enabled);
+    if (!Enabled || audioMoniker_) {
+        if (Enabled) audioCB_->SetFrameCount(0);
+        audioCB_->SetEnabled(Enabled);
     }
 }
 
 bool TGDirectCapPin2::StartPreview() {
-    if (Guard_.Pumping() || Previewing()) return false;
-    Operation operation(Guard_);
+    if (guard_.Pumping() || Previewing()) return false;
+    TOperation operation(guard_);
     if (Capturing()) StopCapture();
-    if (!BuildPreviewGraph() || State_ != TGraphState::PreviewBuilt || !FiltersReady_) return false;
+    if (!BuildPreviewGraph() || state_ != TGraphState::PreviewBuilt || !filtersReady_) return false;
     EnableCallbacks(true);
     ComPtr<IMediaControl> control;
-    bool ran = SUCCEEDED(Graph_.Graph.As(&control));
+    bool ran = SUCCEEDED(graph_.Graph.As(&control));
     NoteStreamFrameSize();
     HRESULT result = ran ? control->Run() : E_NOINTERFACE;
     if (ran && (FAILED(result) || !CameraRuns())) {
         // A camera that never ran says why through its own state.
         if (SUCCEEDED(result)) {
             FILTER_STATE state;
-            result = Devices_.Video ? Devices_.Video->GetState(0, &state) : E_FAIL;
+            result = devices_.Video ? devices_.Video->GetState(0, &state) : E_FAIL;
             if (SUCCEEDED(result)) result = VFW_E_NOT_RUNNING;
         }
         control->Stop();
@@ -387,7 +387,7 @@ bool TGDirectCapPin2::StartPreview() {
         return false;
     }
     // Reported once it is true: a handler that asks finds the preview running.
-    State_ = TGraphState::Previewing;
+    state_ = TGraphState::Previewing;
     Raise(OnStartPreview);
     return true;
 }
@@ -395,13 +395,13 @@ bool TGDirectCapPin2::StartPreview() {
 bool TGDirectCapPin2::StopPreview() {
     if (!Previewing()) return false;
     // A start in progress has not reported yet: it would report a preview already gone.
-    if (Guard_.Pumping()) return false;
-    Operation operation(Guard_);
+    if (guard_.Pumping()) return false;
+    TOperation operation(guard_);
     EnableCallbacks(false);
-    State_ = TGraphState::PreviewBuilt;
-    if (Graph_.Graph) {
+    state_ = TGraphState::PreviewBuilt;
+    if (graph_.Graph) {
         ComPtr<IMediaControl> control;
-        HRESULT stopped = Graph_.Graph.As(&control);
+        HRESULT stopped = graph_.Graph.As(&control);
         if (SUCCEEDED(stopped)) stopped = control->Stop();
         if (FAILED(stopped)) {
             Fail(ErrStopGraph, "IMediaControl::Stop of the preview", stopped);
@@ -414,31 +414,31 @@ bool TGDirectCapPin2::StopPreview() {
 }
 
 void TGDirectCapPin2::TearDownGraph() {
-    if (Guard_.Pumping()) return;
+    if (guard_.Pumping()) return;
     // A running recording is finished first: its file is closed whole and its end said.
     if (Capturing()) StopCapture();
-    Graph_.Chain.Release();
+    graph_.Chain.Release();
     // Back to what the devices' opening left: the devices alone. Filters that were never
     // connected go too, or each rebuild would add to them.
     for (const ComPtr<IBaseFilter>& f : GraphFilters()) {
-        if (f.Get() != Devices_.Video.Get() && f.Get() != Devices_.Audio.Get())
-            Graph_.Graph->RemoveFilter(f.Get());
+        if (f.Get() != devices_.Video.Get() && f.Get() != devices_.Audio.Get())
+            graph_.Graph->RemoveFilter(f.Get());
     }
-    State_ = TGraphState::None;
+    state_ = TGraphState::None;
 }
 
 void TGDirectCapPin2::HandleGraphEvents() {
     // Read once the running operation is over: a handler may stop or restart the preview.
-    if (Guard_.Pumping()) {
-        Guard_.DeferGraphEvents();
+    if (guard_.Pumping()) {
+        guard_.DeferGraphEvents();
         return;
     }
-    Operation operation(Guard_);
+    TOperation operation(guard_);
     const bool wasCapturing = Capturing();
     const bool wasPreviewing = Previewing();
-    if (!Graph_.Chain.Events) return;
+    if (!graph_.Chain.Events) return;
     // Held: a handler may tear the graph down while we read its events.
-    ComPtr<IMediaEventEx> events = Graph_.Chain.Events;
+    ComPtr<IMediaEventEx> events = graph_.Chain.Events;
     long code = 0;
     LONG_PTR p1 = 0, p2 = 0;
     auto alive = AliveToken();

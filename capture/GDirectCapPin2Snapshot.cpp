@@ -7,37 +7,37 @@
 
 void TGDirectCapPin2::SnapShot() {
     // Nothing delivers frames: the request would never be carried out.
-    if (!VideoCB_->Enabled()) return;
+    if (!videoCB_->Enabled()) return;
     if (ImageFileName.empty()) ImageFileName = L"capture.bmp";
     {
-        std::lock_guard<std::mutex> guard(SnapshotLock_);
-        SnapshotRequest_ = std::make_unique<SnapshotRequest>(
-            SnapshotRequest{ImageFileName, Requested_.FrameWidth, Requested_.FrameHeight});
+        std::lock_guard<std::mutex> guard(snapshotLock_);
+        snapshotRequest_ = std::make_unique<TSnapshotRequest>(
+            TSnapshotRequest{ImageFileName, requested_.FrameWidth, requested_.FrameHeight});
     }
-    VideoCB_->SetOnNextBuffer([this](uint32_t Frame, BYTE*& Buffer, int32_t& Size) {
+    videoCB_->SetOnNextBuffer([this](uint32_t Frame, BYTE*& Buffer, int32_t& Size) {
         SaveSnapshotFrame(Frame, Buffer, Size);
     });
 }
 
-TGDirectCapPin2::SnapshotRequest TGDirectCapPin2::TakeSnapshotRequest() {
+TGDirectCapPin2::TSnapshotRequest TGDirectCapPin2::TakeSnapshotRequest() {
     {
-        std::lock_guard<std::mutex> guard(SnapshotLock_);
-        if (SnapshotRequest_) {
-            SnapshotRequest taken = std::move(*SnapshotRequest_);
-            SnapshotRequest_.reset();
+        std::lock_guard<std::mutex> guard(snapshotLock_);
+        if (snapshotRequest_) {
+            TSnapshotRequest taken = std::move(*snapshotRequest_);
+            snapshotRequest_.reset();
             return taken;
         }
     }
     // Called without SnapShot: the control's own fields, on the caller's thread.
-    return SnapshotRequest{ImageFileName.empty() ? std::wstring(L"capture.bmp") : ImageFileName,
-                           Requested_.FrameWidth, Requested_.FrameHeight};
+    return TSnapshotRequest{ImageFileName.empty() ? std::wstring(L"capture.bmp") : ImageFileName,
+                            requested_.FrameWidth, requested_.FrameHeight};
 }
 
 void TGDirectCapPin2::NoteStreamFrameSize() {
-    int width = Requested_.FrameWidth, height = Requested_.FrameHeight;
+    int width = requested_.FrameWidth, height = requested_.FrameHeight;
     AM_MEDIA_TYPE mt{};
-    if (Graph_.Chain.PreviewGrabber &&
-        SUCCEEDED(Graph_.Chain.PreviewGrabber->GetConnectedMediaType(&mt))) {
+    if (graph_.Chain.PreviewGrabber &&
+        SUCCEEDED(graph_.Chain.PreviewGrabber->GetConnectedMediaType(&mt))) {
         if (mt.formattype == FORMAT_VideoInfo && mt.pbFormat &&
             mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
             const auto& bih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
@@ -45,33 +45,33 @@ void TGDirectCapPin2::NoteStreamFrameSize() {
             height = bih.biHeight < 0 ? -bih.biHeight : bih.biHeight;
             // A camera that cannot be told a size (no IAMStreamConfig) streams at its own,
             // as one that refuses the size does: the sizes reported are its frames'.
-            if (!Devices_.VideoConfig) {
-                Requested_.FrameWidth = width;
-                Requested_.FrameHeight = height;
+            if (!devices_.VideoConfig) {
+                requested_.FrameWidth = width;
+                requested_.FrameHeight = height;
             }
         }
         FreeMediaType(mt);
     }
-    StreamFrameSize_ = static_cast<uint64_t>(static_cast<uint32_t>(width)) |
+    streamFrameSize_ = static_cast<uint64_t>(static_cast<uint32_t>(width)) |
                        static_cast<uint64_t>(static_cast<uint32_t>(height)) << 32;
 }
 
 void TGDirectCapPin2::SaveSnapshotFrame(uint32_t, BYTE*& Buffer, int32_t& Size) {
-    if (SnapshotBusy_.exchange(true)) return;
+    if (snapshotBusy_.exchange(true)) return;
     // The stream waits for this call: nothing may escape into the grabber, and the flag
     // ends cleared whatever happens. The per-frame handler was never replaced (the frame
     // came through the callback object's one-frame slot), so it is in place already.
     try {
-        SnapshotRequest request = TakeSnapshotRequest();
+        TSnapshotRequest request = TakeSnapshotRequest();
         // The frame has the size of the stream that delivers it, whatever it was when the
         // picture was asked for.
-        if (const uint64_t stream = StreamFrameSize_.load(); stream != 0) {
+        if (const uint64_t stream = streamFrameSize_.load(); stream != 0) {
             request.Width = static_cast<int>(static_cast<uint32_t>(stream));
             request.Height = static_cast<int>(static_cast<uint32_t>(stream >> 32));
         }
         const TSavedPicture saved =
             SaveFramePicture(request.Template, Buffer, request.Width, request.Height, Size);
-        if (saved.JpegQuality) JpegQuality_ = saved.JpegQuality;
+        if (saved.JpegQuality) jpegQuality_ = saved.JpegQuality;
         // A file that is not there is not reported as saved.
         if (!saved.FileName.empty())
             Raise(OnSnapShot, saved.FileName);
@@ -82,5 +82,5 @@ void TGDirectCapPin2::SaveSnapshotFrame(uint32_t, BYTE*& Buffer, int32_t& Size) 
         // its own thread, so the stream does not wait for the disk.
         Log("picture", "the picture could not be saved: out of memory");
     }
-    SnapshotBusy_ = false;
+    snapshotBusy_ = false;
 }

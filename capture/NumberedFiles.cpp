@@ -44,7 +44,7 @@ bool SameIgnoringCase(const wchar_t* a, const wchar_t* b, size_t n) {
 bool TakenNumbers(const TFileNameParts& P, std::vector<bool>& Taken, DWORD& Error) {
     Taken.clear();
     // A drive without its medium answers with a failure, not with the system's box.
-    NoCriticalErrorBoxes quiet;
+    TNoCriticalErrorBoxes quiet;
     const std::wstring pattern = ExtendedPath(P.Folder + P.Base + L"*" + P.Ext);
     WIN32_FIND_DATAW fd;
     fw::FindHandle find = FindFirstEntry(pattern, FindExSearchNameMatch, fd, Error);

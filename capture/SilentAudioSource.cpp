@@ -72,7 +72,7 @@ wchar_t* CoTaskString(const wchar_t* s) {
 }
 
 // The reference count of an object made with new and freed at its last release.
-class RefCount {
+class TRefCount {
 public:
     ULONG Add() { return static_cast<ULONG>(::InterlockedIncrement(&ref_)); }
     // QueryInterface's answer: Object for an interface it Knows, with a reference added.
@@ -96,10 +96,10 @@ private:
 
 // An enumerator over one item (the pin, or its media type); it holds the filter.
 template <typename Interface, typename Item>
-class OneItemEnumerator final : public Interface {
+class TOneItemEnumerator final : public Interface {
 public:
     using Give = HRESULT (*)(IBaseFilter*, Item**);
-    OneItemEnumerator(const IID& iid, IBaseFilter* filter, Give give, ULONG position)
+    TOneItemEnumerator(const IID& iid, IBaseFilter* filter, Give give, ULONG position)
         : iid_(iid), filter_(filter), give_(give), position_(position) {}
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
@@ -135,25 +135,25 @@ public:
     }
     STDMETHODIMP Clone(Interface** out) override {
         if (!out) return E_POINTER;
-        *out = new (std::nothrow) OneItemEnumerator(iid_, filter_.Get(), give_, position_);
+        *out = new (std::nothrow) TOneItemEnumerator(iid_, filter_.Get(), give_, position_);
         return *out ? S_OK : E_OUTOFMEMORY;
     }
 
 private:
-    ~OneItemEnumerator() = default;
-    RefCount ref_;
+    ~TOneItemEnumerator() = default;
+    TRefCount ref_;
     const IID iid_;
     ComPtr<IBaseFilter> filter_;
     Give give_;
     ULONG position_;
 };
 
-class SilentSource;
+class TSilentSource;
 
 // The output pin; its reference count is its filter's.
-class SilentPin final : public IPin {
+class TSilentPin final : public IPin {
 public:
-    explicit SilentPin(SilentSource& filter) : filter_(filter) {}
+    explicit TSilentPin(TSilentSource& filter) : filter_(filter) {}
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
     STDMETHODIMP_(ULONG) AddRef() override;
@@ -186,14 +186,14 @@ public:
     STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
 
 private:
-    SilentSource& filter_;
+    TSilentSource& filter_;
 };
 
 // State, clock and connection are guarded by one lock, which is never held while the
 // streaming thread calls downstream, nor while Stop waits for that thread.
-class SilentSource final : public IBaseFilter {
+class TSilentSource final : public IBaseFilter {
 public:
-    SilentSource() : pin_(*this) {}
+    TSilentSource() : pin_(*this) {}
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         const bool knows = iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IMediaFilter ||
@@ -268,7 +268,7 @@ public:
     STDMETHODIMP EnumPins(IEnumPins** pins) override {
         if (!pins) return E_POINTER;
         *pins = new (std::nothrow)
-            OneItemEnumerator<IEnumPins, IPin>(IID_IEnumPins, this, &SilentSource::GivePin, 0);
+            TOneItemEnumerator<IEnumPins, IPin>(IID_IEnumPins, this, &TSilentSource::GivePin, 0);
         return *pins ? S_OK : E_OUTOFMEMORY;
     }
     STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override {
@@ -310,10 +310,10 @@ public:
     }
 
 private:
-    ~SilentSource() { Stop(); }
+    ~TSilentSource() { Stop(); }
 
     static HRESULT GivePin(IBaseFilter* filter, IPin** slot) {
-        *slot = &static_cast<SilentSource*>(filter)->pin_;
+        *slot = &static_cast<TSilentSource*>(filter)->pin_;
         (*slot)->AddRef();
         return S_OK;
     }
@@ -324,8 +324,8 @@ private:
     bool StreamTimeLocked(REFERENCE_TIME& now) const;
     void Stream();
 
-    RefCount ref_;
-    SilentPin pin_;
+    TRefCount ref_;
+    TSilentPin pin_;
     std::recursive_mutex lock_;
     std::condition_variable_any wake_;
     FILTER_STATE state_ = State_Stopped;
@@ -341,7 +341,7 @@ private:
     std::thread thread_;
 };
 
-STDMETHODIMP SilentPin::QueryInterface(REFIID iid, void** out) {
+STDMETHODIMP TSilentPin::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (iid != IID_IUnknown && iid != IID_IPin) return E_NOINTERFACE;
@@ -349,29 +349,29 @@ STDMETHODIMP SilentPin::QueryInterface(REFIID iid, void** out) {
     AddRef();
     return S_OK;
 }
-STDMETHODIMP_(ULONG) SilentPin::AddRef() { return filter_.AddRef(); }
-STDMETHODIMP_(ULONG) SilentPin::Release() { return filter_.Release(); }
+STDMETHODIMP_(ULONG) TSilentPin::AddRef() { return filter_.AddRef(); }
+STDMETHODIMP_(ULONG) TSilentPin::Release() { return filter_.Release(); }
 
-STDMETHODIMP SilentPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* mt) {
+STDMETHODIMP TSilentPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* mt) {
     return filter_.ConnectTo(receiver, mt);
 }
-STDMETHODIMP SilentPin::Disconnect() { return filter_.DisconnectPin(); }
+STDMETHODIMP TSilentPin::Disconnect() { return filter_.DisconnectPin(); }
 
-STDMETHODIMP SilentPin::ConnectedTo(IPin** pin) {
+STDMETHODIMP TSilentPin::ConnectedTo(IPin** pin) {
     if (!pin) return E_POINTER;
     ComPtr<IPin> peer = filter_.Peer();
     *pin = peer.Detach();
     return *pin ? S_OK : VFW_E_NOT_CONNECTED;
 }
 
-STDMETHODIMP SilentPin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
+STDMETHODIMP TSilentPin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
     if (!mt) return E_POINTER;
     *mt = AM_MEDIA_TYPE{};
     if (!filter_.Peer()) return VFW_E_NOT_CONNECTED;
     return FillSilenceType(*mt);
 }
 
-STDMETHODIMP SilentPin::QueryPinInfo(PIN_INFO* info) {
+STDMETHODIMP TSilentPin::QueryPinInfo(PIN_INFO* info) {
     if (!info) return E_POINTER;
     info->pFilter = &filter_;
     filter_.AddRef();
@@ -380,7 +380,7 @@ STDMETHODIMP SilentPin::QueryPinInfo(PIN_INFO* info) {
     return S_OK;
 }
 
-STDMETHODIMP SilentPin::EnumMediaTypes(IEnumMediaTypes** types) {
+STDMETHODIMP TSilentPin::EnumMediaTypes(IEnumMediaTypes** types) {
     if (!types) return E_POINTER;
     const auto give = [](IBaseFilter*, AM_MEDIA_TYPE** slot) -> HRESULT {
         auto* mt = static_cast<AM_MEDIA_TYPE*>(::CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
@@ -394,11 +394,11 @@ STDMETHODIMP SilentPin::EnumMediaTypes(IEnumMediaTypes** types) {
         return S_OK;
     };
     *types = new (std::nothrow)
-        OneItemEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE>(IID_IEnumMediaTypes, &filter_, give, 0);
+        TOneItemEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE>(IID_IEnumMediaTypes, &filter_, give, 0);
     return *types ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT SilentSource::ConnectTo(IPin* receiver, const AM_MEDIA_TYPE* mt) {
+HRESULT TSilentSource::ConnectTo(IPin* receiver, const AM_MEDIA_TYPE* mt) {
     if (!receiver) return E_POINTER;
     // Recursive: the receiver may ask this pin about itself while it takes the connection.
     std::lock_guard<std::recursive_mutex> hold(lock_);
@@ -425,7 +425,7 @@ HRESULT SilentSource::ConnectTo(IPin* receiver, const AM_MEDIA_TYPE* mt) {
     return S_OK;
 }
 
-HRESULT SilentSource::DecideAllocator(IMemInputPin* input, ComPtr<IMemAllocator>& chosen) {
+HRESULT TSilentSource::DecideAllocator(IMemInputPin* input, ComPtr<IMemAllocator>& chosen) {
     ALLOCATOR_PROPERTIES wanted{};
     input->GetAllocatorRequirements(&wanted);  // optional: zeros when not answered
     ALLOCATOR_PROPERTIES props{};
@@ -452,7 +452,7 @@ HRESULT SilentSource::DecideAllocator(IMemInputPin* input, ComPtr<IMemAllocator>
     return S_OK;
 }
 
-HRESULT SilentSource::StartThreadLocked() {
+HRESULT TSilentSource::StartThreadLocked() {
     if (state_ != State_Stopped) return S_OK;
     if (!allocator_) return VFW_E_NOT_CONNECTED;
     const HRESULT hr = allocator_->Commit();
@@ -467,7 +467,7 @@ HRESULT SilentSource::StartThreadLocked() {
     return S_OK;
 }
 
-bool SilentSource::StreamTimeLocked(REFERENCE_TIME& now) const {
+bool TSilentSource::StreamTimeLocked(REFERENCE_TIME& now) const {
     if (state_ != State_Running) return false;
     REFERENCE_TIME clockTime = 0;
     if (clock_ && SUCCEEDED(clock_->GetTime(&clockTime)))
@@ -477,7 +477,7 @@ bool SilentSource::StreamTimeLocked(REFERENCE_TIME& now) const {
     return true;
 }
 
-void SilentSource::Stream() {
+void TSilentSource::Stream() {
     uint64_t unit = 0;  // covers stream times [unit x kUnit, (unit + 1) x kUnit)
     bool discontinuity = true;
     for (;;) {
@@ -535,7 +535,7 @@ void SilentSource::Stream() {
 
 ComPtr<IBaseFilter> CreateSilentAudioSource() {
     ComPtr<IBaseFilter> filter;
-    auto* made = new (std::nothrow) SilentSource();
+    auto* made = new (std::nothrow) TSilentSource();
     if (made) {
         filter = made;
         made->Release();  // the holder keeps the one reference it started with

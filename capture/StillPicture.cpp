@@ -94,13 +94,13 @@ bool EncodeBitmapFile(const TFrameBitmap& Picture, std::vector<uint8_t>& File) {
 namespace {
 
 // The library reports a fatal error through error_exit and must not come back from it.
-struct JpegFailure {
+struct TJpegFailure {
     jpeg_error_mgr mgr;
     std::jmp_buf jump;
 };
 
 [[noreturn]] void JpegErrorExit(j_common_ptr cinfo) {
-    std::longjmp(reinterpret_cast<JpegFailure*>(cinfo->err)->jump, 1);
+    std::longjmp(reinterpret_cast<TJpegFailure*>(cinfo->err)->jump, 1);
 }
 
 void JpegNoMessage(j_common_ptr, int) {}
@@ -119,7 +119,7 @@ void Expand555(const uint8_t* In, int Width, uint8_t* Out) {
 // The encoder's output grows in the caller's vector. The library's own memory destination
 // frees the buffer it outgrows while the caller's pointer still names it, so a failure after
 // a growth left a freed buffer for the caller to free again.
-struct VectorDestination {
+struct TVectorDestination {
     jpeg_destination_mgr pub;  // first: the library sees only this part
     std::vector<uint8_t>* file;
     size_t room;
@@ -135,7 +135,7 @@ constexpr size_t kJpegOutputStep = 65536;
 
 // Grows the file past its Used bytes by Step or less; false when there is no room or no
 // memory.
-bool GrowOutput(VectorDestination& Dest, size_t Used, size_t Step = kJpegOutputStep) {
+bool GrowOutput(TVectorDestination& Dest, size_t Used, size_t Step = kJpegOutputStep) {
     if (Used >= Dest.room) return false;
     const size_t step = std::min(Step, Dest.room - Used);
     try {
@@ -149,13 +149,13 @@ bool GrowOutput(VectorDestination& Dest, size_t Used, size_t Step = kJpegOutputS
 }
 
 void InitVectorDestination(j_compress_ptr Cinfo) {
-    auto& dest = *reinterpret_cast<VectorDestination*>(Cinfo->dest);
+    auto& dest = *reinterpret_cast<TVectorDestination*>(Cinfo->dest);
     dest.file->clear();
     if (!GrowOutput(dest, 0)) JpegOutOfMemory(Cinfo);
 }
 
 boolean EmptyVectorDestination(j_compress_ptr Cinfo) {
-    auto& dest = *reinterpret_cast<VectorDestination*>(Cinfo->dest);
+    auto& dest = *reinterpret_cast<TVectorDestination*>(Cinfo->dest);
     // Called with the whole buffer full: it doubles, so a large picture is not copied
     // over and over.
     const size_t used = dest.file->size();
@@ -164,16 +164,16 @@ boolean EmptyVectorDestination(j_compress_ptr Cinfo) {
 }
 
 void TermVectorDestination(j_compress_ptr Cinfo) {
-    auto& dest = *reinterpret_cast<VectorDestination*>(Cinfo->dest);
+    auto& dest = *reinterpret_cast<TVectorDestination*>(Cinfo->dest);
     dest.file->resize(dest.file->size() - dest.pub.free_in_buffer);
 }
 
 // Everything that must survive a jump out of the library lives in the caller: no object
 // with a destructor is created between setjmp and the end of the encode.
 bool EncodeJpegRaw(const TFrameBitmap& Picture, int Quality, uint8_t* Scratch,
-                   VectorDestination* Dest) {
+                   TVectorDestination* Dest) {
     jpeg_compress_struct cinfo;
-    JpegFailure failure;
+    TJpegFailure failure;
     cinfo.err = jpeg_std_error(&failure.mgr);
     failure.mgr.error_exit = JpegErrorExit;
     failure.mgr.emit_message = JpegNoMessage;
@@ -233,7 +233,7 @@ bool EncodeJpegFile(const TFrameBitmap& Picture, int Quality, std::vector<uint8_
         scratch.reset(new (std::nothrow) uint8_t[static_cast<size_t>(Picture.Width) * 3]);
         if (!scratch) return false;
     }
-    VectorDestination dest{};
+    TVectorDestination dest{};
     dest.file = &File;
     dest.room = Room;
     if (EncodeJpegRaw(Picture, Quality, scratch.get(), &dest) && !File.empty()) return true;

@@ -23,14 +23,14 @@ ComPtr<IPin> FindPinByDirection(IEnumPins* Pins, PIN_DIRECTION Direction) {
 
 std::wstring PinName(IPin* Pin) {
     if (!Pin) return {};
-    PinInfoHolder h;
+    TPinInfoHolder h;
     if (FAILED(Pin->QueryPinInfo(&h.info))) return {};
     return std::wstring(h.info.achName, wcsnlen(h.info.achName, kPinNameLimit));
 }
 
 ComPtr<IPin> NextPinAfter(IEnumPins* Pins, IPin* Pin) {
     if (!Pins || !Pin) return nullptr;
-    PinInfoHolder h;
+    TPinInfoHolder h;
     if (FAILED(Pin->QueryPinInfo(&h.info))) return nullptr;
     const std::wstring name(h.info.achName, wcsnlen(h.info.achName, kPinNameLimit));
     Pins->Reset();
@@ -69,14 +69,14 @@ void FreeMediaType(AM_MEDIA_TYPE& Type) {
     }
 }
 
-void MediaTypePtr::reset() {
+void TMediaTypePtr::reset() {
     if (!mt_) return;
     FreeMediaType(*mt_);
     ::CoTaskMemFree(mt_);
     mt_ = nullptr;
 }
 
-const VIDEOINFOHEADER* MediaTypePtr::VideoInfo() const {
+const VIDEOINFOHEADER* TMediaTypePtr::VideoInfo() const {
     if (!mt_ || mt_->formattype != FORMAT_VideoInfo || !mt_->pbFormat ||
         mt_->cbFormat < sizeof(VIDEOINFOHEADER))
         return nullptr;

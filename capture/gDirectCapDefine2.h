@@ -28,14 +28,14 @@ Microsoft::WRL::ComPtr<IPin> NextPinAfter(IEnumPins* Pins, IPin* Pin);
 std::wstring PinName(IPin* Pin);
 
 // A pin's PIN_INFO, holding the filter reference that QueryPinInfo hands out.
-struct PinInfoHolder {
+struct TPinInfoHolder {
     PIN_INFO info{};
-    PinInfoHolder() = default;
-    ~PinInfoHolder() {
+    TPinInfoHolder() = default;
+    ~TPinInfoHolder() {
         if (info.pFilter) info.pFilter->Release();
     }
-    PinInfoHolder(const PinInfoHolder&) = delete;
-    PinInfoHolder& operator=(const PinInfoHolder&) = delete;
+    TPinInfoHolder(const TPinInfoHolder&) = delete;
+    TPinInfoHolder& operator=(const TPinInfoHolder&) = delete;
 };
 
 // Shorthands on a filter: its pin enumerator, its first pin of a direction.
@@ -46,12 +46,12 @@ Microsoft::WRL::ComPtr<IPin> FirstPin(IBaseFilter* Filter, PIN_DIRECTION Directi
 void FreeMediaType(AM_MEDIA_TYPE& Type);
 
 // Owns an AM_MEDIA_TYPE allocated by the platform (GetFormat, GetStreamCaps).
-class MediaTypePtr {
+class TMediaTypePtr {
 public:
-    MediaTypePtr() = default;
-    ~MediaTypePtr() { reset(); }
-    MediaTypePtr(const MediaTypePtr&) = delete;
-    MediaTypePtr& operator=(const MediaTypePtr&) = delete;
+    TMediaTypePtr() = default;
+    ~TMediaTypePtr() { reset(); }
+    TMediaTypePtr(const TMediaTypePtr&) = delete;
+    TMediaTypePtr& operator=(const TMediaTypePtr&) = delete;
 
     AM_MEDIA_TYPE* get() const { return mt_; }
     AM_MEDIA_TYPE* operator->() const { return mt_; }

@@ -17,7 +17,7 @@ SetThreadErrorModeFn ThreadErrorModeRoutine() {
 
 }  // namespace
 
-NoCriticalErrorBoxes::NoCriticalErrorBoxes() {
+TNoCriticalErrorBoxes::TNoCriticalErrorBoxes() {
     if (const SetThreadErrorModeFn setThreadMode = ThreadErrorModeRoutine()) {
         DWORD old = 0;
         perThread_ = true;
@@ -34,7 +34,7 @@ NoCriticalErrorBoxes::NoCriticalErrorBoxes() {
     }
 }
 
-NoCriticalErrorBoxes::~NoCriticalErrorBoxes() {
+TNoCriticalErrorBoxes::~TNoCriticalErrorBoxes() {
     if (!set_) return;
     if (perThread_)
         ThreadErrorModeRoutine()(old_, nullptr);
@@ -44,7 +44,7 @@ NoCriticalErrorBoxes::~NoCriticalErrorBoxes() {
 
 fw::FindHandle FindFirstEntry(const std::wstring& Pattern, FINDEX_SEARCH_OPS Search,
                               WIN32_FIND_DATAW& Data, DWORD& Error) {
-    NoCriticalErrorBoxes quiet;
+    TNoCriticalErrorBoxes quiet;
     fw::FindHandle find(FindFirstFileExRoutine(Pattern.c_str(), FindExInfoBasic, &Data, Search,
                                                nullptr, FIND_FIRST_EX_LARGE_FETCH));
     Error = find ? ERROR_SUCCESS : ::GetLastError();

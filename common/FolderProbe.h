@@ -11,12 +11,12 @@
 
 // While it lives, the calling thread gets failures instead of critical-error boxes. The
 // per-thread switch came with Windows 7; before it, the process-wide one is used.
-class NoCriticalErrorBoxes {
+class TNoCriticalErrorBoxes {
 public:
-    NoCriticalErrorBoxes();
-    ~NoCriticalErrorBoxes();
-    NoCriticalErrorBoxes(const NoCriticalErrorBoxes&) = delete;
-    NoCriticalErrorBoxes& operator=(const NoCriticalErrorBoxes&) = delete;
+    TNoCriticalErrorBoxes();
+    ~TNoCriticalErrorBoxes();
+    TNoCriticalErrorBoxes(const TNoCriticalErrorBoxes&) = delete;
+    TNoCriticalErrorBoxes& operator=(const TNoCriticalErrorBoxes&) = delete;
 
 private:
     UINT old_ = 0;

@@ -50,10 +50,10 @@ std::wstring FolderOrDefault(const std::string& File, const char* Key, const std
 }
 
 // Removes the temporary file unless it has been moved into place.
-struct TempFile {
+struct TTempFile {
     std::wstring path;
     bool keep = false;
-    ~TempFile() {
+    ~TTempFile() {
         if (!keep && !path.empty()) {
             const DWORD error = GetLastError();  // the caller reports the failure that led here
             SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -101,7 +101,7 @@ bool SaveSettings() {
         return false;
     }
 
-    TempFile temp;
+    TTempFile temp;
     {
         char name[MAX_PATH] = {};
         if (!GetTempFileNameA(folder.c_str(), "ini", 0, name)) return false;

@@ -13,7 +13,7 @@ namespace {
 // memory grow while the disk does not answer.
 constexpr size_t kMaxQueuedBytes = 512 * 1024;
 
-struct LogState {
+struct TLogState {
     CRITICAL_SECTION lock;
     HANDLE wake = nullptr;     // set when lines are queued
     HANDLE written = nullptr;  // set after each batch
@@ -26,7 +26,7 @@ struct LogState {
     uint32_t limit = 0;
     bool threadStarted = false;
 
-    LogState() {
+    TLogState() {
         InitializeCriticalSection(&lock);
         wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         written = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -34,20 +34,20 @@ struct LogState {
 };
 
 // Never destroyed: the writer may still run while the process ends.
-LogState& State() {
-    static LogState* state = new LogState;
+TLogState& State() {
+    static TLogState* state = new TLogState;
     return *state;
 }
 
-class Locked {
+class TLocked {
 public:
-    explicit Locked(LogState& s) : s_(s) { EnterCriticalSection(&s_.lock); }
-    ~Locked() { LeaveCriticalSection(&s_.lock); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
+    explicit TLocked(TLogState& s) : s_(s) { EnterCriticalSection(&s_.lock); }
+    ~TLocked() { LeaveCriticalSection(&s_.lock); }
+    TLocked(const TLocked&) = delete;
+    TLocked& operator=(const TLocked&) = delete;
 
 private:
-    LogState& s_;
+    TLogState& s_;
 };
 
 std::string Utf8Of(std::wstring_view text) {
@@ -96,14 +96,14 @@ void WriteBatch(const std::wstring& folder, uint32_t limit, std::deque<std::stri
 }
 
 DWORD WINAPI Writer(void*) {
-    LogState& s = State();
+    TLogState& s = State();
     for (;;) {
         WaitForSingleObject(s.wake, INFINITE);
         std::deque<std::string> batch;
         std::wstring folder;
         uint32_t limit = 0;
         {
-            Locked l(s);
+            TLocked l(s);
             batch.swap(s.lines);
             s.queuedBytes = 0;
             folder = s.folder;
@@ -111,7 +111,7 @@ DWORD WINAPI Writer(void*) {
         }
         WriteBatch(folder, limit, batch);
         {
-            Locked l(s);
+            TLocked l(s);
             s.done += batch.size();
         }
         SetEvent(s.written);
@@ -158,8 +158,8 @@ std::wstring SystemText(HRESULT result) {
 }  // namespace
 
 void OpenLog(const std::wstring& Folder, uint32_t LimitBytes) {
-    LogState& s = State();
-    Locked l(s);
+    TLogState& s = State();
+    TLocked l(s);
     s.folder = IncludeTrailingSeparator(Folder);
     s.limit = LimitBytes;
     if (!s.threadStarted && !s.folder.empty()) {
@@ -179,10 +179,10 @@ std::wstring DefaultLogFolder() {
 }
 
 void Log(std::string_view Step, std::string_view Text) {
-    LogState& s = State();
+    TLogState& s = State();
     std::string line = TimeStamp() + " " + OneLine(Step) + ": " + OneLine(Text) + "\r\n";
     {
-        Locked l(s);
+        TLocked l(s);
         if (!s.threadStarted) return;
         if (s.queuedBytes + line.size() > kMaxQueuedBytes) {
             ++s.dropped;
@@ -223,11 +223,11 @@ void LogFailure(std::string_view Step, std::string_view Call, HRESULT Result,
 }
 
 void FlushLog(DWORD TimeoutMs) {
-    LogState& s = State();
+    TLogState& s = State();
     const DWORD start = GetTickCount();
     for (;;) {
         {
-            Locked l(s);
+            TLocked l(s);
             if (!s.threadStarted || s.done >= s.queued) return;
         }
         const DWORD spent = GetTickCount() - start;

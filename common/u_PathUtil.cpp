@@ -45,7 +45,7 @@ std::wstring ExtendedPath(std::wstring_view Path) {
 static DWORD Attributes(std::wstring_view Path) {
     if (Path.empty()) return INVALID_FILE_ATTRIBUTES;
     // A typed folder may be on a drive without its medium: a failure, not the system's box.
-    NoCriticalErrorBoxes quiet;
+    TNoCriticalErrorBoxes quiet;
     return GetFileAttributesW(ExtendedPath(Path).c_str());
 }
 

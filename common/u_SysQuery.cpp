@@ -101,7 +101,7 @@ namespace {
 // Free bytes for the calling user of the volume that holds Root, -1 on any failure, with
 // no "insert a disk" box for an empty removable drive.
 int64_t FreeBytesWithoutErrorBox(const wchar_t* Root) {
-    NoCriticalErrorBoxes quiet;
+    TNoCriticalErrorBoxes quiet;
     ULARGE_INTEGER available{};
     if (!GetDiskFreeSpaceExW(Root, &available, nullptr, nullptr) ||
         available.QuadPart > static_cast<ULONGLONG>(INT64_MAX))

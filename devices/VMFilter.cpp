@@ -27,16 +27,16 @@ int32_t SensorIndexFromText(const std::wstring& Text) {
     return static_cast<int32_t>(value);
 }
 
-TVMFilter::TVMFilter(IUnknown* Filter) : SourceFilter_(Filter) {
+TVMFilter::TVMFilter(IUnknown* Filter) : sourceFilter_(Filter) {
     if (!Filter) return;
     Filter->QueryInterface(VMCtrl323_TLB::IID_IAMVMControl,
-                           reinterpret_cast<void**>(SensorControl_.GetAddressOf()));
+                           reinterpret_cast<void**>(sensorControl_.GetAddressOf()));
     LoadSensorIndex();
 }
 
 TVMFilter::~TVMFilter() {
-    SensorControl_.Reset();
-    SourceFilter_.Reset();
+    sensorControl_.Reset();
+    sourceFilter_.Reset();
 }
 
 void TVMFilter::LoadSensorIndex() {
@@ -82,5 +82,5 @@ bool TVMFilter::SelectSensor(int32_t Index) {
 
 void TVMFilter::ApplySensor() {
     // The driver's answer is not looked at: a refused switch is not reported.
-    if (SensorControl_) SensorControl_->SelectSensor(SensorIndex);
+    if (sensorControl_) sensorControl_->SelectSensor(SensorIndex);
 }

@@ -62,12 +62,12 @@ public:
     void ApplySensor();
 
     int32_t SensorIndex = 0;
-    IUnknown* SourceFilter() const { return SourceFilter_.Get(); }
-    VMCtrl323_TLB::IAMVMControl* SensorControl() const { return SensorControl_.Get(); }
+    IUnknown* SourceFilter() const { return sourceFilter_.Get(); }
+    VMCtrl323_TLB::IAMVMControl* SensorControl() const { return sensorControl_.Get(); }
 
 private:
-    Microsoft::WRL::ComPtr<IUnknown> SourceFilter_;
-    Microsoft::WRL::ComPtr<VMCtrl323_TLB::IAMVMControl> SensorControl_;
+    Microsoft::WRL::ComPtr<IUnknown> sourceFilter_;
+    Microsoft::WRL::ComPtr<VMCtrl323_TLB::IAMVMControl> sensorControl_;
 };
 
 // The sensor number a stored "SensorID" text stands for: a decimal integer (above 2

@@ -23,9 +23,9 @@ std::string Lower(std::string s) {
     return s;
 }
 
-class SetupApiEntry final : public UsbDeviceEntry {
+class TSetupApiEntry final : public TUsbDeviceEntry {
 public:
-    SetupApiEntry(HDEVINFO set, SP_DEVINFO_DATA& info, const SetupApiCalls& calls)
+    TSetupApiEntry(HDEVINFO set, SP_DEVINFO_DATA& info, const TSetupApiCalls& calls)
         : set_(set), info_(info), calls_(calls) {}
     std::string Property(DWORD property) const override {
         return GetDeviceProperty(set_, info_, property, calls_);
@@ -34,13 +34,13 @@ public:
 private:
     HDEVINFO set_;
     SP_DEVINFO_DATA& info_;
-    const SetupApiCalls& calls_;
+    const TSetupApiCalls& calls_;
 };
 
-struct DevInfoSet {
+struct TDevInfoSet {
     HDEVINFO h;
-    const SetupApiCalls& calls;
-    ~DevInfoSet() {
+    const TSetupApiCalls& calls;
+    ~TDevInfoSet() {
         if (h != INVALID_HANDLE_VALUE) calls.DestroyDeviceInfoList(h);
     }
 };
@@ -48,7 +48,7 @@ struct DevInfoSet {
 }  // namespace
 
 std::string GetDeviceProperty(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA& DeviceInfo, DWORD Property,
-                              const SetupApiCalls& Calls) {
+                              const TSetupApiCalls& Calls) {
     BYTE buffer[256 + 1] = {};
     DWORD type = 0;
     if (!Calls.GetDeviceRegistryProperty(DeviceInfoSet, &DeviceInfo, Property, &type, buffer, 256,
@@ -60,10 +60,10 @@ std::string GetDeviceProperty(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA& DeviceInf
                        strnlen(reinterpret_cast<const char*>(buffer), 256));
 }
 
-void SetupApiUsbDeviceWalk(const UsbDeviceVisitor& Visit, const SetupApiCalls& Calls) {
-    DevInfoSet set{Calls.GetClassDevs(&kUsbDeviceInterface, nullptr, nullptr,
-                                      DIGCF_PRESENT | DIGCF_DEVICEINTERFACE),
-                   Calls};
+void SetupApiUsbDeviceWalk(const UsbDeviceVisitor& Visit, const TSetupApiCalls& Calls) {
+    TDevInfoSet set{Calls.GetClassDevs(&kUsbDeviceInterface, nullptr, nullptr,
+                                       DIGCF_PRESENT | DIGCF_DEVICEINTERFACE),
+                    Calls};
     if (set.h == INVALID_HANDLE_VALUE) return;
     for (DWORD index = 0;; ++index) {
         SP_DEVICE_INTERFACE_DATA iface{};
@@ -75,7 +75,7 @@ void SetupApiUsbDeviceWalk(const UsbDeviceVisitor& Visit, const SetupApiCalls& C
         SP_DEVINFO_DATA info{};
         info.cbSize = sizeof(info);
         Calls.GetDeviceInterfaceDetail(set.h, &iface, nullptr, 0, nullptr, &info);
-        SetupApiEntry entry(set.h, info, Calls);
+        TSetupApiEntry entry(set.h, info, Calls);
         if (Visit(entry)) return;
     }
 }
@@ -87,7 +87,7 @@ UsbDeviceWalk SetUsbDeviceWalk(UsbDeviceWalk Walk) {
 void FindUsbDevice(const std::string& Ident, std::string& HardwareId, std::string& Description) {
     if (Ident.find_first_not_of(' ') == std::string::npos) return;
     const std::string ident = Lower(Ident);
-    const UsbDeviceVisitor visit = [&](const UsbDeviceEntry& device) {
+    const UsbDeviceVisitor visit = [&](const TUsbDeviceEntry& device) {
         const std::string id = Lower(device.Property(SPDRP_HARDWAREID));
         if (id.find(ident) == std::string::npos) return false;
         HardwareId = id;

@@ -10,20 +10,20 @@
 
 // One present device as the device walk sees it: reads one registry property
 // (SPDRP_HARDWAREID, SPDRP_DEVICEDESC) as ANSI text, empty when it cannot be read.
-class UsbDeviceEntry {
+class TUsbDeviceEntry {
 public:
-    virtual ~UsbDeviceEntry() = default;
+    virtual ~TUsbDeviceEntry() = default;
     virtual std::string Property(DWORD Property) const = 0;
 };
 
 // Calls Visit for every present device exposing the USB device interface, in the
 // platform's enumeration order, until Visit returns true (found) or the devices end.
-using UsbDeviceVisitor = std::function<bool(const UsbDeviceEntry& Device)>;
+using UsbDeviceVisitor = std::function<bool(const TUsbDeviceEntry& Device)>;
 using UsbDeviceWalk = std::function<void(const UsbDeviceVisitor& Visit)>;
 
 // The SetupAPI calls the walk makes; tests supply their own, answering as the platform
 // does.
-struct SetupApiCalls {
+struct TSetupApiCalls {
     decltype(&::SetupDiGetClassDevsA) GetClassDevs = ::SetupDiGetClassDevsA;
     decltype(&::SetupDiEnumDeviceInterfaces) EnumDeviceInterfaces = ::SetupDiEnumDeviceInterfaces;
     decltype(&::SetupDiGetDeviceInterfaceDetailA) GetDeviceInterfaceDetail =
@@ -35,7 +35,7 @@ struct SetupApiCalls {
 };
 
 // The walk over SetupAPI (GUID_DEVINTERFACE_USB_DEVICE, present devices only).
-void SetupApiUsbDeviceWalk(const UsbDeviceVisitor& Visit, const SetupApiCalls& Calls = {});
+void SetupApiUsbDeviceWalk(const UsbDeviceVisitor& Visit, const TSetupApiCalls& Calls = {});
 
 // Replaces the device walk used by FindUsbDevice (an empty walk restores the SetupAPI
 // one) and returns the previous one. Machines without USB hardware (tests under Wine)
@@ -50,4 +50,4 @@ void FindUsbDevice(const std::string& Ident, std::string& HardwareId, std::strin
 // One registry property of one device as ANSI text (the first entry of a multi-string),
 // read through a 256-byte buffer; empty when it cannot be read.
 std::string GetDeviceProperty(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA& DeviceInfo, DWORD Property,
-                              const SetupApiCalls& Calls = {});
+                              const TSetupApiCalls& Calls = {});

@@ -9,7 +9,7 @@ namespace quillhook {
 
 HHOOK CBTHookHandle = nullptr;
 
-bool ReadSaverRecord(SaverRecord& record) {
+bool ReadSaverRecord(TSaverRecord& record) {
     fw::Handle mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, SaverRecordName));
     if (!mapping) return false;
     // A mapping smaller than the record (someone else's object of that name) is still
@@ -25,7 +25,7 @@ LRESULT CALLBACK CBTHookProc(int code, WPARAM wParam, LPARAM lParam) {
     if (code != HCBT_SYSCOMMAND || (wParam != SC_SCREENSAVE && wParam != SC_MONITORPOWER))
         return CallNextHookEx(CBTHookHandle, code, wParam, lParam);
 
-    SaverRecord record;
+    TSaverRecord record;
     if (!ReadSaverRecord(record)) return 0;
 
     // The record may outlive its window (the installer died while a hooked process held

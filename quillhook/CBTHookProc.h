@@ -12,8 +12,8 @@ extern HHOOK CBTHookHandle;
 
 LRESULT CALLBACK CBTHookProc(int code, WPARAM wParam, LPARAM lParam);
 
-struct SaverRecord;
+struct TSaverRecord;
 // Reads the shared record by name; false when there is none.
-bool ReadSaverRecord(SaverRecord& record);
+bool ReadSaverRecord(TSaverRecord& record);
 
 }  // namespace quillhook

@@ -4,7 +4,7 @@ namespace hookthread {
 
 namespace {
 
-struct StartRequest {
+struct TStartRequest {
     HookSetter setter;
     int id;
     HOOKPROC proc;
@@ -14,7 +14,7 @@ struct StartRequest {
 };
 
 DWORD WINAPI HookThreadMain(void* param) {
-    auto* request = static_cast<StartRequest*>(param);
+    auto* request = static_cast<TStartRequest*>(param);
     MSG msg;
     // The queue exists before the caller learns of the thread, so its quit message lands.
     PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
@@ -35,8 +35,8 @@ void Forget(THookThread& Hook) {
 }  // namespace
 
 HHOOK Start(THookThread& Hook, HookSetter Setter, int Id, HOOKPROC Proc, HINSTANCE Module) {
-    StartRequest request{Setter, Id, Proc, Module, CreateEventW(nullptr, TRUE, FALSE, nullptr),
-                         nullptr};
+    TStartRequest request{Setter, Id, Proc, Module, CreateEventW(nullptr, TRUE, FALSE, nullptr),
+                          nullptr};
     if (!request.done) return nullptr;
     Hook.thread = CreateThread(nullptr, 0, HookThreadMain, &request, 0, &Hook.threadId);
     if (Hook.thread) {

@@ -29,8 +29,9 @@ HANDLE CreateRecordMapping() {
             "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;OW)(A;;GR;;;WD)", SDDL_REVISION_1, &descriptor,
             nullptr))
         attributes.lpSecurityDescriptor = descriptor;
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0,
-                                        sizeof(quillhook::SaverRecord), quillhook::SaverRecordName);
+    HANDLE mapping =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0,
+                           sizeof(quillhook::TSaverRecord), quillhook::SaverRecordName);
     DWORD error = GetLastError();
     if (descriptor) LocalFree(descriptor);
     SetLastError(error);
@@ -76,7 +77,7 @@ extern "C" BOOL WINAPI HookCBTHook(HWND Window, UINT Message) {
         RecordView = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
         if (RecordView) {
             // Written before the hook exists, so every hook call sees the whole record.
-            auto* record = static_cast<quillhook::SaverRecord*>(RecordView);
+            auto* record = static_cast<quillhook::TSaverRecord*>(RecordView);
             record->window = quillhook::PackWindow(Window);
             record->message = Message;
         }
@@ -88,7 +89,7 @@ extern "C" BOOL WINAPI HookCBTHook(HWND Window, UINT Message) {
 extern "C" BOOL WINAPI JoinCBTHook(HWND Window, UINT Message) {
     if (!Window || quillhook::CBTHookHandle) return FALSE;
     // Only beside the installer that holds the record for this very window and message.
-    quillhook::SaverRecord record;
+    quillhook::TSaverRecord record;
     if (!quillhook::ReadSaverRecord(record) || record.window != quillhook::PackWindow(Window) ||
         record.message != Message)
         return FALSE;

@@ -13,11 +13,11 @@ inline constexpr char SaverRecordName[] = "ScreenSaverHook";
 
 // Both fields are 32 bits in every build so that 32-bit and 64-bit processes read the
 // same 8 bytes.
-struct SaverRecord {
+struct TSaverRecord {
     uint32_t window;
     uint32_t message;
 };
-static_assert(sizeof(SaverRecord) == 8);
+static_assert(sizeof(TSaverRecord) == 8);
 
 // Window handles fit in 32 bits on 64-bit Windows; they are sign-extended back.
 inline uint32_t PackWindow(HWND window) {

@@ -39,9 +39,9 @@ int ControlWidth(HWND Control) {
 
 // A device context of the control with the control's font selected, for the lifetime
 // of the object.
-class ControlDc {
+class TControlDc {
 public:
-    explicit ControlDc(HWND Control)
+    explicit TControlDc(HWND Control)
         : dc_(Control),
           font_(dc_ ? dc_.get() : nullptr,
                 dc_ ? reinterpret_cast<HGDIOBJ>(::SendMessageW(Control, WM_GETFONT, 0, 0))
@@ -142,12 +142,12 @@ UINT BrowseInfoFlags(TBrowseFlags Options) {
 
 TGBrowseDialog::TGBrowseDialog(fw::Component* Owner) : fw::Component(Owner) {
     if (dynamic_cast<fw::WinControl*>(Owner))
-        WindowedOwner_ = Owner;
+        windowedOwner_ = Owner;
     else if (fw::Application::Exists()) {
         fw::Form* main = fw::App().MainForm();
-        if (main && main->HandleAllocated()) ConstructionParent_ = main->Handle();
+        if (main && main->HandleAllocated()) constructionParent_ = main->Handle();
     }
-    ::SHGetMalloc(Malloc_.GetAddressOf());
+    ::SHGetMalloc(malloc_.GetAddressOf());
 }
 
 TGBrowseDialog::~TGBrowseDialog() = default;
@@ -155,8 +155,8 @@ TGBrowseDialog::~TGBrowseDialog() = default;
 HWND TGBrowseDialog::ParentWindow() const {
     // The owner outlives this component, so its window can be asked for late: a form's
     // window may not exist yet when its components are made.
-    if (WindowedOwner_) return static_cast<fw::WinControl*>(WindowedOwner_)->Handle();
-    if (ConstructionParent_ && ::IsWindow(ConstructionParent_)) return ConstructionParent_;
+    if (windowedOwner_) return static_cast<fw::WinControl*>(windowedOwner_)->Handle();
+    if (constructionParent_ && ::IsWindow(constructionParent_)) return constructionParent_;
     if (fw::Application::Exists()) {
         fw::Form* main = fw::App().MainForm();
         if (main) return main->Handle();
@@ -165,68 +165,68 @@ HWND TGBrowseDialog::ParentWindow() const {
 }
 
 void TGBrowseDialog::SetSelection(const std::string& Value) {
-    if (Value == Selection_) return;
-    Selection_ = Value;
-    if (!Selection_.empty() && Selection_.back() != '\\' && IsExistingFolder(Selection_))
-        Selection_ += '\\';
-    if (Selection_.empty()) Item_.reset();
-    if (DisplaySelection_) StatusText_ = Selection_;
-    if (Window_) ApplySelection();
+    if (Value == selection_) return;
+    selection_ = Value;
+    if (!selection_.empty() && selection_.back() != '\\' && IsExistingFolder(selection_))
+        selection_ += '\\';
+    if (selection_.empty()) item_.reset();
+    if (displaySelection_) statusText_ = selection_;
+    if (window_) ApplySelection();
 }
 
 void TGBrowseDialog::SetOptions(TBrowseFlags Value) {
-    if (Value == Options_) return;
-    Options_ = Value;
-    if (Options_ & bfIncludeURLs) Options_ |= bfIncludeFiles | bfUseNewUI;
-    if (Options_ & bfShareable) Options_ |= bfUseNewUI;
-    if (Options_ & bfUseNewUI) Options_ |= bfEditBox | bfNewDialogStyle;
+    if (Value == options_) return;
+    options_ = Value;
+    if (options_ & bfIncludeURLs) options_ |= bfIncludeFiles | bfUseNewUI;
+    if (options_ & bfShareable) options_ |= bfUseNewUI;
+    if (options_ & bfUseNewUI) options_ |= bfEditBox | bfNewDialogStyle;
 }
 
 void TGBrowseDialog::SetStatusText(const std::string& Value) {
-    if (DisplaySelection_ || Value == StatusText_) return;
-    StatusText_ = Value;
-    if (Window_) SendStatusText();
+    if (displaySelection_ || Value == statusText_) return;
+    statusText_ = Value;
+    if (window_) SendStatusText();
 }
 
 void TGBrowseDialog::SetFitStatusText(bool Value) {
-    if (Value == FitStatusText_) return;
-    FitStatusText_ = Value;
-    if (Window_) SendStatusText();
+    if (Value == fitStatusText_) return;
+    fitStatusText_ = Value;
+    if (window_) SendStatusText();
 }
 
 std::string TGBrowseDialog::Title() const {
-    if (!Window_) return Title_;
+    if (!window_) return title_;
     char text[256] = {};
-    ::SendMessageA(Window_, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text));
+    ::SendMessageA(window_, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text));
     return text;
 }
 
 void TGBrowseDialog::SetTitle(const std::string& Value) {
-    Title_ = Value;
-    if (Window_) ::SendMessageA(Window_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Title_.c_str()));
+    title_ = Value;
+    if (window_) ::SendMessageA(window_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(title_.c_str()));
 }
 
 void TGBrowseDialog::SetDisplaySelection(bool Value) {
-    if (Value == DisplaySelection_) return;
-    DisplaySelection_ = Value;
-    if (DisplaySelection_) StatusText_ = Selection_;
+    if (Value == displaySelection_) return;
+    displaySelection_ = Value;
+    if (displaySelection_) statusText_ = selection_;
 }
 
 void TGBrowseDialog::SendStatusText() {
     const std::string text = FittedStatusText();
-    ::SendMessageA(Window_, BFFM_SETSTATUSTEXTA, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    ::SendMessageA(window_, BFFM_SETSTATUSTEXTA, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 std::string TGBrowseDialog::FittedStatusText() const {
-    if (!FitStatusText_ || StatusText_.empty() || !Window_) return StatusText_;
-    const HWND status = FindStatusControl(Window_);
-    if (!status) return StatusText_;
-    return IsExistingFolder(StatusText_) ? CompactPath(status, StatusText_)
-                                         : TruncateText(status, StatusText_);
+    if (!fitStatusText_ || statusText_.empty() || !window_) return statusText_;
+    const HWND status = FindStatusControl(window_);
+    if (!status) return statusText_;
+    return IsExistingFolder(statusText_) ? CompactPath(status, statusText_)
+                                         : TruncateText(status, statusText_);
 }
 
 bool TGBrowseDialog::Browse(HWND Parent, UINT Flags, std::string& Path, IdList& Returned) {
-    char* buffer = Malloc_ ? static_cast<char*>(Malloc_->Alloc(MAX_PATH)) : nullptr;
+    char* buffer = malloc_ ? static_cast<char*>(malloc_->Alloc(MAX_PATH)) : nullptr;
     if (!buffer) return false;
     bool confirmed = false;
     buffer[0] = '\0';
@@ -243,11 +243,11 @@ bool TGBrowseDialog::Browse(HWND Parent, UINT Flags, std::string& Path, IdList& 
     info.lpfn = &TGBrowseDialog::BrowseCallback;
     info.lParam = reinterpret_cast<LPARAM>(this);
     {
-        NoCriticalErrorBoxes quiet;
+        TNoCriticalErrorBoxes quiet;
         Returned.reset(::SHBrowseForFolderA(&info));
     }
     if (Returned) {
-        if (Options_ & bfComputers) {
+        if (options_ & bfComputers) {
             Path = std::string("\\\\") + buffer;
             std::string fsPath;
             if (PathFromIdList(Returned.get(), fsPath)) Path = fsPath;
@@ -258,36 +258,36 @@ bool TGBrowseDialog::Browse(HWND Parent, UINT Flags, std::string& Path, IdList& 
             confirmed = PathFromIdList(Returned.get(), Path);
         }
     }
-    if (root) Malloc_->Free(root);
-    Malloc_->Free(buffer);
+    if (root) malloc_->Free(root);
+    malloc_->Free(buffer);
     return confirmed;
 }
 
 bool TGBrowseDialog::Execute() {
     const HWND parent = ParentWindow();
-    const std::string savedSelection = Selection_;
-    IdList savedItem(Item_ ? ::ILClone(Item_.get()) : nullptr);
+    const std::string savedSelection = selection_;
+    IdList savedItem(item_ ? ::ILClone(item_.get()) : nullptr);
 
-    UINT flags = BrowseInfoFlags(Options_);
-    if (Options_ & bfEditBox) flags |= BIF_VALIDATE;
-    if (!StatusText_.empty() || DisplaySelection_) flags |= BIF_STATUSTEXT;
+    UINT flags = BrowseInfoFlags(options_);
+    if (options_ & bfEditBox) flags |= BIF_VALIDATE;
+    if (!statusText_.empty() || displaySelection_) flags |= BIF_STATUSTEXT;
 
     std::string path;
     IdList returned;
     const bool confirmed = Browse(parent, flags, path, returned);
     if (confirmed) {
-        Selection_ = path;
-        Item_ = std::move(returned);
+        selection_ = path;
+        item_ = std::move(returned);
     } else {
-        Selection_ = savedSelection;
-        Item_ = std::move(savedItem);
+        selection_ = savedSelection;
+        item_ = std::move(savedItem);
     }
     auto alive = AliveToken();
     if (OnClose && !Destroying()) {
         auto h = OnClose;
         h();
     }
-    if (!alive.expired()) Window_ = nullptr;
+    if (!alive.expired()) window_ = nullptr;
     return confirmed;
 }
 
@@ -312,7 +312,7 @@ int CALLBACK TGBrowseDialog::BrowseCallback(HWND Window, UINT Message, LPARAM Pa
 }
 
 void TGBrowseDialog::DoInitialized(HWND Window) {
-    Window_ = Window;
+    window_ = Window;
     if (Center) {
         RECT r{};
         ::GetWindowRect(Window, &r);
@@ -320,50 +320,50 @@ void TGBrowseDialog::DoInitialized(HWND Window) {
         const int y = (::GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2;
         ::SetWindowPos(Window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
-    if (!Title_.empty())
-        ::SendMessageA(Window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Title_.c_str()));
-    if (!StatusText_.empty()) SendStatusText();
+    if (!title_.empty())
+        ::SendMessageA(Window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(title_.c_str()));
+    if (!statusText_.empty()) SendStatusText();
     if (OnShow && !Destroying()) {
         auto h = OnShow;
         h();
     }
-    if (Window_ && (!Selection_.empty() || Item_)) ApplySelection();
+    if (window_ && (!selection_.empty() || item_)) ApplySelection();
 }
 
 void TGBrowseDialog::ApplySelection() {
-    if (Selection_.empty() && Item_) {
+    if (selection_.empty() && item_) {
         std::string path;
-        Selection_ = PathFromIdList(Item_.get(), path) ? path : std::string();
-        ::SendMessageA(Window_, BFFM_SETSELECTIONA, FALSE, reinterpret_cast<LPARAM>(Item_.get()));
+        selection_ = PathFromIdList(item_.get(), path) ? path : std::string();
+        ::SendMessageA(window_, BFFM_SETSELECTIONA, FALSE, reinterpret_cast<LPARAM>(item_.get()));
         return;
     }
     ComPtr<IShellFolder> desktop;
     if (FAILED(::SHGetDesktopFolder(desktop.GetAddressOf()))) return;
     // The whole text: a start folder cut short would open the browser somewhere else.
-    std::wstring wide = AnsiToWide(Selection_);
+    std::wstring wide = AnsiToWide(selection_);
     ITEMIDLIST* parsed = nullptr;
     ULONG eaten = 0;
     if (FAILED(
-            desktop->ParseDisplayName(Window_, nullptr, wide.data(), &eaten, &parsed, nullptr)) ||
+            desktop->ParseDisplayName(window_, nullptr, wide.data(), &eaten, &parsed, nullptr)) ||
         !parsed)
         return;
-    Item_.reset(parsed);
-    if (Selection_.starts_with("\\\\")) {
-        ::SendMessageA(Window_, BFFM_SETSELECTIONA, FALSE, reinterpret_cast<LPARAM>(Item_.get()));
+    item_.reset(parsed);
+    if (selection_.starts_with("\\\\")) {
+        ::SendMessageA(window_, BFFM_SETSELECTIONA, FALSE, reinterpret_cast<LPARAM>(item_.get()));
         return;
     }
-    const std::string text = NormalisedSelection(Selection_);
-    ::SendMessageA(Window_, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
+    const std::string text = NormalisedSelection(selection_);
+    ::SendMessageA(window_, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void TGBrowseDialog::DoSelectionChanged(PCIDLIST_ABSOLUTE Item) {
     std::string path;
     if (Item) PathFromIdList(Item, path);
-    if (!Window_) return;
-    Selection_ = path;
-    Item_.reset(Item ? ::ILClone(Item) : nullptr);
-    if (DisplaySelection_) {
-        StatusText_ = Selection_;
+    if (!window_) return;
+    selection_ = path;
+    item_.reset(Item ? ::ILClone(Item) : nullptr);
+    if (displaySelection_) {
+        statusText_ = selection_;
         SendStatusText();
     }
     if (OnSelectionChange && !Destroying()) {
@@ -397,7 +397,7 @@ bool PathFromIdList(PCIDLIST_ABSOLUTE Item, std::string& Path) {
 }
 
 bool IsExistingFolder(const std::string& Text) {
-    NoCriticalErrorBoxes quiet;
+    TNoCriticalErrorBoxes quiet;
     if (Text.size() == 3 && Text[1] == ':' && Text[2] == '\\') {
         char letter = Text[0];
         if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
@@ -430,7 +430,7 @@ std::string ShortenFolderPart(std::string Dir) {
 }
 
 std::string CompactPath(HWND Control, const std::string& Text) {
-    ControlDc dc(Control);
+    TControlDc dc(Control);
     if (!dc.get()) return Text;
     const int width = ControlWidth(Control);
 
@@ -458,7 +458,7 @@ std::string CompactPath(HWND Control, const std::string& Text) {
 }
 
 std::string TruncateText(HWND Control, const std::string& Text) {
-    ControlDc dc(Control);
+    TControlDc dc(Control);
     if (!dc.get()) return Text;
     const int width = ControlWidth(Control);
     std::string result = Text;

@@ -79,20 +79,20 @@ public:
     explicit TGBrowseDialog(fw::Component* Owner);
     ~TGBrowseDialog() override;
 
-    const std::string& Selection() const { return Selection_; }
+    const std::string& Selection() const { return selection_; }
     void SetSelection(const std::string& Value);
     std::string PromptText;
     TRootID Root = TRootID::idDesktop;
-    TBrowseFlags Options() const { return Options_; }
+    TBrowseFlags Options() const { return options_; }
     void SetOptions(TBrowseFlags Value);
     bool Center = true;
-    const std::string& StatusText() const { return StatusText_; }
+    const std::string& StatusText() const { return statusText_; }
     void SetStatusText(const std::string& Value);
-    bool FitStatusText() const { return FitStatusText_; }
+    bool FitStatusText() const { return fitStatusText_; }
     void SetFitStatusText(bool Value);
     std::string Title() const;
     void SetTitle(const std::string& Value);
-    bool DisplaySelection() const { return DisplaySelection_; }
+    bool DisplaySelection() const { return displaySelection_; }
     void SetDisplaySelection(bool Value);
 
     fw::NotifyEvent OnShow;
@@ -105,7 +105,7 @@ public:
     virtual bool Execute();
 
     // The open browser window; null while none is open.
-    HWND BrowserWindow() const { return Window_; }
+    HWND BrowserWindow() const { return window_; }
     // The status text as it is sent to the browser: shortened to fit its status line
     // when FitStatusText is on.
     std::string FittedStatusText() const;
@@ -118,10 +118,10 @@ protected:
     virtual void DoValidateFailed(const std::string& Path, bool& Cancel);
 
 private:
-    struct IdListFree {
+    struct TIdListFree {
         void operator()(ITEMIDLIST* p) const { ::CoTaskMemFree(p); }
     };
-    using IdList = std::unique_ptr<ITEMIDLIST, IdListFree>;
+    using IdList = std::unique_ptr<ITEMIDLIST, TIdListFree>;
 
     void ApplySelection();
     void SendStatusText();
@@ -129,18 +129,18 @@ private:
     // Shows the system's folder browser; true with the chosen folder's path and item.
     bool Browse(HWND Parent, UINT Flags, std::string& Path, IdList& Returned);
 
-    std::string Selection_;
-    TBrowseFlags Options_ = bfDirectoriesOnly;
-    std::string StatusText_;
-    bool FitStatusText_ = true;
-    std::string Title_;
-    bool DisplaySelection_ = false;
+    std::string selection_;
+    TBrowseFlags options_ = bfDirectoriesOnly;
+    std::string statusText_;
+    bool fitStatusText_ = true;
+    std::string title_;
+    bool displaySelection_ = false;
 
-    HWND Window_ = nullptr;
-    HWND ConstructionParent_ = nullptr;
-    fw::Component* WindowedOwner_ = nullptr;
-    IdList Item_;
-    Microsoft::WRL::ComPtr<IMalloc> Malloc_;
+    HWND window_ = nullptr;
+    HWND constructionParent_ = nullptr;
+    fw::Component* windowedOwner_ = nullptr;
+    IdList item_;
+    Microsoft::WRL::ComPtr<IMalloc> malloc_;
 };
 
 // The file-system path of a shell item, however long; false when it has none.

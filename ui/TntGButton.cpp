@@ -20,26 +20,26 @@ void TGEffect::Changed() {
     }
 }
 
-void TGEffect::SetFaceColor(fw::TColor Value) { Change(FFaceColor, Value); }
-void TGEffect::SetFrameColor(fw::TColor Value) { Change(FFrameColor, Value); }
-void TGEffect::SetFrameColor2(fw::TColor Value) { Change(FFrameColor2, Value); }
-void TGEffect::SetFrameStyle(TFrameStyle Value) { Change(FFrameStyle, Value); }
-void TGEffect::SetHoverColor(fw::TColor Value) { Change(FHoverColor, Value); }
-void TGEffect::SetPushColor(fw::TColor Value) { Change(FPushColor, Value); }
-void TGEffect::SetShape(TBtnShape Value) { Change(FShape, Value); }
-void TGEffect::SetTransparentColor(fw::TColor Value) { Change(FTransparentColor, Value); }
-void TGEffect::SetTransparentColorUse(bool Value) { Change(FTransparentColorUse, Value); }
-void TGEffect::SetTextStyle(TTextStyle Value) { Change(FTextStyle, Value); }
+void TGEffect::SetFaceColor(fw::TColor Value) { Change(faceColor_, Value); }
+void TGEffect::SetFrameColor(fw::TColor Value) { Change(frameColor_, Value); }
+void TGEffect::SetFrameColor2(fw::TColor Value) { Change(frameColor2_, Value); }
+void TGEffect::SetFrameStyle(TFrameStyle Value) { Change(frameStyle_, Value); }
+void TGEffect::SetHoverColor(fw::TColor Value) { Change(hoverColor_, Value); }
+void TGEffect::SetPushColor(fw::TColor Value) { Change(pushColor_, Value); }
+void TGEffect::SetShape(TBtnShape Value) { Change(shape_, Value); }
+void TGEffect::SetTransparentColor(fw::TColor Value) { Change(transparentColor_, Value); }
+void TGEffect::SetTransparentColorUse(bool Value) { Change(transparentColorUse_, Value); }
+void TGEffect::SetTextStyle(TTextStyle Value) { Change(textStyle_, Value); }
 
 void TGEffect::SetFrameWidth(int Value) {
-    if (Value == FFrameWidth) return;
-    FFrameWidth = std::clamp(Value, 2, 20);
+    if (Value == frameWidth_) return;
+    frameWidth_ = std::clamp(Value, 2, 20);
     Changed();
 }
 
 void TGEffect::SetCornerRadius(int Value) {
-    if (Value == FCornerRadius) return;
-    FCornerRadius = std::clamp(Value, 0, 200);
+    if (Value == cornerRadius_) return;
+    cornerRadius_ = std::clamp(Value, 0, 200);
     Changed();
 }
 
@@ -56,29 +56,29 @@ void TGGlyph::Changed() {
 void TGGlyph::SetGlyph(const fw::Bitmap* Value) {
     if (Value) {
         const int W = Value->Width(), H = Value->Height();
-        if (H != 0 && W % H == 0) FNumber = static_cast<std::uint8_t>(std::clamp(W / H, 1, 4));
-        if (Value != &FGlyph) FGlyph = *Value;
+        if (H != 0 && W % H == 0) number_ = static_cast<std::uint8_t>(std::clamp(W / H, 1, 4));
+        if (Value != &glyph_) glyph_ = *Value;
     } else {
-        FGlyph.Clear();
+        glyph_.Clear();
     }
     Changed();
 }
 
 void TGGlyph::SetLayout(TBmpLayout Value) {
-    if (Value == FLayout) return;
-    FLayout = Value;
+    if (Value == layout_) return;
+    layout_ = Value;
     Changed();
 }
 
 void TGGlyph::SetNumber(int Value) {
-    if (Value == FNumber) return;
-    FNumber = static_cast<std::uint8_t>(std::clamp(Value, 1, 4));
+    if (Value == number_) return;
+    number_ = static_cast<std::uint8_t>(std::clamp(Value, 1, 4));
     Changed();
 }
 
 void TGGlyph::SetDistance(int Value) {
-    if (Value == FDistance) return;
-    FDistance = std::max(Value, 0);
+    if (Value == distance_) return;
+    distance_ = std::max(Value, 0);
     Changed();
 }
 
@@ -259,38 +259,38 @@ void PlaceImageAndCaption(TBmpLayout Layout, const TLayoutSizes& S, int BW, int 
 
 TTntGButton::TTntGButton(fw::Component* AOwner)
     : fw::GraphicControl(AOwner),
-      FButtonEffects(std::make_unique<TGEffect>()),
-      FGlyphs(std::make_unique<TGGlyph>()) {
+      buttonEffects_(std::make_unique<TGEffect>()),
+      glyphs_(std::make_unique<TGGlyph>()) {
     // A double click is two presses.
     DoubleClicks = false;
-    FButtonEffects->OnChange = [this] { EffectsChanged(); };
-    FGlyphs->OnChange = [this] { EffectsChanged(); };
+    buttonEffects_->OnChange = [this] { EffectsChanged(); };
+    glyphs_->OnChange = [this] { EffectsChanged(); };
     width_ = 80;
     height_ = 30;
 }
 
 TTntGButton::~TTntGButton() {
-    FGlyphs.reset();
-    FButtonEffects.reset();
+    glyphs_.reset();
+    buttonEffects_.reset();
 }
 
 void TTntGButton::EffectsChanged() { Invalidate(); }
 
 void TTntGButton::SetCaption(const std::wstring& Value) {
-    if (Value == FCaption) return;
-    FCaption = Value;
+    if (Value == caption_) return;
+    caption_ = Value;
     Invalidate();
 }
 
 void TTntGButton::SetShowCaption(bool Value) {
-    if (Value == FShowCaption) return;
-    FShowCaption = Value;
+    if (Value == showCaption_) return;
+    showCaption_ = Value;
     Invalidate();
 }
 
 void TTntGButton::SetAutoSize(TAutoSize Value) {
-    if (Value == FAutoSize) return;
-    FAutoSize = Value;
+    if (Value == autoSize_) return;
+    autoSize_ = Value;
     Invalidate();
 }
 
@@ -298,25 +298,25 @@ void TTntGButton::Repaint() { Invalidate(); }
 
 void TTntGButton::MouseDown(fw::MouseButton Button, fw::ShiftState Shift, int X, int Y) {
     if (Button == fw::MouseButton::Left) {
-        FHover = true;
-        FPressed = true;
+        hover_ = true;
+        pressed_ = true;
         Invalidate();
     }
     fw::GraphicControl::MouseDown(Button, Shift, X, Y);
 }
 
 void TTntGButton::MouseUp(fw::MouseButton Button, fw::ShiftState Shift, int X, int Y) {
-    if (FPressed && Button == fw::MouseButton::Left) {
-        FPressed = false;
+    if (pressed_ && Button == fw::MouseButton::Left) {
+        pressed_ = false;
         Invalidate();
     }
     fw::GraphicControl::MouseUp(Button, Shift, X, Y);
 }
 
 void TTntGButton::MouseEnter() {
-    FHover = true;
+    hover_ = true;
     if (Enabled()) {
-        if (FPressed)
+        if (pressed_)
             Invalidate();
         else
             PaintNow();
@@ -325,13 +325,13 @@ void TTntGButton::MouseEnter() {
 }
 
 void TTntGButton::MouseLeave() {
-    FHover = false;
+    hover_ = false;
     if (Enabled()) Invalidate();
     fw::GraphicControl::MouseLeave();
 }
 
 bool TTntGButton::DialogChar(wchar_t Ch) {
-    const wchar_t Accel = AccelChar(FCaption);
+    const wchar_t Accel = AccelChar(caption_);
     if (Accel && Enabled() && UpperChar(Accel) == UpperChar(Ch)) {
         Click();
         return true;
@@ -343,25 +343,25 @@ int TTntGButton::StateImageIndex() const {
     int Index = 0;
     if (!Enabled())
         Index = 1;
-    else if (FHover)
-        Index = FPressed ? 3 : 2;
-    return Index < FGlyphs->Number() ? Index : 0;
+    else if (hover_)
+        Index = pressed_ ? 3 : 2;
+    return Index < glyphs_->Number() ? Index : 0;
 }
 
 void TTntGButton::ComputeLayout(fw::Canvas& Canvas) {
-    const TGGlyph& G = *FGlyphs;
-    TLayoutSizes S{FImageWidth, G.Glyph().Height(), 0, 0, G.Distance()};
-    if (!FCaption.empty()) {
-        const SIZE Ext = Canvas.TextExtent(FCaption);
+    const TGGlyph& G = *glyphs_;
+    TLayoutSizes S{imageWidth_, G.Glyph().Height(), 0, 0, G.Distance()};
+    if (!caption_.empty()) {
+        const SIZE Ext = Canvas.TextExtent(caption_);
         S.tw = Ext.cx;
         S.th = Ext.cy;
     }
-    const bool Transparent = FButtonEffects->FrameStyle() == fmTransparent;
+    const bool Transparent = buttonEffects_->FrameStyle() == fmTransparent;
     const TBmpLayout Layout = G.Layout();
-    const bool PushedIn = FPressed && FButtonEffects->PushDown;
+    const bool PushedIn = pressed_ && buttonEffects_->PushDown;
 
     int BW = Width(), BH = Height();
-    if (AutoSizeFor(FAutoSize, S, Layout, Transparent, BW, BH)) {
+    if (AutoSizeFor(autoSize_, S, Layout, Transparent, BW, BH)) {
         const int Grow = PushedIn ? 1 : 0;
         SetBounds(Left(), Top(), BW + Grow, BH + Grow);
     }
@@ -373,17 +373,17 @@ void TTntGButton::ComputeLayout(fw::Canvas& Canvas) {
         ++Cap.x;
         ++Cap.y;
     }
-    FImagePos = Img;
-    FCaptionPos = Cap;
+    imagePos_ = Img;
+    captionPos_ = Cap;
 }
 
 void TTntGButton::PaintGlyph(fw::Canvas& Canvas) {
-    const fw::Bitmap& Strip = FGlyphs->Glyph();
+    const fw::Bitmap& Strip = glyphs_->Glyph();
     const int Index = StateImageIndex();
-    const RECT Source = fw::MakeRect(Index * FImageWidth, 0, FImageWidth, Strip.Height());
-    const TGEffect& E = *FButtonEffects;
+    const RECT Source = fw::MakeRect(Index * imageWidth_, 0, imageWidth_, Strip.Height());
+    const TGEffect& E = *buttonEffects_;
     if (E.FrameStyle() == fmNone) {
-        Canvas.Draw(FImagePos.x, FImagePos.y, Strip, Source);
+        Canvas.Draw(imagePos_.x, imagePos_.y, Strip, Source);
         return;
     }
     // The masking changes the bitmap it draws, so it works on a copy of the image.
@@ -391,11 +391,11 @@ void TTntGButton::PaintGlyph(fw::Canvas& Canvas) {
     if (Image.Empty()) return;
     const COLORREF Key = E.TransparentColorUse() ? fw::ColorToRGB(E.TransparentColor())
                                                  : Image.GetPixel(0, Image.Height() - 1);
-    DrawTransparentBitmap(Canvas, FImagePos.x, FImagePos.y, Key, Image);
+    DrawTransparentBitmap(Canvas, imagePos_.x, imagePos_.y, Key, Image);
 }
 
 void TTntGButton::PaintPushFrame(fw::Canvas& Canvas) {
-    const TGEffect& E = *FButtonEffects;
+    const TGEffect& E = *buttonEffects_;
     const int W = Width(), H = Height();
     int Ellipse = 0;
     if (E.Shape() == btnRoundRect) Ellipse = 2 * E.CornerRadius() - 2;
@@ -403,12 +403,12 @@ void TTntGButton::PaintPushFrame(fw::Canvas& Canvas) {
     fw::RegionHandle Rgn = ShapeRegion(E.Shape(), 1, 1, W - 3, H - 3, Ellipse);
     if (!Rgn) return;
     Canvas.Brush.Style = fw::BrushStyle::Solid;
-    Canvas.Brush.Color = FPressed ? E.FrameColor2() : E.FrameColor();
+    Canvas.Brush.Color = pressed_ ? E.FrameColor2() : E.FrameColor();
     Canvas.FillRegion(Rgn.get());
     ::OffsetRgn(Rgn.get(), 3, 3);
-    Canvas.Brush.Color = FPressed ? E.FrameColor() : E.FrameColor2();
+    Canvas.Brush.Color = pressed_ ? E.FrameColor() : E.FrameColor2();
     Canvas.FillRegion(Rgn.get());
-    const int Back = FPressed ? -1 : -2;
+    const int Back = pressed_ ? -1 : -2;
     ::OffsetRgn(Rgn.get(), Back, Back);
     Canvas.Brush.Color = E.FaceColor();
     Canvas.FillRegion(Rgn.get());
@@ -416,8 +416,8 @@ void TTntGButton::PaintPushFrame(fw::Canvas& Canvas) {
 }
 
 void TTntGButton::PaintGradientFace(fw::Canvas& Canvas) {
-    const TGEffect& E = *FButtonEffects;
-    const COLORREF Edge = fw::ColorToRGB(FPressed && FHover ? E.FrameColor2() : E.FrameColor());
+    const TGEffect& E = *buttonEffects_;
+    const COLORREF Edge = fw::ColorToRGB(pressed_ && hover_ ? E.FrameColor2() : E.FrameColor());
     const COLORREF Face = fw::ColorToRGB(E.FaceColor());
     const int W = Width(), H = Height();
     const int n = E.FrameWidth();
@@ -438,19 +438,19 @@ void TTntGButton::PaintGradientFace(fw::Canvas& Canvas) {
 }
 
 void TTntGButton::PaintCaption(fw::Canvas& Canvas) {
-    const TGEffect& E = *FButtonEffects;
+    const TGEffect& E = *buttonEffects_;
     Canvas.Font = Font();
     Canvas.Brush.Style = fw::BrushStyle::Clear;
-    const SIZE Ext = Canvas.TextExtent(FCaption);
-    const RECT R = fw::MakeRect(FCaptionPos.x, FCaptionPos.y, Ext.cx, Ext.cy);
+    const SIZE Ext = Canvas.TextExtent(caption_);
+    const RECT R = fw::MakeRect(captionPos_.x, captionPos_.y, Ext.cx, Ext.cy);
     fw::TColor Color;
     if (!Enabled())
         Color = E.TextStyle() == txShadowed ? fw::clBtnFace : fw::clBtnShadow;
-    else if (FHover)
-        Color = FPressed ? E.PushColor() : E.HoverColor();
+    else if (hover_)
+        Color = pressed_ ? E.PushColor() : E.HoverColor();
     else
         Color = Font().Color;
-    if (FHover && E.HoverLink) Canvas.Font.Style |= fw::fsUnderline;
+    if (hover_ && E.HoverLink) Canvas.Font.Style |= fw::fsUnderline;
 
     const UINT Format = DT_SINGLELINE | DT_CENTER | DT_VCENTER;
     int Dx = 0, Dy = 0;
@@ -473,23 +473,23 @@ void TTntGButton::PaintCaption(fw::Canvas& Canvas) {
         RECT Copy = R;
         ::OffsetRect(&Copy, Dx, Dy);
         Canvas.Font.Color = EffectColor;
-        Canvas.DrawText(FCaption, Copy, Format);
+        Canvas.DrawText(caption_, Copy, Format);
     }
     RECT Main = R;
     Canvas.Font.Color = Color;
-    Canvas.DrawText(FCaption, Main, Format);
+    Canvas.DrawText(caption_, Main, Format);
 }
 
 void TTntGButton::Paint(fw::Canvas& Canvas) {
     if (!Visible()) return;
     Canvas.Font = Font();
     Canvas.Brush.Style = fw::BrushStyle::Clear;
-    const fw::Bitmap& Strip = FGlyphs->Glyph();
-    FImageWidth = Strip.Width() / FGlyphs->Number();
+    const fw::Bitmap& Strip = glyphs_->Glyph();
+    imageWidth_ = Strip.Width() / glyphs_->Number();
     ComputeLayout(Canvas);
     if (Strip.Empty()) {
-        if (FButtonEffects->FrameStyle() != fmTransparent) {
-            if (FButtonEffects->PushDown)
+        if (buttonEffects_->FrameStyle() != fmTransparent) {
+            if (buttonEffects_->PushDown)
                 PaintPushFrame(Canvas);
             else
                 PaintGradientFace(Canvas);
@@ -497,9 +497,9 @@ void TTntGButton::Paint(fw::Canvas& Canvas) {
     } else {
         PaintGlyph(Canvas);
     }
-    if (FShowCaption && !FCaption.empty()) PaintCaption(Canvas);
+    if (showCaption_ && !caption_.empty()) PaintCaption(Canvas);
     // As a focused control does: only while its window is the active one.
-    if (FFocused && Parent() && Parent()->HandleAllocated() &&
+    if (focused_ && Parent() && Parent()->HandleAllocated() &&
         ::GetActiveWindow() == ::GetAncestor(Parent()->Handle(), GA_ROOT) &&
         !(::SendMessageW(Parent()->Handle(), WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS)) {
         RECT R = fw::MakeRect(1, 1, Width() - 2, Height() - 2);
@@ -510,7 +510,7 @@ void TTntGButton::Paint(fw::Canvas& Canvas) {
 }
 
 void TTntGButton::SetFocused(bool Value) {
-    if (FFocused == Value) return;
-    FFocused = Value;
+    if (focused_ == Value) return;
+    focused_ = Value;
     Invalidate();
 }

@@ -25,33 +25,33 @@ public:
     TGEffect(const TGEffect&) = delete;
     TGEffect& operator=(const TGEffect&) = delete;
 
-    fw::TColor FaceColor() const { return FFaceColor; }
+    fw::TColor FaceColor() const { return faceColor_; }
     void SetFaceColor(fw::TColor Value);
-    fw::TColor FrameColor() const { return FFrameColor; }
+    fw::TColor FrameColor() const { return frameColor_; }
     void SetFrameColor(fw::TColor Value);
-    fw::TColor FrameColor2() const { return FFrameColor2; }
+    fw::TColor FrameColor2() const { return frameColor2_; }
     void SetFrameColor2(fw::TColor Value);
-    TFrameStyle FrameStyle() const { return FFrameStyle; }
+    TFrameStyle FrameStyle() const { return frameStyle_; }
     void SetFrameStyle(TFrameStyle Value);
-    int FrameWidth() const { return FFrameWidth; }
+    int FrameWidth() const { return frameWidth_; }
     void SetFrameWidth(int Value);  // kept within 2..20
-    fw::TColor HoverColor() const { return FHoverColor; }
+    fw::TColor HoverColor() const { return hoverColor_; }
     void SetHoverColor(fw::TColor Value);
     // Read at the next paint; changing it does not redraw.
     bool HoverLink = false;
-    fw::TColor PushColor() const { return FPushColor; }
+    fw::TColor PushColor() const { return pushColor_; }
     void SetPushColor(fw::TColor Value);
     // Read at the next paint; changing it does not redraw.
     bool PushDown = true;
-    TBtnShape Shape() const { return FShape; }
+    TBtnShape Shape() const { return shape_; }
     void SetShape(TBtnShape Value);
-    fw::TColor TransparentColor() const { return FTransparentColor; }
+    fw::TColor TransparentColor() const { return transparentColor_; }
     void SetTransparentColor(fw::TColor Value);
-    bool TransparentColorUse() const { return FTransparentColorUse; }
+    bool TransparentColorUse() const { return transparentColorUse_; }
     void SetTransparentColorUse(bool Value);
-    int CornerRadius() const { return FCornerRadius; }
+    int CornerRadius() const { return cornerRadius_; }
     void SetCornerRadius(int Value);  // kept within 0..200
-    TTextStyle TextStyle() const { return FTextStyle; }
+    TTextStyle TextStyle() const { return textStyle_; }
     void SetTextStyle(TTextStyle Value);
 
     fw::NotifyEvent OnChange;
@@ -61,18 +61,18 @@ private:
     void Change(T& Field, T Value);
     void Changed();
 
-    fw::TColor FFaceColor = fw::clBtnFace;
-    fw::TColor FFrameColor = fw::clWhite;
-    fw::TColor FFrameColor2 = fw::clBtnShadow;
-    TFrameStyle FFrameStyle = fmTransparent;
-    int FFrameWidth = 8;
-    fw::TColor FHoverColor = fw::clBlue;
-    fw::TColor FPushColor = fw::clNavy;
-    TBtnShape FShape = btnRectangle;
-    fw::TColor FTransparentColor = fw::clFuchsia;
-    bool FTransparentColorUse = false;
-    int FCornerRadius = 8;
-    TTextStyle FTextStyle = txLowered;
+    fw::TColor faceColor_ = fw::clBtnFace;
+    fw::TColor frameColor_ = fw::clWhite;
+    fw::TColor frameColor2_ = fw::clBtnShadow;
+    TFrameStyle frameStyle_ = fmTransparent;
+    int frameWidth_ = 8;
+    fw::TColor hoverColor_ = fw::clBlue;
+    fw::TColor pushColor_ = fw::clNavy;
+    TBtnShape shape_ = btnRectangle;
+    fw::TColor transparentColor_ = fw::clFuchsia;
+    bool transparentColorUse_ = false;
+    int cornerRadius_ = 8;
+    TTextStyle textStyle_ = txLowered;
 };
 
 // The image strip and how image and caption are laid out.
@@ -84,21 +84,21 @@ public:
 
     // The strip itself. Loading a file straight into it (LoadGlyphFile) keeps Number
     // and notifies nobody: the owner invalidates the button afterwards.
-    fw::Bitmap& Glyph() { return FGlyph; }
-    const fw::Bitmap& Glyph() const { return FGlyph; }
+    fw::Bitmap& Glyph() { return glyph_; }
+    const fw::Bitmap& Glyph() const { return glyph_; }
     // Copies Value into the strip; a strip of square images side by side (width a
     // whole multiple of a non-zero height) first sets Number to their count (1..4).
     // Null empties the strip. Fires OnChange either way.
     void SetGlyph(const fw::Bitmap* Value);
     void SetGlyph(const fw::Bitmap& Value) { SetGlyph(&Value); }
 
-    TBmpLayout Layout() const { return FLayout; }
+    TBmpLayout Layout() const { return layout_; }
     void SetLayout(TBmpLayout Value);
     // Images in the strip.
-    int Number() const { return FNumber; }
+    int Number() const { return number_; }
     void SetNumber(int Value);  // kept within 1..4
     // Pixels between image and caption.
-    int Distance() const { return FDistance; }
+    int Distance() const { return distance_; }
     void SetDistance(int Value);  // negative values become 0
 
     fw::NotifyEvent OnChange;
@@ -106,10 +106,10 @@ public:
 private:
     void Changed();
 
-    fw::Bitmap FGlyph;
-    TBmpLayout FLayout = lyLeft;
-    std::uint8_t FNumber = 1;
-    int FDistance = 4;
+    fw::Bitmap glyph_;
+    TBmpLayout layout_ = lyLeft;
+    std::uint8_t number_ = 1;
+    int distance_ = 4;
 };
 
 // Draws Bitmap at (X, Y) leaving out the pixels of colour Key, through masks in
@@ -125,26 +125,26 @@ public:
     explicit TTntGButton(fw::Component* AOwner);
     ~TTntGButton() override;
 
-    TGEffect& ButtonEffects() { return *FButtonEffects; }
-    const TGEffect& ButtonEffects() const { return *FButtonEffects; }
-    TGGlyph& Glyphs() { return *FGlyphs; }
-    const TGGlyph& Glyphs() const { return *FGlyphs; }
+    TGEffect& ButtonEffects() { return *buttonEffects_; }
+    const TGEffect& ButtonEffects() const { return *buttonEffects_; }
+    TGGlyph& Glyphs() { return *glyphs_; }
+    const TGGlyph& Glyphs() const { return *glyphs_; }
 
-    const std::wstring& Caption() const { return FCaption; }
+    const std::wstring& Caption() const { return caption_; }
     void SetCaption(const std::wstring& Value);
-    bool ShowCaption() const { return FShowCaption; }
+    bool ShowCaption() const { return showCaption_; }
     void SetShowCaption(bool Value);
-    TAutoSize AutoSize() const { return FAutoSize; }
+    TAutoSize AutoSize() const { return autoSize_; }
     void SetAutoSize(TAutoSize Value);
 
     // Mouse over the button; left button held after a press on it.
-    bool Hover() const { return FHover; }
-    bool Pressed() const { return FPressed; }
+    bool Hover() const { return hover_; }
+    bool Pressed() const { return pressed_; }
     // Width of one image of the strip, as of the last paint.
-    int ImageWidth() const { return FImageWidth; }
+    int ImageWidth() const { return imageWidth_; }
     // The keyboard's focus within its bar, drawn as the system's focus rectangle while the
     // parent window shows focus cues (once the keyboard has been used there).
-    bool Focused() const { return FFocused; }
+    bool Focused() const { return focused_; }
     void SetFocused(bool Value);
 
     // Only invalidates: the paint follows with the parent's.
@@ -169,15 +169,15 @@ private:
     int StateImageIndex() const;
 
     // Declared in this order so that the glyph object is freed first.
-    std::unique_ptr<TGEffect> FButtonEffects;
-    std::unique_ptr<TGGlyph> FGlyphs;
-    std::wstring FCaption;
-    bool FShowCaption = true;
-    TAutoSize FAutoSize = asNone;
-    bool FHover = false;
-    bool FPressed = false;
-    bool FFocused = false;
-    int FImageWidth = 0;
-    POINT FImagePos{0, 0};
-    POINT FCaptionPos{0, 0};
+    std::unique_ptr<TGEffect> buttonEffects_;
+    std::unique_ptr<TGGlyph> glyphs_;
+    std::wstring caption_;
+    bool showCaption_ = true;
+    TAutoSize autoSize_ = asNone;
+    bool hover_ = false;
+    bool pressed_ = false;
+    bool focused_ = false;
+    int imageWidth_ = 0;
+    POINT imagePos_{0, 0};
+    POINT captionPos_{0, 0};
 };

@@ -149,10 +149,10 @@ Tfrm_SelectForm::Tfrm_SelectForm(fw::Component* Owner) : fw::Form(Owner) {
     OnKeyPress = [this](wchar_t& k) { FormKeyPress(k); };
     OnKeyDown = [this](WORD& key, fw::ShiftState) {
         if (key != VK_ESCAPE) return;
-        EscapeClosesList_ = false;
+        escapeClosesList_ = false;
         for (fw::ComboBox* c : {cbResolution, cbVideo, cbAudio})
             if (c->HandleAllocated() && SendMessageW(c->Handle(), CB_GETDROPPEDSTATE, 0, 0))
-                EscapeClosesList_ = true;
+                escapeClosesList_ = true;
     };
     OnClose = [this](fw::CloseAction& a) { FormClose(a); };
     btnOk->OnClick = [this] { btnOkClick(); };
@@ -216,7 +216,7 @@ void Tfrm_SelectForm::btnCancelClick() { ModalResult = fw::mrCancel; }
 void Tfrm_SelectForm::FormKeyPress(wchar_t& Key) {
     if (Key == 27) {
         Key = 0;
-        if (std::exchange(EscapeClosesList_, false)) return;
+        if (std::exchange(escapeClosesList_, false)) return;
         btnCancelClick();
     }
 }

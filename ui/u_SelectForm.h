@@ -47,7 +47,7 @@ private:
     void LoadDialogGlyphs();
     // Escape went to an open drop-down list: it closes only the list, and the character
     // it makes is no cancel of the dialog.
-    bool EscapeClosesList_ = false;
+    bool escapeClosesList_ = false;
 };
 
 // Shows the dialog with the device names and the open device's frame sizes (in the system

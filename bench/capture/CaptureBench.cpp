@@ -80,7 +80,7 @@ MinimalRun MinimalGraph(fw::Application& app, IMoniker* moniker, int width, int 
     ComPtr<IAMStreamConfig> config;
     ComPtr<IPin> out = FirstPin(camera.Get(), PINDIR_OUTPUT);
     if (out && SUCCEEDED(out.As(&config))) {
-        MediaTypePtr mt;
+        TMediaTypePtr mt;
         if (SUCCEEDED(config->GetFormat(mt.put())) && mt.VideoInfo()) {
             auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
             vih->bmiHeader.biWidth = width;
@@ -102,7 +102,8 @@ MinimalRun MinimalGraph(fw::Application& app, IMoniker* moniker, int width, int 
     ComPtr<IMediaControl> control;
     graph.As(&control);
     if (!control || FAILED(control->Run())) return run;
-    if (PumpUntil(app, [&] { return cb.at.load() != 0; }, 5000)) {
+    if (PumpUntil(
+            app, [&] { return cb.at.load() != 0; }, 5000)) {
         run.firstFrameMs = cb.at.load() - start;
         if (holdMs > 0) {
             const double cpu0 = ProcessCpuMs();
@@ -138,7 +139,8 @@ LongRun ControlLongRun(fw::Application& app, TGDirectCapPin2& cap, int camera, i
         if (prev != 0 && t - prev > maxGap.load()) maxGap = t - prev;
         ++delivered;
     });
-    if (cap.StartPreview() && PumpUntil(app, [&] { return delivered.load() > 0; }, 5000)) {
+    if (cap.StartPreview() && PumpUntil(
+                                  app, [&] { return delivered.load() > 0; }, 5000)) {
         run.started = true;
         const double cpu0 = ProcessCpuMs();
         PumpFor(app, seconds * 1000.0);
@@ -194,7 +196,8 @@ int main(int argc, char** argv) {
             std::printf("StartPreview failed\n");
             return 2;
         }
-        if (PumpUntil(app, [&] { return firstAt.load() != 0; }, 5000))
+        if (PumpUntil(
+                app, [&] { return firstAt.load() != 0; }, 5000))
             control.push_back(firstAt.load() - start);
         cap->StopPreview();
         cap->SetOnVideoPreview(nullptr);
@@ -213,8 +216,7 @@ int main(int argc, char** argv) {
     const MinimalRun hdMinimal = MinimalGraph(app, moniker.Get(), 1280, 720, seconds * 1000.0);
     const double cpuRatio = hdMinimal.cpuMs > 0 ? hd.cpuMs / hdMinimal.cpuMs : 0;
     Goal(Format("preview 1280 x 720, %.0f s, process CPU time", seconds),
-         Format("%.0f ms, minimal graph %.0f ms, ratio %.2f", hd.cpuMs, hdMinimal.cpuMs,
-                cpuRatio),
+         Format("%.0f ms, minimal graph %.0f ms, ratio %.2f", hd.cpuMs, hdMinimal.cpuMs, cpuRatio),
          "<= 1.20", hd.started && cpuRatio > 0 && cpuRatio <= 1.2);
 
     // 3. Rate at 320 x 240, 30 frames a second, over one second after the first frames.
@@ -223,7 +225,8 @@ int main(int argc, char** argv) {
     std::atomic<uint32_t> small{0};
     cap->SetOnVideoPreview([&](uint32_t, BYTE*&, int32_t&) { ++small; });
     double fps = 0;
-    if (cap->StartPreview() && PumpUntil(app, [&] { return small.load() >= 3; }, 5000)) {
+    if (cap->StartPreview() && PumpUntil(
+                                   app, [&] { return small.load() >= 3; }, 5000)) {
         const uint32_t first = small.load();
         const double t0 = Now();
         PumpFor(app, 1000.0);

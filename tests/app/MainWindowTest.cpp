@@ -70,7 +70,7 @@ protected:
         const int barTop = form->gcap->Top() + form->gcap->Height() + 1;
         EXPECT_EQ(form->Image_Back->Top(), barTop);
         EXPECT_EQ(form->Image_Back->Width(), form->gcap->Width());
-        const ButtonBarPositions bar = ButtonBarLayout(form->ClientWidth() < 640, barTop);
+        const TButtonBarPositions bar = ButtonBarLayout(form->ClientWidth() < 640, barTop);
         const TTntGButton* row[] = {form->gbOpenFolder, form->gbPreview,  form->gbForward,
                                     form->gbLens,       form->gbBackward, form->gbSnap,
                                     form->gbRecord};
@@ -90,12 +90,12 @@ protected:
 }  // namespace
 
 TEST(ButtonBar, BothLayoutsFromTheBarsTopEdge) {
-    const ButtonBarPositions big = ButtonBarLayout(false, 481);
+    const TButtonBarPositions big = ButtonBarLayout(false, 481);
     EXPECT_EQ(std::vector<int>(big.RowLefts.begin(), big.RowLefts.end()),
               (std::vector<int>{179, 225, 271, 307, 340, 386, 432}));
     EXPECT_EQ(big.HelpLeft, 604);
     EXPECT_EQ(big.Top, 486);
-    const ButtonBarPositions small = ButtonBarLayout(true, 289);
+    const TButtonBarPositions small = ButtonBarLayout(true, 289);
     EXPECT_EQ(std::vector<int>(small.RowLefts.begin(), small.RowLefts.end()),
               (std::vector<int>{20, 63, 106, 142, 175, 218, 261}));
     EXPECT_EQ(small.HelpLeft, 311);

@@ -111,7 +111,7 @@ namespace {
 POINT BarButtonCentre(HWND w, BarButton button) {
     RECT rc{};
     GetClientRect(w, &rc);
-    const ButtonBarPositions bar = ButtonBarLayout(rc.right < 640, rc.bottom - 40);
+    const TButtonBarPositions bar = ButtonBarLayout(rc.right < 640, rc.bottom - 40);
     return POINT{bar.RowLefts[static_cast<size_t>(button)] + kBarButtonWidth / 2,
                  bar.Top + kBarButtonHeight / 2};
 }

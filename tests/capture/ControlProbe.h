@@ -12,25 +12,25 @@ namespace captest {
 struct ControlProbe {
     // None when no camera is open.
     static IBaseFilter* VideoCaptureFilter(const TGDirectCapPin2& c) {
-        return c.Devices_.Video.Get();
+        return c.devices_.Video.Get();
     }
     // Frame count and the armed picture.
-    static TSampleGrabberCB& VideoCallback(TGDirectCapPin2& c) { return *c.VideoCB_; }
+    static TSampleGrabberCB& VideoCallback(TGDirectCapPin2& c) { return *c.videoCB_; }
     static std::vector<Microsoft::WRL::ComPtr<IBaseFilter>> GraphFilters(const TGDirectCapPin2& c) {
         return c.GraphFilters();
     }
     // The named device dialogs of the open devices, in the order they were found.
-    static const TDeviceOptions& DeviceOptions(const TGDirectCapPin2& c) { return c.Options_; }
+    static const TDeviceOptions& DeviceOptions(const TGDirectCapPin2& c) { return c.options_; }
     static const VIDEOINFOHEADER& StoredVideoFormat(const TGDirectCapPin2& c) {
-        return c.VideoFormat_;
+        return c.videoFormat_;
     }
     static const WAVEFORMATEX& StoredAudioFormat(const TGDirectCapPin2& c) {
-        return c.AudioFormat_;
+        return c.audioFormat_;
     }
     // The JPEG quality of the last picture written as JPEG (90 until then).
-    static int JpegQuality(const TGDirectCapPin2& c) { return c.JpegQuality_.load(); }
+    static int JpegQuality(const TGDirectCapPin2& c) { return c.jpegQuality_.load(); }
     // A picture is being saved on a streaming thread.
-    static bool SnapshotBusy(const TGDirectCapPin2& c) { return c.SnapshotBusy_.load(); }
+    static bool SnapshotBusy(const TGDirectCapPin2& c) { return c.snapshotBusy_.load(); }
 };
 
 }  // namespace captest

@@ -26,7 +26,7 @@ class UsbDescription {
 public:
     explicit UsbDescription(std::string description) : description_(std::move(description)) {
         previous_ = SetUsbDeviceWalk([this](const UsbDeviceVisitor& visit) {
-            struct Entry final : UsbDeviceEntry {
+            struct Entry final : TUsbDeviceEntry {
                 const std::string* desc;
                 std::string Property(DWORD p) const override {
                     return p == SPDRP_HARDWAREID ? "USB\\VID_0AC8&PID_303B&REV_0100" : *desc;

@@ -37,7 +37,7 @@ int AnswerOption(TGDirectCapPin2* cap, int kind, const wchar_t* title,
 // The format the camera's capture output is set to, as the camera itself reports it.
 VIDEOINFOHEADER DeviceFormat(IBaseFilter* camera) {
     ComPtr<IAMStreamConfig> config;
-    MediaTypePtr mt;
+    TMediaTypePtr mt;
     VIDEOINFOHEADER vih{};
     ComPtr<IPin> out = FirstPin(camera, PINDIR_OUTPUT);
     if (out && SUCCEEDED(out.As(&config)) && SUCCEEDED(config->GetFormat(mt.put())) &&

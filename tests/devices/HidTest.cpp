@@ -15,7 +15,7 @@ struct FakeDevice {
     std::string description;
 };
 
-class FakeEntry final : public UsbDeviceEntry {
+class FakeEntry final : public TUsbDeviceEntry {
 public:
     FakeEntry(const FakeDevice& d, std::vector<std::string>& reads) : d_(d), reads_(reads) {}
     std::string Property(DWORD property) const override {
@@ -224,7 +224,7 @@ protected:
     }
     void TearDown() override { SetUsbDeviceWalk(previous_); }
 
-    SetupApiCalls calls_;
+    TSetupApiCalls calls_;
     UsbDeviceWalk previous_;
 };
 

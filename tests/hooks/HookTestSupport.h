@@ -147,12 +147,12 @@ inline int ChildrenNamed(DWORD parent, const wchar_t* exe) {
     return count;
 }
 
-inline std::optional<quillhook::SaverRecord> ReadRecord() {
+inline std::optional<quillhook::TSaverRecord> ReadRecord() {
     fw::Handle mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, quillhook::SaverRecordName));
     if (!mapping) return std::nullopt;
     fw::MappedView view(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
     if (!view) return std::nullopt;
-    quillhook::SaverRecord record;
+    quillhook::TSaverRecord record;
     std::memcpy(&record, view.get(), sizeof(record));
     return record;
 }
