@@ -73,25 +73,25 @@ constexpr int kMaxPictureHeight = 480;
 
 // The settings every button of the bar shares, where they differ from a new button's:
 // the look comes from its four-image strip, drawn without a frame.
-void SetUpBarButton(TTntGButton* b) {
-    b->ButtonEffects().SetFrameStyle(fmNone);
-    b->Glyphs().SetNumber(4);
-    b->SetShowCaption(false);
-    b->SetAutoSize(asGlyph);
-    b->ShowHint = true;
+void SetUpBarButton(TTntGButton* B) {
+    B->ButtonEffects().SetFrameStyle(fmNone);
+    B->Glyphs().SetNumber(4);
+    B->SetShowCaption(false);
+    B->SetAutoSize(asGlyph);
+    B->ShowHint = true;
 }
 
 // A glyph file from the images folder into a button; a missing file leaves it as it is.
-void LoadButtonGlyph(TTntGButton* b, const char* file) {
-    if (LoadGlyphFile(b->Glyphs().Glyph(), Tfrm_DADez::ImagesFolder() + file)) b->Invalidate();
+void LoadButtonGlyph(TTntGButton* B, const char* File) {
+    if (LoadGlyphFile(B->Glyphs().Glyph(), Tfrm_DADez::ImagesFolder() + File)) B->Invalidate();
 }
 
 }  // namespace
 
-SIZE PictureAreaSize(int videoWidth, int videoHeight) {
-    if (videoWidth > kMaxPictureWidth && videoHeight > kMaxPictureHeight)
+SIZE PictureAreaSize(int VideoWidth, int VideoHeight) {
+    if (VideoWidth > kMaxPictureWidth && VideoHeight > kMaxPictureHeight)
         return SIZE{kMaxPictureWidth, kMaxPictureHeight};
-    return SIZE{videoWidth, videoHeight};
+    return SIZE{VideoWidth, VideoHeight};
 }
 
 // The last saved picture's name, left by the streaming thread for the window thread. A
@@ -104,8 +104,8 @@ struct Tfrm_DADez::TSnapshotMailbox {
     std::atomic<HWND> window{nullptr};
 };
 
-Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
-    : fw::Form(owner), snapshots_(std::make_shared<TSnapshotMailbox>()) {
+Tfrm_DADez::Tfrm_DADez(fw::Component* Owner)
+    : fw::Form(Owner), snapshots_(std::make_shared<TSnapshotMailbox>()) {
     Name = L"frm_DADez";
     BorderStyle = fw::BorderStyle::Single;
     BorderIcons = fw::biSystemMenu | fw::biMinimize;
@@ -120,9 +120,9 @@ Tfrm_DADez::Tfrm_DADez(fw::Component* owner)
 
     OnCreate = [this] { FormCreate(); };
     OnShow = [this] { FormShow(); };
-    OnCloseQuery = [this](bool& canClose) { FormCloseQuery(canClose); };
-    OnClose = [this](fw::CloseAction& action) { FormClose(action); };
-    OnCanResize = [this](int& w, int& h, bool& resize) { FormCanResize(w, h, resize); };
+    OnCloseQuery = [this](bool& CanClose) { FormCloseQuery(CanClose); };
+    OnClose = [this](fw::CloseAction& Action) { FormClose(Action); };
+    OnCanResize = [this](int& W, int& H, bool& Resize) { FormCanResize(W, H, Resize); };
 }
 
 void Tfrm_DADez::CreateCaptureControl() {
@@ -138,25 +138,25 @@ void Tfrm_DADez::CreateCaptureControl() {
     gcap->SetCapTimeLimit(0);
     gcap->BufferFileSize = 1;
     gcap->OnStartCapture = [this] { gcapStartCapture(); };
-    gcap->OnCaptureProgress = [this](uint32_t sec) { gcapCaptureProgress(sec); };
+    gcap->OnCaptureProgress = [this](uint32_t Sec) { gcapCaptureProgress(Sec); };
     gcap->OnStopCapture = [this] { gcapStopCapture(); };
-    gcap->OnError = [this](int code) { gcapError(code); };
+    gcap->OnError = [this](int Code) { gcapError(Code); };
     // Raised on the streaming thread, which the graph's Stop waits for from the window
     // thread: the name is only posted, never sent.
-    gcap->OnSnapShot = [mailbox = snapshots_](const std::wstring& fileName) {
+    gcap->OnSnapShot = [mailbox = snapshots_](const std::wstring& FileName) {
         HWND window = nullptr;
         {
             std::lock_guard<std::mutex> guard(mailbox->lock);
-            mailbox->name = fileName;
+            mailbox->name = FileName;
             mailbox->pending = true;
             window = mailbox->window.load();
         }
         if (window) PostMessageW(window, kSnapshotSavedMessage, 0, 0);
     };
 
-    gcap->OnSnapShotFailed = [mailbox = snapshots_](DWORD error) {
+    gcap->OnSnapShotFailed = [mailbox = snapshots_](DWORD Error) {
         if (HWND window = mailbox->window.load())
-            PostMessageW(window, kSnapshotFailedMessage, error, 0);
+            PostMessageW(window, kSnapshotFailedMessage, Error, 0);
     };
 }
 
@@ -170,11 +170,11 @@ void Tfrm_DADez::CreateButtonBar() {
 
     // Created after the bar image, so that they paint over it.
     const TButtonBarPositions bar = ButtonBarLayout(false, Image_Back->Top());
-    auto makeButton = [this, &bar](int left, int width) {
+    auto makeButton = [this, &bar](int Left, int Width) {
         auto* b = new TTntGButton(this);
         b->SetParent(this);
         SetUpBarButton(b);
-        b->SetBounds(left, bar.Top, width, kBarButtonHeight);
+        b->SetBounds(Left, bar.Top, Width, kBarButtonHeight);
         return b;
     };
     gbOpenFolder = makeButton(bar.RowLefts[0], kBarButtonWidth);
@@ -197,8 +197,8 @@ void Tfrm_DADez::CreateButtonBar() {
     gbRecordOff->SetVisible(false);
     gbRecordOff->OnClick = [this] { gbRecordOffClick(); };
     KeyPreview = true;
-    OnKeyDown = [this](WORD& key, fw::ShiftState shift) {
-        if (BarKey(key, shift)) key = 0;
+    OnKeyDown = [this](WORD& Key, fw::ShiftState Shift) {
+        if (BarKey(Key, Shift)) Key = 0;
     };
 }
 
@@ -209,10 +209,10 @@ void Tfrm_DADez::CreateMenuAndTimers() {
     N1 = pmCam->AddItem(L"-");
     miSaveFolder = pmCam->AddItem(L"Save Folder...");
 
-    auto makeTimer = [this](UINT ms) {
+    auto makeTimer = [this](UINT Ms) {
         auto* t = new fw::Timer(this);
         t->SetEnabled(false);
-        t->SetInterval(ms);
+        t->SetInterval(Ms);
         return t;
     };
     tmrStart = makeTimer(50);
@@ -238,9 +238,9 @@ Tfrm_DADez::~Tfrm_DADez() {
     if (frm_DADez == this) frm_DADez = nullptr;
 }
 
-void Tfrm_DADez::CreateParams(fw::CreateParams& params) {
-    fw::Form::CreateParams(params);
-    params.ClassStyle &= ~static_cast<UINT>(CS_DROPSHADOW);
+void Tfrm_DADez::CreateParams(fw::CreateParams& Params) {
+    fw::Form::CreateParams(Params);
+    Params.ClassStyle &= ~static_cast<UINT>(CS_DROPSHADOW);
 }
 
 bool Tfrm_DADez::IsPreviewing() const { return gcap->Previewing(); }
@@ -305,13 +305,13 @@ void Tfrm_DADez::FormShow() {
     tmrStart->SetEnabled(true);
 }
 
-void Tfrm_DADez::FormCloseQuery(bool& canClose) {
+void Tfrm_DADez::FormCloseQuery(bool& CanClose) {
     if (IsRecording()) {
-        canClose = false;
+        CanClose = false;
         Tell(GetTextOr("T_EXITREC_ERR", ERROR_BUSY));
     } else if (stepRunning_ || gcap->Busy()) {
         // Asked for while the camera is being opened or released: carried out after that.
-        canClose = false;
+        CanClose = false;
         closeWanted_ = true;
         tmrSteps->SetEnabled(true);
     }
@@ -337,9 +337,9 @@ void Tfrm_DADez::ReleaseAll() {
     RemoveKeyHook();
 }
 
-void Tfrm_DADez::FormCanResize(int& newWidth, int& newHeight, bool& resize) {
-    if (newWidth != Width() || newHeight != Height()) ArrangeButtonBar(newWidth < 640);
-    resize = true;
+void Tfrm_DADez::FormCanResize(int& NewWidth, int& NewHeight, bool& Resize) {
+    if (NewWidth != Width() || NewHeight != Height()) ArrangeButtonBar(NewWidth < 640);
+    Resize = true;
 }
 
 std::string Tfrm_DADez::ImagesFolder() { return AppPath + "images\\"; }
@@ -358,14 +358,14 @@ void Tfrm_DADez::LoadButtonGlyphs() {
     LoadButtonGlyph(gbHelp, "gbHelp.bmp");
 }
 
-void Tfrm_DADez::ArrangeButtonBar(bool small) {
+void Tfrm_DADez::ArrangeButtonBar(bool Small) {
     if (LoadGlyphFile(Image_Back->Picture(),
-                      ImagesFolder() + (small ? "Back_Small.bmp" : "Back_Big.bmp")))
+                      ImagesFolder() + (Small ? "Back_Small.bmp" : "Back_Big.bmp")))
         Image_Back->Invalidate();
 
     Image_Back->SetBounds(Image_Back->Left(), gcap->Top() + gcap->Height() + 1, gcap->Width(),
                           Image_Back->Height());
-    const TButtonBarPositions bar = ButtonBarLayout(small, Image_Back->Top());
+    const TButtonBarPositions bar = ButtonBarLayout(Small, Image_Back->Top());
     TTntGButton* const row[] = {gbOpenFolder, gbPreview, gbForward, gbLens,
                                 gbBackward,   gbSnap,    gbRecord};
     for (size_t i = 0; i < std::size(row); ++i) {
@@ -403,34 +403,34 @@ void Tfrm_DADez::FitToPicture() {
     ArrangeButtonBar(ClientWidth() < kMaxPictureWidth);
 }
 
-void Tfrm_DADez::WMWindowPosChanging(WINDOWPOS& wp) {
+void Tfrm_DADez::WMWindowPosChanging(WINDOWPOS& Wp) {
     // Minimising and restoring are no moves of ours: the window comes back where it was.
-    const bool stateChange = (wp.flags & kSwpStateChanged) || (hwnd_ && IsIconic(hwnd_));
-    if (!stateChange && !(wp.flags & SWP_NOMOVE)) {
+    const bool stateChange = (Wp.flags & kSwpStateChanged) || (hwnd_ && IsIconic(hwnd_));
+    if (!stateChange && !(Wp.flags & SWP_NOMOVE)) {
         const int width = Width(), height = Height();
-        if (!KeepWindowPos && !(wp.flags & SWP_NOSIZE) && wp.cx > 0 && wp.cy > 0) {
-            wp.x += width / 2 - wp.cx / 2;
-            wp.y += height / 2 - wp.cy / 2;
+        if (!KeepWindowPos && !(Wp.flags & SWP_NOSIZE) && Wp.cx > 0 && Wp.cy > 0) {
+            Wp.x += width / 2 - Wp.cx / 2;
+            Wp.y += height / 2 - Wp.cy / 2;
         }
         // Kept on the monitor of the new place, from its top to its work area's bottom
         // (with one monitor: from 0 to above the taskbar).
-        const int newWidth = (wp.flags & SWP_NOSIZE) ? width : wp.cx;
-        const int newHeight = (wp.flags & SWP_NOSIZE) ? height : wp.cy;
+        const int newWidth = (Wp.flags & SWP_NOSIZE) ? width : Wp.cx;
+        const int newHeight = (Wp.flags & SWP_NOSIZE) ? height : Wp.cy;
         const TMonitorAreas areas =
-            MonitorAreasAt(RECT{wp.x, wp.y, wp.x + newWidth, wp.y + newHeight});
-        if (wp.y < areas.Monitor.top)
-            wp.y = areas.Monitor.top;
-        else if (wp.y > areas.Work.bottom - height)
-            wp.y = areas.Work.bottom - height;
+            MonitorAreasAt(RECT{Wp.x, Wp.y, Wp.x + newWidth, Wp.y + newHeight});
+        if (Wp.y < areas.Monitor.top)
+            Wp.y = areas.Monitor.top;
+        else if (Wp.y > areas.Work.bottom - height)
+            Wp.y = areas.Work.bottom - height;
     }
-    fw::Form::WMWindowPosChanging(wp);
+    fw::Form::WMWindowPosChanging(Wp);
 }
 
-void Tfrm_DADez::EndPreview(bool collapse) {
+void Tfrm_DADez::EndPreview(bool Collapse) {
     tmrChkSpace->SetEnabled(false);
     gcap->StopPreview();
     Log("camera close", AnsiToUtf8(cameraName_));
-    if (!collapse) return;
+    if (!Collapse) return;
     const int barTop = Image_Back->Top() + Top();
     gcap->SetHeight(0);
     SetClientHeight(Image_Back->Height());
@@ -501,7 +501,7 @@ void Tfrm_DADez::SwitchPreview() {
 
 void Tfrm_DADez::UpdateButtons() { ShowState(); }
 
-void Tfrm_DADez::ShowState(bool sizes) {
+void Tfrm_DADez::ShowState(bool Sizes) {
     const bool recording = IsRecording();
     // What the camera delivers right now: nothing while it is gone.
     const bool live = IsCameraActive() && !cameraGone_;
@@ -527,7 +527,7 @@ void Tfrm_DADez::ShowState(bool sizes) {
         SetCaption(GetText("APP_TITLE"));
     }
     KeepBarFocus();
-    if (sizes) FitToPicture();
+    if (Sizes) FitToPicture();
     Image_Back->Repaint();
 }
 
@@ -711,9 +711,9 @@ void Tfrm_DADez::DeliverSnapshotName() {
     gcapSnapShot(name);
 }
 
-LRESULT Tfrm_DADez::HandlePowerMessage(UINT msg, WPARAM wParam, LRESULT result) {
+LRESULT Tfrm_DADez::HandlePowerMessage(UINT msg, WPARAM wParam, LRESULT Result) {
     if (msg == WM_POWER) {
-        if (wParam != kPwrSuspendRequest) return result;
+        if (wParam != kPwrSuspendRequest) return Result;
         tmrShowMsg->SetEnabled(true);
         return kPwrFail;
     }
@@ -732,7 +732,7 @@ LRESULT Tfrm_DADez::HandlePowerMessage(UINT msg, WPARAM wParam, LRESULT result) 
         default:
             break;
     }
-    return result;
+    return Result;
 }
 
 void Tfrm_DADez::HandleWindowStateMessage(UINT msg, WPARAM wParam) {
@@ -795,7 +795,7 @@ LRESULT Tfrm_DADez::HandleSessionMessage(UINT msg, WPARAM wParam) {
     return TRUE;
 }
 
-LRESULT Tfrm_DADez::HandleProgramMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT result) {
+LRESULT Tfrm_DADez::HandleProgramMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT Result) {
     if (SaverHookMessage != 0 && msg == SaverHookMessage) {
         tmrShowMsg->SetEnabled(true);
         return 1;
@@ -834,7 +834,7 @@ LRESULT Tfrm_DADez::HandleProgramMessage(UINT msg, WPARAM wParam, LPARAM lParam,
         DeliverSnapshotName();
         return 0;
     }
-    return result;
+    return Result;
 }
 
 LRESULT Tfrm_DADez::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {

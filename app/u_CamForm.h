@@ -21,7 +21,7 @@ class TWindowAccessible;
 
 class Tfrm_DADez : public fw::Form {
 public:
-    explicit Tfrm_DADez(fw::Component* owner);
+    explicit Tfrm_DADez(fw::Component* Owner);
     ~Tfrm_DADez() override;
 
     TGDirectCapPin2* gcap;
@@ -58,23 +58,23 @@ public:
 
     void FormCreate();
     void FormShow();
-    void FormCloseQuery(bool& canClose);
-    void FormClose(fw::CloseAction& action);
+    void FormCloseQuery(bool& CanClose);
+    void FormClose(fw::CloseAction& Action);
     // What a close lets go of (the recording finished, the preview, the hooks); also at the
     // end of the Windows session, which ends the process without a close.
     void ReleaseAll();
-    void FormCanResize(int& newWidth, int& newHeight, bool& resize);
+    void FormCanResize(int& NewWidth, int& NewHeight, bool& Resize);
 
     // AppPath + "images" + separator: where the glyphs and bar backgrounds are looked for.
     static std::string ImagesFolder();
     void LoadButtonGlyphs();
     // Small: the bar of a picture narrower than 640 pixels.
-    void ArrangeButtonBar(bool small);
+    void ArrangeButtonBar(bool Small);
     // Picture area from VideoWidth x VideoHeight; the window follows.
     void FitVideoArea();
     void BeginPreview();
-    void EndPreview(bool collapse);
-    void EndRecording(bool restartPreview);
+    void EndPreview(bool Collapse);
+    void EndRecording(bool RestartPreview);
     void gbRecordClick();
     void BeginRecording();
     void gbRecordOffClick();
@@ -138,7 +138,7 @@ public:
     // out, the arrows, Home and End between its enabled buttons, Space and Enter press the
     // focused one). True: key used. Shift+F10 and the menu key open the picture's menu
     // (ShowPictureMenu, from the window's WM_CONTEXTMENU).
-    bool BarKey(WORD key, fw::ShiftState shift);
+    bool BarKey(WORD Key, fw::ShiftState Shift);
     TTntGButton* FocusedBarButton() const { return focusedButton_; }
     void ShowPictureMenu();
 
@@ -146,14 +146,14 @@ public:
     // the picture. A press or focus they ask for comes back as this message (wParam 1: a
     // press, 0: the focus; lParam the child id).
     std::array<TTntGButton*, 9> BarButtonsInOrder() const;
-    int BarButtonId(const TTntGButton* button) const;  // CHILDID_SELF for none
+    int BarButtonId(const TTntGButton* Button) const;  // CHILDID_SELF for none
     static constexpr UINT kAccessibleActionMessage = WM_APP + 22;
 
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
-    void WMWindowPosChanging(WINDOWPOS& wp) override;
+    void WMWindowPosChanging(WINDOWPOS& Wp) override;
 
 protected:
-    void CreateParams(fw::CreateParams& params) override;
+    void CreateParams(fw::CreateParams& Params) override;
 
 private:
     // The constructor's parts: the capture control and its events, the bar image with its
@@ -162,22 +162,22 @@ private:
     void CreateButtonBar();
     void CreateMenuAndTimers();
     // WndProc's message groups, handled after the framework's (result: its answer).
-    LRESULT HandlePowerMessage(UINT msg, WPARAM wParam, LRESULT result);
+    LRESULT HandlePowerMessage(UINT msg, WPARAM wParam, LRESULT Result);
     void HandleWindowStateMessage(UINT msg, WPARAM wParam);
     LRESULT HandleSessionMessage(UINT msg, WPARAM wParam);
     // The hook libraries' registered messages and the ones the window posts itself.
-    LRESULT HandleProgramMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT result);
+    LRESULT HandleProgramMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT Result);
 
     // The bar's buttons shown and taking clicks, left to right.
     std::vector<TTntGButton*> UsableBarButtons() const;
-    void FocusButton(TTntGButton* button);
+    void FocusButton(TTntGButton* Button);
     // A focused button that was hidden hands the focus to the one in its place (record and
     // stop swap), else to the next usable one.
     void KeepBarFocus();
     TTntGButton* focusedButton_ = nullptr;
     LRESULT AnswerGetObject(WPARAM wParam, LPARAM lParam);
     void ReleaseAccessible();
-    void AccessibleAction(WPARAM press, LPARAM id);
+    void AccessibleAction(WPARAM Press, LPARAM Id);
     // Tells accessibility tools of each button shown or hidden, enabled or disabled since
     // the last call, and of the bar's focus.
     void AnnounceBarStates();
@@ -206,14 +206,14 @@ private:
         LowSpace,
         Suspend,
     };
-    void RunCameraStep(TCameraStep step);
-    void CarryOut(TCameraStep step);
+    void RunCameraStep(TCameraStep Step);
+    void CarryOut(TCameraStep Step);
     // The steps that follow the camera rather than the user: a retry of a busy camera, its
     // loss and return, a stream error.
-    void CarryOutCameraEvent(TCameraStep step);
+    void CarryOutCameraEvent(TCameraStep Step);
     // The cameras and microphones found, into the log at the start.
     void LogDevices();
-    bool CanRunNow(TCameraStep step) const;
+    bool CanRunNow(TCameraStep Step) const;
     // Runs the steps that waited, one per tick of tmrSteps, when nothing holds them.
     void RunHeldSteps();
     std::vector<TCameraStep> heldSteps_;
@@ -224,11 +224,11 @@ private:
     bool inMoveLoop_ = false;
     bool inMenuLoop_ = false;
     fw::Timer* tmrSteps;
-    void RunDialog(const std::function<void()>& dialog);
+    void RunDialog(const std::function<void()>& Dialog);
 
     // The error box, one at a time and never from inside a step: a text asked for
     // meanwhile is shown after it, once, unless it is the one on the screen.
-    void Tell(const std::wstring& text);
+    void Tell(const std::wstring& Text);
     void TellWaiting();
     std::vector<std::wstring> waitingTexts_;
     std::wstring shownText_;
@@ -236,7 +236,7 @@ private:
 
     // The window's buttons, glyph, caption and picture area for the state of the camera
     // and the control; run after every step and every event of the control.
-    void ShowState(bool sizes = true);
+    void ShowState(bool Sizes = true);
     bool captionShowsRecording_ = false;
     // The user's wish for the live picture (the preview button's last choice), which the
     // camera's return, a retry and the button's glyph follow.
@@ -244,9 +244,6 @@ private:
     bool previewGlyphIsStop_ = true;
 
     void SwitchPreview();
-    // Opens the camera for the preview, or tells why not; FirstStart: no camera at all ends
-    // the program (later it is the camera-gone state).
-    void StartPreviewOrTell(bool firstStart);
     void EnterCameraGone();
     // The camera last opened is no longer in a fresh device list.
     bool CameraMissing();
@@ -259,7 +256,7 @@ private:
     bool closeWanted_ = false;
     // The bar, timer and picture of a window that records nothing; restartPreview brings
     // the live picture back at the window's frame size.
-    void ShowNotRecording(bool restartPreview);
+    void ShowNotRecording(bool RestartPreview);
     // Set while the window itself stops the recording.
     bool endingRecording_ = false;
     // The control stopped a recording on its own (its time limit, a graph error, a lost
@@ -290,11 +287,11 @@ private:
 
 // What the user is told when the settings file could not be written: the program's text,
 // or, with a language file that has none, the system's description of the error.
-std::wstring SettingsNotSavedText(DWORD error);
+std::wstring SettingsNotSavedText(DWORD Error);
 
 // Size of the picture area for a frame size: frames larger than 640 x 480 each way are
 // shown at 640 x 480, all others at their own size.
-SIZE PictureAreaSize(int videoWidth, int videoHeight);
+SIZE PictureAreaSize(int VideoWidth, int VideoHeight);
 
 // Free bytes for the recording folder: its drive's, or, for a folder without a drive
 // letter (a network share), the folder's own; -1 when they cannot be asked for.

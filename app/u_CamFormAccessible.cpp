@@ -24,22 +24,22 @@ BSTR Text(const std::wstring& text) {
 }
 
 // A text of the language file; an older file lacks it: the system's own word then.
-std::wstring AccessibleText(std::string_view key, const wchar_t* fallback, DWORD role) {
-    std::wstring text = GetText(key);
+std::wstring AccessibleText(std::string_view Key, const wchar_t* Fallback, DWORD Role) {
+    std::wstring text = GetText(Key);
     if (!text.empty()) return text;
-    if (role) {
+    if (Role) {
         wchar_t name[128] = {};
-        if (GetRoleTextW(role, name, 128) > 0) return name;
+        if (GetRoleTextW(Role, name, 128) > 0) return name;
     }
-    return fallback;
+    return Fallback;
 }
 
 }  // namespace
 
 class TWindowAccessible final : public fw::CountedAccessible {
 public:
-    explicit TWindowAccessible(Tfrm_DADez* form) : form_(form) {
-        CreateStdAccessibleObject(form->Handle(), OBJID_CLIENT, __uuidof(IAccessible),
+    explicit TWindowAccessible(Tfrm_DADez* Form) : form_(Form) {
+        CreateStdAccessibleObject(Form->Handle(), OBJID_CLIENT, __uuidof(IAccessible),
                                   reinterpret_cast<void**>(&standard_));
     }
     ~TWindowAccessible() override {
@@ -49,9 +49,9 @@ public:
     // The window is going: clients that still hold the object get "not connected".
     void Disconnect() { form_ = nullptr; }
 
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* Count) override {
+        if (!Count) return E_POINTER;
+        *Count = 0;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
@@ -63,67 +63,67 @@ public:
         return E_NOTIMPL;
     }
 
-    HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** parent) override {
+    HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** Parent) override {
         if (!form_) return CO_E_OBJNOTCONNECTED;
-        return standard_ ? standard_->get_accParent(parent) : E_FAIL;
+        return standard_ ? standard_->get_accParent(Parent) : E_FAIL;
     }
-    HRESULT STDMETHODCALLTYPE get_accChildCount(long* count) override {
-        if (!count) return E_POINTER;
+    HRESULT STDMETHODCALLTYPE get_accChildCount(long* Count) override {
+        if (!Count) return E_POINTER;
         if (!form_) return CO_E_OBJNOTCONNECTED;
-        *count = kPictureChild;
+        *Count = kPictureChild;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_accChild(VARIANT child, IDispatch** out) override {
+    HRESULT STDMETHODCALLTYPE get_accChild(VARIANT Child, IDispatch** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
         if (!form_) return CO_E_OBJNOTCONNECTED;
         // Simple elements, reached through this object with their ids.
-        return ChildOf(child) > 0 ? S_FALSE : E_INVALIDARG;
+        return ChildOf(Child) > 0 ? S_FALSE : E_INVALIDARG;
     }
-    HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
-        if (!name) return E_POINTER;
-        *name = nullptr;
+    HRESULT STDMETHODCALLTYPE get_accName(VARIANT Child, BSTR* Name) override {
+        if (!Name) return E_POINTER;
+        *Name = nullptr;
         if (!form_) return CO_E_OBJNOTCONNECTED;
-        const long id = ChildOf(child);
-        if (id == CHILDID_SELF) return standard_ ? standard_->get_accName(child, name) : S_FALSE;
+        const long id = ChildOf(Child);
+        if (id == CHILDID_SELF) return standard_ ? standard_->get_accName(Child, Name) : S_FALSE;
         if (id < 0) return E_INVALIDARG;
         if (id == kPictureChild) {
-            *name = Text(AccessibleText("T_ACC_PICTURE", L"Picture", ROLE_SYSTEM_GRAPHIC));
+            *Name = Text(AccessibleText("T_ACC_PICTURE", L"Picture", ROLE_SYSTEM_GRAPHIC));
             return S_OK;
         }
         const std::wstring& hint = Button(id)->Hint;
         if (hint.empty()) return S_FALSE;
-        *name = Text(hint);
+        *Name = Text(hint);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
-        if (!value) return E_POINTER;
-        *value = nullptr;
+    HRESULT STDMETHODCALLTYPE get_accValue(VARIANT Child, BSTR* Value) override {
+        if (!Value) return E_POINTER;
+        *Value = nullptr;
         if (!form_) return CO_E_OBJNOTCONNECTED;
-        return ChildOf(child) < 0 ? E_INVALIDARG : S_FALSE;
+        return ChildOf(Child) < 0 ? E_INVALIDARG : S_FALSE;
     }
-    HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* text) override {
-        return get_accValue(child, text);
+    HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT Child, BSTR* Text) override {
+        return get_accValue(Child, Text);
     }
-    HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
-        if (!role) return E_POINTER;
-        VariantInit(role);
+    HRESULT STDMETHODCALLTYPE get_accRole(VARIANT Child, VARIANT* Role) override {
+        if (!Role) return E_POINTER;
+        VariantInit(Role);
         if (!form_) return CO_E_OBJNOTCONNECTED;
-        const long id = ChildOf(child);
+        const long id = ChildOf(Child);
         if (id < 0) return E_INVALIDARG;
-        role->vt = VT_I4;
-        role->lVal = id == CHILDID_SELF    ? ROLE_SYSTEM_CLIENT
+        Role->vt = VT_I4;
+        Role->lVal = id == CHILDID_SELF    ? ROLE_SYSTEM_CLIENT
                      : id == kPictureChild ? ROLE_SYSTEM_GRAPHIC
                                            : ROLE_SYSTEM_PUSHBUTTON;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
-        if (!state) return E_POINTER;
-        VariantInit(state);
+    HRESULT STDMETHODCALLTYPE get_accState(VARIANT Child, VARIANT* State) override {
+        if (!State) return E_POINTER;
+        VariantInit(State);
         if (!form_) return CO_E_OBJNOTCONNECTED;
-        const long id = ChildOf(child);
+        const long id = ChildOf(Child);
         if (id < 0) return E_INVALIDARG;
-        if (id == CHILDID_SELF) return standard_ ? standard_->get_accState(child, state) : E_FAIL;
+        if (id == CHILDID_SELF) return standard_ ? standard_->get_accState(Child, State) : E_FAIL;
         long flags = 0;
         if (id == kPictureChild) {
             if (form_->gcap->Height() <= 0 || !IsWindowVisible(form_->Handle()))
@@ -138,120 +138,120 @@ public:
                 GetAncestor(GetFocus(), GA_ROOT) == form_->Handle())
                 flags |= STATE_SYSTEM_FOCUSED;
         }
-        state->vt = VT_I4;
-        state->lVal = flags;
+        State->vt = VT_I4;
+        State->lVal = flags;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* help) override {
-        return get_accValue(child, help);
+    HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT Child, BSTR* Help) override {
+        return get_accValue(Child, Help);
     }
-    HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT, long* topic) override {
-        if (file) *file = nullptr;
-        if (topic) *topic = 0;
+    HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* File, VARIANT, long* Topic) override {
+        if (File) *File = nullptr;
+        if (Topic) *Topic = 0;
         return form_ ? S_FALSE : CO_E_OBJNOTCONNECTED;
     }
-    HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT child, BSTR* keys) override {
-        return get_accValue(child, keys);
+    HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT Child, BSTR* Keys) override {
+        return get_accValue(Child, Keys);
     }
-    HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* focus) override {
-        if (!focus) return E_POINTER;
-        VariantInit(focus);
+    HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* Focus) override {
+        if (!Focus) return E_POINTER;
+        VariantInit(Focus);
         if (!form_) return CO_E_OBJNOTCONNECTED;
         HWND f = GetFocus();
         if (!f || GetAncestor(f, GA_ROOT) != form_->Handle()) return S_FALSE;
-        focus->vt = VT_I4;
-        focus->lVal = CHILDID_SELF;
-        if (TTntGButton* b = form_->FocusedBarButton()) focus->lVal = form_->BarButtonId(b);
+        Focus->vt = VT_I4;
+        Focus->lVal = CHILDID_SELF;
+        if (TTntGButton* b = form_->FocusedBarButton()) Focus->lVal = form_->BarButtonId(b);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* selection) override {
-        if (!selection) return E_POINTER;
-        VariantInit(selection);
+    HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* Selection) override {
+        if (!Selection) return E_POINTER;
+        VariantInit(Selection);
         return form_ ? S_FALSE : CO_E_OBJNOTCONNECTED;
     }
-    HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* action) override {
-        if (!action) return E_POINTER;
-        *action = nullptr;
+    HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT Child, BSTR* Action) override {
+        if (!Action) return E_POINTER;
+        *Action = nullptr;
         if (!form_) return CO_E_OBJNOTCONNECTED;
-        const long id = ChildOf(child);
+        const long id = ChildOf(Child);
         if (id < 0) return E_INVALIDARG;
         if (id == CHILDID_SELF || id == kPictureChild) return S_FALSE;
-        *action = Text(AccessibleText("T_ACC_PRESS", L"Press", 0));
+        *Action = Text(AccessibleText("T_ACC_PRESS", L"Press", 0));
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE accSelect(long flags, VARIANT child) override {
+    HRESULT STDMETHODCALLTYPE accSelect(long Flags, VARIANT Child) override {
         if (!form_) return CO_E_OBJNOTCONNECTED;
-        const long id = ChildOf(child);
+        const long id = ChildOf(Child);
         if (id < 0) return E_INVALIDARG;
-        if (flags != SELFLAG_TAKEFOCUS || id == kPictureChild) return DISP_E_MEMBERNOTFOUND;
-        if (id == CHILDID_SELF) return standard_ ? standard_->accSelect(flags, child) : E_FAIL;
+        if (Flags != SELFLAG_TAKEFOCUS || id == kPictureChild) return DISP_E_MEMBERNOTFOUND;
+        if (id == CHILDID_SELF) return standard_ ? standard_->accSelect(Flags, Child) : E_FAIL;
         PostMessageW(form_->Handle(), Tfrm_DADez::kAccessibleActionMessage, 0, id);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE accLocation(long* x, long* y, long* w, long* h,
-                                          VARIANT child) override {
-        if (!x || !y || !w || !h) return E_POINTER;
-        *x = *y = *w = *h = 0;
+    HRESULT STDMETHODCALLTYPE accLocation(long* X, long* Y, long* W, long* H,
+                                          VARIANT Child) override {
+        if (!X || !Y || !W || !H) return E_POINTER;
+        *X = *Y = *W = *H = 0;
         if (!form_) return CO_E_OBJNOTCONNECTED;
-        const long id = ChildOf(child);
+        const long id = ChildOf(Child);
         if (id < 0) return E_INVALIDARG;
         if (id == CHILDID_SELF)
-            return standard_ ? standard_->accLocation(x, y, w, h, child) : E_FAIL;
+            return standard_ ? standard_->accLocation(X, Y, W, H, Child) : E_FAIL;
         RECT r = id == kPictureChild ? form_->gcap->BoundsRect() : Button(id)->BoundsRect();
         MapWindowPoints(form_->Handle(), nullptr, reinterpret_cast<POINT*>(&r), 2);
-        *x = r.left;
-        *y = r.top;
-        *w = r.right - r.left;
-        *h = r.bottom - r.top;
+        *X = r.left;
+        *Y = r.top;
+        *W = r.right - r.left;
+        *H = r.bottom - r.top;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE accNavigate(long direction, VARIANT start, VARIANT* end) override {
-        if (!end) return E_POINTER;
-        VariantInit(end);
+    HRESULT STDMETHODCALLTYPE accNavigate(long Direction, VARIANT Start, VARIANT* End) override {
+        if (!End) return E_POINTER;
+        VariantInit(End);
         if (!form_) return CO_E_OBJNOTCONNECTED;
-        const long id = ChildOf(start);
+        const long id = ChildOf(Start);
         if (id < 0) return E_INVALIDARG;
         long to = 0;
         if (id == CHILDID_SELF) {
-            if (direction == NAVDIR_FIRSTCHILD)
+            if (Direction == NAVDIR_FIRSTCHILD)
                 to = 1;
-            else if (direction == NAVDIR_LASTCHILD)
+            else if (Direction == NAVDIR_LASTCHILD)
                 to = kPictureChild;
             else
-                return standard_ ? standard_->accNavigate(direction, start, end) : S_FALSE;
-        } else if (direction == NAVDIR_NEXT || direction == NAVDIR_RIGHT) {
+                return standard_ ? standard_->accNavigate(Direction, Start, End) : S_FALSE;
+        } else if (Direction == NAVDIR_NEXT || Direction == NAVDIR_RIGHT) {
             to = id + 1;
-        } else if (direction == NAVDIR_PREVIOUS || direction == NAVDIR_LEFT) {
+        } else if (Direction == NAVDIR_PREVIOUS || Direction == NAVDIR_LEFT) {
             to = id - 1;
         }
         if (to < 1 || to > kPictureChild) return S_FALSE;
-        end->vt = VT_I4;
-        end->lVal = to;
+        End->vt = VT_I4;
+        End->lVal = to;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE accHitTest(long x, long y, VARIANT* at) override {
-        if (!at) return E_POINTER;
-        VariantInit(at);
+    HRESULT STDMETHODCALLTYPE accHitTest(long X, long Y, VARIANT* At) override {
+        if (!At) return E_POINTER;
+        VariantInit(At);
         if (!form_) return CO_E_OBJNOTCONNECTED;
-        POINT p{x, y};
+        POINT p{X, Y};
         ScreenToClient(form_->Handle(), &p);
         RECT client{};
         GetClientRect(form_->Handle(), &client);
         if (!PtInRect(&client, p)) return S_FALSE;
-        at->vt = VT_I4;
-        at->lVal = CHILDID_SELF;
+        At->vt = VT_I4;
+        At->lVal = CHILDID_SELF;
         for (long id = 1; id <= kButtonCount; ++id) {
             TTntGButton* b = Button(id);
             const RECT r = b->BoundsRect();
-            if (b->Visible() && PtInRect(&r, p)) at->lVal = id;
+            if (b->Visible() && PtInRect(&r, p)) At->lVal = id;
         }
         const RECT picture = form_->gcap->BoundsRect();
-        if (at->lVal == CHILDID_SELF && PtInRect(&picture, p)) at->lVal = kPictureChild;
+        if (At->lVal == CHILDID_SELF && PtInRect(&picture, p)) At->lVal = kPictureChild;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override {
+    HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT Child) override {
         if (!form_) return CO_E_OBJNOTCONNECTED;
-        const long id = ChildOf(child);
+        const long id = ChildOf(Child);
         if (id < 0) return E_INVALIDARG;
         if (id == CHILDID_SELF || id == kPictureChild) return DISP_E_MEMBERNOTFOUND;
         TTntGButton* b = Button(id);
@@ -270,9 +270,9 @@ private:
     }
 
     // The child a VARIANT names: CHILDID_SELF, 1..kPictureChild, or -1 for none of them.
-    static long ChildOf(const VARIANT& v) {
-        if (v.vt != VT_I4) return -1;
-        return v.lVal >= CHILDID_SELF && v.lVal <= kPictureChild ? v.lVal : -1;
+    static long ChildOf(const VARIANT& V) {
+        if (V.vt != VT_I4) return -1;
+        return V.lVal >= CHILDID_SELF && V.lVal <= kPictureChild ? V.lVal : -1;
     }
 
     Tfrm_DADez* form_;
@@ -297,11 +297,11 @@ void Tfrm_DADez::ReleaseAccessible() {
     accessible_ = nullptr;
 }
 
-void Tfrm_DADez::AccessibleAction(WPARAM press, LPARAM id) {
-    if (id < 1 || id > kButtonCount) return;
-    TTntGButton* b = BarButtonsInOrder()[static_cast<size_t>(id - 1)];
+void Tfrm_DADez::AccessibleAction(WPARAM Press, LPARAM Id) {
+    if (Id < 1 || Id > kButtonCount) return;
+    TTntGButton* b = BarButtonsInOrder()[static_cast<size_t>(Id - 1)];
     if (!b->Visible() || !b->Enabled()) return;
-    if (press)
+    if (Press)
         b->Click();
     else
         FocusButton(b);
@@ -320,9 +320,9 @@ void Tfrm_DADez::AnnounceBarStates() {
     }
 }
 
-int Tfrm_DADez::BarButtonId(const TTntGButton* button) const {
+int Tfrm_DADez::BarButtonId(const TTntGButton* Button) const {
     const auto all = BarButtonsInOrder();
-    const auto at = std::find(all.begin(), all.end(), button);
+    const auto at = std::find(all.begin(), all.end(), Button);
     return at == all.end() ? CHILDID_SELF : static_cast<int>(at - all.begin()) + 1;
 }
 

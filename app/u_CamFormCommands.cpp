@@ -19,13 +19,13 @@ namespace {
 
 // Creates the folder with its missing parents and shows it in the file manager. What
 // the shell makes of it is not checked: the user sees the outcome.
-void OpenFolder(const std::wstring& folder) {
+void OpenFolder(const std::wstring& Folder) {
     std::error_code ec;
-    std::filesystem::create_directories(ExtendedPath(folder), ec);
+    std::filesystem::create_directories(ExtendedPath(Folder), ec);
     // Quoted for the blanks in folder names; a separator right before the closing quote
     // would escape it on the file manager's command line ("C:\a b\" reaches it as
     // C:\a b"), so it is left out, except for a drive's root, which has no blanks.
-    std::wstring target = folder;
+    std::wstring target = Folder;
     const bool driveRoot = target.size() == 3 && target[1] == L':' && target[2] == L'\\';
     if (!driveRoot) {
         if (target.size() > 1 && target.back() == L'\\') target.pop_back();
@@ -36,9 +36,9 @@ void OpenFolder(const std::wstring& folder) {
 
 }  // namespace
 
-std::wstring SettingsNotSavedText(DWORD error) {
+std::wstring SettingsNotSavedText(DWORD Error) {
     if (!GetText("T_SAVESETTING_ERR").empty()) return GetText("T_SAVESETTING_ERR");
-    const std::wstring text = GetTextOr("T_SAVESETTING_ERR", error);
+    const std::wstring text = GetTextOr("T_SAVESETTING_ERR", Error);
     const std::wstring file = AnsiToWide(SettingsFilePath());
     return text.empty() ? file : file + L"\r\n\r\n" + text;
 }

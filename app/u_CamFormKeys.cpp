@@ -15,11 +15,11 @@ std::vector<TTntGButton*> Tfrm_DADez::UsableBarButtons() const {
     return usable;
 }
 
-void Tfrm_DADez::FocusButton(TTntGButton* button) {
-    if (focusedButton_ == button) return;
+void Tfrm_DADez::FocusButton(TTntGButton* Button) {
+    if (focusedButton_ == Button) return;
     if (focusedButton_) focusedButton_->SetFocused(false);
-    focusedButton_ = button;
-    if (button) button->SetFocused(true);
+    focusedButton_ = Button;
+    if (Button) Button->SetFocused(true);
     AnnounceFocus();
 }
 
@@ -35,7 +35,7 @@ void Tfrm_DADez::KeepBarFocus() {
     }
     const std::vector<TTntGButton*> usable = UsableBarButtons();
     const auto next = std::find_if(usable.begin(), usable.end(),
-                                   [&](TTntGButton* b) { return b->Left() > hidden->Left(); });
+                                   [&](TTntGButton* B) { return B->Left() > hidden->Left(); });
     FocusButton(next != usable.end() ? *next : usable.empty() ? nullptr : usable.front());
 }
 
@@ -46,12 +46,12 @@ void Tfrm_DADez::ShowPictureMenu() {
                  MAKELPARAM(-1, -1));
 }
 
-bool Tfrm_DADez::BarKey(WORD key, fw::ShiftState shift) {
-    if (shift & (fw::ssCtrl | fw::ssAlt)) return false;
-    const bool withShift = (shift & fw::ssShift) != 0;
+bool Tfrm_DADez::BarKey(WORD Key, fw::ShiftState Shift) {
+    if (Shift & (fw::ssCtrl | fw::ssAlt)) return false;
+    const bool withShift = (Shift & fw::ssShift) != 0;
     const std::vector<TTntGButton*> usable = UsableBarButtons();
     const auto focused = std::find(usable.begin(), usable.end(), focusedButton_);
-    switch (key) {
+    switch (Key) {
         case VK_TAB:
             // The keyboard is in use: from now on the window shows where its focus is.
             SendMessageW(Handle(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
@@ -70,11 +70,11 @@ bool Tfrm_DADez::BarKey(WORD key, fw::ShiftState shift) {
             SendMessageW(Handle(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
             const int count = static_cast<int>(usable.size());
             int at = focused == usable.end() ? -1 : static_cast<int>(focused - usable.begin());
-            if (key == VK_HOME)
+            if (Key == VK_HOME)
                 at = 0;
-            else if (key == VK_END)
+            else if (Key == VK_END)
                 at = count - 1;
-            else if (key == VK_LEFT || key == VK_UP)
+            else if (Key == VK_LEFT || Key == VK_UP)
                 at = at < 0 ? count - 1 : (at + count - 1) % count;
             else
                 at = (at + 1) % count;

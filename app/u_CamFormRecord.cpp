@@ -80,13 +80,13 @@ void Tfrm_DADez::ShowRecordingTime() {
 
 void Tfrm_DADez::gbRecordOffClick() { RunCameraStep(TCameraStep::StopRecording); }
 
-void Tfrm_DADez::EndRecording(bool restartPreview) {
+void Tfrm_DADez::EndRecording(bool RestartPreview) {
     fw::HourglassCursor wait;
     tmrChkSpace->SetEnabled(false);
     endingRecording_ = true;
     gcap->StopCapture();
     endingRecording_ = false;
-    if (restartPreview) {
+    if (RestartPreview) {
         gcap->SelectDevices(VideoDeviceIndex, AudioDeviceIndex);
         gcap->SetVideoFormat(VideoWidth, VideoHeight, gcap->Requested().VideoFrameRate,
                              static_cast<int16_t>(gcap->Requested().VideoBitCount));
@@ -125,11 +125,11 @@ void Tfrm_DADez::RecordingEnded() {
     if (aborted && !cameraGone_) Tell(GetTextOr("T_RECORD_ABORT", ERROR_GEN_FAILURE));
 }
 
-void Tfrm_DADez::ShowNotRecording(bool restartPreview) {
+void Tfrm_DADez::ShowNotRecording(bool RestartPreview) {
     fw::HourglassCursor wait;
     tmrChkSpace->SetEnabled(false);
     // The control may have brought its preview back at the recording's frame size.
-    if (restartPreview && (!IsPreviewing() || gcap->Requested().FrameWidth != VideoWidth ||
+    if (RestartPreview && (!IsPreviewing() || gcap->Requested().FrameWidth != VideoWidth ||
                            gcap->Requested().FrameHeight != VideoHeight)) {
         gcap->StopPreview();
         gcap->SelectDevices(VideoDeviceIndex, AudioDeviceIndex);

@@ -16,26 +16,26 @@ bool Tfrm_DADez::StepsIdle() const {
            !gcap->Busy();
 }
 
-bool Tfrm_DADez::CanRunNow(TCameraStep step) const {
+bool Tfrm_DADez::CanRunNow(TCameraStep Step) const {
     if (stepRunning_ || gcap->Busy()) return false;
     // A recording's own watch and a suspend do not wait for a box: a disk that fills up
     // still stops the recording, and the file is finished before the computer sleeps.
-    if (modalDepth_ > 0) return step == TCameraStep::LowSpace || step == TCameraStep::Suspend;
+    if (modalDepth_ > 0) return Step == TCameraStep::LowSpace || Step == TCameraStep::Suspend;
     return true;
 }
 
-void Tfrm_DADez::RunCameraStep(TCameraStep step) {
+void Tfrm_DADez::RunCameraStep(TCameraStep Step) {
     if (released_) return;
-    if (!CanRunNow(step)) {
+    if (!CanRunNow(Step)) {
         // Asked for twice meanwhile, it still runs once (a double click on a busy button).
-        if (std::find(heldSteps_.begin(), heldSteps_.end(), step) == heldSteps_.end())
-            heldSteps_.push_back(step);
+        if (std::find(heldSteps_.begin(), heldSteps_.end(), Step) == heldSteps_.end())
+            heldSteps_.push_back(Step);
         tmrSteps->SetEnabled(true);
         return;
     }
     stepRunning_ = true;
-    runningStep_ = step;
-    CarryOut(step);
+    runningStep_ = Step;
+    CarryOut(Step);
     stepRunning_ = false;
     if (released_) return;
     ShowState();
@@ -46,7 +46,7 @@ void Tfrm_DADez::RunCameraStep(TCameraStep step) {
 void Tfrm_DADez::RunHeldSteps() {
     tmrSteps->SetEnabled(false);
     const auto runnable = std::find_if(heldSteps_.begin(), heldSteps_.end(),
-                                       [this](TCameraStep s) { return CanRunNow(s); });
+                                       [this](TCameraStep S) { return CanRunNow(S); });
     if (runnable != heldSteps_.end()) {
         const TCameraStep step = *runnable;
         heldSteps_.erase(runnable);
@@ -59,8 +59,8 @@ void Tfrm_DADez::RunHeldSteps() {
     if (!heldSteps_.empty() || closeWanted_) tmrSteps->SetEnabled(true);
 }
 
-void Tfrm_DADez::CarryOutCameraEvent(TCameraStep step) {
-    switch (step) {
+void Tfrm_DADez::CarryOutCameraEvent(TCameraStep Step) {
+    switch (Step) {
         case TCameraStep::Retry:
             CameraRetryCount += 1;
             if (CameraRetryCount > 3) CameraRetryCount = 0;
@@ -98,8 +98,8 @@ void Tfrm_DADez::CarryOutCameraEvent(TCameraStep step) {
     }
 }
 
-void Tfrm_DADez::CarryOut(TCameraStep step) {
-    switch (step) {
+void Tfrm_DADez::CarryOut(TCameraStep Step) {
+    switch (Step) {
         case TCameraStep::Start:
             LogDevices();
             BeginPreview();
@@ -112,7 +112,7 @@ void Tfrm_DADez::CarryOut(TCameraStep step) {
         case TCameraStep::ReturnCheck:
         case TCameraStep::Lost:
         case TCameraStep::StreamError:
-            CarryOutCameraEvent(step);
+            CarryOutCameraEvent(Step);
             break;
         case TCameraStep::FormatChange:
             SelectVideoFormat();
@@ -124,7 +124,7 @@ void Tfrm_DADez::CarryOut(TCameraStep step) {
         case TCameraStep::Backward:
             if (IsRecording())
                 Tell(GetTextOr("T_SWITCH_ERR", ERROR_BUSY));
-            else if (step == TCameraStep::Forward)
+            else if (Step == TCameraStep::Forward)
                 SelectForwardCamera();
             else
                 SelectBackwardCamera();
@@ -149,20 +149,20 @@ void Tfrm_DADez::CarryOut(TCameraStep step) {
     }
 }
 
-void Tfrm_DADez::RunDialog(const std::function<void()>& dialog) {
+void Tfrm_DADez::RunDialog(const std::function<void()>& Dialog) {
     ++modalDepth_;
-    dialog();
+    Dialog();
     --modalDepth_;
     if (!heldSteps_.empty() || closeWanted_) tmrSteps->SetEnabled(true);
 }
 
-void Tfrm_DADez::Tell(const std::wstring& text) {
-    if (text == shownText_ ||
-        std::find(waitingTexts_.begin(), waitingTexts_.end(), text) != waitingTexts_.end())
+void Tfrm_DADez::Tell(const std::wstring& Text) {
+    if (Text == shownText_ ||
+        std::find(waitingTexts_.begin(), waitingTexts_.end(), Text) != waitingTexts_.end())
         return;
-    waitingTexts_.push_back(text);
+    waitingTexts_.push_back(Text);
     // What the user was told, in the user's words, beside the reasons logged before it.
-    Log("told", ToUtf8(text));
+    Log("told", ToUtf8(Text));
     TellWaiting();
 }
 
@@ -179,9 +179,9 @@ void Tfrm_DADez::TellWaiting() {
 }
 
 void Tfrm_DADez::LogDevices() {
-    const auto list = [](const std::vector<std::string>& names) {
+    const auto list = [](const std::vector<std::string>& Names) {
         std::string text;
-        for (const std::string& name : names) text += (text.empty() ? "" : ", ") + AnsiToUtf8(name);
+        for (const std::string& name : Names) text += (text.empty() ? "" : ", ") + AnsiToUtf8(name);
         return text.empty() ? std::string("none") : text;
     };
     Log("devices", "cameras: " + list(gcap->VideoDeviceNames(false)) +

@@ -34,9 +34,9 @@ void ReleaseDeviceLists() {
 
 namespace {
 
-std::string FriendlyName(IMoniker* moniker) {
+std::string FriendlyName(IMoniker* Moniker) {
     ComPtr<IPropertyBag> bag;
-    if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_PPV_ARGS(&bag)))) return {};
+    if (FAILED(Moniker->BindToStorage(nullptr, nullptr, IID_PPV_ARGS(&bag)))) return {};
     VARIANT v;
     ::VariantInit(&v);
     std::string name;
@@ -46,7 +46,7 @@ std::string FriendlyName(IMoniker* moniker) {
     return name;
 }
 
-bool Blank(const std::string& s) { return s.find_first_not_of(" \t") == std::string::npos; }
+bool Blank(const std::string& S) { return S.find_first_not_of(" \t") == std::string::npos; }
 
 }  // namespace
 

@@ -127,9 +127,9 @@ std::vector<std::string> TGDirectCapPin2::AudioDeviceNames(bool Refresh) {
 
 namespace {
 
-IMoniker* MonikerAt(const TCapDeviceList& list, int index) {
-    if (index < 0 || static_cast<size_t>(index) >= list.size()) return nullptr;
-    return list[static_cast<size_t>(index)]->Moniker.Get();
+IMoniker* MonikerAt(const TCapDeviceList& List, int Index) {
+    if (Index < 0 || static_cast<size_t>(Index) >= List.size()) return nullptr;
+    return List[static_cast<size_t>(Index)]->Moniker.Get();
 }
 
 }  // namespace

@@ -315,8 +315,8 @@ bool TGDirectCapPin2::BuildCaptureGraph() {
     TNameReservation reserved;
     if (!ReserveCaptureFile(kind, reserved.FileName)) return false;
     // Every way out before the end leaves no half-built graph behind.
-    const auto fail = [this](int code) {
-        if (code) Error(code);
+    const auto fail = [this](int Code) {
+        if (Code) Error(Code);
         TearDownGraph();
         return false;
     };
@@ -380,8 +380,8 @@ bool TGDirectCapPin2::BeginCapture() {
     }
     if (!filtersReady_ || !BuildCaptureGraph() || state_ != TGraphState::CaptureBuilt) return false;
     EnableCallbacks(true);
-    const auto fail = [this](IMediaControl* control, int code) {
-        if (control) control->Stop();
+    const auto fail = [this](IMediaControl* Control, int Code) {
+        if (Control) Control->Stop();
         StopEachFilter();
         // Nothing was recorded, but a writer that got as far as pausing has put a header
         // into the reserved file: the writers let go of it and it goes whole.
@@ -390,7 +390,7 @@ bool TGDirectCapPin2::BeginCapture() {
         if (!unused.empty()) ::DeleteFileW(ExtendedPath(unused).c_str());
         EnableCallbacks(false);
         // A start ended on purpose is no failure.
-        if (code && !start_.StopAsked) Error(code);
+        if (Code && !start_.StopAsked) Error(Code);
         return false;
     };
     // The build serviced the message queue: a StopCapture then ends the start here.

@@ -204,7 +204,7 @@ TGDirectCapPin2::TWiring TGDirectCapPin2::WirePreviewPath(bool PreviewOnly) {
     IGraphBuilder* const graph = graph_.Graph.Get();
     if (!graph) return wiring;
     bool complete = true;
-    const auto connect = [&](IPin* out, IPin* in) { JoinChainPins(graph, out, in, complete); };
+    const auto connect = [&](IPin* out, IPin* In) { JoinChainPins(graph, out, In, complete); };
     RemoveStalePreviewFilters();
 
     ComPtr<IEnumPins> cameraPins = PinsOf(devices_.Video.Get());

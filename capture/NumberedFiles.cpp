@@ -8,7 +8,7 @@
 
 namespace {
 
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/' || c == L':'; }
+bool IsSeparator(wchar_t C) { return C == L'\\' || C == L'/' || C == L':'; }
 
 // Creates Folder and every missing parent. Failures are left to the file creation that
 // follows, which reports them.
@@ -25,14 +25,14 @@ void ForceFolder(const std::wstring& Folder) {
     }
 }
 
-wchar_t Fold(wchar_t c) {
-    if (c < 0x80) return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c;
-    return static_cast<wchar_t>(std::towupper(c));
+wchar_t Fold(wchar_t C) {
+    if (C < 0x80) return (C >= L'a' && C <= L'z') ? static_cast<wchar_t>(C - 32) : C;
+    return static_cast<wchar_t>(std::towupper(C));
 }
 
-bool SameIgnoringCase(const wchar_t* a, const wchar_t* b, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        if (a[i] != b[i] && Fold(a[i]) != Fold(b[i])) return false;
+bool SameIgnoringCase(const wchar_t* A, const wchar_t* B, size_t N) {
+    for (size_t i = 0; i < N; ++i) {
+        if (A[i] != B[i] && Fold(A[i]) != Fold(B[i])) return false;
     }
     return true;
 }

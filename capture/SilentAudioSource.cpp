@@ -35,39 +35,39 @@ WAVEFORMATEX SilenceFormat() {
 }
 
 // The type with its format block in task memory, as a pin hands it out.
-HRESULT FillSilenceType(AM_MEDIA_TYPE& mt) {
-    mt = AM_MEDIA_TYPE{};
+HRESULT FillSilenceType(AM_MEDIA_TYPE& Mt) {
+    Mt = AM_MEDIA_TYPE{};
     auto* wf = static_cast<WAVEFORMATEX*>(::CoTaskMemAlloc(sizeof(WAVEFORMATEX)));
     if (!wf) return E_OUTOFMEMORY;
     *wf = SilenceFormat();
-    mt.majortype = MEDIATYPE_Audio;
-    mt.subtype = MEDIASUBTYPE_PCM;
-    mt.bFixedSizeSamples = TRUE;
-    mt.lSampleSize = wf->nBlockAlign;
-    mt.formattype = FORMAT_WaveFormatEx;
-    mt.cbFormat = sizeof(WAVEFORMATEX);
-    mt.pbFormat = reinterpret_cast<BYTE*>(wf);
+    Mt.majortype = MEDIATYPE_Audio;
+    Mt.subtype = MEDIASUBTYPE_PCM;
+    Mt.bFixedSizeSamples = TRUE;
+    Mt.lSampleSize = wf->nBlockAlign;
+    Mt.formattype = FORMAT_WaveFormatEx;
+    Mt.cbFormat = sizeof(WAVEFORMATEX);
+    Mt.pbFormat = reinterpret_cast<BYTE*>(wf);
     return S_OK;
 }
 
 // A partial type (blank fields match anything) that our one type fulfils.
-bool Matches(const AM_MEDIA_TYPE& mt) {
-    if (mt.majortype != GUID_NULL && mt.majortype != MEDIATYPE_Audio) return false;
-    if (mt.subtype != GUID_NULL && mt.subtype != MEDIASUBTYPE_PCM) return false;
-    if (mt.formattype == GUID_NULL) return true;
-    if (mt.formattype != FORMAT_WaveFormatEx) return false;
-    if (!mt.pbFormat || mt.cbFormat < sizeof(PCMWAVEFORMAT)) return true;
+bool Matches(const AM_MEDIA_TYPE& Mt) {
+    if (Mt.majortype != GUID_NULL && Mt.majortype != MEDIATYPE_Audio) return false;
+    if (Mt.subtype != GUID_NULL && Mt.subtype != MEDIASUBTYPE_PCM) return false;
+    if (Mt.formattype == GUID_NULL) return true;
+    if (Mt.formattype != FORMAT_WaveFormatEx) return false;
+    if (!Mt.pbFormat || Mt.cbFormat < sizeof(PCMWAVEFORMAT)) return true;
     const WAVEFORMATEX ours = SilenceFormat();
-    const auto* theirs = reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
+    const auto* theirs = reinterpret_cast<const WAVEFORMATEX*>(Mt.pbFormat);
     return theirs->wFormatTag == ours.wFormatTag && theirs->nChannels == ours.nChannels &&
            theirs->nSamplesPerSec == ours.nSamplesPerSec &&
            theirs->wBitsPerSample == ours.wBitsPerSample;
 }
 
-wchar_t* CoTaskString(const wchar_t* s) {
-    const size_t bytes = (wcslen(s) + 1) * sizeof(wchar_t);
+wchar_t* CoTaskString(const wchar_t* S) {
+    const size_t bytes = (wcslen(S) + 1) * sizeof(wchar_t);
     auto* out = static_cast<wchar_t*>(::CoTaskMemAlloc(bytes));
-    if (out) std::memcpy(out, s, bytes);
+    if (out) std::memcpy(out, S, bytes);
     return out;
 }
 
@@ -99,8 +99,8 @@ template <typename Interface, typename Item>
 class TOneItemEnumerator final : public Interface {
 public:
     using Give = HRESULT (*)(IBaseFilter*, Item**);
-    TOneItemEnumerator(const IID& iid, IBaseFilter* filter, Give give, ULONG position)
-        : iid_(iid), filter_(filter), give_(give), position_(position) {}
+    TOneItemEnumerator(const IID& iid, IBaseFilter* Filter, Give give, ULONG Position)
+        : iid_(iid), filter_(Filter), give_(give), position_(Position) {}
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         return ref_.Hand(iid == IID_IUnknown || iid == iid_, static_cast<Interface*>(this), out);
@@ -111,22 +111,22 @@ public:
         if (ref_.Drop(left)) delete this;
         return left;
     }
-    STDMETHODIMP Next(ULONG count, Item** items, ULONG* fetched) override {
-        if (!items) return E_POINTER;
-        if (count > 1 && !fetched) return E_INVALIDARG;
+    STDMETHODIMP Next(ULONG Count, Item** Items, ULONG* Fetched) override {
+        if (!Items) return E_POINTER;
+        if (Count > 1 && !Fetched) return E_INVALIDARG;
         ULONG got = 0;
-        while (got < count && position_ < 1) {
-            const HRESULT hr = give_(filter_.Get(), &items[got]);
+        while (got < Count && position_ < 1) {
+            const HRESULT hr = give_(filter_.Get(), &Items[got]);
             if (FAILED(hr)) break;
             ++got;
             ++position_;
         }
-        if (fetched) *fetched = got;
-        return got == count ? S_OK : S_FALSE;
+        if (Fetched) *Fetched = got;
+        return got == Count ? S_OK : S_FALSE;
     }
-    STDMETHODIMP Skip(ULONG count) override {
-        const bool all = position_ + count <= 1;
-        position_ = std::min<ULONG>(1, position_ + count);
+    STDMETHODIMP Skip(ULONG Count) override {
+        const bool all = position_ + Count <= 1;
+        position_ = std::min<ULONG>(1, position_ + Count);
         return all ? S_OK : S_FALSE;
     }
     STDMETHODIMP Reset() override {
@@ -153,7 +153,7 @@ class TSilentSource;
 // The output pin; its reference count is its filter's.
 class TSilentPin final : public IPin {
 public:
-    explicit TSilentPin(TSilentSource& filter) : filter_(filter) {}
+    explicit TSilentPin(TSilentSource& Filter) : filter_(Filter) {}
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
     STDMETHODIMP_(ULONG) AddRef() override;
@@ -165,18 +165,18 @@ public:
     STDMETHODIMP ConnectedTo(IPin** pin) override;
     STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* mt) override;
     STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
-    STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override {
-        if (!dir) return E_POINTER;
-        *dir = PINDIR_OUTPUT;
+    STDMETHODIMP QueryDirection(PIN_DIRECTION* Dir) override {
+        if (!Dir) return E_POINTER;
+        *Dir = PINDIR_OUTPUT;
         return S_OK;
     }
-    STDMETHODIMP QueryId(LPWSTR* id) override {
-        if (!id) return E_POINTER;
-        *id = CoTaskString(kPinName);
-        return *id ? S_OK : E_OUTOFMEMORY;
+    STDMETHODIMP QueryId(LPWSTR* Id) override {
+        if (!Id) return E_POINTER;
+        *Id = CoTaskString(kPinName);
+        return *Id ? S_OK : E_OUTOFMEMORY;
     }
-    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* mt) override {
-        return mt && Matches(*mt) ? S_OK : S_FALSE;
+    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* Mt) override {
+        return Mt && Matches(*Mt) ? S_OK : S_FALSE;
     }
     STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override;
     STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
@@ -236,59 +236,59 @@ public:
         wake_.notify_all();
         return S_OK;
     }
-    STDMETHODIMP Run(REFERENCE_TIME start) override {
+    STDMETHODIMP Run(REFERENCE_TIME Start) override {
         std::lock_guard<std::recursive_mutex> hold(lock_);
         const HRESULT hr = StartThreadLocked();
         if (FAILED(hr)) return hr;
-        start_ = start;
+        start_ = Start;
         runTick_ = ::timeGetTime();
         state_ = State_Running;
         wake_.notify_all();
         return S_OK;
     }
-    STDMETHODIMP GetState(DWORD, FILTER_STATE* state) override {
-        if (!state) return E_POINTER;
+    STDMETHODIMP GetState(DWORD, FILTER_STATE* State) override {
+        if (!State) return E_POINTER;
         std::lock_guard<std::recursive_mutex> hold(lock_);
-        *state = state_;
+        *State = state_;
         // Live: nothing to show while paused, and the graph must not wait for it.
         return state_ == State_Paused ? VFW_S_CANT_CUE : S_OK;
     }
-    STDMETHODIMP SetSyncSource(IReferenceClock* clock) override {
+    STDMETHODIMP SetSyncSource(IReferenceClock* Clock) override {
         std::lock_guard<std::recursive_mutex> hold(lock_);
-        clock_ = clock;
+        clock_ = Clock;
         return S_OK;
     }
-    STDMETHODIMP GetSyncSource(IReferenceClock** clock) override {
-        if (!clock) return E_POINTER;
+    STDMETHODIMP GetSyncSource(IReferenceClock** Clock) override {
+        if (!Clock) return E_POINTER;
         std::lock_guard<std::recursive_mutex> hold(lock_);
-        *clock = clock_.Get();
-        if (*clock) (*clock)->AddRef();
+        *Clock = clock_.Get();
+        if (*Clock) (*Clock)->AddRef();
         return S_OK;
     }
-    STDMETHODIMP EnumPins(IEnumPins** pins) override {
-        if (!pins) return E_POINTER;
-        *pins = new (std::nothrow)
+    STDMETHODIMP EnumPins(IEnumPins** Pins) override {
+        if (!Pins) return E_POINTER;
+        *Pins = new (std::nothrow)
             TOneItemEnumerator<IEnumPins, IPin>(IID_IEnumPins, this, &TSilentSource::GivePin, 0);
-        return *pins ? S_OK : E_OUTOFMEMORY;
+        return *Pins ? S_OK : E_OUTOFMEMORY;
     }
-    STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override {
-        if (!id || !pin) return E_POINTER;
-        *pin = nullptr;
-        if (wcscmp(id, kPinName) != 0) return VFW_E_NOT_FOUND;
-        return GivePin(this, pin);
+    STDMETHODIMP FindPin(LPCWSTR Id, IPin** Pin) override {
+        if (!Id || !Pin) return E_POINTER;
+        *Pin = nullptr;
+        if (wcscmp(Id, kPinName) != 0) return VFW_E_NOT_FOUND;
+        return GivePin(this, Pin);
     }
-    STDMETHODIMP QueryFilterInfo(FILTER_INFO* info) override {
-        if (!info) return E_POINTER;
+    STDMETHODIMP QueryFilterInfo(FILTER_INFO* Info) override {
+        if (!Info) return E_POINTER;
         std::lock_guard<std::recursive_mutex> hold(lock_);
-        lstrcpynW(info->achName, name_.c_str(), MAX_FILTER_NAME);
-        info->pGraph = graph_;
+        lstrcpynW(Info->achName, name_.c_str(), MAX_FILTER_NAME);
+        Info->pGraph = graph_;
         if (graph_) graph_->AddRef();
         return S_OK;
     }
-    STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override {
+    STDMETHODIMP JoinFilterGraph(IFilterGraph* Graph, LPCWSTR Name) override {
         std::lock_guard<std::recursive_mutex> hold(lock_);
-        graph_ = graph;  // not held: the graph holds us
-        name_ = name ? name : L"";
+        graph_ = Graph;  // not held: the graph holds us
+        name_ = Name ? Name : L"";
         return S_OK;
     }
     STDMETHODIMP QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
@@ -312,9 +312,9 @@ public:
 private:
     ~TSilentSource() { Stop(); }
 
-    static HRESULT GivePin(IBaseFilter* filter, IPin** slot) {
-        *slot = &static_cast<TSilentSource*>(filter)->pin_;
-        (*slot)->AddRef();
+    static HRESULT GivePin(IBaseFilter* Filter, IPin** Slot) {
+        *Slot = &static_cast<TSilentSource*>(Filter)->pin_;
+        (*Slot)->AddRef();
         return S_OK;
     }
     static HRESULT DecideAllocator(IMemInputPin* input, ComPtr<IMemAllocator>& chosen);
@@ -352,37 +352,37 @@ STDMETHODIMP TSilentPin::QueryInterface(REFIID iid, void** out) {
 STDMETHODIMP_(ULONG) TSilentPin::AddRef() { return filter_.AddRef(); }
 STDMETHODIMP_(ULONG) TSilentPin::Release() { return filter_.Release(); }
 
-STDMETHODIMP TSilentPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* mt) {
-    return filter_.ConnectTo(receiver, mt);
+STDMETHODIMP TSilentPin::Connect(IPin* Receiver, const AM_MEDIA_TYPE* Mt) {
+    return filter_.ConnectTo(Receiver, Mt);
 }
 STDMETHODIMP TSilentPin::Disconnect() { return filter_.DisconnectPin(); }
 
-STDMETHODIMP TSilentPin::ConnectedTo(IPin** pin) {
-    if (!pin) return E_POINTER;
+STDMETHODIMP TSilentPin::ConnectedTo(IPin** Pin) {
+    if (!Pin) return E_POINTER;
     ComPtr<IPin> peer = filter_.Peer();
-    *pin = peer.Detach();
-    return *pin ? S_OK : VFW_E_NOT_CONNECTED;
+    *Pin = peer.Detach();
+    return *Pin ? S_OK : VFW_E_NOT_CONNECTED;
 }
 
-STDMETHODIMP TSilentPin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
-    if (!mt) return E_POINTER;
-    *mt = AM_MEDIA_TYPE{};
+STDMETHODIMP TSilentPin::ConnectionMediaType(AM_MEDIA_TYPE* Mt) {
+    if (!Mt) return E_POINTER;
+    *Mt = AM_MEDIA_TYPE{};
     if (!filter_.Peer()) return VFW_E_NOT_CONNECTED;
-    return FillSilenceType(*mt);
+    return FillSilenceType(*Mt);
 }
 
-STDMETHODIMP TSilentPin::QueryPinInfo(PIN_INFO* info) {
-    if (!info) return E_POINTER;
-    info->pFilter = &filter_;
+STDMETHODIMP TSilentPin::QueryPinInfo(PIN_INFO* Info) {
+    if (!Info) return E_POINTER;
+    Info->pFilter = &filter_;
     filter_.AddRef();
-    info->dir = PINDIR_OUTPUT;
-    lstrcpynW(info->achName, kPinName, MAX_PIN_NAME);
+    Info->dir = PINDIR_OUTPUT;
+    lstrcpynW(Info->achName, kPinName, MAX_PIN_NAME);
     return S_OK;
 }
 
-STDMETHODIMP TSilentPin::EnumMediaTypes(IEnumMediaTypes** types) {
-    if (!types) return E_POINTER;
-    const auto give = [](IBaseFilter*, AM_MEDIA_TYPE** slot) -> HRESULT {
+STDMETHODIMP TSilentPin::EnumMediaTypes(IEnumMediaTypes** Types) {
+    if (!Types) return E_POINTER;
+    const auto give = [](IBaseFilter*, AM_MEDIA_TYPE** Slot) -> HRESULT {
         auto* mt = static_cast<AM_MEDIA_TYPE*>(::CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
         if (!mt) return E_OUTOFMEMORY;
         const HRESULT hr = FillSilenceType(*mt);
@@ -390,57 +390,57 @@ STDMETHODIMP TSilentPin::EnumMediaTypes(IEnumMediaTypes** types) {
             ::CoTaskMemFree(mt);
             return hr;
         }
-        *slot = mt;
+        *Slot = mt;
         return S_OK;
     };
-    *types = new (std::nothrow)
+    *Types = new (std::nothrow)
         TOneItemEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE>(IID_IEnumMediaTypes, &filter_, give, 0);
-    return *types ? S_OK : E_OUTOFMEMORY;
+    return *Types ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT TSilentSource::ConnectTo(IPin* receiver, const AM_MEDIA_TYPE* mt) {
-    if (!receiver) return E_POINTER;
+HRESULT TSilentSource::ConnectTo(IPin* Receiver, const AM_MEDIA_TYPE* Mt) {
+    if (!Receiver) return E_POINTER;
     // Recursive: the receiver may ask this pin about itself while it takes the connection.
     std::lock_guard<std::recursive_mutex> hold(lock_);
     if (peer_) return VFW_E_ALREADY_CONNECTED;
     if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
-    if (mt && !Matches(*mt)) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (Mt && !Matches(*Mt)) return VFW_E_TYPE_NOT_ACCEPTED;
     AM_MEDIA_TYPE type{};
     HRESULT hr = FillSilenceType(type);
     if (FAILED(hr)) return hr;
-    hr = receiver->ReceiveConnection(&pin_, &type);
+    hr = Receiver->ReceiveConnection(&pin_, &type);
     ::CoTaskMemFree(type.pbFormat);
     if (FAILED(hr)) return VFW_E_NO_ACCEPTABLE_TYPES;
     ComPtr<IMemInputPin> input;
     ComPtr<IMemAllocator> allocator;
-    hr = receiver->QueryInterface(IID_PPV_ARGS(&input));
+    hr = Receiver->QueryInterface(IID_PPV_ARGS(&input));
     if (SUCCEEDED(hr)) hr = DecideAllocator(input.Get(), allocator);
     if (FAILED(hr)) {
-        receiver->Disconnect();
+        Receiver->Disconnect();
         return hr;
     }
-    peer_ = receiver;
+    peer_ = Receiver;
     input_ = input;
     allocator_ = allocator;
     return S_OK;
 }
 
-HRESULT TSilentSource::DecideAllocator(IMemInputPin* input, ComPtr<IMemAllocator>& chosen) {
+HRESULT TSilentSource::DecideAllocator(IMemInputPin* Input, ComPtr<IMemAllocator>& Chosen) {
     ALLOCATOR_PROPERTIES wanted{};
-    input->GetAllocatorRequirements(&wanted);  // optional: zeros when not answered
+    Input->GetAllocatorRequirements(&wanted);  // optional: zeros when not answered
     ALLOCATOR_PROPERTIES props{};
     props.cBuffers = std::max<long>(wanted.cBuffers, 4);
     props.cbBuffer = std::max<long>(wanted.cbBuffer, kUnitBytes);
     props.cbAlign = std::max<long>(wanted.cbAlign, 1);
     props.cbPrefix = wanted.cbPrefix;
-    const auto tryOne = [&](IMemAllocator* allocator) {
+    const auto tryOne = [&](IMemAllocator* Allocator) {
         ALLOCATOR_PROPERTIES actual{};
-        return allocator && SUCCEEDED(allocator->SetProperties(&props, &actual)) &&
-               actual.cbBuffer >= kUnitBytes && SUCCEEDED(input->NotifyAllocator(allocator, FALSE));
+        return Allocator && SUCCEEDED(Allocator->SetProperties(&props, &actual)) &&
+               actual.cbBuffer >= kUnitBytes && SUCCEEDED(Input->NotifyAllocator(Allocator, FALSE));
     };
     ComPtr<IMemAllocator> theirs;
-    if (SUCCEEDED(input->GetAllocator(&theirs)) && tryOne(theirs.Get())) {
-        chosen = theirs;
+    if (SUCCEEDED(Input->GetAllocator(&theirs)) && tryOne(theirs.Get())) {
+        Chosen = theirs;
         return S_OK;
     }
     ComPtr<IMemAllocator> ours;
@@ -448,7 +448,7 @@ HRESULT TSilentSource::DecideAllocator(IMemInputPin* input, ComPtr<IMemAllocator
                                     IID_PPV_ARGS(&ours));
     if (FAILED(hr)) return hr;
     if (!tryOne(ours.Get())) return VFW_E_NO_ALLOCATOR;
-    chosen = ours;
+    Chosen = ours;
     return S_OK;
 }
 

@@ -99,8 +99,8 @@ struct TJpegFailure {
     std::jmp_buf jump;
 };
 
-[[noreturn]] void JpegErrorExit(j_common_ptr cinfo) {
-    std::longjmp(reinterpret_cast<TJpegFailure*>(cinfo->err)->jump, 1);
+[[noreturn]] void JpegErrorExit(j_common_ptr Cinfo) {
+    std::longjmp(reinterpret_cast<TJpegFailure*>(Cinfo->err)->jump, 1);
 }
 
 void JpegNoMessage(j_common_ptr, int) {}

@@ -76,4 +76,4 @@ inline uint16_t ReadFpuControlWord() {
     return cw;
 }
 
-inline void WriteFpuControlWord(uint16_t cw) { __asm__ __volatile__("fldcw %0" : : "m"(cw)); }
+inline void WriteFpuControlWord(uint16_t Cw) { __asm__ __volatile__("fldcw %0" : : "m"(Cw)); }

@@ -41,7 +41,7 @@ TLogState& State() {
 
 class TLocked {
 public:
-    explicit TLocked(TLogState& s) : s_(s) { EnterCriticalSection(&s_.lock); }
+    explicit TLocked(TLogState& S) : s_(S) { EnterCriticalSection(&s_.lock); }
     ~TLocked() { LeaveCriticalSection(&s_.lock); }
     TLocked(const TLocked&) = delete;
     TLocked& operator=(const TLocked&) = delete;
@@ -50,38 +50,38 @@ private:
     TLogState& s_;
 };
 
-std::string Utf8Of(std::wstring_view text) {
-    if (text.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+std::string Utf8Of(std::wstring_view Text) {
+    if (Text.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()),
                                       nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
     if (n > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+        WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n,
                             nullptr, nullptr);
     return out;
 }
 
-HANDLE OpenForAppend(const std::wstring& file) {
-    return CreateFileW(ExtendedPath(file).c_str(), FILE_APPEND_DATA,
+HANDLE OpenForAppend(const std::wstring& File) {
+    return CreateFileW(ExtendedPath(File).c_str(), FILE_APPEND_DATA,
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // Writes one batch; the file is closed again after it, so that the user can copy, open or
 // delete it at any time.
-void WriteBatch(const std::wstring& folder, uint32_t limit, std::deque<std::string>& batch) {
-    if (folder.empty()) return;
-    CreateDirectoryW(ExtendedPath(folder).c_str(), nullptr);
-    const std::wstring file = folder + L"Orvix.log";
+void WriteBatch(const std::wstring& Folder, uint32_t Limit, std::deque<std::string>& Batch) {
+    if (Folder.empty()) return;
+    CreateDirectoryW(ExtendedPath(Folder).c_str(), nullptr);
+    const std::wstring file = Folder + L"Orvix.log";
     HANDLE h = OpenForAppend(file);
     if (h == INVALID_HANDLE_VALUE) return;
     LARGE_INTEGER size{};
     GetFileSizeEx(h, &size);
     uint64_t bytes = static_cast<uint64_t>(size.QuadPart);
-    for (const std::string& line : batch) {
-        if (bytes > 0 && bytes + line.size() > limit) {
+    for (const std::string& line : Batch) {
+        if (bytes > 0 && bytes + line.size() > Limit) {
             CloseHandle(h);
-            MoveFileExW(ExtendedPath(file).c_str(), ExtendedPath(folder + L"Orvix.1.log").c_str(),
+            MoveFileExW(ExtendedPath(file).c_str(), ExtendedPath(Folder + L"Orvix.1.log").c_str(),
                         MOVEFILE_REPLACE_EXISTING);
             h = OpenForAppend(file);
             if (h == INVALID_HANDLE_VALUE) return;
@@ -128,24 +128,24 @@ std::string TimeStamp() {
 }
 
 // One line, whatever the text holds.
-std::string OneLine(std::string_view text) {
-    std::string out(text);
+std::string OneLine(std::string_view Text) {
+    std::string out(Text);
     for (char& c : out)
         if (c == '\r' || c == '\n') c = ' ';
     return out;
 }
 
-std::wstring SystemText(HRESULT result) {
+std::wstring SystemText(HRESULT Result) {
     wchar_t* text = nullptr;
     const DWORD flags =
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
-    DWORD n = FormatMessageW(flags, nullptr, static_cast<DWORD>(result), 0,
+    DWORD n = FormatMessageW(flags, nullptr, static_cast<DWORD>(Result), 0,
                              reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     // DirectShow's own codes have their texts in its library's message table.
     if (n == 0) {
         if (HMODULE quartz = GetModuleHandleW(L"quartz.dll"))
             n = FormatMessageW((flags & ~FORMAT_MESSAGE_FROM_SYSTEM) | FORMAT_MESSAGE_FROM_HMODULE,
-                               quartz, static_cast<DWORD>(result), 0,
+                               quartz, static_cast<DWORD>(Result), 0,
                                reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     }
     std::wstring out = n ? std::wstring(text, n) : std::wstring();

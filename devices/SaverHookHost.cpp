@@ -21,9 +21,9 @@ bool RunsUnderWow64() {
     return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
 
-std::wstring Hex(unsigned long value) {
+std::wstring Hex(unsigned long Value) {
     wchar_t text[16] = {};
-    std::swprintf(text, 16, L"%lx", value);
+    std::swprintf(text, 16, L"%lx", Value);
     return text;
 }
 #endif

@@ -15,18 +15,18 @@ UsbDeviceWalk& CurrentWalk() {
     return walk;
 }
 
-std::string Lower(std::string s) {
+std::string Lower(std::string S) {
     // Hardware ids are ASCII; bytes above 127 keep their value.
-    for (char& c : s) {
+    for (char& c : S) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
-    return s;
+    return S;
 }
 
 class TSetupApiEntry final : public TUsbDeviceEntry {
 public:
-    TSetupApiEntry(HDEVINFO set, SP_DEVINFO_DATA& info, const TSetupApiCalls& calls)
-        : set_(set), info_(info), calls_(calls) {}
+    TSetupApiEntry(HDEVINFO Set, SP_DEVINFO_DATA& Info, const TSetupApiCalls& Calls)
+        : set_(Set), info_(Info), calls_(Calls) {}
     std::string Property(DWORD property) const override {
         return GetDeviceProperty(set_, info_, property, calls_);
     }
@@ -87,11 +87,11 @@ UsbDeviceWalk SetUsbDeviceWalk(UsbDeviceWalk Walk) {
 void FindUsbDevice(const std::string& Ident, std::string& HardwareId, std::string& Description) {
     if (Ident.find_first_not_of(' ') == std::string::npos) return;
     const std::string ident = Lower(Ident);
-    const UsbDeviceVisitor visit = [&](const TUsbDeviceEntry& device) {
-        const std::string id = Lower(device.Property(SPDRP_HARDWAREID));
+    const UsbDeviceVisitor visit = [&](const TUsbDeviceEntry& Device) {
+        const std::string id = Lower(Device.Property(SPDRP_HARDWAREID));
         if (id.find(ident) == std::string::npos) return false;
         HardwareId = id;
-        Description = device.Property(SPDRP_DEVICEDESC);
+        Description = Device.Property(SPDRP_DEVICEDESC);
         return true;
     };
     const UsbDeviceWalk& walk = CurrentWalk();

@@ -9,21 +9,21 @@ namespace quillhook {
 
 HHOOK CBTHookHandle = nullptr;
 
-bool ReadSaverRecord(TSaverRecord& record) {
+bool ReadSaverRecord(TSaverRecord& Record) {
     fw::Handle mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, SaverRecordName));
     if (!mapping) return false;
     // A mapping smaller than the record (someone else's object of that name) is still
     // mapped at page granularity, so reading 8 bytes stays inside the view.
     fw::MappedView view(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
     if (!view) return false;
-    std::memcpy(&record, view.get(), sizeof(record));
+    std::memcpy(&Record, view.get(), sizeof(Record));
     return true;
 }
 
-LRESULT CALLBACK CBTHookProc(int code, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK CBTHookProc(int Code, WPARAM wParam, LPARAM lParam) {
     // Runs for every CBT event of every hooked thread: compare and pass on, nothing else.
-    if (code != HCBT_SYSCOMMAND || (wParam != SC_SCREENSAVE && wParam != SC_MONITORPOWER))
-        return CallNextHookEx(CBTHookHandle, code, wParam, lParam);
+    if (Code != HCBT_SYSCOMMAND || (wParam != SC_SCREENSAVE && wParam != SC_MONITORPOWER))
+        return CallNextHookEx(CBTHookHandle, Code, wParam, lParam);
 
     TSaverRecord record;
     if (!ReadSaverRecord(record)) return 0;

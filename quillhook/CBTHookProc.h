@@ -10,10 +10,10 @@ namespace quillhook {
 // CallNextHookEx accepts.
 extern HHOOK CBTHookHandle;
 
-LRESULT CALLBACK CBTHookProc(int code, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK CBTHookProc(int Code, WPARAM wParam, LPARAM lParam);
 
 struct TSaverRecord;
 // Reads the shared record by name; false when there is none.
-bool ReadSaverRecord(TSaverRecord& record);
+bool ReadSaverRecord(TSaverRecord& Record);
 
 }  // namespace quillhook

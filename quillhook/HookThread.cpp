@@ -13,8 +13,8 @@ struct TStartRequest {
     HHOOK hook;
 };
 
-DWORD WINAPI HookThreadMain(void* param) {
-    auto* request = static_cast<TStartRequest*>(param);
+DWORD WINAPI HookThreadMain(void* Param) {
+    auto* request = static_cast<TStartRequest*>(Param);
     MSG msg;
     // The queue exists before the caller learns of the thread, so its quit message lands.
     PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);

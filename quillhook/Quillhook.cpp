@@ -53,8 +53,8 @@ void ReleaseRecord() {
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) LibraryInstance = instance;
+extern "C" BOOL WINAPI DllMain(HINSTANCE Instance, DWORD Reason, LPVOID) {
+    if (Reason == DLL_PROCESS_ATTACH) LibraryInstance = Instance;
     return TRUE;
 }
 

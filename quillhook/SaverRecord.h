@@ -20,12 +20,12 @@ struct TSaverRecord {
 static_assert(sizeof(TSaverRecord) == 8);
 
 // Window handles fit in 32 bits on 64-bit Windows; they are sign-extended back.
-inline uint32_t PackWindow(HWND window) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window));
+inline uint32_t PackWindow(HWND Window) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Window));
 }
 
-inline HWND UnpackWindow(uint32_t value) {
-    return reinterpret_cast<HWND>(static_cast<intptr_t>(static_cast<int32_t>(value)));
+inline HWND UnpackWindow(uint32_t Value) {
+    return reinterpret_cast<HWND>(static_cast<intptr_t>(static_cast<int32_t>(Value)));
 }
 
 }  // namespace quillhook

@@ -424,7 +424,7 @@ void TTntGButton::PaintGradientFace(fw::Canvas& Canvas) {
     Canvas.Brush.Style = fw::BrushStyle::Solid;
     for (int s = 0; s < n; ++s) {
         const double t = std::sqrt(static_cast<double>(n * n - (n - s) * (n - s))) / n;
-        auto Mix = [t](int e, int f) { return e + RoundEven((f - e) * t); };
+        auto Mix = [t](int E, int F) { return E + RoundEven((F - E) * t); };
         Canvas.Brush.Color =
             RGB(Mix(GetRValue(Edge), GetRValue(Face)), Mix(GetGValue(Edge), GetGValue(Face)),
                 Mix(GetBValue(Edge), GetBValue(Face)));

@@ -102,7 +102,7 @@ Tfrm_Option::Tfrm_Option(fw::Component* Owner) : fw::Form(Owner) {
 
     OnCreate = [this] { FormCreate(); };
     OnShow = [this] { FormShow(); };
-    OnClose = [this](fw::CloseAction& a) { FormClose(a); };
+    OnClose = [this](fw::CloseAction& A) { FormClose(A); };
     edImagePath->OnExit = [this] { edImagePathExit(); };
     edMoviePath->OnExit = [this] { edMoviePathExit(); };
     btnImageFolder->OnClick = [this] { btnImageFolderClick(); };

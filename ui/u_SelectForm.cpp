@@ -117,8 +117,8 @@ std::vector<std::string> OfferedResolutions(std::vector<std::string> Sizes) {
         if (ParseResolution(s, w, h) && (w >= 640 || w == 352)) offered.push_back(std::move(s));
     }
     std::stable_sort(offered.begin(), offered.end(),
-                     [](const std::string& a, const std::string& b) {
-                         return CompareResolutionWidth(a, b) < 0;
+                     [](const std::string& A, const std::string& B) {
+                         return CompareResolutionWidth(A, B) < 0;
                      });
     return offered;
 }
@@ -146,15 +146,15 @@ Tfrm_SelectForm::Tfrm_SelectForm(fw::Component* Owner) : fw::Form(Owner) {
 
     OnCreate = [this] { FormCreate(); };
     OnShow = [this] { FormShow(); };
-    OnKeyPress = [this](wchar_t& k) { FormKeyPress(k); };
-    OnKeyDown = [this](WORD& key, fw::ShiftState) {
-        if (key != VK_ESCAPE) return;
+    OnKeyPress = [this](wchar_t& K) { FormKeyPress(K); };
+    OnKeyDown = [this](WORD& Key, fw::ShiftState) {
+        if (Key != VK_ESCAPE) return;
         escapeClosesList_ = false;
         for (fw::ComboBox* c : {cbResolution, cbVideo, cbAudio})
             if (c->HandleAllocated() && SendMessageW(c->Handle(), CB_GETDROPPEDSTATE, 0, 0))
                 escapeClosesList_ = true;
     };
-    OnClose = [this](fw::CloseAction& a) { FormClose(a); };
+    OnClose = [this](fw::CloseAction& A) { FormClose(A); };
     btnOk->OnClick = [this] { btnOkClick(); };
     btnCancel->OnClick = [this] { btnCancelClick(); };
 }
