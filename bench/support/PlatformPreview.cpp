@@ -105,6 +105,10 @@ bool PlatformPreview::Run() {
     return true;
 }
 
+void PlatformPreview::Stop() {
+    if (control_) control_->Stop();
+}
+
 void PlatformPreview::Release() {
     if (control_) control_->Stop();
     if (window_) {

@@ -25,6 +25,8 @@ public:
     // the video window over Owner's client area. False with the step in Failure().
     bool Build(IMoniker* Camera, int Width, int Height, HWND Owner);
     bool Run();
+    // Stops the graph and keeps it.
+    void Stop();
     // Stops the graph and lets everything go (the camera writes its figures at its stop).
     void Release();
     const char* Failure() const { return failure_; }
