@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 
 namespace bench {
 
@@ -262,6 +263,23 @@ std::string HandleCensus::Text() const {
         text += Format("%s %lu", name.c_str(), static_cast<unsigned long>(count));
     }
     return text;
+}
+
+bool ResidentAnonymousKb(size_t& Kb) {
+    const fw::Handle file(::CreateFileW(L"Z:\\proc\\self\\status", GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+    if (!file) return false;
+    // The file has no size to ask for: read until its end.
+    std::string text;
+    char chunk[4096];
+    DWORD got = 0;
+    while (::ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0)
+        text.append(chunk, got);
+    const size_t at = text.find("RssAnon:");
+    if (at == std::string::npos) return false;
+    Kb = std::strtoull(text.c_str() + at + 8, nullptr, 10);
+    return true;
 }
 
 std::wstring NewTempFolder(const wchar_t* Name) {

@@ -80,6 +80,11 @@ struct HandleCensus {
 };
 HandleCensus CountHandles();
 
+// The resident anonymous memory that Linux reports for the process running this program
+// (RssAnon of /proc/self/status, which Wine shows through drive Z:), in KB; false where
+// there is no such file (Windows itself).
+bool ResidentAnonymousKb(size_t& Kb);
+
 // A fresh folder under the temporary folder (with a trailing separator), and its removal.
 std::wstring NewTempFolder(const wchar_t* Name);
 void RemoveFolder(const std::wstring& Folder);
