@@ -5,7 +5,8 @@
 // user's double click) and seen the same way: the live picture of the stand-in camera in
 // the client area, as the whole-program tests see it. The two alternate, one start of each
 // first as a warm-up, then five of each; the medians are compared (goal: at most 1.3).
-// Usage: startup_bench.exe [starts of each, default 5]
+// Usage: startup_bench.exe (arguments are ignored; ORVIX_STARTUP_COUNT=N starts each N
+// times instead of 5)
 #include "bench/support/BenchSupport.h"
 #include "standins/vcam/VCamConfig.h"
 #include "tests/app/ProcessHelpers.h"
@@ -50,8 +51,9 @@ double StartToPicture(const std::wstring& exe) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    const int starts = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : 5;
+int main() {
+    const char* option = std::getenv("ORVIX_STARTUP_COUNT");
+    const int starts = option && std::atoi(option) > 0 ? std::atoi(option) : 5;
     ::RegDeleteTreeW(HKEY_CURRENT_USER, vcam::kConfigKey);
     const orvix_test::ProgramCopy copy;
     if (!copy.Ok()) {
