@@ -2,6 +2,7 @@
 
 #include "capture/GDirectCapPin2.h"
 #include "framework/Form.h"
+#include "framework/WinHandles.h"
 #include "standins/vcam/VCamConfig.h"
 
 #include <psapi.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 
 namespace bench {
 
@@ -145,11 +147,11 @@ struct HandleList {
 
 using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
 
-// The process's entries in the system's handle list, or -1 when it cannot be had.
-long HandlesInSystemList() {
+// The system's handle list, or an empty buffer when it cannot be had.
+std::vector<uint8_t> SystemHandleList() {
     const auto query = reinterpret_cast<NtQuerySystemInformationFn>(reinterpret_cast<void (*)()>(
         ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    if (!query) return -1;
+    if (!query) return {};
     constexpr LONG kLengthMismatch = static_cast<LONG>(0xC0000004);
     std::vector<uint8_t> buffer(1 << 16);
     for (int i = 0; i < 12; ++i) {
@@ -160,14 +162,21 @@ long HandlesInSystemList() {
             buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
             continue;
         }
-        if (status < 0) return -1;
-        const auto* list = reinterpret_cast<const HandleList*>(buffer.data());
-        const DWORD self = ::GetCurrentProcessId();
-        long count = 0;
-        for (ULONG h = 0; h < list->Count; ++h) count += list->Handles[h].ProcessId == self;
-        return count;
+        if (status < 0) return {};
+        return buffer;
     }
-    return -1;
+    return {};
+}
+
+// The process's entries in the system's handle list, or -1 when it cannot be had.
+long HandlesInSystemList() {
+    const std::vector<uint8_t> buffer = SystemHandleList();
+    if (buffer.empty()) return -1;
+    const auto* list = reinterpret_cast<const HandleList*>(buffer.data());
+    const DWORD self = ::GetCurrentProcessId();
+    long count = 0;
+    for (ULONG h = 0; h < list->Count; ++h) count += list->Handles[h].ProcessId == self;
+    return count;
 }
 
 }  // namespace
@@ -181,6 +190,95 @@ bool HandleCount(DWORD& Count, const char*& Source) {
     const long listed = HandlesInSystemList();
     if (listed <= 0) return false;
     Count = static_cast<DWORD>(listed);
+    return true;
+}
+
+HandleCensus CountHandles() {
+    HandleCensus census;
+    // One handle of each kind to be named, held while the list is taken.
+    HKEY key = nullptr;
+    ::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &key);
+    const fw::RegKey keyHolder(key);
+    const fw::Handle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const fw::Handle semaphore(::CreateSemaphoreW(nullptr, 0, 1, nullptr));
+    const fw::Handle mutex(::CreateMutexW(nullptr, FALSE, nullptr));
+    HANDLE thread = nullptr;
+    ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &thread,
+                      0, FALSE, DUPLICATE_SAME_ACCESS);
+    const fw::Handle threadHolder(thread);
+    wchar_t self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const fw::Handle file(::CreateFileW(self, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+    const std::pair<HANDLE, const char*> probes[] = {
+        {reinterpret_cast<HANDLE>(key), "registry key"}, {event.get(), "event"},
+        {semaphore.get(), "semaphore"}, {mutex.get(), "mutex"},
+        {threadHolder.get(), "thread"}, {file.get(), "file"}};
+
+    const std::vector<uint8_t> buffer = SystemHandleList();
+    if (buffer.empty() || !key) return census;
+    const auto* list = reinterpret_cast<const HandleList*>(buffer.data());
+    const DWORD pid = ::GetCurrentProcessId();
+    std::map<int, std::string> names;
+    std::vector<std::string> probesSeen;
+    for (ULONG h = 0; h < list->Count; ++h) {
+        const HandleEntry& e = list->Handles[h];
+        if (e.ProcessId != pid) continue;
+        for (const auto& [handle, name] : probes) {
+            if (handle && e.Value == static_cast<USHORT>(reinterpret_cast<uintptr_t>(handle))) {
+                names[e.ObjectType] = name;
+                probesSeen.push_back(name);
+            }
+        }
+    }
+    const int keyType = [&] {
+        for (const auto& [type, name] : names) {
+            if (name == "registry key") return type;
+        }
+        return -1;
+    }();
+    for (ULONG h = 0; h < list->Count; ++h) {
+        const HandleEntry& e = list->Handles[h];
+        if (e.ProcessId != pid) continue;
+        ++census.Total;
+        if (e.ObjectType == keyType) ++census.Keys;
+        const auto named = names.find(e.ObjectType);
+        ++census.ByType[named != names.end() ? named->second
+                                             : Format("type %d", e.ObjectType)];
+    }
+    // The probes themselves are not the process's.
+    for (const std::string& name : probesSeen) {
+        --census.Total;
+        --census.ByType[name];
+        if (name == "registry key") --census.Keys;
+    }
+    census.Ok = keyType >= 0;
+    return census;
+}
+
+std::string HandleCensus::Text() const {
+    std::string text;
+    for (const auto& [name, count] : ByType) {
+        if (!text.empty()) text += ", ";
+        text += Format("%s %lu", name.c_str(), static_cast<unsigned long>(count));
+    }
+    return text;
+}
+
+bool ResidentAnonymousKb(size_t& Kb) {
+    const fw::Handle file(::CreateFileW(L"Z:\\proc\\self\\status", GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+    if (!file) return false;
+    // The file has no size to ask for: read until its end.
+    std::string text;
+    char chunk[4096];
+    DWORD got = 0;
+    while (::ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0)
+        text.append(chunk, got);
+    const size_t at = text.find("RssAnon:");
+    if (at == std::string::npos) return false;
+    Kb = std::strtoull(text.c_str() + at + 8, nullptr, 10);
     return true;
 }
 

@@ -477,57 +477,12 @@ struct Usage {
     SIZE_T memory = 0;
 };
 
-// One entry of the system's handle list (information class 16).
-struct HandleEntry {
-    ULONG ProcessId;
-    BYTE ObjectType;
-    BYTE Flags;
-    USHORT Handle;
-    PVOID Object;
-    ACCESS_MASK Access;
-};
-
-// This process's handles from the system's list (Wine answers no handle count of its own),
-// registry keys left out: Wine 8's device enumerator leaks about three key handles per
-// enumeration and per device it binds (measured with its bare COM calls), which would
-// drown what the window itself holds. Zero when the list cannot be had.
-DWORD HandlesOtherThanKeys() {
-    using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-    const auto query = reinterpret_cast<Query>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    if (!query) return 0;
-    HKEY probe = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &probe) != ERROR_SUCCESS)
-        return 0;
-    fw::RegKey key(probe);
-    std::vector<uint8_t> buffer(1 << 20);
-    for (int tries = 0; tries < 8; ++tries) {
-        ULONG needed = 0;
-        const LONG status = query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
-        if (status == static_cast<LONG>(0xC0000004)) {  // STATUS_INFO_LENGTH_MISMATCH
-            buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
-            continue;
-        }
-        if (status < 0) return 0;
-        const ULONG count = *reinterpret_cast<const ULONG*>(buffer.data());
-        const auto* entries = reinterpret_cast<const HandleEntry*>(buffer.data() + sizeof(void*));
-        const DWORD self = GetCurrentProcessId();
-        int keyType = -1;
-        for (ULONG i = 0; i < count; ++i)
-            if (entries[i].ProcessId == self &&
-                entries[i].Handle == static_cast<USHORT>(reinterpret_cast<uintptr_t>(probe)))
-                keyType = entries[i].ObjectType;
-        DWORD handles = 0;
-        for (ULONG i = 0; i < count; ++i)
-            handles += entries[i].ProcessId == self && entries[i].ObjectType != keyType;
-        return handles;
-    }
-    return 0;
-}
-
 Usage CurrentUsage() {
     Usage u;
-    u.handles = HandlesOtherThanKeys();
+    // Registry keys left out: Wine's device enumerator leaks them (see CountHandles), which
+    // would drown what the window itself holds.
+    const bench::HandleCensus census = bench::CountHandles();
+    u.handles = census.Ok ? census.OtherThanKeys() : 0;
     size_t bytes = 0;
     if (bench::PrivateBytes(bytes)) u.memory = bytes;
     return u;
