@@ -903,6 +903,48 @@ TEST_F(MainWindowRecording, AScreenReaderNamesTheButtonsAndPressesThem) {
     acc->Release();
 }
 
+// Where a screen reader finds the children on the screen, how it moves among them, and an
+// object that outlives its window.
+TEST_F(MainWindowRecording, AScreenReaderFindsAndWalksTheChildrenWhereTheyAre) {
+    ShowAndStart();
+    IAccessible* acc = nullptr;
+    ASSERT_EQ(AccessibleObjectFromWindow(wnd, OBJID_CLIENT, __uuidof(IAccessible),
+                                         reinterpret_cast<void**>(&acc)),
+              S_OK);
+    const long snap = form->BarButtonId(form->gbSnap), picture = 10;
+    RECT r = form->gbSnap->BoundsRect();
+    MapWindowPoints(wnd, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    long x = 0, y = 0, w = 0, h = 0;
+    ASSERT_EQ(acc->accLocation(&x, &y, &w, &h, Child(snap)), S_OK);
+    EXPECT_EQ((std::vector<long>{x, y, w, h}),
+              (std::vector<long>{r.left, r.top, r.right - r.left, r.bottom - r.top}));
+    EXPECT_EQ(acc->accLocation(&x, &y, &w, &h, Child(11)), E_INVALIDARG);
+
+    VARIANT at;
+    ASSERT_EQ(acc->accHitTest((r.left + r.right) / 2, (r.top + r.bottom) / 2, &at), S_OK);
+    EXPECT_EQ(at.lVal, snap);
+    POINT middle{form->gcap->Width() / 2, form->gcap->Height() / 2};
+    ClientToScreen(wnd, &middle);
+    ASSERT_EQ(acc->accHitTest(middle.x, middle.y, &at), S_OK);
+    EXPECT_EQ(at.lVal, picture);
+    EXPECT_EQ(acc->accHitTest(r.left - 2000, r.top, &at), S_FALSE) << "off the window";
+
+    VARIANT to;
+    ASSERT_EQ(acc->accNavigate(NAVDIR_NEXT, Child(snap), &to), S_OK);
+    EXPECT_EQ(to.lVal, snap + 1);
+    ASSERT_EQ(acc->accNavigate(NAVDIR_LASTCHILD, Child(CHILDID_SELF), &to), S_OK);
+    EXPECT_EQ(to.lVal, picture);
+    EXPECT_EQ(acc->accNavigate(NAVDIR_NEXT, Child(picture), &to), S_FALSE);
+    EXPECT_EQ(acc->accNavigate(NAVDIR_PREVIOUS, Child(1), &to), S_FALSE);
+
+    // A reader still holding the object after the window has gone gets an answer, not a
+    // crash.
+    CloseMainWindow();
+    EXPECT_EQ(acc->accHitTest(middle.x, middle.y, &at), CO_E_OBJNOTCONNECTED);
+    EXPECT_EQ(acc->accDoDefaultAction(Child(snap)), CO_E_OBJNOTCONNECTED);
+    acc->Release();
+}
+
 // The session ends while a recording start waits for the camera (the message comes in
 // one of its waits): the start records nothing, leaves no file and opens no box.
 TEST_F(MainWindowRecording, TheSessionEndDuringARecordingStartLeavesNoRecordingAndNoFile) {
