@@ -24,6 +24,7 @@
 #include <pbt.h>
 
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <fstream>
 #include <thread>
@@ -1188,6 +1189,71 @@ TEST_F(MainWindow, APictureThatCannotBeWrittenIsTold) {
     EXPECT_EQ(boxes.Texts()[0], L"The picture could not be saved");
     EXPECT_EQ(boxes.Boxes()[0].owner, wnd);
     EXPECT_EQ(Caption(wnd), L"Orvix under test") << "a name was shown";
+}
+
+namespace {
+
+// What the close test does inside the camera's start, and the closes it holds back.
+std::function<void()> g_onRunNotice;
+HWND g_closeTarget = nullptr;
+int g_closes = 0;
+
+LRESULT CALLBACK SeeRunNotice(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* m = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && m->message == vcam::kRunNoticeMessage && g_onRunNotice)
+        std::exchange(g_onRunNotice, nullptr)();
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+LRESULT CALLBACK HoldBackClose(int code, WPARAM wParam, LPARAM lParam) {
+    auto* m = reinterpret_cast<MSG*>(lParam);
+    if (code == HC_ACTION && wParam == PM_REMOVE && m->hwnd == g_closeTarget &&
+        m->message == WM_CLOSE) {
+        ++g_closes;
+        m->message = WM_NULL;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
+// A close asked for while the camera is being started (its start waits on the window's
+// thread) is refused then and carried out once the start is over, not lost.
+TEST_F(MainWindow, ACloseDuringTheCamerasStartIsCarriedOutAfterIt) {
+    config.SetDword(vcam::kValueRunNoticeWindow,
+                    static_cast<DWORD>(reinterpret_cast<uintptr_t>(wnd)));
+    bool canClose = true;
+    g_onRunNotice = [&] { form->FormCloseQuery(canClose); };
+    g_closeTarget = wnd;
+    g_closes = 0;
+    HHOOK sent = SetWindowsHookExW(WH_CALLWNDPROC, &SeeRunNotice, nullptr, GetCurrentThreadId());
+    HHOOK posted = SetWindowsHookExW(WH_GETMESSAGE, &HoldBackClose, nullptr, GetCurrentThreadId());
+    ShowAndStart();
+    EXPECT_TRUE(PumpUntil([&] { return g_closes > 0; })) << "the close was lost";
+    UnhookWindowsHookEx(sent);
+    UnhookWindowsHookEx(posted);
+    EXPECT_FALSE(canClose) << "closed in the middle of the camera's start";
+    EXPECT_EQ(g_closes, 1);
+    EXPECT_TRUE(form->IsPreviewing());
+}
+
+// The camera list found empty since the start: the preview click enters the camera-gone
+// state (one box, camera buttons off); the program does not end as it would at the start.
+TEST_F(MainWindow, APreviewClickWithNoCameraListedAnyMoreIsTheCameraGoneState) {
+    ShowAndStart();
+    form->gbPreviewClick();
+    ASSERT_FALSE(form->IsPreviewing());
+    config.Unplug();
+    ASSERT_TRUE(form->gcap->VideoDeviceNames(true).empty());
+    MessageBoxWatcher boxes;
+    form->gbPreviewClick();
+    EXPECT_TRUE(PumpUntil([&] { return boxes.Texts().size() == 1; }));
+    EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{L"The camera is gone"});
+    EXPECT_TRUE(form->CameraGone());
+    EXPECT_TRUE(IsWindowVisible(wnd));
+    for (TTntGButton* b : {form->gbRecord, form->gbSnap, form->gbForward, form->gbBackward})
+        EXPECT_FALSE(b->Enabled());
+    config.PlugIn();
 }
 
 // A language file without the key still tells the user something true: the system's text.
