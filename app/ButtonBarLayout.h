@@ -17,5 +17,5 @@ struct TButtonBarPositions {
 TButtonBarPositions ButtonBarLayout(bool Small, int BarTop);
 
 // A bar button's size (the lens and help buttons are narrower).
-constexpr int kBarButtonWidth = 29;
-constexpr int kBarButtonHeight = 32;
+constexpr int BarButtonWidth = 29;
+constexpr int BarButtonHeight = 32;

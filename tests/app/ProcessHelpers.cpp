@@ -112,8 +112,8 @@ POINT BarButtonCentre(HWND w, BarButton button) {
     RECT rc{};
     GetClientRect(w, &rc);
     const TButtonBarPositions bar = ButtonBarLayout(rc.right < 640, rc.bottom - 40);
-    return POINT{bar.RowLefts[static_cast<size_t>(button)] + kBarButtonWidth / 2,
-                 bar.Top + kBarButtonHeight / 2};
+    return POINT{bar.RowLefts[static_cast<size_t>(button)] + BarButtonWidth / 2,
+                 bar.Top + BarButtonHeight / 2};
 }
 
 }  // namespace
