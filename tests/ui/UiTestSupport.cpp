@@ -308,10 +308,18 @@ bool ChooseInDropDown(HWND Combo, WORD Key) {
 }
 
 void ReplaceEditText(HWND Edit, const std::wstring& Text) {
+    // On a busy machine the keys may reach the window before the focus has: the field is
+    // emptied again until it is empty, as a user would.
+    for (int attempt = 0; attempt < 3 && !WindowText(Edit).empty(); ++attempt) {
+        ASSERT_TRUE(ClickToFocus(Edit)) << "the field did not take the focus";
+        PressKey(VK_HOME);
+        PressKey(VK_END, true);
+        PressKey(VK_DELETE);
+        WaitUntil([&] { return WindowText(Edit).empty(); }, 3000);
+    }
+    ASSERT_TRUE(WindowText(Edit).empty())
+        << "the field's text was not deleted: " << testing::PrintToString(WindowText(Edit));
     ASSERT_TRUE(ClickToFocus(Edit)) << "the field did not take the focus";
-    PressKey(VK_HOME);
-    PressKey(VK_END, true);
-    PressKey(VK_DELETE);
     TypeText(Text);
     ASSERT_TRUE(WaitUntil([&] { return WindowText(Edit) == Text; }))
         << "typed text did not arrive: " << testing::PrintToString(WindowText(Edit));
