@@ -11,6 +11,11 @@ add_compile_options(-Wall -Wextra)
 set(ORVIX_WINNT 0x0600)
 add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=${ORVIX_WINNT} WINVER=${ORVIX_WINNT}
                         NOMINMAX STRSAFE_NO_DEPRECATE)
+# The -posix runtime's std::mutex and std::recursive_mutex are initialised statically and
+# have no destructor, so what winpthreads makes for them (a record, and an event the first
+# time a thread waits) outlives them: a handle lost with every lock that was waited for.
+# These give both a constructor and a destructor that make and free it.
+add_compile_definitions(_GTHREAD_USE_MUTEX_INIT_FUNC _GTHREAD_USE_RECURSIVE_MUTEX_INIT_FUNC)
 # No compiler runtime DLLs next to the program.
 add_link_options(-static -static-libgcc -static-libstdc++)
 if(ORVIX_COVERAGE)

@@ -2,9 +2,12 @@
 // its wrap, the sample-mode size, and handler swaps while frames are being delivered.
 #include <gtest/gtest.h>
 
+#include "bench/support/BenchSupport.h"
 #include "capture/SampleGrabberCB.h"
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -180,4 +183,54 @@ TEST(SampleGrabberCB, OneFrameTargetTakesExactlyTheNextFrameThenTheCurrentHandle
     cb.BufferCB(0, frame, 4);
     EXPECT_EQ(once.size(), 2u);
     EXPECT_EQ(replaced.back(), 6u);
+}
+
+namespace {
+
+DWORD Events() {
+    const bench::HandleCensus census = bench::CountHandles();
+    const auto it = census.ByType.find("event");
+    return census.Ok && it != census.ByType.end() ? it->second : 0;
+}
+
+// One thread waits for Lock while this one holds it, then Lock goes: the wait makes the
+// runtime's event, which must go with the lock.
+template <typename Lock>
+bool ContendAndDestroy() {
+    const DWORD before = Events();
+    auto lock = std::make_unique<Lock>();
+    lock->lock();
+    HANDLE waiter = ::CreateThread(
+        nullptr, 0,
+        [](void* Lockable) -> DWORD {
+            static_cast<Lock*>(Lockable)->lock();
+            static_cast<Lock*>(Lockable)->unlock();
+            return 0;
+        },
+        lock.get(), 0, nullptr);
+    // The event shows once the other thread waits.
+    bool waited = false;
+    for (int i = 0; i < 1000 && !waited; ++i) {
+        waited = Events() > before;
+        if (!waited) ::Sleep(10);
+    }
+    lock->unlock();
+    ::WaitForSingleObject(waiter, INFINITE);
+    ::CloseHandle(waiter);
+    lock.reset();
+    return waited;
+}
+
+}  // namespace
+
+// The callback object's lock is waited for by a streaming thread whenever the control swaps
+// a handler: each object that goes must take what the wait made with it.
+TEST(Locks, AWaitedForLockLeavesNoHandleBehind) {
+    ContendAndDestroy<std::mutex>();  // what the first wait of a thread makes
+    const DWORD before = Events();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(ContendAndDestroy<std::mutex>()) << "the other thread never waited";
+        ASSERT_TRUE(ContendAndDestroy<std::recursive_mutex>());
+    }
+    EXPECT_EQ(Events(), before);
 }
