@@ -9,12 +9,31 @@ struct TStartRequest {
     int id;
     HOOKPROC proc;
     HINSTANCE module;
+    AfterMessages after;
     HANDLE done;
     HHOOK hook;
 };
 
+// A hook procedure runs inside the call that takes the thread's messages, and the system
+// has its answer once the procedure returns; what After does comes after that answer.
+void PumpWithAfter(AfterMessages After) {
+    MSG msg;
+    for (;;) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                After();
+                return;
+            }
+            DispatchMessageW(&msg);
+        }
+        After();
+        MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+}
+
 DWORD WINAPI HookThreadMain(void* Param) {
     auto* request = static_cast<TStartRequest*>(Param);
+    const AfterMessages after = request->after;
     MSG msg;
     // The queue exists before the caller learns of the thread, so its quit message lands.
     PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
@@ -22,7 +41,10 @@ DWORD WINAPI HookThreadMain(void* Param) {
     request->hook = hook;
     SetEvent(request->done);  // the last touch of *request
     if (!hook) return 0;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    if (after)
+        PumpWithAfter(after);
+    else
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
     return UnhookWindowsHookEx(hook) ? 1 : 0;
 }
 
@@ -34,9 +56,10 @@ void Forget(THookThread& Hook) {
 
 }  // namespace
 
-HHOOK Start(THookThread& Hook, HookSetter Setter, int Id, HOOKPROC Proc, HINSTANCE Module) {
-    TStartRequest request{Setter, Id, Proc, Module, CreateEventW(nullptr, TRUE, FALSE, nullptr),
-                          nullptr};
+HHOOK Start(THookThread& Hook, HookSetter Setter, int Id, HOOKPROC Proc, HINSTANCE Module,
+            AfterMessages After) {
+    TStartRequest request{Setter, Id, Proc, Module, After,
+                          CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr};
     if (!request.done) return nullptr;
     Hook.thread = CreateThread(nullptr, 0, HookThreadMain, &request, 0, &Hook.threadId);
     if (Hook.thread) {

@@ -18,10 +18,15 @@ struct THookThread {
     DWORD threadId;
 };
 
+// Work that the hook procedure leaves for after its answer: called on the hook's thread
+// whenever it has handled what was waiting for it, and once more before the thread ends.
+using AfterMessages = void (*)();
+
 // Sets the hook (Setter(Id, Proc, Module, 0)) on a new thread of Hook and returns its
 // handle once it is in place; null when it could not be set, and then no thread is left.
 // Hook must not run already.
-HHOOK Start(THookThread& Hook, HookSetter Setter, int Id, HOOKPROC Proc, HINSTANCE Module);
+HHOOK Start(THookThread& Hook, HookSetter Setter, int Id, HOOKPROC Proc, HINSTANCE Module,
+            AfterMessages After = nullptr);
 
 // Removes the hook, ends its thread and says whether the removal succeeded; false when
 // Hook does not run.

@@ -7,8 +7,9 @@
 // The system calls a low-level hook on the thread that installed it and drops a hook that
 // keeps it waiting (LowLevelHooksTimeout, Windows 7 and later). The window's thread is
 // often busy for a while (a filter graph being built or stopped), so the hook lives on a
-// thread of its own that does nothing but pump messages: the hook procedure hands the
-// event on without waiting and answers the system at once.
+// thread of its own that does nothing but pump messages. The hook procedure only keeps a
+// copy of the event and answers the system at once; the thread hands the events on after
+// that answer, in order and without waiting for the window.
 
 #include "quillhook/HookThread.h"
 
@@ -36,10 +37,37 @@ bool IsOwnWindow(HWND window) {
     return GetWindowThreadProcessId(window, &process) != 0 && process == GetCurrentProcessId();
 }
 
+// A key event on its way: the record the message's lParam points at, and where it goes.
+struct TQueuedKey {
+    KBDLLHOOKSTRUCT record;
+    WPARAM key;
+    HWND window;
+    UINT message;
+    TQueuedKey* next;
+};
+
+// Events not handed on yet, oldest first; the hook thread's own.
+TQueuedKey* QueueHead = nullptr;
+TQueuedKey* QueueTail = nullptr;
+
 // The window has handled the message: its record may go. Called on the hook thread when
 // it pumps, after the window procedure has returned.
-void CALLBACK RecordHandled(HWND, UINT, ULONG_PTR record, LRESULT) {
-    delete reinterpret_cast<KBDLLHOOKSTRUCT*>(record);
+void CALLBACK RecordHandled(HWND, UINT, ULONG_PTR queued, LRESULT) {
+    delete reinterpret_cast<TQueuedKey*>(queued);
+}
+
+// Sent without waiting for the window: events queue up in order while its thread is busy
+// and reach it when it is free. Each record lives until the window has handled it.
+void HandOn() {
+    while (TQueuedKey* key = QueueHead) {
+        QueueHead = key->next;
+        if (!IsOwnWindow(key->window) ||
+            !SendMessageCallbackW(key->window, key->message, key->key,
+                                  reinterpret_cast<LPARAM>(&key->record), RecordHandled,
+                                  reinterpret_cast<ULONG_PTR>(key)))
+            delete key;
+    }
+    QueueTail = nullptr;
 }
 
 LRESULT CALLBACK KeyboardProc(int code, WPARAM wParam, LPARAM lParam) {
@@ -48,17 +76,16 @@ LRESULT CALLBACK KeyboardProc(int code, WPARAM wParam, LPARAM lParam) {
         const HWND window = TargetWindow;
         const UINT message = TargetMessage;
         LeaveCriticalSection(&TargetLock);
-        if (window && IsOwnWindow(window)) {
-            // A copy of our own, so the window cannot alter what the next hook in the chain
-            // sees; it lives until the window has handled the message. The message is sent
-            // without waiting for the window: events queue up in order while its thread is
-            // busy and reach it when it is free.
-            auto* record = new (std::nothrow)
-                KBDLLHOOKSTRUCT(*reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam));
-            if (record &&
-                !SendMessageCallbackW(window, message, wParam, reinterpret_cast<LPARAM>(record),
-                                      RecordHandled, reinterpret_cast<ULONG_PTR>(record)))
-                delete record;
+        // A copy of our own, so the window cannot alter what the next hook in the chain
+        // sees; handed on once the system has its answer.
+        if (window) {
+            auto* key = new (std::nothrow) TQueuedKey{
+                *reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam), wParam, window, message,
+                nullptr};
+            if (key) {
+                (QueueTail ? QueueTail->next : QueueHead) = key;
+                QueueTail = key;
+            }
         }
     }
     return CallNextHookEx(KeyboardHook, code, wParam, lParam);
@@ -88,7 +115,7 @@ extern "C" void WINAPI PellhookInstall(HWND window, UINT message) {
     SetTarget(window, message);
     if (!KeyboardHook)
         KeyboardHook = hookthread::Start(HookThread, SetWindowsHookExW, WH_KEYBOARD_LL,
-                                         KeyboardProc, LibraryInstance);
+                                         KeyboardProc, LibraryInstance, HandOn);
 }
 
 // Ordinal 2. Harmless without a prior install. Records of messages still on their way

@@ -151,6 +151,11 @@ protected:
         return done;
     }
 
+    // The events reach the window after the system has passed them on.
+    bool ReportsCome(size_t count) {
+        return PumpUntil([&] { return reports.size() >= count; });
+    }
+
     static LRESULT CALLBACK Observe(int code, WPARAM wParam, LPARAM lParam) {
         if (code == HC_ACTION && Observer &&
             reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam)->scanCode == CameraKeyScan)
@@ -173,6 +178,7 @@ BYTE KeyFlags(const KeyReport& report) { return static_cast<BYTE>(report.flags &
 TEST_F(KeyHookTest, CameraKeyReachesTheWindowPressedAndReleased) {
     InstallKeyHook(window.hwnd());
     ASSERT_TRUE(PressCameraKey());
+    ASSERT_TRUE(ReportsCome(2));
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_EQ(KeyFlags(reports[0]), 0x01);
     EXPECT_EQ(KeyFlags(reports[1]), 0x81);
@@ -181,6 +187,7 @@ TEST_F(KeyHookTest, CameraKeyReachesTheWindowPressedAndReleased) {
     reports.clear();
     InstallKeyHook(window.hwnd());
     ASSERT_TRUE(PressCameraKey());
+    ASSERT_TRUE(ReportsCome(2));
     EXPECT_EQ(reports.size(), 2u);
 }
 
@@ -213,6 +220,7 @@ TEST_F(KeyHookTest, VanishedWindowIsSkipped) {
 
     InstallKeyHook(window.hwnd());
     ASSERT_TRUE(PressCameraKey());
+    ASSERT_TRUE(ReportsCome(2));
     EXPECT_EQ(reports.size(), 2u);
 }
 
