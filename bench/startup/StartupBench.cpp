@@ -8,6 +8,7 @@
 // Usage: startup_bench.exe (arguments are ignored; ORVIX_STARTUP_COUNT=N starts each N
 // times instead of 5)
 #include "bench/support/BenchSupport.h"
+#include "devices/VMFilter.h"
 #include "standins/vcam/VCamConfig.h"
 #include "tests/app/ProcessHelpers.h"
 #include "tests/support/MessageBoxes.h"
@@ -55,6 +56,9 @@ int main() {
     const char* option = std::getenv("ORVIX_STARTUP_COUNT");
     const int starts = option && std::atoi(option) > 0 ? std::atoi(option) : 5;
     ::RegDeleteTreeW(HKEY_CURRENT_USER, vcam::kConfigKey);
+    // The forward sensor, whose picture is looked for: the program applies the one it
+    // remembered last, which a test run may have left on the backward one.
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, SensorKeyPath);
     const apptest::ProgramCopy copy;
     if (!copy.Ok()) {
         std::printf("the staged program folder could not be copied\n");
