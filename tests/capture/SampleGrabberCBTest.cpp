@@ -4,6 +4,7 @@
 
 #include "bench/support/BenchSupport.h"
 #include "capture/SampleGrabberCB.h"
+#include "tests/support/Wait.h"
 
 #include <atomic>
 #include <memory>
@@ -209,11 +210,7 @@ bool ContendAndDestroy() {
         },
         lock.get(), 0, nullptr);
     // The event shows once the other thread waits.
-    bool waited = false;
-    for (int i = 0; i < 1000 && !waited; ++i) {
-        waited = Events() > before;
-        if (!waited) ::Sleep(10);
-    }
+    const bool waited = testsupport::WaitUntil([&] { return Events() > before; });
     lock->unlock();
     ::WaitForSingleObject(waiter, INFINITE);
     ::CloseHandle(waiter);
