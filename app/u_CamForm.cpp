@@ -10,6 +10,7 @@
 #include "devices/u_KBDHook.h"
 #include "devices/u_Quillhook.h"
 #include "framework/Application.h"
+#include "framework/SlimLock.h"
 #include "resources/OrvixResources.h"
 #include "ui/TntGButton.h"
 #include "ui/u_SelectForm.h"
@@ -98,7 +99,7 @@ SIZE PictureAreaSize(int VideoWidth, int VideoHeight) {
 // second picture before the window thread looks replaces the name: the caption shows the
 // latest one either way.
 struct Tfrm_DADez::TSnapshotMailbox {
-    std::mutex lock;
+    fw::SlimMutex lock;
     std::wstring name;
     bool pending = false;
     std::atomic<HWND> window{nullptr};
@@ -146,7 +147,7 @@ void Tfrm_DADez::CreateCaptureControl() {
     gcap->OnSnapShot = [mailbox = snapshots_](const std::wstring& FileName) {
         HWND window = nullptr;
         {
-            std::lock_guard<std::mutex> guard(mailbox->lock);
+            std::lock_guard<fw::SlimMutex> guard(mailbox->lock);
             mailbox->name = FileName;
             mailbox->pending = true;
             window = mailbox->window.load();
@@ -703,7 +704,7 @@ void Tfrm_DADez::tmrEraseTimer() {
 void Tfrm_DADez::DeliverSnapshotName() {
     std::wstring name;
     {
-        std::lock_guard<std::mutex> guard(snapshots_->lock);
+        std::lock_guard<fw::SlimMutex> guard(snapshots_->lock);
         if (!snapshots_->pending) return;
         snapshots_->pending = false;
         name.swap(snapshots_->name);

@@ -12,6 +12,7 @@
 #include "capture/gDirectCapDefine2.h"
 #include "devices/VMFilter.h"
 #include "framework/Control.h"
+#include "framework/SlimLock.h"
 #include "framework/Timer.h"
 #include "framework/WinHandles.h"
 
@@ -336,7 +337,7 @@ private:
     // before it runs: a picture armed before a size change is saved at the new size.
     void NoteStreamFrameSize();
     std::atomic<uint64_t> streamFrameSize_{0};
-    std::mutex snapshotLock_;
+    fw::SlimMutex snapshotLock_;
     std::unique_ptr<TSnapshotRequest> snapshotRequest_;
     std::atomic<bool> snapshotBusy_{false};
     std::atomic<int> jpegQuality_{90};

@@ -10,7 +10,7 @@ void TGDirectCapPin2::SnapShot() {
     if (!videoCB_->Enabled()) return;
     if (ImageFileName.empty()) ImageFileName = L"capture.bmp";
     {
-        std::lock_guard<std::mutex> guard(snapshotLock_);
+        std::lock_guard<fw::SlimMutex> guard(snapshotLock_);
         snapshotRequest_ = std::make_unique<TSnapshotRequest>(
             TSnapshotRequest{ImageFileName, requested_.FrameWidth, requested_.FrameHeight});
     }
@@ -21,7 +21,7 @@ void TGDirectCapPin2::SnapShot() {
 
 TGDirectCapPin2::TSnapshotRequest TGDirectCapPin2::TakeSnapshotRequest() {
     {
-        std::lock_guard<std::mutex> guard(snapshotLock_);
+        std::lock_guard<fw::SlimMutex> guard(snapshotLock_);
         if (snapshotRequest_) {
             TSnapshotRequest taken = std::move(*snapshotRequest_);
             snapshotRequest_.reset();

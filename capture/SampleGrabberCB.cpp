@@ -15,7 +15,7 @@ void TSampleGrabberCB::Replace(std::shared_ptr<const TFProcessBuffer>& Slot,
     std::shared_ptr<const TFProcessBuffer> next;
     if (Handler) next = std::make_shared<const TFProcessBuffer>(std::move(Handler));
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<fw::SlimMutex> guard(lock_);
         Slot.swap(next);
     }
     // The old handler goes here, outside the lock (a streaming thread may still hold its
@@ -27,7 +27,7 @@ void TSampleGrabberCB::SetOnBuffer(TFProcessBuffer Handler) {
 }
 
 bool TSampleGrabberCB::HasOnBuffer() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<fw::SlimMutex> guard(lock_);
     return onBuffer_ != nullptr;
 }
 
@@ -36,7 +36,7 @@ void TSampleGrabberCB::SetOnNextBuffer(TFProcessBuffer Handler) {
 }
 
 bool TSampleGrabberCB::HasOnNextBuffer() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<fw::SlimMutex> guard(lock_);
     return onNextBuffer_ != nullptr;
 }
 
@@ -46,7 +46,7 @@ void TSampleGrabberCB::Deliver(BYTE* Buffer, int32_t Size) {
     frameCount_.store(count, std::memory_order_release);
     std::shared_ptr<const TFProcessBuffer> handler;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<fw::SlimMutex> guard(lock_);
         if (onNextBuffer_)
             handler.swap(onNextBuffer_);
         else

@@ -12,6 +12,8 @@
 #include <memory>
 #include <mutex>
 
+#include "framework/SlimLock.h"
+
 // Per-frame handler: frame number, the frame's bytes and their count, on the grabber's
 // streaming thread.
 using TFProcessBuffer = std::function<void(uint32_t Frame, BYTE*& Buffer, int32_t& Size)>;
@@ -62,7 +64,7 @@ private:
 
     std::atomic<bool> enabled_{false};
     std::atomic<uint32_t> frameCount_{0};
-    mutable std::mutex lock_;
+    mutable fw::SlimMutex lock_;
     std::shared_ptr<const TFProcessBuffer> onBuffer_;
     std::shared_ptr<const TFProcessBuffer> onNextBuffer_;
 };

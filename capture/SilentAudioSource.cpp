@@ -1,15 +1,16 @@
 #include "capture/SilentAudioSource.h"
 
+#include "framework/SlimLock.h"
+#include "framework/Thread.h"
+
 #include <mmsystem.h>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <string>
-#include <thread>
 
 using Microsoft::WRL::ComPtr;
 
@@ -213,10 +214,10 @@ public:
         return S_OK;
     }
     STDMETHODIMP Stop() override {
-        std::thread thread;
+        fw::Thread thread;
         ComPtr<IMemAllocator> allocator;
         {
-            std::lock_guard<std::recursive_mutex> hold(lock_);
+            std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
             state_ = State_Stopped;
             stopping_ = true;
             allocator = allocator_;
@@ -229,7 +230,7 @@ public:
         return S_OK;
     }
     STDMETHODIMP Pause() override {
-        std::lock_guard<std::recursive_mutex> hold(lock_);
+        std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
         const HRESULT hr = StartThreadLocked();
         if (FAILED(hr)) return hr;
         state_ = State_Paused;
@@ -237,7 +238,7 @@ public:
         return S_OK;
     }
     STDMETHODIMP Run(REFERENCE_TIME Start) override {
-        std::lock_guard<std::recursive_mutex> hold(lock_);
+        std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
         const HRESULT hr = StartThreadLocked();
         if (FAILED(hr)) return hr;
         start_ = Start;
@@ -248,19 +249,19 @@ public:
     }
     STDMETHODIMP GetState(DWORD, FILTER_STATE* State) override {
         if (!State) return E_POINTER;
-        std::lock_guard<std::recursive_mutex> hold(lock_);
+        std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
         *State = state_;
         // Live: nothing to show while paused, and the graph must not wait for it.
         return state_ == State_Paused ? VFW_S_CANT_CUE : S_OK;
     }
     STDMETHODIMP SetSyncSource(IReferenceClock* Clock) override {
-        std::lock_guard<std::recursive_mutex> hold(lock_);
+        std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
         clock_ = Clock;
         return S_OK;
     }
     STDMETHODIMP GetSyncSource(IReferenceClock** Clock) override {
         if (!Clock) return E_POINTER;
-        std::lock_guard<std::recursive_mutex> hold(lock_);
+        std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
         *Clock = clock_.Get();
         if (*Clock) (*Clock)->AddRef();
         return S_OK;
@@ -279,14 +280,14 @@ public:
     }
     STDMETHODIMP QueryFilterInfo(FILTER_INFO* Info) override {
         if (!Info) return E_POINTER;
-        std::lock_guard<std::recursive_mutex> hold(lock_);
+        std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
         lstrcpynW(Info->achName, name_.c_str(), MAX_FILTER_NAME);
         Info->pGraph = graph_;
         if (graph_) graph_->AddRef();
         return S_OK;
     }
     STDMETHODIMP JoinFilterGraph(IFilterGraph* Graph, LPCWSTR Name) override {
-        std::lock_guard<std::recursive_mutex> hold(lock_);
+        std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
         graph_ = Graph;  // not held: the graph holds us
         name_ = Name ? Name : L"";
         return S_OK;
@@ -296,7 +297,7 @@ public:
     // For the pin.
     HRESULT ConnectTo(IPin* receiver, const AM_MEDIA_TYPE* mt);
     HRESULT DisconnectPin() {
-        std::lock_guard<std::recursive_mutex> hold(lock_);
+        std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
         if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
         if (!peer_) return S_FALSE;
         peer_.Reset();
@@ -305,7 +306,7 @@ public:
         return S_OK;
     }
     ComPtr<IPin> Peer() {
-        std::lock_guard<std::recursive_mutex> hold(lock_);
+        std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
         return peer_;
     }
 
@@ -326,8 +327,8 @@ private:
 
     TRefCount ref_;
     TSilentPin pin_;
-    std::recursive_mutex lock_;
-    std::condition_variable_any wake_;
+    fw::SlimRecursiveMutex lock_;
+    fw::SlimCondition wake_;
     FILTER_STATE state_ = State_Stopped;
     REFERENCE_TIME start_ = 0;
     DWORD runTick_ = 0;  // for stream time when the graph has no clock
@@ -338,7 +339,7 @@ private:
     ComPtr<IMemInputPin> input_;
     ComPtr<IMemAllocator> allocator_;
     bool stopping_ = false;
-    std::thread thread_;
+    fw::Thread thread_;
 };
 
 STDMETHODIMP TSilentPin::QueryInterface(REFIID iid, void** out) {
@@ -401,7 +402,7 @@ STDMETHODIMP TSilentPin::EnumMediaTypes(IEnumMediaTypes** Types) {
 HRESULT TSilentSource::ConnectTo(IPin* Receiver, const AM_MEDIA_TYPE* Mt) {
     if (!Receiver) return E_POINTER;
     // Recursive: the receiver may ask this pin about itself while it takes the connection.
-    std::lock_guard<std::recursive_mutex> hold(lock_);
+    std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
     if (peer_) return VFW_E_ALREADY_CONNECTED;
     if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
     if (Mt && !Matches(*Mt)) return VFW_E_TYPE_NOT_ACCEPTED;
@@ -459,7 +460,7 @@ HRESULT TSilentSource::StartThreadLocked() {
     if (FAILED(hr)) return hr;
     stopping_ = false;
     try {
-        thread_ = std::thread([this] { Stream(); });
+        thread_ = fw::Thread([this] { Stream(); });
     } catch (...) {
         allocator_->Decommit();
         return E_OUTOFMEMORY;
@@ -484,7 +485,7 @@ void TSilentSource::Stream() {
         ComPtr<IMemInputPin> input;
         ComPtr<IMemAllocator> allocator;
         {
-            std::unique_lock<std::recursive_mutex> hold(lock_);
+            std::unique_lock<fw::SlimRecursiveMutex> hold(lock_);
             REFERENCE_TIME now = 0;
             for (;;) {
                 if (stopping_) return;
@@ -509,7 +510,7 @@ void TSilentSource::Stream() {
         ComPtr<IMediaSample> sample;
         // Fails once Stop decommits the buffers; the loop then sees the stop.
         if (FAILED(allocator->GetBuffer(&sample, nullptr, nullptr, 0)) || !sample) {
-            std::unique_lock<std::recursive_mutex> hold(lock_);
+            std::unique_lock<fw::SlimRecursiveMutex> hold(lock_);
             if (stopping_) return;
             ++unit;
             continue;

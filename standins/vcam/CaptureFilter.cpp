@@ -507,7 +507,7 @@ HRESULT CapturePin::Activate() {
         return hr;
     }
     try {
-        thread_ = std::thread(&CapturePin::StreamLoop, this, allocator, input, std::move(mt));
+        thread_ = fw::Thread(&CapturePin::StreamLoop, this, allocator, input, std::move(mt));
     } catch (...) {
         allocator->Decommit();
         return E_OUTOFMEMORY;
@@ -879,7 +879,7 @@ STDMETHODIMP CaptureFilter::Run(REFERENCE_TIME start) {
             runTick_ = static_cast<ULONGLONG>(MonotonicNow());
             state_ = State_Paused;
         }
-        notice_ = std::thread([this] {
+        notice_ = fw::Thread([this] {
             DWORD_PTR answer = 0;
             SendMessageTimeoutW(runNoticeWindow_, kRunNoticeMessage, 0, 0, SMTO_NORMAL,
                                 kRunNoticeTimeoutMs, &answer);

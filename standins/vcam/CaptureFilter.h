@@ -14,14 +14,14 @@
 #include <dshow.h>
 #include <wrl/client.h>
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "framework/SlimLock.h"
+#include "framework/Thread.h"
 #include "standins/vcam/CameraSettings.h"
 #include "standins/vcam/ComModule.h"
 #include "standins/vcam/MediaTypes.h"
@@ -172,7 +172,7 @@ private:
     unsigned triggers_ = 0;        // frames asked for of a triggered pin, not yet delivered
     StreamControl streamControl_;  // reset with each new connection
 
-    std::thread thread_;  // touched only under the control lock
+    fw::Thread thread_;  // touched only under the control lock
 };
 
 class CaptureFilter : public IBaseFilter {
@@ -201,9 +201,9 @@ public:
     STDMETHODIMP QueryVendorInfo(LPWSTR* info) override;
 
     // For the pins.
-    std::mutex& DataLock() { return data_; }
-    std::recursive_mutex& ControlLock() { return control_; }
-    std::condition_variable& Wake() { return wake_; }
+    fw::SlimMutex& DataLock() { return data_; }
+    fw::SlimRecursiveMutex& ControlLock() { return control_; }
+    fw::SlimCondition& Wake() { return wake_; }
     FILTER_STATE StateLocked() const { return state_; }
     // The current stream time; false unless running.
     bool StreamTimeLocked(REFERENCE_TIME& now) const;
@@ -241,11 +241,11 @@ private:
     REFERENCE_TIME abortAfter_ = 0;   // stream time of the streaming error; 0: never
     HWND runNoticeWindow_ = nullptr;
     DriverFailures failures_;
-    std::thread notice_;  // completes a start that waits for runNoticeWindow_
+    fw::Thread notice_;  // completes a start that waits for runNoticeWindow_
 
-    std::recursive_mutex control_;
-    mutable std::mutex data_;
-    std::condition_variable wake_;
+    fw::SlimRecursiveMutex control_;
+    mutable fw::SlimMutex data_;
+    fw::SlimCondition wake_;
 
     // Guarded by the data lock.
     FILTER_STATE state_ = State_Stopped;

@@ -1,15 +1,18 @@
 // The grabbers' callback object: its interface, the enabled switch, frame numbering with
-// its wrap, the sample-mode size, and handler swaps while frames are being delivered.
+// its wrap, the sample-mode size, and handler swaps while frames are being delivered; the
+// locks such objects use.
 #include <gtest/gtest.h>
 
 #include "bench/support/BenchSupport.h"
 #include "capture/SampleGrabberCB.h"
+#include "framework/SlimLock.h"
 #include "tests/support/Wait.h"
 
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -218,10 +221,53 @@ bool ContendAndDestroy() {
     return waited;
 }
 
+// A thread waits on Wake under Lock (twice taken, when it may be) until this one wakes it:
+// the wait must give up every level, and take them all back.
+template <typename Lock>
+void WaitOnCondition(Lock& lock, fw::SlimCondition& wake) {
+    bool waiting = false;
+    bool go = false;
+    std::thread waiter([&] {
+        std::unique_lock outer(lock);
+        std::unique_lock<Lock> inner;
+        if constexpr (std::is_same_v<Lock, fw::SlimRecursiveMutex>) inner = std::unique_lock(lock);
+        waiting = true;
+        while (!go) wake.wait(outer);
+    });
+    // Taking the lock here proves that the waiting thread gave it up.
+    EXPECT_TRUE(testsupport::WaitUntil([&] {
+        std::lock_guard held(lock);
+        return waiting;
+    }));
+    {
+        std::lock_guard held(lock);
+        go = true;
+        wake.notify_all();
+    }
+    waiter.join();
+    std::lock_guard after(lock);  // both levels were given back
+}
+
 }  // namespace
 
-// The callback object's lock is waited for by a streaming thread whenever the control swaps
-// a handler: each object that goes must take what the wait made with it.
+// The locks of objects that live through a run are waited for at any moment of it: while
+// they live, they and their condition must keep no kernel object for it.
+TEST(Locks, ASlimLockWaitedOnKeepsNoHandle) {
+    const bench::HandleCensus before = bench::CountHandles();
+    fw::SlimMutex plain;
+    fw::SlimRecursiveMutex recursive;
+    fw::SlimCondition wake;
+    for (int i = 0; i < 3; ++i) {
+        WaitOnCondition(plain, wake);
+        WaitOnCondition(recursive, wake);
+    }
+    const bench::HandleCensus after = bench::CountHandles();
+    ASSERT_TRUE(before.Ok && after.Ok);
+    EXPECT_EQ(after.OtherThanKeys(), before.OtherThanKeys()) << before.Text() << " -> " << after.Text();
+}
+
+// The runtime's own mutexes, where they are still used: each one that goes must take what
+// a wait for it made with it.
 TEST(Locks, AWaitedForLockLeavesNoHandleBehind) {
     ContendAndDestroy<std::mutex>();  // what the first wait of a thread makes
     const DWORD before = Events();

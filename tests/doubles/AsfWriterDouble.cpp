@@ -90,7 +90,7 @@ public:
         REFERENCE_TIME start = 0, stop = 0;
         // The writer wants every input sample time-stamped.
         if (FAILED(sample->GetTime(&start, &stop))) return VFW_E_SAMPLE_TIME_NOT_SET;
-        std::lock_guard<std::recursive_mutex> hold(lock_);
+        std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
         if (!file_.IsOpen() || size <= 0) return S_OK;
         if (pin == kVideoPin)
             file_.WriteVideo(data, static_cast<DWORD>(size), &start);

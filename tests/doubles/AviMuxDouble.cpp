@@ -196,7 +196,7 @@ public:
         const long size = sample->GetActualDataLength();
         REFERENCE_TIME start = 0, stop = 0;
         const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
-        std::lock_guard<std::recursive_mutex> hold(lock_);
+        std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
         if (!file_.IsOpen() || size <= 0) return S_OK;
         if (Pin(pin).MediaType().majortype == MEDIATYPE_Video)
             file_.WriteVideo(data, static_cast<DWORD>(size), timed ? &start : nullptr);

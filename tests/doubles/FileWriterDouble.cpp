@@ -21,7 +21,7 @@ public:
     bool Accepts(int, const AM_MEDIA_TYPE& mt) override { return mt.majortype == MEDIATYPE_Stream; }
     HRESULT PinInterface(int, REFIID iid, void** out) override {
         if (iid != IID_IStream) return E_NOINTERFACE;
-        std::lock_guard<std::recursive_mutex> hold(lock_);
+        std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
         const HRESULT hr = OpenStream();
         if (FAILED(hr)) return hr;
         return stream_.CopyTo(reinterpret_cast<IStream**>(out));
@@ -32,7 +32,7 @@ public:
         // A sample's start time is its byte offset in the file: an untimed one has no place.
         if (FAILED(sample->GetPointer(&data))) return E_FAIL;
         if (FAILED(sample->GetTime(&start, &stop))) return VFW_E_SAMPLE_TIME_NOT_SET;
-        std::lock_guard<std::recursive_mutex> hold(lock_);
+        std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
         if (!stream_) return VFW_E_WRONG_STATE;
         LARGE_INTEGER at{};
         at.QuadPart = start;

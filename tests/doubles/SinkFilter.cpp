@@ -250,7 +250,7 @@ STDMETHODIMP SinkFilter::GetClassID(CLSID* clsid) {
 }
 
 STDMETHODIMP SinkFilter::Stop() {
-    std::lock_guard<std::recursive_mutex> hold(lock_);
+    std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
     if (state_ != State_Stopped) {
         state_ = State_Stopped;
         Stopping();
@@ -259,7 +259,7 @@ STDMETHODIMP SinkFilter::Stop() {
 }
 
 STDMETHODIMP SinkFilter::Pause() {
-    std::lock_guard<std::recursive_mutex> hold(lock_);
+    std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
     if (state_ == State_Stopped) {
         const HRESULT hr = Starting();
         if (FAILED(hr)) return hr;
@@ -269,7 +269,7 @@ STDMETHODIMP SinkFilter::Pause() {
 }
 
 STDMETHODIMP SinkFilter::Run(REFERENCE_TIME) {
-    std::lock_guard<std::recursive_mutex> hold(lock_);
+    std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
     if (state_ == State_Stopped) {
         const HRESULT hr = Starting();
         if (FAILED(hr)) return hr;
@@ -285,7 +285,7 @@ STDMETHODIMP SinkFilter::GetState(DWORD, FILTER_STATE* state) {
 }
 
 STDMETHODIMP SinkFilter::SetSyncSource(IReferenceClock* clock) {
-    std::lock_guard<std::recursive_mutex> hold(lock_);
+    std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
     if (clock) clock->AddRef();
     if (clock_) clock_->Release();
     clock_ = clock;
@@ -294,7 +294,7 @@ STDMETHODIMP SinkFilter::SetSyncSource(IReferenceClock* clock) {
 
 STDMETHODIMP SinkFilter::GetSyncSource(IReferenceClock** clock) {
     if (!clock) return E_POINTER;
-    std::lock_guard<std::recursive_mutex> hold(lock_);
+    std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
     *clock = clock_;
     if (clock_) clock_->AddRef();
     return S_OK;
@@ -351,7 +351,7 @@ STDMETHODIMP SinkFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
 
 STDMETHODIMP SinkFilter::SetFileName(LPCOLESTR name, const AM_MEDIA_TYPE*) {
     if (!name) return E_POINTER;
-    std::lock_guard<std::recursive_mutex> hold(lock_);
+    std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
     fileName_ = name;
     FileNameSet();
     return S_OK;
@@ -359,7 +359,7 @@ STDMETHODIMP SinkFilter::SetFileName(LPCOLESTR name, const AM_MEDIA_TYPE*) {
 
 STDMETHODIMP SinkFilter::GetCurFile(LPOLESTR* name, AM_MEDIA_TYPE* mt) {
     if (!name) return E_POINTER;
-    std::lock_guard<std::recursive_mutex> hold(lock_);
+    std::lock_guard<fw::SlimRecursiveMutex> hold(lock_);
     if (mt) *mt = AM_MEDIA_TYPE{};
     *name = nullptr;
     return fileName_.empty() ? S_OK : vcam::GiveCoTaskString(fileName_.c_str(), name);

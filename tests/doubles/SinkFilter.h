@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/SlimLock.h"
 #include "standins/vcam/ComModule.h"
 
 namespace doubles {
@@ -123,7 +124,7 @@ protected:
     SinkPin& Pin(int i) { return *pins_[static_cast<size_t>(i)]; }
     int PinCount() const { return static_cast<int>(pins_.size()); }
 
-    std::recursive_mutex lock_;
+    fw::SlimRecursiveMutex lock_;
     std::wstring fileName_;
     DWORD mode_ = 0;
 

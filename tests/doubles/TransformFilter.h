@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "framework/SlimLock.h"
 #include "standins/vcam/ComModule.h"
 #include "standins/vcam/MediaTypes.h"
 
@@ -146,8 +147,8 @@ private:
     LONG ref_ = 1;
     const CLSID clsid_;
     // Connections and state; the receive lock keeps a stop from ending a sample half done.
-    std::recursive_mutex lock_;
-    std::mutex receive_;
+    fw::SlimRecursiveMutex lock_;
+    fw::SlimMutex receive_;
     FILTER_STATE state_ = State_Stopped;
     IFilterGraph* graph_ = nullptr;  // not held: the graph holds us
     std::wstring name_;
