@@ -6,6 +6,7 @@
 #include "bench/support/BenchSupport.h"
 #include "capture/SampleGrabberCB.h"
 #include "framework/SlimLock.h"
+#include "framework/Thread.h"
 #include "tests/support/Wait.h"
 
 #include <atomic>
@@ -204,19 +205,14 @@ bool ContendAndDestroy() {
     const DWORD before = Events();
     auto lock = std::make_unique<Lock>();
     lock->lock();
-    HANDLE waiter = ::CreateThread(
-        nullptr, 0,
-        [](void* Lockable) -> DWORD {
-            static_cast<Lock*>(Lockable)->lock();
-            static_cast<Lock*>(Lockable)->unlock();
-            return 0;
-        },
-        lock.get(), 0, nullptr);
+    fw::Thread waiter([&] {
+        lock->lock();
+        lock->unlock();
+    });
     // The event shows once the other thread waits.
     const bool waited = testsupport::WaitUntil([&] { return Events() > before; });
     lock->unlock();
-    ::WaitForSingleObject(waiter, INFINITE);
-    ::CloseHandle(waiter);
+    waiter.join();
     lock.reset();
     return waited;
 }
@@ -227,7 +223,7 @@ template <typename Lock>
 void WaitOnCondition(Lock& lock, fw::SlimCondition& wake) {
     bool waiting = false;
     bool go = false;
-    std::thread waiter([&] {
+    fw::Thread waiter([&] {
         std::unique_lock outer(lock);
         std::unique_lock<Lock> inner;
         if constexpr (std::is_same_v<Lock, fw::SlimRecursiveMutex>) inner = std::unique_lock(lock);
