@@ -13,6 +13,8 @@
 
 namespace fw {
 
+class SlimCondition;
+
 class SlimMutex {
 public:
     SlimMutex() = default;
@@ -22,12 +24,14 @@ public:
     void lock() noexcept { AcquireSRWLockExclusive(&lock_); }
     void unlock() noexcept { ReleaseSRWLockExclusive(&lock_); }
 
+private:
+    friend class SlimCondition;
+    friend class SlimRecursiveMutex;
     // Releases the lock while waiting on Cv; false when Ms passed first.
     bool SleepOn(CONDITION_VARIABLE& cv, DWORD ms) noexcept {
         return SleepConditionVariableSRW(&cv, &lock_, ms, 0) != FALSE;
     }
 
-private:
     SRWLOCK lock_ = SRWLOCK_INIT;
 };
 
@@ -45,7 +49,7 @@ public:
             ++depth_;
             return;
         }
-        AcquireSRWLockExclusive(&lock_);
+        lock_.lock();
         owner_.store(me, std::memory_order_relaxed);
         depth_ = 1;
     }
@@ -53,23 +57,24 @@ public:
     void unlock() noexcept {
         if (--depth_ == 0) {
             owner_.store(0, std::memory_order_relaxed);
-            ReleaseSRWLockExclusive(&lock_);
+            lock_.unlock();
         }
     }
 
+private:
+    friend class SlimCondition;
     // Releases every level the thread holds while waiting, and takes them back after.
     bool SleepOn(CONDITION_VARIABLE& cv, DWORD ms) noexcept {
         const unsigned depth = depth_;
         depth_ = 0;
         owner_.store(0, std::memory_order_relaxed);
-        const bool woken = SleepConditionVariableSRW(&cv, &lock_, ms, 0) != FALSE;
+        const bool woken = lock_.SleepOn(cv, ms);
         owner_.store(GetCurrentThreadId(), std::memory_order_relaxed);
         depth_ = depth;
         return woken;
     }
 
-private:
-    SRWLOCK lock_ = SRWLOCK_INIT;
+    SlimMutex lock_;
     std::atomic<DWORD> owner_{0};  // no thread has the id 0
     unsigned depth_ = 0;
 };
