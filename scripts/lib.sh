@@ -9,6 +9,12 @@ case "$build" in /*) ;; *) build=$root/$build ;; esac
 WINE=/usr/lib/wine/wine64
 WINE32=/usr/lib/wine/wine
 WINESERVER=/usr/lib/wine/wineserver
+# win32_runs: succeeds where this machine can run the win32 build under Wine at full speed;
+# otherwise prints why not.
+win32_runs() {
+  "$root/scripts/native32" || return 1
+  [ -x "$WINE32" ] || { echo "Wine's 32-bit half (wine32:i386) is not installed"; return 1; }
+}
 export LANG=C.UTF-8
 unset LC_ALL
 export WINEDEBUG=${WINEDEBUG:--all}
