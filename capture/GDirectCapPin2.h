@@ -8,6 +8,7 @@
 #include "capture/CaptureParts.h"
 #include "capture/ConfigAsfWriter.h"
 #include "capture/DeviceOptions.h"
+#include "capture/GraphDecisions.h"
 #include "capture/SampleGrabberCB.h"
 #include "capture/gDirectCapDefine2.h"
 #include "devices/VMFilter.h"
@@ -222,6 +223,10 @@ private:
     // The decoder the camera's format needs in the preview chain; none for a format the
     // grabber takes as it is.
     Microsoft::WRL::ComPtr<IBaseFilter> CreatePreviewDecoder(bool StillPin);
+    // The decoder the camera's present format needs (none when the format is unknown), and
+    // one such decoder added to the graph under Name.
+    TDecoderKind CameraDecoderKind();
+    Microsoft::WRL::ComPtr<IBaseFilter> CreateDecoder(TDecoderKind Kind, const wchar_t* Name);
     // The converter's output to the renderer; a renderer that will not join is replaced once.
     void JoinPreviewRenderer(IPin* ConverterOut, Microsoft::WRL::ComPtr<IBaseFilter>& Renderer,
                              bool& Complete);

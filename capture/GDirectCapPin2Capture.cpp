@@ -206,8 +206,16 @@ bool TGDirectCapPin2::WireRecordingVideo(IPin* Source) {
     const TGraphChain& chain = graph_.Chain;
     if (chain.AsfWriter) {
         // The writer's second input takes uncompressed video and encodes it by its
-        // profile; the first is the sound's.
-        return ConnectPins(Source, SecondInput(chain.AsfWriter.Get()).Get());
+        // profile; the first is the sound's. The decoder a compressed camera format needs
+        // is put in the graph first, so that the connection takes it instead of searching
+        // every registered filter; one the connection did not need goes again.
+        ComPtr<IBaseFilter> decoder =
+            CreateDecoder(CameraDecoderKind(), L"Recording Video Decompressor");
+        const bool wired = ConnectPins(Source, SecondInput(chain.AsfWriter.Get()).Get());
+        ComPtr<IPin> decoderIn = FirstPin(decoder.Get(), PINDIR_INPUT), fed;
+        if (decoderIn && FAILED(decoderIn->ConnectedTo(&fed)))
+            graph_.Graph->RemoveFilter(decoder.Get());
+        return wired;
     }
     if (!chain.Mux) return false;
     IPin* feed = Source;

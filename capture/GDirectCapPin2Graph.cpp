@@ -66,6 +66,12 @@ bool TGDirectCapPin2::RenderPreviewStream() {
     ICaptureGraphBuilder2* const builder = graph_.Builder.Get();
     IBaseFilter* const video = devices_.Video.Get();
     if (!builder || !video) return false;
+    // The decoder the builder's renderer needs goes in first, under the builder's own name
+    // for it: intelligent connect tries the graph's filters before the registry, so no
+    // search of every registered filter is made (under Wine each one leaves registry keys
+    // open), and the preview wiring removes it with the rest of the builder's chain.
+    const TDecoderKind kind = CameraDecoderKind();
+    CreateDecoder(kind, kind == TDecoderKind::Mjpeg ? L"MJPEG Decompressor" : L"AVI Decompressor");
     HRESULT hr = builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Interleaved, video,
                                        nullptr, nullptr);
     if (hr != S_OK && hr != VFW_S_NOPREVIEWPIN)
@@ -171,17 +177,30 @@ void TGDirectCapPin2::RemoveStalePreviewFilters() {
     }
 }
 
-ComPtr<IBaseFilter> TGDirectCapPin2::CreatePreviewDecoder(bool StillPin) {
-    ComPtr<IBaseFilter> decoder;
+TDecoderKind TGDirectCapPin2::CameraDecoderKind() {
     TMediaTypePtr format;
     if (!devices_.VideoConfig || FAILED(devices_.VideoConfig->GetFormat(format.put())) ||
         !format.VideoInfo())
-        return decoder;
-    const TDecoderKind kind = DecoderForFourCC(format.VideoInfo()->bmiHeader.biCompression);
-    if (kind == TDecoderKind::Avi)
-        decoder = CreateFilter(CLSID_AVIDec, L"AVI Decompressor");
-    else if (kind == TDecoderKind::Mjpeg)
-        decoder = CreateFilter(CLSID_MjpegDec, L"MJPG Decompressor");
+        return TDecoderKind::None;
+    return DecoderForFourCC(format.VideoInfo()->bmiHeader.biCompression);
+}
+
+ComPtr<IBaseFilter> TGDirectCapPin2::CreateDecoder(TDecoderKind Kind, const wchar_t* Name) {
+    switch (Kind) {
+        case TDecoderKind::Avi:
+            return CreateFilter(CLSID_AVIDec, Name);
+        case TDecoderKind::Mjpeg:
+            return CreateFilter(CLSID_MjpegDec, Name);
+        case TDecoderKind::None:
+            break;
+    }
+    return nullptr;
+}
+
+ComPtr<IBaseFilter> TGDirectCapPin2::CreatePreviewDecoder(bool StillPin) {
+    const TDecoderKind kind = CameraDecoderKind();
+    ComPtr<IBaseFilter> decoder = CreateDecoder(
+        kind, kind == TDecoderKind::Mjpeg ? L"MJPG Decompressor" : L"AVI Decompressor");
     if (kind != TDecoderKind::None && StillPin)
         CreateFilter(CLSID_AVIDec, L"Still AVI Decompressor");
     return decoder;

@@ -6,6 +6,7 @@
 #include "tests/capture/MediaProbe.h"
 #include "tests/support/MessageBoxes.h"
 
+#include "bench/support/BenchSupport.h"
 #include "capture/SilentAudioSource.h"
 #include "common/u_PathUtil.h"
 #include "framework/WinHandles.h"
@@ -399,6 +400,29 @@ TEST_F(RecordingTest, AStartAfterAStoppedRecordingWritesANewFileAndKeepsTheOld) 
     EXPECT_EQ(testsupport::FileBytes(old), oldBytes);
     EXPECT_TRUE(ProbeMedia(old).ran);
     EXPECT_TRUE(ProbeMedia(cap->CaptureFileName()).ran);
+}
+
+// A compressed camera's preview and recording graphs join through decoders the control puts
+// in first, so rebuilding them searches no registered filters: under Wine each search leaves
+// registry keys open, some 100 for every recording and the preview after it.
+TEST_F(RecordingTest, RecordingsOfACompressedCameraBackToBackKeepNoRegistryKey) {
+    config.Remove(vcam::kValueSubtype);  // the default camera: MJPG
+    ASSERT_TRUE(Ready());
+    cap->VideoFileName = Template(L"keys_.wmv");
+    const auto recordThenPreview = [&] {
+        ASSERT_TRUE(cap->StartCapture());
+        EXPECT_TRUE(WaitFrames(frames.load() + 3));
+        EXPECT_TRUE(cap->StopCapture());
+        ASSERT_TRUE(cap->StartPreview());
+        EXPECT_TRUE(WaitFrames(frames.load() + 1));
+    };
+    recordThenPreview();
+    const bench::HandleCensus before = bench::CountHandles();
+    ASSERT_TRUE(before.Ok);
+    for (int i = 0; i < 3; ++i) recordThenPreview();
+    const bench::HandleCensus after = bench::CountHandles();
+    EXPECT_LE(after.Keys, before.Keys + 5) << before.Text() << " / " << after.Text();
+    EXPECT_TRUE(Errors().empty());
 }
 
 TEST_F(RecordingTest, WithoutPreviewTheCameraFeedsTheFileDirectly) {
