@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <string>
 
+#include "devices/VMFilter.h"
 #include "standins/vcam/VCamConfig.h"
 
 namespace testsupport {
@@ -47,12 +48,14 @@ void PlugInCamera() {
 
 CameraConfig::CameraConfig() {
     RegDeleteTreeW(HKEY_CURRENT_USER, vcam::kConfigKey);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, SensorKeyPath);
     SetString(vcam::kValueSubtype, L"RGB24");
     PlugInCamera();
 }
 
 CameraConfig::~CameraConfig() {
     RegDeleteTreeW(HKEY_CURRENT_USER, vcam::kConfigKey);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, SensorKeyPath);
     PlugInCamera();
 }
 

@@ -9,7 +9,9 @@ namespace testsupport {
 // Starts each test from a configuration key that holds only Subtype "RGB24" (the one format
 // most tests were written for; a test of another format sets it, or removes it for the
 // camera's default formats) and removes the key afterwards, with the camera plugged in
-// (listed by the system device enumerator) both times.
+// (listed by the system device enumerator) both times. The sensor the program remembers
+// (the maker's driver key) is forgotten both times too, so that every test starts on the
+// forward sensor whatever an earlier one chose.
 class CameraConfig {
 public:
     CameraConfig();
