@@ -25,7 +25,15 @@ TCapDeviceList& AudioCompressorList() {
     return list;
 }
 
+namespace {
+
+// False until the compressor lists are filled, and again after each device change.
+bool g_compressorListsCurrent = false;
+
+}  // namespace
+
 void ReleaseDeviceLists() {
+    g_compressorListsCurrent = false;
     VideoDeviceList().clear();
     AudioDeviceList().clear();
     VideoCompressorList().clear();
@@ -93,9 +101,17 @@ void RefreshDeviceLists() {
 }
 
 void RefreshCompressorLists() {
-    if (!FillDeviceList(CLSID_VideoCompressorCategory, VideoCompressorList(), std::string()) ||
-        !FillDeviceList(CLSID_AudioCompressorCategory, AudioCompressorList(), std::string())) {
+    g_compressorListsCurrent =
+        FillDeviceList(CLSID_VideoCompressorCategory, VideoCompressorList(), std::string()) &&
+        FillDeviceList(CLSID_AudioCompressorCategory, AudioCompressorList(), std::string());
+    if (!g_compressorListsCurrent) {
         VideoCompressorList().clear();
         AudioCompressorList().clear();
     }
+}
+
+void MarkCompressorListsOutdated() { g_compressorListsCurrent = false; }
+
+void RefreshOutdatedCompressorLists() {
+    if (!g_compressorListsCurrent) RefreshCompressorLists();
 }

@@ -36,6 +36,12 @@ inline constexpr char PreferredCameraIdent[] = "vid_0ac8";
 void RefreshDeviceLists();
 // Rebuilds the two compressor lists.
 void RefreshCompressorLists();
+// Enumerating the compressor categories loads and frees every installed codec, which
+// would hold up each device change, the camera's first picture among them; they are
+// rebuilt when a compressor is picked from them instead. The first marks them to be
+// rebuilt, the second rebuilds them when marked (or never filled, or last refused).
+void MarkCompressorListsOutdated();
+void RefreshOutdatedCompressorLists();
 
 // Replaces List with the devices of one category (kept in the system's order, blank
 // names skipped); with a non-empty Prefix, names beginning with it go to the front, the

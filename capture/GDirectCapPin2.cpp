@@ -142,6 +142,11 @@ void TGDirectCapPin2::SelectDevices(int VideoIndex, int AudioIndex) {
 }
 
 void TGDirectCapPin2::SelectCompressors(int VideoIndex, int AudioIndex) {
+    // A negative index picks nothing whatever the lists hold.
+    if (VideoIndex >= 0 || AudioIndex >= 0) {
+        TPumpScope pumping(guard_);
+        RefreshOutdatedCompressorLists();
+    }
     ComPtr<IMoniker> video = MonikerAt(VideoCompressorList(), VideoIndex);
     ComPtr<IMoniker> audio = MonikerAt(AudioCompressorList(), AudioIndex);
     ChooseCompressors(video.Get(), audio.Get());
@@ -195,7 +200,7 @@ bool TGDirectCapPin2::CreateGraph() {
     {
         TPumpScope pumping(guard_);
         RefreshDeviceLists();
-        RefreshCompressorLists();
+        MarkCompressorListsOutdated();
     }
     return !VideoDeviceList().empty() || !AudioDeviceList().empty();
 }

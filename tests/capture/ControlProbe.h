@@ -14,6 +14,9 @@ struct ControlProbe {
     static IBaseFilter* VideoCaptureFilter(const TGDirectCapPin2& c) {
         return c.devices_.Video.Get();
     }
+    static IMoniker* ChosenAudioCompressor(const TGDirectCapPin2& c) {
+        return c.audioCompressorMoniker_.Get();
+    }
     // Frame count and the armed picture.
     static TSampleGrabberCB& VideoCallback(TGDirectCapPin2& c) { return *c.videoCB_; }
     static std::vector<Microsoft::WRL::ComPtr<IBaseFilter>> GraphFilters(const TGDirectCapPin2& c) {
