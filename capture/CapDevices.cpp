@@ -100,7 +100,10 @@ void RefreshDeviceLists() {
     }
 }
 
-void RefreshCompressorLists() {
+void MarkCompressorListsOutdated() { g_compressorListsCurrent = false; }
+
+void RefreshOutdatedCompressorLists() {
+    if (g_compressorListsCurrent) return;
     g_compressorListsCurrent =
         FillDeviceList(CLSID_VideoCompressorCategory, VideoCompressorList(), std::string()) &&
         FillDeviceList(CLSID_AudioCompressorCategory, AudioCompressorList(), std::string());
@@ -108,10 +111,4 @@ void RefreshCompressorLists() {
         VideoCompressorList().clear();
         AudioCompressorList().clear();
     }
-}
-
-void MarkCompressorListsOutdated() { g_compressorListsCurrent = false; }
-
-void RefreshOutdatedCompressorLists() {
-    if (!g_compressorListsCurrent) RefreshCompressorLists();
 }

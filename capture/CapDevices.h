@@ -34,12 +34,10 @@ inline constexpr char PreferredCameraIdent[] = "vid_0ac8";
 // keeps its old entries until the new ones are complete (the enumeration services the
 // message queue, and a choice made from a message meanwhile picks from the old list).
 void RefreshDeviceLists();
-// Rebuilds the two compressor lists.
-void RefreshCompressorLists();
-// Enumerating the compressor categories loads and frees every installed codec, which
-// would hold up each device change, the camera's first picture among them; they are
-// rebuilt when a compressor is picked from them instead. The first marks them to be
-// rebuilt, the second rebuilds them when marked (or never filled, or last refused).
+// The two compressor lists are rebuilt only when a compressor is picked from them:
+// enumerating their categories loads and frees every installed codec, which would hold
+// up every device change, the camera's first picture among them. A device change marks
+// them outdated; the refresh rebuilds them when outdated, never filled or last refused.
 void MarkCompressorListsOutdated();
 void RefreshOutdatedCompressorLists();
 
