@@ -132,8 +132,14 @@ register_com() {
   fi
   while IFS= read -r dll; do
     [ -n "$dll" ] || continue
-    "$wine" "${regsvr32[@]}" /s "Z:${dll//\//\\}" </dev/null >/dev/null 2>&1 ||
-      { echo "could not register $dll" >&2; return 1; }
+    # With /s regsvr32 shows nothing: its exit code and Wine's own messages say why.
+    local log=$build/regsvr32.log rc=0
+    "$wine" "${regsvr32[@]}" /s "Z:${dll//\//\\}" </dev/null >"$log" 2>&1 || rc=$?
+    if [ $rc -ne 0 ]; then
+      echo "could not register $dll (regsvr32 exit code $rc)" >&2
+      grep -av '^fixme:' "$log" | tail -n 20 >&2
+      return 1
+    fi
   done <"$list"
 }
 
