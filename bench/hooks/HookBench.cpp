@@ -21,9 +21,12 @@
 // CBT hook per window created in another program: window_maker.exe creates and destroys
 // hidden windows and times them itself, with Quillhook's desktop-wide hook installed (on
 // its thread of its own), with no hook and with a bare hook that only calls
-// CallNextHookEx (BareCbtHook.dll, set the same way), in turn; the medians are compared
-// (goal: Quillhook's at most 1.1 times no hook's; the bare hook's figure shows what any
-// hook costs there).
+// CallNextHookEx (BareCbtHook.dll, set the same way), in turn; the median of the per-round
+// ratios is reported (goal: Quillhook's at most 1.1 times no hook's; the bare hook's figure
+// shows what any hook costs there). Under Wine each hooked event costs three wineserver
+// round trips (starting the chain, CallNextHookEx, ending it) whatever the procedure does,
+// and a hidden window's creation and destruction is itself little more than such round
+// trips, so the bare hook's ratio is the floor for any hook.
 
 #include "quillhook/CBTHookProc.h"
 #include "quillhook/HookThread.h"
@@ -75,6 +78,7 @@ LRESULT CALLBACK BareKeyboardProc(int code, WPARAM wParam, LPARAM lParam) {
 constexpr UINT KeyMessage = WM_APP + 7;
 constexpr int KeysPerRound = 100;
 constexpr int KeyRounds = 9;
+constexpr int CbtRounds = 9;
 
 // A window on a thread of its own that pumps its messages, or while Busy is set does not.
 class WindowThread {
@@ -206,38 +210,47 @@ bool CbtHookGoal() {
     // The hook's record names a window and a message of this process.
     HWND window = CreateWindowExW(0, L"STATIC", L"hook target", WS_POPUP, 0, 0, 10, 10, nullptr,
                                   nullptr, GetModuleHandleW(nullptr), nullptr);
-    std::vector<double> without, with, bare;
-    bool ran = true;
-    for (int r = 0; r <= 5 && ran; ++r) {
-        const double a = MicrosecondsPerWindow();
-        if (!HookCBTHook(window, WM_APP + 9)) {
-            std::printf("CBT hook: Quillhook's hook could not be installed\n");
-            ran = false;
-            break;
-        }
-        const double b = MicrosecondsPerWindow();
-        UnhookCBTHook();
-        double c = -1;
-        if (BareCbtHookInstall()) {
-            c = MicrosecondsPerWindow();
+    // One run of window_maker.exe per side: 0 no hook, 1 Quillhook's, 2 the bare one.
+    auto measure = [&](int side) -> double {
+        if (side == 0) return MicrosecondsPerWindow();
+        if (side == 1 ? !HookCBTHook(window, WM_APP + 9) : !BareCbtHookInstall()) return -1;
+        const double us = MicrosecondsPerWindow();
+        if (side == 1)
+            UnhookCBTHook();
+        else
             BareCbtHookRemove();
+        return us;
+    };
+    std::vector<double> times[3], ratios, bareRatios;
+    bool ran = true;
+    for (int r = 0; r <= CbtRounds && ran; ++r) {
+        // The order turns every round, so that a machine speeding up or slowing down over a
+        // round weighs on each side alike.
+        double us[3];
+        for (int i = 0; i < 3 && ran; ++i) {
+            const int side = (r + i) % 3;
+            us[side] = measure(side);
+            ran = us[side] > 0;
         }
-        ran = a > 0 && b > 0 && c > 0;
-        if (r == 0) continue;  // the warm-up
-        without.push_back(a);
-        with.push_back(b);
-        bare.push_back(c);
+        if (!ran || r == 0) continue;  // r == 0: the warm-up
+        for (int side = 0; side < 3; ++side) times[side].push_back(us[side]);
+        ratios.push_back(us[1] / us[0]);
+        bareRatios.push_back(us[2] / us[0]);
     }
     DestroyWindow(window);
-    const double ratio = ran ? Median(with) / Median(without) : 0;
-    const bool met = ran && ratio <= 1.1;
+    if (!ran) {
+        std::printf("CBT hook per window created in another program: a hook could not be "
+                    "installed or window_maker.exe did not run MISSED\n");
+        return false;
+    }
+    const double ratio = Median(ratios);
+    const bool met = ratio <= 1.1;
     std::printf("CBT hook per window created in another program: %.1f us with Quillhook's hook, "
                 "%.1f us with no hook, ratio %.3f (goal <= 1.10) %s\n",
-                ran ? Median(with) : 0, ran ? Median(without) : 0, ratio, met ? "MET" : "MISSED");
-    if (ran)
-        std::printf("  with a bare CallNextHookEx hook set the same way: %.1f us (ratio %.3f to "
-                    "no hook); Quillhook's against it: ratio %.3f\n",
-                    Median(bare), Median(bare) / Median(without), Median(with) / Median(bare));
+                Median(times[1]), Median(times[0]), ratio, met ? "MET" : "MISSED");
+    std::printf("  with a bare CallNextHookEx hook set the same way: %.1f us (ratio %.3f to "
+                "no hook): what any hook costs there\n",
+                Median(times[2]), Median(bareRatios));
     return met;
 }
 
